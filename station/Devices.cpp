@@ -1,0 +1,284 @@
+#include "Devices.h"
+
+#include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+
+namespace zeb::station {
+
+namespace {
+
+bool IsBoolText(const std::string& v) { return v == "0" || v == "1" || v == "True" || v == "False"; }
+
+bool IsNumberText(const std::string& v) {
+    if (v.empty())
+        return false;
+    char* end = nullptr;
+    std::strtod(v.c_str(), &end);
+    return end && *end == '\0';
+}
+
+bool IsHexSequence(const std::string& v) {
+    if (v.size() % 2 != 0 || v.size() > 32)
+        return false;
+    for (char c : v)
+        if (!std::isxdigit(static_cast<unsigned char>(c)))
+            return false;
+    return true;
+}
+
+bool EndsWith(const std::string& text, const std::string& suffix) {
+    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+}
+
+bool OneOf(const std::string& v, std::initializer_list<const char*> values) {
+    for (const char* candidate : values)
+        if (v == candidate)
+            return true;
+    return false;
+}
+
+} // namespace
+
+std::string NumberText(double value) {
+    if (std::isfinite(value) && value == std::floor(value) && std::fabs(value) < 9e15)
+        return std::to_string(static_cast<int64_t>(value));
+    char buffer[400];
+    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
+    return std::string(buffer, result.ptr);
+}
+
+std::vector<std::pair<std::string, std::string>> FactoryRegisters() {
+    std::vector<std::pair<std::string, std::string>> r = {
+        {"Info.ScanType", "Areascan"},
+        {"Info.DeviceMode", "Surface"},
+        {"Info.HardwareVersion", "2"},
+        {"Info.FirmwareVersion", "3.4.1"},
+        {"Sequencer.Enabled", "0"},
+        {"Sequencer.ExecutionProgress", "0"},
+        {"Sequencer.MorvaneMode", "Standard"},
+        {"Sequencer.SequenceLength", "4"},
+        {"Sequencer.SequenceRepeatCount", "1"},
+        {"Sequencer.PassCount", "1"},
+        {"Sequencer.LightSequence", "0F0F0F0F"},
+        {"Sequencer.ControlSequence", "FFFFFFFF"},
+        {"Sequencer.Orientation", "0\xC2\xB0"},
+        {"Sequencer.LightMode", "Continuous"},
+        {"Sequencer.Clock.Source", "HighLevel"},
+        {"Sequencer.Clock.DeadTime", "100"},
+        {"Sequencer.Clock.LevelSensitive", "0"},
+        {"Sequencer.Trigger.Enabled", "0"},
+        {"Sequencer.Trigger.Source", "DigitalIoInput7"},
+        {"Light.GlobalChannelParameters.Brightness", "100"},
+        {"Light.GlobalChannelParameters.PulseWidth", "100"},
+    };
+    for (int n = 0; n < 4; ++n) {
+        const std::string p = "Light0.Channel" + std::to_string(n);
+        r.push_back({p + ".UseGlobalParameters", "1"});
+        r.push_back({p + ".Brightness", "100"});
+        r.push_back({p + ".PulseWidth", "100"});
+        r.push_back({p + ".TriggerSource", "Sequencer"});
+        r.push_back({p + ".Current", "0"});
+    }
+    for (int io = 0; io < 3; ++io) {
+        const std::string p = "CameraIo" + std::to_string(io);
+        r.push_back({p + ".Input0.InvertPolarity", "False"});
+        r.push_back({p + ".Input1.InvertPolarity", "False"});
+        r.push_back({p + ".Output0.InvertPolarity", "False"});
+        r.push_back({p + ".Output1.InvertPolarity", "False"});
+    }
+    for (int n = 0; n < 2; ++n) {
+        const std::string p = "AuxIo.Output" + std::to_string(n);
+        r.push_back({p + ".InvertPolarity", "0"});
+        r.push_back({p + ".Source", n == 0 ? "Sequencer" : "SequencerEnabled"});
+        r.push_back({p + ".State", "0"});
+        r.push_back({p + ".Delay", "0"});
+    }
+    r.insert(r.end(), {
+                          {"DigitalIo.Input7.InvertPolarity", "0"},
+                          {"FrequencyGenerator.Period", "100000"},
+                          {"PositionEncoder.Connected", "0"},
+                          {"PositionEncoder.IncrementsPerRevolution", "1024"},
+                          {"PositionEncoder.PreProcessing.UseQuarterIncrements", "0"},
+                          {"PositionEncoder.ClockAdjustment.Direction", "Forward"},
+                          {"PositionEncoder.ClockAdjustment.DirectionDebounceStepCount", "0"},
+                          {"PositionEncoder.PositionTracking.Position", "0"},
+                          {"PositionEncoder.PositionTracking.ResetPosition", "0"},
+                      });
+    return r;
+}
+
+bool IsReadOnlyRegister(const std::string& name) {
+    return name.rfind("Info.", 0) == 0 || name == "Sequencer.ExecutionProgress" || EndsWith(name, ".Current") ||
+           name == "PositionEncoder.Connected" || name == "PositionEncoder.PositionTracking.Position";
+}
+
+bool IsVersion2Register(const std::string& name) {
+    return name.rfind("CameraIo", 0) == 0 && name.find(".Output1.") != std::string::npos;
+}
+
+bool IsControllerPort(const std::string& port) {
+    static const char* ports[] = {"Camera0Input0",  "Camera0Input1",  "Camera1Input0",  "Camera1Input1",
+                                  "Camera2Input0",  "Camera2Input1",  "Camera0Output0", "Camera1Output0",
+                                  "Camera2Output0", "Camera0Output1", "Camera1Output1", "Camera2Output1",
+                                  "AuxOutput0",     "AuxOutput1",     "DigitalIoInput7"};
+    for (const char* candidate : ports)
+        if (port == candidate)
+            return true;
+    return false;
+}
+
+std::string CheckRegisterValue(const std::string& name, const std::string& value) {
+    if (EndsWith(name, ".InvertPolarity") || EndsWith(name, ".UseGlobalParameters") || name == "Sequencer.Enabled" ||
+        name == "Sequencer.Clock.LevelSensitive" || name == "Sequencer.Trigger.Enabled" ||
+        name == "PositionEncoder.PreProcessing.UseQuarterIncrements" || EndsWith(name, ".ResetPosition") ||
+        EndsWith(name, ".State"))
+        return IsBoolText(value) ? "" : "expected 0, 1, True or False";
+    if (EndsWith(name, ".Brightness") || EndsWith(name, ".PulseWidth") || EndsWith(name, ".Delay") ||
+        name == "Sequencer.Clock.DeadTime" || name == "Sequencer.SequenceLength" ||
+        name == "Sequencer.SequenceRepeatCount" || name == "Sequencer.PassCount" ||
+        name == "FrequencyGenerator.Period" || name == "PositionEncoder.IncrementsPerRevolution" ||
+        name == "PositionEncoder.ClockAdjustment.DirectionDebounceStepCount") {
+        if (!IsNumberText(value))
+            return "expected a number";
+        if (std::strtod(value.c_str(), nullptr) < 0)
+            return "expected a number of at least 0";
+        if (name == "Sequencer.SequenceLength" && std::strtod(value.c_str(), nullptr) < 1)
+            return "expected a length of at least 1";
+        return "";
+    }
+    if (name == "Sequencer.LightSequence" || name == "Sequencer.ControlSequence")
+        return IsHexSequence(value) ? "" : "expected hexadecimal digits, two per step";
+    if (name == "Sequencer.Clock.Source")
+        return value.empty() || IsControllerPort(value) ||
+                       OneOf(value, {"FrequencyGenerator", "PositionEncoder", "HighLevel"})
+                   ? ""
+                   : "unknown clock source";
+    if (name == "Sequencer.Trigger.Source")
+        return OneOf(value, {"DigitalIoInput7", "Software"}) ? "" : "unknown trigger source";
+    if (EndsWith(name, ".TriggerSource"))
+        return OneOf(value, {"Sequencer", "DigitalIoInput7"}) ? "" : "unknown trigger source";
+    if (name.rfind("AuxIo.Output", 0) == 0 && EndsWith(name, ".Source"))
+        return OneOf(value, {"Sequencer", "SequenceTrigger", "SequencerEnabled", "State"}) ? "" : "unknown source";
+    if (name == "Sequencer.LightMode")
+        return OneOf(value, {"Pulse", "Continuous"}) ? "" : "unknown light mode";
+    if (name == "Sequencer.MorvaneMode")
+        return OneOf(value, {"Standard", "User"}) ? "" : "unknown mode";
+    if (name == "Sequencer.Orientation")
+        return OneOf(value, {"", "0\xC2\xB0", "90\xC2\xB0", "180\xC2\xB0", "270\xC2\xB0"}) ? "" : "unknown orientation";
+    if (name == "PositionEncoder.ClockAdjustment.Direction")
+        return OneOf(value, {"Forward", "Backward", "Both"}) ? "" : "unknown direction";
+    return "";
+}
+
+std::map<std::string, std::string> DefaultCameraFeatures(const std::string& scanType, const std::string& transport) {
+    const bool line = scanType == "Linescan";
+    std::map<std::string, std::string> f = {
+        {"DeviceVendorName", "Zeb Station"},
+        {"DeviceModelName", line ? "LSC-2048M" : "VCXG-25M"},
+        {"DeviceSerialNumber", line ? "L0000001" : "A0000001"},
+        {"SensorWidth", line ? "2048" : "1280"},
+        {"SensorHeight", line ? "1" : "1024"},
+        {"Width", line ? "2048" : "1280"},
+        {"Height", line ? "512" : "1024"},
+        {"OffsetX", "0"},
+        {"OffsetY", "0"},
+        {"ExposureTime", line ? "20" : "1000"},
+        {"Gain", "0"},
+        {"PixelFormat", "Mono8"},
+        {"AcquisitionMode", "Continuous"},
+        {"TriggerSelector", line ? "LineStart" : "FrameStart"},
+        {"LineSelector", "Line0"},
+        {"UserOutputSelector", "UserOutput1"},
+        {"UserOutputValue", "False"},
+    };
+    if (line) {
+        f["TriggerMode[LineStart]"] = "Off";
+        f["TriggerSource[LineStart]"] = "Line0";
+        f["TriggerMode[AcquisitionStart]"] = "Off";
+        f["TriggerSource[AcquisitionStart]"] = "Line1";
+    } else {
+        f["TriggerMode[FrameStart]"] = "On";
+        f["TriggerSource[FrameStart]"] = "Line0";
+        f["ReverseXY"] = "False";
+    }
+    if (transport == "Pleora") {
+        f["GevSCPD"] = "0";
+        f["GevRequestTimeout"] = "1000";
+        f["GevLatencyLevel"] = "0";
+    }
+    return f;
+}
+
+std::map<std::string, FeatureLimits> DefaultCameraLimits(const std::string& scanType) {
+    const bool line = scanType == "Linescan";
+    return {
+        {"Width", {16, 1e9, 8}},
+        {"Height", {line ? 1.0 : 16.0, line ? 65535.0 : 1e9, line ? 1.0 : 2.0}},
+        {"OffsetX", {0, 1e9, 8}},
+        {"OffsetY", {0, 1e9, 2}},
+        {"ExposureTime", {line ? 2.0 : 10.0, line ? 10000.0 : 1000000.0, 0}},
+        {"Gain", {0, 24, 0}},
+        {"GevSCPD", {0, 100000, 1}},
+        {"GevRequestTimeout", {100, 60000, 1}},
+        {"GevLatencyLevel", {0, 3, 1}},
+    };
+}
+
+std::vector<CameraLine> DefaultCameraLines(const std::string& scanType) {
+    if (scanType == "Linescan")
+        return {{"Line0", "Input"}, {"Line1", "Input"}, {"Line2", "Output"}};
+    return {{"Line0", "Input"}, {"Line1", "Output"}, {"Line2", "Input"}, {"Line3", "Output"}};
+}
+
+std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, const std::string& name) {
+    std::vector<std::string> lineNames;
+    for (const CameraLine& line : camera.lines)
+        lineNames.push_back(line.name);
+    const bool line = camera.Linescan();
+    if (OneOf(name, {"DeviceVendorName", "DeviceModelName", "DeviceSerialNumber", "PixelFormat"}))
+        return FeatureSpec{FeatureKind::Text, true, false, {}};
+    if (OneOf(name, {"SensorWidth", "SensorHeight"}))
+        return FeatureSpec{FeatureKind::Int, true, false, {}};
+    if (OneOf(name, {"Width", "Height", "OffsetX", "OffsetY"}))
+        return FeatureSpec{FeatureKind::Int, false, true, {}};
+    if (OneOf(name, {"ExposureTime", "Gain"}))
+        return FeatureSpec{FeatureKind::Float, false, false, {}};
+    if (name == "AcquisitionFrameRate")
+        return FeatureSpec{FeatureKind::Float, true, false, {}};
+    if (line && OneOf(name, {"AcquisitionLineRateMaximum", "AcquisitionLineRateCurrentMaximum"}))
+        return FeatureSpec{FeatureKind::Float, true, false, {}};
+    if (name == "AcquisitionMode")
+        return FeatureSpec{FeatureKind::Enum, false, true, {"SingleFrame", "Continuous"}};
+    if (name == "TriggerSelector")
+        return FeatureSpec{FeatureKind::Enum, false, false,
+                           line ? std::vector<std::string>{"LineStart", "AcquisitionStart"}
+                                : std::vector<std::string>{"FrameStart"}};
+    if (name == "TriggerMode")
+        return FeatureSpec{FeatureKind::Enum, false, false, {"Off", "On"}};
+    if (name == "TriggerSource") {
+        std::vector<std::string> sources = lineNames;
+        sources.push_back("Software");
+        return FeatureSpec{FeatureKind::Enum, false, false, sources};
+    }
+    if (name == "LineSelector")
+        return FeatureSpec{FeatureKind::Enum, false, false, lineNames};
+    if (name == "LineMode")
+        return FeatureSpec{FeatureKind::Enum, true, false, {"Input", "Output"}};
+    if (name == "LineSource")
+        return FeatureSpec{FeatureKind::Enum, false, false, {"Off", "UserOutput1", "TriggerReady", "ExposureActive"}};
+    if (name == "LineStatus")
+        return FeatureSpec{FeatureKind::Bool, true, false, {}};
+    if (name == "UserOutputSelector")
+        return FeatureSpec{FeatureKind::Enum, false, false, {"UserOutput1"}};
+    if (name == "UserOutputValue")
+        return FeatureSpec{FeatureKind::Bool, false, false, {}};
+    if (!line && name == "ReverseXY")
+        return FeatureSpec{FeatureKind::Bool, false, true, {}};
+    if (camera.transport == "Pleora" && OneOf(name, {"GevSCPD", "GevRequestTimeout", "GevLatencyLevel"}))
+        return FeatureSpec{FeatureKind::Int, false, false, {}};
+    return std::nullopt;
+}
+
+} // namespace zeb::station

@@ -1,0 +1,412 @@
+// Reading a station from its JSON file; every error names the file, the place and the reason.
+#include "Devices.h"
+#include "Station.h"
+#include "Tamo/Log.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <set>
+#include <sstream>
+#include <stdexcept>
+
+namespace zeb::station {
+
+using Json = nlohmann::json;
+
+class StationLoader {
+public:
+    explicit StationLoader(std::string fileName) : _file(std::move(fileName)) {}
+
+    std::unique_ptr<Station> Load(const std::string& text) {
+        Json root;
+        try {
+            root = Json::parse(text);
+        } catch (const Json::parse_error& error) {
+            Fail("", std::string("not valid JSON: ") + error.what());
+        }
+        auto station = std::unique_ptr<Station>(new Station());
+        Object(root, "", {"controllers", "cameras", "cables"});
+        if (root.contains("controllers"))
+            for (size_t i = 0; i < Array(root["controllers"], "/controllers").size(); ++i)
+                LoadController(*station, root["controllers"][i], "/controllers/" + std::to_string(i));
+        if (root.contains("cameras"))
+            for (size_t i = 0; i < Array(root["cameras"], "/cameras").size(); ++i)
+                LoadCamera(*station, root["cameras"][i], "/cameras/" + std::to_string(i));
+        if (root.contains("cables"))
+            for (size_t i = 0; i < Array(root["cables"], "/cables").size(); ++i)
+                LoadCable(*station, root["cables"][i], "/cables/" + std::to_string(i));
+        return station;
+    }
+
+private:
+    [[noreturn]] void Fail(const std::string& place, const std::string& reason) const {
+        throw std::runtime_error("station file " + _file + (place.empty() ? "" : " at " + place) + ": " + reason);
+    }
+
+    // An object whose keys must be among `keys`; an empty list allows any key (maps of names).
+    void Object(const Json& value, const std::string& place, std::initializer_list<const char*> keys) const {
+        if (!value.is_object())
+            Fail(place.empty() ? "/" : place, "expected an object");
+        if (keys.size() == 0)
+            return;
+        for (const auto& [key, item] : value.items()) {
+            bool known = false;
+            for (const char* allowed : keys)
+                known = known || key == allowed;
+            if (!known)
+                Fail(place + "/" + key, "unknown key \"" + key + "\"");
+        }
+    }
+    const Json& Array(const Json& value, const std::string& place) const {
+        if (!value.is_array())
+            Fail(place, "expected an array");
+        return value;
+    }
+    std::string Text(const Json& value, const std::string& place) const {
+        if (!value.is_string())
+            Fail(place, "expected a text");
+        return value.get<std::string>();
+    }
+    double Number(const Json& value, const std::string& place) const {
+        if (!value.is_number())
+            Fail(place, "expected a number");
+        return value.get<double>();
+    }
+    int64_t Integer(const Json& value, const std::string& place, int64_t minimum, int64_t maximum) const {
+        if (!value.is_number_integer())
+            Fail(place, "expected an integer");
+        const int64_t number = value.get<int64_t>();
+        if (number < minimum || number > maximum)
+            Fail(place, "expected an integer from " + std::to_string(minimum) + " to " + std::to_string(maximum));
+        return number;
+    }
+    bool Boolean(const Json& value, const std::string& place) const {
+        if (!value.is_boolean())
+            Fail(place, "expected true or false");
+        return value.get<bool>();
+    }
+
+    std::vector<Fault> LoadFaults(const Json& list, const std::string& place) const {
+        std::vector<Fault> faults;
+        for (size_t i = 0; i < Array(list, place).size(); ++i) {
+            const Json& item = list[i];
+            const std::string at = place + "/" + std::to_string(i);
+            Object(item, at, {"kind", "after", "durationMs", "count"});
+            Fault fault;
+            if (!item.contains("kind"))
+                Fail(at, "missing key \"kind\"");
+            fault.kind = Text(item["kind"], at + "/kind");
+            if (fault.kind != "offline" && fault.kind != "transferError" && fault.kind != "lostTriggers")
+                Fail(at + "/kind", "expected \"offline\", \"transferError\" or \"lostTriggers\"");
+            if (item.contains("after")) {
+                const Json& after = item["after"];
+                Object(after, at + "/after", {"operation", "name", "count"});
+                if (!after.contains("operation"))
+                    Fail(at + "/after", "missing key \"operation\"");
+                fault.trigger.operation = Text(after["operation"], at + "/after/operation");
+                if (after.contains("name"))
+                    fault.trigger.name = Text(after["name"], at + "/after/name");
+                if (after.contains("count"))
+                    fault.trigger.count = static_cast<int32_t>(Integer(after["count"], at + "/after/count", 1, 1000000));
+            }
+            if (fault.kind == "transferError")
+                fault.trigger.operation = fault.trigger.operation.empty() ? "frame" : fault.trigger.operation;
+            if (fault.kind == "lostTriggers")
+                fault.trigger.operation = fault.trigger.operation.empty() ? "trigger" : fault.trigger.operation;
+            if (item.contains("durationMs"))
+                fault.duration = static_cast<Nanoseconds>(Number(item["durationMs"], at + "/durationMs") * 1e6);
+            if (item.contains("count"))
+                fault.count = static_cast<int32_t>(Integer(item["count"], at + "/count", 1, 1000000));
+            faults.push_back(fault);
+        }
+        return faults;
+    }
+
+    void LoadController(Station& station, const Json& item, const std::string& at) {
+        Object(item, at,
+               {"deviceId", "serial", "registers", "light", "connectFailures", "domeRotation", "encoder",
+                "triggerInput", "encoderMaximum", "faults"});
+        if (!item.contains("deviceId"))
+            Fail(at, "missing key \"deviceId\"");
+        auto controller = std::make_unique<SimController>();
+        SimController& c = *controller;
+        c.deviceId = static_cast<int32_t>(Integer(item["deviceId"], at + "/deviceId", 0, 255));
+        if (station._controllers.count(c.deviceId))
+            Fail(at + "/deviceId", "duplicate device id " + std::to_string(c.deviceId));
+        char serial[32];
+        std::snprintf(serial, sizeof serial, "MV-%06d", 100 + c.deviceId);
+        c.serial = item.contains("serial") ? Text(item["serial"], at + "/serial") : serial;
+
+        for (const auto& [name, value] : FactoryRegisters()) {
+            c.order.push_back(name);
+            c.factory[name] = value;
+        }
+        if (item.contains("registers")) {
+            Object(item["registers"], at + "/registers", {});
+            for (const auto& [name, value] : item["registers"].items()) {
+                const std::string place = at + "/registers/" + name;
+                if (value.is_null()) {
+                    c.factory.erase(name);
+                    c.order.erase(std::remove(c.order.begin(), c.order.end(), name), c.order.end());
+                    continue;
+                }
+                if (!c.factory.count(name))
+                    c.order.push_back(name);
+                c.factory[name] = Text(value, place);
+            }
+        }
+        // Hardware before version 2 has no second output per camera connector.
+        const auto version = c.factory.find("Info.HardwareVersion");
+        if (version != c.factory.end() && std::atoi(version->second.c_str()) < 2) {
+            for (auto it = c.order.begin(); it != c.order.end();) {
+                if (IsVersion2Register(*it)) {
+                    c.factory.erase(*it);
+                    it = c.order.erase(it);
+                } else {
+                    ++it;
+                }
+            }
+        }
+        c.registers = c.factory;
+
+        if (item.contains("light")) {
+            const Json& light = item["light"];
+            if (light.is_string()) {
+                const std::string model = light.get<std::string>();
+                const double current = model == "None" ? 0 : model == "Dome S" ? 1050 : model == "Dome M" ? 2800
+                                                       : model == "Dome L"   ? 5600
+                                                                              : -1;
+                if (current < 0)
+                    Fail(at + "/light", "expected \"None\", \"Dome S\", \"Dome M\", \"Dome L\" or four currents");
+                c.currents = {current, current, current, current};
+            } else if (light.is_array() && light.size() == 4) {
+                for (size_t n = 0; n < 4; ++n)
+                    c.currents[n] = Number(light[n], at + "/light/" + std::to_string(n));
+            } else {
+                Fail(at + "/light", "expected \"None\", \"Dome S\", \"Dome M\", \"Dome L\" or four currents");
+            }
+        }
+        if (item.contains("connectFailures"))
+            c.connectFailures = static_cast<int32_t>(Integer(item["connectFailures"], at + "/connectFailures", 0, 1000000));
+        if (item.contains("domeRotation")) {
+            c.domeRotation = static_cast<int32_t>(Integer(item["domeRotation"], at + "/domeRotation", 0, 270));
+            if (c.domeRotation % 90 != 0)
+                Fail(at + "/domeRotation", "expected 0, 90, 180 or 270");
+        }
+        if (item.contains("encoderMaximum"))
+            c.maxEncoderIncrements = static_cast<uint32_t>(Integer(item["encoderMaximum"], at + "/encoderMaximum", 1, 4294967295LL));
+        if (item.contains("encoder")) {
+            const Json& encoder = item["encoder"];
+            Object(encoder, at + "/encoder", {"connected", "speed", "travel"});
+            c.encoder.connected = encoder.contains("connected") ? Boolean(encoder["connected"], at + "/encoder/connected") : true;
+            if (encoder.contains("speed"))
+                c.encoder.speed = Number(encoder["speed"], at + "/encoder/speed");
+            if (encoder.contains("travel") && !encoder["travel"].is_null())
+                c.encoder.travel = Number(encoder["travel"], at + "/encoder/travel");
+        }
+        if (item.contains("triggerInput") && !item["triggerInput"].is_null()) {
+            const Json& input = item["triggerInput"];
+            Object(input, at + "/triggerInput", {"periodMs", "pulseMs"});
+            const double period = input.contains("periodMs") ? Number(input["periodMs"], at + "/triggerInput/periodMs") : 100;
+            const double pulse = input.contains("pulseMs") ? Number(input["pulseMs"], at + "/triggerInput/pulseMs") : period / 10;
+            if (period <= 0 || pulse <= 0 || pulse >= period)
+                Fail(at + "/triggerInput", "expected 0 < pulseMs < periodMs");
+            c.triggerInput.period = static_cast<Nanoseconds>(period * 1e6);
+            c.triggerInput.pulse = static_cast<Nanoseconds>(pulse * 1e6);
+        }
+        if (item.contains("faults"))
+            c.faults = LoadFaults(item["faults"], at + "/faults");
+        station._controllers[c.deviceId] = std::move(controller);
+    }
+
+    void LoadCamera(Station& station, const Json& item, const std::string& at) {
+        Object(item, at,
+               {"name", "transport", "scanType", "features", "lines", "limits", "scene", "sensitivity",
+                "readoutNsPerRow", "grabberMemory", "faults"});
+        for (const char* key : {"name", "transport", "scanType"})
+            if (!item.contains(key))
+                Fail(at, std::string("missing key \"") + key + "\"");
+        auto camera = std::make_unique<SimCamera>();
+        SimCamera& c = *camera;
+        c.name = Text(item["name"], at + "/name");
+        if (c.name.empty())
+            Fail(at + "/name", "expected a name that is not empty");
+        if (station.Camera(c.name))
+            Fail(at + "/name", "duplicate camera name \"" + c.name + "\"");
+        c.transport = Text(item["transport"], at + "/transport");
+        if (c.transport != "Pleora" && c.transport != "MicroEnable")
+            Fail(at + "/transport", "expected \"Pleora\" or \"MicroEnable\"");
+        c.scanType = Text(item["scanType"], at + "/scanType");
+        if (c.scanType != "Areascan" && c.scanType != "Linescan")
+            Fail(at + "/scanType", "expected \"Areascan\" or \"Linescan\"");
+        c.features = DefaultCameraFeatures(c.scanType, c.transport);
+        c.limits = DefaultCameraLimits(c.scanType);
+        c.lines = DefaultCameraLines(c.scanType);
+        c.sensitivity = c.Linescan() ? 0.081 : 0.0122;
+        if (item.contains("features")) {
+            Object(item["features"], at + "/features", {});
+            for (const auto& [name, value] : item["features"].items()) {
+                const std::string text = Text(value, at + "/features/" + name);
+                if (name == "TriggerMode" || name == "TriggerSource")
+                    c.features[name + "[" + c.features["TriggerSelector"] + "]"] = text;
+                else
+                    c.features[name] = text;
+            }
+        }
+        if (item.contains("lines")) {
+            c.lines.clear();
+            std::set<std::string> names;
+            for (size_t i = 0; i < Array(item["lines"], at + "/lines").size(); ++i) {
+                const std::string place = at + "/lines/" + std::to_string(i);
+                const Json& line = item["lines"][i];
+                Object(line, place, {"name", "mode"});
+                if (!line.contains("name") || !line.contains("mode"))
+                    Fail(place, "expected \"name\" and \"mode\"");
+                CameraLine entry{Text(line["name"], place + "/name"), Text(line["mode"], place + "/mode")};
+                if (entry.mode != "Input" && entry.mode != "Output")
+                    Fail(place + "/mode", "expected \"Input\" or \"Output\"");
+                if (!names.insert(entry.name).second)
+                    Fail(place + "/name", "duplicate line \"" + entry.name + "\"");
+                c.lines.push_back(entry);
+            }
+            if (!c.lines.empty())
+                c.features["LineSelector"] = c.lines.front().name;
+        }
+        if (item.contains("limits")) {
+            Object(item["limits"], at + "/limits", {});
+            for (const auto& [name, value] : item["limits"].items()) {
+                const std::string place = at + "/limits/" + name;
+                Object(value, place, {"min", "max", "increment"});
+                FeatureLimits& limits = c.limits[name];
+                if (value.contains("min"))
+                    limits.minimum = Number(value["min"], place + "/min");
+                if (value.contains("max"))
+                    limits.maximum = Number(value["max"], place + "/max");
+                if (value.contains("increment"))
+                    limits.increment = Number(value["increment"], place + "/increment");
+            }
+        }
+        if (item.contains("scene")) {
+            const Json& scene = item["scene"];
+            Object(scene, at + "/scene", {"object", "defocus"});
+            if (scene.contains("object")) {
+                c.scene.object = Text(scene["object"], at + "/scene/object");
+                if (c.scene.object != "part" && c.scene.object != "sheet" && c.scene.object != "grey")
+                    Fail(at + "/scene/object", "expected \"part\", \"sheet\" or \"grey\"");
+            }
+            if (scene.contains("defocus"))
+                c.scene.defocus = Number(scene["defocus"], at + "/scene/defocus");
+            if (c.scene.defocus < 0 || c.scene.defocus > 50)
+                Fail(at + "/scene/defocus", "expected a blur radius from 0 to 50 pixels");
+        }
+        if (item.contains("sensitivity"))
+            c.sensitivity = Number(item["sensitivity"], at + "/sensitivity");
+        if (item.contains("readoutNsPerRow"))
+            c.readoutPerRow = Integer(item["readoutNsPerRow"], at + "/readoutNsPerRow", 0, 1000000000);
+        if (item.contains("grabberMemory"))
+            c.grabberMemory = Integer(item["grabberMemory"], at + "/grabberMemory", 0, INT64_MAX);
+        if (item.contains("faults"))
+            c.faults = LoadFaults(item["faults"], at + "/faults");
+        station._cameras.push_back(std::move(camera));
+    }
+
+    void LoadCable(Station& station, const Json& item, const std::string& at) {
+        Object(item, at, {"controller", "port", "camera", "line", "inverted"});
+        for (const char* key : {"controller", "port", "camera", "line"})
+            if (!item.contains(key))
+                Fail(at, std::string("missing key \"") + key + "\"");
+        Cable cable;
+        cable.controller = static_cast<int32_t>(Integer(item["controller"], at + "/controller", 0, 255));
+        if (!station.Controller(cable.controller))
+            Fail(at + "/controller", "no controller with device id " + std::to_string(cable.controller));
+        cable.port = Text(item["port"], at + "/port");
+        if (!IsControllerPort(cable.port))
+            Fail(at + "/port", "no controller port \"" + cable.port + "\"");
+        const std::string polarity =
+            cable.port.rfind("Camera", 0) == 0 ? "CameraIo" + cable.port.substr(6, 1) + "." + cable.port.substr(7) + ".InvertPolarity" : "";
+        if (!polarity.empty() && !station.Controller(cable.controller)->registers.count(polarity))
+            Fail(at + "/port", "controller " + std::to_string(cable.controller) + " has no port \"" + cable.port + "\"");
+        cable.camera = Text(item["camera"], at + "/camera");
+        SimCamera* camera = station.Camera(cable.camera);
+        if (!camera)
+            Fail(at + "/camera", "no camera named \"" + cable.camera + "\"");
+        cable.line = Text(item["line"], at + "/line");
+        if (!camera->Line(cable.line))
+            Fail(at + "/line", "camera \"" + cable.camera + "\" has no line \"" + cable.line + "\"");
+        if (item.contains("inverted"))
+            cable.inverted = Boolean(item["inverted"], at + "/inverted");
+        station._cables.push_back(cable);
+    }
+
+    std::string _file;
+};
+
+std::unique_ptr<Station> Station::FromJson(const std::string& text, const std::string& fileName) {
+    return StationLoader(fileName).Load(text);
+}
+
+std::unique_ptr<Station> Station::FromFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in)
+        throw std::runtime_error("station file " + path + ": cannot be read");
+    std::stringstream text;
+    text << in.rdbuf();
+    if (in.bad())
+        throw std::runtime_error("station file " + path + ": cannot be read");
+    return FromJson(text.str(), path);
+}
+
+std::unique_ptr<Station> Station::Default() { return FromJson(DefaultJson(), "(built-in default station)"); }
+
+Station& Station::Instance() {
+    static Station* instance = [] {
+        const char* path = std::getenv("ZEB_STATION");
+        try {
+            return (path && *path ? FromFile(path) : Default()).release();
+        } catch (const std::exception& error) {
+            std::fprintf(stderr, "zeb station: %s\n", error.what());
+            Tamo::Log::Write(Tamo::Error, error.what(), __LINE__, "zeb::station::Station::Instance", "Station");
+            return new Station(); // no devices
+        }
+    }();
+    return *instance;
+}
+
+const char* Station::DefaultJson() {
+    return R"json({
+  "controllers": [
+    { "deviceId": 0, "serial": "MV-000100", "light": "Dome M", "domeRotation": 180,
+      "registers": { "Info.ScanType": "Areascan", "Info.DeviceMode": "Surface" },
+      "triggerInput": { "periodMs": 100, "pulseMs": 10 } },
+    { "deviceId": 1, "serial": "MV-000101", "light": "Dome L", "domeRotation": 270,
+      "registers": { "Info.ScanType": "Linescan", "Info.DeviceMode": "Cylinder" },
+      "encoder": { "connected": true, "speed": 1.0 },
+      "triggerInput": { "periodMs": 100, "pulseMs": 10 } }
+  ],
+  "cameras": [
+    { "name": "GigE 00:11:1c:00:00:01", "transport": "Pleora", "scanType": "Areascan",
+      "features": { "DeviceModelName": "VCXG-25M", "DeviceSerialNumber": "700001",
+                    "SensorWidth": "1280", "SensorHeight": "1024", "Width": "1280", "Height": "1024" },
+      "lines": [ { "name": "Line0", "mode": "Input" }, { "name": "Line1", "mode": "Output" },
+                 { "name": "Line2", "mode": "Input" }, { "name": "Line3", "mode": "Output" } ] },
+    { "name": "Grabber 0 Port A", "transport": "MicroEnable", "scanType": "Linescan",
+      "features": { "DeviceModelName": "LSC-2048M", "DeviceSerialNumber": "800001",
+                    "SensorWidth": "2048", "Width": "2048", "Height": "512" },
+      "lines": [ { "name": "Line0", "mode": "Input" }, { "name": "Line1", "mode": "Input" },
+                 { "name": "Line2", "mode": "Output" } ] }
+  ],
+  "cables": [
+    { "controller": 0, "port": "Camera0Output0", "camera": "GigE 00:11:1c:00:00:01", "line": "Line0", "inverted": false },
+    { "controller": 0, "port": "Camera0Input0", "camera": "GigE 00:11:1c:00:00:01", "line": "Line1", "inverted": false },
+    { "controller": 1, "port": "AuxOutput0", "camera": "Grabber 0 Port A", "line": "Line0", "inverted": false },
+    { "controller": 1, "port": "AuxOutput1", "camera": "Grabber 0 Port A", "line": "Line1", "inverted": false }
+  ]
+})json";
+}
+
+} // namespace zeb::station
