@@ -1,0 +1,40 @@
+#!/usr/bin/env bash
+# Every test on every target: the Linux build, the Windows DLL under Wine, AddressSanitizer with
+# UndefinedBehaviorSanitizer, ThreadSanitizer on the concurrency tests, and a bounded fuzzing run.
+set -euo pipefail
+cd "$(dirname "$0")/.."
+scripts/setup.sh
+
+step() { printf '\n=== %s\n' "$*"; }
+
+step "Linux"
+cmake --preset linux >/dev/null
+cmake --build --preset linux
+ctest --preset linux
+
+step "Windows x64 DLL under Wine"
+export WINEDEBUG=-all
+cmake --preset windows >/dev/null
+cmake --build --preset windows
+x86_64-w64-mingw32-objdump -p build/windows/bin/Tamo.Morvane.Zeb.dll | grep -q '\] GetVideoChannel$'
+wineserver -p >/dev/null 2>&1 || true
+wine cmd /c exit >/dev/null 2>&1 || true
+ctest --preset windows
+wineserver -k >/dev/null 2>&1 || true
+
+step "AddressSanitizer and UndefinedBehaviorSanitizer"
+cmake --preset asan >/dev/null
+cmake --build --preset asan
+ASAN_OPTIONS=detect_leaks=1 ctest --preset asan
+
+step "ThreadSanitizer"
+cmake --preset tsan >/dev/null
+cmake --build --preset tsan --target zeb_host_tests zeb_shared
+ctest --preset tsan -R 'Concurrency'
+
+if [ -f fuzz/CMakeLists.txt ]; then
+  step "Fuzzing the host boundary"
+  cmake --preset fuzz >/dev/null
+  cmake --build --preset fuzz
+  scripts/fuzz.sh
+fi
