@@ -1,0 +1,54 @@
+// Fixture of the host-level tests: a private environment, a station file and the plug-in loaded
+// as a host loads it.
+#pragma once
+
+#include "HostChannel.h"
+#include "Plugin.h"
+#include "Stations.h"
+#include "TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace zeb::test {
+
+class HostTest : public ::testing::Test {
+protected:
+    // Writes the station, turns logging on (Dump level) and loads the plug-in.
+    void Load(const Json& station, bool logging = true) {
+        if (logging)
+            environment.EnableLogging();
+        environment.UseStation(station.dump(2));
+        plugin = std::make_unique<host::Plugin>();
+    }
+    void LoadDefaultStation() {
+        environment.EnableLogging();
+        plugin = std::make_unique<host::Plugin>();
+    }
+    host::HostChannel Channel(int32_t index = 0) {
+        host::HostChannel channel;
+        EXPECT_TRUE(channel.Open(plugin->GetVideoChannel(), index)) << channel.Error();
+        return channel;
+    }
+    // Reads a feature; fails the test when the read fails.
+    static std::string Read(host::HostChannel& channel, const std::string& feature) {
+        const auto value = channel.Read(feature);
+        EXPECT_TRUE(value.has_value()) << feature << ": " << channel.Error();
+        return value.value_or("<failed>");
+    }
+    // Trace lines of one device, as "operation\tname\tvalue".
+    std::vector<std::string> Trace(const std::string& device) const {
+        std::vector<std::string> lines;
+        for (const std::string& line : environment.TraceLines())
+            if (line.rfind(device + "\t", 0) == 0)
+                lines.push_back(line.substr(device.size() + 1));
+        return lines;
+    }
+    void ClearTrace() const { TestEnvironment::WriteFile(environment.TraceFile(), ""); }
+
+    TestEnvironment environment;
+    std::unique_ptr<host::Plugin> plugin;
+};
+
+} // namespace zeb::test

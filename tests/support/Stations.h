@@ -1,0 +1,84 @@
+// Station files for tests: the pieces of a station as JSON that a test adjusts before use.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <string>
+
+namespace zeb::test {
+
+using Json = nlohmann::json;
+
+inline Json AreaController(int id = 0) {
+    return {{"deviceId", id},
+            {"serial", "MV-" + std::to_string(1000 + id)},
+            {"light", "Dome M"},
+            {"domeRotation", 180},
+            {"registers", {{"Info.ScanType", "Areascan"}}},
+            {"triggerInput", {{"periodMs", 20}, {"pulseMs", 2}}}};
+}
+
+inline Json LineController(int id = 0) {
+    return {{"deviceId", id},
+            {"serial", "MV-" + std::to_string(1000 + id)},
+            {"light", "Dome L"},
+            {"domeRotation", 270},
+            {"registers", {{"Info.ScanType", "Linescan"}}},
+            {"encoder", {{"connected", true}, {"speed", 2.0}}},
+            {"triggerInput", {{"periodMs", 20}, {"pulseMs", 2}}}};
+}
+
+// A small area-scan camera so that tests stay fast: 64 x 48 pixels.
+inline Json AreaCamera(const std::string& name = "Cam A", const std::string& model = "VCXG-25M") {
+    return {{"name", name},
+            {"transport", "Pleora"},
+            {"scanType", "Areascan"},
+            {"features",
+             {{"DeviceModelName", model},
+              {"DeviceSerialNumber", "S-" + name},
+              {"SensorWidth", "64"},
+              {"SensorHeight", "48"},
+              {"Width", "64"},
+              {"Height", "48"}}}};
+}
+
+inline Json LineCamera(const std::string& name = "Line A") {
+    return {{"name", name},
+            {"transport", "MicroEnable"},
+            {"scanType", "Linescan"},
+            {"features",
+             {{"DeviceModelName", "LSC-2048M"},
+              {"DeviceSerialNumber", "S-" + name},
+              {"SensorWidth", "128"},
+              {"Width", "128"},
+              {"Height", "16"}}}};
+}
+
+inline Json Cable(int controller, const std::string& port, const std::string& camera, const std::string& line,
+                  bool inverted = false) {
+    return {{"controller", controller}, {"port", port}, {"camera", camera}, {"line", line}, {"inverted", inverted}};
+}
+
+// Trigger from Camera0Output0 to Line0, ready from Line1 to Camera0Input0.
+inline Json AreaCables(int controller, const std::string& camera) {
+    return Json::array({Cable(controller, "Camera0Output0", camera, "Line0"),
+                        Cable(controller, "Camera0Input0", camera, "Line1")});
+}
+
+inline Json LineCables(int controller, const std::string& camera) {
+    return Json::array({Cable(controller, "AuxOutput0", camera, "Line0"), Cable(controller, "AuxOutput1", camera, "Line1")});
+}
+
+inline Json AreaStation() {
+    return {{"controllers", Json::array({AreaController(0)})},
+            {"cameras", Json::array({AreaCamera()})},
+            {"cables", AreaCables(0, "Cam A")}};
+}
+
+inline Json LineStation() {
+    return {{"controllers", Json::array({LineController(0)})},
+            {"cameras", Json::array({LineCamera()})},
+            {"cables", LineCables(0, "Line A")}};
+}
+
+} // namespace zeb::test
