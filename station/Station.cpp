@@ -363,7 +363,9 @@ Nanoseconds Station::NextEncoderTick(const SimController& c) const {
     const int64_t next = std::llabs(c.encoder.lastCount) + 1;
     if (encoder.travel && static_cast<double>(next) > std::fabs(*encoder.travel) * perRevolution + 0.5)
         return Never;
-    return encoder.resetTime + static_cast<Nanoseconds>(std::ceil((static_cast<double>(next) - 0.5) / countsPerSecond * 1e9));
+    // One nanosecond past the moment the rounded count reaches `next`, so the count has surely moved.
+    return encoder.resetTime +
+           static_cast<Nanoseconds>(std::ceil((static_cast<double>(next) - 0.5) / countsPerSecond * 1e9)) + 1;
 }
 
 Nanoseconds Station::NextEvent(SimController& c) const {
