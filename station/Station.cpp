@@ -113,8 +113,8 @@ std::vector<const SimCamera*> Station::Cameras() const {
     return cameras;
 }
 
-bool Station::FaultStrikes(std::vector<Fault>& faults, Nanoseconds& offlineUntil, const char* operation,
-                           const std::string& name) {
+bool Station::FaultStrikes(std::vector<Fault>& faults, Nanoseconds& offlineFrom, Nanoseconds& offlineUntil,
+                           const char* operation, const std::string& name) {
     bool struck = false;
     for (Fault& fault : faults) {
         if (fault.fired)
@@ -128,8 +128,10 @@ bool Station::FaultStrikes(std::vector<Fault>& faults, Nanoseconds& offlineUntil
         }
         fault.fired = true;
         struck = true;
-        if (fault.kind == "offline")
-            offlineUntil = _now + fault.duration;
+        if (fault.kind == "offline") {
+            offlineFrom = _now + fault.delay;
+            offlineUntil = offlineFrom + fault.duration;
+        }
     }
     return struck;
 }
@@ -219,7 +221,7 @@ void Station::Propagate() {
         bool changed = false;
         for (auto& [id, controllerPointer] : _controllers) {
             SimController& c = *controllerPointer;
-            if (_now < c.offlineUntil)
+            if (c.Offline(_now))
                 continue;
             const bool trigger = SeenTriggerLevel(c);
             const bool triggerEnabled = c.Flag("Sequencer.Trigger.Enabled");
@@ -370,7 +372,7 @@ Nanoseconds Station::NextEncoderTick(const SimController& c) const {
 
 Nanoseconds Station::NextEvent(SimController& c) const {
     Nanoseconds next = Never;
-    if (_now < c.offlineUntil || !c.enabled)
+    if (c.Offline(_now) || !c.enabled)
         return next;
     const std::string source = c.Get("Sequencer.Clock.Source");
     const bool listensToInput7 = (!c.armed && c.Flag("Sequencer.Trigger.Enabled")) || source == "DigitalIoInput7";
@@ -422,7 +424,7 @@ void Station::AdvanceTo(Nanoseconds target) {
         Propagate();
         for (auto& [id, controllerPointer] : _controllers) {
             SimController& c = *controllerPointer;
-            if (!c.enabled || !c.armed || _now < c.offlineUntil)
+            if (!c.enabled || !c.armed || c.Offline(_now))
                 continue;
             const std::string source = c.Get("Sequencer.Clock.Source");
             const Nanoseconds deadTime =
@@ -477,9 +479,9 @@ std::unique_ptr<Frame> Station::NewFrame(SimCamera& camera, int32_t width, int32
 }
 
 void Station::Deliver(SimCamera& camera, std::unique_ptr<Frame> frame) {
-    Nanoseconds ignored = 0;
     for (Fault& fault : camera.faults)
-        if (!fault.fired && fault.kind == "transferError" && FaultStrikes(camera.faults, ignored, "frame", ""))
+        if (!fault.fired && fault.kind == "transferError" &&
+            FaultStrikes(camera.faults, camera.offlineFrom, camera.offlineUntil, "frame", ""))
             camera.transferErrorsLeft += fault.count;
     if (camera.transferErrorsLeft > 0) {
         --camera.transferErrorsLeft;
@@ -494,7 +496,7 @@ void Station::Deliver(SimCamera& camera, std::unique_ptr<Frame> frame) {
 }
 
 void Station::TriggerCamera(SimCamera& camera, const std::string& lineName, const Lighting& lighting) {
-    if (!camera.started || _now < camera.offlineUntil)
+    if (!camera.started || camera.Offline(_now))
         return;
     if (camera.Linescan()) {
         if (camera.features["TriggerSource[LineStart]"] == lineName && camera.lineFrameActive)
@@ -505,9 +507,9 @@ void Station::TriggerCamera(SimCamera& camera, const std::string& lineName, cons
     }
     if (camera.features["TriggerMode[FrameStart]"] != "On" || camera.features["TriggerSource[FrameStart]"] != lineName)
         return;
-    Nanoseconds ignored = 0;
     for (Fault& fault : camera.faults)
-        if (!fault.fired && fault.kind == "lostTriggers" && FaultStrikes(camera.faults, ignored, "trigger", ""))
+        if (!fault.fired && fault.kind == "lostTriggers" &&
+            FaultStrikes(camera.faults, camera.offlineFrom, camera.offlineUntil, "trigger", ""))
             camera.lostTriggersLeft += fault.count;
     if (camera.lostTriggersLeft > 0 || !camera.Ready(_now)) {
         if (camera.lostTriggersLeft > 0)
@@ -546,7 +548,7 @@ RenderRequest RequestFor(const SimCamera& camera, const Lighting& lighting, int3
 
 void Station::CompleteAreaFrame(SimCamera& camera) {
     camera.framePending = false;
-    if (!camera.started || _now < camera.offlineUntil)
+    if (!camera.started || camera.Offline(_now))
         return;
     const int32_t width = camera.Int("Width"), height = camera.Int("Height");
     auto frame = NewFrame(camera, width, height);
@@ -600,8 +602,8 @@ Outcome Station::CheckController(int32_t id, SimController*& controller, const c
     controller = Controller(id);
     if (!controller)
         return {"No controller answers at device id " + std::to_string(id) + "."};
-    FaultStrikes(controller->faults, controller->offlineUntil, operation, name);
-    if (_now < controller->offlineUntil) {
+    FaultStrikes(controller->faults, controller->offlineFrom, controller->offlineUntil, operation, name);
+    if (controller->Offline(_now)) {
         controller->connected = false;
         Enable(*controller, false);
         return {"Controller " + std::to_string(id) + " does not answer."};
@@ -735,8 +737,8 @@ Outcome Station::CheckCamera(const std::string& name, SimCamera*& camera, const 
     camera = Camera(name);
     if (!camera)
         return {"Image source " + name + " does not exist."};
-    FaultStrikes(camera->faults, camera->offlineUntil, operation, feature);
-    if (_now < camera->offlineUntil)
+    FaultStrikes(camera->faults, camera->offlineFrom, camera->offlineUntil, operation, feature);
+    if (camera->Offline(_now))
         return {"Camera " + name + " does not answer."};
     return {};
 }

@@ -39,7 +39,8 @@ struct FaultTrigger {
 struct Fault {
     std::string kind; // "offline", "transferError", "lostTriggers"
     FaultTrigger trigger;
-    Nanoseconds duration = 0; // offline
+    Nanoseconds duration = 0; // offline: how long the device is gone
+    Nanoseconds delay = 0;    // offline: how long after the trigger it goes
     int32_t count = 1;        // frames or triggers affected
     bool fired = false;
 };
@@ -81,7 +82,9 @@ public:
     } triggerInput;
 
     std::vector<Fault> faults;
+    Nanoseconds offlineFrom = 0;
     Nanoseconds offlineUntil = 0;
+    bool Offline(Nanoseconds now) const { return now >= offlineFrom && now < offlineUntil; }
     bool connected = false;
 
     // Sequencer state.
@@ -133,7 +136,9 @@ public:
     Nanoseconds readoutPerRow = 1000;
     int64_t grabberMemory = 0; // frame grabber memory in bytes; 0: unlimited
     std::vector<Fault> faults;
+    Nanoseconds offlineFrom = 0;
     Nanoseconds offlineUntil = 0;
+    bool Offline(Nanoseconds now) const { return now >= offlineFrom && now < offlineUntil; }
 
     // Session state.
     bool open = false;
@@ -230,8 +235,9 @@ private:
     void Advance();
     Outcome CheckController(int32_t id, SimController*& controller, const char* operation, const std::string& name);
     Outcome CheckCamera(const std::string& name, SimCamera*& camera, const char* operation, const std::string& feature);
-    bool FaultStrikes(std::vector<Fault>& faults, Nanoseconds& offlineUntil, const char* operation,
-                      const std::string& name);
+    // Fires the faults whose trigger this operation completes; offline faults set the window.
+    bool FaultStrikes(std::vector<Fault>& faults, Nanoseconds& offlineFrom, Nanoseconds& offlineUntil,
+                      const char* operation, const std::string& name);
 
     // Signals.
     bool CameraOutputLevel(const SimCamera& camera, const CameraLine& line) const;

@@ -96,7 +96,7 @@ private:
         for (size_t i = 0; i < Array(list, place).size(); ++i) {
             const Json& item = list[i];
             const std::string at = place + "/" + std::to_string(i);
-            Object(item, at, {"kind", "after", "durationMs", "count"});
+            Object(item, at, {"kind", "after", "durationMs", "delayMs", "count"});
             Fault fault;
             if (!item.contains("kind"))
                 Fail(at, "missing key \"kind\"");
@@ -120,6 +120,8 @@ private:
                 fault.trigger.operation = fault.trigger.operation.empty() ? "trigger" : fault.trigger.operation;
             if (item.contains("durationMs"))
                 fault.duration = static_cast<Nanoseconds>(Number(item["durationMs"], at + "/durationMs") * 1e6);
+            if (item.contains("delayMs"))
+                fault.delay = static_cast<Nanoseconds>(Number(item["delayMs"], at + "/delayMs") * 1e6);
             if (item.contains("count"))
                 fault.count = static_cast<int32_t>(Integer(item["count"], at + "/count", 1, 1000000));
             faults.push_back(fault);
