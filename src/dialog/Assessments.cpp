@@ -46,8 +46,9 @@ void Dialog::CalculateBrightness() {
         }
     }
     const int32_t total = width * h;
-    const float underShare = static_cast<float>(under) * 100.0f / static_cast<float>(total);
-    const float overShare = static_cast<float>(over) * 100.0f / static_cast<float>(total);
+    // Without pixels (an empty stack) there is nothing under- or overexposed.
+    const float underShare = total > 0 ? static_cast<float>(under) * 100.0f / static_cast<float>(total) : 0.0f;
+    const float overShare = total > 0 ? static_cast<float>(over) * 100.0f / static_cast<float>(total) : 0.0f;
     double mean = 0.0, deviation = 0.0;
     _intensityImage.GetMeanStdDev(mean, deviation);
 

@@ -1,0 +1,191 @@
+// Benchmarks of image delivery, the station's frame hand-out and feature access, each reported as a
+// ratio against a memcpy of the same bytes (or against the same call with logging on) measured in
+// the same run.
+#include "HostStructures.h"
+#include "Scene.h"
+#include "Tamo.h"
+
+#include <benchmark/benchmark.h>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <string>
+#include <thread>
+#include <vector>
+
+extern "C" qrZEB_Long GetVideoChannel(char* errorText, qrZEB_Long index, qrZEB_ChannelDescriptor* descriptor);
+
+namespace {
+
+constexpr int32_t Width = 2448, Height = 2048;
+constexpr size_t FrameBytes = size_t{Width} * Height;
+
+const std::filesystem::path Folder = std::filesystem::temp_directory_path() / "zeb-bench";
+
+void Prepare() {
+    std::filesystem::create_directories(Folder);
+    std::ofstream(Folder / "station.json") << R"({
+  "controllers": [ { "deviceId": 0, "light": "Dome M", "registers": { "Info.ScanType": "Areascan" } } ],
+  "cameras": [ { "name": "Big", "transport": "Pleora", "scanType": "Areascan", "readoutNsPerRow": 0,
+                 "features": { "DeviceModelName": "VCXG-53M", "SensorWidth": "2448", "SensorHeight": "2048",
+                               "Width": "2448", "Height": "2048" } } ],
+  "cables": [ { "controller": 0, "port": "Camera0Output0", "camera": "Big", "line": "Line0" },
+              { "controller": 0, "port": "Camera0Input0", "camera": "Big", "line": "Line1" } ] })";
+    setenv("ZEB_STATION", (Folder / "station.json").c_str(), 1);
+    setenv("ZEB_DRIVE_C", (Folder / "drive_c").c_str(), 1);
+}
+
+qrZEB_ChannelDescriptor& Channel() {
+    static qrZEB_ChannelDescriptor descriptor = [] {
+        qrZEB_ChannelDescriptor d{};
+        d.size = sizeof d;
+        char error[256];
+        if (GetVideoChannel(error, 0, &d) != 0) {
+            std::fprintf(stderr, "no channel: %s\n", error);
+            std::exit(1);
+        }
+        d.WriteValue(error, d.handle, "DeviceImageSource", "Big");
+        d.WriteValue(error, d.handle, "ExposureTime", "20");
+        return d;
+    }();
+    return descriptor;
+}
+
+// Starts a single-frame acquisition and waits until its four frames are there.
+void AwaitImageSet(qrZEB_ChannelDescriptor& d) {
+    char error[256];
+    d.StartAcquisition(error, d.handle);
+    qrZEB_ImageAttributes attributes{};
+    qrZEB_Long status = 4096;
+    while (status != 0)
+        d.GetImageAttributes(error, d.handle, &attributes, &status);
+}
+
+void Deliver(benchmark::State& state, const char* setupMode) {
+    qrZEB_ChannelDescriptor& d = Channel();
+    char error[256];
+    d.WriteValue(error, d.handle, "SetupMode", setupMode);
+    std::vector<char> buffer(FrameBytes * 4);
+    for (auto _ : state) {
+        state.PauseTiming();
+        AwaitImageSet(d);
+        state.ResumeTiming();
+        qrZEB_Long status = 0;
+        d.GetImage(error, d.handle, buffer.data(), &status);
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes * 4));
+}
+
+void BM_DeliverStacked(benchmark::State& state) { Deliver(state, "Off"); }
+void BM_DeliverAveraged(benchmark::State& state) { Deliver(state, "On"); }
+
+// The reference: copying the four frames' bytes from four buffers into one.
+void BM_MemcpyImageSet(benchmark::State& state) {
+    std::vector<std::vector<char>> frames(4, std::vector<char>(FrameBytes, 7));
+    std::vector<char> buffer(FrameBytes * 4);
+    for (auto _ : state) {
+        for (size_t k = 0; k < 4; ++k)
+            std::memcpy(buffer.data() + k * FrameBytes, frames[k].data(), FrameBytes);
+        benchmark::DoNotOptimize(buffer.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes * 4));
+}
+
+// The station handing out one cached frame: the render cache lookup and the copy into the frame.
+void BM_StationFrame(benchmark::State& state) {
+    zeb::station::SceneRenderer renderer;
+    zeb::station::RenderRequest request;
+    request.width = request.sensorWidth = Width;
+    request.height = request.sensorHeight = Height;
+    request.weights = {0.5f, 0, 0, 0};
+    std::vector<uint8_t> frame(FrameBytes);
+    renderer.Render(request); // the first frame of a configuration is shaded once
+    for (auto _ : state) {
+        const zeb::station::Image image = renderer.Render(request);
+        std::memcpy(frame.data(), image->data(), image->size());
+        benchmark::DoNotOptimize(frame.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes));
+}
+
+void BM_MemcpyFrame(benchmark::State& state) {
+    std::vector<uint8_t> source(FrameBytes, 3), frame(FrameBytes);
+    for (auto _ : state) {
+        std::memcpy(frame.data(), source.data(), FrameBytes);
+        benchmark::DoNotOptimize(frame.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes));
+}
+
+void ReadValue(benchmark::State& state) {
+    qrZEB_ChannelDescriptor& d = Channel();
+    char error[256], value[256];
+    for (auto _ : state)
+        benchmark::DoNotOptimize(d.ReadValue(error, d.handle, "TestPattern", value));
+}
+
+void BM_ReadValueLoggingOff(benchmark::State& state) {
+    Tamo::Log::SetLogLevel(-1);
+    ReadValue(state);
+}
+
+void BM_ReadValueLoggingDump(benchmark::State& state) {
+    Tamo::Log::Initialize();
+    Tamo::Log::SetLogPath((Folder / "bench.log").string().c_str());
+    Tamo::Log::SetLogLevel(Tamo::Dump);
+    ReadValue(state);
+    Tamo::Log::SetLogLevel(-1);
+}
+
+BENCHMARK(BM_MemcpyImageSet)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DeliverStacked)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_DeliverAveraged)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_MemcpyFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_StationFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ReadValueLoggingOff)->Unit(benchmark::kNanosecond);
+BENCHMARK(BM_ReadValueLoggingDump)->Unit(benchmark::kNanosecond);
+
+// Remembers each benchmark's time per iteration for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs)
+            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
+                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> times;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Prepare();
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    auto ratio = [&](const char* name, const char* reference, double limit, bool inverse = false) {
+        const auto a = reporter.times.find(std::string(name) + "/real_time");
+        const auto b = reporter.times.find(std::string(reference) + "/real_time");
+        const auto a2 = a != reporter.times.end() ? a : reporter.times.find(name);
+        const auto b2 = b != reporter.times.end() ? b : reporter.times.find(reference);
+        if (a2 == reporter.times.end() || b2 == reporter.times.end())
+            return;
+        const double value = inverse ? b2->second / a2->second : a2->second / b2->second;
+        std::printf("%-28s %6.2f x %-22s (target %s %.2f) %s\n", name, value, reference, inverse ? ">=" : "<=", limit,
+                    (inverse ? value >= limit : value <= limit) ? "met" : "MISSED");
+    };
+    std::printf("\nratios in this run:\n");
+    ratio("BM_DeliverStacked", "BM_MemcpyImageSet", 1.25);
+    ratio("BM_DeliverAveraged", "BM_MemcpyImageSet", 3.0);
+    ratio("BM_StationFrame", "BM_MemcpyFrame", 2.0);
+    ratio("BM_ReadValueLoggingOff", "BM_ReadValueLoggingDump", 5.0, true);
+    benchmark::Shutdown();
+    return 0;
+}
