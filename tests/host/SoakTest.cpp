@@ -1,0 +1,67 @@
+// Continuous acquisition of a thousand image sets per channel: every set arrives, and the process
+// does not grow once it has warmed up. Leaks are LeakSanitizer's to find in the sanitizer run.
+#include "HostTest.h"
+
+#include <cstdio>
+#include <fstream>
+
+#if defined(_WIN32)
+#include <windows.h>
+#include <psapi.h>
+#endif
+
+namespace zeb::test {
+
+namespace {
+// Resident memory of this process in bytes.
+int64_t ResidentBytes() {
+#if defined(_WIN32)
+    PROCESS_MEMORY_COUNTERS counters{};
+    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
+    return static_cast<int64_t>(counters.WorkingSetSize);
+#else
+    std::ifstream statm("/proc/self/statm");
+    int64_t size = 0, resident = 0;
+    statm >> size >> resident;
+    return resident * 4096;
+#endif
+}
+} // namespace
+
+class Soak : public HostTest {
+protected:
+    void Run(host::HostChannel& channel, const char* name, int sets) {
+        ASSERT_TRUE(channel.Write("AcquisitionMode", "Continuous"));
+        ASSERT_TRUE(channel.Start()) << channel.Error();
+        int64_t warm = 0;
+        for (int set = 0; set < sets; ++set) {
+            if (set == sets / 10)
+                warm = ResidentBytes();
+            ASSERT_TRUE(channel.Write("SetupMode", set % 2 ? "On" : "Off"));
+            ASSERT_TRUE(channel.NextImage()) << name << " set " << set << ": " << channel.Error();
+        }
+        const int64_t growth = ResidentBytes() - warm;
+        std::printf("[ figures  ] %s: %d image sets, resident memory %+lld bytes after warm-up\n", name, sets,
+                    static_cast<long long>(growth));
+        EXPECT_LT(growth, 4 << 20);
+        ASSERT_TRUE(channel.Stop());
+    }
+};
+
+TEST_F(Soak, ThousandImageSetsOnBothScanTypes) {
+    Json station = AreaStation();
+    station["controllers"].push_back(LineController(1));
+    station["cameras"].push_back(LineCamera());
+    for (const Json& cable : LineCables(1, "Line A"))
+        station["cables"].push_back(cable);
+    environment.WriteSettings("[Log]\nLogEnabled=False\n");
+    Load(station, false);
+    host::HostChannel area = Channel(0), line = Channel(1);
+    ASSERT_TRUE(area.Write("DeviceImageSource", "Cam A"));
+    ASSERT_TRUE(line.Write("DeviceImageSource", "Line A"));
+    ASSERT_TRUE(line.Write("AcquisitionLineRate", "80000"));
+    Run(area, "area scan", 1000);
+    Run(line, "line scan", 1000);
+}
+
+} // namespace zeb::test
