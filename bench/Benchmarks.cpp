@@ -82,8 +82,12 @@ void Deliver(benchmark::State& state, const char* setupMode) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes * 4));
 }
 
-void BM_DeliverStacked(benchmark::State& state) { Deliver(state, "Off"); }
-void BM_DeliverAveraged(benchmark::State& state) { Deliver(state, "On"); }
+void BM_DeliverStacked(benchmark::State& state) {
+    Deliver(state, "Off");
+}
+void BM_DeliverAveraged(benchmark::State& state) {
+    Deliver(state, "On");
+}
 
 // The reference: copying the four frames' bytes from four buffers into one.
 void BM_MemcpyImageSet(benchmark::State& state) {
@@ -178,7 +182,8 @@ int main(int argc, char** argv) {
         if (a2 == reporter.times.end() || b2 == reporter.times.end())
             return;
         const double value = inverse ? b2->second / a2->second : a2->second / b2->second;
-        std::printf("%-28s %6.2f x %-22s (target %s %.2f) %s\n", name, value, reference, inverse ? ">=" : "<=", limit,
+        std::printf("%-28s %6.2f x %-22s (target %s %.2f) %s\n", name, value, reference,
+                    inverse ? ">=" : "<=", limit,
                     (inverse ? value >= limit : value <= limit) ? "met" : "MISSED");
     };
     std::printf("\nratios in this run:\n");

@@ -1,6 +1,7 @@
 // Fuzzes the host boundary: arbitrary sequences of entry-point calls with arbitrary feature names,
 // values, indices, attribute numbers and descriptor sizes, on a small simulated station. Every call
 // must return 0 or 1; anything else, a crash, a hang or a sanitizer report is a finding.
+#include "FeatureNames.h"
 #include "HostStructures.h"
 
 #include <cstdint>
@@ -16,19 +17,30 @@ extern "C" qrZEB_Long GetVideoChannel(char* errorText, qrZEB_Long index, qrZEB_C
 
 namespace {
 
-const char* const Features[] = {
-    "DeviceScanType", "DeviceImageSource", "DeviceImageSourceDetect", "DeviceImageSourceVendor",
-    "DeviceImageSourceModel", "DeviceImageSourceSerial", "Width", "Height", "OffsetX", "OffsetY", "ReverseXY",
-    "TestPattern", "AcquisitionMode", "AcquisitionBurstMode", "AcquisitionLineRate", "AcquisitionLineRateEnable",
-    "AcquisitionLineRateMaximum", "AcquisitionLineRateCurrentMaximum", "TriggerMode", "TriggerActivation",
-    "ExposureTime", "Gain", "EncoderResolution", "LightingSequenceType", "LightingOrientation", "SetupMode",
-    "DialogSelector", "DialogStatus", "DialogStart", "DialogStop", "DialogNext", "DialogInstruction", "DialogResult",
-    "DialogResultMessage", "DialogResultMessageArguments", "DialogAcquisitionRequest", "GevSCPD",
-    "GevRequestTimeout", "GevLatencyLevel"};
-const char* const Values[] = {"None", "Cam A", "Line A", "On", "Off", "True", "False", "0", "-1", "16", "65001",
-                              "1e9", "Continuous", "SingleFrame", "Axial", "90 deg", "Brightness detection",
-                              "Orientation detection", "Encoder movement detection", "Focus detection",
-                              "Frame trigger input detection", "nan", ""};
+const auto& Features = zeb::test::FeatureNames;
+const char* const Values[] = {"None",
+                              "Cam A",
+                              "Line A",
+                              "On",
+                              "Off",
+                              "True",
+                              "False",
+                              "0",
+                              "-1",
+                              "16",
+                              "65001",
+                              "1e9",
+                              "Continuous",
+                              "SingleFrame",
+                              "Axial",
+                              "90 deg",
+                              "Brightness detection",
+                              "Orientation detection",
+                              "Encoder movement detection",
+                              "Focus detection",
+                              "Frame trigger input detection",
+                              "nan",
+                              ""};
 
 class Input {
 public:
@@ -109,21 +121,29 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             std::vector<uint8_t> raw(800, 0xEE);
             const int32_t hostSize = input.Int() % 900;
             std::memcpy(raw.data(), &hostSize, sizeof hostSize);
-            Check(GetVideoChannel(error, input.Int() % 4, reinterpret_cast<qrZEB_ChannelDescriptor*>(raw.data())),
+            Check(GetVideoChannel(error, input.Int() % 4,
+                                  reinterpret_cast<qrZEB_ChannelDescriptor*>(raw.data())),
                   "GetVideoChannel");
             break;
         }
-        case 1: Check(d.ReadValue(error, d.handle, input.Text(Features, 39).c_str(), value), "ReadValue"); break;
+        case 1:
+            Check(d.ReadValue(error, d.handle, input.Text(Features, 39).c_str(), value), "ReadValue");
+            break;
         case 2: {
             const std::string name = input.Text(Features, 39);
             Check(d.WriteValue(error, d.handle, name.c_str(), input.Text(Values, 23).c_str()), "WriteValue");
             break;
         }
-        case 3: Check(d.ExecuteCommand(error, d.handle, input.Text(Features, 39).c_str()), "ExecuteCommand"); break;
-        case 4: Check(d.GetFeatureName(error, d.handle, input.Int() % 64, value), "GetFeatureName"); break;
+        case 3:
+            Check(d.ExecuteCommand(error, d.handle, input.Text(Features, 39).c_str()), "ExecuteCommand");
+            break;
+        case 4:
+            Check(d.GetFeatureName(error, d.handle, input.Int() % 64, value), "GetFeatureName");
+            break;
         case 5: {
             qrZEB_Long type = 0;
-            Check(d.GetFeatureType(error, d.handle, input.Text(Features, 39).c_str(), &type), "GetFeatureType");
+            Check(d.GetFeatureType(error, d.handle, input.Text(Features, 39).c_str(), &type),
+                  "GetFeatureType");
             break;
         }
         case 6: {
@@ -136,16 +156,23 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(d.GetFeatureAttr(error, d.handle, name.c_str(), input.Int(), value), "GetFeatureAttr");
             break;
         }
-        case 8: Check(d.StartAcquisition(error, d.handle), "StartAcquisition"); break;
-        case 9: Check(d.StopAcquisition(error, d.handle), "StopAcquisition"); break;
-        case 10: Check(d.WaitForIntegration(error, d.handle, &status), "WaitForIntegration"); break;
+        case 8:
+            Check(d.StartAcquisition(error, d.handle), "StartAcquisition");
+            break;
+        case 9:
+            Check(d.StopAcquisition(error, d.handle), "StopAcquisition");
+            break;
+        case 10:
+            Check(d.WaitForIntegration(error, d.handle, &status), "WaitForIntegration");
+            break;
         case 11: {
             qrZEB_ImageAttributes attributes{};
             attributes.size = input.Int();
             Check(d.GetImageAttributes(error, d.handle, &attributes, &status), "GetImageAttributes");
             if (status == 0 && attributes.width > 0 && attributes.height > 0 &&
                 int64_t{attributes.width} * attributes.height <= (1 << 22)) {
-                image.assign(static_cast<size_t>(attributes.width) * static_cast<size_t>(attributes.height), 0);
+                image.assign(static_cast<size_t>(attributes.width) * static_cast<size_t>(attributes.height),
+                             0);
                 Check(d.GetImage(error, d.handle, image.data(), &status), "GetImage");
             }
             break;
@@ -164,9 +191,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             Check(d.SetupCommonParams(error, d.handle, &parameters), "SetupCommonParams");
             break;
         }
-        case 13: Check(d.ReleaseVideoChannel(error, d.handle), "ReleaseVideoChannel"); break;
-        case 14: Check(d.ReadValue(error, d.handle, input.Byte() & 1 ? nullptr : "Width", nullptr), "ReadValue(null)"); break;
-        default: Check(d.ReadValue(error, d.handle ^ (input.Int() | 1), "Width", value), "ReadValue(bad handle)"); break;
+        case 13:
+            Check(d.ReleaseVideoChannel(error, d.handle), "ReleaseVideoChannel");
+            break;
+        case 14:
+            Check(d.ReadValue(error, d.handle, input.Byte() & 1 ? nullptr : "Width", nullptr),
+                  "ReadValue(null)");
+            break;
+        default:
+            Check(d.ReadValue(error, d.handle ^ (input.Int() | 1), "Width", value), "ReadValue(bad handle)");
+            break;
         }
     }
     for (const auto& d : descriptor)

@@ -9,7 +9,9 @@ namespace zeb::station {
 
 namespace {
 
-bool IsBoolText(const std::string& v) { return v == "0" || v == "1" || v == "True" || v == "False"; }
+bool IsBoolText(const std::string& v) {
+    return v == "0" || v == "1" || v == "True" || v == "False";
+}
 
 bool IsNumberText(const std::string& v) {
     if (v.empty())
@@ -29,7 +31,8 @@ bool IsHexSequence(const std::string& v) {
 }
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+    return text.size() >= suffix.size() &&
+           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
 bool OneOf(const std::string& v, std::initializer_list<const char*> values) {
@@ -110,8 +113,9 @@ std::vector<std::pair<std::string, std::string>> FactoryRegisters() {
 }
 
 bool IsReadOnlyRegister(const std::string& name) {
-    return name.rfind("Info.", 0) == 0 || name == "Sequencer.ExecutionProgress" || EndsWith(name, ".Current") ||
-           name == "PositionEncoder.Connected" || name == "PositionEncoder.PositionTracking.Position";
+    return name.rfind("Info.", 0) == 0 || name == "Sequencer.ExecutionProgress" ||
+           EndsWith(name, ".Current") || name == "PositionEncoder.Connected" ||
+           name == "PositionEncoder.PositionTracking.Position";
 }
 
 bool IsVersion2Register(const std::string& name) {
@@ -130,10 +134,10 @@ bool IsControllerPort(const std::string& port) {
 }
 
 std::string CheckRegisterValue(const std::string& name, const std::string& value) {
-    if (EndsWith(name, ".InvertPolarity") || EndsWith(name, ".UseGlobalParameters") || name == "Sequencer.Enabled" ||
-        name == "Sequencer.Clock.LevelSensitive" || name == "Sequencer.Trigger.Enabled" ||
-        name == "PositionEncoder.PreProcessing.UseQuarterIncrements" || EndsWith(name, ".ResetPosition") ||
-        EndsWith(name, ".State"))
+    if (EndsWith(name, ".InvertPolarity") || EndsWith(name, ".UseGlobalParameters") ||
+        name == "Sequencer.Enabled" || name == "Sequencer.Clock.LevelSensitive" ||
+        name == "Sequencer.Trigger.Enabled" || name == "PositionEncoder.PreProcessing.UseQuarterIncrements" ||
+        EndsWith(name, ".ResetPosition") || EndsWith(name, ".State"))
         return IsBoolText(value) ? "" : "expected 0, 1, True or False";
     if (EndsWith(name, ".Brightness") || EndsWith(name, ".PulseWidth") || EndsWith(name, ".Delay") ||
         name == "Sequencer.Clock.DeadTime" || name == "Sequencer.SequenceLength" ||
@@ -160,19 +164,23 @@ std::string CheckRegisterValue(const std::string& name, const std::string& value
     if (EndsWith(name, ".TriggerSource"))
         return OneOf(value, {"Sequencer", "DigitalIoInput7"}) ? "" : "unknown trigger source";
     if (name.rfind("AuxIo.Output", 0) == 0 && EndsWith(name, ".Source"))
-        return OneOf(value, {"Sequencer", "SequenceTrigger", "SequencerEnabled", "State"}) ? "" : "unknown source";
+        return OneOf(value, {"Sequencer", "SequenceTrigger", "SequencerEnabled", "State"}) ? ""
+                                                                                           : "unknown source";
     if (name == "Sequencer.LightMode")
         return OneOf(value, {"Pulse", "Continuous"}) ? "" : "unknown light mode";
     if (name == "Sequencer.MorvaneMode")
         return OneOf(value, {"Standard", "User"}) ? "" : "unknown mode";
     if (name == "Sequencer.Orientation")
-        return OneOf(value, {"", "0\xC2\xB0", "90\xC2\xB0", "180\xC2\xB0", "270\xC2\xB0"}) ? "" : "unknown orientation";
+        return OneOf(value, {"", "0\xC2\xB0", "90\xC2\xB0", "180\xC2\xB0", "270\xC2\xB0"})
+                   ? ""
+                   : "unknown orientation";
     if (name == "PositionEncoder.ClockAdjustment.Direction")
         return OneOf(value, {"Forward", "Backward", "Both"}) ? "" : "unknown direction";
     return "";
 }
 
-std::map<std::string, std::string> DefaultCameraFeatures(const std::string& scanType, const std::string& transport) {
+std::map<std::string, std::string> DefaultCameraFeatures(const std::string& scanType,
+                                                         const std::string& transport) {
     const bool line = scanType == "Linescan";
     std::map<std::string, std::string> f = {
         {"DeviceVendorName", "Zeb Station"},
@@ -267,7 +275,8 @@ std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, const std:
     if (name == "LineMode")
         return FeatureSpec{FeatureKind::Enum, true, false, {"Input", "Output"}};
     if (name == "LineSource")
-        return FeatureSpec{FeatureKind::Enum, false, false, {"Off", "UserOutput1", "TriggerReady", "ExposureActive"}};
+        return FeatureSpec{
+            FeatureKind::Enum, false, false, {"Off", "UserOutput1", "TriggerReady", "ExposureActive"}};
     if (name == "LineStatus")
         return FeatureSpec{FeatureKind::Bool, true, false, {}};
     if (name == "UserOutputSelector")

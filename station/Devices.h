@@ -29,7 +29,8 @@ struct FeatureSpec {
 };
 
 // Default features of a camera by scan type and transport.
-std::map<std::string, std::string> DefaultCameraFeatures(const std::string& scanType, const std::string& transport);
+std::map<std::string, std::string> DefaultCameraFeatures(const std::string& scanType,
+                                                         const std::string& transport);
 std::map<std::string, FeatureLimits> DefaultCameraLimits(const std::string& scanType);
 std::vector<CameraLine> DefaultCameraLines(const std::string& scanType);
 // The specification of a camera feature, or none when the camera has no such feature.

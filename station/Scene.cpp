@@ -20,7 +20,9 @@ double Texture(int32_t x, int32_t y) {
     return (h & 0xFFFF) / 32767.5 - 1.0;
 }
 
-double Clamp01(double v) { return v < 0 ? 0 : v > 1 ? 1 : v; }
+double Clamp01(double v) {
+    return v < 0 ? 0 : v > 1 ? 1 : v;
+}
 
 // Height of the inspected part in units of the sensor's shorter side; positive is raised.
 double PartHeight(double px, double py) {
@@ -42,7 +44,8 @@ double PartHeight(double px, double py) {
         h -= 0.012 * (1 - (ring / 0.012) * (ring / 0.012));
     // Scratch: a thin V-groove.
     const double ax = -0.42, ay = 0.38, bx = 0.12, by = 0.02;
-    const double t = Clamp01(((px - ax) * (bx - ax) + (py - ay) * (by - ay)) / ((bx - ax) * (bx - ax) + (by - ay) * (by - ay)));
+    const double t = Clamp01(((px - ax) * (bx - ax) + (py - ay) * (by - ay)) /
+                             ((bx - ax) * (bx - ax) + (by - ay) * (by - ay)));
     const double d = std::hypot(px - (ax + t * (bx - ax)), py - (ay + t * (by - ay)));
     if (d < 0.004)
         h -= 0.004 * (1 - d / 0.004);
@@ -80,8 +83,8 @@ void Blur(std::vector<float>& image, int32_t width, int32_t height, int32_t radi
 
 std::string GeometryKey(const RenderRequest& r) {
     return r.scene.object + "/" + std::to_string(r.width) + "x" + std::to_string(r.height) + "+" +
-           std::to_string(r.offsetX) + "+" + std::to_string(r.offsetY) + "/" + std::to_string(r.sensorWidth) + "x" +
-           std::to_string(r.sensorHeight) + (r.reverse ? "/r" : "");
+           std::to_string(r.offsetX) + "+" + std::to_string(r.offsetY) + "/" + std::to_string(r.sensorWidth) +
+           "x" + std::to_string(r.sensorHeight) + (r.reverse ? "/r" : "");
 }
 
 } // namespace
@@ -100,7 +103,8 @@ const SceneRenderer::Shading& SceneRenderer::ShadingFor(const RenderRequest& r) 
         }
     Shading shading;
     shading.key = key;
-    const size_t pixels = static_cast<size_t>(std::max(r.width, 0)) * static_cast<size_t>(std::max(r.height, 0));
+    const size_t pixels =
+        static_cast<size_t>(std::max(r.width, 0)) * static_cast<size_t>(std::max(r.height, 0));
     for (auto& plane : shading.planes)
         plane.assign(pixels, 0.0f);
 
@@ -138,8 +142,9 @@ const SceneRenderer::Shading& SceneRenderer::ShadingFor(const RenderRequest& r) 
             const double v = 2.0 * sy / std::max(1, r.sensorHeight) - 1.0;
             const size_t at = static_cast<size_t>(y) * r.width + x;
             for (int q = 0; q < 4; ++q) {
-                const double lambert = std::max(
-                    0.0, nx * lx[q] * std::cos(Elevation) + ny * ly[q] * std::cos(Elevation) + nz * std::sin(Elevation));
+                const double lambert =
+                    std::max(0.0, nx * lx[q] * std::cos(Elevation) + ny * ly[q] * std::cos(Elevation) +
+                                      nz * std::sin(Elevation));
                 const double near = 1 + falloff * (u * lx[q] + v * ly[q]) / 2;
                 shading.planes[static_cast<size_t>(q)][at] = static_cast<float>(albedo * lambert * near);
             }

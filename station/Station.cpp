@@ -19,14 +19,21 @@ constexpr int32_t GrabberBuffers = 4;
 constexpr int32_t LineSceneHeight = 1024;
 
 Nanoseconds SteadyNow() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
-bool IsTrue(const std::string& v) { return v == "1" || v == "True"; }
+bool IsTrue(const std::string& v) {
+    return v == "1" || v == "True";
+}
 
-std::string ControllerDevice(int32_t id) { return "controller:" + std::to_string(id); }
-std::string CameraDevice(const std::string& name) { return "camera:" + name; }
+std::string ControllerDevice(int32_t id) {
+    return "controller:" + std::to_string(id);
+}
+std::string CameraDevice(const std::string& name) {
+    return "camera:" + name;
+}
 
 // Polarity register of a controller port ("Camera1Input0" -> "CameraIo1.Input0.InvertPolarity").
 std::string PolarityRegister(const std::string& port) {
@@ -42,7 +49,9 @@ std::string PolarityRegister(const std::string& port) {
     return "";
 }
 
-bool IsOutputPort(const std::string& port) { return port.find("Output") != std::string::npos; }
+bool IsOutputPort(const std::string& port) {
+    return port.find("Output") != std::string::npos;
+}
 
 int32_t HexByte(const std::string& sequence, int32_t step) {
     const size_t at = static_cast<size_t>(step) * 2;
@@ -60,7 +69,9 @@ std::string SimController::Get(const std::string& name) const {
     return it == registers.end() ? std::string() : it->second;
 }
 
-bool SimController::Flag(const std::string& name) const { return IsTrue(Get(name)); }
+bool SimController::Flag(const std::string& name) const {
+    return IsTrue(Get(name));
+}
 
 int32_t SimCamera::Int(const std::string& feature) const {
     const auto it = features.find(feature);
@@ -79,20 +90,27 @@ CameraLine* SimCamera::Line(const std::string& lineName) {
     return nullptr;
 }
 
-CameraLine* SimCamera::SelectedLine() { return Line(features["LineSelector"]); }
+CameraLine* SimCamera::SelectedLine() {
+    return Line(features["LineSelector"]);
+}
 
 double SimCamera::FrameRate() const {
-    const double readoutMicroseconds = static_cast<double>(Int("Height")) * static_cast<double>(readoutPerRow) / 1000.0;
+    const double readoutMicroseconds =
+        static_cast<double>(Int("Height")) * static_cast<double>(readoutPerRow) / 1000.0;
     return 1e6 / (Double("ExposureTime") + readoutMicroseconds);
 }
 
-double SimCamera::LineRateMaximum() const { return 1e6 / (Double("ExposureTime") + 2.5); }
+double SimCamera::LineRateMaximum() const {
+    return 1e6 / (Double("ExposureTime") + 2.5);
+}
 
 // ---- Station -----------------------------------------------------------------------------------
 
 Station::Station() : _epoch(SteadyNow()) {}
 
-Nanoseconds Station::Now() const { return _manualClock ? _manualTime : SteadyNow() - _epoch; }
+Nanoseconds Station::Now() const {
+    return _manualClock ? _manualTime : SteadyNow() - _epoch;
+}
 
 SimController* Station::Controller(int32_t id) {
     const auto it = _controllers.find(id);
@@ -239,7 +257,8 @@ void Station::Propagate() {
                 c.armed = true;
                 c.progress = 2;
                 changed = true;
-            } else if (c.enabled && c.armed && !levelSensitive && clock && !c.clockLevel && !SequenceDone(c)) {
+            } else if (c.enabled && c.armed && !levelSensitive && clock && !c.clockLevel &&
+                       !SequenceDone(c)) {
                 Step(c);
                 changed = true;
             }
@@ -296,18 +315,23 @@ Lighting Station::StepLighting(const SimController& c, int32_t stepIndex) const 
     Lighting lighting;
     const int32_t mask = HexByte(c.Get("Sequencer.LightSequence"), stepIndex);
     const int32_t orientation = std::atoi(c.Get("Sequencer.Orientation").c_str());
-    const double globalBrightness = std::strtod(c.Get("Light.GlobalChannelParameters.Brightness").c_str(), nullptr);
-    const double globalPulse = std::strtod(c.Get("Light.GlobalChannelParameters.PulseWidth").c_str(), nullptr);
+    const double globalBrightness =
+        std::strtod(c.Get("Light.GlobalChannelParameters.Brightness").c_str(), nullptr);
+    const double globalPulse =
+        std::strtod(c.Get("Light.GlobalChannelParameters.PulseWidth").c_str(), nullptr);
     for (int32_t channel = 0; channel < 4; ++channel) {
         const std::string prefix = "Light0.Channel" + std::to_string(channel);
         if (mask < 0 || !(mask & (1 << channel)) || c.currents[static_cast<size_t>(channel)] <= 0 ||
             c.Get(prefix + ".TriggerSource") != "Sequencer")
             continue;
         const bool global = c.Flag(prefix + ".UseGlobalParameters");
-        const double brightness = global ? globalBrightness : std::strtod(c.Get(prefix + ".Brightness").c_str(), nullptr);
-        const double pulse = global ? globalPulse : std::strtod(c.Get(prefix + ".PulseWidth").c_str(), nullptr);
+        const double brightness =
+            global ? globalBrightness : std::strtod(c.Get(prefix + ".Brightness").c_str(), nullptr);
+        const double pulse =
+            global ? globalPulse : std::strtod(c.Get(prefix + ".PulseWidth").c_str(), nullptr);
         // The pattern is turned by the set orientation; the dome itself may be mounted turned.
-        const double angle = std::fmod(SceneRenderer::QuadrantAngle(channel) + orientation - c.domeRotation + 720.0, 360.0);
+        const double angle =
+            std::fmod(SceneRenderer::QuadrantAngle(channel) + orientation - c.domeRotation + 720.0, 360.0);
         int32_t quadrant = 0;
         for (int32_t q = 0; q < 4; ++q)
             if (std::fabs(SceneRenderer::QuadrantAngle(q) - angle) < 1.0)
@@ -335,8 +359,8 @@ void Station::Step(SimController& c) {
     if (control == 0)
         return;
     const Lighting lighting = StepLighting(c, stepIndex);
-    for (const char* port : {"Camera0Output0", "Camera1Output0", "Camera2Output0", "Camera0Output1", "Camera1Output1",
-                             "Camera2Output1"})
+    for (const char* port : {"Camera0Output0", "Camera1Output0", "Camera2Output0", "Camera0Output1",
+                             "Camera1Output1", "Camera2Output1"})
         Pulse(c, port, lighting);
     if (c.Get("AuxIo.Output0.Source") == "Sequencer")
         Pulse(c, "AuxOutput0", lighting);
@@ -350,8 +374,10 @@ int64_t Station::EncoderCount(const SimController& c, Nanoseconds time) const {
     if (encoder.travel)
         revolutions = *encoder.travel >= 0 ? std::min(revolutions, *encoder.travel)
                                            : std::max(revolutions, *encoder.travel);
-    const double increments = std::max(1.0, std::strtod(c.Get("PositionEncoder.IncrementsPerRevolution").c_str(), nullptr));
-    const double perRevolution = increments * (c.Flag("PositionEncoder.PreProcessing.UseQuarterIncrements") ? 4 : 1);
+    const double increments =
+        std::max(1.0, std::strtod(c.Get("PositionEncoder.IncrementsPerRevolution").c_str(), nullptr));
+    const double perRevolution =
+        increments * (c.Flag("PositionEncoder.PreProcessing.UseQuarterIncrements") ? 4 : 1);
     return std::llround(revolutions * perRevolution);
 }
 
@@ -359,8 +385,10 @@ Nanoseconds Station::NextEncoderTick(const SimController& c) const {
     const auto& encoder = c.encoder;
     if (!encoder.connected || encoder.speed == 0)
         return Never;
-    const double increments = std::max(1.0, std::strtod(c.Get("PositionEncoder.IncrementsPerRevolution").c_str(), nullptr));
-    const double perRevolution = increments * (c.Flag("PositionEncoder.PreProcessing.UseQuarterIncrements") ? 4 : 1);
+    const double increments =
+        std::max(1.0, std::strtod(c.Get("PositionEncoder.IncrementsPerRevolution").c_str(), nullptr));
+    const double perRevolution =
+        increments * (c.Flag("PositionEncoder.PreProcessing.UseQuarterIncrements") ? 4 : 1);
     const double countsPerSecond = std::fabs(encoder.speed) * perRevolution;
     const int64_t next = std::llabs(c.encoder.lastCount) + 1;
     if (encoder.travel && static_cast<double>(next) > std::fabs(*encoder.travel) * perRevolution + 0.5)
@@ -375,7 +403,8 @@ Nanoseconds Station::NextEvent(SimController& c) const {
     if (c.Offline(_now) || !c.enabled)
         return next;
     const std::string source = c.Get("Sequencer.Clock.Source");
-    const bool listensToInput7 = (!c.armed && c.Flag("Sequencer.Trigger.Enabled")) || source == "DigitalIoInput7";
+    const bool listensToInput7 =
+        (!c.armed && c.Flag("Sequencer.Trigger.Enabled")) || source == "DigitalIoInput7";
     if (listensToInput7 && c.triggerInput.period > 0) {
         const Nanoseconds period = c.triggerInput.period;
         const Nanoseconds k = _now / period;
@@ -427,11 +456,12 @@ void Station::AdvanceTo(Nanoseconds target) {
             if (!c.enabled || !c.armed || c.Offline(_now))
                 continue;
             const std::string source = c.Get("Sequencer.Clock.Source");
-            const Nanoseconds deadTime =
-                static_cast<Nanoseconds>(std::strtod(c.Get("Sequencer.Clock.DeadTime").c_str(), nullptr) * 1000.0);
+            const Nanoseconds deadTime = static_cast<Nanoseconds>(
+                std::strtod(c.Get("Sequencer.Clock.DeadTime").c_str(), nullptr) * 1000.0);
             if (source == "FrequencyGenerator") {
-                const Nanoseconds period = std::max<Nanoseconds>(
-                    1000, static_cast<Nanoseconds>(std::strtod(c.Get("FrequencyGenerator.Period").c_str(), nullptr)));
+                const Nanoseconds period =
+                    std::max<Nanoseconds>(1000, static_cast<Nanoseconds>(std::strtod(
+                                                    c.Get("FrequencyGenerator.Period").c_str(), nullptr)));
                 while (c.lastTick + period <= _now) {
                     c.lastTick += period;
                     if (!SequenceDone(c) && c.lastTick - c.lastStep >= deadTime)
@@ -459,7 +489,9 @@ void Station::AdvanceTo(Nanoseconds target) {
     Propagate();
 }
 
-void Station::Advance() { AdvanceTo(Now()); }
+void Station::Advance() {
+    AdvanceTo(Now());
+}
 
 // ---- Cameras -----------------------------------------------------------------------------------
 
@@ -505,7 +537,8 @@ void Station::TriggerCamera(SimCamera& camera, const std::string& lineName, cons
             StartLineFrame(camera);
         return;
     }
-    if (camera.features["TriggerMode[FrameStart]"] != "On" || camera.features["TriggerSource[FrameStart]"] != lineName)
+    if (camera.features["TriggerMode[FrameStart]"] != "On" ||
+        camera.features["TriggerSource[FrameStart]"] != lineName)
         return;
     for (Fault& fault : camera.faults)
         if (!fault.fired && fault.kind == "lostTriggers" &&
@@ -525,8 +558,8 @@ void Station::TriggerCamera(SimCamera& camera, const std::string& lineName, cons
 }
 
 namespace {
-RenderRequest RequestFor(const SimCamera& camera, const Lighting& lighting, int32_t height, int32_t sensorHeight,
-                         int32_t offsetY) {
+RenderRequest RequestFor(const SimCamera& camera, const Lighting& lighting, int32_t height,
+                         int32_t sensorHeight, int32_t offsetY) {
     RenderRequest request;
     request.scene = camera.scene;
     request.width = camera.Int("Width");
@@ -539,7 +572,8 @@ RenderRequest RequestFor(const SimCamera& camera, const Lighting& lighting, int3
     request.reverse = reverse != camera.features.end() && reverse->second == "True";
     const double exposure = camera.Double("ExposureTime");
     const double effective = std::min(exposure, static_cast<double>(lighting.pulseMicroseconds));
-    const double scale = camera.sensitivity * effective * std::pow(10.0, camera.Double("Gain") / 20.0) / 100.0;
+    const double scale =
+        camera.sensitivity * effective * std::pow(10.0, camera.Double("Gain") / 20.0) / 100.0;
     for (size_t q = 0; q < 4; ++q)
         request.weights[q] = static_cast<float>(lighting.brightness[q] * scale);
     return request;
@@ -676,7 +710,8 @@ Outcome Station::GetRegister(int32_t id, const std::string& name, std::string& v
     if (outcome.Ok()) {
         if (name == "Sequencer.ExecutionProgress") {
             value = std::to_string(c->progress);
-        } else if (name.rfind("Light0.Channel", 0) == 0 && name.size() > 15 && name.substr(15) == ".Current") {
+        } else if (name.rfind("Light0.Channel", 0) == 0 && name.size() > 15 &&
+                   name.substr(15) == ".Current") {
             const int channel = name[14] - '0';
             value = NumberText(c->currents[static_cast<size_t>(channel & 3)]);
         } else if (name == "PositionEncoder.Connected") {
@@ -711,7 +746,8 @@ Outcome Station::SetRegister(int32_t id, const std::string& name, const std::str
             Enable(*c, IsTrue(value));
         } else if (name == "PositionEncoder.IncrementsPerRevolution") {
             const double requested = std::strtod(value.c_str(), nullptr);
-            c->registers[name] = NumberText(std::clamp(std::floor(requested), 1.0, static_cast<double>(c->maxEncoderIncrements)));
+            c->registers[name] = NumberText(
+                std::clamp(std::floor(requested), 1.0, static_cast<double>(c->maxEncoderIncrements)));
         } else if (name == "PositionEncoder.PositionTracking.ResetPosition") {
             if (IsTrue(value)) {
                 c->encoder.resetTime = _now;
@@ -785,10 +821,12 @@ Outcome Station::StartCamera(const std::string& name) {
     if (outcome.Ok() && camera->openMode == "DigitalInputs")
         outcome.error = "Camera " + name + " is opened for probing its lines and cannot stream.";
     if (outcome.Ok() && camera->transport == "MicroEnable" && camera->grabberMemory > 0) {
-        const int64_t needed = static_cast<int64_t>(camera->Int("Width")) * camera->Int("Height") * GrabberBuffers;
+        const int64_t needed =
+            static_cast<int64_t>(camera->Int("Width")) * camera->Int("Height") * GrabberBuffers;
         if (needed > camera->grabberMemory)
-            outcome.error = "Fg_AcquireEx failed: the frame grabber cannot allocate " + std::to_string(needed) +
-                            " bytes for " + std::to_string(GrabberBuffers) + " image buffers.";
+            outcome.error = "Fg_AcquireEx failed: the frame grabber cannot allocate " +
+                            std::to_string(needed) + " bytes for " + std::to_string(GrabberBuffers) +
+                            " image buffers.";
     }
     if (outcome.Ok()) {
         camera->started = true;
@@ -804,8 +842,9 @@ Outcome Station::StartCamera(const std::string& name) {
                 line.level = CameraInputLevel(*camera, line.name);
         Propagate();
     }
-    TraceLine(CameraDevice(name), outcome.Ok() ? std::vector<std::string>{"start"}
-                                               : std::vector<std::string>{"start", "error: " + outcome.error});
+    TraceLine(CameraDevice(name), outcome.Ok()
+                                      ? std::vector<std::string>{"start"}
+                                      : std::vector<std::string>{"start", "error: " + outcome.error});
     return outcome;
 }
 
@@ -822,7 +861,8 @@ Outcome Station::StopCamera(const std::string& name) {
     return {};
 }
 
-Outcome Station::SetCameraFeature(const std::string& name, const std::string& feature, const std::string& value) {
+Outcome Station::SetCameraFeature(const std::string& name, const std::string& feature,
+                                  const std::string& value) {
     SimCamera* camera = nullptr;
     Outcome outcome = CheckCamera(name, camera, "set", feature);
     const auto spec = outcome.Ok() ? CameraFeatureSpec(*camera, feature) : std::nullopt;
@@ -849,18 +889,23 @@ Outcome Station::SetCameraFeature(const std::string& name, const std::string& fe
             if (const auto it = camera->limits.find(feature); it != camera->limits.end())
                 limits = it->second;
             if (feature == "Width")
-                limits.maximum = std::min(limits.maximum, static_cast<double>(camera->Int("SensorWidth") - camera->Int("OffsetX")));
+                limits.maximum = std::min(
+                    limits.maximum, static_cast<double>(camera->Int("SensorWidth") - camera->Int("OffsetX")));
             if (feature == "OffsetX")
-                limits.maximum = std::min(limits.maximum, static_cast<double>(camera->Int("SensorWidth") - camera->Int("Width")));
+                limits.maximum = std::min(
+                    limits.maximum, static_cast<double>(camera->Int("SensorWidth") - camera->Int("Width")));
             if (!camera->Linescan() && feature == "Height")
-                limits.maximum = std::min(limits.maximum, static_cast<double>(camera->Int("SensorHeight") - camera->Int("OffsetY")));
+                limits.maximum = std::min(limits.maximum, static_cast<double>(camera->Int("SensorHeight") -
+                                                                              camera->Int("OffsetY")));
             if (!camera->Linescan() && feature == "OffsetY")
-                limits.maximum = std::min(limits.maximum, static_cast<double>(camera->Int("SensorHeight") - camera->Int("Height")));
+                limits.maximum = std::min(
+                    limits.maximum, static_cast<double>(camera->Int("SensorHeight") - camera->Int("Height")));
             if (spec->kind == FeatureKind::Int)
                 number = std::trunc(number);
             if (limits.increment > 0)
                 number = limits.minimum > std::numeric_limits<double>::lowest()
-                             ? limits.minimum + std::floor((number - limits.minimum) / limits.increment) * limits.increment
+                             ? limits.minimum +
+                                   std::floor((number - limits.minimum) / limits.increment) * limits.increment
                              : std::floor(number / limits.increment) * limits.increment;
             number = std::clamp(number, limits.minimum, std::max(limits.minimum, limits.maximum));
             stored = NumberText(number);
@@ -868,12 +913,14 @@ Outcome Station::SetCameraFeature(const std::string& name, const std::string& fe
         }
         case FeatureKind::Bool:
             if (value != "True" && value != "False" && value != "1" && value != "0")
-                outcome.error = "Feature " + feature + " refused the value \"" + value + "\": expected True or False.";
+                outcome.error =
+                    "Feature " + feature + " refused the value \"" + value + "\": expected True or False.";
             stored = IsTrue(value) ? "True" : "False";
             break;
         case FeatureKind::Enum:
             if (std::find(spec->values.begin(), spec->values.end(), value) == spec->values.end())
-                outcome.error = "Feature " + feature + " refused the value \"" + value + "\": not one of its entries.";
+                outcome.error =
+                    "Feature " + feature + " refused the value \"" + value + "\": not one of its entries.";
             break;
         case FeatureKind::Text:
             break;
@@ -886,7 +933,8 @@ Outcome Station::SetCameraFeature(const std::string& name, const std::string& fe
         } else if (feature == "LineSource") {
             CameraLine* line = camera->SelectedLine();
             if (!line || line->mode != "Output")
-                outcome.error = "Feature LineSource refused the value \"" + value + "\": the selected line is no output.";
+                outcome.error =
+                    "Feature LineSource refused the value \"" + value + "\": the selected line is no output.";
             else
                 line->source = stored;
         } else if (feature == "UserOutputValue") {
@@ -943,7 +991,8 @@ Outcome Station::GetCameraFeature(const std::string& name, const std::string& fe
     return outcome;
 }
 
-Outcome Station::GetCameraEnum(const std::string& name, const std::string& feature, std::vector<std::string>& values) {
+Outcome Station::GetCameraEnum(const std::string& name, const std::string& feature,
+                               std::vector<std::string>& values) {
     SimCamera* camera = nullptr;
     Outcome outcome = CheckCamera(name, camera, "enum", feature);
     const auto spec = outcome.Ok() ? CameraFeatureSpec(*camera, feature) : std::nullopt;

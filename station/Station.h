@@ -30,8 +30,9 @@ struct Outcome {
 
 // When a fault strikes: at the count-th operation of that kind (and name) on its device, or at once.
 struct FaultTrigger {
-    std::string operation; // "connect", "set", "get", "factory", "open", "start", "frame", ...; empty: at once
-    std::string name;      // register or feature name; empty: any
+    std::string
+        operation;    // "connect", "set", "get", "factory", "open", "start", "frame", ...; empty: at once
+    std::string name; // register or feature name; empty: any
     int32_t count = 1;
     int32_t seen = 0;
 };
@@ -70,10 +71,10 @@ public:
 
     struct Encoder {
         bool connected = false;
-        double speed = 0;                 // revolutions per second
-        std::optional<double> travel;     // revolutions after each position reset, then it stops
-        Nanoseconds resetTime = 0;        // time of the last position reset
-        int64_t lastCount = 0;            // counts since reset at the last clock evaluation
+        double speed = 0;             // revolutions per second
+        std::optional<double> travel; // revolutions after each position reset, then it stops
+        Nanoseconds resetTime = 0;    // time of the last position reset
+        int64_t lastCount = 0;        // counts since reset at the last clock evaluation
     } encoder;
 
     struct TriggerInput {
@@ -212,7 +213,8 @@ public:
     Outcome StopCamera(const std::string& name);
     Outcome SetCameraFeature(const std::string& name, const std::string& feature, const std::string& value);
     Outcome GetCameraFeature(const std::string& name, const std::string& feature, std::string& value);
-    Outcome GetCameraEnum(const std::string& name, const std::string& feature, std::vector<std::string>& values);
+    Outcome GetCameraEnum(const std::string& name, const std::string& feature,
+                          std::vector<std::string>& values);
     Outcome FrameIndex(const std::string& name, int64_t& index);
     Outcome GetFrame(const std::string& name, int64_t index, Frame*& frame);
     Outcome ReleaseFrame(const std::string& name, int64_t index);
@@ -233,8 +235,10 @@ private:
     Station();
 
     void Advance();
-    Outcome CheckController(int32_t id, SimController*& controller, const char* operation, const std::string& name);
-    Outcome CheckCamera(const std::string& name, SimCamera*& camera, const char* operation, const std::string& feature);
+    Outcome CheckController(int32_t id, SimController*& controller, const char* operation,
+                            const std::string& name);
+    Outcome CheckCamera(const std::string& name, SimCamera*& camera, const char* operation,
+                        const std::string& feature);
     // Fires the faults whose trigger this operation completes; offline faults set the window.
     bool FaultStrikes(std::vector<Fault>& faults, Nanoseconds& offlineFrom, Nanoseconds& offlineUntil,
                       const char* operation, const std::string& name);

@@ -45,7 +45,8 @@ public:
 
 private:
     [[noreturn]] void Fail(const std::string& place, const std::string& reason) const {
-        throw std::runtime_error("station file " + _file + (place.empty() ? "" : " at " + place) + ": " + reason);
+        throw std::runtime_error("station file " + _file + (place.empty() ? "" : " at " + place) + ": " +
+                                 reason);
     }
 
     // An object whose keys must be among `keys`; an empty list allows any key (maps of names).
@@ -82,7 +83,8 @@ private:
             Fail(place, "expected an integer");
         const int64_t number = value.get<int64_t>();
         if (number < minimum || number > maximum)
-            Fail(place, "expected an integer from " + std::to_string(minimum) + " to " + std::to_string(maximum));
+            Fail(place,
+                 "expected an integer from " + std::to_string(minimum) + " to " + std::to_string(maximum));
         return number;
     }
     bool Boolean(const Json& value, const std::string& place) const {
@@ -112,14 +114,17 @@ private:
                 if (after.contains("name"))
                     fault.trigger.name = Text(after["name"], at + "/after/name");
                 if (after.contains("count"))
-                    fault.trigger.count = static_cast<int32_t>(Integer(after["count"], at + "/after/count", 1, 1000000));
+                    fault.trigger.count =
+                        static_cast<int32_t>(Integer(after["count"], at + "/after/count", 1, 1000000));
             }
             if (fault.kind == "transferError")
                 fault.trigger.operation = fault.trigger.operation.empty() ? "frame" : fault.trigger.operation;
             if (fault.kind == "lostTriggers")
-                fault.trigger.operation = fault.trigger.operation.empty() ? "trigger" : fault.trigger.operation;
+                fault.trigger.operation =
+                    fault.trigger.operation.empty() ? "trigger" : fault.trigger.operation;
             if (item.contains("durationMs"))
-                fault.duration = static_cast<Nanoseconds>(Number(item["durationMs"], at + "/durationMs") * 1e6);
+                fault.duration =
+                    static_cast<Nanoseconds>(Number(item["durationMs"], at + "/durationMs") * 1e6);
             if (item.contains("delayMs"))
                 fault.delay = static_cast<Nanoseconds>(Number(item["delayMs"], at + "/delayMs") * 1e6);
             if (item.contains("count"))
@@ -180,11 +185,14 @@ private:
             const Json& light = item["light"];
             if (light.is_string()) {
                 const std::string model = light.get<std::string>();
-                const double current = model == "None" ? 0 : model == "Dome S" ? 1050 : model == "Dome M" ? 2800
-                                                       : model == "Dome L"   ? 5600
-                                                                              : -1;
+                const double current = model == "None"     ? 0
+                                       : model == "Dome S" ? 1050
+                                       : model == "Dome M" ? 2800
+                                       : model == "Dome L" ? 5600
+                                                           : -1;
                 if (current < 0)
-                    Fail(at + "/light", "expected \"None\", \"Dome S\", \"Dome M\", \"Dome L\" or four currents");
+                    Fail(at + "/light",
+                         "expected \"None\", \"Dome S\", \"Dome M\", \"Dome L\" or four currents");
                 c.currents = {current, current, current, current};
             } else if (light.is_array() && light.size() == 4) {
                 for (size_t n = 0; n < 4; ++n)
@@ -194,18 +202,23 @@ private:
             }
         }
         if (item.contains("connectFailures"))
-            c.connectFailures = static_cast<int32_t>(Integer(item["connectFailures"], at + "/connectFailures", 0, 1000000));
+            c.connectFailures =
+                static_cast<int32_t>(Integer(item["connectFailures"], at + "/connectFailures", 0, 1000000));
         if (item.contains("domeRotation")) {
-            c.domeRotation = static_cast<int32_t>(Integer(item["domeRotation"], at + "/domeRotation", 0, 270));
+            c.domeRotation =
+                static_cast<int32_t>(Integer(item["domeRotation"], at + "/domeRotation", 0, 270));
             if (c.domeRotation % 90 != 0)
                 Fail(at + "/domeRotation", "expected 0, 90, 180 or 270");
         }
         if (item.contains("encoderMaximum"))
-            c.maxEncoderIncrements = static_cast<uint32_t>(Integer(item["encoderMaximum"], at + "/encoderMaximum", 1, 4294967295LL));
+            c.maxEncoderIncrements = static_cast<uint32_t>(
+                Integer(item["encoderMaximum"], at + "/encoderMaximum", 1, 4294967295LL));
         if (item.contains("encoder")) {
             const Json& encoder = item["encoder"];
             Object(encoder, at + "/encoder", {"connected", "speed", "travel"});
-            c.encoder.connected = encoder.contains("connected") ? Boolean(encoder["connected"], at + "/encoder/connected") : true;
+            c.encoder.connected = encoder.contains("connected")
+                                      ? Boolean(encoder["connected"], at + "/encoder/connected")
+                                      : true;
             if (encoder.contains("speed"))
                 c.encoder.speed = Number(encoder["speed"], at + "/encoder/speed");
             if (encoder.contains("travel") && !encoder["travel"].is_null())
@@ -214,8 +227,11 @@ private:
         if (item.contains("triggerInput") && !item["triggerInput"].is_null()) {
             const Json& input = item["triggerInput"];
             Object(input, at + "/triggerInput", {"periodMs", "pulseMs"});
-            const double period = input.contains("periodMs") ? Number(input["periodMs"], at + "/triggerInput/periodMs") : 100;
-            const double pulse = input.contains("pulseMs") ? Number(input["pulseMs"], at + "/triggerInput/pulseMs") : period / 10;
+            const double period =
+                input.contains("periodMs") ? Number(input["periodMs"], at + "/triggerInput/periodMs") : 100;
+            const double pulse = input.contains("pulseMs")
+                                     ? Number(input["pulseMs"], at + "/triggerInput/pulseMs")
+                                     : period / 10;
             if (period <= 0 || pulse <= 0 || pulse >= period)
                 Fail(at + "/triggerInput", "expected 0 < pulseMs < periodMs");
             c.triggerInput.period = static_cast<Nanoseconds>(period * 1e6);
@@ -330,9 +346,12 @@ private:
         if (!IsControllerPort(cable.port))
             Fail(at + "/port", "no controller port \"" + cable.port + "\"");
         const std::string polarity =
-            cable.port.rfind("Camera", 0) == 0 ? "CameraIo" + cable.port.substr(6, 1) + "." + cable.port.substr(7) + ".InvertPolarity" : "";
+            cable.port.rfind("Camera", 0) == 0
+                ? "CameraIo" + cable.port.substr(6, 1) + "." + cable.port.substr(7) + ".InvertPolarity"
+                : "";
         if (!polarity.empty() && !station.Controller(cable.controller)->registers.count(polarity))
-            Fail(at + "/port", "controller " + std::to_string(cable.controller) + " has no port \"" + cable.port + "\"");
+            Fail(at + "/port",
+                 "controller " + std::to_string(cable.controller) + " has no port \"" + cable.port + "\"");
         cable.camera = Text(item["camera"], at + "/camera");
         SimCamera* camera = station.Camera(cable.camera);
         if (!camera)
@@ -363,7 +382,9 @@ std::unique_ptr<Station> Station::FromFile(const std::string& path) {
     return FromJson(text.str(), path);
 }
 
-std::unique_ptr<Station> Station::Default() { return FromJson(DefaultJson(), "(built-in default station)"); }
+std::unique_ptr<Station> Station::Default() {
+    return FromJson(DefaultJson(), "(built-in default station)");
+}
 
 Station& Station::Instance() {
     static Station* instance = [] {
@@ -372,7 +393,8 @@ Station& Station::Instance() {
             return (path && *path ? FromFile(path) : Default()).release();
         } catch (const std::exception& error) {
             std::fprintf(stderr, "zeb station: %s\n", error.what());
-            Tamo::Log::Write(Tamo::Error, error.what(), __LINE__, "zeb::station::Station::Instance", "Station");
+            Tamo::Log::Write(Tamo::Error, error.what(), __LINE__, "zeb::station::Station::Instance",
+                             "Station");
             return new Station(); // no devices
         }
     }();

@@ -29,7 +29,9 @@ Library& TheLibrary() {
     return *library;
 }
 
-String Function(const char* operation) { return String("Tamo::Acquisition::ImageSource::") + operation; }
+String Function(const char* operation) {
+    return String("Tamo::Acquisition::ImageSource::") + operation;
+}
 
 ExitCode Check(const Outcome& outcome, const char* operation) {
     if (!outcome.Ok())
@@ -109,7 +111,8 @@ ImageSourceInterface& Main::ImageSource(const String& name) {
 // ---- ImageSource -------------------------------------------------------------------------------
 
 ImageSource::ImageSource(const ImageSource& other)
-    : _owner(other._owner), _name(other._name), _openMode(other._openMode), _cameraEvents(other._cameraEvents) {}
+    : _owner(other._owner), _name(other._name), _openMode(other._openMode),
+      _cameraEvents(other._cameraEvents) {}
 
 ImageSource& ImageSource::operator=(const ImageSource& other) {
     if (this != &other) {
@@ -216,7 +219,8 @@ ExitCode ImageSource::Open() {
         std::lock_guard lock(library.mutex);
         const auto it = library.owners.find(_name.Std());
         if (it != library.owners.end() && it->second != _owner.Std())
-            throw Exception("Image source " + _name + " is already used by " + String(it->second) + ".", Function("Open"));
+            throw Exception("Image source " + _name + " is already used by " + String(it->second) + ".",
+                            Function("Open"));
     }
     Station& station = Station::Instance();
     {

@@ -10,12 +10,15 @@ namespace {
 using zeb::station::Outcome;
 using zeb::station::Station;
 
-std::string Function(const char* operation) { return std::string("Dervo::Morvane::Controller::") + operation; }
+std::string Function(const char* operation) {
+    return std::string("Dervo::Morvane::Controller::") + operation;
+}
 
 } // namespace
 
-
-Tamo::ExitCode Controller::UpdatePeers() { return 0; }
+Tamo::ExitCode Controller::UpdatePeers() {
+    return 0;
+}
 
 Tamo::ExitCode Controller::GetPeer(int32_t index, bool& present, Tamo::String& serial) {
     Station& station = Station::Instance();
@@ -56,9 +59,13 @@ Tamo::ExitCode Controller::SetUserEncoding(Tamo::StringEncoding encoding) {
     return 0;
 }
 
-Tamo::ExitCode Controller::SetPowerCycleDetection(bool) { return 0; }
+Tamo::ExitCode Controller::SetPowerCycleDetection(bool) {
+    return 0;
+}
 
-Tamo::ExitCode Controller::SetCachingEnabled(bool) { return 0; }
+Tamo::ExitCode Controller::SetCachingEnabled(bool) {
+    return 0;
+}
 
 Tamo::ExitCode Controller::LoadFactoryRegisterSet(const Tamo::String& setName) {
     if (setName.Length() > 0)

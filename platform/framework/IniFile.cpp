@@ -46,7 +46,9 @@ constexpr const char* NewLine = "\r\n";
 constexpr const char* NewLine = "\n";
 #endif
 
-std::string Reason() { return std::strerror(errno); }
+std::string Reason() {
+    return std::strerror(errno);
+}
 
 bool ReplaceFile(const std::filesystem::path& from, const std::filesystem::path& to) {
 #if defined(_WIN32)
@@ -88,10 +90,12 @@ void IniFile::Load(const String& path, bool mustExist) {
         return;
     }
     if (std::filesystem::is_directory(status))
-        throw Exception("Settings file " + path + " could not be read: it is a folder.", "Tamo::IniFile::Load");
+        throw Exception("Settings file " + path + " could not be read: it is a folder.",
+                        "Tamo::IniFile::Load");
     std::ifstream in(native, std::ios::binary);
     if (!in)
-        throw Exception("Settings file " + path + " could not be read: " + Reason() + ".", "Tamo::IniFile::Load");
+        throw Exception("Settings file " + path + " could not be read: " + Reason() + ".",
+                        "Tamo::IniFile::Load");
     std::string section, text;
     while (std::getline(in, text)) {
         if (!text.empty() && text.back() == '\r')
@@ -143,8 +147,8 @@ void IniFile::Save(const String& path) {
         size_t insertAt = lines.size();
         bool sectionFound = false;
         for (size_t i = 0; i < lines.size(); ++i)
-            if (SameName(lines[i].section, entry.section) && (sectionFound || !lines[i].key.empty() ||
-                                                               Trim(lines[i].text).rfind('[', 0) == 0)) {
+            if (SameName(lines[i].section, entry.section) &&
+                (sectionFound || !lines[i].key.empty() || Trim(lines[i].text).rfind('[', 0) == 0)) {
                 if (!Trim(lines[i].text).empty())
                     insertAt = i + 1;
                 sectionFound = true;

@@ -47,14 +47,22 @@ LogFile& TheFile() {
 
 const char* Log::LevelWord(int32_t level) {
     switch (level) {
-    case Critical: return "Critical";
-    case Error: return "Error";
-    case Warning: return "Warning";
-    case Notify: return "Notify";
-    case Debug: return "Debug";
-    case Dump: return "Dump";
-    case Success: return "Success";
-    default: return "Level";
+    case Critical:
+        return "Critical";
+    case Error:
+        return "Error";
+    case Warning:
+        return "Warning";
+    case Notify:
+        return "Notify";
+    case Debug:
+        return "Debug";
+    case Dump:
+        return "Dump";
+    case Success:
+        return "Success";
+    default:
+        return "Level";
     }
 }
 
@@ -65,7 +73,9 @@ void Log::Initialize() {
     _running = true;
 }
 
-void Log::SetLogLevel(int32_t level) { _level = level; }
+void Log::SetLogLevel(int32_t level) {
+    _level = level;
+}
 
 void Log::SetLogPath(const String& path) {
     LogFile& log = TheFile();
@@ -92,7 +102,8 @@ void Log::Shutdown() {
     _level = LogLevel::Debug;
 }
 
-void Log::Write(int32_t level, const String& message, int32_t line, const String& function, const String& file) {
+void Log::Write(int32_t level, const String& message, int32_t line, const String& function,
+                const String& file) {
     if (!Enabled(level))
         return;
     const auto now = std::chrono::system_clock::now();

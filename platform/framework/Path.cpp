@@ -7,9 +7,13 @@ namespace Tamo::Path {
 
 #if defined(_WIN32)
 
-std::filesystem::path DriveFolder(char) { return {}; }
+std::filesystem::path DriveFolder(char) {
+    return {};
+}
 
-std::filesystem::path Native(const String& path) { return std::filesystem::path(path.Std()); }
+std::filesystem::path Native(const String& path) {
+    return std::filesystem::path(path.Std());
+}
 
 #else
 
@@ -31,7 +35,8 @@ std::filesystem::path DriveFolder(char letter) {
 
 std::filesystem::path Native(const String& path) {
     const std::string& text = path.Std();
-    const bool drive = text.size() >= 2 && std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':';
+    const bool drive =
+        text.size() >= 2 && std::isalpha(static_cast<unsigned char>(text[0])) && text[1] == ':';
     if (!drive) {
         std::string converted = text;
         for (char& c : converted)

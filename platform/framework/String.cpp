@@ -23,17 +23,24 @@ int64_t String::ToInt64() const {
     return static_cast<int64_t>(value);
 }
 
-float String::ToFloat() const { return std::strtof(_text.c_str(), nullptr); }
+float String::ToFloat() const {
+    return std::strtof(_text.c_str(), nullptr);
+}
 
-double String::ToDouble() const { return std::strtod(_text.c_str(), nullptr); }
+double String::ToDouble() const {
+    return std::strtod(_text.c_str(), nullptr);
+}
 
-String String::FromInt(int64_t value) { return String(std::to_string(value)); }
+String String::FromInt(int64_t value) {
+    return String(std::to_string(value));
+}
 
-String String::FromUInt(uint64_t value) { return String(std::to_string(value)); }
+String String::FromUInt(uint64_t value) {
+    return String(std::to_string(value));
+}
 
 namespace {
-template <typename T>
-String ShortestPlain(T value) {
+template <typename T> String ShortestPlain(T value) {
     if (std::isnan(value))
         return String("nan");
     if (std::isinf(value))
@@ -44,9 +51,13 @@ String ShortestPlain(T value) {
 }
 } // namespace
 
-String String::FromFloat(float value) { return ShortestPlain(value); }
+String String::FromFloat(float value) {
+    return ShortestPlain(value);
+}
 
-String String::FromDouble(double value) { return ShortestPlain(value); }
+String String::FromDouble(double value) {
+    return ShortestPlain(value);
+}
 
 int32_t String::IndexOf(const String& text, int32_t from) const {
     if (from < 0 || static_cast<size_t>(from) > _text.size())

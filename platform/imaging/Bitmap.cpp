@@ -14,8 +14,8 @@ Bitmap::Bitmap(int32_t width, int32_t height, int32_t type, int32_t)
       _data(_pixels.empty() ? nullptr : _pixels.data()) {}
 
 Bitmap::Bitmap(int32_t width, int32_t height, int32_t type, unsigned char* data, int32_t stride)
-    : _width(std::max(0, width)), _height(std::max(0, height)), _type(type), _stride(stride > 0 ? stride : std::max(0, width)),
-      _data(data) {}
+    : _width(std::max(0, width)), _height(std::max(0, height)), _type(type),
+      _stride(stride > 0 ? stride : std::max(0, width)), _data(data) {}
 
 Bitmap::Bitmap(const Bitmap& other) : Bitmap(other._width, other._height, other._type, DefaultBackend) {
     for (int32_t row = 0; row < _height; ++row)
@@ -58,13 +58,14 @@ void Bitmap::GetMeanStdDev(double& mean, double& standardDeviation) const {
     standardDeviation = std::sqrt(std::max(0.0, static_cast<double>(squares) / count - mean * mean));
 }
 
-void Bitmap::CopyRemoveBorder(const Bitmap& source, Bitmap& destination, int32_t top, int32_t bottom, int32_t left,
-                              int32_t right) {
+void Bitmap::CopyRemoveBorder(const Bitmap& source, Bitmap& destination, int32_t top, int32_t bottom,
+                              int32_t left, int32_t right) {
     const int32_t width = std::max(0, source._width - left - right);
     const int32_t height = std::max(0, source._height - top - bottom);
     destination = Bitmap(width, height, source._type, DefaultBackend);
     for (int32_t row = 0; row < height; ++row)
-        std::memcpy(destination.UInt8RowPtr(row), source.UInt8RowPtr(row + top) + left, static_cast<size_t>(width));
+        std::memcpy(destination.UInt8RowPtr(row), source.UInt8RowPtr(row + top) + left,
+                    static_cast<size_t>(width));
 }
 
 void Bitmap::MorphologicalGradient(const Bitmap& source, Bitmap& destination, int32_t, int32_t elementWidth,
@@ -98,8 +99,10 @@ void Bitmap::MorphologicalGradient(const Bitmap& source, Bitmap& destination, in
                         rowMax[static_cast<size_t>(x)] = std::max(rowMax[static_cast<size_t>(x)], hi[0]);
                     }
                     for (int32_t x = end; x < width; ++x) {
-                        rowMin[static_cast<size_t>(x)] = std::min(rowMin[static_cast<size_t>(x)], lo[width - 1]);
-                        rowMax[static_cast<size_t>(x)] = std::max(rowMax[static_cast<size_t>(x)], hi[width - 1]);
+                        rowMin[static_cast<size_t>(x)] =
+                            std::min(rowMin[static_cast<size_t>(x)], lo[width - 1]);
+                        rowMax[static_cast<size_t>(x)] =
+                            std::max(rowMax[static_cast<size_t>(x)], hi[width - 1]);
                     }
                 }
             }

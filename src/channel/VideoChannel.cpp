@@ -4,16 +4,15 @@
 
 namespace Tamo::Morvane::Zeb {
 
-const Tamo::Reflection VideoChannel::Reflection{[] { return new VideoChannel(); },
-                                                "Tamo::Morvane::Zeb::VideoChannel", &Tamo::Object::Reflection};
+const Tamo::Reflection VideoChannel::Reflection{
+    [] { return new VideoChannel(); }, "Tamo::Morvane::Zeb::VideoChannel", &Tamo::Object::Reflection};
 
 namespace {
 
 constexpr const char* SourceFile = "VideoChannel";
 
 // Trace line of a host operation, at Dump level.
-template <typename... Args>
-void Trace(const char* operation, const char* format, Args... args) {
+template <typename... Args> void Trace(const char* operation, const char* format, Args... args) {
     if (!Tamo::Log::Enabled(Tamo::Dump))
         return;
     const std::string function = std::string("Tamo::Morvane::Zeb::VideoChannel::") + operation;
@@ -135,11 +134,20 @@ void VideoChannel::GetFeatureAttr(const Tamo::String& name, int32_t attribute, T
     Initialize();
     const Feature& feature = Features(name);
     switch (attribute) {
-    case FeatureAttribute::Comment: value = "Comment"; return;
-    case FeatureAttribute::Readable: value = feature._readable ? "True" : "False"; return;
-    case FeatureAttribute::Writable: value = feature._writable ? "True" : "False"; return;
-    case FeatureAttribute::CommonParam: value = feature._commonParam ? "True" : "False"; return;
-    default: throw Tamo::Exception("Feature attribute for " + name + " does not exist.", "");
+    case FeatureAttribute::Comment:
+        value = "Comment";
+        return;
+    case FeatureAttribute::Readable:
+        value = feature._readable ? "True" : "False";
+        return;
+    case FeatureAttribute::Writable:
+        value = feature._writable ? "True" : "False";
+        return;
+    case FeatureAttribute::CommonParam:
+        value = feature._commonParam ? "True" : "False";
+        return;
+    default:
+        throw Tamo::Exception("Feature attribute for " + name + " does not exist.", "");
     }
 }
 

@@ -60,7 +60,8 @@ protected:
     virtual void OnSetupCommonParams(const qrZEB_CommonParams& parameters) { (void)parameters; }
     virtual void OnExecuteCommand(const Tamo::String& name) { (void)name; }
     virtual void OnReadValue(const Tamo::String& name) { (void)name; }
-    virtual void OnWriteValue(const Tamo::String& name, const Tamo::String& oldValue, Tamo::String& newValue) {
+    virtual void OnWriteValue(const Tamo::String& name, const Tamo::String& oldValue,
+                              Tamo::String& newValue) {
         (void)name, (void)oldValue, (void)newValue;
     }
 

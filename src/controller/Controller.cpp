@@ -44,29 +44,28 @@ constexpr PortRow LineOutputs[] = {
     {"AuxOutput1", "AuxIo.Output1.InvertPolarity", ""},
 };
 
-template <size_t N>
-void AppendPorts(std::vector<ControllerPort>& list, const PortRow (&rows)[N]) {
+template <size_t N> void AppendPorts(std::vector<ControllerPort>& list, const PortRow (&rows)[N]) {
     for (const PortRow& row : rows)
         list.emplace_back(row.name, row.polarity, row.clockSource);
 }
 
-template <typename Ports>
-auto FirstAssigned(Ports& ports) -> decltype(&ports[0]) {
+template <typename Ports> auto FirstAssigned(Ports& ports) -> decltype(&ports[0]) {
     for (auto& port : ports)
         if (port.Assigned())
             return &port;
     return nullptr;
 }
 
-template <typename Ports>
-auto Named(Ports& ports, const char* name) -> decltype(&ports[0]) {
+template <typename Ports> auto Named(Ports& ports, const char* name) -> decltype(&ports[0]) {
     for (auto& port : ports)
         if (port._portName == name)
             return &port;
     return nullptr;
 }
 
-const char* InvertedText(const ControllerPort* port) { return port && port->_inverted ? "(Inverted)" : ""; }
+const char* InvertedText(const ControllerPort* port) {
+    return port && port->_inverted ? "(Inverted)" : "";
+}
 
 int64_t NowNanoseconds() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -124,12 +123,16 @@ Tamo::String Controller::Trigger() const {
     const ControllerPort* port = FirstAssigned(_outputs);
     return port ? port->_cameraLine : Tamo::String();
 }
-ControllerPort* Controller::TriggerPort() { return FirstAssigned(_outputs); }
+ControllerPort* Controller::TriggerPort() {
+    return FirstAssigned(_outputs);
+}
 Tamo::String Controller::TriggerReady() const {
     const ControllerPort* port = FirstAssigned(_inputs);
     return port ? port->_cameraLine : Tamo::String();
 }
-ControllerPort* Controller::TriggerReadyPort() { return FirstAssigned(_inputs); }
+ControllerPort* Controller::TriggerReadyPort() {
+    return FirstAssigned(_inputs);
+}
 Tamo::String Controller::SequencerClockSource() const {
     const ControllerPort* port = FirstAssigned(_inputs);
     return port ? port->_clockSource : Tamo::String();
@@ -138,12 +141,16 @@ Tamo::String Controller::LineTrigger() const {
     const ControllerPort* port = Named(_outputs, "AuxOutput0");
     return port ? port->_cameraLine : Tamo::String();
 }
-ControllerPort* Controller::LineTriggerPort() { return Named(_outputs, "AuxOutput0"); }
+ControllerPort* Controller::LineTriggerPort() {
+    return Named(_outputs, "AuxOutput0");
+}
 Tamo::String Controller::FrameTrigger() const {
     const ControllerPort* port = Named(_outputs, "AuxOutput1");
     return port ? port->_cameraLine : Tamo::String();
 }
-ControllerPort* Controller::FrameTriggerPort() { return Named(_outputs, "AuxOutput1"); }
+ControllerPort* Controller::FrameTriggerPort() {
+    return Named(_outputs, "AuxOutput1");
+}
 
 // ---- Open --------------------------------------------------------------------------------------
 
@@ -180,11 +187,13 @@ void Controller::Open() {
         const bool lineCapable = scanType == "Linescan" || scanType == "Multilinescan";
         switch (Read("Info.DeviceConfig").ToInt()) {
         case 1:
-            Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, OpenFunction, SourceFile, "Setting configuration to Areascan.");
+            Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, OpenFunction, SourceFile,
+                                   "Setting configuration to Areascan.");
             scanType = "Areascan";
             break;
         case 2:
-            Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, OpenFunction, SourceFile, "Setting configuration to Linescan.");
+            Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, OpenFunction, SourceFile,
+                                   "Setting configuration to Linescan.");
             if (lineCapable)
                 scanType = "Linescan";
             else
@@ -205,9 +214,11 @@ void Controller::Open() {
         }
     }
     if (scanType == "Multilinescan")
-        Tamo::Log::WriteFormat(Tamo::Error, __LINE__, OpenFunction, SourceFile, "Multilinescan not implemented.");
+        Tamo::Log::WriteFormat(Tamo::Error, __LINE__, OpenFunction, SourceFile,
+                               "Multilinescan not implemented.");
     _deviceScanType = scanType;
-    Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, OpenFunction, SourceFile, "DeviceScanType = %s", scanType.CStr());
+    Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, OpenFunction, SourceFile, "DeviceScanType = %s",
+                           scanType.CStr());
 
     // Light probe: each channel lit alone at brightness 100; the largest current names the dome.
     _lightingTrainingFailed = false;
@@ -248,8 +259,8 @@ void Controller::Open() {
         Write("PositionEncoder.IncrementsPerRevolution", Tamo::String::FromUInt(4294967295u));
         const int32_t maximum = Read("PositionEncoder.IncrementsPerRevolution").ToInt();
         _encoderResolutionMaximum = static_cast<int32_t>(static_cast<uint32_t>(maximum) * 4u);
-        Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, OpenFunction, SourceFile, "EncoderResolutionMaximum = %d",
-                               _encoderResolutionMaximum);
+        Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, OpenFunction, SourceFile,
+                               "EncoderResolutionMaximum = %d", _encoderResolutionMaximum);
     }
     Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, OpenFunction, SourceFile, "HardwareVersion = %s",
                            Read("Info.HardwareVersion").CStr());
@@ -274,7 +285,8 @@ void Controller::Update() {
         sequence = "0A03050C";
         brightness = smallOrMedium ? 200 : _lightingModel == "Dome L" ? 110 : 100;
     }
-    Tamo::Log::WriteFormat(Tamo::Dump, __LINE__, UpdateFunction, SourceFile, "LightingBrightness = %d", brightness);
+    Tamo::Log::WriteFormat(Tamo::Dump, __LINE__, UpdateFunction, SourceFile, "LightingBrightness = %d",
+                           brightness);
 
     Tamo::String orientation;
     if (_lightingOrientation == "0 deg")
@@ -324,9 +336,13 @@ void Controller::Update() {
     Write("DigitalIo.Input7.InvertPolarity", _triggerActivation == "RisingEdge" ? "0" : "1");
 }
 
-void Controller::Start() { Write("Sequencer.Enabled", "1"); }
+void Controller::Start() {
+    Write("Sequencer.Enabled", "1");
+}
 
-void Controller::Stop() { Write("Sequencer.Enabled", "0"); }
+void Controller::Stop() {
+    Write("Sequencer.Enabled", "0");
+}
 
 // ---- Cabling detection -------------------------------------------------------------------------
 
@@ -405,15 +421,16 @@ void Controller::DetectCabling(Tamo::Acquisition::ImageSource& camera) {
     FindInputs(camera, lines);
     FindOutputs(camera, lines);
     LoadFactoryRegisterSet("");
-    Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, CablingFunction, SourceFile, "Cabling detection done in %d ms.",
+    Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, CablingFunction, SourceFile,
+                           "Cabling detection done in %d ms.",
                            static_cast<int32_t>((NowNanoseconds() - started) / 1000000));
     if (Areascan()) {
         Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, CablingFunction, SourceFile, "Trigger = %s %s",
                                Trigger().CStr(), InvertedText(TriggerPort()));
         Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, CablingFunction, SourceFile, "TriggerReady = %s %s",
                                TriggerReady().CStr(), InvertedText(TriggerReadyPort()));
-        Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, CablingFunction, SourceFile, "SequencerClockSource = %s",
-                               SequencerClockSource().CStr());
+        Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, CablingFunction, SourceFile,
+                               "SequencerClockSource = %s", SequencerClockSource().CStr());
     }
     if (Linescan()) {
         Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, CablingFunction, SourceFile, "LineTrigger = %s %s",

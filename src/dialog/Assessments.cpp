@@ -22,7 +22,9 @@ constexpr double WarningShare = 0.1;
 
 constexpr const char* OrientationTexts[] = {"0 deg", "90 deg", "180 deg", "270 deg"};
 
-int32_t RoundToInt(double value) { return static_cast<int32_t>(std::round(value)); }
+int32_t RoundToInt(double value) {
+    return static_cast<int32_t>(std::round(value));
+}
 
 } // namespace
 
@@ -47,19 +49,20 @@ void Dialog::CalculateBrightness() {
     }
     const int32_t total = width * h;
     // Without pixels (an empty stack) there is nothing under- or overexposed.
-    const float underShare = total > 0 ? static_cast<float>(under) * 100.0f / static_cast<float>(total) : 0.0f;
+    const float underShare =
+        total > 0 ? static_cast<float>(under) * 100.0f / static_cast<float>(total) : 0.0f;
     const float overShare = total > 0 ? static_cast<float>(over) * 100.0f / static_cast<float>(total) : 0.0f;
     double mean = 0.0, deviation = 0.0;
     _intensityImage.GetMeanStdDev(mean, deviation);
 
     Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, BrightnessFunction, SourceFile, "Intensity mean = %.2f",
                            static_cast<double>(static_cast<float>(mean)));
-    Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, BrightnessFunction, SourceFile, "Amount pixel underexposure = %d",
-                           under);
+    Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, BrightnessFunction, SourceFile,
+                           "Amount pixel underexposure = %d", under);
     Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, BrightnessFunction, SourceFile,
                            "Percentage pixel underexposure = %.4f", static_cast<double>(underShare));
-    Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, BrightnessFunction, SourceFile, "Amount pixel overexposure = %d",
-                           over);
+    Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, BrightnessFunction, SourceFile,
+                           "Amount pixel overexposure = %d", over);
     Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, BrightnessFunction, SourceFile,
                            "Percentage pixel overexposure = %.4f", static_cast<double>(overShare));
     Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, BrightnessFunction, SourceFile,
@@ -81,7 +84,8 @@ void Dialog::CalculateFocus() {
     const int32_t height = _intensityImage.Height();
     const int32_t width = _intensityImage.Width();
     Dervo::Imaging::Bitmap crop;
-    Dervo::Imaging::Bitmap::CopyRemoveBorder(_intensityImage, crop, height / 4, height / 4, width / 4, width / 4);
+    Dervo::Imaging::Bitmap::CopyRemoveBorder(_intensityImage, crop, height / 4, height / 4, width / 4,
+                                             width / 4);
     Dervo::Imaging::Bitmap gradient;
     Dervo::Imaging::Bitmap::MorphologicalGradient(crop, gradient, 1, 3, 3, -1, -1, -1, -1, 1);
     double mean = 0.0, deviation = 0.0;
@@ -94,9 +98,11 @@ void Dialog::CalculateFocus() {
                            static_cast<int32_t>(_maxFocusValue));
     if (focusValue > _maxFocusValue)
         _maxFocusValue = focusValue;
-    UpdateResult("Success", "The focus value is {0}. The maximum focus value was {1}.",
-                 Tamo::Log::Format("%d;%d", static_cast<int32_t>(focusValue), static_cast<int32_t>(_maxFocusValue)));
-    Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, FocusFunction, SourceFile, "Results updated in focus calculation.");
+    UpdateResult(
+        "Success", "The focus value is {0}. The maximum focus value was {1}.",
+        Tamo::Log::Format("%d;%d", static_cast<int32_t>(focusValue), static_cast<int32_t>(_maxFocusValue)));
+    Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, FocusFunction, SourceFile,
+                           "Results updated in focus calculation.");
 }
 
 void Dialog::DetectOrientation() {
@@ -116,7 +122,10 @@ void Dialog::DetectOrientation() {
     const float global = readRegister("Light.GlobalChannelParameters.Brightness").ToFloat();
     const int32_t pulseWidth = readRegister("Light.GlobalChannelParameters.PulseWidth").ToInt();
     const Tamo::String orientation = _scanner->Features("LightingOrientation").Value();
-    const int32_t setIndex = orientation == "90 deg" ? 1 : orientation == "180 deg" ? 2 : orientation == "270 deg" ? 3 : 0;
+    const int32_t setIndex = orientation == "90 deg"    ? 1
+                             : orientation == "180 deg" ? 2
+                             : orientation == "270 deg" ? 3
+                                                        : 0;
     const Tamo::String sequence = readRegister("Sequencer.LightSequence");
     float brightness = global;
     if (readRegister("Light0.Channel0.UseGlobalParameters") == "0")
@@ -140,10 +149,11 @@ void Dialog::DetectOrientation() {
 
     // 4.
     if (usedWidth < 1 || usedHeight < 1) {
-        UpdateResult("Error",
-                     "The region of interest is too far away from the middle of the sensor. Increase the size of the "
-                     "region of interest and try again.",
-                     "");
+        UpdateResult(
+            "Error",
+            "The region of interest is too far away from the middle of the sensor. Increase the size of the "
+            "region of interest and try again.",
+            "");
         return;
     }
 
@@ -166,7 +176,8 @@ void Dialog::DetectOrientation() {
 
     // 6., 7.
     const double mean = total / (4.0 * count);
-    Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, OrientationFunction, SourceFile, "OverallMean = %.2f", mean);
+    Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, OrientationFunction, SourceFile, "OverallMean = %.2f",
+                           mean);
     Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, OrientationFunction, SourceFile, "Brightness = %.2f",
                            static_cast<double>(brightness));
     if (sum[0] == 0 || sum[1] == 0 || sum[2] == 0 || sum[3] == 0) {
@@ -206,7 +217,8 @@ void Dialog::DetectOrientation() {
             {mean < 50, "medium", "image is dark"},
             {usedWidth < 400, "medium",
              "image width is small or region of interest is far away from the middle of the sensor"},
-            {area < 10000, "medium", "image size small or region of interest is far away from the middle of the sensor"},
+            {area < 10000, "medium",
+             "image size small or region of interest is far away from the middle of the sensor"},
             {largest < 5, "low", "input images deviations are very small"},
             {mean < 20, "low", "image is very dark"},
             {usedWidth < 200, "low",
@@ -220,15 +232,17 @@ void Dialog::DetectOrientation() {
                 reason = rule.reason;
             }
 
-        UpdateResult(Tamo::String(detected) == set ? "Success" : "Warning",
-                     "The set orientation is {0}, the detected orientation is {1}. Confidence is {2} because {3}.",
-                     Tamo::String(set) + ";" + detected + ";" + confidence + ";" + reason);
-        Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, OrientationFunction, SourceFile, "Result = %s, (Current = %s)",
-                               detected, set);
+        UpdateResult(
+            Tamo::String(detected) == set ? "Success" : "Warning",
+            "The set orientation is {0}, the detected orientation is {1}. Confidence is {2} because {3}.",
+            Tamo::String(set) + ";" + detected + ";" + confidence + ";" + reason);
+        Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, OrientationFunction, SourceFile,
+                               "Result = %s, (Current = %s)", detected, set);
         Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, OrientationFunction, SourceFile,
-                               "Confidence = %s, Reason = %s, Maximum difference = %0.1f ", confidence, reason,
-                               largest);
-        Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, OrientationFunction, SourceFile, "Size = %d x %d", width, h);
+                               "Confidence = %s, Reason = %s, Maximum difference = %0.1f ", confidence,
+                               reason, largest);
+        Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, OrientationFunction, SourceFile, "Size = %d x %d",
+                               width, h);
         Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, OrientationFunction, SourceFile, "Used Size = %d x %d",
                                usedWidth, usedHeight);
     } else {
@@ -243,11 +257,14 @@ void Dialog::DetectOrientation() {
     const Tamo::String adjustedText = Tamo::String::FromFloat(adjusted);
     const Tamo::String pulseText = Tamo::String::FromInt(pulseWidth);
     for (int32_t channel = 0; channel < 4; ++channel)
-        controller.SetRegisterValue("Light0.Channel" + Tamo::String::FromInt(channel) + ".UseGlobalParameters", "0");
+        controller.SetRegisterValue(
+            "Light0.Channel" + Tamo::String::FromInt(channel) + ".UseGlobalParameters", "0");
     for (int32_t channel = 0; channel < 4; ++channel)
-        controller.SetRegisterValue("Light0.Channel" + Tamo::String::FromInt(channel) + ".Brightness", adjustedText);
+        controller.SetRegisterValue("Light0.Channel" + Tamo::String::FromInt(channel) + ".Brightness",
+                                    adjustedText);
     for (int32_t channel = 0; channel < 4; ++channel)
-        controller.SetRegisterValue("Light0.Channel" + Tamo::String::FromInt(channel) + ".PulseWidth", pulseText);
+        controller.SetRegisterValue("Light0.Channel" + Tamo::String::FromInt(channel) + ".PulseWidth",
+                                    pulseText);
 }
 
 } // namespace Tamo::Morvane::Zeb

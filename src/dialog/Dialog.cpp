@@ -32,9 +32,12 @@ void Dialog::SetController(Controller* controller) {
         _dialogs.push_back(Encoder);
 }
 
-void Dialog::ResetResult() { UpdateResult("Undefined", "", ""); }
+void Dialog::ResetResult() {
+    UpdateResult("Undefined", "", "");
+}
 
-void Dialog::UpdateResult(const Tamo::String& result, const Tamo::String& message, const Tamo::String& arguments) {
+void Dialog::UpdateResult(const Tamo::String& result, const Tamo::String& message,
+                          const Tamo::String& arguments) {
     _result = result;
     _resultMessage = message;
     _resultMessageArguments = arguments;
@@ -122,10 +125,12 @@ void Dialog::Update() {
     } else if (_selectedDialog == Orientation) {
         _stepCount = 1;
         if (_step == 0) {
-            _instruction = "Place a piece of flat, white paper in front of the dome. It must touch the dome plate, "
-                           "so that it covers the light opening. The detection works best with a full sensor image.";
+            _instruction =
+                "Place a piece of flat, white paper in front of the dome. It must touch the dome plate, "
+                "so that it covers the light opening. The detection works best with a full sensor image.";
             if (_imageAvailable) {
-                Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, UpdateFunction, SourceFile, "Image available.");
+                Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, UpdateFunction, SourceFile,
+                                       "Image available.");
                 DetectOrientation();
                 _imageAvailable = false;
             }
@@ -179,8 +184,9 @@ void Dialog::UpdateEncoderCheck() {
         _step = 1;
     }
     if (_step == 1) {
-        _instruction = "Turn the encoder and check, if the dome light is flashing while the encoder is rotating. To "
-                       "proceed press \"Next\".";
+        _instruction =
+            "Turn the encoder and check, if the dome light is flashing while the encoder is rotating. To "
+            "proceed press \"Next\".";
         UpdateResult("Success", "Initialization done.", "");
     } else if (_step == 2) {
         controller.SetRegisterValue("Sequencer.Enabled", "0");
@@ -189,10 +195,11 @@ void Dialog::UpdateEncoderCheck() {
         const int32_t counts = static_cast<int32_t>(static_cast<uint32_t>(position.ToInt64()));
         if (std::abs(static_cast<int64_t>(counts)) > 5) {
             const float degrees = static_cast<float>(counts) / 10.0f;
-            UpdateResult("Success",
-                         "The encoder value has changed. The relative change was {0} degrees. The wiring seems to "
-                         "be correct.",
-                         Tamo::Log::Format("%0.1f", static_cast<double>(degrees)));
+            UpdateResult(
+                "Success",
+                "The encoder value has changed. The relative change was {0} degrees. The wiring seems to "
+                "be correct.",
+                Tamo::Log::Format("%0.1f", static_cast<double>(degrees)));
         } else {
             _instruction = CheckWiring;
             UpdateResult("Error", "The encoder value has not changed despite movement.", "");
@@ -222,14 +229,16 @@ void Dialog::UpdateFrameTriggerCheck() {
         _step = 1;
     }
     if (_step == 1) {
-        _instruction = "Toggle the input trigger multiple times. The dome light will indicate the current state. To "
-                       "proceed press \"Next\".";
+        _instruction =
+            "Toggle the input trigger multiple times. The dome light will indicate the current state. To "
+            "proceed press \"Next\".";
         UpdateResult("Success", "Initialization done.", "");
     } else if (_step == 2) {
         Tamo::String progress;
         controller.GetRegisterValue("Sequencer.ExecutionProgress", progress);
         if (progress.ToInt() >= 2) {
-            UpdateResult("Success", "The trigger input could be detected. The dome light did show the polarity.", "");
+            UpdateResult("Success",
+                         "The trigger input could be detected. The dome light did show the polarity.", "");
         } else {
             _instruction = CheckWiring;
             UpdateResult("Error", "The trigger input could not be detected.", "");

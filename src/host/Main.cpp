@@ -52,7 +52,9 @@ int32_t LevelFromWord(const Tamo::String& word) {
     return Tamo::Debug;
 }
 
-bool IsSeparator(char c) { return c == '\\' || c == '/'; }
+bool IsSeparator(char c) {
+    return c == '\\' || c == '/';
+}
 
 } // namespace
 
@@ -67,11 +69,17 @@ Main::~Main() {
     _loaded = false;
 }
 
-Main& Main::Instance() { return theMain; }
+Main& Main::Instance() {
+    return theMain;
+}
 
-Tamo::String Main::SettingsFolder() { return "C:\\\\ProgramData\\Brelan\\Tamo.Morvane.Zeb"; }
+Tamo::String Main::SettingsFolder() {
+    return "C:\\\\ProgramData\\Brelan\\Tamo.Morvane.Zeb";
+}
 
-Tamo::String Main::SettingsFile() { return SettingsFolder() + "\\Config.conf"; }
+Tamo::String Main::SettingsFile() {
+    return SettingsFolder() + "\\Config.conf";
+}
 
 Tamo::String Main::LogFilePath(const Tamo::String& logPath) {
     const std::string& text = logPath.Std();
@@ -79,7 +87,8 @@ Tamo::String Main::LogFilePath(const Tamo::String& logPath) {
     for (size_t i = 0; i < text.size(); ++i)
         if (IsSeparator(text[i]))
             nameStart = i + 1;
-    const bool driveRoot = text.size() >= 2 && text[1] == ':' && std::isalpha(static_cast<unsigned char>(text[0]));
+    const bool driveRoot =
+        text.size() >= 2 && text[1] == ':' && std::isalpha(static_cast<unsigned char>(text[0]));
     if (nameStart == 0 && driveRoot)
         nameStart = 2;
     const std::string fileName = text.substr(nameStart);
@@ -221,7 +230,8 @@ void Require(const void* pointer, const char* what) {
 }
 } // namespace
 
-qrZEB_Long Main::SetupCommonParams(char* errorText, qrZEB_Handle handle, const qrZEB_CommonParams* parameters) {
+qrZEB_Long Main::SetupCommonParams(char* errorText, qrZEB_Handle handle,
+                                   const qrZEB_CommonParams* parameters) {
     return Call(errorText, handle, "Tamo::Morvane::Zeb::SetupCommonParams", [&](VideoChannel& channel) {
         Require(parameters, "parameters");
         channel.SetupCommonParams(*parameters);
@@ -315,8 +325,8 @@ qrZEB_Long Main::GetValidEnum(char* errorText, qrZEB_Handle handle, const char* 
     });
 }
 
-qrZEB_Long Main::GetFeatureAttr(char* errorText, qrZEB_Handle handle, const char* feature, qrZEB_Long attribute,
-                                char* value) {
+qrZEB_Long Main::GetFeatureAttr(char* errorText, qrZEB_Handle handle, const char* feature,
+                                qrZEB_Long attribute, char* value) {
     return Call(errorText, handle, "Tamo::Morvane::Zeb::GetFeatureAttr", [&](VideoChannel& channel) {
         Require(feature, "feature name");
         Require(value, "value buffer");
@@ -390,6 +400,7 @@ qrZEB_Long Main::FillDescriptor(char* errorText, qrZEB_Long index, qrZEB_Channel
 
 } // namespace Tamo::Morvane::Zeb
 
-extern "C" qrZEB_Long GetVideoChannel(char* errorText, qrZEB_Long index, qrZEB_ChannelDescriptor* descriptor) {
+extern "C" qrZEB_Long GetVideoChannel(char* errorText, qrZEB_Long index,
+                                      qrZEB_ChannelDescriptor* descriptor) {
     return Tamo::Morvane::Zeb::Main::Instance().FillDescriptor(errorText, index, descriptor);
 }

@@ -35,20 +35,23 @@ public:
     static Tamo::String SettingsFile();
 
     // Entry points handed to the host in the channel descriptor.
-    static qrZEB_Long SetupCommonParams(char* errorText, qrZEB_Handle channel, const qrZEB_CommonParams* parameters);
-    static qrZEB_Long GetImageAttributes(char* errorText, qrZEB_Handle channel, qrZEB_ImageAttributes* attributes,
-                                         qrZEB_Long* status);
+    static qrZEB_Long SetupCommonParams(char* errorText, qrZEB_Handle channel,
+                                        const qrZEB_CommonParams* parameters);
+    static qrZEB_Long GetImageAttributes(char* errorText, qrZEB_Handle channel,
+                                         qrZEB_ImageAttributes* attributes, qrZEB_Long* status);
     static qrZEB_Long WaitForIntegration(char* errorText, qrZEB_Handle channel, qrZEB_Long* status);
     static qrZEB_Long GetImage(char* errorText, qrZEB_Handle channel, char* image, qrZEB_Long* status);
     static qrZEB_Long StartAcquisition(char* errorText, qrZEB_Handle channel);
     static qrZEB_Long StopAcquisition(char* errorText, qrZEB_Handle channel);
     static qrZEB_Long ExecuteCommand(char* errorText, qrZEB_Handle channel, const char* feature);
     static qrZEB_Long ReadValue(char* errorText, qrZEB_Handle channel, const char* feature, char* value);
-    static qrZEB_Long WriteValue(char* errorText, qrZEB_Handle channel, const char* feature, const char* value);
+    static qrZEB_Long WriteValue(char* errorText, qrZEB_Handle channel, const char* feature,
+                                 const char* value);
     static qrZEB_Long GetFeatureName(char* errorText, qrZEB_Handle channel, qrZEB_Long index, char* name);
-    static qrZEB_Long GetFeatureType(char* errorText, qrZEB_Handle channel, const char* feature, qrZEB_Long* type);
-    static qrZEB_Long GetValidEnum(char* errorText, qrZEB_Handle channel, const char* feature, qrZEB_Long index,
-                                   char* value);
+    static qrZEB_Long GetFeatureType(char* errorText, qrZEB_Handle channel, const char* feature,
+                                     qrZEB_Long* type);
+    static qrZEB_Long GetValidEnum(char* errorText, qrZEB_Handle channel, const char* feature,
+                                   qrZEB_Long index, char* value);
     static qrZEB_Long GetFeatureAttr(char* errorText, qrZEB_Handle channel, const char* feature,
                                      qrZEB_Long attribute, char* value);
     static qrZEB_Long ReleaseVideoChannel(char* errorText, qrZEB_Handle channel);

@@ -13,17 +13,20 @@ typedef int64_t qrZEB_Handle;
 struct qrZEB_ImageAttributes;
 struct qrZEB_CommonParams;
 
-typedef qrZEB_Long (*qrZEB_SetupCommonParams)(char* errorText, qrZEB_Handle channel, const qrZEB_CommonParams* p);
+typedef qrZEB_Long (*qrZEB_SetupCommonParams)(char* errorText, qrZEB_Handle channel,
+                                              const qrZEB_CommonParams* p);
 typedef qrZEB_Long (*qrZEB_GetImageAttributes)(char* errorText, qrZEB_Handle channel,
                                                qrZEB_ImageAttributes* attributes, qrZEB_Long* status);
 typedef qrZEB_Long (*qrZEB_WaitForIntegration)(char* errorText, qrZEB_Handle channel, qrZEB_Long* status);
 typedef qrZEB_Long (*qrZEB_GetImage)(char* errorText, qrZEB_Handle channel, char* image, qrZEB_Long* status);
 typedef qrZEB_Long (*qrZEB_Command)(char* errorText, qrZEB_Handle channel);
 typedef qrZEB_Long (*qrZEB_ExecuteCommand)(char* errorText, qrZEB_Handle channel, const char* feature);
-typedef qrZEB_Long (*qrZEB_ReadValue)(char* errorText, qrZEB_Handle channel, const char* feature, char* value);
+typedef qrZEB_Long (*qrZEB_ReadValue)(char* errorText, qrZEB_Handle channel, const char* feature,
+                                      char* value);
 typedef qrZEB_Long (*qrZEB_WriteValue)(char* errorText, qrZEB_Handle channel, const char* feature,
                                        const char* value);
-typedef qrZEB_Long (*qrZEB_GetFeatureName)(char* errorText, qrZEB_Handle channel, qrZEB_Long index, char* name);
+typedef qrZEB_Long (*qrZEB_GetFeatureName)(char* errorText, qrZEB_Handle channel, qrZEB_Long index,
+                                           char* name);
 typedef qrZEB_Long (*qrZEB_GetFeatureType)(char* errorText, qrZEB_Handle channel, const char* feature,
                                            qrZEB_Long* type);
 typedef qrZEB_Long (*qrZEB_GetValidEnum)(char* errorText, qrZEB_Handle channel, const char* feature,
@@ -94,7 +97,8 @@ struct qrZEB_CommonParams {
     uint8_t reserved60[4];
 };
 
-typedef qrZEB_Long (*qrZEB_GetVideoChannel)(char* errorText, qrZEB_Long index, qrZEB_ChannelDescriptor* descriptor);
+typedef qrZEB_Long (*qrZEB_GetVideoChannel)(char* errorText, qrZEB_Long index,
+                                            qrZEB_ChannelDescriptor* descriptor);
 
 } // extern "C"
 

@@ -12,7 +12,8 @@ namespace {
 constexpr const char* SourceFile = "Scanner";
 
 int64_t SteadyNanoseconds() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -173,11 +174,13 @@ Tamo::String Scanner::HandleError(const Tamo::Exception& exception) {
     Tamo::String result = error;
     if (source.StartsWith("Dervo::Morvane::Controller")) {
         _controllerFault = true;
-        result = "Accessing controller failed. Check that the controller is powered on and properly connected.";
+        result =
+            "Accessing controller failed. Check that the controller is powered on and properly connected.";
     }
     if (source.StartsWith("Tamo::Acquisition")) {
         _cameraFault = true;
-        result = "Accessing camera failed. Check that the camera is compatible, powered on and properly connected.";
+        result = "Accessing camera failed. Check that the camera is compatible, powered on and properly "
+                 "connected.";
     }
     if (source.StartsWith("Dervo::Morvane::Processor"))
         result = "Error processing image.";

@@ -34,7 +34,8 @@ public:
     // A camera frame, overwritten by the test pattern when "TestPattern" is "On".
     void GetFrame(int64_t index, int32_t& width, int32_t& height, int32_t& stride, unsigned char*& data);
 
-    void AlignInteger(const Tamo::String& name, int32_t& value, int32_t minimum, int32_t maximum, int32_t increment);
+    void AlignInteger(const Tamo::String& name, int32_t& value, int32_t minimum, int32_t maximum,
+                      int32_t increment);
     void AlignFloat(const Tamo::String& name, float& value, float minimum, float maximum, float increment);
     // Writes a feature from inside the channel, through the same handler as a host write.
     void SetFeature(const Tamo::String& name, const Tamo::String& value);
@@ -56,7 +57,8 @@ protected:
     void OnSetupCommonParams(const qrZEB_CommonParams& parameters) override;
     void OnExecuteCommand(const Tamo::String& name) override;
     void OnReadValue(const Tamo::String& name) override;
-    void OnWriteValue(const Tamo::String& name, const Tamo::String& oldValue, Tamo::String& newValue) override;
+    void OnWriteValue(const Tamo::String& name, const Tamo::String& oldValue,
+                      Tamo::String& newValue) override;
 
 private:
     const Tamo::String& Value(const char* name) { return Features(name).Value(); }

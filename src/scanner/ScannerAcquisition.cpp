@@ -20,7 +20,8 @@ constexpr int32_t StatusReady = 0;
 constexpr int64_t ProgressPollNanoseconds = 51000000;
 
 int64_t SteadyNanoseconds() {
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(std::chrono::steady_clock::now().time_since_epoch())
+    return std::chrono::duration_cast<std::chrono::nanoseconds>(
+               std::chrono::steady_clock::now().time_since_epoch())
         .count();
 }
 
@@ -42,16 +43,19 @@ void AverageRows(const uint8_t* __restrict r0, const uint8_t* __restrict r1, con
 
 void Scanner::OnStartAcquisition() {
     if (_controllerFault) {
-        Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, StartFunction, SourceFile, "Controller error, trying to recover.");
+        Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, StartFunction, SourceFile,
+                               "Controller error, trying to recover.");
         _controller.Open();
         Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, StartFunction, SourceFile, "Controller recover done.");
     }
     if (_cameraFault) {
-        Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, StartFunction, SourceFile, "ImageSource error, trying to recover.");
+        Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, StartFunction, SourceFile,
+                               "ImageSource error, trying to recover.");
         SetImageSource("");
         const Tamo::String selected = Value("DeviceImageSource");
         SetImageSource(selected == "None" ? Tamo::String() : selected);
-        Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, StartFunction, SourceFile, "ImageSource recover done.");
+        Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, StartFunction, SourceFile,
+                               "ImageSource recover done.");
     }
     if (_imageSource.Bound().Length() == 0)
         throw Tamo::Exception("No valid DeviceImageSource selected.", "");
@@ -82,14 +86,15 @@ void Scanner::OnStartAcquisition() {
         if (_controller._lightingModel == "Unknown")
             throw Tamo::Exception("LightingModel not supported.", "");
         if (_controller._lightingModel == "None")
-            throw Tamo::Exception("LightingModel not connected. Power down the controller and connect the light.", "");
+            throw Tamo::Exception(
+                "LightingModel not connected. Power down the controller and connect the light.", "");
         if (_controller._lightingTrainingFailed)
             throw Tamo::Exception("LightingModel training sequence failed.", "");
     }
 
     _imageSource.SetFeature("Width", Value("Width"));
-    _imageSource.SetFeature("Height",
-                            Tamo::String::FromInt(static_cast<int64_t>(Features("Height").ToInt()) * (linescan ? 4 : 1)));
+    _imageSource.SetFeature("Height", Tamo::String::FromInt(static_cast<int64_t>(Features("Height").ToInt()) *
+                                                            (linescan ? 4 : 1)));
     for (const char* name : {"OffsetX", "OffsetY", "Gain", "ExposureTime"})
         _imageSource.SetFeature(name, Value(name));
     if (areascan) {
@@ -161,7 +166,8 @@ void Scanner::ApplyTestPattern(int32_t width, int32_t height, int32_t stride, un
     _testPatternValue = static_cast<uint8_t>(_testPatternValue + 20);
 }
 
-void Scanner::GetFrame(int64_t index, int32_t& width, int32_t& height, int32_t& stride, unsigned char*& data) {
+void Scanner::GetFrame(int64_t index, int32_t& width, int32_t& height, int32_t& stride,
+                       unsigned char*& data) {
     _imageSource.GetFrame(index, width, height, stride, data);
     if (Value("TestPattern") == "On")
         ApplyTestPattern(width, height, stride, data);
@@ -195,11 +201,12 @@ void Scanner::WaitForFrames(int32_t& status) {
             Tamo::String rate;
             _imageSource.GetFeature("AcquisitionFrameRate", rate);
             const double exposure = Value("ExposureTime").ToDouble();
-            allowed = TruncatedOr(8000.0 / rate.ToDouble() + exposure / 1000.0, std::numeric_limits<int32_t>::max());
+            allowed = TruncatedOr(8000.0 / rate.ToDouble() + exposure / 1000.0,
+                                  std::numeric_limits<int32_t>::max());
         }
         const int64_t waited = (now - _progressTime) / 1000000;
-        Tamo::Log::WriteFormat(Tamo::Dump, __LINE__, ImageFunction, SourceFile, "Waiting for image %d ms. Max: %d ms",
-                               static_cast<int32_t>(waited), allowed);
+        Tamo::Log::WriteFormat(Tamo::Dump, __LINE__, ImageFunction, SourceFile,
+                               "Waiting for image %d ms. Max: %d ms", static_cast<int32_t>(waited), allowed);
         if (waited > allowed) {
             _sequencerProgress = 0;
             throw Tamo::Exception("Acquisition aborted because of camera overtriggered.", "");
@@ -250,10 +257,11 @@ void Scanner::OnGetImage(int32_t& status, qrZEB_ImageAttributes& attributes, cha
         _imageSource.GetFeature("AcquisitionLineRateMaximum", maximum);
         _imageSource.GetFeature("AcquisitionLineRateCurrentMaximum", current);
         if (current.ToFloat() > maximum.ToFloat())
-            Tamo::Log::WriteFormat(Tamo::Warning, __LINE__, ImageFunction, SourceFile,
-                                   "Possibly poor image quality because camera was temporarily overtriggered: "
-                                   "AcquisitionLineRateCurrentMaximum = %0.1f > AcquisitionLineRateMaximum = %0.1f",
-                                   static_cast<double>(current.ToFloat()), static_cast<double>(maximum.ToFloat()));
+            Tamo::Log::WriteFormat(
+                Tamo::Warning, __LINE__, ImageFunction, SourceFile,
+                "Possibly poor image quality because camera was temporarily overtriggered: "
+                "AcquisitionLineRateCurrentMaximum = %0.1f > AcquisitionLineRateMaximum = %0.1f",
+                static_cast<double>(current.ToFloat()), static_cast<double>(maximum.ToFloat()));
     }
 
     auto* output = reinterpret_cast<unsigned char*>(image);
@@ -261,8 +269,9 @@ void Scanner::OnGetImage(int32_t& status, qrZEB_ImageAttributes& attributes, cha
         TakeFrames(frames, width, height, output);
     if (averaged) {
         if (_directionStack.Width() != width || _directionStack.Height() != height * frames)
-            _directionStack = Dervo::Imaging::Bitmap(width, height * frames, Dervo::Imaging::Bitmap::TypeUInt8,
-                                                     Dervo::Imaging::Bitmap::DefaultBackend);
+            _directionStack =
+                Dervo::Imaging::Bitmap(width, height * frames, Dervo::Imaging::Bitmap::TypeUInt8,
+                                       Dervo::Imaging::Bitmap::DefaultBackend);
         TakeFrames(frames, width, height, _directionStack.Data());
         const bool linescan = _controller.Linescan();
         const int32_t step = linescan ? 4 : 1;
@@ -270,11 +279,13 @@ void Scanner::OnGetImage(int32_t& status, qrZEB_ImageAttributes& attributes, cha
         for (int32_t j = 0; j < outputHeight; ++j) {
             const int32_t b = step * j;
             AverageRows(_directionStack.UInt8RowPtr(b), _directionStack.UInt8RowPtr(b + offset),
-                        _directionStack.UInt8RowPtr(b + 2 * offset), _directionStack.UInt8RowPtr(b + 3 * offset),
-                        output + static_cast<int64_t>(j) * width, width);
+                        _directionStack.UInt8RowPtr(b + 2 * offset),
+                        _directionStack.UInt8RowPtr(b + 3 * offset), output + static_cast<int64_t>(j) * width,
+                        width);
         }
         if (_dialog.Status() && _dialog.AcquisitionRequest()) {
-            const Dervo::Imaging::Bitmap intensity(width, outputHeight, Dervo::Imaging::Bitmap::TypeUInt8, output);
+            const Dervo::Imaging::Bitmap intensity(width, outputHeight, Dervo::Imaging::Bitmap::TypeUInt8,
+                                                   output);
             _dialog.SetBitmaps(_directionStack, intensity);
         }
     }

@@ -32,43 +32,46 @@ void Scanner::AlignInteger(const Tamo::String& name, int32_t& value, int32_t min
     const char* function = "Tamo::Morvane::Zeb::Scanner::AlignInteger";
     if (increment != 0 && value % increment != 0) {
         value -= value % increment;
-        Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, function, SourceFile,
-                               "Value was adjusted due to increment. (Feature = %s, Value = %d, Increment = %d)",
-                               name.CStr(), value, increment);
+        Tamo::Log::WriteFormat(
+            Tamo::Debug, __LINE__, function, SourceFile,
+            "Value was adjusted due to increment. (Feature = %s, Value = %d, Increment = %d)", name.CStr(),
+            value, increment);
     }
     if (value < minimum) {
         value = minimum;
         Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, function, SourceFile,
-                               "Value was minimum limited. (Feature = %s, Value = %d, Minimum = %d)", name.CStr(),
-                               minimum, minimum);
+                               "Value was minimum limited. (Feature = %s, Value = %d, Minimum = %d)",
+                               name.CStr(), minimum, minimum);
     }
     if (value > maximum) {
         value = maximum;
         Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, function, SourceFile,
-                               "Value was maximum limited. (Feature = %s, Value = %d, Maximum = %d)", name.CStr(),
-                               maximum, maximum);
+                               "Value was maximum limited. (Feature = %s, Value = %d, Maximum = %d)",
+                               name.CStr(), maximum, maximum);
     }
 }
 
-void Scanner::AlignFloat(const Tamo::String& name, float& value, float minimum, float maximum, float increment) {
+void Scanner::AlignFloat(const Tamo::String& name, float& value, float minimum, float maximum,
+                         float increment) {
     const char* function = "Tamo::Morvane::Zeb::Scanner::AlignFloat";
     if (increment != 0.0f && std::fmod(value, increment) != 0.0f) {
         value = std::floor(value / increment) * increment;
-        Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, function, SourceFile,
-                               "Value was adjusted due to increment. (Feature = %s, Value = %f, Increment = %f)",
-                               name.CStr(), static_cast<double>(value), static_cast<double>(increment));
+        Tamo::Log::WriteFormat(
+            Tamo::Debug, __LINE__, function, SourceFile,
+            "Value was adjusted due to increment. (Feature = %s, Value = %f, Increment = %f)", name.CStr(),
+            static_cast<double>(value), static_cast<double>(increment));
     }
     if (minimum > value) {
         value = minimum;
         Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, function, SourceFile,
-                               "Value was minimum limited. (Feature = %s, Value = %f, Minimum = %f)", name.CStr(),
-                               static_cast<double>(minimum), static_cast<double>(minimum));
+                               "Value was minimum limited. (Feature = %s, Value = %f, Minimum = %f)",
+                               name.CStr(), static_cast<double>(minimum), static_cast<double>(minimum));
     }
     if (value > maximum) {
         value = maximum;
         Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, function, SourceFile,
-                               "Value was maximum limited. (Feature = %s, Value = %f, Maximum = %f)", name.CStr(),
-                               static_cast<double>(maximum), static_cast<double>(maximum));
+                               "Value was maximum limited. (Feature = %s, Value = %f, Maximum = %f)",
+                               name.CStr(), static_cast<double>(maximum), static_cast<double>(maximum));
     }
 }
 
@@ -79,7 +82,8 @@ void Scanner::SetFeature(const Tamo::String& name, const Tamo::String& value) {
 }
 
 void Scanner::OnReadValue(const Tamo::String& name) {
-    if (_controller.Linescan() && (name == "AcquisitionLineRateMaximum" || name == "AcquisitionLineRateCurrentMaximum")) {
+    if (_controller.Linescan() &&
+        (name == "AcquisitionLineRateMaximum" || name == "AcquisitionLineRateCurrentMaximum")) {
         try {
             Tamo::String value;
             _imageSource.GetFeature(name, value);
@@ -117,8 +121,8 @@ void Scanner::OnWriteValue(const Tamo::String& name, const Tamo::String& oldValu
             SetImageSource(newValue == "None" ? Tamo::String() : newValue);
         } catch (...) {
             Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, WriteFunction, SourceFile,
-                                   "Value is invalid (Feature = %s, Value = %s, NewValue = None)", name.CStr(),
-                                   newValue.CStr());
+                                   "Value is invalid (Feature = %s, Value = %s, NewValue = None)",
+                                   name.CStr(), newValue.CStr());
             newValue = "None";
             SetImageSource("");
         }
@@ -172,9 +176,10 @@ void Scanner::OnWriteValue(const Tamo::String& name, const Tamo::String& oldValu
 
     // 4. The assistant selector is locked while an assistant runs.
     if (name == "DialogSelector" && _dialog.Status() && newValue != oldValue)
-        throw Tamo::Exception("There is already a dialog running. Changes of the dialog selector are not possible in "
-                              "this status.",
-                              "");
+        throw Tamo::Exception(
+            "There is already a dialog running. Changes of the dialog selector are not possible in "
+            "this status.",
+            "");
 }
 
 void Scanner::OnSetupCommonParams(const qrZEB_CommonParams& parameters) {
@@ -192,7 +197,9 @@ void Scanner::OnSetupCommonParams(const qrZEB_CommonParams& parameters) {
     SetFeature("OffsetY", Tamo::String::FromInt(parameters.offsetY));
 }
 
-void Scanner::OnRelease() { SetImageSource(""); }
+void Scanner::OnRelease() {
+    SetImageSource("");
+}
 
 void Scanner::DetectImageSource() {
     Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, ExecuteFunction, SourceFile, "DeviceImageSourceDetect");

@@ -11,11 +11,11 @@ constexpr const char* Function = "Tamo::Morvane::Zeb::Scanner::SetImageSource";
 
 // Area-scan models that support burst acquisition; a model name containing one of them matches.
 constexpr const char* BurstCapableModels[] = {
-    "VLXT",        "VCXG-02M",    "VCXG-04M",    "VCXG-13M",    "VCXG-15M",    "VCXG-23M",
-    "VCXG-24M",    "VCXG-25M",    "VCXG-32M",    "VCXG-52M",    "VCXG-53M",    "VCXG-57M",
-    "VCXG-82M",    "VCXG-127M",   "VCXG-204M",   "VCXG.2-02M",  "VCXG.2-04M",  "VCXG.2-13M",
-    "VCXG.2-15M",  "VCXG.2-23M",  "VCXG.2-24M",  "VCXG.2-25M",  "VCXG.2-32M",  "VCXG.2-52M",
-    "VCXG.2-53M",  "VCXG.2-57M",  "VCXG.2-82M",  "VCXG.2-127M", "VCXG.2-204M",
+    "VLXT",       "VCXG-02M",   "VCXG-04M",   "VCXG-13M",    "VCXG-15M",    "VCXG-23M",
+    "VCXG-24M",   "VCXG-25M",   "VCXG-32M",   "VCXG-52M",    "VCXG-53M",    "VCXG-57M",
+    "VCXG-82M",   "VCXG-127M",  "VCXG-204M",  "VCXG.2-02M",  "VCXG.2-04M",  "VCXG.2-13M",
+    "VCXG.2-15M", "VCXG.2-23M", "VCXG.2-24M", "VCXG.2-25M",  "VCXG.2-32M",  "VCXG.2-52M",
+    "VCXG.2-53M", "VCXG.2-57M", "VCXG.2-82M", "VCXG.2-127M", "VCXG.2-204M",
 };
 
 } // namespace
@@ -24,7 +24,8 @@ void Scanner::SetImageSource(const Tamo::String& name) {
     if (_imageSource.Bound() == name)
         return;
     if (_imageSource.Bound().Length() > 0) {
-        Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, Function, SourceFile, "Close %s", _imageSource.Bound().CStr());
+        Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, Function, SourceFile, "Close %s",
+                               _imageSource.Bound().CStr());
         try {
             OnStopAcquisition();
             _imageSource.Close();

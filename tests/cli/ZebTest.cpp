@@ -20,7 +20,8 @@ class ZebTool : public HostTest {
 protected:
     Outcome RunZeb(const std::string& arguments, const std::string& input = "") {
         const auto out = environment.Folder() / "out.txt", err = environment.Folder() / "err.txt";
-        std::string command = std::string(ZEB_TOOL) + " " + arguments + " > " + out.string() + " 2> " + err.string();
+        std::string command =
+            std::string(ZEB_TOOL) + " " + arguments + " > " + out.string() + " 2> " + err.string();
         if (!input.empty()) {
             TestEnvironment::WriteFile(environment.Folder() / "in.txt", input);
             command += " < " + (environment.Folder() / "in.txt").string();
@@ -66,7 +67,8 @@ TEST_F(ZebTool, ChannelsAndFeatures) {
     EXPECT_EQ(run.status, 0);
     EXPECT_NE(run.out.find("LightingOrientation"), std::string::npos);
     EXPECT_NE(run.out.find("0 deg, 90 deg, 180 deg, 270 deg"), std::string::npos);
-    EXPECT_NE(run.out.find("DeviceScanType                     Enum     R--   Areascan"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("DeviceScanType                     Enum     R--   Areascan"), std::string::npos)
+        << run.out;
 }
 
 TEST_F(ZebTool, FeatureCommandsAndTheirErrors) {
@@ -100,7 +102,8 @@ TEST_F(ZebTool, AcquireWritesTheImagesTheHostReceives) {
     Outcome run = RunZeb("--station " + station + " acquire --count 2 --out " + out.string());
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("Camera: Cam A (Zeb Station VCXG-25M)"), std::string::npos);
-    EXPECT_NE(run.out.find("2 image sets of 64 x 192 pixels (four directions stacked)"), std::string::npos) << run.out;
+    EXPECT_NE(run.out.find("2 image sets of 64 x 192 pixels (four directions stacked)"), std::string::npos)
+        << run.out;
     const host::Image stack = ReadPng((out / "zeb-channel0-stack.png").string());
     const host::Image average = ReadPng((out / "zeb-channel0-average.png").string());
     const host::Image sheet = ReadPng((out / "zeb-channel0-directions.png").string());
@@ -133,7 +136,8 @@ TEST_F(ZebTool, AssistRunsAsAPersonWould) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("Turn the encoder and check"), std::string::npos) << run.out;
     EXPECT_NE(run.out.find("Success: Initialization done."), std::string::npos);
-    EXPECT_NE(run.out.find("Success: The encoder value has changed. The relative change was "), std::string::npos);
+    EXPECT_NE(run.out.find("Success: The encoder value has changed. The relative change was "),
+              std::string::npos);
     run = RunZeb(station + " assist \"Brightness detection\" --yes");
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.out.find("Success: The mean of the intensity image is "), std::string::npos) << run.out;
@@ -146,7 +150,8 @@ TEST_F(ZebTool, AssistRunsAsAPersonWould) {
 TEST_F(ZebTool, MiswiredStationHasNoCameraToAcquireFrom) {
     Json station = AreaStation();
     station["cables"] = Json::array();
-    Outcome run = RunZeb("--station " + StationFile(station) + " acquire --out " + environment.Folder().string());
+    Outcome run =
+        RunZeb("--station " + StationFile(station) + " acquire --out " + environment.Folder().string());
     EXPECT_EQ(run.status, 1);
     EXPECT_NE(run.err.find("zeb: no camera is wired to the lighting controller of BRELAN: Morvane (#0)"),
               std::string::npos)

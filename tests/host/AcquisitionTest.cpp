@@ -96,7 +96,8 @@ TEST_F(Acquisition, AveragedFormIsTheShiftedSumOfTheStack) {
 
 TEST_F(Acquisition, AttributesAndStatusWhileFramesAreMissing) {
     Json station = AreaStation();
-    station["cameras"][0]["faults"] = Json::array({{{"kind", "lostTriggers"}, {"after", {{"operation", "trigger"}, {"count", 4}}}}});
+    station["cameras"][0]["faults"] =
+        Json::array({{{"kind", "lostTriggers"}, {"after", {{"operation", "trigger"}, {"count", 4}}}}});
     host::HostChannel channel = Ready(station);
     ASSERT_TRUE(channel.Start());
     const auto& d = channel.Descriptor();
@@ -105,7 +106,8 @@ TEST_F(Acquisition, AttributesAndStatusWhileFramesAreMissing) {
     std::memset(&attributes, 0x77, sizeof attributes);
     attributes.size = 608;
     qrZEB_Long status = -1;
-    std::this_thread::sleep_for(std::chrono::milliseconds(50)); // three frames came, the fourth trigger was lost
+    std::this_thread::sleep_for(
+        std::chrono::milliseconds(50)); // three frames came, the fourth trigger was lost
     ASSERT_EQ(d.GetImageAttributes(error, d.handle, &attributes, &status), 0);
     EXPECT_EQ(status, 4096);
     EXPECT_EQ(attributes.width, 0x77777777) << "attributes untouched while waiting";
@@ -197,7 +199,8 @@ TEST_F(Acquisition, StartProgramsControllerAndCamera) {
     EXPECT_TRUE(environment.TraceLines().empty()) << "stop when stopped writes nothing";
 }
 
-class DeadTime : public HostTest, public ::testing::WithParamInterface<std::tuple<std::string, std::string, std::string>> {};
+class DeadTime : public HostTest,
+                 public ::testing::WithParamInterface<std::tuple<std::string, std::string, std::string>> {};
 
 TEST_P(DeadTime, FollowsTheCamerasFrameRate) {
     const auto [exposure, burst, expected] = GetParam();
@@ -212,12 +215,14 @@ TEST_P(DeadTime, FollowsTheCamerasFrameRate) {
     ASSERT_TRUE(channel.Start()) << channel.Error();
     const auto controller = Trace("controller:0");
     EXPECT_TRUE(Contains(controller, "set\tSequencer.Clock.DeadTime\t" + expected));
-    EXPECT_EQ(Contains(Trace("camera:Cam A"), "get\tAcquisitionFrameRate\t" + std::to_string(1000000 / std::stoi(exposure))),
+    EXPECT_EQ(Contains(Trace("camera:Cam A"),
+                       "get\tAcquisitionFrameRate\t" + std::to_string(1000000 / std::stoi(exposure))),
               burst == "Off");
 }
 
 INSTANTIATE_TEST_SUITE_P(Acquisition, DeadTime,
-                         ::testing::Values(std::make_tuple("100", "Off", "100"), std::make_tuple("200", "Off", "200"),
+                         ::testing::Values(std::make_tuple("100", "Off", "100"),
+                                           std::make_tuple("200", "Off", "200"),
                                            std::make_tuple("200", "On", "100")));
 
 TEST_F(Acquisition, StartWithoutCameraWritesNothingAfterRecovery) {
@@ -241,14 +246,16 @@ TEST_P(LightCheck, RefusesTheStartAfterProgramming) {
     ClearTrace();
     EXPECT_FALSE(channel.Start());
     EXPECT_EQ(channel.Error(), std::get<1>(GetParam()));
-    EXPECT_TRUE(Contains(Trace("controller:0"), "set\tSequencer.LightSequence\t02010408")) << "Update ran once";
+    EXPECT_TRUE(Contains(Trace("controller:0"), "set\tSequencer.LightSequence\t02010408"))
+        << "Update ran once";
     EXPECT_FALSE(Contains(Trace("camera:Cam A"), "start"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
     Acquisition, LightCheck,
     ::testing::Values(
-        std::make_tuple(Json("None"), "LightingModel not connected. Power down the controller and connect the light."),
+        std::make_tuple(Json("None"),
+                        "LightingModel not connected. Power down the controller and connect the light."),
         std::make_tuple(Json::array({1000, 1000, 1000, 1000}), "LightingModel not supported."),
         std::make_tuple(Json::array({2800, 2800, 0, 2800}), "LightingModel training sequence failed.")));
 
@@ -301,8 +308,9 @@ TEST_F(Acquisition, LineScanInterleavesTheDirections) {
         ASSERT_TRUE(channel.Start()) << channel.Error();
         const auto controller = Trace("controller:0");
         EXPECT_TRUE(Contains(controller, "set\tSequencer.SequenceRepeatCount\t25"));
-        const std::string expected = std::string(clock) == "True" ? "set\tFrequencyGenerator.Period\t25000"
-                                                                  : "set\tPositionEncoder.IncrementsPerRevolution\t2500";
+        const std::string expected = std::string(clock) == "True"
+                                         ? "set\tFrequencyGenerator.Period\t25000"
+                                         : "set\tPositionEncoder.IncrementsPerRevolution\t2500";
         EXPECT_TRUE(Contains(controller, expected));
         EXPECT_TRUE(Contains(Trace("camera:Line A"), "set\tHeight\t100"));
         const auto image = channel.NextImage();
@@ -350,9 +358,10 @@ TEST_F(Acquisition, LineRateWarningWhenTheCameraWasOvertriggered) {
     ASSERT_TRUE(channel.NextImage()) << channel.Error();
     bool warned = false;
     for (const std::string& message : environment.LogMessages())
-        warned = warned || message.rfind("Possibly poor image quality because camera was temporarily overtriggered: "
-                                         "AcquisitionLineRateCurrentMaximum = ",
-                                         0) == 0;
+        warned = warned ||
+                 message.rfind("Possibly poor image quality because camera was temporarily overtriggered: "
+                               "AcquisitionLineRateCurrentMaximum = ",
+                               0) == 0;
     EXPECT_TRUE(warned);
     EXPECT_GT(std::stod(Read(channel, "AcquisitionLineRateCurrentMaximum")),
               std::stod(Read(channel, "AcquisitionLineRateMaximum")));
@@ -360,7 +369,8 @@ TEST_F(Acquisition, LineRateWarningWhenTheCameraWasOvertriggered) {
 
 TEST_F(Acquisition, LostTriggersEndInTheOvertriggerAbort) {
     Json station = AreaStation();
-    station["cameras"][0]["faults"] = Json::array({{{"kind", "lostTriggers"}, {"after", {{"operation", "trigger"}, {"count", 2}}}}});
+    station["cameras"][0]["faults"] =
+        Json::array({{{"kind", "lostTriggers"}, {"after", {{"operation", "trigger"}, {"count", 2}}}}});
     host::HostChannel channel = Ready(station);
     ASSERT_TRUE(channel.Start());
     const auto image = channel.NextImage(5000);

@@ -30,17 +30,20 @@ protected:
         }
         return result;
     }
-    std::string Arguments(host::HostChannel& channel) { return Read(channel, "DialogResultMessageArguments"); }
+    std::string Arguments(host::HostChannel& channel) {
+        return Read(channel, "DialogResultMessageArguments");
+    }
 };
 
 TEST_F(Assistant, BrightnessFollowsExposureAndWarnsWhenOverexposed) {
     Load(AreaStation());
     host::HostChannel channel = Channel();
     Begin(channel, "Cam A", "Brightness detection");
-    EXPECT_EQ(Read(channel, "DialogInstruction"), "Place a representative part in the field of view of the camera.");
+    EXPECT_EQ(Read(channel, "DialogInstruction"),
+              "Place a representative part in the field of view of the camera.");
     EXPECT_EQ(Evaluate(channel), "Success") << Arguments(channel);
-    EXPECT_EQ(Read(channel, "DialogResultMessage"),
-              "The mean of the intensity image is {0}, {1}% of the pixels are underexposed and {2}% are overexposed.");
+    EXPECT_EQ(Read(channel, "DialogResultMessage"), "The mean of the intensity image is {0}, {1}% of the "
+                                                    "pixels are underexposed and {2}% are overexposed.");
     const double shortMean = std::stod(Arguments(channel));
     ASSERT_TRUE(channel.Write("ExposureTime", "80"));
     ASSERT_TRUE(channel.Start());
@@ -90,7 +93,8 @@ TEST_F(Assistant, FocusPeaksWhereTheLensIsSharp) {
         EXPECT_EQ(Read(channel, "DialogResult"), "Success");
         EXPECT_EQ(Read(channel, "DialogAcquisitionRequest"), "False") << "step 0 needs no image";
         ASSERT_TRUE(channel.Execute("DialogNext"));
-        EXPECT_EQ(Read(channel, "DialogInstruction"), "Change the focus of the lens until the focus value is maximum.");
+        EXPECT_EQ(Read(channel, "DialogInstruction"),
+                  "Change the focus of the lens until the focus value is maximum.");
         ASSERT_EQ(Evaluate(channel), "Success");
         const std::string arguments = Arguments(channel);
         values[id] = std::stoi(arguments);
@@ -162,21 +166,23 @@ TEST_F(Assistant, OrientationRegionOutsideTheSensorCentre) {
     host::HostChannel channel = Channel();
     Begin(channel, "Cam A", "Orientation detection");
     EXPECT_EQ(Evaluate(channel), "Error");
-    EXPECT_EQ(Read(channel, "DialogResultMessage"),
-              "The region of interest is too far away from the middle of the sensor. Increase the size of the region "
-              "of interest and try again.");
+    EXPECT_EQ(Read(channel, "DialogResultMessage"), "The region of interest is too far away from the middle "
+                                                    "of the sensor. Increase the size of the region "
+                                                    "of interest and try again.");
 }
 
 TEST_F(Assistant, OrientationOfADarkImage) {
     Json station = AreaStation();
     station["controllers"][0]["light"] = "None";
-    environment.WriteSettings("[Exceptions]\nLightingDetection=False\n[Log]\nLogEnabled=True\nLogLevel=Dump\nLogPath=" +
-                              environment.LogFile().string() + "\n");
+    environment.WriteSettings(
+        "[Exceptions]\nLightingDetection=False\n[Log]\nLogEnabled=True\nLogLevel=Dump\nLogPath=" +
+        environment.LogFile().string() + "\n");
     Load(station, false);
     host::HostChannel channel = Channel();
     Begin(channel, "Cam A", "Orientation detection");
     EXPECT_EQ(Evaluate(channel), "Error");
-    EXPECT_EQ(Read(channel, "DialogResultMessage"), "Image Brightness to dark. Adjust aperture or exposure time.");
+    EXPECT_EQ(Read(channel, "DialogResultMessage"),
+              "Image Brightness to dark. Adjust aperture or exposure time.");
 }
 
 TEST_F(Assistant, FrameTriggerInputPulsingAndUnwired) {
@@ -190,9 +196,9 @@ TEST_F(Assistant, FrameTriggerInputPulsingAndUnwired) {
         ASSERT_TRUE(channel.Execute("DialogStart"));
         EXPECT_EQ(Read(channel, "DialogResult"), "Success");
         EXPECT_EQ(Read(channel, "DialogResultMessage"), "Initialization done.");
-        EXPECT_EQ(Read(channel, "DialogInstruction"),
-                  "Toggle the input trigger multiple times. The dome light will indicate the current state. To proceed "
-                  "press \"Next\".");
+        EXPECT_EQ(Read(channel, "DialogInstruction"), "Toggle the input trigger multiple times. The dome "
+                                                      "light will indicate the current state. To proceed "
+                                                      "press \"Next\".");
         std::this_thread::sleep_for(std::chrono::milliseconds(60)); // the station's input pulses every 20 ms
         ASSERT_TRUE(channel.Execute("DialogNext"));
         if (id == 0) {
@@ -209,7 +215,8 @@ TEST_F(Assistant, FrameTriggerInputPulsingAndUnwired) {
     }
 }
 
-class EncoderCheck : public Assistant, public ::testing::WithParamInterface<std::tuple<Json, std::string, std::string>> {};
+class EncoderCheck : public Assistant,
+                     public ::testing::WithParamInterface<std::tuple<Json, std::string, std::string>> {};
 
 TEST_P(EncoderCheck, JudgesTheMovementSinceTheReset) {
     const auto& [encoder, result, arguments] = GetParam();
@@ -246,7 +253,8 @@ TEST_F(Assistant, EncoderCheckOnlyOnLineScan) {
     Load(AreaStation());
     host::HostChannel channel = Channel();
     EXPECT_FALSE(channel.Write("DialogSelector", "Encoder movement detection"));
-    EXPECT_EQ(channel.Error(), "Enum value not valid. (Name = DialogSelector, Value = Encoder movement detection)");
+    EXPECT_EQ(channel.Error(),
+              "Enum value not valid. (Name = DialogSelector, Value = Encoder movement detection)");
 }
 
 TEST_F(Assistant, MeasurementWithStackedImagesGetsNothing) {

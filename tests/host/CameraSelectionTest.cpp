@@ -79,7 +79,8 @@ TEST_F(CameraSelection, MiswiredCameraIsStoredAsNoneAndLeftUnbound) {
     host::HostChannel channel = Channel();
     ASSERT_TRUE(channel.Write("DeviceImageSource", "Cam A")) << "the write itself succeeds";
     EXPECT_EQ(Read(channel, "DeviceImageSource"), "None");
-    EXPECT_TRUE(environment.Logged("Value is invalid (Feature = DeviceImageSource, Value = Cam A, NewValue = None)"));
+    EXPECT_TRUE(
+        environment.Logged("Value is invalid (Feature = DeviceImageSource, Value = Cam A, NewValue = None)"));
     EXPECT_FALSE(environment.Logged("Open done."));
     const auto trace = Trace("camera:Cam A");
     EXPECT_EQ(trace.back(), "close");
@@ -139,7 +140,8 @@ TEST_F(CameraSelection, WritesGoThroughToTheCameraAndComeBackAsAccepted) {
     ASSERT_TRUE(channel.Write("ExposureTime", "70000"));
     EXPECT_EQ(Read(channel, "ExposureTime"), "65000");
     EXPECT_TRUE(Contains(Trace("camera:Cam A"), "set\tExposureTime\t65000"));
-    EXPECT_TRUE(environment.Logged("Value was maximum limited. (Feature = ExposureTime, Value = 70000, Maximum = 65000)"));
+    EXPECT_TRUE(environment.Logged(
+        "Value was maximum limited. (Feature = ExposureTime, Value = 70000, Maximum = 65000)"));
     ASSERT_TRUE(channel.Write("Gain", "20"));
     EXPECT_EQ(Read(channel, "Gain"), "12") << "the camera clamped it";
     ASSERT_TRUE(channel.Write("Width", "37"));
@@ -213,8 +215,9 @@ TEST_F(CameraSelection, AssistantFeatures) {
     EXPECT_EQ(Read(channel, "DialogStatus"), "True");
     EXPECT_TRUE(channel.Write("DialogSelector", "Focus detection")) << "the same value is accepted";
     EXPECT_FALSE(channel.Write("DialogSelector", "Brightness detection"));
-    EXPECT_EQ(channel.Error(), "There is already a dialog running. Changes of the dialog selector are not possible in "
-                               "this status.");
+    EXPECT_EQ(channel.Error(),
+              "There is already a dialog running. Changes of the dialog selector are not possible in "
+              "this status.");
     EXPECT_EQ(Read(channel, "DialogSelector"), "Focus detection");
     EXPECT_EQ(Read(channel, "DialogResult"), "Success");
     EXPECT_EQ(Read(channel, "DialogResultMessage"), "Representative part should be placed by now.");
@@ -231,7 +234,8 @@ TEST_F(CameraSelection, AssistantFeatures) {
     // An unknown assistant name runs until stopped.
     ASSERT_TRUE(channel.Write("DialogSelector", "Brightness detection"));
     ASSERT_TRUE(channel.Execute("DialogStart"));
-    EXPECT_EQ(Read(channel, "DialogInstruction"), "Place a representative part in the field of view of the camera.");
+    EXPECT_EQ(Read(channel, "DialogInstruction"),
+              "Place a representative part in the field of view of the camera.");
 }
 
 TEST_F(CameraSelection, ReleaseClosesTheCameraAndTheChannelStaysUsable) {

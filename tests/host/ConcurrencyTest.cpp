@@ -71,17 +71,38 @@ TEST_F(Concurrency, MixedCallsOnSharedChannelsHoldUp) {
             char error[256], value[256];
             qrZEB_Long status = 0, result = 0;
             switch (random() % 10) {
-            case 0: result = d.ReadValue(error, d.handle, "ExposureTime", value); break;
-            case 1: result = d.WriteValue(error, d.handle, "ExposureTime", random() % 2 ? "60" : "70"); break;
-            case 2: result = d.WriteValue(error, d.handle, "DeviceImageSource", random() % 4 ? camera.c_str() : "None"); break;
-            case 3: result = d.StartAcquisition(error, d.handle); break;
-            case 4: result = d.WaitForIntegration(error, d.handle, &status); break;
-            case 5: result = d.GetImage(error, d.handle, image.data(), &status); break;
-            case 6: result = d.StopAcquisition(error, d.handle); break;
-            case 7: result = random() % 8 ? d.ReadValue(error, d.handle, "DialogResult", value)
-                                          : d.ReleaseVideoChannel(error, d.handle); break;
-            case 8: result = d.GetFeatureName(error, d.handle, static_cast<qrZEB_Long>(random() % 45), value); break;
-            default: result = d.WriteValue(error, d.handle, "Height", "16"); break;
+            case 0:
+                result = d.ReadValue(error, d.handle, "ExposureTime", value);
+                break;
+            case 1:
+                result = d.WriteValue(error, d.handle, "ExposureTime", random() % 2 ? "60" : "70");
+                break;
+            case 2:
+                result = d.WriteValue(error, d.handle, "DeviceImageSource",
+                                      random() % 4 ? camera.c_str() : "None");
+                break;
+            case 3:
+                result = d.StartAcquisition(error, d.handle);
+                break;
+            case 4:
+                result = d.WaitForIntegration(error, d.handle, &status);
+                break;
+            case 5:
+                result = d.GetImage(error, d.handle, image.data(), &status);
+                break;
+            case 6:
+                result = d.StopAcquisition(error, d.handle);
+                break;
+            case 7:
+                result = random() % 8 ? d.ReadValue(error, d.handle, "DialogResult", value)
+                                      : d.ReleaseVideoChannel(error, d.handle);
+                break;
+            case 8:
+                result = d.GetFeatureName(error, d.handle, static_cast<qrZEB_Long>(random() % 45), value);
+                break;
+            default:
+                result = d.WriteValue(error, d.handle, "Height", "16");
+                break;
             }
             if (result != 0 && result != 1)
                 ++badResults;
@@ -97,7 +118,8 @@ TEST_F(Concurrency, MixedCallsOnSharedChannelsHoldUp) {
         thread.join();
     EXPECT_EQ(badResults, 0);
     std::printf("[ figures  ] %zu threads on 4 channels: %lld calls in %lld ms, %.0f calls per second\n",
-                threads.size(), static_cast<long long>(calls.load()), static_cast<long long>(duration.count()),
+                threads.size(), static_cast<long long>(calls.load()),
+                static_cast<long long>(duration.count()),
                 calls.load() * 1000.0 / static_cast<double>(duration.count()));
     // Every channel still acquires afterwards.
     for (int index = 0; index < 4; ++index) {

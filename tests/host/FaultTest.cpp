@@ -50,7 +50,8 @@ TEST_F(Faults, ControllerSilentAtStartupRecoversOnTheNextCall) {
     const auto started = std::chrono::steady_clock::now();
     EXPECT_FALSE(channel.Read("Width"));
     EXPECT_EQ(channel.Error(), ControllerMessage);
-    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900)) << "nine pauses of 100 ms";
+    EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900))
+        << "nine pauses of 100 ms";
     EXPECT_EQ(Read(channel, "Width"), "0") << "the next call initialises the channel";
     size_t attempts = 0;
     for (const std::string& line : Trace("controller:0"))
@@ -73,13 +74,14 @@ TEST_F(Faults, ControllerConnectsOnTheThirdAttempt) {
 
 TEST_F(Faults, ControllerLostDuringProgrammingRecoversAtTheNextStart) {
     Json station = AreaStation();
-    station["controllers"][0]["faults"] =
-        Json::array({Fault("offline", "set", "Sequencer.LightMode", 1, 250)}); // written first by the start's Update
+    station["controllers"][0]["faults"] = Json::array(
+        {Fault("offline", "set", "Sequencer.LightMode", 1, 250)}); // written first by the start's Update
     host::HostChannel channel = Ready(station);
     EXPECT_FALSE(channel.Start());
     EXPECT_EQ(channel.Error(), ControllerMessage);
-    EXPECT_TRUE(environment.Logged("Exception in Dervo::Morvane::Controller::SetRegisterValue: Controller 0 does not "
-                                   "answer."));
+    EXPECT_TRUE(
+        environment.Logged("Exception in Dervo::Morvane::Controller::SetRegisterValue: Controller 0 does not "
+                           "answer."));
     ASSERT_TRUE(channel.Start()) << channel.Error();
     EXPECT_TRUE(environment.Logged("Controller error, trying to recover."));
     EXPECT_TRUE(environment.Logged("Controller recover done."));
@@ -90,7 +92,8 @@ TEST_F(Faults, ControllerLostDuringProgrammingRecoversAtTheNextStart) {
 TEST_F(Faults, ControllerLostDuringAcquisition) {
     Json station = AreaStation();
     // Gone 40 ms after the start programmed it: the continuous re-arm after an image finds no controller.
-    station["controllers"][0]["faults"] = Json::array({Fault("offline", "set", "Sequencer.LightMode", 2, 200, 40)});
+    station["controllers"][0]["faults"] =
+        Json::array({Fault("offline", "set", "Sequencer.LightMode", 2, 200, 40)});
     host::HostChannel channel = Ready(station);
     ASSERT_TRUE(channel.Write("AcquisitionMode", "Continuous"));
     ASSERT_TRUE(channel.Start());
@@ -108,7 +111,8 @@ TEST_F(Faults, CameraLostWhileOpenRecoversAtTheNextStart) {
     station["cameras"][0]["faults"] = Json::array({Fault("offline", "set", "TriggerSource", 1, 150)});
     host::HostChannel channel = Ready(station);
     EXPECT_FALSE(channel.Start());
-    EXPECT_EQ(channel.Error(), "Camera Cam A does not answer.") << "a failed camera write keeps the library's text";
+    EXPECT_EQ(channel.Error(), "Camera Cam A does not answer.")
+        << "a failed camera write keeps the library's text";
     EXPECT_FALSE(channel.Start()) << "still gone: the recovery's open fails";
     EXPECT_EQ(channel.Error(), CameraMessage);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
@@ -137,8 +141,8 @@ TEST_F(Faults, TransferErrorNamesTheFrame) {
     host::HostChannel channel = Ready(station);
     ASSERT_TRUE(channel.Start());
     EXPECT_FALSE(channel.NextImage());
-    EXPECT_EQ(channel.Error(),
-              "Image was not transfered correctly. Frame 1 of Cam A arrived incomplete; packets were lost on the way.");
+    EXPECT_EQ(channel.Error(), "Image was not transfered correctly. Frame 1 of Cam A arrived incomplete; "
+                               "packets were lost on the way.");
     ASSERT_TRUE(channel.Start()) << channel.Error();
     EXPECT_TRUE(channel.NextImage()) << channel.Error();
 }

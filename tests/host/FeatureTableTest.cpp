@@ -1,4 +1,5 @@
 // The Scanner's 39 features as a host lists them, for both scan types.
+#include "FeatureNames.h"
 #include "HostTest.h"
 
 #include <map>
@@ -7,23 +8,23 @@
 namespace zeb::test {
 
 namespace {
-const std::vector<std::string> Names = {
-    "DeviceScanType", "DeviceImageSource", "DeviceImageSourceDetect", "DeviceImageSourceVendor",
-    "DeviceImageSourceModel", "DeviceImageSourceSerial", "Width", "Height", "OffsetX", "OffsetY", "ReverseXY",
-    "TestPattern", "AcquisitionMode", "AcquisitionBurstMode", "AcquisitionLineRate", "AcquisitionLineRateEnable",
-    "AcquisitionLineRateMaximum", "AcquisitionLineRateCurrentMaximum", "TriggerMode", "TriggerActivation",
-    "ExposureTime", "Gain", "EncoderResolution", "LightingSequenceType", "LightingOrientation", "SetupMode",
-    "DialogSelector", "DialogStatus", "DialogStart", "DialogStop", "DialogNext", "DialogInstruction", "DialogResult",
-    "DialogResultMessage", "DialogResultMessageArguments", "DialogAcquisitionRequest", "GevSCPD",
-    "GevRequestTimeout", "GevLatencyLevel"};
+const std::vector<std::string> Names(std::begin(FeatureNames), std::end(FeatureNames));
 const std::vector<int32_t> Types = {1, 1, 4, 6, 6, 6, 2, 2, 2, 2, 5, 1, 1, 1, 3, 5, 3, 3, 1, 1,
                                     3, 3, 2, 1, 1, 1, 1, 5, 4, 4, 4, 6, 1, 6, 6, 5, 2, 2, 2};
-const std::set<std::string> ReadOnly = {"DeviceScanType", "DeviceImageSourceVendor", "DeviceImageSourceModel",
-                                        "DeviceImageSourceSerial", "AcquisitionLineRateMaximum",
-                                        "AcquisitionLineRateCurrentMaximum", "DialogStatus", "DialogInstruction",
-                                        "DialogResult", "DialogResultMessage", "DialogResultMessageArguments"};
-const std::set<std::string> Common = {"Width", "Height", "OffsetX", "OffsetY", "AcquisitionMode",
-                                      "TriggerMode", "TriggerActivation", "ExposureTime", "Gain"};
+const std::set<std::string> ReadOnly = {"DeviceScanType",
+                                        "DeviceImageSourceVendor",
+                                        "DeviceImageSourceModel",
+                                        "DeviceImageSourceSerial",
+                                        "AcquisitionLineRateMaximum",
+                                        "AcquisitionLineRateCurrentMaximum",
+                                        "DialogStatus",
+                                        "DialogInstruction",
+                                        "DialogResult",
+                                        "DialogResultMessage",
+                                        "DialogResultMessageArguments"};
+const std::set<std::string> Common = {
+    "Width",        "Height", "OffsetX", "OffsetY", "AcquisitionMode", "TriggerMode", "TriggerActivation",
+    "ExposureTime", "Gain"};
 } // namespace
 
 class FeatureTable : public HostTest {};
@@ -45,17 +46,30 @@ TEST_F(FeatureTable, AreaScanChannel) {
     EXPECT_EQ(channel.Choices("DeviceImageSource"), (std::vector<std::string>{"None", "Cam A", "Cam B"}));
     EXPECT_EQ(channel.Choices("LightingOrientation"),
               (std::vector<std::string>{"0 deg", "90 deg", "180 deg", "270 deg"}));
-    EXPECT_EQ(channel.Choices("DialogResult"), (std::vector<std::string>{"Undefined", "Success", "Error", "Warning"}));
+    EXPECT_EQ(channel.Choices("DialogResult"),
+              (std::vector<std::string>{"Undefined", "Success", "Error", "Warning"}));
     EXPECT_EQ(channel.Choices("DialogSelector"),
               (std::vector<std::string>{"Brightness detection", "Focus detection", "Orientation detection",
                                         "Frame trigger input detection"}));
-    const std::map<std::string, std::string> initial = {
-        {"DeviceScanType", "Areascan"}, {"DeviceImageSource", "None"}, {"DeviceImageSourceVendor", "None"},
-        {"Width", "0"}, {"ReverseXY", "False"}, {"AcquisitionMode", "SingleFrame"}, {"AcquisitionLineRate", "10000"},
-        {"AcquisitionLineRateEnable", "True"}, {"TriggerActivation", "RisingEdge"}, {"ExposureTime", "0"},
-        {"EncoderResolution", "10000"}, {"LightingSequenceType", "Diagonal"}, {"LightingOrientation", "180 deg"},
-        {"SetupMode", "Off"}, {"DialogSelector", "Brightness detection"}, {"DialogStatus", "False"},
-        {"DialogResult", "Undefined"}, {"DialogAcquisitionRequest", "False"}, {"GevRequestTimeout", "5000"}};
+    const std::map<std::string, std::string> initial = {{"DeviceScanType", "Areascan"},
+                                                        {"DeviceImageSource", "None"},
+                                                        {"DeviceImageSourceVendor", "None"},
+                                                        {"Width", "0"},
+                                                        {"ReverseXY", "False"},
+                                                        {"AcquisitionMode", "SingleFrame"},
+                                                        {"AcquisitionLineRate", "10000"},
+                                                        {"AcquisitionLineRateEnable", "True"},
+                                                        {"TriggerActivation", "RisingEdge"},
+                                                        {"ExposureTime", "0"},
+                                                        {"EncoderResolution", "10000"},
+                                                        {"LightingSequenceType", "Diagonal"},
+                                                        {"LightingOrientation", "180 deg"},
+                                                        {"SetupMode", "Off"},
+                                                        {"DialogSelector", "Brightness detection"},
+                                                        {"DialogStatus", "False"},
+                                                        {"DialogResult", "Undefined"},
+                                                        {"DialogAcquisitionRequest", "False"},
+                                                        {"GevRequestTimeout", "5000"}};
     for (const auto& [name, value] : initial)
         EXPECT_EQ(Read(channel, name), value) << name;
 }
@@ -97,15 +111,19 @@ INSTANTIATE_TEST_SUITE_P(
         std::make_tuple(Json{{"Info.ScanType", "Linescan"}, {"Info.DeviceMode", "Surface"}}, "Linescan"),
         std::make_tuple(Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Surface"}}, "Areascan"),
         std::make_tuple(Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Cylinder"}}, "Linescan"),
-        std::make_tuple(Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Surface"}, {"Info.DeviceConfig", "2"}},
-                        "Areascan"),
-        std::make_tuple(Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Cylinder"}, {"Info.DeviceConfig", "1"}},
-                        "Areascan"),
-        std::make_tuple(Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Multiline"}, {"Info.DeviceConfig", "2"}},
-                        "Linescan"),
+        std::make_tuple(
+            Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Surface"}, {"Info.DeviceConfig", "2"}},
+            "Areascan"),
+        std::make_tuple(
+            Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Cylinder"}, {"Info.DeviceConfig", "1"}},
+            "Areascan"),
+        std::make_tuple(
+            Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Multiline"}, {"Info.DeviceConfig", "2"}},
+            "Linescan"),
         std::make_tuple(Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Multiline"}}, "Multilinescan"),
-        std::make_tuple(Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Cylinder"}, {"Info.DeviceConfig", "3"}},
-                        "Multilinescan"),
+        std::make_tuple(
+            Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Cylinder"}, {"Info.DeviceConfig", "3"}},
+            "Multilinescan"),
         std::make_tuple(Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Sphere"}}, "")));
 
 } // namespace zeb::test

@@ -19,7 +19,9 @@ bool AllBytes(const Buffer& buffer, char value, size_t from = 0) {
             return false;
     return true;
 }
-std::string Text(const Buffer& buffer) { return std::string(buffer.data(), strnlen(buffer.data(), buffer.size())); }
+std::string Text(const Buffer& buffer) {
+    return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
+}
 } // namespace
 
 class HostBoundary : public HostTest {};
@@ -32,7 +34,8 @@ TEST_F(HostBoundary, DescriptorGroupsFollowTheHostsSize) {
         raw.fill(0xAB);
         std::memcpy(raw.data(), &size, sizeof size);
         Buffer error = Marked();
-        EXPECT_EQ(getVideoChannel(error.data(), 0, reinterpret_cast<qrZEB_ChannelDescriptor*>(raw.data())), 0);
+        EXPECT_EQ(getVideoChannel(error.data(), 0, reinterpret_cast<qrZEB_ChannelDescriptor*>(raw.data())),
+                  0);
         EXPECT_TRUE(AllBytes(error, '#'));
     };
     auto untouchedFrom = [&](size_t from) {
@@ -46,7 +49,8 @@ TEST_F(HostBoundary, DescriptorGroupsFollowTheHostsSize) {
     fill(640);
     EXPECT_FALSE(untouchedFrom(8));
     EXPECT_TRUE(untouchedFrom(640));
-    EXPECT_TRUE(std::all_of(raw.begin() + 4, raw.begin() + 8, [](uint8_t b) { return b == 0xAB; })) << "padding";
+    EXPECT_TRUE(std::all_of(raw.begin() + 4, raw.begin() + 8, [](uint8_t b) { return b == 0xAB; }))
+        << "padding";
     fill(688);
     EXPECT_TRUE(untouchedFrom(688));
     fill(800);

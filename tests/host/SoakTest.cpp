@@ -6,8 +6,8 @@
 #include <fstream>
 
 #if defined(_WIN32)
-#include <windows.h>
 #include <psapi.h>
+#include <windows.h>
 #endif
 
 namespace zeb::test {

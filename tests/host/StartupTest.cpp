@@ -24,8 +24,9 @@ TEST_F(Startup, FirstStartCreatesSettingsWithDefaultsAndNoLog) {
 }
 
 TEST_F(Startup, UserKeysAndCommentsSurviveAndLoggingNeedsExactTrue) {
-    const std::string own = "; my station\n[Log]\nLogEnabled=true\nLogPath=" + environment.LogFile().string() +
-                            "\nOwnKey=kept\n\n[Mine]\nAnswer=42\n";
+    const std::string own =
+        "; my station\n[Log]\nLogEnabled=true\nLogPath=" + environment.LogFile().string() +
+        "\nOwnKey=kept\n\n[Mine]\nAnswer=42\n";
     environment.WriteSettings(own);
     environment.UseStation(AreaStation().dump());
     plugin = std::make_unique<host::Plugin>();
@@ -39,8 +40,8 @@ TEST_F(Startup, UserKeysAndCommentsSurviveAndLoggingNeedsExactTrue) {
 }
 
 TEST_F(Startup, LogLinesOfLoadAndDiscovery) {
-    environment.WriteSettings("[Log]\nLogEnabled=True\nLogLevel=Trace\nLogPath=" + environment.LogFile().string() +
-                              "\n");
+    environment.WriteSettings(
+        "[Log]\nLogEnabled=True\nLogLevel=Trace\nLogPath=" + environment.LogFile().string() + "\n");
     Json station = AreaStation();
     station["controllers"][0] = AreaController(3);
     station["controllers"].push_back(AreaController(7));
@@ -89,7 +90,8 @@ TEST_F(Startup, BadStationFileGivesNoDevices) {
     EXPECT_FALSE(channel.Open(plugin->GetVideoChannel(), 0));
     bool reported = false;
     for (const std::string& line : environment.LogMessages())
-        reported = reported || line.find("at /controllers/0/colour: unknown key \"colour\"") != std::string::npos;
+        reported =
+            reported || line.find("at /controllers/0/colour: unknown key \"colour\"") != std::string::npos;
     EXPECT_TRUE(reported);
 }
 
@@ -104,7 +106,8 @@ TEST_P(LightingDetectionSetting, OnlyExactFalseSwitchesDetectionOff) {
     host::HostChannel channel = Channel();
     ASSERT_TRUE(channel.Write("DeviceImageSource", "Cam A"));
     EXPECT_FALSE(channel.Start());
-    EXPECT_EQ(channel.Error(), "LightingModel not connected. Power down the controller and connect the light.");
+    EXPECT_EQ(channel.Error(),
+              "LightingModel not connected. Power down the controller and connect the light.");
 }
 
 INSTANTIATE_TEST_SUITE_P(Startup, LightingDetectionSetting, ::testing::Values("false", "0", "True"));

@@ -37,7 +37,8 @@ TEST(Sequencer, EncoderClocksOneStepPerCount) {
     Set(*station, 0, "PositionEncoder.PreProcessing.UseQuarterIncrements", "1");
     Set(*station, 0, "PositionEncoder.ClockAdjustment.Direction", "Both");
     Set(*station, 0, "Sequencer.Enabled", "1");
-    EXPECT_EQ(Get(*station, 0, "Sequencer.ExecutionProgress"), "2") << "armed at once: the encoder clock idles low";
+    EXPECT_EQ(Get(*station, 0, "Sequencer.ExecutionProgress"), "2")
+        << "armed at once: the encoder clock idles low";
     Set(*station, 0, "PositionEncoder.PositionTracking.ResetPosition", "1");
     station->SetManualTime(station->Now() + 100'000'000); // 0.1 s at 2 revolutions per second: 720 counts
     EXPECT_EQ(Get(*station, 0, "PositionEncoder.PositionTracking.Position"), "720");

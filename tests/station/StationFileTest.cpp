@@ -26,7 +26,8 @@ TEST(StationFile, DefaultStationHasTwoWiredChannels) {
 TEST(StationFile, ErrorsNameFilePlaceAndReason) {
     EXPECT_EQ(ErrorOf("{"), ErrorOf("{")); // stable
     EXPECT_NE(ErrorOf("{").find("station file s.json: not valid JSON"), std::string::npos);
-    EXPECT_EQ(ErrorOf(R"({"controler": []})"), "station file s.json at /controler: unknown key \"controler\"");
+    EXPECT_EQ(ErrorOf(R"({"controler": []})"),
+              "station file s.json at /controler: unknown key \"controler\"");
     EXPECT_EQ(ErrorOf(R"({"controllers": [{"deviceId": "3"}]})"),
               "station file s.json at /controllers/0/deviceId: expected an integer");
     EXPECT_EQ(ErrorOf(R"({"controllers": [{"deviceId": 3}, {"deviceId": 3}]})"),

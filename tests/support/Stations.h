@@ -56,7 +56,11 @@ inline Json LineCamera(const std::string& name = "Line A") {
 
 inline Json Cable(int controller, const std::string& port, const std::string& camera, const std::string& line,
                   bool inverted = false) {
-    return {{"controller", controller}, {"port", port}, {"camera", camera}, {"line", line}, {"inverted", inverted}};
+    return {{"controller", controller},
+            {"port", port},
+            {"camera", camera},
+            {"line", line},
+            {"inverted", inverted}};
 }
 
 // Trigger from Camera0Output0 to Line0, ready from Line1 to Camera0Input0.
@@ -66,7 +70,8 @@ inline Json AreaCables(int controller, const std::string& camera) {
 }
 
 inline Json LineCables(int controller, const std::string& camera) {
-    return Json::array({Cable(controller, "AuxOutput0", camera, "Line0"), Cable(controller, "AuxOutput1", camera, "Line1")});
+    return Json::array(
+        {Cable(controller, "AuxOutput0", camera, "Line0"), Cable(controller, "AuxOutput1", camera, "Line1")});
 }
 
 inline Json AreaStation() {

@@ -59,7 +59,9 @@ fs::path TestEnvironment::SettingsFolder() const {
 #endif
 }
 
-void TestEnvironment::WriteSettings(const std::string& text) { WriteFile(SettingsFile(), text); }
+void TestEnvironment::WriteSettings(const std::string& text) {
+    WriteFile(SettingsFile(), text);
+}
 
 void TestEnvironment::EnableLogging(const std::string& level) {
     WriteSettings("[Log]\nLogEnabled=True\nLogLevel=" + level + "\nLogPath=" + LogFile().string() + "\n");

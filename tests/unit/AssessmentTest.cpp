@@ -85,8 +85,8 @@ TEST_F(Assessment, MeanWithTwoDecimals) {
 TEST_F(Assessment, LineScanGroupsFourConsecutiveRows) {
     Bitmap stack = Filled(2048, 1002, 100);
     for (int32_t k = 0; k < 4; ++k)
-        stack.UInt8RowPtr(k)[0] = 3; // group 0, column 0: dark in every direction
-    stack.UInt8RowPtr(1000)[1] = 255;  // beyond the last group: ignored
+        stack.UInt8RowPtr(k)[0] = 3;  // group 0, column 0: dark in every direction
+    stack.UInt8RowPtr(1000)[1] = 255; // beyond the last group: ignored
     Run("Brightness detection", stack, Filled(2048, 250, 100), "Linescan");
     // 1 of 2048 x 250 positions under-exposed, none over-exposed.
     EXPECT_EQ(Arguments(), "100.00;0.0002;0.0000");
@@ -117,7 +117,8 @@ TEST_F(Assessment, FocusOfAUniformImageAndTheRunningMaximum) {
 TEST_F(Assessment, FocusRoundsHalvesAwayFromZero) {
     // The 100 x 60 image is cropped to its central 50 x 30 (borders 15 and 25). A horizontal segment
     // of L ones inside the crop gives a 3 x (L + 2) block of gradient ones; segments 4 rows apart
-    // do not touch. Five segments of 46 and one of `last` give a gradient mean of (240 + last + 2) x 3 / 1500.
+    // do not touch. Five segments of 46 and one of `last` give a gradient mean of (240 + last + 2) x 3 /
+    // 1500.
     auto segments = [](int32_t last) {
         Bitmap image(100, 60);
         const int32_t rows[] = {1, 5, 9, 13, 17, 21};

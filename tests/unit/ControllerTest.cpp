@@ -1,8 +1,8 @@
 // The lighting controller against the station: open, programming and cabling detection, checked
 // through the device trace and the log.
 #include "Controller.h"
-#include "Tamo.h"
 #include "Stations.h"
+#include "Tamo.h"
 #include "TestEnvironment.h"
 
 #include <gtest/gtest.h>
@@ -64,7 +64,8 @@ TEST_F(ControllerTest, AccessorsBeforeCablingDetection) {
     EXPECT_TRUE(fresh.CablingValid());
 }
 
-class LightModel : public ControllerTest, public ::testing::WithParamInterface<std::tuple<Json, std::string, bool>> {};
+class LightModel : public ControllerTest,
+                   public ::testing::WithParamInterface<std::tuple<Json, std::string, bool>> {};
 
 TEST_P(LightModel, FollowsTheLargestCurrent) {
     const auto& [light, model, trainingFailed] = GetParam();
@@ -82,7 +83,8 @@ TEST_P(LightModel, FollowsTheLargestCurrent) {
 INSTANTIATE_TEST_SUITE_P(ControllerTest, LightModel,
                          ::testing::Values(std::make_tuple(Json("Dome S"), "Dome S", false),
                                            std::make_tuple(Json("Dome L"), "Dome L", false),
-                                           std::make_tuple(Json::array({2800, 2800, 0, 2800}), "Dome M", true),
+                                           std::make_tuple(Json::array({2800, 2800, 0, 2800}), "Dome M",
+                                                           true),
                                            std::make_tuple(Json::array({1050.5, 0, 0, 0}), "Unknown", true),
                                            std::make_tuple(Json("None"), "None", true)));
 
@@ -134,16 +136,17 @@ TEST_F(ControllerTest, AreaScanProgramme) {
     controller._triggerActivation = "FallingEdge";
     ClearTrace();
     controller.Update();
-    EXPECT_EQ(Writes(), (std::vector<std::string>{
-                            "Sequencer.Enabled\t0", "Sequencer.MorvaneMode\tUser", "Sequencer.SequenceLength\t4",
-                            "Sequencer.LightSequence\t0A03050C", "Sequencer.ControlSequence\tFFFFFFFF",
-                            "Light.GlobalChannelParameters.Brightness\t200", "Sequencer.Orientation\t90\xC2\xB0",
-                            "Sequencer.Clock.DeadTime\t100", "CameraIo0.Output0.InvertPolarity\tFalse",
-                            "CameraIo0.Input0.InvertPolarity\tFalse", "Sequencer.Clock.Source\tCamera0Input0",
-                            "Sequencer.Clock.LevelSensitive\t1", "Sequencer.LightMode\tPulse",
-                            "Light.GlobalChannelParameters.PulseWidth\t150", "Sequencer.SequenceRepeatCount\t1",
-                            "Sequencer.PassCount\t1", "Sequencer.Trigger.Enabled\t1",
-                            "DigitalIo.Input7.InvertPolarity\t1"}));
+    EXPECT_EQ(
+        Writes(),
+        (std::vector<std::string>{
+            "Sequencer.Enabled\t0", "Sequencer.MorvaneMode\tUser", "Sequencer.SequenceLength\t4",
+            "Sequencer.LightSequence\t0A03050C", "Sequencer.ControlSequence\tFFFFFFFF",
+            "Light.GlobalChannelParameters.Brightness\t200", "Sequencer.Orientation\t90\xC2\xB0",
+            "Sequencer.Clock.DeadTime\t100", "CameraIo0.Output0.InvertPolarity\tFalse",
+            "CameraIo0.Input0.InvertPolarity\tFalse", "Sequencer.Clock.Source\tCamera0Input0",
+            "Sequencer.Clock.LevelSensitive\t1", "Sequencer.LightMode\tPulse",
+            "Light.GlobalChannelParameters.PulseWidth\t150", "Sequencer.SequenceRepeatCount\t1",
+            "Sequencer.PassCount\t1", "Sequencer.Trigger.Enabled\t1", "DigitalIo.Input7.InvertPolarity\t1"}));
     EXPECT_TRUE(environment.Logged("LightingBrightness = 200"));
 }
 
@@ -165,16 +168,27 @@ TEST_F(ControllerTest, LineScanProgrammeWithEncoderAndGenerator) {
     controller._acquisitionLineRateEnable = false;
     ClearTrace();
     controller.Update();
-    std::vector<std::string> expected = {
-        "Sequencer.Enabled\t0", "Sequencer.MorvaneMode\tUser", "Sequencer.SequenceLength\t4",
-        "Sequencer.LightSequence\t02010408", "Sequencer.ControlSequence\tFFFFFFFF",
-        "Light.GlobalChannelParameters.Brightness\t150", "Sequencer.Orientation\t270\xC2\xB0",
-        "Sequencer.Clock.DeadTime\t5", "AuxIo.Output0.InvertPolarity\tFalse", "AuxIo.Output1.InvertPolarity\tFalse",
-        "Sequencer.SequenceRepeatCount\t500", "Light.GlobalChannelParameters.PulseWidth\t10", "AuxIo.Output0.Delay\t1",
-        "Sequencer.Clock.Source\tPositionEncoder", "PositionEncoder.IncrementsPerRevolution\t2500",
-        "PositionEncoder.PreProcessing.UseQuarterIncrements\t1", "PositionEncoder.ClockAdjustment.Direction\tBoth",
-        "AuxIo.Output1.Source\tSequencerEnabled", "Sequencer.PassCount\t1", "Sequencer.Trigger.Enabled\t0",
-        "DigitalIo.Input7.InvertPolarity\t0"};
+    std::vector<std::string> expected = {"Sequencer.Enabled\t0",
+                                         "Sequencer.MorvaneMode\tUser",
+                                         "Sequencer.SequenceLength\t4",
+                                         "Sequencer.LightSequence\t02010408",
+                                         "Sequencer.ControlSequence\tFFFFFFFF",
+                                         "Light.GlobalChannelParameters.Brightness\t150",
+                                         "Sequencer.Orientation\t270\xC2\xB0",
+                                         "Sequencer.Clock.DeadTime\t5",
+                                         "AuxIo.Output0.InvertPolarity\tFalse",
+                                         "AuxIo.Output1.InvertPolarity\tFalse",
+                                         "Sequencer.SequenceRepeatCount\t500",
+                                         "Light.GlobalChannelParameters.PulseWidth\t10",
+                                         "AuxIo.Output0.Delay\t1",
+                                         "Sequencer.Clock.Source\tPositionEncoder",
+                                         "PositionEncoder.IncrementsPerRevolution\t2500",
+                                         "PositionEncoder.PreProcessing.UseQuarterIncrements\t1",
+                                         "PositionEncoder.ClockAdjustment.Direction\tBoth",
+                                         "AuxIo.Output1.Source\tSequencerEnabled",
+                                         "Sequencer.PassCount\t1",
+                                         "Sequencer.Trigger.Enabled\t0",
+                                         "DigitalIo.Input7.InvertPolarity\t0"};
     EXPECT_EQ(Writes(), expected);
     controller._acquisitionLineRateEnable = true;
     controller._acquisitionLineRate = 10000.0f;
@@ -265,7 +279,8 @@ TEST_F(ControllerTest, CablingDetectionTakesNoPauses) {
     OpenCamera("Cam A");
     const auto started = std::chrono::steady_clock::now();
     controller.DetectCabling(camera);
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    const auto elapsed =
+        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
     std::printf("[ figures  ] cabling detection of a wired area-scan station: %lld ms\n",
                 static_cast<long long>(elapsed.count()));
     EXPECT_TRUE(controller.CablingValid());

@@ -38,20 +38,22 @@ TEST(String, ShortestPlainTextRoundTrips) {
 TEST(IniFile, SaveKeepsTheUsersLinesAndAddsMissingDefaults) {
     zeb::test::TestEnvironment environment;
     const auto path = environment.Folder() / "Config.conf";
-    zeb::test::TestEnvironment::WriteFile(path, "; comment\n[Log]\nLogEnabled = True\nMine=1\n\n[Other]\nX=y\n");
+    zeb::test::TestEnvironment::WriteFile(path,
+                                          "; comment\n[Log]\nLogEnabled = True\nMine=1\n\n[Other]\nX=y\n");
     Tamo::IniFile settings;
     settings.AddValue("Log", "LogEnabled", "False");
     settings.AddValue("Log", "LogLevel", "Debug");
     settings.AddValue("Exceptions", "LightingDetection", "True");
     settings.Load(path.string().c_str(), false);
     settings.Save("");
-    EXPECT_EQ(zeb::test::TestEnvironment::ReadFile(path),
+    EXPECT_EQ(
+        zeb::test::TestEnvironment::ReadFile(path),
 #if defined(_WIN32)
-              "; comment\r\n[Log]\r\nLogEnabled = True\r\nMine=1\r\nLogLevel=Debug\r\n\r\n[Other]\r\nX=y\r\n\r\n"
-              "[Exceptions]\r\nLightingDetection=True\r\n"
+        "; comment\r\n[Log]\r\nLogEnabled = True\r\nMine=1\r\nLogLevel=Debug\r\n\r\n[Other]\r\nX=y\r\n\r\n"
+        "[Exceptions]\r\nLightingDetection=True\r\n"
 #else
-              "; comment\n[Log]\nLogEnabled = True\nMine=1\nLogLevel=Debug\n\n[Other]\nX=y\n\n[Exceptions]\n"
-              "LightingDetection=True\n"
+        "; comment\n[Log]\nLogEnabled = True\nMine=1\nLogLevel=Debug\n\n[Other]\nX=y\n\n[Exceptions]\n"
+        "LightingDetection=True\n"
 #endif
     );
     EXPECT_EQ(settings.EntryValue("Log", "LogEnabled"), "True");

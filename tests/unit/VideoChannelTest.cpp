@@ -1,7 +1,7 @@
 // The channel base through the host entry points, on a small channel of the test's own.
+#include "VideoChannel.h"
 #include "Main.h"
 #include "TestEnvironment.h"
-#include "VideoChannel.h"
 
 #include <gtest/gtest.h>
 
@@ -99,7 +99,8 @@ TEST_F(ChannelBase, ChecksAndTheirTexts) {
     EXPECT_EQ(Error(), "Tamo::Morvane::Zeb::ExecuteCommand: Feature Mode is not a command.");
     EXPECT_EQ(Zeb::Main::ExecuteCommand(error, handle, "Go"), 0);
     EXPECT_EQ(Zeb::Main::WriteValue(error, handle, "Mode", "Maybe"), 1);
-    EXPECT_EQ(Error(), "Tamo::Morvane::Zeb::Feature::SetValue: Enum value not valid. (Name = Mode, Value = Maybe)");
+    EXPECT_EQ(Error(),
+              "Tamo::Morvane::Zeb::Feature::SetValue: Enum value not valid. (Name = Mode, Value = Maybe)");
     EXPECT_EQ(Zeb::Main::GetFeatureName(error, handle, 5, value), 1);
     EXPECT_EQ(Error(), "Tamo::Morvane::Zeb::GetFeatureName: ");
     EXPECT_EQ(Zeb::Main::GetValidEnum(error, handle, "Mode", 2, value), 1);

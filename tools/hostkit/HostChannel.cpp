@@ -15,13 +15,20 @@ struct Text {
 
 const char* FeatureTypeName(int32_t type) {
     switch (type) {
-    case 1: return "Enum";
-    case 2: return "Int";
-    case 3: return "Float";
-    case 4: return "Command";
-    case 5: return "Bool";
-    case 6: return "String";
-    default: return "?";
+    case 1:
+        return "Enum";
+    case 2:
+        return "Int";
+    case 3:
+        return "Float";
+    case 4:
+        return "Command";
+    case 5:
+        return "Bool";
+    case 6:
+        return "String";
+    default:
+        return "?";
     }
 }
 
@@ -44,14 +51,16 @@ bool HostChannel::Open(qrZEB_GetVideoChannel getVideoChannel, int32_t index) {
 
 std::optional<std::string> HostChannel::Read(const std::string& feature) {
     Text error, value;
-    if (!Check(_descriptor.ReadValue(error.buffer, _descriptor.handle, feature.c_str(), value.buffer), error.buffer))
+    if (!Check(_descriptor.ReadValue(error.buffer, _descriptor.handle, feature.c_str(), value.buffer),
+               error.buffer))
         return std::nullopt;
     return value.String();
 }
 
 bool HostChannel::Write(const std::string& feature, const std::string& value) {
     Text error;
-    return Check(_descriptor.WriteValue(error.buffer, _descriptor.handle, feature.c_str(), value.c_str()), error.buffer);
+    return Check(_descriptor.WriteValue(error.buffer, _descriptor.handle, feature.c_str(), value.c_str()),
+                 error.buffer);
 }
 
 bool HostChannel::Execute(const std::string& feature) {
@@ -73,7 +82,8 @@ std::vector<std::string> HostChannel::FeatureNames() {
 std::optional<int32_t> HostChannel::Type(const std::string& feature) {
     Text error;
     qrZEB_Long type = 0;
-    if (!Check(_descriptor.GetFeatureType(error.buffer, _descriptor.handle, feature.c_str(), &type), error.buffer))
+    if (!Check(_descriptor.GetFeatureType(error.buffer, _descriptor.handle, feature.c_str(), &type),
+               error.buffer))
         return std::nullopt;
     return type;
 }
@@ -82,7 +92,8 @@ std::vector<std::string> HostChannel::Choices(const std::string& feature) {
     std::vector<std::string> choices;
     for (qrZEB_Long index = 0;; ++index) {
         Text error, value;
-        if (_descriptor.GetValidEnum(error.buffer, _descriptor.handle, feature.c_str(), index, value.buffer) != 0)
+        if (_descriptor.GetValidEnum(error.buffer, _descriptor.handle, feature.c_str(), index,
+                                     value.buffer) != 0)
             break;
         choices.push_back(value.String());
     }
@@ -91,7 +102,8 @@ std::vector<std::string> HostChannel::Choices(const std::string& feature) {
 
 std::optional<std::string> HostChannel::Attribute(const std::string& feature, int32_t attribute) {
     Text error, value;
-    if (!Check(_descriptor.GetFeatureAttr(error.buffer, _descriptor.handle, feature.c_str(), attribute, value.buffer),
+    if (!Check(_descriptor.GetFeatureAttr(error.buffer, _descriptor.handle, feature.c_str(), attribute,
+                                          value.buffer),
                error.buffer))
         return std::nullopt;
     return value.String();
@@ -132,7 +144,8 @@ std::optional<Image> HostChannel::NextImage(int32_t timeoutMs) {
     while (true) {
         Text error;
         qrZEB_Long status = -1;
-        if (!Check(_descriptor.GetImageAttributes(error.buffer, _descriptor.handle, &attributes, &status), error.buffer))
+        if (!Check(_descriptor.GetImageAttributes(error.buffer, _descriptor.handle, &attributes, &status),
+                   error.buffer))
             return std::nullopt;
         if (status == 0)
             break;

@@ -37,7 +37,8 @@ Plugin::Plugin(const std::string& path) : _path(path) {
 #if defined(_WIN32)
     HMODULE module = LoadLibraryA(path.c_str());
     if (!module)
-        throw std::runtime_error("cannot load the plug-in " + path + " (error " + std::to_string(GetLastError()) + ")");
+        throw std::runtime_error("cannot load the plug-in " + path + " (error " +
+                                 std::to_string(GetLastError()) + ")");
     _library = module;
     _getVideoChannel = reinterpret_cast<qrZEB_GetVideoChannel>(
         reinterpret_cast<void*>(GetProcAddress(module, "GetVideoChannel")));

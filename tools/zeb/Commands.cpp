@@ -50,7 +50,8 @@ bool EnsureCamera(host::HostChannel& channel) {
         Fail("no camera is wired to the lighting controller of " + channel.Name());
         return false;
     }
-    std::printf("Camera: %s (%s %s)\n", camera.c_str(), channel.Read("DeviceImageSourceVendor").value_or("").c_str(),
+    std::printf("Camera: %s (%s %s)\n", camera.c_str(),
+                channel.Read("DeviceImageSourceVendor").value_or("").c_str(),
                 channel.Read("DeviceImageSourceModel").value_or("").c_str());
     return true;
 }
@@ -70,7 +71,8 @@ std::string FillPlaceholders(const std::string& message, const std::string& argu
     std::string text = message;
     for (size_t i = 0; i < values.size(); ++i) {
         const std::string placeholder = "{" + std::to_string(i) + "}";
-        for (size_t at = text.find(placeholder); at != std::string::npos; at = text.find(placeholder, at + values[i].size()))
+        for (size_t at = text.find(placeholder); at != std::string::npos;
+             at = text.find(placeholder, at + values[i].size()))
             text.replace(at, placeholder.size(), values[i]);
     }
     return text;
@@ -107,8 +109,8 @@ int Features(host::Plugin& plugin, const Options& options) {
         std::string choices;
         for (const std::string& choice : channel.Choices(name))
             choices += (choices.empty() ? "" : ", ") + choice;
-        std::printf("%-34s %-8s %-5s %-28s %s\n", name.c_str(), host::FeatureTypeName(type), Flags(channel, name).c_str(),
-                    value.c_str(), choices.c_str());
+        std::printf("%-34s %-8s %-5s %-28s %s\n", name.c_str(), host::FeatureTypeName(type),
+                    Flags(channel, name).c_str(), value.c_str(), choices.c_str());
     }
     return 0;
 }
@@ -180,7 +182,8 @@ int Acquire(host::Plugin& plugin, const Options& options) {
             break;
         }
         last = std::move(*image);
-        std::fprintf(stderr, "\rimage set %d/%d: %d x %d", received + 1, options.count, last.width, last.height);
+        std::fprintf(stderr, "\rimage set %d/%d: %d x %d", received + 1, options.count, last.width,
+                     last.height);
     }
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     channel.Stop();
@@ -202,8 +205,9 @@ int Acquire(host::Plugin& plugin, const Options& options) {
     } catch (const std::exception& failure) {
         return Fail(failure.what());
     }
-    std::printf("%d image set%s of %d x %d pixels (%s), %.1f ms per image set\n", received, received == 1 ? "" : "s",
-                last.width, last.height, options.setupMode == "Off" ? "four directions stacked" : "averaged",
+    std::printf("%d image set%s of %d x %d pixels (%s), %.1f ms per image set\n", received,
+                received == 1 ? "" : "s", last.width, last.height,
+                options.setupMode == "Off" ? "four directions stacked" : "averaged",
                 1000.0 * seconds / received);
     for (const std::string& file : files)
         std::printf("wrote %s\n", file.c_str());
@@ -246,7 +250,8 @@ int Assist(host::Plugin& plugin, const Options& options) {
                 acquiring = true;
             }
             if (++images > options.maxImages) {
-                status = Fail("the assistant found no answer in " + std::to_string(options.maxImages) + " images");
+                status =
+                    Fail("the assistant found no answer in " + std::to_string(options.maxImages) + " images");
                 break;
             }
             if (!channel.NextImage(20000)) {
@@ -259,8 +264,9 @@ int Assist(host::Plugin& plugin, const Options& options) {
             status = Fail(channel.Error());
             break;
         }
-        const std::string message = FillPlaceholders(channel.Read("DialogResultMessage").value_or(""),
-                                                     channel.Read("DialogResultMessageArguments").value_or(""));
+        const std::string message =
+            FillPlaceholders(channel.Read("DialogResultMessage").value_or(""),
+                             channel.Read("DialogResultMessageArguments").value_or(""));
         if (*result == "Undefined") {
             if (!message.empty())
                 std::printf("  %s\n", message.c_str());

@@ -37,7 +37,8 @@ host::Image Average(const host::Image& stack, bool linescan) {
     host::Image out = directions[0];
     for (size_t i = 0; i < out.pixels.size(); ++i)
         out.pixels[i] = static_cast<uint8_t>((directions[0].pixels[i] + directions[1].pixels[i] +
-                                              directions[2].pixels[i] + directions[3].pixels[i]) >> 2);
+                                              directions[2].pixels[i] + directions[3].pixels[i]) >>
+                                             2);
     return out;
 }
 

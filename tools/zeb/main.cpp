@@ -26,7 +26,9 @@ commands:
                                    "Frame trigger input detection", "Encoder movement detection")
 )";
 
-void OnInterrupt(int) { zeb::cli::interrupted = 1; }
+void OnInterrupt(int) {
+    zeb::cli::interrupted = 1;
+}
 
 bool ParseNumber(const std::string& text, int32_t& value) {
     char* end = nullptr;
@@ -60,7 +62,8 @@ void PrintSettings() {
     std::printf("settings: %s/ProgramData/Brelan/Tamo.Morvane.Zeb/Config.conf\n", drive.c_str());
     std::printf("drive C:  %s\n", drive.c_str());
 #endif
-    std::printf("log:      as \"LogPath\" in the settings names it (logging is on when \"LogEnabled\" is \"True\")\n");
+    std::printf("log:      as \"LogPath\" in the settings names it (logging is on when \"LogEnabled\" is "
+                "\"True\")\n");
 }
 
 } // namespace

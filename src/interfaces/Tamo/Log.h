@@ -10,7 +10,15 @@ namespace Tamo {
 
 // Level numbers as the framework defines them; a line is written when its number is at most the
 // set level.
-enum LogLevel : int32_t { Critical = 0, Error = 1, Warning = 2, Notify = 3, Debug = 4, Dump = 5, Success = 6 };
+enum LogLevel : int32_t {
+    Critical = 0,
+    Error = 1,
+    Warning = 2,
+    Notify = 3,
+    Debug = 4,
+    Dump = 5,
+    Success = 6
+};
 
 class Log {
 public:
@@ -30,8 +38,7 @@ public:
     static const char* LevelWord(int32_t level);
 
     // printf-style message into a zero-filled 2000-byte buffer (at most 1999 characters).
-    template <typename... Args>
-    static String Format(const char* format, Args... args) {
+    template <typename... Args> static String Format(const char* format, Args... args) {
         char buffer[2000] = {};
         std::snprintf(buffer, 1999, format, args...);
         return String(buffer);

@@ -67,8 +67,7 @@ private:
     std::shared_ptr<Object> _object;
 };
 
-template <typename T>
-class var : public Var {
+template <typename T> class var : public Var {
 public:
     explicit var(T* object) : Var(object) {}
     T* operator->() const { return static_cast<T*>(Get()); }
@@ -88,8 +87,7 @@ private:
     std::vector<std::shared_ptr<Object>> _items;
 };
 
-template <typename T>
-class list : public List {
+template <typename T> class list : public List {
 public:
     T* operator[](int32_t index) const { return static_cast<T*>(At(index)); }
 };

@@ -32,7 +32,9 @@ public:
     static String FromFloat(float value);
     static String FromDouble(double value);
 
-    bool StartsWith(const String& prefix) const { return _text.compare(0, prefix._text.size(), prefix._text) == 0; }
+    bool StartsWith(const String& prefix) const {
+        return _text.compare(0, prefix._text.size(), prefix._text) == 0;
+    }
     // Position of the first occurrence of `text` at or after `from`, or -1.
     int32_t IndexOf(const String& text, int32_t from = 0) const;
     String Substring(int32_t start, int32_t length = -1) const;
