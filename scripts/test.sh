@@ -7,6 +7,9 @@ scripts/setup.sh
 
 step() { printf '\n=== %s\n' "$*"; }
 
+step "Formatting"
+git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
+
 step "Linux"
 cmake --preset linux >/dev/null
 cmake --build --preset linux
