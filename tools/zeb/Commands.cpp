@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <thread>
 
 namespace zeb::cli {
 
@@ -279,7 +280,11 @@ int Assist(host::Plugin& plugin, const Options& options) {
             status = 2;
             break;
         }
-        if (!options.yes) {
+        if (options.yes && channel.Read("DialogAcquisitionRequest").value_or("False") != "True") {
+            // A wiring check waits for the person to toggle the trigger or turn the encoder.
+            std::this_thread::sleep_for(
+                std::chrono::milliseconds(static_cast<int64_t>(options.actSeconds * 1000)));
+        } else if (!options.yes) {
             std::printf("Press Enter for \"Next\" (or Ctrl-D to stop) ");
             std::fflush(stdout);
             std::string line;

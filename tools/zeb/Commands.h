@@ -17,7 +17,8 @@ struct Options {
     std::string setupMode = "Off";
     std::string outputFolder = ".";
     bool yes = false;
-    int32_t maxImages = 30; // images an assistant may ask for before zeb gives up
+    double actSeconds = 1.0; // with --yes: the time a person would take to act before "Next"
+    int32_t maxImages = 30;  // images an assistant may ask for before zeb gives up
 };
 
 int Channels(host::Plugin& plugin);

@@ -20,10 +20,12 @@ commands:
   exec NAME [--channel N]          execute a command feature
   acquire [--channel N] [--count K] [--setup-mode Off|On] [--out DIR]
                                    acquire K image sets and write them as PNG
-  assist NAME [--channel N] [--yes]
+  assist NAME [--channel N] [--yes [--act-time SECONDS]]
                                    run a setup assistant ("Brightness detection",
                                    "Focus detection", "Orientation detection",
-                                   "Frame trigger input detection", "Encoder movement detection")
+                                   "Frame trigger input detection", "Encoder movement detection");
+                                   --yes goes on without Enter, after SECONDS (default 1) for a
+                                   person to act in the wiring checks
 )";
 
 void OnInterrupt(int) {
@@ -99,6 +101,12 @@ int main(int argc, char** argv) {
             options.outputFolder = value("--out");
         } else if (argument == "--yes") {
             options.yes = true;
+        } else if (argument == "--act-time") {
+            char* end = nullptr;
+            const std::string text = value("--act-time");
+            options.actSeconds = std::strtod(text.c_str(), &end);
+            if (text.empty() || *end != '\0' || options.actSeconds < 0 || options.actSeconds > 3600)
+                return std::fprintf(stderr, "zeb: --act-time takes seconds\n"), 1;
         } else if (argument == "--help" || argument == "-h") {
             std::printf("%s", Usage);
             return 0;
