@@ -52,8 +52,9 @@ protected:
         const int64_t growth = ResidentBytes() - warm;
         std::printf("[ figures  ] %s: %d image sets, resident memory %+lld bytes after warm-up\n", name, sets,
                     static_cast<long long>(growth));
-        if (MemoryIsMeaningful)
+        if (MemoryIsMeaningful) {
             EXPECT_LT(growth, 4 << 20);
+        }
         ASSERT_TRUE(channel.Stop());
     }
 };
