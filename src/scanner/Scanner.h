@@ -9,9 +9,26 @@
 #include "TamoAcquisition.h"
 #include "VideoChannel.h"
 
+#include <atomic>
 #include <vector>
 
 namespace Tamo::Morvane::Zeb {
+
+// A device fault mark. The error mapping sets it outside the channel lock (after the failed call
+// released it) while another thread's call on the same channel may read it, so it is atomic.
+class FaultFlag {
+public:
+    FaultFlag(bool value = false) : _value(value) {}
+    FaultFlag(const FaultFlag& other) : _value(other._value.load()) {}
+    FaultFlag& operator=(bool value) {
+        _value = value;
+        return *this;
+    }
+    operator bool() const { return _value.load(); }
+
+private:
+    std::atomic<bool> _value;
+};
 
 class ZEB_EXPORT Scanner : public VideoChannel {
 public:
@@ -74,10 +91,10 @@ private:
 
     int32_t _deviceControllerId = 0;
     Controller _controller;
-    bool _controllerFault = false;
+    FaultFlag _controllerFault = false;
     std::vector<Tamo::String> _imageSources;
     Tamo::Acquisition::ImageSource _imageSource;
-    bool _cameraFault = false;
+    FaultFlag _cameraFault = false;
     bool _acquisitionStarted = false;
     int64_t _frameIndex = 0;
     uint8_t _testPatternValue = 0;
