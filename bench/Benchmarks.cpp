@@ -147,11 +147,31 @@ void BM_ReadValueLoggingDump(benchmark::State& state) {
     Tamo::Log::SetLogLevel(-1);
 }
 
-BENCHMARK(BM_MemcpyImageSet)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DeliverStacked)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_DeliverAveraged)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_MemcpyFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
-BENCHMARK(BM_StationFrame)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_MemcpyImageSet)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_DeliverStacked)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_DeliverAveraged)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_MemcpyFrame)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_StationFrame)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
 BENCHMARK(BM_ReadValueLoggingOff)->Unit(benchmark::kNanosecond);
 BENCHMARK(BM_ReadValueLoggingDump)->Unit(benchmark::kNanosecond);
 
@@ -159,9 +179,14 @@ BENCHMARK(BM_ReadValueLoggingDump)->Unit(benchmark::kNanosecond);
 class RatioReporter : public benchmark::ConsoleReporter {
 public:
     void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs)
-            if (run.run_type == Run::RT_Iteration && run.iterations > 0)
-                times[run.benchmark_name()] = run.GetAdjustedRealTime();
+        // Medians of repeated runs where there are repetitions, else the single run.
+        for (const Run& run : runs) {
+            const std::string name = run.run_name.function_name;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+                times[name] = run.GetAdjustedRealTime();
+            else if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !times.count(name))
+                times[name] = run.GetAdjustedRealTime();
+        }
         ConsoleReporter::ReportRuns(runs);
     }
     std::map<std::string, double> times;
@@ -175,10 +200,7 @@ int main(int argc, char** argv) {
     RatioReporter reporter;
     benchmark::RunSpecifiedBenchmarks(&reporter);
     auto ratio = [&](const char* name, const char* reference, double limit, bool inverse = false) {
-        const auto a = reporter.times.find(std::string(name) + "/real_time");
-        const auto b = reporter.times.find(std::string(reference) + "/real_time");
-        const auto a2 = a != reporter.times.end() ? a : reporter.times.find(name);
-        const auto b2 = b != reporter.times.end() ? b : reporter.times.find(reference);
+        const auto a2 = reporter.times.find(name), b2 = reporter.times.find(reference);
         if (a2 == reporter.times.end() || b2 == reporter.times.end())
             return;
         const double value = inverse ? b2->second / a2->second : a2->second / b2->second;

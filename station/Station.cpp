@@ -485,12 +485,23 @@ void Station::AdvanceTo(Nanoseconds target) {
         }
         Propagate();
     }
+    // Levels change only at events (and at operations, which propagate themselves), so a quiet
+    // stretch of time needs no new look at the wires.
+    const bool trigger = _now < target && AnyTriggerInput();
     _now = std::max(_now, target);
-    Propagate();
+    if (events > 0 || trigger)
+        Propagate();
 }
 
 void Station::Advance() {
     AdvanceTo(Now());
+}
+
+bool Station::AnyTriggerInput() const {
+    for (const auto& [id, controller] : _controllers)
+        if (controller->triggerInput.period > 0)
+            return true;
+    return false;
 }
 
 // ---- Cameras -----------------------------------------------------------------------------------

@@ -235,6 +235,7 @@ private:
     Station();
 
     void Advance();
+    bool AnyTriggerInput() const;
     Outcome CheckController(int32_t id, SimController*& controller, const char* operation,
                             const std::string& name);
     Outcome CheckCamera(const std::string& name, SimCamera*& camera, const char* operation,
