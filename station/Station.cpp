@@ -808,10 +808,11 @@ Outcome Station::OpenCamera(const std::string& name, const std::string& mode) {
 }
 
 Outcome Station::CloseCamera(const std::string& name) {
-    SimCamera* camera = Camera(name);
+    SimCamera* camera = nullptr;
+    const Outcome outcome = CheckCamera(name, camera, "close", "");
     if (!camera || !camera->open)
         return {};
-    Advance();
+    // A camera that does not answer is left to itself; the library forgets it all the same.
     camera->open = false;
     camera->started = false;
     camera->framePending = false;
@@ -820,8 +821,9 @@ Outcome Station::CloseCamera(const std::string& name) {
     for (CameraLine& line : camera->lines)
         line.source = "Off";
     Propagate();
-    TraceLine(CameraDevice(name), {"close"});
-    return {};
+    TraceLine(CameraDevice(name), outcome.Ok() ? std::vector<std::string>{"close"}
+                                               : std::vector<std::string>{"close", "error: " + outcome.error});
+    return outcome;
 }
 
 Outcome Station::StartCamera(const std::string& name) {
@@ -860,10 +862,14 @@ Outcome Station::StartCamera(const std::string& name) {
 }
 
 Outcome Station::StopCamera(const std::string& name) {
-    SimCamera* camera = Camera(name);
+    SimCamera* camera = nullptr;
+    const Outcome outcome = CheckCamera(name, camera, "stop", "");
     if (!camera || !camera->started)
         return {};
-    Advance();
+    if (!outcome.Ok()) {
+        TraceLine(CameraDevice(name), {"stop", "error: " + outcome.error});
+        return outcome;
+    }
     camera->started = false;
     camera->framePending = false;
     camera->lineFrameActive = false;

@@ -145,8 +145,7 @@ ExitCode ImageSource::SetOwner(const String& owner) {
 }
 
 ExitCode ImageSource::Bind(const String& name) {
-    if (_open)
-        Close();
+    Close();
     _name = name;
     _openMode = "ImageSource";
     return 0;
@@ -239,9 +238,10 @@ ExitCode ImageSource::Close() {
         return 0;
     _open = false;
     ReleaseOwnership();
+    // Closing lets go of the handle even when the device no longer answers (the trace records it).
     Station& station = Station::Instance();
     std::lock_guard lock(station.Mutex());
-    return Check(station.CloseCamera(_name.Std()), "Close");
+    return station.CloseCamera(_name.Std()).Ok() ? 0 : 1;
 }
 
 ExitCode ImageSource::Start() {

@@ -3,6 +3,8 @@
 #include "HostTest.h"
 
 #include <algorithm>
+#include <chrono>
+#include <thread>
 
 namespace zeb::test {
 
@@ -48,6 +50,29 @@ TEST_F(CameraSelection, DefaultsAppliedOnEachNewCameraAndKeptOnReopen) {
     ASSERT_TRUE(channel.Write("DeviceImageSource", "None"));
     EXPECT_TRUE(Contains(Trace("camera:Cam A"), "close"));
     EXPECT_EQ(Read(channel, "DeviceImageSource"), "None");
+}
+
+TEST_F(CameraSelection, AFailureWhileClosingTheOldCameraDoesNotStopTheNewOne) {
+    Json station = AreaStation();
+    station["cameras"].push_back(AreaCamera("Cam B"));
+    station["cables"].push_back(Cable(0, "Camera1Output0", "Cam B", "Line0"));
+    station["cables"].push_back(Cable(0, "Camera1Input0", "Cam B", "Line1"));
+    // Cam A stops answering 30 ms after it starts streaming, for good.
+    station["cameras"][0]["faults"] = Json::array({{{"kind", "offline"},
+                                                    {"after", {{"operation", "start"}}},
+                                                    {"delayMs", 30},
+                                                    {"durationMs", 600000}}});
+    Load(station);
+    host::HostChannel channel = Channel();
+    ASSERT_TRUE(channel.Write("DeviceImageSource", "Cam A"));
+    ASSERT_TRUE(channel.Start()) << channel.Error();
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    ASSERT_TRUE(channel.Write("DeviceImageSource", "Cam B")) << channel.Error();
+    EXPECT_EQ(Read(channel, "DeviceImageSource"), "Cam B");
+    EXPECT_TRUE(environment.Logged("Close done."));
+    EXPECT_TRUE(environment.Logged("Open done."));
+    ASSERT_TRUE(channel.Start()) << channel.Error();
+    EXPECT_TRUE(channel.NextImage()) << channel.Error();
 }
 
 TEST_F(CameraSelection, BurstCapableModelsMatchAsSubstrings) {

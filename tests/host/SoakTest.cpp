@@ -6,8 +6,9 @@
 #include <fstream>
 
 #if defined(_WIN32)
-#include <psapi.h>
 #include <windows.h>
+// psapi.h needs windows.h first.
+#include <psapi.h>
 #endif
 
 namespace zeb::test {

@@ -150,6 +150,35 @@ TEST_F(ControllerTest, AreaScanProgramme) {
     EXPECT_TRUE(environment.Logged("LightingBrightness = 200"));
 }
 
+TEST_F(ControllerTest, ProgrammeBeforeCablingDetectionAndTheBrightnessTable) {
+    Json station = zeb::test::AreaStation();
+    station["controllers"][0]["light"] = "Dome L";
+    Open(station);
+    controller._lightingSequenceType = "Axial";
+    controller._lightingOrientation = "45 deg";
+    controller._pulseWidth = "150";
+    ClearTrace();
+    controller.Update();
+    const auto writes = Writes();
+    auto has = [&](const std::string& write) {
+        return std::find(writes.begin(), writes.end(), write) != writes.end();
+    };
+    EXPECT_TRUE(has("Light.GlobalChannelParameters.Brightness\t110"));
+    EXPECT_TRUE(has("Sequencer.Orientation\t"));
+    EXPECT_TRUE(has("Sequencer.Clock.Source\t")) << "no input found yet";
+    for (const std::string& write : writes) {
+        if (write.rfind("DigitalIo.Input7", 0) != 0) {
+            EXPECT_EQ(write.find("InvertPolarity"), std::string::npos) << "no port assigned: " << write;
+        }
+    }
+    EXPECT_TRUE(environment.Logged("LightingBrightness = 110"));
+    controller._lightingModel = "Unknown";
+    controller._lightingSequenceType = "Diagonal";
+    ClearTrace();
+    controller.Update();
+    EXPECT_EQ(Writes()[5], "Light.GlobalChannelParameters.Brightness\t100");
+}
+
 TEST_F(ControllerTest, LineScanProgrammeWithEncoderAndGenerator) {
     Open(zeb::test::LineStation());
     OpenCamera("Line A");
