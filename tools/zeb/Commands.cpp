@@ -116,40 +116,43 @@ int Features(host::Plugin& plugin, const Options& options) {
     return 0;
 }
 
-int Get(host::Plugin& plugin, const Options& options) {
-    if (options.arguments.size() != 1)
-        return Fail("usage: zeb get NAME");
+namespace {
+// One feature operation on the chosen channel: checks the argument count, opens the channel and
+// reports the host's error text when the operation fails.
+template <typename Operation>
+int FeatureOperation(host::Plugin& plugin, const Options& options, size_t arguments, const char* usage,
+                     Operation operation) {
+    if (options.arguments.size() != arguments)
+        return Fail(std::string("usage: ") + usage);
     host::HostChannel channel;
     if (!OpenChannel(plugin, options.channel, channel))
         return 1;
-    const auto value = channel.Read(options.arguments[0]);
-    if (!value)
-        return Fail(channel.Error());
-    std::printf("%s\n", value->c_str());
-    return 0;
+    return operation(channel) ? 0 : Fail(channel.Error());
+}
+} // namespace
+
+int Get(host::Plugin& plugin, const Options& options) {
+    return FeatureOperation(plugin, options, 1, "zeb get NAME", [&](host::HostChannel& channel) {
+        const auto value = channel.Read(options.arguments[0]);
+        if (value)
+            std::printf("%s\n", value->c_str());
+        return value.has_value();
+    });
 }
 
 int Set(host::Plugin& plugin, const Options& options) {
-    if (options.arguments.size() != 2)
-        return Fail("usage: zeb set NAME VALUE");
-    host::HostChannel channel;
-    if (!OpenChannel(plugin, options.channel, channel))
-        return 1;
-    if (!channel.Write(options.arguments[0], options.arguments[1]))
-        return Fail(channel.Error());
-    std::printf("%s\n", channel.Read(options.arguments[0]).value_or("").c_str());
-    return 0;
+    return FeatureOperation(plugin, options, 2, "zeb set NAME VALUE", [&](host::HostChannel& channel) {
+        if (!channel.Write(options.arguments[0], options.arguments[1]))
+            return false;
+        std::printf("%s\n", channel.Read(options.arguments[0]).value_or("").c_str());
+        return true;
+    });
 }
 
 int Exec(host::Plugin& plugin, const Options& options) {
-    if (options.arguments.size() != 1)
-        return Fail("usage: zeb exec NAME");
-    host::HostChannel channel;
-    if (!OpenChannel(plugin, options.channel, channel))
-        return 1;
-    if (!channel.Execute(options.arguments[0]))
-        return Fail(channel.Error());
-    return 0;
+    return FeatureOperation(plugin, options, 1, "zeb exec NAME", [&](host::HostChannel& channel) {
+        return channel.Execute(options.arguments[0]);
+    });
 }
 
 int Acquire(host::Plugin& plugin, const Options& options) {
