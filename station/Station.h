@@ -206,7 +206,6 @@ public:
 
     // Camera operations (the caller holds the mutex).
     std::vector<const SimCamera*> Cameras() const;
-    bool HasCamera(const std::string& name) const { return Camera(name) != nullptr; }
     Outcome OpenCamera(const std::string& name, const std::string& mode);
     Outcome CloseCamera(const std::string& name);
     Outcome StartCamera(const std::string& name);

@@ -85,12 +85,6 @@ void Log::SetLogPath(const String& path) {
         log.Open();
 }
 
-String Log::Path() {
-    LogFile& log = TheFile();
-    std::lock_guard lock(log.mutex);
-    return log.path;
-}
-
 void Log::Shutdown() {
     LogFile& log = TheFile();
     std::lock_guard lock(log.mutex);

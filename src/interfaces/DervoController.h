@@ -27,8 +27,6 @@ public:
     Tamo::ExitCode GetRegisterValue(const Tamo::String& name, Tamo::String& value);
     Tamo::ExitCode SetRegisterValue(const Tamo::String& name, const Tamo::String& value);
 
-    // Device id this object is bound to, -1 when unbound.
-    int32_t BoundDevice() const { return _deviceId; }
 
 private:
     int32_t _deviceId = -1;

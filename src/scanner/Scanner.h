@@ -58,12 +58,9 @@ public:
     void SetFeature(const Tamo::String& name, const Tamo::String& value);
     static Tamo::String FlipLightingOrientation(const Tamo::String& orientation);
 
-    // Read access for tests and tools that hold the channel lock themselves.
-    const Controller& GetController() const { return _controller; }
+    // The device fault marks, for tests of the error mapping.
     bool ControllerFault() const { return _controllerFault; }
     bool CameraFault() const { return _cameraFault; }
-    bool AcquisitionStarted() const { return _acquisitionStarted; }
-    uint8_t TestPatternValue() const { return _testPatternValue; }
 
 protected:
     void OnInitialize() override;

@@ -33,7 +33,6 @@ public:
     static bool Enabled(int32_t level) {
         return _running.load(std::memory_order_relaxed) && level <= _level.load(std::memory_order_relaxed);
     }
-    static String Path();
     // The level word of a level number ("Notify", "Dump", ...).
     static const char* LevelWord(int32_t level);
 

@@ -34,7 +34,6 @@ public:
     Type Base() const { return Type(_record ? _record->base : nullptr); }
     Object* CreateInstance() const { return _record && _record->factory ? _record->factory() : nullptr; }
     bool operator==(const Type& other) const { return _record == other._record; }
-    bool IsA(const Type& other) const;
 
 private:
     const Reflection* _record;
@@ -47,13 +46,6 @@ public:
     virtual Object* Clone() const { return new Object(*this); }
     virtual ~Object() = default;
 };
-
-inline bool Type::IsA(const Type& other) const {
-    for (Type type = *this; type._record; type = type.Base())
-        if (type == other)
-            return true;
-    return false;
-}
 
 // Holder through which an object enters a list; shares ownership with the list.
 class Var {
