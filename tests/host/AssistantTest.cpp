@@ -10,21 +10,24 @@ namespace zeb::test {
 
 class Assistant : public HostTest {
 protected:
-    // Selects the camera, starts continuous averaged acquisition and the named assistant.
+    // Selects the camera and starts averaged acquisition and the named assistant.
     void Begin(host::HostChannel& channel, const std::string& camera, const std::string& assistant) {
         ASSERT_TRUE(channel.Write("DeviceImageSource", camera)) << channel.Error();
         ASSERT_EQ(Read(channel, "DeviceImageSource"), camera);
         ASSERT_TRUE(channel.Write("SetupMode", "On"));
-        ASSERT_TRUE(channel.Write("AcquisitionMode", "Continuous"));
         ASSERT_TRUE(channel.Write("DialogSelector", assistant)) << channel.Error();
         ASSERT_TRUE(channel.Execute("DialogStart"));
         ASSERT_TRUE(channel.Start()) << channel.Error();
     }
     // Delivers images while the assistant asks for them, until its result is no longer "Undefined".
+    // One image set per start, so that each image shows the light as the assistant last set it.
     std::string Evaluate(host::HostChannel& channel, int maxImages = 12) {
         std::string result = "Undefined";
         for (int image = 0; image < maxImages && result == "Undefined"; ++image) {
             EXPECT_EQ(Read(channel, "DialogAcquisitionRequest"), "True");
+            if (image > 0) {
+                EXPECT_TRUE(channel.Start()) << channel.Error();
+            }
             EXPECT_TRUE(channel.NextImage()) << channel.Error();
             result = Read(channel, "DialogResult");
         }
@@ -99,6 +102,7 @@ TEST_F(Assistant, FocusPeaksWhereTheLensIsSharp) {
         const std::string arguments = Arguments(channel);
         values[id] = std::stoi(arguments);
         EXPECT_EQ(arguments, std::to_string(values[id]) + ";" + std::to_string(values[id]));
+        ASSERT_TRUE(channel.Start());
         ASSERT_TRUE(channel.NextImage());
         EXPECT_EQ(Read(channel, "DialogResult"), "Success");
         EXPECT_EQ(Arguments(channel), arguments) << "the same image again";

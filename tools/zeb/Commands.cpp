@@ -245,14 +245,17 @@ int Assist(host::Plugin& plugin, const Options& options) {
             std::printf("\n%s\n", instruction.c_str());
         lastInstruction = instruction;
         if (channel.Read("DialogAcquisitionRequest").value_or("False") == "True") {
-            if (!acquiring) {
-                if (!EnsureCamera(channel) || !channel.Write("SetupMode", "On") ||
-                    !channel.Write("AcquisitionMode", "Continuous") || !channel.Start()) {
-                    status = channel.Error().empty() ? 1 : Fail(channel.Error());
-                    break;
-                }
-                acquiring = true;
+            if (!acquiring && (!EnsureCamera(channel) || !channel.Write("SetupMode", "On") ||
+                               !channel.Write("AcquisitionMode", "SingleFrame"))) {
+                status = channel.Error().empty() ? 1 : Fail(channel.Error());
+                break;
             }
+            // One image set per start: each image shows the light as the assistant last set it.
+            if (!channel.Start()) {
+                status = Fail(channel.Error());
+                break;
+            }
+            acquiring = true;
             if (++images > options.maxImages) {
                 status =
                     Fail("the assistant found no answer in " + std::to_string(options.maxImages) + " images");
