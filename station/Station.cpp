@@ -821,8 +821,9 @@ Outcome Station::CloseCamera(const std::string& name) {
     for (CameraLine& line : camera->lines)
         line.source = "Off";
     Propagate();
-    TraceLine(CameraDevice(name), outcome.Ok() ? std::vector<std::string>{"close"}
-                                               : std::vector<std::string>{"close", "error: " + outcome.error});
+    TraceLine(CameraDevice(name), outcome.Ok()
+                                      ? std::vector<std::string>{"close"}
+                                      : std::vector<std::string>{"close", "error: " + outcome.error});
     return outcome;
 }
 

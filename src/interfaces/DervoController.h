@@ -27,7 +27,6 @@ public:
     Tamo::ExitCode GetRegisterValue(const Tamo::String& name, Tamo::String& value);
     Tamo::ExitCode SetRegisterValue(const Tamo::String& name, const Tamo::String& value);
 
-
 private:
     int32_t _deviceId = -1;
     bool _connected = false;
