@@ -162,8 +162,12 @@ void Controller::Open() {
         SetThrowOnError(attempt == 9);
         if (Connect() == 0)
             break;
-        if (attempt < 9)
-            std::this_thread::sleep_until(std::chrono::steady_clock::now() + std::chrono::milliseconds(100));
+        if (attempt < 9) {
+            // A full 100 ms on the steady clock, also where a sleep may wake a little early.
+            const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(100);
+            while (std::chrono::steady_clock::now() < deadline)
+                std::this_thread::sleep_until(deadline);
+        }
     }
     SetThrowOnError(true);
     SetPowerCycleDetection(true);
