@@ -235,6 +235,10 @@ private:
 
     void Advance();
     bool AnyTriggerInput() const;
+    // Whether a started camera takes this controller's pulses.
+    bool Listened(const SimController& controller) const;
+    // Counts the steps of a generator or encoder clock up to `target` without running them.
+    void FastForward(SimController& controller, Nanoseconds target);
     Outcome CheckController(int32_t id, SimController*& controller, const char* operation,
                             const std::string& name);
     Outcome CheckCamera(const std::string& name, SimCamera*& camera, const char* operation,
