@@ -1,4 +1,4 @@
-// Factory register sets of the controllers and feature specifications of the cameras.
+// Factory register sets of the controllers and the feature traits of the cameras.
 #pragma once
 
 #include "Station.h"
@@ -33,7 +33,7 @@ std::map<std::string, std::string> DefaultCameraFeatures(const std::string& scan
                                                          const std::string& transport);
 std::map<std::string, FeatureLimits> DefaultCameraLimits(const std::string& scanType);
 std::vector<CameraLine> DefaultCameraLines(const std::string& scanType);
-// The specification of a camera feature, or none when the camera has no such feature.
+// The traits of a camera feature (kind, access, entries), or none when the camera has no such feature.
 std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, const std::string& name);
 
 // Decimal text of a number: integers plainly, other values shortest round-trip without exponent.

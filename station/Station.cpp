@@ -941,18 +941,18 @@ Outcome Station::SetCameraFeature(const std::string& name, const std::string& fe
                                   const std::string& value) {
     SimCamera* camera = nullptr;
     Outcome outcome = CheckCamera(name, camera, "set", feature);
-    const auto spec = outcome.Ok() ? CameraFeatureSpec(*camera, feature) : std::nullopt;
+    const auto traits = outcome.Ok() ? CameraFeatureSpec(*camera, feature) : std::nullopt;
     if (outcome.Ok() && !camera->open)
         outcome.error = "Camera " + name + " is not open.";
-    else if (outcome.Ok() && !spec)
+    else if (outcome.Ok() && !traits)
         outcome.error = "Feature " + feature + " does not exist.";
-    else if (outcome.Ok() && spec->readOnly)
+    else if (outcome.Ok() && traits->readOnly)
         outcome.error = "Feature " + feature + " is read-only.";
-    else if (outcome.Ok() && spec->lockedWhileStreaming && camera->started)
+    else if (outcome.Ok() && traits->lockedWhileStreaming && camera->started)
         outcome.error = "Feature " + feature + " cannot be changed while the camera streams.";
     std::string stored = value;
     if (outcome.Ok()) {
-        switch (spec->kind) {
+        switch (traits->kind) {
         case FeatureKind::Int:
         case FeatureKind::Float: {
             char* end = nullptr;
@@ -976,7 +976,7 @@ Outcome Station::SetCameraFeature(const std::string& name, const std::string& fe
             if (!camera->Linescan() && feature == "OffsetY")
                 limits.maximum = std::min(
                     limits.maximum, static_cast<double>(camera->Int("SensorHeight") - camera->Int("Height")));
-            if (spec->kind == FeatureKind::Int)
+            if (traits->kind == FeatureKind::Int)
                 number = std::trunc(number);
             if (limits.increment > 0)
                 number = limits.minimum > std::numeric_limits<double>::lowest()
@@ -994,7 +994,7 @@ Outcome Station::SetCameraFeature(const std::string& name, const std::string& fe
             stored = IsTrue(value) ? "True" : "False";
             break;
         case FeatureKind::Enum:
-            if (std::find(spec->values.begin(), spec->values.end(), value) == spec->values.end())
+            if (std::find(traits->values.begin(), traits->values.end(), value) == traits->values.end())
                 outcome.error =
                     "Feature " + feature + " refused the value \"" + value + "\": not one of its entries.";
             break;
@@ -1030,10 +1030,10 @@ Outcome Station::SetCameraFeature(const std::string& name, const std::string& fe
 Outcome Station::GetCameraFeature(const std::string& name, const std::string& feature, std::string& value) {
     SimCamera* camera = nullptr;
     Outcome outcome = CheckCamera(name, camera, "get", feature);
-    const auto spec = outcome.Ok() ? CameraFeatureSpec(*camera, feature) : std::nullopt;
+    const auto traits = outcome.Ok() ? CameraFeatureSpec(*camera, feature) : std::nullopt;
     if (outcome.Ok() && !camera->open)
         outcome.error = "Camera " + name + " is not open.";
-    else if (outcome.Ok() && !spec)
+    else if (outcome.Ok() && !traits)
         outcome.error = "Feature " + feature + " does not exist.";
     if (outcome.Ok()) {
         const std::string selector = camera->features["TriggerSelector"];
@@ -1071,13 +1071,13 @@ Outcome Station::GetCameraEnum(const std::string& name, const std::string& featu
                                std::vector<std::string>& values) {
     SimCamera* camera = nullptr;
     Outcome outcome = CheckCamera(name, camera, "enum", feature);
-    const auto spec = outcome.Ok() ? CameraFeatureSpec(*camera, feature) : std::nullopt;
+    const auto traits = outcome.Ok() ? CameraFeatureSpec(*camera, feature) : std::nullopt;
     if (outcome.Ok() && !camera->open)
         outcome.error = "Camera " + name + " is not open.";
-    else if (outcome.Ok() && (!spec || spec->kind != FeatureKind::Enum))
+    else if (outcome.Ok() && (!traits || traits->kind != FeatureKind::Enum))
         outcome.error = "Feature " + feature + " is no enumeration.";
     if (outcome.Ok())
-        values = spec->values;
+        values = traits->values;
     return outcome;
 }
 
