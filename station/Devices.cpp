@@ -44,6 +44,101 @@ bool OneOf(const std::string& v, std::initializer_list<const char*> values) {
 
 } // namespace
 
+// ---- Records -----------------------------------------------------------------------------------
+
+bool IsTrue(const std::string& value) {
+    return value == "1" || value == "True";
+}
+
+bool FaultStrikes(std::vector<Fault>& faults, OfflineWindow& offline, Nanoseconds now, const char* operation,
+                  const std::string& name) {
+    bool struck = false;
+    for (Fault& fault : faults) {
+        if (fault.fired)
+            continue;
+        FaultTrigger& trigger = fault.trigger;
+        if (!trigger.operation.empty()) {
+            if (trigger.operation != operation || (!trigger.name.empty() && trigger.name != name))
+                continue;
+            if (++trigger.seen < trigger.count)
+                continue;
+        }
+        fault.fired = true;
+        struck = true;
+        if (fault.kind == "offline") {
+            offline.from = now + fault.delay;
+            offline.until = offline.from + fault.duration;
+        }
+    }
+    return struck;
+}
+
+std::string SimController::Get(const std::string& name) const {
+    const auto it = registers.find(name);
+    return it == registers.end() ? std::string() : it->second;
+}
+
+bool SimController::Flag(const std::string& name) const {
+    return IsTrue(Get(name));
+}
+
+std::string SimCamera::Feature(const std::string& feature) const {
+    const auto it = features.find(feature);
+    return it == features.end() ? std::string() : it->second;
+}
+
+int32_t SimCamera::Int(const std::string& feature) const {
+    const auto it = features.find(feature);
+    return it == features.end() ? 0 : std::atoi(it->second.c_str());
+}
+
+double SimCamera::Double(const std::string& feature) const {
+    const auto it = features.find(feature);
+    return it == features.end() ? 0.0 : std::strtod(it->second.c_str(), nullptr);
+}
+
+CameraLine* SimCamera::Line(const std::string& lineName) {
+    for (CameraLine& line : lines)
+        if (line.name == lineName)
+            return &line;
+    return nullptr;
+}
+
+const CameraLine* SimCamera::Line(const std::string& lineName) const {
+    for (const CameraLine& line : lines)
+        if (line.name == lineName)
+            return &line;
+    return nullptr;
+}
+
+CameraLine* SimCamera::SelectedLine() {
+    return Line(Feature("LineSelector"));
+}
+
+double SimCamera::FrameRate() const {
+    const double readoutMicroseconds =
+        static_cast<double>(Int("Height")) * static_cast<double>(readoutPerRow) / 1000.0;
+    return 1e6 / (Double("ExposureTime") + readoutMicroseconds);
+}
+
+double SimCamera::LineRateMaximum() const {
+    return 1e6 / (Double("ExposureTime") + 2.5);
+}
+
+SimController* DeviceSet::Controller(int32_t id) const {
+    const auto it = controllers.find(id);
+    return it == controllers.end() ? nullptr : it->second.get();
+}
+
+SimCamera* DeviceSet::Camera(const std::string& name) const {
+    for (const auto& camera : cameras)
+        if (camera->name == name)
+            return camera.get();
+    return nullptr;
+}
+
+// ---- Traits ------------------------------------------------------------------------------------
+
 std::string NumberText(double value) {
     if (std::isfinite(value) && value == std::floor(value) && std::fabs(value) < 9e15)
         return std::to_string(static_cast<int64_t>(value));
@@ -120,6 +215,23 @@ bool IsReadOnlyRegister(const std::string& name) {
 
 bool IsVersion2Register(const std::string& name) {
     return name.rfind("CameraIo", 0) == 0 && name.find(".Output1.") != std::string::npos;
+}
+
+bool IsOutputPort(const std::string& port) {
+    return port.find("Output") != std::string::npos;
+}
+
+std::string PolarityRegister(const std::string& port) {
+    if (port.rfind("Camera", 0) == 0 && port.size() >= 13) {
+        const std::string io = port.substr(6, 1);
+        const std::string rest = port.substr(7); // "Input0" / "Output1"
+        return "CameraIo" + io + "." + rest + ".InvertPolarity";
+    }
+    if (port == "AuxOutput0" || port == "AuxOutput1")
+        return "AuxIo.Output" + port.substr(9) + ".InvertPolarity";
+    if (port == "DigitalIoInput7")
+        return "DigitalIo.Input7.InvertPolarity";
+    return "";
 }
 
 bool IsControllerPort(const std::string& port) {

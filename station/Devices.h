@@ -1,13 +1,201 @@
-// Factory register sets of the controllers and the feature traits of the cameras.
+// The devices of the station as records: lighting controllers, cameras with their lines and frames,
+// and the cables between them; the faults a device can be given; the factory register set of a
+// controller and the feature traits of a camera. The engines that make the devices behave (wiring,
+// camera simulation, sequencer, timeline) work on these records.
 #pragma once
 
-#include "Station.h"
+#include "Scene.h"
 
+#include <array>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace zeb::station {
+
+using Nanoseconds = int64_t;
+constexpr Nanoseconds Never = std::numeric_limits<Nanoseconds>::max();
+
+// Outcome of one device operation: empty error text means success.
+struct Outcome {
+    std::string error;
+    bool Ok() const { return error.empty(); }
+};
+
+// When a fault strikes: at the count-th operation of that kind (and name) on its device, or at once.
+struct FaultTrigger {
+    std::string
+        operation;    // "connect", "set", "get", "factory", "open", "start", "frame", ...; empty: at once
+    std::string name; // register or feature name; empty: any
+    int32_t count = 1;
+    int32_t seen = 0;
+};
+
+struct Fault {
+    std::string kind; // "offline", "transferError", "lostTriggers"
+    FaultTrigger trigger;
+    Nanoseconds duration = 0; // offline: how long the device is gone
+    Nanoseconds delay = 0;    // offline: how long after the trigger it goes
+    int32_t count = 1;        // frames or triggers affected
+    bool fired = false;
+};
+
+// The stretch of time in which a device does not answer.
+struct OfflineWindow {
+    Nanoseconds from = 0;
+    Nanoseconds until = 0;
+    bool Contains(Nanoseconds now) const { return now >= from && now < until; }
+};
+
+// Fires the faults whose trigger this operation completes; an offline fault opens the window from
+// `now`. Returns whether any fault struck.
+bool FaultStrikes(std::vector<Fault>& faults, OfflineWindow& offline, Nanoseconds now, const char* operation,
+                  const std::string& name);
+
+// What lit one sequencer step: brightness weight per physical quadrant and the pulse length.
+struct Lighting {
+    std::array<float, 4> brightness{0, 0, 0, 0};
+    float pulseMicroseconds = 0;
+};
+
+class SimController {
+public:
+    int32_t deviceId = 0;
+    std::string serial;
+    std::vector<std::string> order; // register list order
+    std::map<std::string, std::string> factory;
+    std::map<std::string, std::string> registers;
+    std::array<double, 4> currents{2800, 2800, 2800, 2800};
+    int32_t domeRotation = 0; // degrees the dome is mounted turned by
+    int32_t connectFailures = 0;
+    uint32_t maxEncoderIncrements = 100000;
+
+    struct Encoder {
+        bool connected = false;
+        double speed = 0;             // revolutions per second
+        std::optional<double> travel; // revolutions after each position reset, then it stops
+        Nanoseconds resetTime = 0;    // time of the last position reset
+        int64_t lastCount = 0;        // counts since reset at the last clock evaluation
+    } encoder;
+
+    struct TriggerInput {
+        Nanoseconds period = 0; // 0: never pulses
+        Nanoseconds pulse = 0;
+    } triggerInput;
+
+    std::vector<Fault> faults;
+    OfflineWindow offline;
+    bool Offline(Nanoseconds now) const { return offline.Contains(now); }
+    bool connected = false;
+
+    // Sequencer state.
+    bool enabled = false;
+    bool armed = false;
+    int64_t progress = 0;
+    int64_t stepsDone = 0;
+    Nanoseconds lastStep = std::numeric_limits<Nanoseconds>::min() / 2;
+    Nanoseconds lastTick = 0; // last frequency-generator tick
+    bool clockLevel = false;  // last clock level seen
+    bool triggerLevel = false;
+
+    std::string Get(const std::string& name) const;
+    bool Flag(const std::string& name) const; // "1"/"True"
+};
+
+struct CameraLine {
+    std::string name;
+    std::string mode; // "Input" or "Output"
+    std::string source = "Off";
+    bool level = false; // last input level seen (inputs)
+};
+
+struct FeatureLimits {
+    double minimum = std::numeric_limits<double>::lowest();
+    double maximum = std::numeric_limits<double>::max();
+    double increment = 0;
+};
+
+struct Frame {
+    int64_t index = 0;
+    int32_t width = 0, height = 0;
+    std::vector<uint8_t> pixels;
+    bool transferError = false;
+};
+
+class SimCamera {
+public:
+    std::string name;
+    std::string transport; // "Pleora" or "MicroEnable"
+    std::string scanType;  // "Areascan" or "Linescan"
+    std::map<std::string, std::string> features;
+    std::map<std::string, FeatureLimits> limits;
+    std::vector<CameraLine> lines;
+    SceneSettings scene;
+    double sensitivity = 0; // grey scale per microsecond of light
+    Nanoseconds readoutPerRow = 1000;
+    int64_t grabberMemory = 0; // frame grabber memory in bytes; 0: unlimited
+    std::vector<Fault> faults;
+    OfflineWindow offline;
+    bool Offline(Nanoseconds now) const { return offline.Contains(now); }
+
+    // Session state.
+    bool open = false;
+    std::string openMode;
+    bool started = false;
+    std::string userOutputValue = "False";
+    Nanoseconds busyUntil = 0;
+    bool framePending = false;
+    Lighting pendingLighting;
+    int64_t frameCounter = 0;
+    std::map<int64_t, std::unique_ptr<Frame>> frames;
+    std::vector<std::unique_ptr<Frame>> spareFrames;
+    int32_t transferErrorsLeft = 0;
+    int32_t lostTriggersLeft = 0;
+    int64_t triggersLost = 0;
+    // Line scan: the frame being filled and the measured line rate.
+    bool lineFrameActive = false;
+    std::unique_ptr<Frame> lineFrame;
+    int32_t linesInFrame = 0;
+    int64_t objectLine = 0;
+    Nanoseconds lastLineTrigger = 0;
+    double currentMaximumRate = 0;
+    double lastFrameMaximumRate = 0;
+
+    bool Linescan() const { return scanType == "Linescan"; }
+    std::string Feature(const std::string& feature) const;
+    int32_t Int(const std::string& feature) const;
+    double Double(const std::string& feature) const;
+    CameraLine* Line(const std::string& lineName);
+    const CameraLine* Line(const std::string& lineName) const;
+    CameraLine* SelectedLine();
+    double FrameRate() const;
+    double LineRateMaximum() const;
+    bool Ready(Nanoseconds now) const { return started && now >= busyUntil; }
+};
+
+struct Cable {
+    int32_t controller = 0;
+    std::string port;
+    std::string camera;
+    std::string line;
+    bool inverted = false;
+};
+
+// Every device of the station and the cables between them.
+struct DeviceSet {
+    std::map<int32_t, std::unique_ptr<SimController>> controllers;
+    std::vector<std::unique_ptr<SimCamera>> cameras;
+    std::vector<Cable> cables;
+
+    SimController* Controller(int32_t id) const;
+    SimCamera* Camera(const std::string& name) const;
+};
+
+bool IsTrue(const std::string& value); // "1" or "True"
 
 // The factory register set of a controller, in register-list order.
 std::vector<std::pair<std::string, std::string>> FactoryRegisters();
@@ -16,6 +204,9 @@ bool IsReadOnlyRegister(const std::string& name);
 std::string CheckRegisterValue(const std::string& name, const std::string& value);
 // The controller port names a cable may start at.
 bool IsControllerPort(const std::string& port);
+bool IsOutputPort(const std::string& port);
+// Polarity register of a controller port ("Camera1Input0" -> "CameraIo1.Input0.InvertPolarity").
+std::string PolarityRegister(const std::string& port);
 // Registers of the camera outputs 1 that only hardware version 2 and later have.
 bool IsVersion2Register(const std::string& name);
 

@@ -143,7 +143,7 @@ private:
         auto controller = std::make_unique<SimController>();
         SimController& c = *controller;
         c.deviceId = static_cast<int32_t>(Integer(item["deviceId"], at + "/deviceId", 0, 255));
-        if (station._controllers.count(c.deviceId))
+        if (station._devices.controllers.count(c.deviceId))
             Fail(at + "/deviceId", "duplicate device id " + std::to_string(c.deviceId));
         char serial[32];
         std::snprintf(serial, sizeof serial, "MV-%06d", 100 + c.deviceId);
@@ -239,7 +239,7 @@ private:
         }
         if (item.contains("faults"))
             c.faults = LoadFaults(item["faults"], at + "/faults");
-        station._controllers[c.deviceId] = std::move(controller);
+        station._devices.controllers[c.deviceId] = std::move(controller);
     }
 
     void LoadCamera(Station& station, const Json& item, const std::string& at) {
@@ -330,7 +330,7 @@ private:
             c.grabberMemory = Integer(item["grabberMemory"], at + "/grabberMemory", 0, INT64_MAX);
         if (item.contains("faults"))
             c.faults = LoadFaults(item["faults"], at + "/faults");
-        station._cameras.push_back(std::move(camera));
+        station._devices.cameras.push_back(std::move(camera));
     }
 
     void LoadCable(Station& station, const Json& item, const std::string& at) {
@@ -345,10 +345,7 @@ private:
         cable.port = Text(item["port"], at + "/port");
         if (!IsControllerPort(cable.port))
             Fail(at + "/port", "no controller port \"" + cable.port + "\"");
-        const std::string polarity =
-            cable.port.rfind("Camera", 0) == 0
-                ? "CameraIo" + cable.port.substr(6, 1) + "." + cable.port.substr(7) + ".InvertPolarity"
-                : "";
+        const std::string polarity = cable.port.rfind("Camera", 0) == 0 ? PolarityRegister(cable.port) : "";
         if (!polarity.empty() && !station.Controller(cable.controller)->registers.count(polarity))
             Fail(at + "/port",
                  "controller " + std::to_string(cable.controller) + " has no port \"" + cable.port + "\"");
@@ -361,7 +358,7 @@ private:
             Fail(at + "/line", "camera \"" + cable.camera + "\" has no line \"" + cable.line + "\"");
         if (item.contains("inverted"))
             cable.inverted = Boolean(item["inverted"], at + "/inverted");
-        station._cables.push_back(cable);
+        station._devices.cables.push_back(cable);
     }
 
     std::string _file;

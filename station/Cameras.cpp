@@ -1,0 +1,198 @@
+#include "Cameras.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstring>
+
+namespace zeb::station {
+
+namespace {
+
+constexpr size_t MaxBufferedFrames = 64;
+constexpr int32_t LineSceneHeight = 1024;
+
+RenderRequest RequestFor(const SimCamera& camera, const Lighting& lighting, int32_t height,
+                         int32_t sensorHeight, int32_t offsetY) {
+    RenderRequest request;
+    request.scene = camera.scene;
+    request.width = camera.Int("Width");
+    request.height = height;
+    request.offsetX = camera.Int("OffsetX");
+    request.offsetY = offsetY;
+    request.sensorWidth = camera.Int("SensorWidth");
+    request.sensorHeight = sensorHeight;
+    request.reverse = camera.Feature("ReverseXY") == "True";
+    const double exposure = camera.Double("ExposureTime");
+    const double effective = std::min(exposure, static_cast<double>(lighting.pulseMicroseconds));
+    const double scale =
+        camera.sensitivity * effective * std::pow(10.0, camera.Double("Gain") / 20.0) / 100.0;
+    for (size_t q = 0; q < 4; ++q)
+        request.weights[q] = static_cast<float>(lighting.brightness[q] * scale);
+    return request;
+}
+
+} // namespace
+
+void CameraSimulation::Open(SimCamera& camera, const std::string& mode) {
+    camera.open = true;
+    camera.openMode = mode;
+    camera.started = false;
+    camera.frames.clear();
+}
+
+void CameraSimulation::Close(SimCamera& camera) {
+    camera.open = false;
+    camera.started = false;
+    camera.framePending = false;
+    camera.lineFrameActive = false;
+    camera.frames.clear();
+    for (CameraLine& line : camera.lines)
+        line.source = "Off";
+}
+
+void CameraSimulation::Start(SimCamera& camera, Nanoseconds now) {
+    camera.started = true;
+    camera.frameCounter = 0;
+    for (auto& [index, frame] : camera.frames)
+        camera.spareFrames.push_back(std::move(frame));
+    camera.frames.clear();
+    camera.busyUntil = now;
+    camera.framePending = false;
+    camera.lineFrameActive = false;
+}
+
+void CameraSimulation::Stop(SimCamera& camera) {
+    camera.started = false;
+    camera.framePending = false;
+    camera.lineFrameActive = false;
+}
+
+void CameraSimulation::Release(SimCamera& camera, int64_t index) {
+    const auto it = camera.frames.find(index);
+    if (it == camera.frames.end())
+        return;
+    camera.spareFrames.push_back(std::move(it->second));
+    camera.frames.erase(it);
+}
+
+std::unique_ptr<Frame> CameraSimulation::NewFrame(SimCamera& camera, int32_t width, int32_t height) {
+    std::unique_ptr<Frame> frame;
+    if (!camera.spareFrames.empty()) {
+        frame = std::move(camera.spareFrames.back());
+        camera.spareFrames.pop_back();
+    } else {
+        frame = std::make_unique<Frame>();
+    }
+    frame->width = width;
+    frame->height = height;
+    frame->transferError = false;
+    frame->pixels.resize(static_cast<size_t>(std::max(0, width)) * static_cast<size_t>(std::max(0, height)));
+    return frame;
+}
+
+void CameraSimulation::Deliver(SimCamera& camera, std::unique_ptr<Frame> frame, Nanoseconds now) {
+    for (Fault& fault : camera.faults)
+        if (!fault.fired && fault.kind == "transferError" &&
+            FaultStrikes(camera.faults, camera.offline, now, "frame", ""))
+            camera.transferErrorsLeft += fault.count;
+    if (camera.transferErrorsLeft > 0) {
+        --camera.transferErrorsLeft;
+        frame->transferError = true;
+    }
+    if (camera.frames.size() >= MaxBufferedFrames) {
+        camera.spareFrames.push_back(std::move(frame)); // no free buffer: the frame is dropped
+        return;
+    }
+    frame->index = ++camera.frameCounter;
+    camera.frames[frame->index] = std::move(frame);
+}
+
+void CameraSimulation::Trigger(SimCamera& camera, const std::string& lineName, const Lighting& lighting,
+                               Nanoseconds now) {
+    if (!camera.started || camera.Offline(now))
+        return;
+    if (camera.Linescan()) {
+        if (camera.Feature("TriggerSource[LineStart]") == lineName && camera.lineFrameActive)
+            CaptureLine(camera, lighting, now);
+        if (camera.Feature("TriggerSource[AcquisitionStart]") == lineName)
+            StartLineFrame(camera);
+        return;
+    }
+    if (camera.Feature("TriggerMode[FrameStart]") != "On" ||
+        camera.Feature("TriggerSource[FrameStart]") != lineName)
+        return;
+    for (Fault& fault : camera.faults)
+        if (!fault.fired && fault.kind == "lostTriggers" &&
+            FaultStrikes(camera.faults, camera.offline, now, "trigger", ""))
+            camera.lostTriggersLeft += fault.count;
+    if (camera.lostTriggersLeft > 0 || !camera.Ready(now)) {
+        if (camera.lostTriggersLeft > 0)
+            --camera.lostTriggersLeft;
+        ++camera.triggersLost;
+        return;
+    }
+    const double exposure = camera.Double("ExposureTime");
+    const Nanoseconds readout = static_cast<Nanoseconds>(camera.Int("Height")) * camera.readoutPerRow;
+    camera.busyUntil = now + static_cast<Nanoseconds>(exposure * 1000.0) + readout;
+    camera.framePending = true;
+    camera.pendingLighting = lighting;
+}
+
+Nanoseconds CameraSimulation::NextEvent(const SimCamera& camera) {
+    return camera.framePending ? camera.busyUntil : Never;
+}
+
+void CameraSimulation::Complete(SimCamera& camera, Nanoseconds now) {
+    if (camera.framePending && camera.busyUntil <= now)
+        CompleteAreaFrame(camera, now);
+}
+
+void CameraSimulation::CompleteAreaFrame(SimCamera& camera, Nanoseconds now) {
+    camera.framePending = false;
+    if (!camera.started || camera.Offline(now))
+        return;
+    const int32_t width = camera.Int("Width"), height = camera.Int("Height");
+    auto frame = NewFrame(camera, width, height);
+    const RenderRequest request =
+        RequestFor(camera, camera.pendingLighting, height, camera.Int("SensorHeight"), camera.Int("OffsetY"));
+    const Image image = _renderer.Render(request);
+    if (image->size() == frame->pixels.size())
+        std::memcpy(frame->pixels.data(), image->data(), image->size());
+    Deliver(camera, std::move(frame), now);
+}
+
+void CameraSimulation::StartLineFrame(SimCamera& camera) {
+    if (camera.lineFrameActive || !camera.started)
+        return;
+    camera.lineFrame = NewFrame(camera, camera.Int("Width"), camera.Int("Height"));
+    camera.linesInFrame = 0;
+    camera.currentMaximumRate = 0;
+    camera.lastLineTrigger = 0;
+    camera.lineFrameActive = true;
+}
+
+void CameraSimulation::CaptureLine(SimCamera& camera, const Lighting& lighting, Nanoseconds now) {
+    if (camera.lastLineTrigger > 0 && now > camera.lastLineTrigger) {
+        const double rate = 1e9 / static_cast<double>(now - camera.lastLineTrigger);
+        camera.currentMaximumRate = std::max(camera.currentMaximumRate, rate);
+    }
+    camera.lastLineTrigger = now;
+    Frame& frame = *camera.lineFrame;
+    const RenderRequest request = RequestFor(camera, lighting, LineSceneHeight, LineSceneHeight, 0);
+    const Image strip = _renderer.Render(request);
+    const int64_t sceneRow = camera.objectLine % LineSceneHeight;
+    const size_t width = static_cast<size_t>(frame.width);
+    if (strip->size() >= (static_cast<size_t>(sceneRow) + 1) * width)
+        std::memcpy(frame.pixels.data() + static_cast<size_t>(camera.linesInFrame) * width,
+                    strip->data() + static_cast<size_t>(sceneRow) * width, width);
+    ++camera.linesInFrame;
+    if (camera.linesInFrame % 4 == 0)
+        ++camera.objectLine;
+    if (camera.linesInFrame >= frame.height) {
+        camera.lineFrameActive = false;
+        camera.lastFrameMaximumRate = camera.currentMaximumRate;
+        Deliver(camera, std::move(camera.lineFrame), now);
+    }
+}
+
+} // namespace zeb::station
