@@ -9,23 +9,40 @@ namespace zeb::station {
 namespace {
 
 constexpr size_t MaxBufferedFrames = 64;
-constexpr int32_t LineSceneHeight = 1024;
+constexpr int32_t MaxStripRows = 4096;
 
-RenderRequest RequestFor(const SimCamera& camera, const Lighting& lighting, int32_t height,
-                         int32_t sensorHeight, int32_t offsetY) {
+double GainFactor(const SimCamera& camera) {
+    return std::pow(10.0, camera.Double("Gain") / 20.0);
+}
+
+// Rows of a line camera's strip: one object pitch along the transport, sampled as finely as the
+// line's own pixels.
+int32_t StripRows(const SimCamera& camera) {
+    const double pixel = camera.scene.fieldOfView / std::max(1, camera.Int("SensorWidth"));
+    return static_cast<int32_t>(std::clamp(std::round(ObjectPitch / pixel), 1.0, double{MaxStripRows}));
+}
+
+RenderRequest RequestFor(const SimCamera& camera, const Lighting& lighting) {
     RenderRequest request;
     request.scene = camera.scene;
     request.width = camera.Int("Width");
-    request.height = height;
     request.offsetX = camera.Int("OffsetX");
-    request.offsetY = offsetY;
     request.sensorWidth = camera.Int("SensorWidth");
-    request.sensorHeight = sensorHeight;
-    request.reverse = camera.Feature("ReverseXY") == "True";
+    if (camera.Linescan()) {
+        request.lineScan = true;
+        request.height = request.sensorHeight = StripRows(camera);
+    } else {
+        request.height = camera.Int("Height");
+        request.offsetY = camera.Int("OffsetY");
+        request.sensorHeight = camera.Int("SensorHeight");
+        request.reverse = camera.Feature("ReverseXY") == "True";
+    }
+    request.domeRadius = lighting.domeRadius;
+    request.darkOffset = camera.sensor.darkOffset;
     const double exposure = camera.Double("ExposureTime");
-    const double effective = std::min(exposure, static_cast<double>(lighting.pulseMicroseconds));
-    const double scale =
-        camera.sensitivity * effective * std::pow(10.0, camera.Double("Gain") / 20.0) / 100.0;
+    const double effective =
+        std::max(0.0, std::min(static_cast<double>(lighting.pulseMicroseconds), exposure));
+    const double scale = camera.sensitivity * effective * GainFactor(camera) / 100.0;
     for (size_t q = 0; q < 4; ++q)
         request.weights[q] = static_cast<float>(lighting.brightness[q] * scale);
     return request;
@@ -151,13 +168,15 @@ void CameraSimulation::CompleteAreaFrame(SimCamera& camera, Nanoseconds now) {
     camera.framePending = false;
     if (!camera.started || camera.Offline(now))
         return;
-    const int32_t width = camera.Int("Width"), height = camera.Int("Height");
-    auto frame = NewFrame(camera, width, height);
-    const RenderRequest request =
-        RequestFor(camera, camera.pendingLighting, height, camera.Int("SensorHeight"), camera.Int("OffsetY"));
-    const Image image = _renderer.Render(request);
-    if (image->size() == frame->pixels.size())
-        std::memcpy(frame->pixels.data(), image->data(), image->size());
+    auto frame = NewFrame(camera, camera.Int("Width"), camera.Int("Height"));
+    const Image image = _renderer.Render(RequestFor(camera, camera.pendingLighting));
+    if (image->size() == frame->pixels.size()) {
+        camera.noise.Configure(camera.sensor, camera.Double("Gain"));
+        if (camera.noise.Active())
+            camera.noise.ExposeFrame(image, frame->pixels.data());
+        else
+            std::memcpy(frame->pixels.data(), image->data(), image->size());
+    }
     Deliver(camera, std::move(frame), now);
 }
 
@@ -178,16 +197,28 @@ void CameraSimulation::CaptureLine(SimCamera& camera, const Lighting& lighting, 
     }
     camera.lastLineTrigger = now;
     Frame& frame = *camera.lineFrame;
-    const RenderRequest request = RequestFor(camera, lighting, LineSceneHeight, LineSceneHeight, 0);
+    const RenderRequest request = RequestFor(camera, lighting);
     const Image strip = _renderer.Render(request);
-    const int64_t sceneRow = camera.objectLine % LineSceneHeight;
     const size_t width = static_cast<size_t>(frame.width);
-    if (strip->size() >= (static_cast<size_t>(sceneRow) + 1) * width)
-        std::memcpy(frame.pixels.data() + static_cast<size_t>(camera.linesInFrame) * width,
-                    strip->data() + static_cast<size_t>(sceneRow) * width, width);
+    if (strip->size() == width * static_cast<size_t>(request.height) && width > 0) {
+        // The object line under the camera's line now: between two rows of the strip.
+        const double position = lighting.transport / ObjectPitch * request.height;
+        const double first = std::floor(position);
+        const int64_t rows = request.height;
+        const int64_t upper =
+            (static_cast<int64_t>(std::fmod(first, static_cast<double>(rows))) + rows) % rows;
+        const int64_t lower = (upper + 1) % rows;
+        const int32_t share = static_cast<int32_t>(std::lround((position - first) * 256));
+        const uint8_t* a = strip->data() + static_cast<size_t>(upper) * width;
+        const uint8_t* b = strip->data() + static_cast<size_t>(lower) * width;
+        uint8_t* row = frame.pixels.data() + static_cast<size_t>(camera.linesInFrame) * width;
+        for (size_t i = 0; i < width; ++i)
+            row[i] = static_cast<uint8_t>((a[i] * (256 - share) + b[i] * share + 128) >> 8);
+        camera.noise.Configure(camera.sensor, camera.Double("Gain"));
+        if (camera.noise.Active())
+            camera.noise.ExposeLine(row, width);
+    }
     ++camera.linesInFrame;
-    if (camera.linesInFrame % 4 == 0)
-        ++camera.objectLine;
     if (camera.linesInFrame >= frame.height) {
         camera.lineFrameActive = false;
         camera.lastFrameMaximumRate = camera.currentMaximumRate;

@@ -30,8 +30,6 @@ public:
     static void Stop(SimCamera& camera);
     static void Release(SimCamera& camera, int64_t index);
 
-    SceneRenderer& Renderer() { return _renderer; }
-
 private:
     void CompleteAreaFrame(SimCamera& camera, Nanoseconds now);
     void CaptureLine(SimCamera& camera, const Lighting& lighting, Nanoseconds now);

@@ -5,6 +5,7 @@
 #pragma once
 
 #include "Scene.h"
+#include "Sensor.h"
 
 #include <array>
 #include <cstdint>
@@ -56,10 +57,13 @@ struct OfflineWindow {
 bool FaultStrikes(std::vector<Fault>& faults, OfflineWindow& offline, Nanoseconds now, const char* operation,
                   const std::string& name);
 
-// What lit one sequencer step: brightness weight per physical quadrant and the pulse length.
+// What lit one sequencer step: brightness per physical quadrant, the pulse length, the dome that
+// gave the light and how far the transport had carried the object at that moment.
 struct Lighting {
     std::array<float, 4> brightness{0, 0, 0, 0};
     float pulseMicroseconds = 0;
+    double domeRadius = DefaultDomeRadius;
+    double transport = 0; // millimetres
 };
 
 class SimController {
@@ -70,7 +74,8 @@ public:
     std::map<std::string, std::string> factory;
     std::map<std::string, std::string> registers;
     std::array<double, 4> currents{2800, 2800, 2800, 2800};
-    int32_t domeRotation = 0; // degrees the dome is mounted turned by
+    int32_t domeRotation = 0;              // degrees the dome is mounted turned by
+    double domeRadius = DefaultDomeRadius; // millimetres
     int32_t connectFailures = 0;
     uint32_t maxEncoderIncrements = 100000;
 
@@ -79,8 +84,15 @@ public:
         double speed = 0;             // revolutions per second
         std::optional<double> travel; // revolutions after each position reset, then it stops
         Nanoseconds resetTime = 0;    // time of the last position reset
+        double turnedBeforeReset = 0; // revolutions turned before the last position reset
         int64_t lastCount = 0;        // counts since reset at the last clock evaluation
     } encoder;
+
+    // The transport that carries the object under a line camera, measured by the encoder.
+    struct Transport {
+        double millimetresPerRevolution = 125; // of the encoder
+        double speed = 125;                    // millimetres per second while no encoder is connected
+    } transport;
 
     struct TriggerInput {
         Nanoseconds period = 0; // 0: never pulses
@@ -135,7 +147,10 @@ public:
     std::map<std::string, FeatureLimits> limits;
     std::vector<CameraLine> lines;
     SceneSettings scene;
-    double sensitivity = 0; // grey scale per microsecond of light
+    SensorSettings sensor;
+    // Share of the full grey scale per microsecond of light at brightness 100 that a white surface
+    // facing the camera at the centre of the dome's rim plane reaches under one quadrant.
+    double sensitivity = 0;
     Nanoseconds readoutPerRow = 1000;
     int64_t grabberMemory = 0; // frame grabber memory in bytes; 0: unlimited
     std::vector<Fault> faults;
@@ -160,10 +175,11 @@ public:
     bool lineFrameActive = false;
     std::unique_ptr<Frame> lineFrame;
     int32_t linesInFrame = 0;
-    int64_t objectLine = 0;
     Nanoseconds lastLineTrigger = 0;
     double currentMaximumRate = 0;
     double lastFrameMaximumRate = 0;
+    // The sensor's temporal noise, drawn afresh for every frame and line.
+    SensorNoise noise;
 
     bool Linescan() const { return scanType == "Linescan"; }
     std::string Feature(const std::string& feature) const;

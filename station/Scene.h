@@ -1,21 +1,39 @@
-// The object under a camera, rendered under the lit quadrants of the dome: Lambertian shading of a
-// height and albedo map with the near-field fall-off of a dome light, and a lens blur. Rendered
-// images are cached, so handing out a frame costs a copy, not shading.
+// The object under a camera and its image before the sensor's noise. The targets are surfaces of
+// known shape over the object plane: the part (a machined plate with spherical domes, a raised pad,
+// an engraved ring and a scratch), a true hemisphere for light calibration, a flat uniform card,
+// and a white sheet of paper touching the dome. The camera sees a field of view of given width in
+// millimetres centred under the dome; the object plane lies the working distance below the dome's
+// rim (the sheet lies on it). Each pixel is shaded by the dome's quadrants as its point and normal
+// receive them (see Dome.h), scaled by the albedo; the lens blurs; a dark offset is added and the
+// grey values are clipped to 8 bits. A line camera sees one line across the middle of the dome
+// while the transport carries the object under it, so its image is a strip of the object along
+// the transport, lit everywhere as the line is.
+//
+// Rendered images are cached, so handing out a frame costs a copy, not shading.
 #pragma once
+
+#include "Dome.h"
 
 #include <array>
 #include <cstdint>
 #include <list>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 namespace zeb::station {
 
+// Field of view across the sensor's width when the station file gives none, millimetres.
+constexpr double DefaultAreaFieldOfView = 64;
+constexpr double DefaultLineFieldOfView = 102.4;
+// Distance from one object to the next on a line camera's transport, millimetres.
+constexpr double ObjectPitch = 51.2;
+
 struct SceneSettings {
-    std::string object = "part"; // "part", "sheet" (white paper touching the dome) or "grey"
+    std::string object = "part"; // "part", "sphere", "card" (or "grey"), "sheet"
     double defocus = 0;          // lens blur radius in pixels; 0 is best focus
+    double fieldOfView = 0;      // millimetres across the sensor's width; 0: the default of the scan type
+    double workingDistance = 10; // millimetres from the dome's rim down to the object plane
 };
 
 struct RenderRequest {
@@ -24,22 +42,40 @@ struct RenderRequest {
     int32_t offsetX = 0, offsetY = 0;          // image position on the sensor
     int32_t sensorWidth = 0, sensorHeight = 0; // sensor size
     bool reverse = false;                      // image turned by 180 degrees
-    std::array<float, 4> weights{0, 0, 0, 0};  // grey scale per physical quadrant (0 TL, 1 TR, 2 BL, 3 BR)
+    // A line camera's strip: `height` rows over one object pitch along the transport, every row lit
+    // as the line across the dome's middle is.
+    bool lineScan = false;
+    // Share of the full grey scale per unit of relative irradiance and albedo, per physical quadrant
+    // (0 top-left, 1 top-right, 2 bottom-left, 3 bottom-right).
+    std::array<float, 4> weights{0, 0, 0, 0};
+    double domeRadius = DefaultDomeRadius;
+    double darkOffset = 0; // grey levels added before the 8-bit conversion
 };
 
 using Image = std::shared_ptr<const std::vector<uint8_t>>;
+
+// Where a pixel's surface point lies and how it faces.
+struct SurfacePoint {
+    double height = 0; // millimetres above the object plane
+    Vector3 normal{0, 0, 1};
+    double albedo = 0;
+};
+
+// The surface of a target at a point of the object plane (millimetres from the field's centre, x to
+// the image's right, y to its top). `texture` in [-1, 1] is the pixel's own fine surface texture.
+SurfacePoint TargetSurface(const std::string& object, double x, double y, double texture);
+// The lowest and highest surface point of a target above its object plane.
+std::pair<double, double> TargetHeights(const std::string& object);
 
 class SceneRenderer {
 public:
     // The 8-bit image (width x height, rows packed) of the request; cached.
     Image Render(const RenderRequest& request);
-    // Angle in degrees (counter-clockwise from the image's right, as seen from the camera) of a quadrant.
-    static double QuadrantAngle(int32_t quadrant);
 
 private:
     struct Shading {
         std::string key;
-        std::array<std::vector<float>, 4> planes; // shade of each quadrant lit alone, full brightness
+        std::array<std::vector<float>, 4> planes; // relative irradiance times albedo of each quadrant
     };
     struct Cached {
         std::string key;

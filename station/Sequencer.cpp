@@ -103,14 +103,15 @@ Lighting Sequencer::StepLighting(const SimController& c, int32_t stepIndex) {
             global ? globalPulse : std::strtod(c.Get(prefix + ".PulseWidth").c_str(), nullptr);
         // The pattern is turned by the set orientation; the dome itself may be mounted turned.
         const double angle =
-            std::fmod(SceneRenderer::QuadrantAngle(channel) + orientation - c.domeRotation + 720.0, 360.0);
+            std::fmod(Dome::QuadrantAzimuth(channel) + orientation - c.domeRotation + 720.0, 360.0);
         int32_t quadrant = 0;
         for (int32_t q = 0; q < 4; ++q)
-            if (std::fabs(SceneRenderer::QuadrantAngle(q) - angle) < 1.0)
+            if (std::fabs(Dome::QuadrantAzimuth(q) - angle) < 1.0)
                 quadrant = q;
         lighting.brightness[static_cast<size_t>(quadrant)] += static_cast<float>(brightness);
         lighting.pulseMicroseconds = std::max(lighting.pulseMicroseconds, static_cast<float>(pulse));
     }
+    lighting.domeRadius = c.domeRadius;
     return lighting;
 }
 
@@ -128,7 +129,8 @@ void Sequencer::Step(SimController& c, Nanoseconds now) {
     const int32_t control = HexByte(c.Get("Sequencer.ControlSequence"), stepIndex);
     if (control == 0)
         return;
-    const Lighting lighting = StepLighting(c, stepIndex);
+    Lighting lighting = StepLighting(c, stepIndex);
+    lighting.transport = TransportPosition(c, now);
     for (const char* port : {"Camera0Output0", "Camera1Output0", "Camera2Output0", "Camera0Output1",
                              "Camera1Output1", "Camera2Output1"})
         Pulse(c, port, lighting, now);
@@ -142,20 +144,32 @@ double Sequencer::EncoderCountsPerRevolution(const SimController& c) {
     return increments * (c.Flag("PositionEncoder.PreProcessing.UseQuarterIncrements") ? 4 : 1);
 }
 
-int64_t Sequencer::EncoderCount(const SimController& c, Nanoseconds time) {
+double Sequencer::TurnedSinceReset(const SimController& c, Nanoseconds time) {
     const auto& encoder = c.encoder;
     if (!encoder.connected)
         return 0;
-    double revolutions = encoder.speed * static_cast<double>(time - encoder.resetTime) / 1e9;
-    if (encoder.travel)
-        revolutions = *encoder.travel >= 0 ? std::min(revolutions, *encoder.travel)
-                                           : std::max(revolutions, *encoder.travel);
-    return std::llround(revolutions * EncoderCountsPerRevolution(c));
+    const double revolutions = encoder.speed * static_cast<double>(time - encoder.resetTime) / 1e9;
+    if (!encoder.travel)
+        return revolutions;
+    return *encoder.travel >= 0 ? std::min(revolutions, *encoder.travel)
+                                : std::max(revolutions, *encoder.travel);
+}
+
+int64_t Sequencer::EncoderCount(const SimController& c, Nanoseconds time) {
+    return std::llround(TurnedSinceReset(c, time) * EncoderCountsPerRevolution(c));
 }
 
 void Sequencer::ResetEncoder(SimController& c, Nanoseconds now) {
+    c.encoder.turnedBeforeReset += TurnedSinceReset(c, now);
     c.encoder.resetTime = now;
     c.encoder.lastCount = 0;
+}
+
+double Sequencer::TransportPosition(const SimController& c, Nanoseconds time) {
+    if (c.encoder.connected)
+        return (c.encoder.turnedBeforeReset + TurnedSinceReset(c, time)) *
+               c.transport.millimetresPerRevolution;
+    return c.transport.speed * static_cast<double>(time) / 1e9;
 }
 
 Nanoseconds Sequencer::NextEncoderTick(const SimController& c) {

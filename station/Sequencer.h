@@ -1,7 +1,8 @@
 // The controller's sequencer and the clocks that drive it: arming on its trigger, one step per
 // clock (a camera input port, edge- or level-sensitive with a dead time between steps, the frequency
 // generator, the position encoder, HighLevel or input 7), and what each step does: light the
-// channels of its light-sequence byte and pulse the camera outputs and AuxOutput0.
+// channels of its light-sequence byte and pulse the camera outputs and AuxOutput0. The encoder
+// measures the transport that carries the object under a line camera.
 #pragma once
 
 #include "Cameras.h"
@@ -36,6 +37,9 @@ public:
     static int64_t EncoderCount(const SimController& controller, Nanoseconds time);
     // A position reset of the encoder.
     static void ResetEncoder(SimController& controller, Nanoseconds now);
+    // How far the transport has carried the object: with the encoder when one is connected, else at
+    // the transport's own speed.
+    static double TransportPosition(const SimController& controller, Nanoseconds time);
 
 private:
     void Step(SimController& controller, Nanoseconds now);
@@ -43,6 +47,8 @@ private:
     static bool SequenceDone(const SimController& controller);
     static Lighting StepLighting(const SimController& controller, int32_t stepIndex);
     static Nanoseconds NextEncoderTick(const SimController& controller);
+    // Revolutions since the last position reset, up to the travel of a hand-turned encoder.
+    static double TurnedSinceReset(const SimController& controller, Nanoseconds time);
     static double EncoderCountsPerRevolution(const SimController& controller);
     static Nanoseconds GeneratorPeriod(const SimController& controller);
     static Nanoseconds DeadTime(const SimController& controller);

@@ -65,7 +65,6 @@ public:
     SimController* Controller(int32_t id) { return _devices.Controller(id); }
     SimCamera* Camera(const std::string& name) const { return _devices.Camera(name); }
     const std::vector<Cable>& Cables() const { return _devices.cables; }
-    SceneRenderer& Renderer() { return _cameras.Renderer(); }
 
 private:
     friend class StationLoader;

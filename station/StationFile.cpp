@@ -6,6 +6,8 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <charconv>
+#include <cmath>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -74,9 +76,26 @@ private:
         return value.get<std::string>();
     }
     double Number(const Json& value, const std::string& place) const {
-        if (!value.is_number())
+        if (!value.is_number() || !std::isfinite(value.get<double>()))
             Fail(place, "expected a number");
         return value.get<double>();
+    }
+    double Number(const Json& value, const std::string& place, double minimum, double maximum) const {
+        const double number = Number(value, place);
+        if (number < minimum || number > maximum)
+            Fail(place, "expected a number from " + NumberText(minimum) + " to " + NumberText(maximum));
+        return number;
+    }
+    // A whole number given as text among a camera's features, within limits.
+    int64_t FeatureInteger(const SimCamera& camera, const std::string& feature, const std::string& place,
+                           int64_t minimum, int64_t maximum) const {
+        const std::string text = camera.Feature(feature);
+        int64_t number = 0;
+        const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+        if (error != std::errc() || end != text.data() + text.size() || number < minimum || number > maximum)
+            Fail(place + "/" + feature, "expected a whole number from " + std::to_string(minimum) + " to " +
+                                            std::to_string(maximum));
+        return number;
     }
     int64_t Integer(const Json& value, const std::string& place, int64_t minimum, int64_t maximum) const {
         if (!value.is_number_integer())
@@ -124,9 +143,10 @@ private:
                     fault.trigger.operation.empty() ? "trigger" : fault.trigger.operation;
             if (item.contains("durationMs"))
                 fault.duration =
-                    static_cast<Nanoseconds>(Number(item["durationMs"], at + "/durationMs") * 1e6);
+                    static_cast<Nanoseconds>(Number(item["durationMs"], at + "/durationMs", 0, 1e9) * 1e6);
             if (item.contains("delayMs"))
-                fault.delay = static_cast<Nanoseconds>(Number(item["delayMs"], at + "/delayMs") * 1e6);
+                fault.delay =
+                    static_cast<Nanoseconds>(Number(item["delayMs"], at + "/delayMs", 0, 1e9) * 1e6);
             if (item.contains("count"))
                 fault.count = static_cast<int32_t>(Integer(item["count"], at + "/count", 1, 1000000));
             faults.push_back(fault);
@@ -136,8 +156,8 @@ private:
 
     void LoadController(Station& station, const Json& item, const std::string& at) {
         Object(item, at,
-               {"deviceId", "serial", "registers", "light", "connectFailures", "domeRotation", "encoder",
-                "triggerInput", "encoderMaximum", "faults"});
+               {"deviceId", "serial", "registers", "light", "connectFailures", "domeRotation", "domeRadius",
+                "encoder", "transport", "triggerInput", "encoderMaximum", "faults"});
         if (!item.contains("deviceId"))
             Fail(at, "missing key \"deviceId\"");
         auto controller = std::make_unique<SimController>();
@@ -196,11 +216,16 @@ private:
                 c.currents = {current, current, current, current};
             } else if (light.is_array() && light.size() == 4) {
                 for (size_t n = 0; n < 4; ++n)
-                    c.currents[n] = Number(light[n], at + "/light/" + std::to_string(n));
+                    c.currents[n] = Number(light[n], at + "/light/" + std::to_string(n), 0, 1e6);
             } else {
                 Fail(at + "/light", "expected \"None\", \"Dome S\", \"Dome M\", \"Dome L\" or four currents");
             }
         }
+        // The dome's size follows its model unless the file gives it.
+        const double largest = *std::max_element(c.currents.begin(), c.currents.end());
+        c.domeRadius = largest == 1050 ? 50 : largest == 5600 ? 150 : DefaultDomeRadius;
+        if (item.contains("domeRadius"))
+            c.domeRadius = Number(item["domeRadius"], at + "/domeRadius", 10, 10000);
         if (item.contains("connectFailures"))
             c.connectFailures =
                 static_cast<int32_t>(Integer(item["connectFailures"], at + "/connectFailures", 0, 1000000));
@@ -220,19 +245,29 @@ private:
                                       ? Boolean(encoder["connected"], at + "/encoder/connected")
                                       : true;
             if (encoder.contains("speed"))
-                c.encoder.speed = Number(encoder["speed"], at + "/encoder/speed");
+                c.encoder.speed = Number(encoder["speed"], at + "/encoder/speed", -1000, 1000);
             if (encoder.contains("travel") && !encoder["travel"].is_null())
-                c.encoder.travel = Number(encoder["travel"], at + "/encoder/travel");
+                c.encoder.travel = Number(encoder["travel"], at + "/encoder/travel", -1e6, 1e6);
+        }
+        if (item.contains("transport")) {
+            const Json& transport = item["transport"];
+            Object(transport, at + "/transport", {"mmPerRevolution", "speed"});
+            if (transport.contains("mmPerRevolution"))
+                c.transport.millimetresPerRevolution =
+                    Number(transport["mmPerRevolution"], at + "/transport/mmPerRevolution", 0.001, 1e6);
+            if (transport.contains("speed"))
+                c.transport.speed = Number(transport["speed"], at + "/transport/speed", -1e5, 1e5);
         }
         if (item.contains("triggerInput") && !item["triggerInput"].is_null()) {
             const Json& input = item["triggerInput"];
             Object(input, at + "/triggerInput", {"periodMs", "pulseMs"});
-            const double period =
-                input.contains("periodMs") ? Number(input["periodMs"], at + "/triggerInput/periodMs") : 100;
+            const double period = input.contains("periodMs")
+                                      ? Number(input["periodMs"], at + "/triggerInput/periodMs", -1e9, 1e9)
+                                      : 100;
             const double pulse = input.contains("pulseMs")
-                                     ? Number(input["pulseMs"], at + "/triggerInput/pulseMs")
+                                     ? Number(input["pulseMs"], at + "/triggerInput/pulseMs", -1e9, 1e9)
                                      : period / 10;
-            if (period <= 0 || pulse <= 0 || pulse >= period)
+            if (period <= 0 || pulse <= 0 || pulse >= period || period * 1e6 < 1)
                 Fail(at + "/triggerInput", "expected 0 < pulseMs < periodMs");
             c.triggerInput.period = static_cast<Nanoseconds>(period * 1e6);
             c.triggerInput.pulse = static_cast<Nanoseconds>(pulse * 1e6);
@@ -244,8 +279,8 @@ private:
 
     void LoadCamera(Station& station, const Json& item, const std::string& at) {
         Object(item, at,
-               {"name", "transport", "scanType", "features", "lines", "limits", "scene", "sensitivity",
-                "readoutNsPerRow", "grabberMemory", "faults"});
+               {"name", "transport", "scanType", "features", "lines", "limits", "scene", "sensor",
+                "sensitivity", "readoutNsPerRow", "grabberMemory", "faults"});
         for (const char* key : {"name", "transport", "scanType"})
             if (!item.contains(key))
                 Fail(at, std::string("missing key \"") + key + "\"");
@@ -265,7 +300,8 @@ private:
         c.features = DefaultCameraFeatures(c.scanType, c.transport);
         c.limits = DefaultCameraLimits(c.scanType);
         c.lines = DefaultCameraLines(c.scanType);
-        c.sensitivity = c.Linescan() ? 0.081 : 0.0122;
+        c.sensitivity = c.Linescan() ? 0.052 : 0.0078;
+        c.scene.fieldOfView = c.Linescan() ? DefaultLineFieldOfView : DefaultAreaFieldOfView;
         if (item.contains("features")) {
             Object(item["features"], at + "/features", {});
             for (const auto& [name, value] : item["features"].items()) {
@@ -295,6 +331,7 @@ private:
             if (!c.lines.empty())
                 c.features["LineSelector"] = c.lines.front().name;
         }
+        CheckRegion(c, at + "/features");
         if (item.contains("limits")) {
             Object(item["limits"], at + "/limits", {});
             for (const auto& [name, value] : item["limits"].items()) {
@@ -306,24 +343,48 @@ private:
                 if (value.contains("max"))
                     limits.maximum = Number(value["max"], place + "/max");
                 if (value.contains("increment"))
-                    limits.increment = Number(value["increment"], place + "/increment");
+                    limits.increment = Number(value["increment"], place + "/increment", 0, 1e9);
             }
         }
         if (item.contains("scene")) {
             const Json& scene = item["scene"];
-            Object(scene, at + "/scene", {"object", "defocus"});
+            Object(scene, at + "/scene", {"object", "defocus", "fieldOfView", "workingDistance"});
             if (scene.contains("object")) {
                 c.scene.object = Text(scene["object"], at + "/scene/object");
-                if (c.scene.object != "part" && c.scene.object != "sheet" && c.scene.object != "grey")
-                    Fail(at + "/scene/object", "expected \"part\", \"sheet\" or \"grey\"");
+                if (c.scene.object == "grey")
+                    c.scene.object = "card"; // the uniform grey surface is the card
+                if (c.scene.object != "part" && c.scene.object != "sphere" && c.scene.object != "card" &&
+                    c.scene.object != "sheet")
+                    Fail(at + "/scene/object", "expected \"part\", \"sphere\", \"card\" or \"sheet\"");
             }
             if (scene.contains("defocus"))
                 c.scene.defocus = Number(scene["defocus"], at + "/scene/defocus");
             if (c.scene.defocus < 0 || c.scene.defocus > 50)
                 Fail(at + "/scene/defocus", "expected a blur radius from 0 to 50 pixels");
+            if (scene.contains("fieldOfView"))
+                c.scene.fieldOfView = Number(scene["fieldOfView"], at + "/scene/fieldOfView", 1, 10000);
+            if (scene.contains("workingDistance"))
+                c.scene.workingDistance =
+                    Number(scene["workingDistance"], at + "/scene/workingDistance", 0, 10000);
+        }
+        if (item.contains("sensor")) {
+            const Json& sensor = item["sensor"];
+            const std::string place = at + "/sensor";
+            Object(sensor, place, {"electronsPerGrey", "readNoise", "darkOffset", "noise", "seed"});
+            if (sensor.contains("electronsPerGrey"))
+                c.sensor.electronsPerGrey =
+                    Number(sensor["electronsPerGrey"], place + "/electronsPerGrey", 0.01, 1e6);
+            if (sensor.contains("readNoise"))
+                c.sensor.readNoise = Number(sensor["readNoise"], place + "/readNoise", 0, 1e6);
+            if (sensor.contains("darkOffset"))
+                c.sensor.darkOffset = Number(sensor["darkOffset"], place + "/darkOffset", 0, 255);
+            if (sensor.contains("noise"))
+                c.sensor.noise = Number(sensor["noise"], place + "/noise", 0, 100);
+            if (sensor.contains("seed"))
+                c.sensor.seed = static_cast<uint64_t>(Integer(sensor["seed"], place + "/seed", 0, INT64_MAX));
         }
         if (item.contains("sensitivity"))
-            c.sensitivity = Number(item["sensitivity"], at + "/sensitivity");
+            c.sensitivity = Number(item["sensitivity"], at + "/sensitivity", 0, 1000);
         if (item.contains("readoutNsPerRow"))
             c.readoutPerRow = Integer(item["readoutNsPerRow"], at + "/readoutNsPerRow", 0, 1000000000);
         if (item.contains("grabberMemory"))
@@ -331,6 +392,23 @@ private:
         if (item.contains("faults"))
             c.faults = LoadFaults(item["faults"], at + "/faults");
         station._devices.cameras.push_back(std::move(camera));
+    }
+
+    // The sensor and the region of interest: whole numbers that fit together, and a sensor of at
+    // most 64 megapixels.
+    void CheckRegion(const SimCamera& c, const std::string& place) const {
+        const int64_t sensorWidth = FeatureInteger(c, "SensorWidth", place, 1, 65535);
+        const int64_t sensorHeight = FeatureInteger(c, "SensorHeight", place, 1, 65535);
+        if (sensorWidth * sensorHeight > (int64_t{1} << 26))
+            Fail(place, "expected a sensor of at most 67108864 pixels");
+        const int64_t width = FeatureInteger(c, "Width", place, 1, sensorWidth);
+        FeatureInteger(c, "OffsetX", place, 0, sensorWidth - width);
+        if (c.Linescan()) {
+            FeatureInteger(c, "Height", place, 1, 65535);
+        } else {
+            const int64_t height = FeatureInteger(c, "Height", place, 1, sensorHeight);
+            FeatureInteger(c, "OffsetY", place, 0, sensorHeight - height);
+        }
     }
 
     void LoadCable(Station& station, const Json& item, const std::string& at) {

@@ -28,7 +28,12 @@ inline Json LineController(int id = 0) {
             {"triggerInput", {{"periodMs", 20}, {"pulseMs", 2}}}};
 }
 
-// A small area-scan camera so that tests stay fast: 64 x 48 pixels.
+// A sensor without temporal noise or dark offset: the same scene gives the same pixels every time.
+inline Json ExactSensor() {
+    return {{"noise", 0}, {"darkOffset", 0}};
+}
+
+// A small area-scan camera so that tests stay fast: 64 x 48 pixels, exact pixels.
 inline Json AreaCamera(const std::string& name = "Cam A", const std::string& model = "VCXG-25M") {
     return {{"name", name},
             {"transport", "Pleora"},
@@ -39,7 +44,8 @@ inline Json AreaCamera(const std::string& name = "Cam A", const std::string& mod
               {"SensorWidth", "64"},
               {"SensorHeight", "48"},
               {"Width", "64"},
-              {"Height", "48"}}}};
+              {"Height", "48"}}},
+            {"sensor", ExactSensor()}};
 }
 
 inline Json LineCamera(const std::string& name = "Line A") {
@@ -51,7 +57,8 @@ inline Json LineCamera(const std::string& name = "Line A") {
               {"DeviceSerialNumber", "S-" + name},
               {"SensorWidth", "128"},
               {"Width", "128"},
-              {"Height", "16"}}}};
+              {"Height", "16"}}},
+            {"sensor", ExactSensor()}};
 }
 
 inline Json Cable(int controller, const std::string& port, const std::string& camera, const std::string& line,

@@ -1,0 +1,215 @@
+// Benchmarks of the simulated station: what a frame costs once its image is rendered (the cached
+// image copied, or copied with fresh sensor noise), a whole image set through the station's device
+// operations, and the one-time shading of a scene. Each is reported against a memcpy of the same
+// bytes measured in the same run.
+#include "Scene.h"
+#include "Sensor.h"
+#include "Station.h"
+
+#include <benchmark/benchmark.h>
+
+#include <cstdio>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace zeb::station;
+
+constexpr int32_t Width = 2448, Height = 2048;
+constexpr size_t FrameBytes = size_t{Width} * Height;
+
+RenderRequest PartRequest(int32_t width, int32_t height) {
+    RenderRequest request;
+    request.width = request.sensorWidth = width;
+    request.height = request.sensorHeight = height;
+    request.weights = {0.3f, 0, 0, 0};
+    request.darkOffset = 2;
+    return request;
+}
+
+void BM_MemcpyFrame(benchmark::State& state) {
+    std::vector<uint8_t> source(FrameBytes, 3), frame(FrameBytes);
+    for (auto _ : state) {
+        std::memcpy(frame.data(), source.data(), FrameBytes);
+        benchmark::DoNotOptimize(frame.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes));
+}
+
+// A frame without noise: the cache lookup and the copy.
+void BM_CachedFrame(benchmark::State& state) {
+    SceneRenderer renderer;
+    const RenderRequest request = PartRequest(Width, Height);
+    std::vector<uint8_t> frame(FrameBytes);
+    renderer.Render(request); // the first frame of a configuration is shaded once
+    for (auto _ : state) {
+        const Image image = renderer.Render(request);
+        std::memcpy(frame.data(), image->data(), image->size());
+        benchmark::DoNotOptimize(frame.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes));
+}
+
+// A frame with the sensor's noise: the cache lookup and the noise pass, which writes the frame.
+void BM_NoisyFrame(benchmark::State& state) {
+    SceneRenderer renderer;
+    SensorNoise noise;
+    noise.Configure(SensorSettings{}, 0);
+    const RenderRequest request = PartRequest(Width, Height);
+    std::vector<uint8_t> frame(FrameBytes);
+    noise.ExposeFrame(renderer.Render(request), frame.data());
+    for (auto _ : state) {
+        noise.ExposeFrame(renderer.Render(request), frame.data());
+        benchmark::DoNotOptimize(frame.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes));
+}
+
+// The noise kernel alone over a frame's pixels.
+void BM_NoisePass(benchmark::State& state) {
+    std::vector<uint8_t> clean(FrameBytes, 100), deviations(FrameBytes, 160), frame(FrameBytes);
+    std::vector<int8_t> deviates(FrameBytes);
+    for (size_t i = 0; i < FrameBytes; ++i)
+        deviates[i] = static_cast<int8_t>(static_cast<int32_t>(i * 2654435761u >> 24) - 128);
+    for (auto _ : state) {
+        SensorNoise::AddNoise(clean.data(), deviations.data(), deviates.data(), 1300, frame.data(),
+                              FrameBytes);
+        benchmark::DoNotOptimize(frame.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes));
+}
+
+// Shading a scene the first time: the 1280 x 1024 part of the default station.
+void BM_ShadePart(benchmark::State& state) {
+    for (auto _ : state) {
+        SceneRenderer renderer;
+        benchmark::DoNotOptimize(renderer.Render(PartRequest(1280, 1024)));
+    }
+}
+
+const char* StationJson() {
+    return R"({
+  "controllers": [ { "deviceId": 0, "light": "Dome M", "registers": { "Info.ScanType": "Areascan" } } ],
+  "cameras": [ { "name": "Big", "transport": "Pleora", "scanType": "Areascan", "readoutNsPerRow": 0,
+                 "features": { "SensorWidth": "2448", "SensorHeight": "2048", "Width": "2448", "Height": "2048" } } ],
+  "cables": [ { "controller": 0, "port": "Camera0Output0", "camera": "Big", "line": "Line0" },
+              { "controller": 0, "port": "Camera0Input0", "camera": "Big", "line": "Line1" } ] })";
+}
+
+// One four-direction image set through the device operations the stand-ins call: the sequencer
+// restarted, time advanced, each frame fetched and released.
+void BM_StationImageSet(benchmark::State& state) {
+    auto station = Station::FromJson(StationJson(), "bench.json");
+    station->UseManualClock(true);
+    station->Connect(0);
+    station->OpenCamera("Big", "ImageSource");
+    station->SetCameraFeature("Big", "ExposureTime", "50");
+    station->SetCameraFeature("Big", "LineSelector", "Line1");
+    station->SetCameraFeature("Big", "LineSource", "TriggerReady");
+    station->StartCamera("Big");
+    for (const auto& [name, value] :
+         std::map<std::string, std::string>{{"Sequencer.LightSequence", "02010408"},
+                                            {"Sequencer.Clock.Source", "Camera0Input0"},
+                                            {"Sequencer.Clock.LevelSensitive", "1"},
+                                            {"Sequencer.Clock.DeadTime", "10"},
+                                            {"Light.GlobalChannelParameters.PulseWidth", "50"}})
+        station->SetRegister(0, name, value);
+    int64_t index = 0;
+    auto imageSet = [&] {
+        station->SetRegister(0, "Sequencer.Enabled", "0");
+        station->SetRegister(0, "Sequencer.Enabled", "1");
+        station->SetManualTime(station->Now() + 10'000'000);
+        for (int k = 0; k < 4; ++k) {
+            Frame* frame = nullptr;
+            station->GetFrame("Big", ++index, frame);
+            benchmark::DoNotOptimize(frame);
+            station->ReleaseFrame("Big", index);
+        }
+    };
+    imageSet(); // shading once
+    for (auto _ : state)
+        imageSet();
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes * 4));
+}
+
+void BM_MemcpyImageSet(benchmark::State& state) {
+    std::vector<uint8_t> source(FrameBytes, 3);
+    std::vector<std::vector<uint8_t>> frames(4, std::vector<uint8_t>(FrameBytes));
+    for (auto _ : state) {
+        for (auto& frame : frames)
+            std::memcpy(frame.data(), source.data(), FrameBytes);
+        benchmark::DoNotOptimize(frames[3].data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes * 4));
+}
+
+BENCHMARK(BM_MemcpyFrame)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_CachedFrame)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_NoisyFrame)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_NoisePass)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_MemcpyImageSet)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_StationImageSet)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_ShadePart)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+
+// Remembers each benchmark's time per iteration for the ratios.
+class RatioReporter : public benchmark::ConsoleReporter {
+public:
+    void ReportRuns(const std::vector<Run>& runs) override {
+        for (const Run& run : runs) {
+            const std::string name = run.run_name.function_name;
+            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
+                times[name] = run.GetAdjustedRealTime();
+            else if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !times.count(name))
+                times[name] = run.GetAdjustedRealTime();
+        }
+        ConsoleReporter::ReportRuns(runs);
+    }
+    std::map<std::string, double> times;
+};
+
+} // namespace
+
+int main(int argc, char** argv) {
+    benchmark::Initialize(&argc, argv);
+    RatioReporter reporter;
+    benchmark::RunSpecifiedBenchmarks(&reporter);
+    auto ratio = [&](const char* name, const char* reference) {
+        const auto a = reporter.times.find(name), b = reporter.times.find(reference);
+        if (a != reporter.times.end() && b != reporter.times.end())
+            std::printf("%-20s %6.2f x %s\n", name, a->second / b->second, reference);
+    };
+    std::printf("\nratios in this run:\n");
+    ratio("BM_CachedFrame", "BM_MemcpyFrame");
+    ratio("BM_NoisyFrame", "BM_MemcpyFrame");
+    ratio("BM_NoisePass", "BM_MemcpyFrame");
+    ratio("BM_StationImageSet", "BM_MemcpyImageSet");
+    benchmark::Shutdown();
+    return 0;
+}
