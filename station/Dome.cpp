@@ -114,8 +114,8 @@ IrradianceField::IrradianceField(const Dome& dome, Vector3 low, Vector3 high, do
     const double lows[3] = {low.x, low.y, low.z}, highs[3] = {high.x, high.y, high.z};
     for (int axis = 0; axis < 3; ++axis) {
         const double extent = std::max(0.0, highs[axis] - lows[axis]);
-        _nodes[axis] =
-            1 + static_cast<int32_t>(std::min(1024.0, std::ceil(extent / std::max(spacing, 1e-3))));
+        // At most 32 nodes an axis: a field far wider than the dome is dark anyway, and stays cheap.
+        _nodes[axis] = 1 + static_cast<int32_t>(std::min(31.0, std::ceil(extent / std::max(spacing, 1e-3))));
         _spacing[axis] = _nodes[axis] > 1 ? extent / (_nodes[axis] - 1) : 0;
     }
     _values.resize(static_cast<size_t>(_nodes[0]) * _nodes[1] * _nodes[2] * 12);

@@ -28,7 +28,7 @@ public:
         Json root;
         try {
             root = Json::parse(text);
-        } catch (const Json::parse_error& error) {
+        } catch (const Json::exception& error) { // a syntax error, or a number too large for any type
             Fail("", std::string("not valid JSON: ") + error.what());
         }
         auto station = std::unique_ptr<Station>(new Station());
