@@ -148,9 +148,10 @@ void CameraSimulation::Trigger(SimCamera& camera, const std::string& lineName, c
         ++camera.triggersLost;
         return;
     }
-    const double exposure = camera.Double("ExposureTime");
-    const Nanoseconds readout = static_cast<Nanoseconds>(camera.Int("Height")) * camera.readoutPerRow;
-    camera.busyUntil = now + static_cast<Nanoseconds>(exposure * 1000.0) + readout;
+    const double exposure = std::clamp(camera.Double("ExposureTime") * 1000.0, 0.0, 1e15);
+    const Nanoseconds readout =
+        static_cast<Nanoseconds>(std::max(0, camera.Int("Height"))) * camera.readoutPerRow;
+    camera.busyUntil = now + static_cast<Nanoseconds>(exposure) + readout;
     camera.framePending = true;
     camera.pendingLighting = lighting;
 }

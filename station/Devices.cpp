@@ -1,9 +1,11 @@
 #include "Devices.h"
 
+#include <algorithm>
 #include <cctype>
 #include <charconv>
 #include <cmath>
 #include <cstdlib>
+#include <limits>
 
 namespace zeb::station {
 
@@ -14,11 +16,17 @@ bool IsBoolText(const std::string& v) {
 }
 
 bool IsNumberText(const std::string& v) {
-    if (v.empty())
-        return false;
-    char* end = nullptr;
-    std::strtod(v.c_str(), &end);
-    return end && *end == '\0';
+    return ParseNumber(v).has_value();
+}
+
+// Where the number of a text begins: after leading spaces and a plus sign.
+const char* NumberStart(const std::string& text) {
+    const char* at = text.c_str();
+    while (*at == ' ' || *at == '\t' || *at == '\n' || *at == '\r' || *at == '\f' || *at == '\v')
+        ++at;
+    if (*at == '+' && at[1] != '-')
+        ++at;
+    return at;
 }
 
 bool IsHexSequence(const std::string& v) {
@@ -88,13 +96,11 @@ std::string SimCamera::Feature(const std::string& feature) const {
 }
 
 int32_t SimCamera::Int(const std::string& feature) const {
-    const auto it = features.find(feature);
-    return it == features.end() ? 0 : std::atoi(it->second.c_str());
+    return static_cast<int32_t>(std::clamp<int64_t>(LeadingInteger(Feature(feature)), INT32_MIN, INT32_MAX));
 }
 
 double SimCamera::Double(const std::string& feature) const {
-    const auto it = features.find(feature);
-    return it == features.end() ? 0.0 : std::strtod(it->second.c_str(), nullptr);
+    return LeadingNumber(Feature(feature));
 }
 
 CameraLine* SimCamera::Line(const std::string& lineName) {
@@ -135,6 +141,74 @@ SimCamera* DeviceSet::Camera(const std::string& name) const {
         if (camera->name == name)
             return camera.get();
     return nullptr;
+}
+
+// ---- Numbers -----------------------------------------------------------------------------------
+
+std::optional<double> ParseNumber(const std::string& text) {
+    const char* start = NumberStart(text);
+    const char* end = text.c_str() + text.size();
+    double value = 0;
+    const auto [stop, error] = std::from_chars(start, end, value);
+    if (error != std::errc() || stop != end || start == end || !std::isfinite(value))
+        return std::nullopt;
+    return value;
+}
+
+namespace {
+
+// Whether a decimal text that no double can hold is too large (rather than too close to 0): the
+// power of ten of its first significant digit plus its exponent is positive.
+bool TooLarge(const char* begin, const char* end) {
+    const char* at = begin;
+    if (at != end && *at == '-')
+        ++at;
+    int64_t power = 0;
+    int64_t integerDigits = 0;
+    bool significant = false;
+    for (; at != end && std::isdigit(static_cast<unsigned char>(*at)); ++at)
+        if (significant || *at != '0') {
+            significant = true;
+            ++integerDigits;
+        }
+    if (integerDigits > 0)
+        power = integerDigits - 1;
+    else if (at != end && *at == '.')
+        for (power = -1, ++at; at != end && *at == '0'; ++at)
+            --power;
+    while (at != end && *at != 'e' && *at != 'E')
+        ++at;
+    int64_t exponent = 0;
+    if (at != end) {
+        const char* digits = at + 1;
+        if (digits != end && *digits == '+')
+            ++digits;
+        if (std::from_chars(digits, end, exponent).ec == std::errc::result_out_of_range)
+            exponent = *digits == '-' ? INT64_MIN / 2 : INT64_MAX / 2;
+    }
+    return power + exponent > 0;
+}
+
+} // namespace
+
+double LeadingNumber(const std::string& text) {
+    const char* start = NumberStart(text);
+    double value = 0;
+    const auto [stop, error] = std::from_chars(start, text.c_str() + text.size(), value);
+    if (error == std::errc::result_out_of_range) {
+        const double magnitude = TooLarge(start, stop) ? std::numeric_limits<double>::max() : 0.0;
+        return start[0] == '-' ? -magnitude : magnitude;
+    }
+    return error == std::errc() && std::isfinite(value) ? value : 0;
+}
+
+int64_t LeadingInteger(const std::string& text, int base) {
+    const char* start = NumberStart(text);
+    int64_t value = 0;
+    const auto [stop, error] = std::from_chars(start, text.c_str() + text.size(), value, base);
+    if (error == std::errc::result_out_of_range)
+        return start[0] == '-' ? INT64_MIN : INT64_MAX;
+    return error == std::errc() ? value : 0;
 }
 
 // ---- Traits ------------------------------------------------------------------------------------
@@ -258,9 +332,9 @@ std::string CheckRegisterValue(const std::string& name, const std::string& value
         name == "PositionEncoder.ClockAdjustment.DirectionDebounceStepCount") {
         if (!IsNumberText(value))
             return "expected a number";
-        if (std::strtod(value.c_str(), nullptr) < 0)
+        if (*ParseNumber(value) < 0)
             return "expected a number of at least 0";
-        if (name == "Sequencer.SequenceLength" && std::strtod(value.c_str(), nullptr) < 1)
+        if (name == "Sequencer.SequenceLength" && *ParseNumber(value) < 1)
             return "expected a length of at least 1";
         return "";
     }

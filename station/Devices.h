@@ -245,5 +245,12 @@ std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, const std:
 
 // Decimal text of a number: integers plainly, other values shortest round-trip without exponent.
 std::string NumberText(double value);
+// Numbers read from texts the same way in every locale (a host may switch its process to decimal
+// commas). Leading spaces and a plus sign are allowed, as the C library allows them.
+// The whole text as a finite number; none when the text is anything else.
+std::optional<double> ParseNumber(const std::string& text);
+// The number the text begins with; 0 when it begins with none.
+double LeadingNumber(const std::string& text);
+int64_t LeadingInteger(const std::string& text, int base = 10);
 
 } // namespace zeb::station

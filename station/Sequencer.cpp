@@ -12,22 +12,26 @@ int32_t HexByte(const std::string& sequence, int32_t step) {
     const size_t at = static_cast<size_t>(step) * 2;
     if (at + 2 > sequence.size())
         return -1;
-    return static_cast<int32_t>(std::strtol(sequence.substr(at, 2).c_str(), nullptr, 16));
+    return static_cast<int32_t>(LeadingInteger(sequence.substr(at, 2), 16));
+}
+
+// Nanoseconds from a register's microseconds or nanoseconds, within what a controller can count.
+Nanoseconds Duration(double nanoseconds) {
+    return static_cast<Nanoseconds>(std::clamp(nanoseconds, 0.0, 1e15));
 }
 
 int64_t SequenceLength(const SimController& c) {
-    return std::max<int64_t>(1, std::atoll(c.Get("Sequencer.SequenceLength").c_str()));
+    return std::max<int64_t>(1, LeadingInteger(c.Get("Sequencer.SequenceLength")));
 }
 
 } // namespace
 
 Nanoseconds Sequencer::GeneratorPeriod(const SimController& c) {
-    return std::max<Nanoseconds>(
-        1000, static_cast<Nanoseconds>(std::strtod(c.Get("FrequencyGenerator.Period").c_str(), nullptr)));
+    return std::max<Nanoseconds>(1000, Duration(LeadingNumber(c.Get("FrequencyGenerator.Period"))));
 }
 
 Nanoseconds Sequencer::DeadTime(const SimController& c) {
-    return static_cast<Nanoseconds>(std::strtod(c.Get("Sequencer.Clock.DeadTime").c_str(), nullptr) * 1000.0);
+    return Duration(LeadingNumber(c.Get("Sequencer.Clock.DeadTime")) * 1000.0);
 }
 
 void Sequencer::Enable(SimController& c, bool on, Nanoseconds now) {
@@ -73,9 +77,11 @@ bool Sequencer::OnSignals(SimController& c, Nanoseconds now) {
 }
 
 int64_t Sequencer::TotalSteps(const SimController& c) {
-    const int64_t repeat = std::atoll(c.Get("Sequencer.SequenceRepeatCount").c_str());
-    const int64_t passes = std::max<int64_t>(1, std::atoll(c.Get("Sequencer.PassCount").c_str()));
-    return repeat <= 0 ? -1 : SequenceLength(c) * repeat * passes;
+    const int64_t repeat = LeadingInteger(c.Get("Sequencer.SequenceRepeatCount"));
+    const int64_t passes = std::max<int64_t>(1, LeadingInteger(c.Get("Sequencer.PassCount")));
+    if (repeat <= 0)
+        return -1; // endless
+    return static_cast<int64_t>(std::min(1e18, static_cast<double>(SequenceLength(c)) * repeat * passes));
 }
 
 bool Sequencer::SequenceDone(const SimController& c) {
@@ -86,21 +92,17 @@ bool Sequencer::SequenceDone(const SimController& c) {
 Lighting Sequencer::StepLighting(const SimController& c, int32_t stepIndex) {
     Lighting lighting;
     const int32_t mask = HexByte(c.Get("Sequencer.LightSequence"), stepIndex);
-    const int32_t orientation = std::atoi(c.Get("Sequencer.Orientation").c_str());
-    const double globalBrightness =
-        std::strtod(c.Get("Light.GlobalChannelParameters.Brightness").c_str(), nullptr);
-    const double globalPulse =
-        std::strtod(c.Get("Light.GlobalChannelParameters.PulseWidth").c_str(), nullptr);
+    const int64_t orientation = LeadingInteger(c.Get("Sequencer.Orientation"));
+    const double globalBrightness = LeadingNumber(c.Get("Light.GlobalChannelParameters.Brightness"));
+    const double globalPulse = LeadingNumber(c.Get("Light.GlobalChannelParameters.PulseWidth"));
     for (int32_t channel = 0; channel < 4; ++channel) {
         const std::string prefix = "Light0.Channel" + std::to_string(channel);
         if (mask < 0 || !(mask & (1 << channel)) || c.currents[static_cast<size_t>(channel)] <= 0 ||
             c.Get(prefix + ".TriggerSource") != "Sequencer")
             continue;
         const bool global = c.Flag(prefix + ".UseGlobalParameters");
-        const double brightness =
-            global ? globalBrightness : std::strtod(c.Get(prefix + ".Brightness").c_str(), nullptr);
-        const double pulse =
-            global ? globalPulse : std::strtod(c.Get(prefix + ".PulseWidth").c_str(), nullptr);
+        const double brightness = global ? globalBrightness : LeadingNumber(c.Get(prefix + ".Brightness"));
+        const double pulse = global ? globalPulse : LeadingNumber(c.Get(prefix + ".PulseWidth"));
         // The pattern is turned by the set orientation; the dome itself may be mounted turned.
         const double angle =
             std::fmod(Dome::QuadrantAzimuth(channel) + orientation - c.domeRotation + 720.0, 360.0);
@@ -139,8 +141,7 @@ void Sequencer::Step(SimController& c, Nanoseconds now) {
 }
 
 double Sequencer::EncoderCountsPerRevolution(const SimController& c) {
-    const double increments =
-        std::max(1.0, std::strtod(c.Get("PositionEncoder.IncrementsPerRevolution").c_str(), nullptr));
+    const double increments = std::max(1.0, LeadingNumber(c.Get("PositionEncoder.IncrementsPerRevolution")));
     return increments * (c.Flag("PositionEncoder.PreProcessing.UseQuarterIncrements") ? 4 : 1);
 }
 

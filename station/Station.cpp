@@ -151,7 +151,7 @@ Outcome Station::SetRegister(int32_t id, const std::string& name, const std::str
             c->registers[name] = IsTrue(value) ? "1" : "0";
             _sequencer.Enable(*c, IsTrue(value), Present());
         } else if (name == "PositionEncoder.IncrementsPerRevolution") {
-            const double requested = std::strtod(value.c_str(), nullptr);
+            const double requested = LeadingNumber(value);
             c->registers[name] = NumberText(
                 std::clamp(std::floor(requested), 1.0, static_cast<double>(c->maxEncoderIncrements)));
         } else if (name == "PositionEncoder.PositionTracking.ResetPosition") {
@@ -250,12 +250,12 @@ std::string Station::CameraFeatureValue(const SimCamera& camera, const FeatureSp
     switch (traits.kind) {
     case FeatureKind::Int:
     case FeatureKind::Float: {
-        char* end = nullptr;
-        double number = std::strtod(value.c_str(), &end);
-        if (value.empty() || !end || *end != '\0' || !std::isfinite(number)) {
+        const std::optional<double> parsed = ParseNumber(value);
+        if (!parsed) {
             outcome.error = "Feature " + feature + " refused the value \"" + value + "\": not a number.";
             return value;
         }
+        double number = *parsed;
         FeatureLimits limits;
         if (const auto it = camera.limits.find(feature); it != camera.limits.end())
             limits = it->second;

@@ -189,7 +189,7 @@ private:
         }
         // Hardware before version 2 has no second output per camera connector.
         const auto version = c.factory.find("Info.HardwareVersion");
-        if (version != c.factory.end() && std::atoi(version->second.c_str()) < 2) {
+        if (version != c.factory.end() && LeadingInteger(version->second) < 2) {
             for (auto it = c.order.begin(); it != c.order.end();) {
                 if (IsVersion2Register(*it)) {
                     c.factory.erase(*it);
