@@ -32,13 +32,6 @@ int32_t TruncatedOr(double value, int32_t fallback) {
     return static_cast<int32_t>(value);
 }
 
-// Pixel-wise average of four rows `offset` rows apart: (p0 + p1 + p2 + p3) >> 2.
-void AverageRows(const uint8_t* __restrict r0, const uint8_t* __restrict r1, const uint8_t* __restrict r2,
-                 const uint8_t* __restrict r3, uint8_t* __restrict out, int32_t width) {
-    for (int32_t x = 0; x < width; ++x)
-        out[x] = static_cast<uint8_t>((static_cast<uint32_t>(r0[x]) + r1[x] + r2[x] + r3[x]) >> 2);
-}
-
 } // namespace
 
 void Scanner::OnStartAcquisition() {
@@ -173,26 +166,6 @@ void Scanner::GetFrame(int64_t index, int32_t& width, int32_t& height, int32_t& 
         ApplyTestPattern(width, height, stride, data);
 }
 
-void Scanner::TakeFrames(int32_t frames, int32_t width, int32_t height, unsigned char* target) {
-    for (int32_t k = 0; k < frames; ++k) {
-        ++_frameIndex;
-        int32_t frameWidth = 0, frameHeight = 0, stride = 0;
-        unsigned char* data = nullptr;
-        GetFrame(_frameIndex, frameWidth, frameHeight, stride, data);
-        if (data && frameWidth == width && frameHeight == height && height != 0) {
-            unsigned char* destination = target + static_cast<int64_t>(k) * height * width;
-            if (stride == width) {
-                std::memcpy(destination, data, static_cast<size_t>(height) * static_cast<size_t>(width));
-            } else {
-                for (int32_t row = 0; row < height; ++row)
-                    std::memcpy(destination + static_cast<int64_t>(row) * width,
-                                data + static_cast<int64_t>(row) * stride, static_cast<size_t>(width));
-            }
-        }
-        _imageSource.ReleaseFrame(_frameIndex);
-    }
-}
-
 void Scanner::WaitForFrames(int32_t& status) {
     const int64_t now = SteadyNanoseconds();
     if (_sequencerProgress >= 3) {
@@ -266,29 +239,9 @@ void Scanner::OnGetImage(int32_t& status, qrZEB_ImageAttributes& attributes, cha
 
     auto* output = reinterpret_cast<unsigned char*>(image);
     if (stacked && frames > 0)
-        TakeFrames(frames, width, height, output);
-    if (averaged) {
-        if (_directionStack.Width() != width || _directionStack.Height() != height * frames)
-            _directionStack =
-                Dervo::Imaging::Bitmap(width, height * frames, Dervo::Imaging::Bitmap::TypeUInt8,
-                                       Dervo::Imaging::Bitmap::DefaultBackend);
-        TakeFrames(frames, width, height, _directionStack.Data());
-        const bool linescan = _controller.Linescan();
-        const int32_t step = linescan ? 4 : 1;
-        const int32_t offset = linescan ? 1 : height;
-        for (int32_t j = 0; j < outputHeight; ++j) {
-            const int32_t b = step * j;
-            AverageRows(_directionStack.UInt8RowPtr(b), _directionStack.UInt8RowPtr(b + offset),
-                        _directionStack.UInt8RowPtr(b + 2 * offset),
-                        _directionStack.UInt8RowPtr(b + 3 * offset), output + static_cast<int64_t>(j) * width,
-                        width);
-        }
-        if (_dialog.Status() && _dialog.AcquisitionRequest()) {
-            const Dervo::Imaging::Bitmap intensity(width, outputHeight, Dervo::Imaging::Bitmap::TypeUInt8,
-                                                   output);
-            _dialog.SetBitmaps(_directionStack, intensity);
-        }
-    }
+        DeliverStacked(frames, width, height, output);
+    if (averaged)
+        DeliverAveraged(frames, width, height, outputHeight, output);
     status = StatusReady;
 
     _imageSource.GetFrameIndex(newest);
