@@ -50,8 +50,6 @@ bool DirectionStackAverage::FramesAreContiguous(int32_t outputHeight) const {
 void DirectionStackAverage::Write(uint8_t* output, int32_t outputHeight,
                                   Dervo::Imaging::Bitmap* stack) const {
     const size_t width = static_cast<size_t>(_width);
-    const bool streaming =
-        width * static_cast<size_t>(std::max(0, outputHeight)) >= ImageKernels::StreamingBytes;
     if (width > 0 && FramesAreContiguous(outputHeight)) {
         const size_t count = width * static_cast<size_t>(_frameHeight);
         if (stack) {
@@ -59,7 +57,7 @@ void DirectionStackAverage::Write(uint8_t* output, int32_t outputHeight,
                                         stack->Data() + 3 * count};
             ImageKernels::AverageAndCopy(_data.data(), copies, output, count);
         } else {
-            ImageKernels::Average(_data[0], _data[1], _data[2], _data[3], output, count, streaming);
+            ImageKernels::Average(_data[0], _data[1], _data[2], _data[3], output, count);
         }
         return;
     }
@@ -74,7 +72,7 @@ void DirectionStackAverage::Write(uint8_t* output, int32_t outputHeight,
                                         stack->UInt8RowPtr(stackRows[2]), stack->UInt8RowPtr(stackRows[3])};
             ImageKernels::AverageAndCopy(rows, copies, out, width);
         } else {
-            ImageKernels::Average(rows[0], rows[1], rows[2], rows[3], out, width, streaming);
+            ImageKernels::Average(rows[0], rows[1], rows[2], rows[3], out, width);
         }
     }
     if (!stack || width == 0)

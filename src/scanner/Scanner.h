@@ -81,9 +81,11 @@ private:
     void ApplyTestPattern(int32_t width, int32_t height, int32_t stride, unsigned char* data);
     int32_t FramesPerImage() const;
     void WaitForFrames(int32_t& status);
-    // Delivery of a complete image set of F frames of the probed size W x H into the host's buffer:
-    // the frames one below the other, or their average (`outputHeight` rows).
-    void DeliverStacked(int32_t frames, int32_t width, int32_t height, unsigned char* output);
+    // Takes the next F frames from the camera; each matching frame's rows go to `target` at row
+    // k x H, where H and W are the probed size.
+    void TakeFrames(int32_t frames, int32_t width, int32_t height, unsigned char* target);
+    // Takes the next F frames of the probed size W x H and writes their average (`outputHeight`
+    // rows) into the host's buffer.
     void DeliverAveraged(int32_t frames, int32_t width, int32_t height, int32_t outputHeight,
                          unsigned char* output);
     void WriteThrough(const Tamo::String& name, Tamo::String& value);

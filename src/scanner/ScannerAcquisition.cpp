@@ -166,6 +166,26 @@ void Scanner::GetFrame(int64_t index, int32_t& width, int32_t& height, int32_t& 
         ApplyTestPattern(width, height, stride, data);
 }
 
+void Scanner::TakeFrames(int32_t frames, int32_t width, int32_t height, unsigned char* target) {
+    for (int32_t k = 0; k < frames; ++k) {
+        ++_frameIndex;
+        int32_t frameWidth = 0, frameHeight = 0, stride = 0;
+        unsigned char* data = nullptr;
+        GetFrame(_frameIndex, frameWidth, frameHeight, stride, data);
+        if (data && frameWidth == width && frameHeight == height && height != 0) {
+            unsigned char* destination = target + static_cast<int64_t>(k) * height * width;
+            if (stride == width) {
+                std::memcpy(destination, data, static_cast<size_t>(height) * static_cast<size_t>(width));
+            } else {
+                for (int32_t row = 0; row < height; ++row)
+                    std::memcpy(destination + static_cast<int64_t>(row) * width,
+                                data + static_cast<int64_t>(row) * stride, static_cast<size_t>(width));
+            }
+        }
+        _imageSource.ReleaseFrame(_frameIndex);
+    }
+}
+
 void Scanner::WaitForFrames(int32_t& status) {
     const int64_t now = SteadyNanoseconds();
     if (_sequencerProgress >= 3) {
@@ -239,7 +259,7 @@ void Scanner::OnGetImage(int32_t& status, qrZEB_ImageAttributes& attributes, cha
 
     auto* output = reinterpret_cast<unsigned char*>(image);
     if (stacked && frames > 0)
-        DeliverStacked(frames, width, height, output);
+        TakeFrames(frames, width, height, output);
     if (averaged)
         DeliverAveraged(frames, width, height, outputHeight, output);
     status = StatusReady;

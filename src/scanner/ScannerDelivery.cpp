@@ -1,7 +1,6 @@
-// Delivery of a complete image set into the host's buffer, stacked or averaged, and the hand-over of
-// the averaged form to a running assistant.
+// Delivery of the averaged form of a complete image set into the host's buffer, and its hand-over
+// to a running assistant.
 #include "DirectionStackAverage.h"
-#include "ImageKernels.h"
 #include "Scanner.h"
 
 #include <vector>
@@ -43,29 +42,6 @@ bool Matches(const unsigned char* data, int32_t frameWidth, int32_t frameHeight,
 }
 
 } // namespace
-
-void Scanner::DeliverStacked(int32_t frames, int32_t width, int32_t height, unsigned char* output) {
-    const size_t frameBytes = static_cast<size_t>(width) * static_cast<size_t>(height);
-    const bool streaming = frameBytes * static_cast<size_t>(frames) >= ImageKernels::StreamingBytes;
-    for (int32_t k = 0; k < frames; ++k) {
-        ++_frameIndex;
-        int32_t frameWidth = 0, frameHeight = 0, stride = 0;
-        unsigned char* data = nullptr;
-        GetFrame(_frameIndex, frameWidth, frameHeight, stride, data);
-        if (Matches(data, frameWidth, frameHeight, width, height)) {
-            unsigned char* destination = output + static_cast<size_t>(k) * frameBytes;
-            if (stride == width) {
-                ImageKernels::Copy(destination, data, frameBytes, streaming);
-            } else {
-                for (int32_t row = 0; row < height; ++row)
-                    ImageKernels::Copy(destination + static_cast<int64_t>(row) * width,
-                                       data + static_cast<int64_t>(row) * stride, static_cast<size_t>(width),
-                                       streaming);
-            }
-        }
-        _imageSource.ReleaseFrame(_frameIndex);
-    }
-}
 
 void Scanner::DeliverAveraged(int32_t frames, int32_t width, int32_t height, int32_t outputHeight,
                               unsigned char* output) {

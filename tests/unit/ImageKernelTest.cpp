@@ -1,6 +1,5 @@
-// The byte kernels of image delivery: every form of the average this processor runs against the
-// shifted sum for every combination of four pixel values, at row edges and odd widths, and the
-// streaming copy.
+// The average of image delivery: every form this processor runs against the shifted sum, for every
+// combination of four pixel values and at the row edges of odd widths and alignments.
 #include "ImageKernels.h"
 
 #include <gtest/gtest.h>
@@ -66,11 +65,9 @@ TEST_P(AverageForms, EveryCombinationOfFourPixelsGivesItsShiftedSum) {
         for (uint32_t p0 = sum > 255 ? sum - 255 : 0; p0 <= sum && p0 <= 255; ++p0) {
             std::memset(a.data(), static_cast<int>(p0), Count);
             std::memset(b.data(), static_cast<int>(sum - p0), Count);
-            // Streaming stores for every other pair, so both store paths see every combination half.
-            const bool streaming = (p0 & 1) != 0;
-            form.average(a.data(), b.data(), c.data(), d.data(), out.data(), Count, streaming);
+            form.average(a.data(), b.data(), c.data(), d.data(), out.data(), Count);
             ASSERT_EQ(std::memcmp(out.data(), expected.data(), Count), 0)
-                << form.name << ": p0 " << p0 << ", p1 " << sum - p0 << (streaming ? ", streaming" : "");
+                << form.name << ": p0 " << p0 << ", p1 " << sum - p0;
             if (p0 % 17 != 0)
                 continue; // the copying form on a sample of the pairs: it shares the arithmetic
             const uint8_t* const sources[4] = {a.data(), b.data(), c.data(), d.data()};
@@ -103,10 +100,8 @@ TEST_P(AverageForms, RowEdgesOfEveryWidthAndAlignment) {
                 for (size_t k = 0; k < 4; ++k) {
                     for (uint32_t value = 0; value < 256; ++value) {
                         rows[k].data[edge] = static_cast<uint8_t>(value);
-                        const bool streaming = (value & 1) != 0;
                         Row out(width, misalignment);
-                        form.average(rows[0].data, rows[1].data, rows[2].data, rows[3].data, out.data, width,
-                                     streaming);
+                        form.average(rows[0].data, rows[1].data, rows[2].data, rows[3].data, out.data, width);
                         for (size_t x = 0; x < width; ++x)
                             ASSERT_EQ(out.data[x], Expected(rows[0].data[x], rows[1].data[x], rows[2].data[x],
                                                             rows[3].data[x]))
@@ -151,24 +146,7 @@ TEST(ImageKernels, TheProcessorsFastestFormIsOneOfThoseTested) {
         c.data[x] = 255;
         d.data[x] = static_cast<uint8_t>(x);
     }
-    Kernels::Average(a.data, b.data, c.data, d.data, out.data, 40, true);
+    Kernels::Average(a.data, b.data, c.data, d.data, out.data, 40);
     for (size_t x = 0; x < 40; ++x)
         EXPECT_EQ(out.data[x], Expected(a.data[x], b.data[x], c.data[x], d.data[x])) << "pixel " << x;
-}
-
-TEST(ImageKernels, CopyMovesExactlyTheBytesInBothStoreModes) {
-    std::mt19937 random(11);
-    for (size_t count : {0, 1, 15, 16, 17, 63, 64, 65, 127, 128, 129, 1000, 4099}) {
-        for (size_t misalignment : {0, 1, 8, 15, 33}) {
-            for (bool streaming : {false, true}) {
-                Row source(count, (misalignment + 5) % 64), destination(count, misalignment);
-                for (size_t i = 0; i < count; ++i)
-                    source.data[i] = static_cast<uint8_t>(random());
-                Kernels::Copy(destination.data, source.data, count, streaming);
-                ASSERT_EQ(std::memcmp(destination.data, source.data, count), 0)
-                    << count << " bytes, misalignment " << misalignment << (streaming ? ", streaming" : "");
-                ASSERT_TRUE(destination.MarginsIntact()) << count << " bytes";
-            }
-        }
-    }
 }
