@@ -9,9 +9,10 @@ namespace Tamo::Morvane::Zeb {
 
 namespace {
 
-// Frames of one image set, fetched in order and released in the same order once delivery is done
-// with them. When a fetch fails, the frames fetched before it are released on the way out, so the
-// camera ends as it would after fetching, copying and releasing one frame at a time.
+// Frames of one image set, fetched in order and released in the same order once all of them have
+// been read. The camera sees the same fetches and releases in the same order as when each frame is
+// fetched, copied and released in turn, only the releases come later; when a fetch fails, the frames
+// fetched before it are released on the way out, so the camera ends in the same state then too.
 class HeldFrames {
 public:
     explicit HeldFrames(Tamo::Acquisition::ImageSource& camera) : _camera(camera) {}
