@@ -5,8 +5,16 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <ostream>
 #include <random>
 #include <vector>
+
+namespace Tamo::Morvane::Zeb::ImageKernels {
+// Test names and messages show a form by its name.
+void PrintTo(const AverageForm& form, std::ostream* stream) {
+    *stream << form.name;
+}
+} // namespace Tamo::Morvane::Zeb::ImageKernels
 
 namespace Kernels = Tamo::Morvane::Zeb::ImageKernels;
 
