@@ -67,7 +67,7 @@ std::optional<std::string> SettingsValue(const std::string& text, const std::str
 
 fs::path NativePath(const std::string& windowsPath) {
 #if defined(_WIN32)
-    return fs::path(windowsPath);
+    return fs::path(windowsPath).lexically_normal(); // "C:\\ProgramData" is "C:\ProgramData"
 #else
     const bool drive = windowsPath.size() >= 2 && std::isalpha(static_cast<unsigned char>(windowsPath[0])) &&
                        windowsPath[1] == ':';

@@ -74,8 +74,8 @@ int AcquireCommand::Run(Session& session) {
     };
     auto progress = [&](const AcquisitionStatistics& s) {
         if (_continuous)
-            std::fprintf(stderr, "\r%lld image sets, %.1f per second, %lld lost, %lld failed   ",
-                         static_cast<long long>(s.sets), s.SetsPerSecond(std::chrono::steady_clock::now()),
+            std::fprintf(stderr, "\r%lld image set%s, %.1f per second, %lld lost, %lld failed   ",
+                         static_cast<long long>(s.sets), s.sets == 1 ? "" : "s", s.SetsPerSecond(std::chrono::steady_clock::now()),
                          static_cast<long long>(s.lost), static_cast<long long>(s.failed));
         else
             std::fprintf(stderr, "\rimage set %lld of %lld", static_cast<long long>(s.sets),
@@ -138,7 +138,8 @@ int AcquireCommand::Run(Session& session) {
     }
     if (end == AcquisitionLoop::End::Stopped) {
         if (_continuous)
-            std::fprintf(stderr, "interrupted after %lld image sets\n", static_cast<long long>(s.sets));
+            std::fprintf(stderr, "interrupted after %lld image set%s\n", static_cast<long long>(s.sets),
+                         s.sets == 1 ? "" : "s");
         else
             std::fprintf(stderr, "interrupted after %lld of %lld image sets\n",
                          static_cast<long long>(s.sets), static_cast<long long>(_count));
