@@ -72,8 +72,13 @@ AcquisitionLoop::End AcquisitionLoop::Run(const Handler& handle, const std::func
             _statistics.acquiringSeconds += Seconds(received - waitStarted);
         }
         ++_statistics.sets;
-        if (handle)
-            handle(*image, _statistics.sets);
+        try {
+            if (handle)
+                handle(*image, _statistics.sets);
+        } catch (...) {
+            _channel.Stop();
+            throw;
+        }
         _statistics.handlingSeconds += Seconds(Clock::now() - received);
         if (progress)
             progress(_statistics);

@@ -75,8 +75,9 @@ int AcquireCommand::Run(Session& session) {
     auto progress = [&](const AcquisitionStatistics& s) {
         if (_continuous)
             std::fprintf(stderr, "\r%lld image set%s, %.1f per second, %lld lost, %lld failed   ",
-                         static_cast<long long>(s.sets), s.sets == 1 ? "" : "s", s.SetsPerSecond(std::chrono::steady_clock::now()),
-                         static_cast<long long>(s.lost), static_cast<long long>(s.failed));
+                         static_cast<long long>(s.sets), s.sets == 1 ? "" : "s",
+                         s.SetsPerSecond(std::chrono::steady_clock::now()), static_cast<long long>(s.lost),
+                         static_cast<long long>(s.failed));
         else
             std::fprintf(stderr, "\rimage set %lld of %lld", static_cast<long long>(s.sets),
                          static_cast<long long>(_count));

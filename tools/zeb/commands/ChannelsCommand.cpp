@@ -15,6 +15,7 @@ void ChannelsCommand::Define(CLI::App& parent) {
                    "also find the camera wired to each channel's controller and show it, the dome model and "
                    "the channel's state");
     _app->add_flag("--json", _json, "print JSON");
+    AddChannelOptions(*_app, _channel);
 }
 
 namespace {
@@ -58,6 +59,9 @@ int ChannelsCommand::Run(Session& session) {
     const int32_t count = session.ChannelCount();
     if (count == 0)
         session.Channel(0); // throws with the reason
+    // Settings given for one channel reach it before the listing.
+    if (!_channel.sets.empty() || !_channel.profiles.empty() || !_channel.camera.empty())
+        PrepareChannel(session, _channel, CameraNeed::Soft);
     nlohmann::json json = nlohmann::json::array();
     for (int32_t index = 0; index < count; ++index) {
         const ChannelReport r = Inspect(session, index, _detect);

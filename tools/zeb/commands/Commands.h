@@ -13,6 +13,7 @@ public:
     int Run(Session& session) override;
 
 private:
+    ChannelOptions _channel;
     bool _detect = false;
     bool _json = false;
 };
