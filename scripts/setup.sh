@@ -2,7 +2,8 @@
 # Installs the Debian packages the build and the tests need (as root, only what is missing).
 set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format git libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
-          nlohmann-json3-dev libstb-dev libpng-dev g++-mingw-w64-x86-64-posix mingw-w64-x86-64-dev wine wine64)
+          nlohmann-json3-dev libstb-dev libcli11-dev zlib1g-dev libz-mingw-w64-dev g++-mingw-w64-x86-64-posix
+          mingw-w64-x86-64-dev wine wine64)
 missing=()
 for package in "${packages[@]}"; do
   dpkg -s "$package" >/dev/null 2>&1 || missing+=("$package")
