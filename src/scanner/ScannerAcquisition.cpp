@@ -1,6 +1,8 @@
 // Acquisition start and stop, and delivery of four-direction image sets into the host's buffer.
 #include "Scanner.h"
 
+#include "OvertriggerWatchdog.h"
+
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -45,8 +47,8 @@ void Scanner::OnStartAcquisition() {
         Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, StartFunction, SourceFile,
                                "ImageSource error, trying to recover.");
         SetImageSource("");
-        const Tamo::String selected = Value("DeviceImageSource");
-        SetImageSource(selected == "None" ? Tamo::String() : selected);
+        // The selection as it stands, "None" included: the host then hears what the library says.
+        SetImageSource(Value("DeviceImageSource"));
         Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, StartFunction, SourceFile,
                                "ImageSource recover done.");
     }
@@ -122,6 +124,7 @@ void Scanner::OnStartAcquisition() {
                            Value("TriggerMode").CStr());
     _controller.Update();
     _controller.Start();
+    _dialog.ImageSetStarted();
     _frameIndex = 0;
     Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, StartFunction, SourceFile, "Start done.");
     _cameraFault = false;
@@ -189,13 +192,11 @@ void Scanner::TakeFrames(int32_t frames, int32_t width, int32_t height, unsigned
 void Scanner::WaitForFrames(int32_t& status) {
     const int64_t now = SteadyNanoseconds();
     if (_sequencerProgress >= 3) {
-        int32_t allowed = 500;
+        int32_t allowed = OvertriggerWaitMs;
         if (_controller.Areascan()) {
             Tamo::String rate;
             _imageSource.GetFeature("AcquisitionFrameRate", rate);
-            const double exposure = Value("ExposureTime").ToDouble();
-            allowed = TruncatedOr(8000.0 / rate.ToDouble() + exposure / 1000.0,
-                                  std::numeric_limits<int32_t>::max());
+            allowed = AreaScanOvertriggerWaitMs(rate, Value("ExposureTime").ToDouble());
         }
         const int64_t waited = (now - _progressTime) / 1000000;
         Tamo::Log::WriteFormat(Tamo::Dump, __LINE__, ImageFunction, SourceFile,
@@ -270,6 +271,7 @@ void Scanner::OnGetImage(int32_t& status, qrZEB_ImageAttributes& attributes, cha
     if (Value("AcquisitionMode") == "Continuous") {
         _controller.SetRegisterValue("Sequencer.Enabled", "0");
         _controller.SetRegisterValue("Sequencer.Enabled", "1");
+        _dialog.ImageSetStarted();
     }
 }
 
