@@ -7,6 +7,6 @@ scripts/setup.sh
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target zeb zeb_shared
 out="${1:-zeb-images}"
-build/linux/bin/zeb channels
+build/linux/bin/zeb channels --detect
 build/linux/bin/zeb acquire --channel 0 --out "$out"
 build/linux/bin/zeb acquire --channel 1 --out "$out"

@@ -41,7 +41,7 @@ cmake --build --preset tsan --target zeb_host_tests zeb_shared
 ctest --preset tsan -R 'Concurrency'
 
 if [ -f fuzz/CMakeLists.txt ]; then
-  step "Fuzzing the host boundary and the station file"
+  step "Fuzzing the host boundary, the settings file and the station file"
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz
   scripts/fuzz.sh

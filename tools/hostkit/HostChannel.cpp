@@ -138,27 +138,42 @@ std::optional<int32_t> HostChannel::Wait() {
 }
 
 std::optional<Image> HostChannel::NextImage(int32_t timeoutMs) {
+    if (WaitForImage(timeoutMs) != ImageWait::Ready)
+        return std::nullopt;
+    return FetchImage();
+}
+
+ImageWait HostChannel::WaitForImage(int32_t timeoutMs, const std::function<bool()>& cancelled) {
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
-    qrZEB_ImageAttributes attributes{};
-    attributes.size = sizeof attributes;
     while (true) {
+        qrZEB_ImageAttributes attributes{};
+        attributes.size = sizeof attributes;
         Text error;
         qrZEB_Long status = -1;
         if (!Check(_descriptor.GetImageAttributes(error.buffer, _descriptor.handle, &attributes, &status),
                    error.buffer))
-            return std::nullopt;
-        if (status == 0)
-            break;
+            return ImageWait::Failed;
+        if (status == 0) {
+            _ready = attributes;
+            return ImageWait::Ready;
+        }
+        if (cancelled && cancelled()) {
+            _error = "interrupted";
+            return ImageWait::Cancelled;
+        }
         if (std::chrono::steady_clock::now() > deadline) {
             _error = "no image within " + std::to_string(timeoutMs) + " ms";
-            return std::nullopt;
+            return ImageWait::TimedOut;
         }
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
     }
+}
+
+std::optional<Image> HostChannel::FetchImage() {
     Image image;
-    image.width = attributes.width;
-    image.height = attributes.height;
-    image.pixels.assign(static_cast<size_t>(attributes.width) * static_cast<size_t>(attributes.height), 0);
+    image.width = _ready.width;
+    image.height = _ready.height;
+    image.pixels.assign(static_cast<size_t>(_ready.width) * static_cast<size_t>(_ready.height), 0);
     Text error;
     qrZEB_Long status = -1;
     char dummy = 0;

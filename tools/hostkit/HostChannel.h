@@ -3,11 +3,15 @@
 
 #include "HostStructures.h"
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace zeb::host {
+
+// How a wait for the next image ended.
+enum class ImageWait { Ready, Failed, TimedOut, Cancelled };
 
 struct Image {
     int32_t width = 0;
@@ -41,11 +45,17 @@ public:
     std::optional<int32_t> Wait();
     // Polls until an image is ready or `timeoutMs` has passed; then fetches it. None on failure or timeout.
     std::optional<Image> NextImage(int32_t timeoutMs = 10000);
+    // Polls GetImageAttributes until an image is ready, the call fails, `timeoutMs` has passed or
+    // `cancelled` (checked between polls) returns true. Error() says why when it is not Ready.
+    ImageWait WaitForImage(int32_t timeoutMs, const std::function<bool()>& cancelled = {});
+    // Fetches the image that WaitForImage found ready. None on failure.
+    std::optional<Image> FetchImage();
 
 private:
     bool Check(qrZEB_Long result, const char* errorText);
 
     qrZEB_ChannelDescriptor _descriptor{};
+    qrZEB_ImageAttributes _ready{}; // attributes of the image WaitForImage found ready
     std::string _error;
 };
 

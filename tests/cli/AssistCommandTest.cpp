@@ -1,0 +1,112 @@
+// zeb assist through the command line: short names, the result as JSON, the orientation fix
+// applied with --set, and an assistant stopped by the end of input or by Ctrl-C.
+#include "ZebTest.h"
+
+namespace zeb::test {
+
+namespace {
+class AssistCommand : public ZebTest {
+protected:
+    // How often the controller's factory register set was loaded: the assistant's stop does it.
+    size_t FactoryLoads() const {
+        const auto lines = Trace("controller:0");
+        return static_cast<size_t>(std::count(lines.begin(), lines.end(), "factory"));
+    }
+};
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+} // namespace
+
+TEST_F(AssistCommand, ShortNamesAndJson) {
+    UseStation(LineStation());
+    Outcome run = Zeb({"assist", "ENCODER", "--yes", "--act-time", "0.3", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json result = Json::parse(run.out);
+    EXPECT_EQ(result["assistant"], "Encoder movement detection");
+    EXPECT_EQ(result["outcome"], "finished");
+    EXPECT_EQ(result["result"], "Success");
+    EXPECT_EQ(result["message"].get<std::string>().rfind(
+                  "The encoder value has changed. The relative change was ", 0),
+              0u);
+    ASSERT_EQ(result["steps"].size(), 2u);
+    EXPECT_EQ(result["steps"][0]["message"], "Initialization done.");
+    EXPECT_TRUE(Contains(run.err, "Turn the encoder and check")) << run.err; // the dialogue on standard error
+
+    run = Zeb({"assist", "brightness", "--yes"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "Success: The mean of the intensity image is ")) << run.out;
+    EXPECT_FALSE(Contains(run.out, "{0}"));
+
+    run = Zeb({"assist", "Brightnes"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "zeb: no assistant \"Brightnes\" on BRELAN: Morvane (#0)\nzeb: did you mean \"brightness\" or "
+              "\"Brightness detection\"?\nzeb: the channel offers \"Brightness detection\", \"Focus "
+              "detection\", \"Orientation detection\", \"Frame trigger input detection\", \"Encoder movement "
+              "detection\"\n");
+    UseStation(AreaStation());
+    run = Zeb({"assist", "encoder"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "zeb: the encoder check needs a line-scan channel\n")) << run.err;
+}
+
+TEST_F(AssistCommand, OrientationFoundAndItsFixApplied) {
+    Json station = AreaStation();
+    station["controllers"][0]["domeRotation"] = 90;
+    station["cameras"][0]["scene"] = {{"object", "sheet"}};
+    UseStation(station);
+    Outcome run = Zeb({"assist", "orientation", "--yes"});
+    EXPECT_EQ(run.status, 2) << run.err;
+    EXPECT_TRUE(
+        Contains(run.out, "Warning: The set orientation is 180 deg, the detected orientation is 90 deg."))
+        << run.out;
+    EXPECT_TRUE(Contains(run.err, "--set \"LightingOrientation=90 deg\"")) << run.err;
+    run = Zeb({"assist", "Orientation Detection", "--yes", "--set", "LightingOrientation=90 deg"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(
+        Contains(run.out, "Success: The set orientation is 90 deg, the detected orientation is 90 deg."))
+        << run.out;
+}
+
+TEST_F(AssistCommand, EndOfInputStops) {
+    UseStation(AreaStation());
+    const size_t before = FactoryLoads();
+    Outcome run = Zeb({"assist", "brightness"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.out, "Success: The mean of the intensity image is ")) << run.out;
+    EXPECT_TRUE(Contains(run.out,
+                         "Press Enter for \"Next\" (Ctrl-C or the end of input stops) \nstopped: end of "
+                         "input\n"))
+        << run.out;
+    EXPECT_GT(FactoryLoads(), before);
+
+    // Enter for "Next", as a person would.
+    run = Zeb({"assist", "brightness"}, "\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_FALSE(Contains(run.out, "stopped")) << run.out;
+}
+
+TEST_F(AssistCommand, CtrlCPressesStop) {
+#if defined(_WIN32)
+    // Under Wine a console control event from this test program does not reach zeb.exe; a SIGINT
+    // to zeb.exe's Wine process does (it runs zeb's console control handler), which a Windows
+    // program cannot send.
+    GTEST_SKIP() << "Ctrl-C cannot be sent to zeb.exe from a program under Wine";
+#endif
+    UseStation(AreaStation());
+    ZebProcess zeb(environment.Folder(), {"--station", _station, "assist", "brightness"});
+    ASSERT_TRUE(
+        zeb.WaitFor([](const std::string& out, const std::string&) { return Contains(out, "Press Enter"); }));
+    const size_t before = FactoryLoads();
+    zeb.Interrupt();
+    ASSERT_TRUE(
+        zeb.WaitFor([](const std::string& out, const std::string&) { return Contains(out, "stopped"); }));
+    const Outcome run = zeb.Wait();
+    EXPECT_EQ(run.status, 130) << run.err;
+    EXPECT_TRUE(Contains(run.out, "\nstopped\n")) << run.out;
+    EXPECT_GT(FactoryLoads(), before);
+}
+
+} // namespace zeb::test

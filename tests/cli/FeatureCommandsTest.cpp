@@ -1,0 +1,173 @@
+// zeb's channel and feature commands through the command line: listing, reading, writing with
+// what the channel holds reported, --set before the command's work, and the errors a user causes.
+#include "ZebTest.h"
+
+namespace zeb::test {
+
+namespace {
+class FeatureCommands : public ZebTest {};
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+} // namespace
+
+TEST_F(FeatureCommands, ChannelsAndFeaturesAsTextAndJson) {
+    UseStation(AreaStation());
+    Outcome run = Zeb({"channels"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "0\tBRELAN: Morvane (#0)\tMV-1000\tAreascan\n");
+    run = Zeb({"features"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "DeviceScanType                     Enum     R--   Areascan")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "0 deg, 90 deg, 180 deg, 270 deg"));
+
+    run = Zeb({"features", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json features = Json::parse(run.out);
+    ASSERT_EQ(features.size(), 39u);
+    const Json& orientation = features[24];
+    EXPECT_EQ(orientation["name"], "LightingOrientation");
+    EXPECT_EQ(orientation["type"], "Enum");
+    EXPECT_EQ(orientation["value"], "180 deg");
+    EXPECT_EQ(orientation["choices"], Json({"0 deg", "90 deg", "180 deg", "270 deg"}));
+    EXPECT_EQ(features[20]["name"], "ExposureTime");
+    EXPECT_TRUE(features[20]["common"].get<bool>());
+    EXPECT_FALSE(features[0]["writable"].get<bool>());
+    EXPECT_TRUE(features[2]["value"].is_null()); // a command has no value
+
+    run = Zeb({"get", "LightingOrientation", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Json::parse(run.out)["value"], "180 deg");
+    run = Zeb({"channels", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Json::parse(run.out),
+              Json::parse(R"json([{"index":0,"name":"BRELAN: Morvane (#0)","serial":"MV-1000",
+                                                     "scanType":"Areascan"}])json"));
+}
+
+TEST_F(FeatureCommands, DetectShowsTheWiredCameraTheDomeAndTheState) {
+    environment.EnableLogging("Notify");
+    Json station = AreaStation();
+    station["controllers"].push_back(LineController(1));
+    station["controllers"][1]["light"] = "Dome S";
+    station["cameras"].push_back(LineCamera());
+    UseStation(station); // the line-scan camera is not wired
+    Outcome run = Zeb({"channels", "--detect"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "0\tBRELAN: Morvane (#0)\tMV-1000\tAreascan\n"
+                       "  camera: Cam A (Zeb Station VCXG-25M, serial number S-Cam A)\n"
+                       "  dome:   Dome M\n"
+                       "  state:  ready\n"
+                       "1\tBRELAN: Morvane (#1)\tMV-1001\tLinescan\n"
+                       "  camera: None\n"
+                       "  dome:   Dome S\n"
+                       "  state:  no camera is wired to its controller\n");
+    run = Zeb({"channels", "--detect", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json channels = Json::parse(run.out);
+    EXPECT_EQ(channels[0]["camera"], "Cam A");
+    EXPECT_EQ(channels[0]["dome"], "Dome M");
+    EXPECT_EQ(channels[1]["state"], "no camera is wired to its controller");
+
+    environment.WriteSettings("[Log]\nLogEnabled=False\n");
+    run = Zeb({"channels", "--detect"});
+    EXPECT_TRUE(Contains(run.out, "dome:   not reported")) << run.out;
+}
+
+TEST_F(FeatureCommands, WritesSayWhatTheChannelHolds) {
+    UseStation(AreaStation());
+    // With the camera selected first, the camera clamps the exposure to the channel's maximum.
+    Outcome run = Zeb({"set", "ExposureTime", "70000"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "ExposureTime: wrote \"70000\", the channel holds \"65000\"\n")) << run.err;
+    EXPECT_TRUE(Contains(run.err, "--accept-adjusted"));
+    run = Zeb({"set", "ExposureTime", "70000", "--accept-adjusted"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Contains(run.err, "ExposureTime: wrote \"70000\", the channel holds \"65000\"\n"));
+    // The same number in another form is reported but is what was asked for.
+    run = Zeb({"set", "ExposureTime", "80.0"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Contains(run.err, "ExposureTime: wrote \"80.0\", the channel holds \"80\"\n")) << run.err;
+    run = Zeb({"set", "ExposureTime", "80"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "");
+    EXPECT_FALSE(Contains(run.err, "wrote"));
+
+    // Not a number: refused by the plug-in or held differently, never a silent success.
+    run = Zeb({"set", "ExposureTime", "abc"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "\"abc\"")) << run.err;
+    // The plug-in's errors verbatim.
+    run = Zeb({"set", "TestPattern", "Sideways"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "zeb: Enum value not valid. (Name = TestPattern, Value = Sideways)\n");
+    run = Zeb({"exec", "Width"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "zeb: Feature Width is not a command.\n");
+}
+
+TEST_F(FeatureCommands, LineScanValuesAreAligned) {
+    UseStation(LineStation());
+    Outcome run = Zeb({"set", "EncoderResolution", "1001"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "EncoderResolution: wrote \"1001\", the channel holds \"1000\"\n"))
+        << run.err;
+}
+
+TEST_F(FeatureCommands, UnknownNamesGetSuggestions) {
+    UseStation(AreaStation());
+    Outcome run = Zeb({"get", "Exposure"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "zeb: Feature Exposure does not exist.\nzeb: did you mean \"ExposureTime\"?\n");
+    run = Zeb({"get", "lightingorientation"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "did you mean \"LightingOrientation\"?")) << run.err;
+    run = Zeb({"chanels"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "zeb: unknown command \"chanels\"\nzeb: did you mean \"channels\"?\nzeb: see zeb help\n");
+    run = Zeb({"get", "Width", "--channel", "4"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "zeb: no channel 4: the plug-in offers channels 0 to 0\n");
+    run = Zeb({"get"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "NAME is required")) << run.err;
+}
+
+TEST_F(FeatureCommands, SetValuesReachTheCommandInOrder) {
+    UseStation(AreaStation());
+    Outcome run = Zeb({"get", "ExposureTime", "--set", "ExposureTime=80", "--set", "ExposureTime = 90"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "90\n");
+    run = Zeb({"get", "LightingOrientation", "--set", "LightingOrientation=90 deg"});
+    EXPECT_EQ(run.out, "90 deg\n");
+    run = Zeb({"get", "Width", "--set", "ExposureTime"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "zeb: --set: \"ExposureTime\" is not NAME=VALUE\n");
+    run = Zeb({"get", "Width", "--set", "LightingOrientation=91 deg"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "zeb: Enum value not valid. (Name = LightingOrientation, Value = 91 deg)\n");
+}
+
+TEST_F(FeatureCommands, StartupFailuresSayWhy) {
+    // A file where the settings folder should be.
+    const auto blocker = environment.SettingsFolder().parent_path();
+    std::filesystem::remove_all(blocker);
+    TestEnvironment::WriteFile(blocker, "not a folder");
+    UseStation(AreaStation());
+    Outcome run = Zeb({"channels"});
+    std::filesystem::remove(blocker);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "zeb: the plug-in could not start: Tamo::Morvane::Zeb::GetVideoChannel: Unknown error "
+                       "occurred.\nzeb: its settings folder " +
+                           environment.SettingsFolder().string() + " cannot be created: " + blocker.string() +
+                           " is a file, not a folder\n");
+
+    UseStation(Json{{"controllers", Json::array()}, {"cameras", Json::array()}, {"cables", Json::array()}});
+    run = Zeb({"channels"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "zeb: no channel 0: the station has no lighting controller\n");
+}
+
+} // namespace zeb::test

@@ -1,0 +1,71 @@
+// zeb for people and scripts: help with defaults, versions, the bash completion.
+#include "ZebTest.h"
+
+#include <regex>
+
+namespace zeb::test {
+
+namespace {
+class HelpAndVersion : public ZebTest {};
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+} // namespace
+
+TEST_F(HelpAndVersion, HelpShowsEachOptionsDefault) {
+    Outcome help = Zeb({"help", "acquire"});
+    EXPECT_EQ(help.status, 0) << help.err;
+    EXPECT_TRUE(std::regex_search(help.out, std::regex("--count[^\n]*=1\\b"))) << help.out;
+    EXPECT_TRUE(std::regex_search(help.out, std::regex("--out[^\n]*=\\.\\s"))) << help.out;
+    EXPECT_TRUE(std::regex_search(help.out, std::regex("--channel[^\n]*=0\\b"))) << help.out;
+    EXPECT_TRUE(Contains(help.out, "--setup-mode"));
+    const Outcome same = Zeb({"acquire", "--help"});
+    EXPECT_EQ(same.status, 0);
+    EXPECT_EQ(same.out, help.out);
+    const Outcome all = Zeb({"--help"});
+    EXPECT_EQ(all.status, 0);
+    for (const char* command : {"channels", "features", "get", "set", "exec", "acquire", "assist", "profile",
+                                "shell", "help", "completion"})
+        EXPECT_TRUE(std::regex_search(all.out, std::regex(std::string("\n  ") + command + " "))) << command;
+    const Outcome unknown = Zeb({"help", "aquire"});
+    EXPECT_EQ(unknown.status, 1);
+    EXPECT_EQ(unknown.err, "zeb: no command \"aquire\"\nzeb: did you mean \"acquire\"?\n");
+}
+
+TEST_F(HelpAndVersion, VersionOfZebAndOfThePlugin) {
+    const Outcome run = Zeb({"--version"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::regex_match(
+        run.out, std::regex("zeb [0-9]+\\.[0-9]+\\.[0-9]+\nplug-in [0-9]+\\.[0-9]+\\.[0-9]+\\.[0-9]+ "
+                            "[^\n]*Tamo\\.Morvane\\.Zeb[^\n]*\n")))
+        << run.out;
+}
+
+TEST_F(HelpAndVersion, BashCompletion) {
+    const Outcome run = Zeb({"completion"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "complete -F _zeb zeb\n"));
+    EXPECT_TRUE(Contains(run.out, "features --names"));
+#if !defined(_WIN32)
+    // Complete as bash does: the script sourced, the words of the line so far.
+    TestEnvironment::WriteFile(Path("completion.bash"), run.out);
+    UseStation(AreaStation());
+    auto complete = [&](const std::string& line) {
+        const std::string script = "source " + Path("completion.bash").string() + "; COMP_WORDS=(" + line +
+                                   "); COMP_CWORD=$((${#COMP_WORDS[@]} - 1)); _zeb; echo \"${COMPREPLY[*]}\"";
+        const auto out = Path("completed.txt");
+        const std::string command = "PATH=" + ZebProcess::Program().parent_path().string() +
+                                    ":$PATH bash -c '" + script + "' > " + out.string() + " 2>&1";
+        EXPECT_EQ(std::system(command.c_str()), 0);
+        return TestEnvironment::ReadFile(out);
+    };
+    EXPECT_EQ(complete("zeb cha"), "channels\n");
+    EXPECT_EQ(complete("zeb get Exposure"), "ExposureTime\n");
+    EXPECT_EQ(complete("zeb assist or"), "orientation\n");
+    EXPECT_EQ(complete("zeb acquire --cou"), "--count\n");
+    EXPECT_EQ(complete("zeb acquire --set LightingOr"), "LightingOrientation=\n");
+#endif
+}
+
+} // namespace zeb::test

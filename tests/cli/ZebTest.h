@@ -1,0 +1,33 @@
+// Fixture of the command-line tests: a private environment and station, zeb run as a process, and
+// the PNG files it writes read back (pixels and text chunks).
+#pragma once
+
+#include "HostTest.h"
+#include "ZebProcess.h"
+
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zeb::test {
+
+// Pixels and text chunks of a PNG file.
+struct PngContents {
+    host::Image image;
+    std::map<std::string, std::string> texts;
+};
+PngContents ReadPngFile(const std::filesystem::path& file);
+
+class ZebTest : public HostTest {
+protected:
+    // Runs zeb with the test's station (when one was written) in front of the arguments.
+    Outcome Zeb(std::vector<std::string> arguments, const std::string& input = "");
+    // Writes the station file that later runs use.
+    void UseStation(const Json& station);
+    std::filesystem::path Path(const std::string& name) const { return environment.Folder() / name; }
+    std::vector<std::string> StationArguments() const;
+
+    std::string _station;
+};
+
+} // namespace zeb::test

@@ -1,0 +1,17 @@
+// The pictures of one delivered image set: its four direction images, their average and a 2 x 2
+// contact sheet.
+#pragma once
+
+#include "HostChannel.h"
+
+namespace zeb::cli {
+
+// Direction image k of a stacked image set: area scan frames one below the other, line scan rows
+// interleaved (row 4 j + k belongs to direction k).
+host::Image Direction(const host::Image& stack, bool lineScan, int32_t direction);
+// The pixel-wise average of the four directions, as the plug-in computes it.
+host::Image Average(const host::Image& stack, bool lineScan);
+// The four directions side by side: 0 1 over 2 3.
+host::Image ContactSheet(const host::Image& stack, bool lineScan);
+
+} // namespace zeb::cli

@@ -1,0 +1,32 @@
+// The files the plug-in keeps on this machine, as a host can find them: its settings file, its
+// log, and the version text inside the plug-in file.
+#pragma once
+
+#include <filesystem>
+#include <optional>
+#include <string>
+
+namespace zeb::cli {
+
+// The settings folder as the plug-in names it.
+inline constexpr const char* SettingsFolderName = "C:\\\\ProgramData\\Brelan\\Tamo.Morvane.Zeb";
+
+// A Windows path as the plug-in opens it here: itself on Windows; on POSIX, drive C is ZEB_DRIVE_C
+// (else $XDG_DATA_HOME/zeb/drive_c or ~/.local/share/zeb/drive_c), other letters drive_<letter>
+// beside it, backslashes become slashes.
+std::filesystem::path NativePath(const std::string& windowsPath);
+std::filesystem::path SettingsFolder();
+std::filesystem::path SettingsFile();
+// Why the settings folder cannot be made, or nothing when it exists or can be made.
+std::optional<std::string> SettingsFolderProblem();
+
+// The log file the settings turn on (LogEnabled exactly "True"); nothing when logging is off.
+std::optional<std::filesystem::path> LogFile();
+
+// The last "LightingModel = ..." value in `logText` (the dome model the controller reported).
+std::optional<std::string> DomeModelInLog(const std::string& logText);
+
+// The version text compiled into a plug-in file ("26.1.0.564"), or nothing when none is found.
+std::optional<std::string> PluginVersion(const std::filesystem::path& pluginFile);
+
+} // namespace zeb::cli

@@ -1,0 +1,64 @@
+#include "RunSettings.h"
+
+#include "CommandError.h"
+
+#include <fstream>
+
+namespace zeb::cli {
+
+namespace {
+std::string Trim(const std::string& text) {
+    const size_t begin = text.find_first_not_of(" \t\r\n");
+    if (begin == std::string::npos)
+        return {};
+    return text.substr(begin, text.find_last_not_of(" \t\r\n") - begin + 1);
+}
+} // namespace
+
+Assignment ParseAssignment(const std::string& text, const std::string& origin) {
+    const size_t equals = text.find('=');
+    const std::string name = Trim(text.substr(0, equals));
+    if (equals == std::string::npos || name.empty())
+        throw CommandError(origin + ": \"" + text + "\" is not NAME=VALUE");
+    return {name, Trim(text.substr(equals + 1)), origin};
+}
+
+std::vector<Assignment> LoadProfile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw CommandError("cannot read the profile " + file.string());
+    std::vector<Assignment> assignments;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        const std::string trimmed = Trim(line);
+        if (trimmed.empty() || trimmed[0] == '#')
+            continue;
+        assignments.push_back(ParseAssignment(trimmed, file.string() + ":" + std::to_string(number)));
+    }
+    return assignments;
+}
+
+bool BelongsInProfile(const FeatureInfo& feature) {
+    return feature.writable && feature.type != 4 && feature.value && feature.name.rfind("Dialog", 0) != 0 &&
+           feature.name != "AcquisitionMode";
+}
+
+size_t SaveProfile(host::HostChannel& channel, const std::filesystem::path& file) {
+    const std::vector<FeatureInfo> features = DescribeFeatures(channel);
+    std::string text =
+        "# zeb profile of " + channel.Name() + ": NAME=VALUE, one a line, applied in this order\n";
+    size_t count = 0;
+    for (const FeatureInfo& feature : features)
+        if (BelongsInProfile(feature)) {
+            text += feature.name + "=" + *feature.value + "\n";
+            ++count;
+        }
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out)
+        throw CommandError("cannot write the profile " + file.string());
+    return count;
+}
+
+} // namespace zeb::cli

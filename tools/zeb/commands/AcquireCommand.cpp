@@ -1,0 +1,159 @@
+// zeb acquire: acquire image sets and keep each under numbered PNG names with its metadata.
+#include "Commands.h"
+
+#include "AcquisitionLoop.h"
+#include "CommandError.h"
+#include "FeatureReport.h"
+#include "ImageSetWriter.h"
+#include "Interrupt.h"
+
+#include <cstdio>
+#include <memory>
+
+namespace zeb::cli {
+
+void AcquireCommand::Define(CLI::App& parent) {
+    _app =
+        parent.add_subcommand("acquire", "acquire image sets and write each as PNG files with its metadata");
+    AddChannelOptions(*_app, _channel);
+    _app->add_option("--count,-n", _count, "image sets to acquire")
+        ->check(CLI::Range(int64_t{1}, int64_t{1000000}));
+    _app->add_flag("--continuous", _continuous,
+                   "acquire until Ctrl-C with a live line of image sets per second, lost and failed sets; "
+                   "files are written only with --out");
+    _app->add_option("--setup-mode", _setupMode,
+                     "the image form: Off, the four directions stacked; On, their average (default: as the "
+                     "channel holds it)")
+        ->check(CLI::IsMember({"Off", "On"}));
+    _app->add_option("--out,-o", _out, "folder for the PNG files");
+    _app->add_option("--timeout", _timeoutSeconds, "longest wait for one image set, in seconds")
+        ->check(CLI::Range(0.01, 3600.0));
+    _app->add_flag("--json", _json, "print the result as JSON");
+    _app->get_option("--count")->excludes(_app->get_option("--continuous"));
+}
+
+namespace {
+std::string Form(const ImageSetDescription& description) {
+    if (description.Averaged())
+        return "averaged";
+    return description.LineScan() ? "four directions interleaved by rows" : "four directions stacked";
+}
+} // namespace
+
+int AcquireCommand::Run(Session& session) {
+    std::vector<Assignment> extra;
+    if (!_setupMode.empty())
+        extra.push_back({"SetupMode", _setupMode, "--setup-mode"});
+    extra.push_back({"AcquisitionMode", _continuous || _count > 1 ? "Continuous" : "SingleFrame", "acquire"});
+    host::HostChannel& channel = PrepareChannel(session, _channel, CameraNeed::Required, extra);
+
+    const ImageSetDescription description = ImageSetDescription::Read(channel, _channel.channel);
+    const bool writeFiles = !_continuous || _app->get_option("--out")->count() > 0;
+    std::unique_ptr<ImageSetWriter> writer;
+    if (writeFiles) {
+        try {
+            writer = std::make_unique<ImageSetWriter>(_out, description);
+        } catch (const std::exception& error) {
+            throw CommandError(error.what());
+        }
+    }
+
+    AcquisitionLoop::Options options;
+    options.count = _continuous ? 0 : _count;
+    options.keepGoing = _continuous;
+    options.timeoutMs = static_cast<int32_t>(_timeoutSeconds * 1000);
+    AcquisitionLoop loop(channel, options);
+    std::vector<std::string> files;
+    int32_t width = 0, height = 0;
+    auto handle = [&](const host::Image& image, int64_t) {
+        width = image.width;
+        height = image.height;
+        if (writer)
+            for (const auto& file : writer->Write(image, std::chrono::system_clock::now()))
+                files.push_back(file.string());
+    };
+    auto progress = [&](const AcquisitionStatistics& s) {
+        if (_continuous)
+            std::fprintf(stderr, "\r%lld image set%s, %.1f per second, %lld lost, %lld failed   ",
+                         static_cast<long long>(s.sets), s.sets == 1 ? "" : "s",
+                         s.SetsPerSecond(std::chrono::steady_clock::now()), static_cast<long long>(s.lost),
+                         static_cast<long long>(s.failed));
+        else
+            std::fprintf(stderr, "\rimage set %lld of %lld", static_cast<long long>(s.sets),
+                         static_cast<long long>(_count));
+        std::fflush(stderr);
+    };
+    AcquisitionLoop::End end;
+    try {
+        end = loop.Run(handle, Interrupted, progress);
+    } catch (const std::exception& error) {
+        std::fprintf(stderr, "\n");
+        throw CommandError(error.what());
+    }
+    std::fprintf(stderr, "\n");
+    const AcquisitionStatistics& s = loop.Statistics();
+
+    if (_json) {
+        nlohmann::json json = {
+            {"channel", description.channel},
+            {"camera", description.camera},
+            {"scanType", description.scanType},
+            {"form", Form(description)},
+            {"width", width},
+            {"height", height},
+            {"imageSets", s.sets},
+            {"lost", s.lost},
+            {"failed", s.failed},
+            {"startupMs", 1000.0 * s.startupSeconds},
+            {"msPerImageSet", s.MillisecondsPerSet()},
+            {"msWritingPerImageSet", s.sets ? 1000.0 * s.handlingSeconds / double(s.sets) : 0.0},
+            {"interrupted", end == AcquisitionLoop::End::Stopped},
+            {"files", files}};
+        if (!_continuous)
+            json["requested"] = _count;
+        if (end == AcquisitionLoop::End::Failed)
+            json["error"] = loop.Error();
+        std::printf("%s\n", json.dump(2).c_str());
+    } else if (s.sets > 0) {
+        std::printf("%lld image set%s of %d x %d pixels (%s) from %s, camera %s (%s)\n",
+                    static_cast<long long>(s.sets), s.sets == 1 ? "" : "s", width, height,
+                    Form(description).c_str(), description.channel.c_str(), description.camera.c_str(),
+                    description.cameraModel.c_str());
+        std::printf("start-up %.1f ms (starting and the first image set)", 1000.0 * s.startupSeconds);
+        if (s.sets > 1)
+            std::printf(", then %.1f ms per image set", s.MillisecondsPerSet());
+        std::printf("\n");
+        if (writer)
+            std::printf("writing the files took %.1f ms per image set\n",
+                        1000.0 * s.handlingSeconds / double(s.sets));
+        if (_continuous || s.lost || s.failed)
+            std::printf("%lld lost, %lld failed\n", static_cast<long long>(s.lost),
+                        static_cast<long long>(s.failed));
+        if (!files.empty()) {
+            const long long last = writer->NextNumber() - 1, first = last - s.sets + 1;
+            const std::string sets =
+                s.sets == 1 ? "image set " + std::to_string(first)
+                            : "image sets " + std::to_string(first) + " to " + std::to_string(last);
+            std::printf("wrote %zu files of %s to %s\n", files.size(), sets.c_str(), _out.c_str());
+        }
+    }
+    if (end == AcquisitionLoop::End::Stopped) {
+        if (_continuous)
+            std::fprintf(stderr, "interrupted after %lld image set%s\n", static_cast<long long>(s.sets),
+                         s.sets == 1 ? "" : "s");
+        else
+            std::fprintf(stderr, "interrupted after %lld of %lld image sets\n",
+                         static_cast<long long>(s.sets), static_cast<long long>(_count));
+        return InterruptedStatus;
+    }
+    if (end == AcquisitionLoop::End::Failed) {
+        const bool lost = s.lost > 0 && s.failed == 0;
+        CommandError error = lost ? CommandError(loop.Error()) : PluginError(loop.Error());
+        if (s.sets > 0)
+            error.Hint("after " + std::to_string(s.sets) + " of " + std::to_string(_count) + " image sets");
+        throw error;
+    }
+    return 0;
+}
+
+} // namespace zeb::cli

@@ -1,0 +1,36 @@
+// A zeb command: its sub-command of the command line with its options, and what it does.
+#pragma once
+
+#include "Session.h"
+
+#include <CLI/CLI.hpp>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zeb::cli {
+
+class Command {
+public:
+    virtual ~Command() = default;
+    // Adds the sub-command with its options (bound to the command's members) to `parent`.
+    virtual void Define(CLI::App& parent) = 0;
+    // Runs the parsed command; returns the exit status. Failures throw CommandError.
+    virtual int Run(Session& session) = 0;
+    // False for commands that work without the plug-in.
+    virtual bool LoadsPlugin() const { return true; }
+
+    CLI::App* App() const { return _app; }
+
+protected:
+    CLI::App* _app = nullptr;
+};
+
+// --channel, --camera, --set, --profile and --accept-adjusted.
+void AddChannelOptions(CLI::App& app, ChannelOptions& options);
+
+// Every command, in the order of zeb's help; `shell` only when `withShell`.
+std::vector<std::unique_ptr<Command>> AllCommands(bool withShell);
+
+} // namespace zeb::cli

@@ -1,0 +1,126 @@
+// The commands of zeb. Each lives in a file of its own.
+#pragma once
+
+#include "Command.h"
+
+#include <filesystem>
+
+namespace zeb::cli {
+
+class ChannelsCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+
+private:
+    ChannelOptions _channel;
+    bool _detect = false;
+    bool _json = false;
+};
+
+class FeaturesCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+
+private:
+    ChannelOptions _channel;
+    bool _json = false;
+    bool _names = false;
+};
+
+class GetCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+
+private:
+    ChannelOptions _channel;
+    std::string _name;
+    bool _json = false;
+};
+
+class SetCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+
+private:
+    ChannelOptions _channel;
+    std::string _name, _value;
+};
+
+class ExecCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+
+private:
+    ChannelOptions _channel;
+    std::string _name;
+};
+
+class AcquireCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+
+private:
+    ChannelOptions _channel;
+    int64_t _count = 1;
+    bool _continuous = false;
+    std::string _setupMode;
+    std::string _out = ".";
+    double _timeoutSeconds = 20;
+    bool _json = false;
+};
+
+class AssistCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+
+private:
+    ChannelOptions _channel;
+    std::string _name;
+    bool _yes = false;
+    double _actSeconds = 1.0;
+    int32_t _maxImages = 30;
+    bool _json = false;
+};
+
+class ProfileCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+
+private:
+    ChannelOptions _channel;
+    CLI::App* _save = nullptr;
+    std::filesystem::path _file;
+};
+
+class ShellCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+};
+
+class HelpCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+    bool LoadsPlugin() const override { return false; }
+
+private:
+    std::string _topic;
+};
+
+class CompletionCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+    bool LoadsPlugin() const override { return false; }
+};
+
+} // namespace zeb::cli

@@ -1,0 +1,51 @@
+// zeb features: every feature of a channel with type, flags, value and choices.
+#include "Commands.h"
+
+#include "FeatureReport.h"
+
+#include <cstdio>
+
+namespace zeb::cli {
+
+void FeaturesCommand::Define(CLI::App& parent) {
+    _app =
+        parent.add_subcommand("features", "every feature of a channel: type, flags (R readable, W writable, "
+                                          "C common parameter), value and choices");
+    AddChannelOptions(*_app, _channel);
+    _app->add_flag("--json", _json, "print JSON");
+    _app->add_flag("--names", _names, "print only the names, one a line");
+}
+
+int FeaturesCommand::Run(Session& session) {
+    host::HostChannel& channel = PrepareChannel(session, _channel, CameraNeed::Soft);
+    if (_names) {
+        const auto names = channel.FeatureNames();
+        if (names.empty())
+            throw PluginError(channel.Error());
+        for (const std::string& name : names)
+            std::printf("%s\n", name.c_str());
+        return 0;
+    }
+    const std::vector<FeatureInfo> features = DescribeFeatures(channel);
+    if (_json) {
+        nlohmann::json json = nlohmann::json::array();
+        for (const FeatureInfo& feature : features)
+            json.push_back(feature.Json());
+        std::printf("%s\n", json.dump(2).c_str());
+        return 0;
+    }
+    std::printf("%-34s %-8s %-5s %-28s %s\n", "Feature", "Type", "Flags", "Value", "Choices");
+    for (const FeatureInfo& feature : features) {
+        std::string choices;
+        for (const std::string& choice : feature.choices)
+            choices += (choices.empty() ? "" : ", ") + choice;
+        const std::string value = feature.value           ? *feature.value
+                                  : feature.error.empty() ? ""
+                                                          : "(" + feature.error + ")";
+        std::printf("%-34s %-8s %-5s %-28s %s\n", feature.name.c_str(), feature.TypeName(),
+                    feature.Flags().c_str(), value.c_str(), choices.c_str());
+    }
+    return 0;
+}
+
+} // namespace zeb::cli

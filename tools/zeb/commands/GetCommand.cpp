@@ -1,0 +1,33 @@
+// zeb get: read one feature.
+#include "Commands.h"
+
+#include "FeatureReport.h"
+
+#include <cstdio>
+
+namespace zeb::cli {
+
+void GetCommand::Define(CLI::App& parent) {
+    _app = parent.add_subcommand("get", "read a feature");
+    _app->add_option("NAME", _name, "feature name")->required();
+    AddChannelOptions(*_app, _channel);
+    _app->add_flag("--json", _json, "print the feature with its type, flags and choices as JSON");
+}
+
+int GetCommand::Run(Session& session) {
+    host::HostChannel& channel = PrepareChannel(session, _channel, CameraNeed::Soft);
+    if (_json) {
+        const FeatureInfo info = DescribeFeature(channel, _name);
+        if (!info.error.empty())
+            throw PluginError(info.error);
+        std::printf("%s\n", info.Json().dump(2).c_str());
+        return 0;
+    }
+    const auto value = channel.Read(_name);
+    if (!value)
+        throw FeatureError(channel, _name);
+    std::printf("%s\n", value->c_str());
+    return 0;
+}
+
+} // namespace zeb::cli
