@@ -11,8 +11,14 @@ namespace {
 constexpr size_t MaxBufferedFrames = 64;
 constexpr int32_t MaxStripRows = 4096;
 
+// The gain in decibels, within what a sensor amplifies even when a station file gives a text no
+// camera would hold.
+double GainDecibels(const SimCamera& camera) {
+    return std::clamp(camera.Double("Gain"), -60.0, 60.0);
+}
+
 double GainFactor(const SimCamera& camera) {
-    return std::pow(10.0, camera.Double("Gain") / 20.0);
+    return std::pow(10.0, GainDecibels(camera) / 20.0);
 }
 
 // Rows of a line camera's strip: one object pitch along the transport, sampled as finely as the
@@ -172,7 +178,7 @@ void CameraSimulation::CompleteAreaFrame(SimCamera& camera, Nanoseconds now) {
     auto frame = NewFrame(camera, camera.Int("Width"), camera.Int("Height"));
     const Image image = _renderer.Render(RequestFor(camera, camera.pendingLighting));
     if (image->size() == frame->pixels.size()) {
-        camera.noise.Configure(camera.sensor, camera.Double("Gain"));
+        camera.noise.Configure(camera.sensor, GainDecibels(camera));
         if (camera.noise.Active())
             camera.noise.ExposeFrame(image, frame->pixels.data());
         else
@@ -215,7 +221,7 @@ void CameraSimulation::CaptureLine(SimCamera& camera, const Lighting& lighting, 
         uint8_t* row = frame.pixels.data() + static_cast<size_t>(camera.linesInFrame) * width;
         for (size_t i = 0; i < width; ++i)
             row[i] = static_cast<uint8_t>((a[i] * (256 - share) + b[i] * share + 128) >> 8);
-        camera.noise.Configure(camera.sensor, camera.Double("Gain"));
+        camera.noise.Configure(camera.sensor, GainDecibels(camera));
         if (camera.noise.Active())
             camera.noise.ExposeLine(row, width);
     }

@@ -196,10 +196,10 @@ double LeadingNumber(const std::string& text) {
     double value = 0;
     const auto [stop, error] = std::from_chars(start, text.c_str() + text.size(), value);
     if (error == std::errc::result_out_of_range) {
-        const double magnitude = TooLarge(start, stop) ? std::numeric_limits<double>::max() : 0.0;
+        const double magnitude = TooLarge(start, stop) ? std::numeric_limits<double>::infinity() : 0.0;
         return start[0] == '-' ? -magnitude : magnitude;
     }
-    return error == std::errc() && std::isfinite(value) ? value : 0;
+    return error == std::errc() && !std::isnan(value) ? value : 0;
 }
 
 int64_t LeadingInteger(const std::string& text, int base) {

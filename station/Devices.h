@@ -249,7 +249,8 @@ std::string NumberText(double value);
 // commas). Leading spaces and a plus sign are allowed, as the C library allows them.
 // The whole text as a finite number; none when the text is anything else.
 std::optional<double> ParseNumber(const std::string& text);
-// The number the text begins with; 0 when it begins with none.
+// The number the text begins with, as the C library reads it: "inf" and numbers too large for a
+// double are infinite, numbers too close to 0 are 0; 0 when the text begins with no number.
 double LeadingNumber(const std::string& text);
 int64_t LeadingInteger(const std::string& text, int base = 10);
 

@@ -101,8 +101,11 @@ Lighting Sequencer::StepLighting(const SimController& c, int32_t stepIndex) {
             c.Get(prefix + ".TriggerSource") != "Sequencer")
             continue;
         const bool global = c.Flag(prefix + ".UseGlobalParameters");
-        const double brightness = global ? globalBrightness : LeadingNumber(c.Get(prefix + ".Brightness"));
-        const double pulse = global ? globalPulse : LeadingNumber(c.Get(prefix + ".PulseWidth"));
+        // A light gives no less than nothing, and no more than any controller drives.
+        const double brightness =
+            std::clamp(global ? globalBrightness : LeadingNumber(c.Get(prefix + ".Brightness")), 0.0, 1e6);
+        const double pulse =
+            std::clamp(global ? globalPulse : LeadingNumber(c.Get(prefix + ".PulseWidth")), 0.0, 1e9);
         // The pattern is turned by the set orientation; the dome itself may be mounted turned.
         const double angle =
             std::fmod(Dome::QuadrantAzimuth(channel) + orientation - c.domeRotation + 720.0, 360.0);

@@ -21,23 +21,25 @@ TEST(NumberText, WholeTextMustBeOneFiniteNumber) {
         EXPECT_FALSE(ParseNumber(text).has_value()) << '"' << text << '"';
 }
 
-TEST(NumberText, LeadingNumberReadsTheBeginningAndBoundsTheRange) {
-    const double largest = std::numeric_limits<double>::max();
+TEST(NumberText, LeadingNumberReadsTheBeginningAsTheCLibraryDoes) {
+    const double infinity = std::numeric_limits<double>::infinity();
     EXPECT_EQ(LeadingNumber("12.5ms"), 12.5);
     EXPECT_EQ(LeadingNumber("1,5"), 1.0); // a decimal comma ends the number, whatever the locale
     EXPECT_EQ(LeadingNumber("\t+7"), 7.0);
     EXPECT_EQ(LeadingNumber("abc"), 0.0);
     EXPECT_EQ(LeadingNumber(""), 0.0);
-    EXPECT_EQ(LeadingNumber("inf"), 0.0);
-    EXPECT_EQ(LeadingNumber("1e400"), largest);
-    EXPECT_EQ(LeadingNumber("-1e400"), -largest);
-    EXPECT_EQ(LeadingNumber(std::string(400, '9')), largest);
+    EXPECT_EQ(LeadingNumber("inf"), infinity); // an exposure without end
+    EXPECT_EQ(LeadingNumber("-inf"), -infinity);
+    EXPECT_EQ(LeadingNumber("nan"), 0.0);
+    EXPECT_EQ(LeadingNumber("1e400"), infinity);
+    EXPECT_EQ(LeadingNumber("-1e400"), -infinity);
+    EXPECT_EQ(LeadingNumber(std::string(400, '9')), infinity);
     EXPECT_EQ(LeadingNumber("1e-400"), 0.0);
     EXPECT_EQ(LeadingNumber("-1e-400"), 0.0);
     EXPECT_EQ(LeadingNumber("0." + std::string(400, '0') + "1"), 0.0);
-    EXPECT_EQ(LeadingNumber("0.001e400"), largest);
+    EXPECT_EQ(LeadingNumber("0.001e400"), infinity);
     EXPECT_EQ(LeadingNumber("1000e-400"), 0.0);
-    EXPECT_EQ(LeadingNumber("1e99999999999999999999"), largest);
+    EXPECT_EQ(LeadingNumber("1e99999999999999999999"), infinity);
     EXPECT_EQ(LeadingNumber("1e-99999999999999999999"), 0.0);
 }
 

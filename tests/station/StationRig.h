@@ -28,6 +28,9 @@ struct Shot {
 
 class StationRig {
 public:
+    // The device id of the controller the rig programs.
+    int32_t controller = 0;
+
     explicit StationRig(const Json& json) {
         station = Station::FromJson(json.dump(), "rig.json");
         station->UseManualClock(true);
@@ -35,8 +38,9 @@ public:
             EXPECT_TRUE(station->Connect(id).Ok());
     }
 
-    void Set(const std::string& name, const std::string& value, int32_t id = 0) {
-        const Outcome outcome = station->SetRegister(id, name, value);
+    // Writes a register of the rig's controller.
+    void Set(const std::string& name, const std::string& value) {
+        const Outcome outcome = station->SetRegister(controller, name, value);
         EXPECT_TRUE(outcome.Ok()) << name << ": " << outcome.error;
     }
     void SetCamera(const std::string& camera, const std::string& feature, const std::string& value) {
