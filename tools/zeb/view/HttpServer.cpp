@@ -176,7 +176,7 @@ public:
     void Refuse() {
         net::dispatch(_stream.get_executor(), [self = shared_from_this()] {
             self->_state.Begin();
-            self->Write(HttpResponse::Text(503, "too many connections; try again later\n"), 11, false);
+            self->Write(HttpResponse::Text(503, "too many connections; try again later"), 11, false);
         });
     }
 
@@ -196,8 +196,7 @@ private:
             if (IsParseError(error)) {
                 ++_state.malformed;
                 _state.Begin();
-                Write(HttpResponse::Text(StatusOfParseError(error),
-                                         "malformed request: " + error.message() + "\n"),
+                Write(HttpResponse::Text(StatusOfParseError(error), "malformed request: " + error.message()),
                       11, false);
             } else {
                 Close();
@@ -208,13 +207,8 @@ private:
         const unsigned version = message.version();
         const bool keepAlive = message.keep_alive();
         _state.Begin();
-        if (version != 10 && version != 11) {
-            ++_state.malformed;
-            Write(HttpResponse::Text(505, "only HTTP/1.0 and HTTP/1.1 are served\n"), 11, false);
-            return;
-        }
         if (_state.stopping) {
-            Write(HttpResponse::Text(503, "zeb view is stopping\n"), version, false);
+            Write(HttpResponse::Text(503, "zeb view is stopping"), version, false);
             return;
         }
         auto request = std::make_shared<HttpRequest>();
@@ -229,7 +223,7 @@ private:
         if (!ParseTarget(std::string(message.target()), request->path, request->query)) {
             ++_state.malformed;
             Write(HttpResponse::Text(400, "malformed request target: it must be a path with well-formed "
-                                          "%XX escapes and no NUL\n"),
+                                          "%XX escapes and no NUL"),
                   version, false);
             return;
         }
@@ -238,9 +232,9 @@ private:
             try {
                 response = self->_state.handler(*request);
             } catch (const std::exception& failure) {
-                response = HttpResponse::Text(500, std::string("internal error: ") + failure.what() + "\n");
+                response = HttpResponse::Text(500, std::string("internal error: ") + failure.what());
             } catch (...) {
-                response = HttpResponse::Text(500, "internal error\n");
+                response = HttpResponse::Text(500, "internal error");
             }
             net::post(self->_stream.get_executor(),
                       [self, response = std::move(response), version, keepAlive] {

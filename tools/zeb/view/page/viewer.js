@@ -308,12 +308,16 @@ async function showImageSet(set) {
       if (!response.ok) return;
       const bitmap = await createImageBitmap(await response.blob());
       drawImage(pane.querySelector('canvas'), bitmap);
+      pane.dataset.set = response.headers.get('X-Zeb-Image-Set');
     }));
     state.shownSet = set.number;
     if (state.zoom) await loadZoomImage();
   } finally {
     state.fetching = false;
   }
+  // A set that arrived while these were drawn is drawn next, even if no other follows it.
+  const latest = state.status && state.status.imageSet;
+  if (latest && latest.number !== state.shownSet && state.status.channel === state.channel) showImageSet(latest);
 }
 
 function drawImage(canvas, bitmap) {
