@@ -3,7 +3,7 @@
 set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format git libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
           nlohmann-json3-dev libstb-dev libcli11-dev zlib1g-dev libz-mingw-w64-dev g++-mingw-w64-x86-64-posix
-          mingw-w64-x86-64-dev wine wine64 libboost-dev chromium)
+          mingw-w64-x86-64-dev wine wine64 locales libboost-dev chromium)
 # Node.js and npm for the browser test of zeb view: Debian's, unless a node is there already.
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
   packages+=(nodejs npm)
@@ -20,4 +20,8 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "installing: ${missing[*]}"
   apt-get update -qq
   DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "${missing[@]}" >/dev/null
+fi
+# A language with a decimal comma for the locale tests (they make it themselves when this cannot).
+if ! locale -a 2>/dev/null | grep -qix 'de_DE.utf8' && [ "$(id -u)" = 0 ]; then
+  localedef -i de_DE -f UTF-8 de_DE.UTF-8 || echo "could not generate de_DE.UTF-8" >&2
 fi

@@ -46,7 +46,7 @@ cmake --build --preset tsan --target zeb_host_tests zeb_shared
 ctest --preset tsan -R 'Concurrency'
 
 if [ -f fuzz/CMakeLists.txt ]; then
-  step "Fuzzing the host boundary"
+  step "Fuzzing the host boundary and the settings file"
   cmake --preset fuzz >/dev/null
   cmake --build --preset fuzz
   scripts/fuzz.sh

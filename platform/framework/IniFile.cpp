@@ -40,6 +40,8 @@ bool SameName(const std::string& a, const std::string& b) {
     return true;
 }
 
+constexpr std::string_view ByteOrderMark = "\xEF\xBB\xBF";
+
 #if defined(_WIN32)
 constexpr const char* NewLine = "\r\n";
 #else
@@ -81,6 +83,7 @@ void IniFile::AddValue(const String& section, const String& key, const String& d
 void IniFile::Load(const String& path, bool mustExist) {
     _path = path.Std();
     _lines.clear();
+    _byteOrderMark.clear();
     const auto native = Path::Native(path);
     std::error_code error;
     const auto status = std::filesystem::status(native, error);
@@ -96,12 +99,23 @@ void IniFile::Load(const String& path, bool mustExist) {
     if (!in)
         throw Exception("Settings file " + path + " could not be read: " + Reason() + ".",
                         "Tamo::IniFile::Load");
-    std::string section, text;
-    while (std::getline(in, text)) {
-        if (!text.empty() && text.back() == '\r')
-            text.pop_back();
-        Line line{text, section, "", ""};
-        const std::string trimmed = Trim(text);
+    std::stringstream content;
+    content << in.rdbuf();
+    const std::string text = content.str();
+    // Windows editors often begin a UTF-8 file with a byte-order mark; it belongs to no line.
+    size_t at = text.rfind(ByteOrderMark, 0) == 0 ? ByteOrderMark.size() : 0;
+    _byteOrderMark = text.substr(0, at);
+    std::string section;
+    while (at < text.size()) {
+        const size_t newline = text.find('\n', at);
+        const size_t end = newline == std::string::npos ? text.size() : newline;
+        Line line{text.substr(at, end - at), section, "", "", newline == std::string::npos ? "" : "\n"};
+        at = newline == std::string::npos ? text.size() : newline + 1;
+        if (!line.text.empty() && line.text.back() == '\r' && !line.ending.empty()) {
+            line.text.pop_back();
+            line.ending = "\r\n";
+        }
+        const std::string trimmed = Trim(line.text);
         if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
             section = Trim(trimmed.substr(1, trimmed.size() - 2));
             line.section = section;
@@ -114,6 +128,13 @@ void IniFile::Load(const String& path, bool mustExist) {
         }
         _lines.push_back(std::move(line));
     }
+}
+
+std::string IniFile::LineEnding() const {
+    for (const Line& line : _lines)
+        if (!line.ending.empty())
+            return line.ending;
+    return NewLine;
 }
 
 const IniFile::Line* IniFile::Find(const std::string& section, const std::string& key) const {
@@ -134,6 +155,7 @@ String IniFile::EntryValue(const String& section, const String& key) const {
 
 void IniFile::Save(const String& path) {
     const std::string target = path.Length() ? path.Std() : _path;
+    const std::string ending = LineEnding();
     // Missing keys go behind the last line of their section, or into a new section at the end.
     std::vector<Line> lines = _lines;
     for (const Default& entry : _defaults) {
@@ -143,7 +165,7 @@ void IniFile::Save(const String& path) {
                                   SameName(line.key, entry.key));
         if (present)
             continue;
-        Line added{entry.key + "=" + entry.value, entry.section, entry.key, entry.value};
+        Line added{entry.key + "=" + entry.value, entry.section, entry.key, entry.value, ending};
         size_t insertAt = lines.size();
         bool sectionFound = false;
         for (size_t i = 0; i < lines.size(); ++i)
@@ -155,16 +177,18 @@ void IniFile::Save(const String& path) {
             }
         if (!sectionFound) {
             if (!lines.empty() && !Trim(lines.back().text).empty())
-                lines.push_back({"", lines.back().section, "", ""});
-            lines.push_back({"[" + entry.section + "]", entry.section, "", ""});
+                lines.push_back({"", lines.back().section, "", "", ending});
+            lines.push_back({"[" + entry.section + "]", entry.section, "", "", ending});
             insertAt = lines.size();
         }
         lines.insert(lines.begin() + static_cast<std::ptrdiff_t>(insertAt), added);
     }
 
-    std::string content;
-    for (const Line& line : lines)
-        content += line.text + NewLine;
+    // A last line without a line ending gets one only when lines were added behind it.
+    std::string content = _byteOrderMark;
+    for (size_t i = 0; i < lines.size(); ++i)
+        content +=
+            lines[i].text + (lines[i].ending.empty() && i + 1 < lines.size() ? ending : lines[i].ending);
 
     const auto native = Path::Native(String(target));
     {

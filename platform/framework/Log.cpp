@@ -2,10 +2,17 @@
 
 #include "Tamo/Path.h"
 
+#include <algorithm>
+#include <charconv>
 #include <chrono>
+#include <cmath>
+#include <cstdio>
+#include <cstring>
 #include <ctime>
 #include <filesystem>
+#include <limits>
 #include <mutex>
+#include <string_view>
 
 namespace Tamo {
 
@@ -43,7 +50,268 @@ LogFile& TheFile() {
     return *logFile;
 }
 
+// A message is cut as a 2000-byte buffer written with a size limit of 1999 cuts it.
+constexpr size_t MessageLimit = 1998;
+
+// One printf conversion: "%", flags, width, precision, length modifier and conversion letter.
+struct Conversion {
+    std::string_view text; // as it stands in the format, for conversions that cannot be made
+    std::string flags;
+    int width = 0;
+    int precision = -1; // none given
+    char letter = 0;
+
+    bool Has(char flag) const { return flags.find(flag) != std::string::npos; }
+};
+
+// Digits of a floating-point magnitude in the "C" locale's notation; `precision` < 0 asks for the
+// shortest exact text (hexadecimal only).
+std::string Digits(double magnitude, std::chars_format format, int precision) {
+    std::string text(static_cast<size_t>(400 + std::max(precision, 0)), '\0');
+    const auto result =
+        precision < 0 ? std::to_chars(text.data(), text.data() + text.size(), magnitude, format)
+                      : std::to_chars(text.data(), text.data() + text.size(), magnitude, format, precision);
+    text.resize(static_cast<size_t>(result.ptr - text.data()));
+    return text;
+}
+
+// Puts a decimal point into a number that has none, before its exponent if it has one ("#" flag).
+void KeepPoint(std::string& text, char exponentMark) {
+    if (text.find('.') != std::string::npos)
+        return;
+    const size_t at = text.find(exponentMark);
+    text.insert(at == std::string::npos ? text.size() : at, 1, '.');
+}
+
+// %g: the shorter of %e and %f by printf's rule, trailing zeros removed unless "#" is given.
+std::string General(double magnitude, int precision, bool keepZeros) {
+    const int significant = precision < 0 ? 6 : std::max(precision, 1);
+    const std::string scientific = Digits(magnitude, std::chars_format::scientific, significant - 1);
+    const int exponent = magnitude == 0 ? 0 : std::atoi(scientific.c_str() + scientific.find('e') + 1);
+    std::string text = significant > exponent && exponent >= -4
+                           ? Digits(magnitude, std::chars_format::fixed, significant - 1 - exponent)
+                           : scientific;
+    if (keepZeros) {
+        KeepPoint(text, 'e');
+        return text;
+    }
+    const size_t exponentAt = std::min(text.find('e'), text.size());
+    if (text.find('.') < exponentAt) {
+        size_t end = exponentAt;
+        while (text[end - 1] == '0')
+            --end;
+        if (text[end - 1] == '.')
+            --end;
+        text.erase(end, exponentAt - end);
+    }
+    return text;
+}
+
+// Sign, padding and justification of a formatted number or text.
+std::string Padded(std::string prefix, std::string body, const Conversion& conversion, bool zeroPadding) {
+    const size_t length = prefix.size() + body.size();
+    const size_t width = static_cast<size_t>(conversion.width);
+    if (width <= length)
+        return prefix + body;
+    if (conversion.Has('-'))
+        return prefix + body + std::string(width - length, ' ');
+    if (zeroPadding && conversion.Has('0'))
+        return prefix + std::string(width - length, '0') + body;
+    return std::string(width - length, ' ') + prefix + body;
+}
+
+std::string FloatingText(double value, const Conversion& conversion) {
+    const char letter = static_cast<char>(conversion.letter | 0x20);
+    const bool upper = conversion.letter != letter;
+    const double magnitude = std::fabs(value);
+    std::string prefix = std::signbit(value)   ? "-"
+                         : conversion.Has('+') ? "+"
+                         : conversion.Has(' ') ? " "
+                                               : "";
+    const int precision = conversion.precision;
+    const int fixedPrecision = precision < 0 ? 6 : precision;
+    std::string body;
+    if (std::isnan(value)) {
+        body = "nan";
+    } else if (std::isinf(value)) {
+        body = "inf";
+    } else if (letter == 'f') {
+        body = Digits(magnitude, std::chars_format::fixed, fixedPrecision);
+        if (conversion.Has('#'))
+            KeepPoint(body, 'e');
+    } else if (letter == 'e') {
+        body = Digits(magnitude, std::chars_format::scientific, fixedPrecision);
+        if (conversion.Has('#'))
+            KeepPoint(body, 'e');
+    } else if (letter == 'g') {
+        body = General(magnitude, precision, conversion.Has('#'));
+    } else {
+        prefix += "0x";
+        body = Digits(magnitude, std::chars_format::hex, precision);
+        if (conversion.Has('#'))
+            KeepPoint(body, 'p');
+    }
+    if (upper) {
+        for (char& c : prefix)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        for (char& c : body)
+            c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    }
+    return Padded(prefix, body, conversion, std::isfinite(value));
+}
+
+// The argument as a floating-point value, converting integers.
+double AsFloating(const FormatArgument& argument) {
+    if (const double* value = argument.Floating())
+        return *value;
+    if (const int64_t* value = argument.Signed())
+        return static_cast<double>(*value);
+    if (const uint64_t* value = argument.Unsigned())
+        return static_cast<double>(*value);
+    return 0;
+}
+
+// The argument as an integer: its value, or the bits a conversion of another width would read.
+// Floating values are cut towards zero, saturated at the limits.
+int64_t AsSigned(const FormatArgument& argument) {
+    if (const int64_t* value = argument.Signed())
+        return *value;
+    if (const uint64_t* value = argument.Unsigned())
+        return static_cast<int64_t>(*value);
+    if (const double* value = argument.Floating()) {
+        if (std::isnan(*value))
+            return 0;
+        if (*value >= 9.2233720368547758e18)
+            return std::numeric_limits<int64_t>::max();
+        if (*value <= -9.2233720368547758e18)
+            return std::numeric_limits<int64_t>::min();
+        return static_cast<int64_t>(*value);
+    }
+    if (const void* const* pointer = argument.Pointer())
+        return static_cast<int64_t>(reinterpret_cast<uintptr_t>(*pointer));
+    return static_cast<int64_t>(reinterpret_cast<uintptr_t>(*argument.Text()));
+}
+
+// A signed argument read by an unsigned conversion gives the bits of its own width, as printf does.
+uint64_t AsUnsigned(const FormatArgument& argument) {
+    const int64_t value = AsSigned(argument);
+    if (argument.Signed() && argument.Bytes() < 8)
+        return static_cast<uint64_t>(value) & ((uint64_t{1} << (8 * argument.Bytes())) - 1);
+    return static_cast<uint64_t>(value);
+}
+
+// Integers, characters, texts and pointers are not touched by the locale: the C library writes
+// them, one conversion at a time, with the argument's full width.
+template <typename T> std::string Printed(const std::string& specification, T value) {
+    char buffer[MessageLimit + 1];
+    const int written = std::snprintf(buffer, sizeof buffer, specification.c_str(), value);
+    return std::string(buffer, static_cast<size_t>(std::clamp(written, 0, static_cast<int>(MessageLimit))));
+}
+
+std::string Specification(const Conversion& conversion, const char* length, char letter) {
+    std::string text = "%" + conversion.flags;
+    if (conversion.width > 0)
+        text += std::to_string(conversion.width);
+    if (conversion.precision >= 0)
+        text += "." + std::to_string(conversion.precision);
+    return text + length + letter;
+}
+
+std::string ArgumentText(const FormatArgument& argument) {
+    if (const char* const* text = argument.Text())
+        return *text ? *text : "(null)";
+    if (argument.Floating())
+        return String::FromDouble(*argument.Floating()).Std();
+    if (argument.Unsigned())
+        return std::to_string(*argument.Unsigned());
+    return std::to_string(AsSigned(argument));
+}
+
+std::string ConversionText(const Conversion& conversion, const FormatArgument& argument) {
+    switch (conversion.letter) {
+    case 'd':
+    case 'i':
+        if (argument.Unsigned())
+            return Printed(Specification(conversion, "ll", 'u'),
+                           static_cast<unsigned long long>(*argument.Unsigned()));
+        return Printed(Specification(conversion, "ll", 'd'), static_cast<long long>(AsSigned(argument)));
+    case 'o':
+    case 'u':
+    case 'x':
+    case 'X':
+        return Printed(Specification(conversion, "ll", conversion.letter),
+                       static_cast<unsigned long long>(AsUnsigned(argument)));
+    case 'c':
+        return Printed(Specification(conversion, "", 'c'), static_cast<int>(AsSigned(argument)));
+    case 's':
+        return Printed(Specification(conversion, "", 's'), ArgumentText(argument).c_str());
+    case 'p':
+        return Printed(Specification(conversion, "", 'p'), reinterpret_cast<const void*>(AsSigned(argument)));
+    default:
+        return FloatingText(AsFloating(argument), conversion);
+    }
+}
+
+// Reads a width or precision: digits, or "*" taking the next argument. Stays within the message
+// limit, since nothing beyond it is ever seen.
+int Number(const char*& at, const FormatArgument*& next, const FormatArgument* end, bool& negative) {
+    int64_t value = 0;
+    if (*at == '*') {
+        ++at;
+        value = next < end ? AsSigned(*next++) : 0;
+    } else {
+        for (; *at >= '0' && *at <= '9'; ++at)
+            value = std::min<int64_t>(value * 10 + (*at - '0'), 1 << 30);
+    }
+    negative = value < 0;
+    return static_cast<int>(std::min<int64_t>(value < 0 ? -value : value, MessageLimit + 1));
+}
+
 } // namespace
+
+String Log::FormatList(const char* format, std::initializer_list<FormatArgument> arguments) {
+    std::string text;
+    const FormatArgument* next = arguments.begin();
+    const char* at = format ? format : "";
+    while (*at && text.size() < MessageLimit) {
+        if (*at != '%') {
+            text += *at++;
+            continue;
+        }
+        const char* const start = at++;
+        if (*at == '%') {
+            text += *at++;
+            continue;
+        }
+        Conversion conversion;
+        for (; *at && std::strchr("-+ #0", *at); ++at)
+            conversion.flags += *at;
+        bool negative = false;
+        conversion.width = Number(at, next, arguments.end(), negative);
+        if (negative)
+            conversion.flags += '-';
+        if (*at == '.') {
+            ++at;
+            conversion.precision = Number(at, next, arguments.end(), negative);
+            if (negative)
+                conversion.precision = -1;
+        }
+        while (*at && std::strchr("hljztLq", *at))
+            ++at;
+        conversion.letter = *at;
+        if (*at)
+            ++at;
+        conversion.text = std::string_view(start, static_cast<size_t>(at - start));
+        if (!conversion.letter || !std::strchr("diouxXcspfFeEgGaA", conversion.letter) ||
+            next == arguments.end())
+            text += conversion.text; // no such conversion, or no argument for it: shown as written
+        else
+            text += ConversionText(conversion, *next++);
+    }
+    // The message ends at the limit, or earlier at a zero character ("%c" of 0).
+    text.resize(std::min({text.size(), text.find('\0'), MessageLimit}));
+    return String(std::move(text));
+}
 
 const char* Log::LevelWord(int32_t level) {
     switch (level) {

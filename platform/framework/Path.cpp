@@ -19,9 +19,15 @@ std::filesystem::path Native(const String& path) {
 
 std::filesystem::path DriveFolder(char letter) {
     const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
-    if (lower == 'c') {
-        if (const char* drive = std::getenv("ZEB_DRIVE_C"); drive && *drive)
+    const std::string name = std::string("drive_") + lower;
+    if (const char* drive = std::getenv("ZEB_DRIVE_C"); drive && *drive) {
+        if (lower == 'c')
             return std::filesystem::path(drive);
+        // The other drives live beside drive C, so that a chosen drive C keeps them all together.
+        std::filesystem::path driveC = std::filesystem::path(drive).lexically_normal();
+        if (!driveC.has_filename())
+            driveC = driveC.parent_path();
+        return driveC.parent_path() / name;
     }
     std::filesystem::path data;
     if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
@@ -30,7 +36,7 @@ std::filesystem::path DriveFolder(char letter) {
         data = std::filesystem::path(home) / ".local" / "share";
     else
         data = "/tmp";
-    return data / "zeb" / (std::string("drive_") + lower);
+    return data / "zeb" / name;
 }
 
 std::filesystem::path Native(const String& path) {

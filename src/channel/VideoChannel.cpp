@@ -11,12 +11,13 @@ namespace {
 
 constexpr const char* SourceFile = "VideoChannel";
 
-// Trace line of a host operation, at Dump level.
-template <typename... Args> void Trace(const char* operation, const char* format, Args... args) {
+// Trace line of a host operation, at Dump level, with the source line of the call that writes it.
+template <typename... Args>
+void Trace(int32_t line, const char* operation, const char* format, Args... args) {
     if (!Tamo::Log::Enabled(Tamo::Dump))
         return;
     const std::string function = std::string("Tamo::Morvane::Zeb::VideoChannel::") + operation;
-    Tamo::Log::WriteFormat(Tamo::Dump, __LINE__, function.c_str(), SourceFile, format, args...);
+    Tamo::Log::WriteFormat(Tamo::Dump, line, function.c_str(), SourceFile, format, args...);
 }
 
 } // namespace
@@ -45,22 +46,22 @@ void VideoChannel::Initialize() {
 
 void VideoChannel::Release() {
     std::lock_guard lock(_mutex.Native());
-    Trace("Release", "Tamo::Morvane::Zeb::Scanner::Release()");
+    Trace(__LINE__, "Release", "Tamo::Morvane::Zeb::Scanner::Release()");
     Initialize();
     OnRelease();
 }
 
 void VideoChannel::StartAcquisition() {
     std::lock_guard lock(_mutex.Native());
-    Trace("StartAcquisition", "Tamo::Morvane::Zeb::Scanner::StartAcquisition()");
+    Trace(__LINE__, "StartAcquisition", "Tamo::Morvane::Zeb::Scanner::StartAcquisition()");
     Initialize();
     OnStartAcquisition();
-    Trace("StartAcquisition", "Tamo::Morvane::Zeb::Scanner::StartAcquisition() done.");
+    Trace(__LINE__, "StartAcquisition", "Tamo::Morvane::Zeb::Scanner::StartAcquisition() done.");
 }
 
 void VideoChannel::WaitForIntegration(int32_t& status) {
     std::lock_guard lock(_mutex.Native());
-    Trace("WaitForIntegration", "Tamo::Morvane::Zeb::Scanner::WaitForIntegration()");
+    Trace(__LINE__, "WaitForIntegration", "Tamo::Morvane::Zeb::Scanner::WaitForIntegration()");
     Initialize();
     qrZEB_ImageAttributes scratch{};
     OnGetImage(status, scratch, nullptr);
@@ -68,21 +69,21 @@ void VideoChannel::WaitForIntegration(int32_t& status) {
 
 void VideoChannel::StopAcquisition() {
     std::lock_guard lock(_mutex.Native());
-    Trace("StopAcquisition", "Tamo::Morvane::Zeb::Scanner::StopAcquisition()");
+    Trace(__LINE__, "StopAcquisition", "Tamo::Morvane::Zeb::Scanner::StopAcquisition()");
     Initialize();
     OnStopAcquisition();
 }
 
 void VideoChannel::GetImageAttributes(qrZEB_ImageAttributes& attributes, int32_t& status) {
     std::lock_guard lock(_mutex.Native());
-    Trace("GetImageAttributes", "Tamo::Morvane::Zeb::Scanner::GetImageAttributes()");
+    Trace(__LINE__, "GetImageAttributes", "Tamo::Morvane::Zeb::Scanner::GetImageAttributes()");
     Initialize();
     OnGetImage(status, attributes, nullptr);
 }
 
 void VideoChannel::GetImage(char* image, int32_t& status) {
     std::lock_guard lock(_mutex.Native());
-    Trace("GetImage", "Tamo::Morvane::Zeb::Scanner::GetImage()");
+    Trace(__LINE__, "GetImage", "Tamo::Morvane::Zeb::Scanner::GetImage()");
     Initialize();
     qrZEB_ImageAttributes scratch{};
     OnGetImage(status, scratch, image);
@@ -90,15 +91,15 @@ void VideoChannel::GetImage(char* image, int32_t& status) {
 
 void VideoChannel::SetupCommonParams(const qrZEB_CommonParams& parameters) {
     std::lock_guard lock(_mutex.Native());
-    Trace("SetupCommonParams", "Tamo::Morvane::Zeb::Scanner::SetupCommonParams()");
+    Trace(__LINE__, "SetupCommonParams", "Tamo::Morvane::Zeb::Scanner::SetupCommonParams()");
     Initialize();
     OnSetupCommonParams(parameters);
 }
 
 void VideoChannel::GetFeatureName(int32_t index, Tamo::String& name) {
     std::lock_guard lock(_mutex.Native());
-    Trace("GetFeatureName", "Tamo::Morvane::Zeb::VideoChannel::GetFeatureName()");
-    Trace("GetFeatureName", "    Index = %d", index);
+    Trace(__LINE__, "GetFeatureName", "Tamo::Morvane::Zeb::VideoChannel::GetFeatureName()");
+    Trace(__LINE__, "GetFeatureName", "    Index = %d", index);
     Initialize();
     if (index < 0 || static_cast<size_t>(index) >= _features.size())
         throw Tamo::Exception("", "");
@@ -107,17 +108,17 @@ void VideoChannel::GetFeatureName(int32_t index, Tamo::String& name) {
 
 void VideoChannel::GetFeatureType(const Tamo::String& name, int32_t& type) {
     std::lock_guard lock(_mutex.Native());
-    Trace("GetFeatureType", "Tamo::Morvane::Zeb::VideoChannel::GetFeatureType()");
-    Trace("GetFeatureType", "    Feature = %s", name.CStr());
+    Trace(__LINE__, "GetFeatureType", "Tamo::Morvane::Zeb::VideoChannel::GetFeatureType()");
+    Trace(__LINE__, "GetFeatureType", "    Feature = %s", name.CStr());
     Initialize();
     type = Features(name)._type;
 }
 
 void VideoChannel::GetValidEnum(const Tamo::String& name, int32_t index, Tamo::String& value) {
     std::lock_guard lock(_mutex.Native());
-    Trace("GetValidEnum", "Tamo::Morvane::Zeb::VideoChannel::GetValidEnum()");
-    Trace("GetValidEnum", "    Feature = %s", name.CStr());
-    Trace("GetValidEnum", "    Index = %d", index);
+    Trace(__LINE__, "GetValidEnum", "Tamo::Morvane::Zeb::VideoChannel::GetValidEnum()");
+    Trace(__LINE__, "GetValidEnum", "    Feature = %s", name.CStr());
+    Trace(__LINE__, "GetValidEnum", "    Index = %d", index);
     Initialize();
     if (index < 0)
         throw Tamo::Exception("", "");
@@ -129,8 +130,8 @@ void VideoChannel::GetValidEnum(const Tamo::String& name, int32_t index, Tamo::S
 
 void VideoChannel::GetFeatureAttr(const Tamo::String& name, int32_t attribute, Tamo::String& value) {
     std::lock_guard lock(_mutex.Native());
-    Trace("GetFeatureAttr", "Tamo::Morvane::Zeb::VideoChannel::GetFeatureAttr()");
-    Trace("GetFeatureAttr", "    Feature = %s", name.CStr());
+    Trace(__LINE__, "GetFeatureAttr", "Tamo::Morvane::Zeb::VideoChannel::GetFeatureAttr()");
+    Trace(__LINE__, "GetFeatureAttr", "    Feature = %s", name.CStr());
     Initialize();
     const Feature& feature = Features(name);
     switch (attribute) {
@@ -153,8 +154,8 @@ void VideoChannel::GetFeatureAttr(const Tamo::String& name, int32_t attribute, T
 
 void VideoChannel::ExecuteCommand(const Tamo::String& name) {
     std::lock_guard lock(_mutex.Native());
-    Trace("ExecuteCommand", "Tamo::Morvane::Zeb::VideoChannel::ExecuteCommand()");
-    Trace("ExecuteCommand", "    Feature = %s", name.CStr());
+    Trace(__LINE__, "ExecuteCommand", "Tamo::Morvane::Zeb::VideoChannel::ExecuteCommand()");
+    Trace(__LINE__, "ExecuteCommand", "    Feature = %s", name.CStr());
     Initialize();
     if (Features(name)._type != FeatureType::Command)
         throw Tamo::Exception("Feature " + name + " is not a command.", "");
@@ -163,8 +164,8 @@ void VideoChannel::ExecuteCommand(const Tamo::String& name) {
 
 void VideoChannel::ReadValue(const Tamo::String& name, Tamo::String& value) {
     std::lock_guard lock(_mutex.Native());
-    Trace("ReadValue", "Tamo::Morvane::Zeb::Scanner::ReadValue()");
-    Trace("ReadValue", "    Feature = %s", name.CStr());
+    Trace(__LINE__, "ReadValue", "Tamo::Morvane::Zeb::Scanner::ReadValue()");
+    Trace(__LINE__, "ReadValue", "    Feature = %s", name.CStr());
     Initialize();
     if (!Features(name)._readable)
         throw Tamo::Exception("Feature " + name + " not readable.", "");
@@ -174,9 +175,9 @@ void VideoChannel::ReadValue(const Tamo::String& name, Tamo::String& value) {
 
 void VideoChannel::WriteValue(const Tamo::String& name, const Tamo::String& value) {
     std::lock_guard lock(_mutex.Native());
-    Trace("WriteValue", "Tamo::Morvane::Zeb::Scanner::WriteValue()");
-    Trace("WriteValue", "    Feature = %s", name.CStr());
-    Trace("WriteValue", "    Value = %s", value.CStr());
+    Trace(__LINE__, "WriteValue", "Tamo::Morvane::Zeb::Scanner::WriteValue()");
+    Trace(__LINE__, "WriteValue", "    Feature = %s", name.CStr());
+    Trace(__LINE__, "WriteValue", "    Value = %s", value.CStr());
     Initialize();
     Feature& feature = Features(name);
     if (!feature._writable)

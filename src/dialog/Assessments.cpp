@@ -31,7 +31,7 @@ int32_t RoundToInt(double value) {
 void Dialog::CalculateBrightness() {
     const int32_t h = _directionImage.Height() / 4;
     const int32_t width = _directionImage.Width();
-    const bool linescan = _controller && _controller->_deviceScanType == "Linescan";
+    const bool linescan = AssistantController()._deviceScanType == "Linescan";
     const int32_t step = linescan ? 4 : 1;
     const int32_t offset = linescan ? 1 : h;
     int32_t over = 0;
@@ -105,23 +105,29 @@ void Dialog::CalculateFocus() {
                            "Results updated in focus calculation.");
 }
 
+int32_t Dialog::CameraInteger(const char* name) const {
+    const Tamo::String source = "Tamo::Acquisition::ImageSource::GetFeature";
+    if (!_imageSource)
+        throw Tamo::Exception("No image source is bound.", source);
+    Tamo::String value;
+    if (_imageSource->GetFeature(name, value) != 0)
+        throw Tamo::Exception(Tamo::String("Feature ") + name + " could not be read.", source);
+    return value.ToInt();
+}
+
 void Dialog::DetectOrientation() {
-    Controller& controller = *_controller;
+    Controller& controller = AssistantController();
     auto readRegister = [&controller](const char* name) {
         Tamo::String value;
         controller.GetRegisterValue(name, value);
         return value;
     };
-    auto readCamera = [this](const char* name) {
-        Tamo::String value;
-        _imageSource->GetFeature(name, value);
-        return value.ToInt();
-    };
+    auto readCamera = [this](const char* name) { return CameraInteger(name); };
 
     // 1. Light settings and the set orientation.
     const float global = readRegister("Light.GlobalChannelParameters.Brightness").ToFloat();
     const int32_t pulseWidth = readRegister("Light.GlobalChannelParameters.PulseWidth").ToInt();
-    const Tamo::String orientation = _scanner->Features("LightingOrientation").Value();
+    const Tamo::String orientation = AssistantChannel().Features("LightingOrientation").Value();
     const int32_t setIndex = orientation == "90 deg"    ? 1
                              : orientation == "180 deg" ? 2
                              : orientation == "270 deg" ? 3
@@ -265,6 +271,7 @@ void Dialog::DetectOrientation() {
     for (int32_t channel = 0; channel < 4; ++channel)
         controller.SetRegisterValue("Light0.Channel" + Tamo::String::FromInt(channel) + ".PulseWidth",
                                     pulseText);
+    ++_lightAdjustments;
 }
 
 } // namespace Tamo::Morvane::Zeb

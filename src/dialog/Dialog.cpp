@@ -81,7 +81,24 @@ void Dialog::Stop() {
     ResetResult();
 }
 
+Controller& Dialog::AssistantController() const {
+    if (!_controller)
+        throw Tamo::Exception("No lighting controller is assigned to the assistant.", UpdateFunction);
+    return *_controller;
+}
+
+Scanner& Dialog::AssistantChannel() const {
+    if (!_scanner)
+        throw Tamo::Exception("No channel is assigned to the assistant.", UpdateFunction);
+    return *_scanner;
+}
+
 void Dialog::SetBitmaps(const Dervo::Imaging::Bitmap& directions, const Dervo::Imaging::Bitmap& intensity) {
+    if (_lightAdjustmentsAtImageSetStart != _lightAdjustments) {
+        Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, "Tamo::Morvane::Zeb::Dialog::SetBitmaps", SourceFile,
+                               "Image set started before the last light adjustment, not evaluated.");
+        return;
+    }
     _acquisitionRequest = false;
     _intensityImage = intensity;
     if (_selectedDialog == Brightness || _selectedDialog == Orientation)
@@ -146,7 +163,7 @@ void Dialog::Update() {
 }
 
 void Dialog::UpdateEncoderCheck() {
-    Controller& controller = *_controller;
+    Controller& controller = AssistantController();
     if (_step == 0) {
         Tamo::String connected;
         controller.GetRegisterValue("PositionEncoder.Connected", connected);
@@ -208,7 +225,7 @@ void Dialog::UpdateEncoderCheck() {
 }
 
 void Dialog::UpdateFrameTriggerCheck() {
-    Controller& controller = *_controller;
+    Controller& controller = AssistantController();
     if (_step == 0) {
         static const char* const programme[][2] = {
             {"Light.GlobalChannelParameters.Brightness", "10"},

@@ -40,8 +40,12 @@ public:
     void Next();
     void Stop();
     void Update();
-    // Image delivery hands over the stacked directions and the averaged image.
+    // Image delivery hands over the stacked directions and the averaged image. An image set whose
+    // light sequence started before the latest light adjustment shows the old light: it is not
+    // taken, and the assistant keeps asking for images.
     void SetBitmaps(const Dervo::Imaging::Bitmap& directions, const Dervo::Imaging::Bitmap& intensity);
+    // The channel started the light sequence of a new image set (acquisition start or re-arm).
+    void ImageSetStarted() { _lightAdjustmentsAtImageSetStart = _lightAdjustments; }
 
 protected:
     void ResetResult();
@@ -53,6 +57,11 @@ protected:
 private:
     void UpdateEncoderCheck();
     void UpdateFrameTriggerCheck();
+    // What the steps work with; each throws a clear failure when the assistant was not given it.
+    Controller& AssistantController() const;
+    Scanner& AssistantChannel() const;
+    // A camera feature as an integer; a read the camera fails is the camera's failure.
+    int32_t CameraInteger(const char* name) const;
 
     Controller* _controller = nullptr;
     Tamo::Acquisition::ImageSource* _imageSource = nullptr;
@@ -71,6 +80,9 @@ private:
     Dervo::Imaging::Bitmap _directionImage;
     Dervo::Imaging::Bitmap _intensityImage;
     double _maxFocusValue = 0;
+    // Light adjustments made so far, and their number when the image set now under way started.
+    int64_t _lightAdjustments = 0;
+    int64_t _lightAdjustmentsAtImageSetStart = 0;
 };
 
 } // namespace Tamo::Morvane::Zeb

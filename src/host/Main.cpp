@@ -197,7 +197,17 @@ void Main::HandleException(VideoChannel& channel, const Tamo::String& sourceName
 VideoChannel* Main::ChannelFromHandle(qrZEB_Handle handle) {
     if (handle == 0)
         return nullptr;
-    std::lock_guard lock(_startupLock);
+    // Once start-up has finished the list never changes again: it is read without a lock, so a
+    // call on one channel waits for nothing that another channel does.
+    if (_initialized)
+        return FindChannel(handle);
+    // Until then no handle has been handed out, and a start-up in progress may still be adding
+    // channels: the list is only read when no start-up runs, and a call never waits for one.
+    std::unique_lock lock(_startupLock, std::try_to_lock);
+    return lock.owns_lock() ? FindChannel(handle) : nullptr;
+}
+
+VideoChannel* Main::FindChannel(qrZEB_Handle handle) const {
     for (int32_t i = 0; i < _channels.Count(); ++i)
         if (reinterpret_cast<qrZEB_Handle>(_channels[i]) == handle)
             return _channels[i];
@@ -255,8 +265,8 @@ qrZEB_Long Main::WaitForIntegration(char* errorText, qrZEB_Handle handle, qrZEB_
 }
 
 qrZEB_Long Main::GetImage(char* errorText, qrZEB_Handle handle, char* image, qrZEB_Long* status) {
+    // Without a buffer the call only tells whether an image is ready and takes nothing.
     return Call(errorText, handle, "Tamo::Morvane::Zeb::GetImage", [&](VideoChannel& channel) {
-        Require(image, "image buffer");
         Require(status, "status");
         channel.GetImage(image, *status);
     });

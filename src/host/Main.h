@@ -68,6 +68,7 @@ public:
 private:
     // The channel behind a handle, or null when the handle names none of ours.
     VideoChannel* ChannelFromHandle(qrZEB_Handle handle);
+    VideoChannel* FindChannel(qrZEB_Handle handle) const;
     template <typename Operation>
     static qrZEB_Long Call(char* errorText, qrZEB_Handle handle, const char* sourceName, Operation operation);
 

@@ -84,6 +84,10 @@ private:
     // Takes the next F frames from the camera; each matching frame's rows go to `target` at row
     // k x H, where H and W are the probed size.
     void TakeFrames(int32_t frames, int32_t width, int32_t height, unsigned char* target);
+    // Takes the next F frames of the probed size W x H and writes their average (`outputHeight`
+    // rows) into the host's buffer.
+    void DeliverAveraged(int32_t frames, int32_t width, int32_t height, int32_t outputHeight,
+                         unsigned char* output);
     void WriteThrough(const Tamo::String& name, Tamo::String& value);
 
     int32_t _deviceControllerId = 0;
@@ -101,8 +105,6 @@ private:
     Tamo::String _cameraEvents;
     Dialog _dialog;
     Tamo::String _configuredImageSource;
-    // Reused direction stack of the averaged form, so delivery does not allocate per image.
-    Dervo::Imaging::Bitmap _directionStack;
 };
 
 } // namespace Tamo::Morvane::Zeb

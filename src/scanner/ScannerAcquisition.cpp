@@ -1,6 +1,8 @@
 // Acquisition start and stop, and delivery of four-direction image sets into the host's buffer.
 #include "Scanner.h"
 
+#include "OvertriggerWatchdog.h"
+
 #include <chrono>
 #include <cmath>
 #include <cstring>
@@ -32,13 +34,6 @@ int32_t TruncatedOr(double value, int32_t fallback) {
     return static_cast<int32_t>(value);
 }
 
-// Pixel-wise average of four rows `offset` rows apart: (p0 + p1 + p2 + p3) >> 2.
-void AverageRows(const uint8_t* __restrict r0, const uint8_t* __restrict r1, const uint8_t* __restrict r2,
-                 const uint8_t* __restrict r3, uint8_t* __restrict out, int32_t width) {
-    for (int32_t x = 0; x < width; ++x)
-        out[x] = static_cast<uint8_t>((static_cast<uint32_t>(r0[x]) + r1[x] + r2[x] + r3[x]) >> 2);
-}
-
 } // namespace
 
 void Scanner::OnStartAcquisition() {
@@ -52,8 +47,8 @@ void Scanner::OnStartAcquisition() {
         Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, StartFunction, SourceFile,
                                "ImageSource error, trying to recover.");
         SetImageSource("");
-        const Tamo::String selected = Value("DeviceImageSource");
-        SetImageSource(selected == "None" ? Tamo::String() : selected);
+        // The selection as it stands, "None" included: the host then hears what the library says.
+        SetImageSource(Value("DeviceImageSource"));
         Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, StartFunction, SourceFile,
                                "ImageSource recover done.");
     }
@@ -129,6 +124,7 @@ void Scanner::OnStartAcquisition() {
                            Value("TriggerMode").CStr());
     _controller.Update();
     _controller.Start();
+    _dialog.ImageSetStarted();
     _frameIndex = 0;
     Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, StartFunction, SourceFile, "Start done.");
     _cameraFault = false;
@@ -196,13 +192,11 @@ void Scanner::TakeFrames(int32_t frames, int32_t width, int32_t height, unsigned
 void Scanner::WaitForFrames(int32_t& status) {
     const int64_t now = SteadyNanoseconds();
     if (_sequencerProgress >= 3) {
-        int32_t allowed = 500;
+        int32_t allowed = OvertriggerWaitMs;
         if (_controller.Areascan()) {
             Tamo::String rate;
             _imageSource.GetFeature("AcquisitionFrameRate", rate);
-            const double exposure = Value("ExposureTime").ToDouble();
-            allowed = TruncatedOr(8000.0 / rate.ToDouble() + exposure / 1000.0,
-                                  std::numeric_limits<int32_t>::max());
+            allowed = AreaScanOvertriggerWaitMs(rate, Value("ExposureTime").ToDouble());
         }
         const int64_t waited = (now - _progressTime) / 1000000;
         Tamo::Log::WriteFormat(Tamo::Dump, __LINE__, ImageFunction, SourceFile,
@@ -267,28 +261,8 @@ void Scanner::OnGetImage(int32_t& status, qrZEB_ImageAttributes& attributes, cha
     auto* output = reinterpret_cast<unsigned char*>(image);
     if (stacked && frames > 0)
         TakeFrames(frames, width, height, output);
-    if (averaged) {
-        if (_directionStack.Width() != width || _directionStack.Height() != height * frames)
-            _directionStack =
-                Dervo::Imaging::Bitmap(width, height * frames, Dervo::Imaging::Bitmap::TypeUInt8,
-                                       Dervo::Imaging::Bitmap::DefaultBackend);
-        TakeFrames(frames, width, height, _directionStack.Data());
-        const bool linescan = _controller.Linescan();
-        const int32_t step = linescan ? 4 : 1;
-        const int32_t offset = linescan ? 1 : height;
-        for (int32_t j = 0; j < outputHeight; ++j) {
-            const int32_t b = step * j;
-            AverageRows(_directionStack.UInt8RowPtr(b), _directionStack.UInt8RowPtr(b + offset),
-                        _directionStack.UInt8RowPtr(b + 2 * offset),
-                        _directionStack.UInt8RowPtr(b + 3 * offset), output + static_cast<int64_t>(j) * width,
-                        width);
-        }
-        if (_dialog.Status() && _dialog.AcquisitionRequest()) {
-            const Dervo::Imaging::Bitmap intensity(width, outputHeight, Dervo::Imaging::Bitmap::TypeUInt8,
-                                                   output);
-            _dialog.SetBitmaps(_directionStack, intensity);
-        }
-    }
+    if (averaged)
+        DeliverAveraged(frames, width, height, outputHeight, output);
     status = StatusReady;
 
     _imageSource.GetFrameIndex(newest);
@@ -297,6 +271,7 @@ void Scanner::OnGetImage(int32_t& status, qrZEB_ImageAttributes& attributes, cha
     if (Value("AcquisitionMode") == "Continuous") {
         _controller.SetRegisterValue("Sequencer.Enabled", "0");
         _controller.SetRegisterValue("Sequencer.Enabled", "1");
+        _dialog.ImageSetStarted();
     }
 }
 

@@ -18,6 +18,14 @@ constexpr const char* BurstCapableModels[] = {
     "VCXG.2-53M", "VCXG.2-57M", "VCXG.2-82M", "VCXG.2-127M", "VCXG.2-204M",
 };
 
+// Runs a clean-up step whose failure must not hide the failure being cleaned up after.
+template <typename Step> void IgnoringFailure(Step step) {
+    try {
+        step();
+    } catch (...) {
+    }
+}
+
 } // namespace
 
 void Scanner::SetImageSource(const Tamo::String& name) {
@@ -42,13 +50,11 @@ void Scanner::SetImageSource(const Tamo::String& name) {
     try {
         OpenImageSource(name);
     } catch (const Tamo::Exception&) {
-        // Leave no camera half-open; the original failure is what the caller must see.
-        try {
-            _imageSource.Stop();
-            _imageSource.Close();
-        } catch (...) {
-        }
-        _imageSource.Bind("");
+        // Leave no camera half-open: each step is tried even when an earlier one fails, and the
+        // original failure is what the caller sees.
+        IgnoringFailure([this] { _imageSource.Stop(); });
+        IgnoringFailure([this] { _imageSource.Close(); });
+        IgnoringFailure([this] { _imageSource.Bind(""); });
         throw;
     }
 }
@@ -65,10 +71,12 @@ void Scanner::OpenImageSource(const Tamo::String& name) {
         _imageSource.GetFeature(feature, value);
         return value;
     };
+    const Tamo::String vendor = readCamera("DeviceVendorName");
     const Tamo::String model = readCamera("DeviceModelName");
-    Features("DeviceImageSourceVendor").SetValue(readCamera("DeviceVendorName"));
+    const Tamo::String serial = readCamera("DeviceSerialNumber");
+    Features("DeviceImageSourceVendor").SetValue(vendor);
     Features("DeviceImageSourceModel").SetValue(model);
-    Features("DeviceImageSourceSerial").SetValue(readCamera("DeviceSerialNumber"));
+    Features("DeviceImageSourceSerial").SetValue(serial);
     Features("AcquisitionLineRateMaximum").SetValue("0");
     Features("AcquisitionLineRateCurrentMaximum").SetValue("0");
 

@@ -142,6 +142,12 @@ TEST_F(AcquireCommand, CameraByName) {
 }
 
 TEST_F(AcquireCommand, CtrlCEndsARunWithWhatWasAcquired) {
+#if defined(_WIN32)
+    // Under Wine a console control event from this test program does not reach zeb.exe; a SIGINT
+    // to zeb.exe's Wine process does (it runs zeb's console control handler), which a Windows
+    // program cannot send.
+    GTEST_SKIP() << "Ctrl-C cannot be sent to zeb.exe from a program under Wine";
+#endif
     UseStation(AreaStation());
     {
         ZebProcess zeb(environment.Folder(), {"--station", _station, "acquire", "--count", "100000", "--out",

@@ -44,17 +44,23 @@ protected:
     }
     // Four direction images of `width` x `height`: direction k has `level[k]` everywhere, plus a
     // ramp to the right of `slope[k]` grey values per 100 columns.
-    void Evaluate(int32_t width, int32_t height, const double (&level)[4],
-                  const double (&slope)[4] = {0, 0, 0, 0}) {
+    static Bitmap Stack(int32_t width, int32_t height, const double (&level)[4],
+                        const double (&slope)[4] = {0, 0, 0, 0}) {
         Bitmap stack(width, 4 * height);
         for (int32_t k = 0; k < 4; ++k)
             for (int32_t y = 0; y < height; ++y)
                 for (int32_t x = 0; x < width; ++x)
                     stack.UInt8RowPtr(k * height + y)[x] = static_cast<uint8_t>(
                         std::clamp(level[k] + slope[k] * (x - width / 2) / 100.0, 0.0, 255.0));
+        return stack;
+    }
+    // A fresh assistant evaluating one image set taken under the light as it is now.
+    void Evaluate(int32_t width, int32_t height, const double (&level)[4],
+                  const double (&slope)[4] = {0, 0, 0, 0}) {
         dialog.Start("Orientation detection");
         dialog.Update();
-        dialog.SetBitmaps(stack, Bitmap(width, height));
+        dialog.ImageSetStarted();
+        dialog.SetBitmaps(Stack(width, height, level, slope), Bitmap(width, height));
         dialog.Update();
     }
     std::vector<std::string> Arguments() const {
@@ -167,4 +173,23 @@ TEST_F(Orientation, DiagonalSequencePairsNeighbours) {
     Evaluate(2000, 100, {180, 180, 180, 180}, {5, -5, -5, 5});
     EXPECT_EQ(std::string(dialog.Result().CStr()), "Success");
     EXPECT_EQ(Arguments()[1], "0 deg");
+}
+
+TEST_F(Orientation, AnImageSetStartedBeforeTheLatestLightAdjustmentIsNotEvaluated) {
+    HundredRows();
+    Evaluate(2000, 100, {250, 250, 250, 250});
+    ASSERT_EQ(std::string(dialog.Result().CStr()), "Undefined");
+    ASSERT_EQ(Register("Light0.Channel1.Brightness"), "40") << "too bright: cut to a fifth";
+    // This set was under way when the light changed: handed over, but not taken.
+    dialog.SetBitmaps(Stack(2000, 100, {250, 250, 250, 250}), Bitmap(2000, 100));
+    dialog.Update();
+    EXPECT_TRUE(dialog.AcquisitionRequest()) << "still asking for an image";
+    EXPECT_EQ(Register("Light0.Channel1.Brightness"), "40") << "not judged again";
+    EXPECT_FALSE(environment.Logged("Result = 180 deg, (Current = 180 deg)"));
+    // The next set starts under the adjusted light and is evaluated.
+    dialog.ImageSetStarted();
+    dialog.SetBitmaps(Stack(2000, 100, {180, 180, 180, 180}, {10, 0, -10, 0}), Bitmap(2000, 100));
+    dialog.Update();
+    EXPECT_EQ(std::string(dialog.Result().CStr()), "Success");
+    EXPECT_TRUE(environment.Logged("Result = 180 deg, (Current = 180 deg)"));
 }

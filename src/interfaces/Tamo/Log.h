@@ -4,9 +4,41 @@
 #include "Tamo/String.h"
 
 #include <atomic>
-#include <cstdio>
+#include <concepts>
+#include <initializer_list>
+#include <type_traits>
+#include <variant>
 
 namespace Tamo {
+
+// One argument of a printf-style message, kept with the type the caller passed: the formatting
+// reads each value by that type, whatever length modifier the conversion names.
+class FormatArgument {
+public:
+    template <std::signed_integral T>
+    FormatArgument(T value) : _value(static_cast<int64_t>(value)), _bytes(sizeof(T)) {}
+    template <std::unsigned_integral T>
+    FormatArgument(T value) : _value(static_cast<uint64_t>(value)), _bytes(sizeof(T)) {}
+    template <std::floating_point T> FormatArgument(T value) : _value(static_cast<double>(value)) {}
+    template <typename T>
+    requires std::is_enum_v<T> FormatArgument(T value)
+        : FormatArgument(static_cast<std::underlying_type_t<T>>(value)) {}
+    FormatArgument(const char* text) : _value(text) {}
+    FormatArgument(const void* pointer) : _value(pointer) {}
+
+    // Exactly one of these holds the value.
+    const int64_t* Signed() const { return std::get_if<int64_t>(&_value); }
+    const uint64_t* Unsigned() const { return std::get_if<uint64_t>(&_value); }
+    const double* Floating() const { return std::get_if<double>(&_value); }
+    const char* const* Text() const { return std::get_if<const char*>(&_value); }
+    const void* const* Pointer() const { return std::get_if<const void*>(&_value); }
+    // Size in bytes of an integer as the caller passed it.
+    int32_t Bytes() const { return _bytes; }
+
+private:
+    std::variant<int64_t, uint64_t, double, const char*, const void*> _value;
+    int32_t _bytes = 8;
+};
 
 // Level numbers as the framework defines them; a line is written when its number is at most the
 // set level.
@@ -36,12 +68,12 @@ public:
     // The level word of a level number ("Notify", "Dump", ...).
     static const char* LevelWord(int32_t level);
 
-    // printf-style message into a zero-filled 2000-byte buffer (at most 1999 characters).
+    // printf-style message, cut as a 2000-byte buffer with a size limit of 1999 cuts it (at most
+    // 1998 characters). Numbers are written as in the "C" locale, whatever locale the host chose.
     template <typename... Args> static String Format(const char* format, Args... args) {
-        char buffer[2000] = {};
-        std::snprintf(buffer, 1999, format, args...);
-        return String(buffer);
+        return FormatList(format, {FormatArgument(args)...});
     }
+    static String FormatList(const char* format, std::initializer_list<FormatArgument> arguments);
 
     // Formats and writes one line, formatting only when the level is on.
     template <typename... Args>

@@ -19,8 +19,9 @@ public:
     operator const char*() const { return _text.c_str(); }
     const std::string& Std() const { return _text; }
 
-    // Numbers are read from the text's beginning the way strtol/strtod read them; text that is
-    // no number gives 0. Integers saturate at the limits of their type.
+    // Numbers are read from the text's beginning the way strtol/strtod read them in the "C"
+    // locale, whatever locale the host process chose; text that is no number gives 0. Integers
+    // saturate at the limits of their type.
     int32_t ToInt() const;
     int64_t ToInt64() const;
     float ToFloat() const;
@@ -28,7 +29,8 @@ public:
 
     static String FromInt(int64_t value);
     static String FromUInt(uint64_t value);
-    // Shortest decimal text that reads back to the same value, plain notation (no exponent).
+    // Shortest decimal text that reads back to the same value, plain notation (no exponent), with
+    // a decimal point in every locale.
     static String FromFloat(float value);
     static String FromDouble(double value);
 

@@ -1,0 +1,123 @@
+// A frame of another size inside an image set, delivered through the host entry points. The test
+// links the plug-in and the station into one program so that it can hand the plug-in such a frame:
+// the station's cameras lock their region while streaming and clear their frames at every start, so
+// no sequence of host calls alone produces one.
+#include "HostChannel.h"
+#include "Main.h"
+#include "Station.h"
+#include "Stations.h"
+#include "TestEnvironment.h"
+
+#include <gtest/gtest.h>
+
+#include <array>
+#include <chrono>
+#include <thread>
+#include <vector>
+
+namespace zeb::test {
+
+namespace {
+
+constexpr int32_t Width = 64, Height = 48;
+constexpr size_t FrameBytes = size_t{Width} * Height;
+
+class SkippedFrame : public ::testing::Test {
+protected:
+    void SetUp() override {
+        environment.UseStation(AreaStation().dump());
+        ASSERT_TRUE(channel.Open(GetVideoChannel, 0)) << channel.Error();
+        ASSERT_TRUE(channel.Write("DeviceImageSource", "Cam A")) << channel.Error();
+        ASSERT_TRUE(channel.Write("SetupMode", "On")) << channel.Error();
+    }
+
+    // Starts a single-frame acquisition and waits until its four frames are there, unconsumed.
+    void StartAndAwaitImageSet() {
+        ASSERT_TRUE(channel.Start()) << channel.Error();
+        const qrZEB_ChannelDescriptor& d = channel.Descriptor();
+        char error[256];
+        qrZEB_ImageAttributes attributes{};
+        attributes.size = sizeof attributes;
+        qrZEB_Long status = -1;
+        for (int i = 0; i < 10000 && status != 0; ++i) {
+            ASSERT_EQ(d.GetImageAttributes(error, d.handle, &attributes, &status), 0) << error;
+            if (status != 0)
+                std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
+        ASSERT_EQ(status, 0) << "no image set";
+    }
+
+    // Turns the second frame of the waiting image set into one of another size and returns the
+    // pixels of all four frames as they are now (the second one empty).
+    std::array<std::vector<uint8_t>, 4> ShrinkSecondFrame() {
+        station::Station& station = station::Station::Instance();
+        std::lock_guard lock(station.Mutex());
+        station::SimCamera* camera = station.Camera("Cam A");
+        std::array<std::vector<uint8_t>, 4> frames;
+        if (!camera || camera->frames.size() < 4) {
+            ADD_FAILURE() << "the image set is not waiting in the camera";
+            return frames;
+        }
+        auto frame = camera->frames.begin();
+        for (size_t k = 0; k < 4; ++k, ++frame) {
+            if (k == 1) {
+                frame->second->height = Height / 2;
+                frame->second->pixels.resize(FrameBytes / 2);
+            } else {
+                frames[k] = frame->second->pixels;
+            }
+        }
+        return frames;
+    }
+
+    std::vector<uint8_t> GetImage() {
+        const qrZEB_ChannelDescriptor& d = channel.Descriptor();
+        char error[256];
+        std::vector<uint8_t> image(FrameBytes, 0xEE);
+        qrZEB_Long status = -1;
+        EXPECT_EQ(d.GetImage(error, d.handle, reinterpret_cast<char*>(image.data()), &status), 0) << error;
+        EXPECT_EQ(status, 0);
+        return image;
+    }
+
+    // The average of the image set with its second frame counting as zeros.
+    static void ExpectAverageWithoutSecondFrame(const std::vector<uint8_t>& image,
+                                                const std::array<std::vector<uint8_t>, 4>& frames) {
+        ASSERT_EQ(frames[0].size(), FrameBytes);
+        size_t mismatches = 0;
+        for (size_t i = 0; i < FrameBytes; ++i)
+            if (image[i] != ((frames[0][i] + frames[2][i] + frames[3][i]) >> 2))
+                ++mismatches;
+        EXPECT_EQ(mismatches, 0u) << "pixels that are not (p0 + 0 + p2 + p3) >> 2";
+    }
+
+    TestEnvironment environment;
+    host::HostChannel channel;
+};
+
+} // namespace
+
+TEST_F(SkippedFrame, CountsAsZerosNotAsTheRowsOfAnEarlierImageSet) {
+    // A first image set with all four directions lit leaves its rows behind wherever they were kept.
+    StartAndAwaitImageSet();
+    const std::vector<uint8_t> first = GetImage();
+    ASSERT_GT(first[FrameBytes / 2], 8) << "the scene must be lit for the test to tell rows apart";
+
+    StartAndAwaitImageSet();
+    const auto frames = ShrinkSecondFrame();
+    ExpectAverageWithoutSecondFrame(GetImage(), frames);
+}
+
+TEST_F(SkippedFrame, GivesTheSameImageWhenAnAssistantAskedForIt) {
+    ASSERT_TRUE(channel.Write("DialogSelector", "Brightness detection")) << channel.Error();
+    ASSERT_TRUE(channel.Execute("DialogStart")) << channel.Error();
+    StartAndAwaitImageSet();
+    GetImage();
+
+    StartAndAwaitImageSet();
+    ASSERT_EQ(channel.Read("DialogAcquisitionRequest").value_or(""), "True") << channel.Error();
+    const auto frames = ShrinkSecondFrame();
+    ExpectAverageWithoutSecondFrame(GetImage(), frames);
+}
+
+} // namespace zeb::test
