@@ -1,5 +1,5 @@
 // zeb view run as a process for the tests of one file: started once on a free port, talked to over
-// HTTP, stopped with Ctrl-C.
+// HTTP, stopped with Ctrl-C (ended at once under Wine, where Ctrl-C cannot reach it).
 #pragma once
 
 #include "HttpClient.h"
