@@ -4,13 +4,6 @@
 
 namespace zeb::test {
 
-namespace {
-constexpr const char* CameraMessage =
-    "Accessing camera failed. Check that the camera is compatible, powered on and properly connected.";
-constexpr const char* ControllerMessage =
-    "Accessing controller failed. Check that the controller is powered on and properly connected.";
-} // namespace
-
 class AssistantFaults : public HostTest {
 protected:
     host::HostChannel OrientationWithOneImage(const Json& station) {

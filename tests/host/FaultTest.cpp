@@ -18,10 +18,6 @@ Json Fault(const std::string& kind, const std::string& operation, const std::str
         fault["delayMs"] = delayMs;
     return fault;
 }
-constexpr const char* ControllerMessage =
-    "Accessing controller failed. Check that the controller is powered on and properly connected.";
-constexpr const char* CameraMessage =
-    "Accessing camera failed. Check that the camera is compatible, powered on and properly connected.";
 } // namespace
 
 class Faults : public HostTest {

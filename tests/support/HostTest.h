@@ -13,6 +13,12 @@
 
 namespace zeb::test {
 
+// What the host reads when a device stops answering.
+inline constexpr const char* CameraMessage =
+    "Accessing camera failed. Check that the camera is compatible, powered on and properly connected.";
+inline constexpr const char* ControllerMessage =
+    "Accessing controller failed. Check that the controller is powered on and properly connected.";
+
 class HostTest : public ::testing::Test {
 protected:
     // Writes the station, turns logging on (Dump level) and loads the plug-in.
