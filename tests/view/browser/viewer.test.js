@@ -109,6 +109,7 @@ test('zeb view in Chromium', async () => {
     // Start: image sets arrive and the panes change.
     const blank = await pane(page, '#directions figure[data-form="direction0"] canvas');
     assert.equal(blank.mean, 0); // nothing drawn yet
+    await page.waitForFunction(() => !document.querySelector('#start').disabled);
     await page.click('#start');
     await page.waitForFunction(() => /image set \d+/.test(document.querySelector('#set-facts').textContent));
     const first = await setNumber(page);
@@ -158,6 +159,7 @@ test('zeb view in Chromium', async () => {
     await tab.waitForFunction(() => document.querySelectorAll('#channels button').length === 2);
     await tab.evaluate(() => document.querySelectorAll('#channels button')[1].click());
     await tab.waitForFunction(() => document.querySelector('#channels button.selected').textContent.startsWith('#1'));
+    await tab.waitForFunction(() => !document.querySelector('#start').disabled);
     await tab.click('#start');
     await tab.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('live'));
     await tab.close({ runBeforeUnload: false });
