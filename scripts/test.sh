@@ -15,6 +15,11 @@ cmake --preset linux >/dev/null
 cmake --build --preset linux
 ctest --preset linux
 
+step "zeb view in headless Chromium"
+# puppeteer-core as pinned by the lock file; it drives Debian's chromium and downloads no browser.
+npm ci --prefix tests/view/browser --no-audit --no-fund
+ZEB=build/linux/bin/zeb ZEB_VIEW_SCREENSHOT=build/linux/zeb-view.png node --test tests/view/browser/viewer.test.js
+
 step "Windows x64 DLL under Wine"
 export WINEDEBUG=-all
 # No Mono or Gecko prompts when a fresh Wine prefix is made; the tests need neither.

@@ -38,6 +38,12 @@ AcquisitionLoop::End AcquisitionLoop::Run(const Handler& handle, const std::func
         return End::Failed;
     End end = End::Completed;
     while (_options.count == 0 || _statistics.sets < _options.count) {
+        // Asked before each wait too: when the host falls behind, the next set is always ready and
+        // the wait itself never asks.
+        if (stop && stop()) {
+            end = End::Stopped;
+            break;
+        }
         const Clock::time_point waitStarted = Clock::now();
         const host::ImageWait wait = _channel.WaitForImage(_options.timeoutMs, stop);
         std::optional<host::Image> image;

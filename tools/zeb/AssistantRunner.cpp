@@ -105,9 +105,14 @@ void AssistantRunner::AcquireImage(const std::function<bool()>& stop) {
         return;
     if (wait == host::ImageWait::TimedOut)
         throw CommandError(_channel.Error());
-    if (wait != host::ImageWait::Ready || !_channel.FetchImage())
+    std::optional<host::Image> image;
+    if (wait == host::ImageWait::Ready)
+        image = _channel.FetchImage();
+    if (!image)
         throw PluginError(_channel.Error());
     ++_images;
+    if (_onImage)
+        _onImage(*image);
 }
 
 AssistantState AssistantRunner::Update(const std::function<bool()>& stop) {

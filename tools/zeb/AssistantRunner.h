@@ -64,6 +64,8 @@ public:
     int32_t ImagesTaken() const { return _images; }
     // Longest wait for one image set.
     void SetImageTimeout(int32_t milliseconds) { _timeoutMs = milliseconds; }
+    // Called with each image set the assistant was given (a viewer shows them).
+    void SetImageHandler(std::function<void(const host::Image&)> handler) { _onImage = std::move(handler); }
 
 private:
     std::string Read(const char* feature);
@@ -77,6 +79,7 @@ private:
     std::string _savedSetupMode, _savedAcquisitionMode;
     int32_t _images = 0;
     int32_t _timeoutMs = 20000;
+    std::function<void(const host::Image&)> _onImage;
 };
 
 } // namespace zeb::cli

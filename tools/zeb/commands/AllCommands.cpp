@@ -1,4 +1,5 @@
 #include "Commands.h"
+#include "view/ViewCommand.h"
 
 namespace zeb::cli {
 
@@ -12,8 +13,10 @@ std::vector<std::unique_ptr<Command>> AllCommands(bool withShell) {
     commands.push_back(std::make_unique<AcquireCommand>());
     commands.push_back(std::make_unique<AssistCommand>());
     commands.push_back(std::make_unique<ProfileCommand>());
-    if (withShell)
+    if (withShell) {
         commands.push_back(std::make_unique<ShellCommand>());
+        commands.push_back(std::make_unique<ViewCommand>());
+    }
     commands.push_back(std::make_unique<HelpCommand>());
     commands.push_back(std::make_unique<CompletionCommand>());
     return commands;

@@ -1,0 +1,69 @@
+// Talking to zeb view over HTTP as a page or a script does, and sending it raw bytes as a broken
+// client would. Every exchange is bounded by a guard time, so a hanging server fails the test.
+#pragma once
+
+#include <nlohmann/json.hpp>
+
+#include <chrono>
+#include <cstdint>
+#include <map>
+#include <memory>
+#include <string>
+
+namespace zeb::test {
+
+struct HttpAnswer {
+    int status = 0;
+    std::string body;
+    std::map<std::string, std::string> headers; // names in lower case
+
+    std::string Header(const std::string& lowerCaseName) const;
+    nlohmann::json Json() const;
+};
+
+class HttpClient {
+public:
+    using Headers = std::map<std::string, std::string>;
+
+    // `page`: the page id sent as X-Zeb-Client; empty sends none (a script).
+    explicit HttpClient(uint16_t port, std::string page = {});
+
+    HttpAnswer Get(const std::string& target, const Headers& headers = {}) const;
+    HttpAnswer Put(const std::string& target, const std::string& body, const Headers& headers = {}) const;
+    HttpAnswer Post(const std::string& target, const std::string& body = {},
+                    const Headers& headers = {}) const;
+    // One request on a connection of its own; throws std::runtime_error when the exchange fails.
+    HttpAnswer Send(const std::string& method, const std::string& target, const std::string& body,
+                    const Headers& headers) const;
+
+    // Sends the bytes on a fresh connection and returns what the server sends until it closes the
+    // connection; `closeAfterSending` closes at once instead, as a client that goes away.
+    std::string Raw(const std::string& bytes, bool closeAfterSending = false) const;
+
+    uint16_t Port() const { return _port; }
+    const std::string& Page() const { return _page; }
+
+    static constexpr std::chrono::seconds Guard{60};
+
+private:
+    uint16_t _port;
+    std::string _page;
+};
+
+// Connections opened and left idle, as many browser tabs or a slow client hold them.
+class IdleConnections {
+public:
+    IdleConnections(uint16_t port, int count);
+    ~IdleConnections();
+    // How many the server has closed by now (those it turned away).
+    int Closed();
+
+private:
+    struct Sockets;
+    std::unique_ptr<Sockets> _sockets;
+};
+
+// The status line's code of a raw answer ("HTTP/1.1 400 Bad Request" gives 400), 0 when there is none.
+int RawStatus(const std::string& answer);
+
+} // namespace zeb::test

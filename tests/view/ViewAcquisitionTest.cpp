@@ -1,0 +1,305 @@
+// Acquiring through zeb view: starting and stopping, the forms of the latest image set, saving it,
+// waiting for changes, and the pages that own an acquisition. One server for the whole file.
+#include "ViewServer.h"
+#include "ZebTest.h"
+
+#include <gtest/gtest.h>
+
+#include <set>
+
+namespace zeb::test {
+
+class ViewAcquisition : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        environment = new TestEnvironment();
+        server = new ViewServer(*environment,
+                                {"--out", (environment->Folder() / "saved").string(), "--page-timeout", "1"});
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        delete environment;
+    }
+    // Every test starts from stopped channels.
+    void TearDown() override {
+        for (const char* channel : {"0", "1"})
+            EXPECT_EQ(Client().Post(std::string("/api/channels/") + channel + "/acquisition/stop").status,
+                      200);
+    }
+
+    static HttpClient Client(const std::string& page = {}) { return server->Client(page); }
+    static nlohmann::json Status(int channel) {
+        const HttpAnswer answer = Client().Get("/api/channels/" + std::to_string(channel) + "/status");
+        EXPECT_EQ(answer.status, 200) << answer.body;
+        return answer.Json();
+    }
+    // Follows the status as the page does until `done` holds for it; fails the test after the guard.
+    static nlohmann::json WaitForStatus(int channel, const std::function<bool(const nlohmann::json&)>& done) {
+        nlohmann::json status = Status(channel);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!done(status) && std::chrono::steady_clock::now() < deadline) {
+            const std::string target = "/api/channels/" + std::to_string(channel) +
+                                       "/status?since=" + std::to_string(status["revision"].get<uint64_t>()) +
+                                       "&wait=1000";
+            status = Client().Get(target).Json();
+        }
+        EXPECT_TRUE(done(status)) << status.dump();
+        return status;
+    }
+    static nlohmann::json WaitForImageSets(int channel, int64_t count) {
+        return WaitForStatus(channel, [&](const nlohmann::json& status) {
+            return !status["imageSet"].is_null() && status["imageSet"]["number"].get<int64_t>() >= count;
+        });
+    }
+    static bool Idle(const nlohmann::json& status) { return status["mode"] == "idle"; }
+    // The PNG image of a form of the channel's latest image set, and the image set's number.
+    static std::pair<host::Image, std::string> Form(int channel, const std::string& query) {
+        const HttpAnswer answer =
+            Client().Get("/api/channels/" + std::to_string(channel) + "/image.png?" + query);
+        EXPECT_EQ(answer.status, 200) << answer.body;
+        EXPECT_EQ(answer.Header("content-type"), "image/png");
+        const auto file = environment->Folder() / "form.png";
+        TestEnvironment::WriteFile(file, answer.body);
+        return {ReadPngFile(file).image, answer.Header("x-zeb-image-set")};
+    }
+    static double Mean(const host::Image& image) {
+        double sum = 0;
+        for (uint8_t pixel : image.pixels)
+            sum += pixel;
+        return image.pixels.empty() ? 0 : sum / static_cast<double>(image.pixels.size());
+    }
+
+    static TestEnvironment* environment;
+    static ViewServer* server;
+};
+
+TestEnvironment* ViewAcquisition::environment = nullptr;
+ViewServer* ViewAcquisition::server = nullptr;
+
+TEST_F(ViewAcquisition, AnAcquisitionDeliversImageSetsInEveryFormUntilStopped) {
+    const HttpAnswer start = Client().Post("/api/channels/0/acquisition/start");
+    ASSERT_EQ(start.status, 200) << start.body;
+    EXPECT_EQ(start.Json()["mode"], "live");
+    EXPECT_EQ(start.Json()["kept"], true); // started without a page id
+    WaitForImageSets(0, 3);
+    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/stop").status, 200);
+    const auto status = Status(0);
+    EXPECT_TRUE(Idle(status));
+    EXPECT_GE(status["statistics"]["imageSets"].get<int64_t>(), 3);
+    EXPECT_EQ(status["statistics"]["lost"], 0);
+    EXPECT_EQ(status["statistics"]["failed"], 0);
+    const auto set = status["imageSet"];
+    EXPECT_EQ(set["lineScan"], false);
+    EXPECT_EQ(set["averaged"], false);
+    EXPECT_EQ(set["litFrom"].size(), 4u);
+    const std::string number = std::to_string(set["number"].get<int64_t>());
+
+    const auto [stack, stackNumber] = Form(0, "form=stack");
+    EXPECT_EQ(stackNumber, number);
+    ASSERT_EQ(stack.width, set["width"].get<int32_t>());
+    ASSERT_EQ(stack.height, 4 * set["directionHeight"].get<int32_t>());
+    const int32_t width = stack.width, height = stack.height / 4;
+    std::vector<host::Image> directions;
+    for (int k = 0; k < 4; ++k) {
+        auto [direction, directionNumber] = Form(0, "form=direction" + std::to_string(k));
+        EXPECT_EQ(directionNumber, number);
+        ASSERT_EQ(direction.width, width);
+        ASSERT_EQ(direction.height, height);
+        // Direction k is the k-th frame of the stack.
+        EXPECT_TRUE(std::equal(direction.pixels.begin(), direction.pixels.end(),
+                               stack.pixels.begin() + static_cast<ptrdiff_t>(k) * width * height))
+            << "direction " << k;
+        directions.push_back(std::move(direction));
+    }
+    EXPECT_NE(directions[0].pixels, directions[2].pixels); // lit from opposite sides
+    const auto [average, averageNumber] = Form(0, "form=average");
+    ASSERT_EQ(average.pixels.size(), directions[0].pixels.size());
+    for (size_t i = 0; i < average.pixels.size(); i += 997)
+        ASSERT_EQ(average.pixels[i], (directions[0].pixels[i] + directions[1].pixels[i] +
+                                      directions[2].pixels[i] + directions[3].pixels[i]) >>
+                                         2)
+            << "pixel " << i;
+    const auto [preview, previewNumber] = Form(0, "form=direction1&scale=3");
+    EXPECT_EQ(preview.width, (width + 2) / 3);
+    EXPECT_EQ(preview.height, (height + 2) / 3);
+    // Without a form: the image set as delivered.
+    EXPECT_EQ(Form(0, "").first.pixels, stack.pixels);
+}
+
+TEST_F(ViewAcquisition, LineScanDirectionsAreInterleavedRows) {
+    ASSERT_EQ(Client().Post("/api/channels/1/acquisition/start").status, 200);
+    WaitForImageSets(1, 1);
+    ASSERT_EQ(Client().Post("/api/channels/1/acquisition/stop").status, 200);
+    const auto set = Status(1)["imageSet"];
+    EXPECT_EQ(set["lineScan"], true);
+    const auto [stack, number] = Form(1, "form=stack");
+    const auto [direction, directionNumber] = Form(1, "form=direction3");
+    ASSERT_EQ(direction.height * 4, stack.height);
+    for (int32_t row = 0; row < direction.height; row += 7)
+        ASSERT_TRUE(std::equal(direction.pixels.begin() + static_cast<ptrdiff_t>(row) * direction.width,
+                               direction.pixels.begin() + static_cast<ptrdiff_t>(row + 1) * direction.width,
+                               stack.pixels.begin() + static_cast<ptrdiff_t>(4 * row + 3) * stack.width))
+            << "row " << row;
+}
+
+TEST_F(ViewAcquisition, RaisingTheExposureBrightensTheLiveImage) {
+    const HttpClient client = Client();
+    const std::string before = client.Get("/api/channels/0/features/ExposureTime").body;
+    // The image sets shown a little after the first one taken with an exposure.
+    auto takenWith = [](const std::string& exposure) {
+        const auto first = WaitForStatus(0, [&](const nlohmann::json& s) {
+            return !s["imageSet"].is_null() && s["imageSet"]["exposureTime"] == exposure;
+        });
+        const int64_t number = first["imageSet"]["number"];
+        return WaitForImageSets(0, number + 5);
+    };
+    ASSERT_EQ(client.Put("/api/channels/0/features/ExposureTime", "20").status, 200);
+    ASSERT_EQ(client.Post("/api/channels/0/acquisition/start").status, 200);
+    const auto dim = takenWith("20");
+    // Written while the acquisition runs, as a person turns the exposure up in the page.
+    const HttpAnswer raised = client.Put("/api/channels/0/features/ExposureTime", "40");
+    ASSERT_EQ(raised.status, 200) << raised.body;
+    const auto bright = takenWith("40");
+    const double dimMean = dim["imageSet"]["mean"], brightMean = bright["imageSet"]["mean"];
+    EXPECT_GT(dimMean, 5);
+    EXPECT_LT(brightMean, 200); // far from saturation, so twice the light shows
+    EXPECT_GT(brightMean, 1.6 * dimMean) << dimMean << " then " << brightMean;
+    ASSERT_EQ(client.Post("/api/channels/0/acquisition/stop").status, 200);
+    // The picture says the same as the statistics.
+    EXPECT_NEAR(Mean(Form(0, "form=stack").first), Status(0)["imageSet"]["mean"].get<double>(), 0.01);
+    client.Put("/api/channels/0/features/ExposureTime", before);
+}
+
+TEST_F(ViewAcquisition, SavingWritesTheFilesAndMetadataOfZebAcquire) {
+    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 200);
+    WaitForImageSets(0, 1);
+    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/stop").status, 200);
+    const auto set = Status(0)["imageSet"];
+    HttpAnswer saved = Client().Post("/api/channels/0/save");
+    ASSERT_EQ(saved.status, 200) << saved.body;
+    EXPECT_EQ(saved.Json()["imageSet"], set["number"]);
+    const auto files = saved.Json()["files"];
+    ASSERT_EQ(files.size(), 3u);
+    const auto folder = environment->Folder() / "saved";
+    std::set<std::string> names;
+    for (const auto& file : files)
+        names.insert(std::filesystem::path(file.get<std::string>()).filename().string());
+    EXPECT_EQ(names, (std::set<std::string>{"zeb-channel0-0001-stack.png", "zeb-channel0-0001-average.png",
+                                            "zeb-channel0-0001-directions.png"}));
+    const PngContents stack = ReadPngFile(folder / "zeb-channel0-0001-stack.png");
+    EXPECT_EQ(stack.image.pixels, Form(0, "form=stack").first.pixels);
+    EXPECT_EQ(stack.texts.at("Exposure time"), set["exposureTime"].get<std::string>() + " us");
+    EXPECT_EQ(stack.texts.at("Channel"), "BRELAN: Morvane (#0)");
+    // The next save numbers on.
+    saved = Client().Post("/api/channels/0/save");
+    ASSERT_EQ(saved.status, 200) << saved.body;
+    EXPECT_TRUE(std::filesystem::exists(folder / "zeb-channel0-0002-directions.png"));
+
+    // zeb acquire writes the same files with the same text keys.
+    const auto acquired = environment->Folder() / "acquired";
+    const Outcome acquire =
+        ZebProcess::Run(environment->Folder(),
+                        {"acquire", "--channel", "0", "--setup-mode", "Off", "--out", acquired.string()});
+    ASSERT_EQ(acquire.status, 0) << acquire.err;
+    for (const std::string form : {"stack", "average", "directions"}) {
+        const PngContents ours = ReadPngFile(folder / ("zeb-channel0-0001-" + form + ".png"));
+        const PngContents theirs = ReadPngFile(acquired / ("zeb-channel0-0001-" + form + ".png"));
+        std::set<std::string> ourKeys, theirKeys;
+        for (const auto& [key, text] : ours.texts)
+            ourKeys.insert(key);
+        for (const auto& [key, text] : theirs.texts)
+            theirKeys.insert(key);
+        EXPECT_EQ(ourKeys, theirKeys) << form;
+        EXPECT_EQ(ours.texts.at("Image"), theirs.texts.at("Image")) << form;
+        EXPECT_EQ(ours.image.width, theirs.image.width) << form;
+        EXPECT_EQ(ours.image.height, theirs.image.height) << form;
+    }
+}
+
+TEST_F(ViewAcquisition, AveragedImageSetsHaveOnlyTheAverage) {
+    const HttpClient client = Client();
+    ASSERT_EQ(client.Put("/api/channels/0/features/SetupMode", "On").status, 200);
+    ASSERT_EQ(client.Post("/api/channels/0/acquisition/start").status, 200);
+    const auto status = WaitForStatus(0, [](const nlohmann::json& s) {
+        return !s["imageSet"].is_null() && s["imageSet"]["averaged"] == true;
+    });
+    ASSERT_EQ(client.Post("/api/channels/0/acquisition/stop").status, 200);
+    EXPECT_EQ(status["imageSet"]["forms"], nlohmann::json{"average"});
+    EXPECT_EQ(status["imageSet"]["height"], status["imageSet"]["directionHeight"]);
+    const HttpAnswer direction = client.Get("/api/channels/0/image.png?form=direction0");
+    EXPECT_EQ(direction.status, 404);
+    EXPECT_NE(direction.body.find("averaged"), std::string::npos) << direction.body;
+    EXPECT_EQ(Form(0, "").first.height, status["imageSet"]["height"].get<int32_t>());
+    EXPECT_EQ(client.Put("/api/channels/0/features/SetupMode", "Off").status, 200);
+}
+
+TEST_F(ViewAcquisition, SingleFramesGiveOneImageSetPerStart) {
+    const HttpClient client = Client();
+    ASSERT_EQ(client.Put("/api/channels/0/features/AcquisitionMode", "SingleFrame").status, 200);
+    const int64_t before =
+        Status(0)["imageSet"].is_null() ? 0 : Status(0)["imageSet"]["number"].get<int64_t>();
+    ASSERT_EQ(client.Post("/api/channels/0/acquisition/start").status, 200);
+    const auto status = WaitForStatus(0, Idle);
+    EXPECT_EQ(status["statistics"]["imageSets"], 1);
+    // Image sets are numbered as delivered; the one of a single frame is always shown.
+    EXPECT_GT(status["imageSet"]["number"].get<int64_t>(), before);
+    EXPECT_EQ(status["error"], "");
+    EXPECT_EQ(client.Put("/api/channels/0/features/AcquisitionMode", "Continuous").status, 200);
+}
+
+TEST_F(ViewAcquisition, AStartTheChannelRefusesGivesThePluginsText) {
+    const HttpClient client = Client();
+    ASSERT_EQ(client.Put("/api/channels/0/features/DeviceImageSource", "None").body, "None");
+    const HttpAnswer start = client.Post("/api/channels/0/acquisition/start");
+    EXPECT_EQ(start.status, 422);
+    EXPECT_FALSE(start.body.empty());
+    EXPECT_TRUE(Idle(Status(0)));
+    ASSERT_EQ(client.Post("/api/channels/0/commands/DeviceImageSourceDetect").status, 200);
+    ASSERT_EQ(client.Put("/api/channels/0/features/AcquisitionMode", "Continuous").status, 200);
+}
+
+TEST_F(ViewAcquisition, AStatusRequestWaitsForTheNextChange) {
+    const auto idle = Status(0);
+    const uint64_t revision = idle["revision"];
+    // Nothing changes while the channel is stopped: the wait ends with the same revision.
+    const auto same =
+        Client().Get("/api/channels/0/status?since=" + std::to_string(revision) + "&wait=50").Json();
+    EXPECT_EQ(same["revision"], revision);
+    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 200);
+    const auto changed =
+        Client().Get("/api/channels/0/status?since=" + std::to_string(revision) + "&wait=5000").Json();
+    EXPECT_GT(changed["revision"].get<uint64_t>(), revision);
+}
+
+TEST_F(ViewAcquisition, WhatAClosedPageAloneStartedStops) {
+    const HttpAnswer start = Client("pageA").Post("/api/channels/0/acquisition/start");
+    ASSERT_EQ(start.status, 200) << start.body;
+    EXPECT_EQ(start.Json()["pages"], 1);
+    EXPECT_EQ(start.Json()["kept"], false);
+    // Another page joins; the first closes: the acquisition goes on for the second.
+    ASSERT_EQ(Client("pageB").Post("/api/channels/0/acquisition/start").Json()["pages"], 2);
+    ASSERT_EQ(Client().Post("/api/clients/pageA/close").status, 200);
+    EXPECT_EQ(Status(0)["mode"], "live");
+    ASSERT_EQ(Client().Post("/api/clients/pageB/close").status, 200);
+    WaitForStatus(0, Idle);
+}
+
+TEST_F(ViewAcquisition, APageThatStopsAskingIsGoneAfterTheTimeout) {
+    ASSERT_EQ(Client("pageC").Post("/api/channels/1/acquisition/start").status, 200);
+    // Nothing more from pageC: one second later it is gone, and the acquisition with it.
+    const auto status = WaitForStatus(1, Idle);
+    EXPECT_EQ(status["error"], "");
+}
+
+TEST_F(ViewAcquisition, AScriptsAcquisitionIsKeptWhatPagesDo) {
+    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 200);
+    ASSERT_EQ(Client("pageD").Post("/api/channels/0/acquisition/start").status, 200);
+    ASSERT_EQ(Client().Post("/api/clients/pageD/close").status, 200);
+    const auto status = Status(0);
+    EXPECT_EQ(status["mode"], "live");
+    EXPECT_EQ(status["kept"], true);
+    ASSERT_EQ(Client("pageD").Post("/api/channels/0/acquisition/stop").status, 200);
+    EXPECT_TRUE(Idle(Status(0)));
+}
+
+} // namespace zeb::test

@@ -1,0 +1,242 @@
+// The JSON API of zeb view over HTTP: channels, features, commands, and the answers to requests that
+// are wrong. One server for the whole file, with the built-in station.
+#include "FeatureNames.h"
+#include "ViewServer.h"
+
+#include <gtest/gtest.h>
+
+namespace zeb::test {
+
+class ViewApi : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        environment = new TestEnvironment();
+        server = new ViewServer(*environment);
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        delete environment;
+    }
+    static HttpClient Client(const std::string& page = {}) { return server->Client(page); }
+
+    static TestEnvironment* environment;
+    static ViewServer* server;
+};
+
+TestEnvironment* ViewApi::environment = nullptr;
+ViewServer* ViewApi::server = nullptr;
+
+TEST_F(ViewApi, ListsTheChannelsWithTheirWiredCameras) {
+    const HttpAnswer answer = Client().Get("/api/channels");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(answer.Header("content-type"), "application/json");
+    const auto channels = answer.Json();
+    ASSERT_EQ(channels.size(), 2u);
+    EXPECT_EQ(channels[0]["index"], 0);
+    EXPECT_EQ(channels[0]["name"], "BRELAN: Morvane (#0)");
+    EXPECT_EQ(channels[0]["scanType"], "Areascan");
+    EXPECT_EQ(channels[0]["camera"], "GigE 00:11:1c:00:00:01");
+    EXPECT_EQ(channels[1]["scanType"], "Linescan");
+    EXPECT_EQ(channels[1]["camera"], "Grabber 0 Port A");
+    EXPECT_EQ(channels[1]["acquiring"], false);
+}
+
+TEST_F(ViewApi, DescribesEveryFeatureWithItsGroup) {
+    const HttpAnswer answer = Client().Get("/api/channels/1/features");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    const auto features = answer.Json();
+    ASSERT_EQ(features.size(), std::size(FeatureNames));
+    for (size_t i = 0; i < features.size(); ++i)
+        EXPECT_EQ(features[i]["name"], FeatureNames[i]);
+    auto find = [&](const std::string& name) {
+        for (const auto& feature : features)
+            if (feature["name"] == name)
+                return feature;
+        return nlohmann::json();
+    };
+    const auto exposure = find("ExposureTime");
+    EXPECT_EQ(exposure["type"], "Float");
+    EXPECT_EQ(exposure["group"], "Acquisition");
+    EXPECT_EQ(exposure["readable"], true);
+    EXPECT_EQ(exposure["writable"], true);
+    EXPECT_EQ(exposure["common"], true);
+    EXPECT_TRUE(exposure["value"].is_string());
+    const auto orientation = find("LightingOrientation");
+    EXPECT_EQ(orientation["value"], "270 deg"); // line scan
+    EXPECT_EQ(orientation["choices"], (nlohmann::json{"0 deg", "90 deg", "180 deg", "270 deg"}));
+    EXPECT_EQ(find("DialogSelector")["choices"].size(), 5u);
+    const auto detect = find("DeviceImageSourceDetect");
+    EXPECT_EQ(detect["type"], "Command");
+    EXPECT_TRUE(detect["value"].is_null());
+    EXPECT_EQ(find("DeviceScanType")["writable"], false);
+    EXPECT_EQ(find("GevSCPD")["group"], "Transport");
+}
+
+TEST_F(ViewApi, AWriteAnswersWithTheValueTheChannelHolds) {
+    const HttpClient client = Client();
+    HttpAnswer answer = client.Put("/api/channels/0/features/Gain", "2");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(answer.Header("x-zeb-written"), "held");
+    EXPECT_EQ(client.Get("/api/channels/0/features/Gain").body, answer.body);
+
+    // The line rate is limited to at least 10 lines per second: the answer is what the channel holds.
+    answer = client.Put("/api/channels/1/features/AcquisitionLineRate", "5");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(answer.body, "10");
+    EXPECT_EQ(answer.Header("x-zeb-written"), "adjusted");
+    answer = client.Put("/api/channels/1/features/AcquisitionLineRate", "2000.0");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(answer.body, "2000");
+    EXPECT_EQ(answer.Header("x-zeb-written"), "normalised");
+
+    // The name is percent-decoded; blanks in a value travel as they are.
+    answer = client.Put("/api/channels/0/features/Lighting%4Frientation", "90 deg");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(answer.body, "90 deg");
+    EXPECT_EQ(client.Put("/api/channels/0/features/LightingOrientation", "180 deg").status, 200);
+}
+
+TEST_F(ViewApi, APluginErrorComesVerbatimWith422) {
+    const HttpClient client = Client();
+    const std::string before = client.Get("/api/channels/0/features/LightingOrientation").body;
+    HttpAnswer answer = client.Put("/api/channels/0/features/LightingOrientation", "45 deg");
+    EXPECT_EQ(answer.status, 422);
+    EXPECT_NE(answer.body.find("45 deg"), std::string::npos) << answer.body;
+    EXPECT_EQ(answer.Header("content-type"), "text/plain; charset=utf-8");
+    EXPECT_EQ(client.Get("/api/channels/0/features/LightingOrientation").body, before);
+
+    answer = client.Put("/api/channels/0/features/DeviceScanType", "Linescan");
+    EXPECT_EQ(answer.status, 422);
+    EXPECT_FALSE(answer.body.empty());
+
+    answer = client.Post("/api/channels/0/commands/ExposureTime");
+    EXPECT_EQ(answer.status, 422);
+    EXPECT_EQ(answer.body, "Feature ExposureTime is not a command.");
+
+    // A value of 1000 characters is the plug-in's to judge; the server stays well.
+    answer = client.Put("/api/channels/0/features/LightingSequenceType", std::string(1000, 'x'));
+    EXPECT_EQ(answer.status, 422);
+    EXPECT_EQ(client.Get("/api/channels").status, 200);
+}
+
+TEST_F(ViewApi, AnUnknownFeatureIs404WithThePluginsText) {
+    const HttpClient client = Client();
+    for (const std::string method : {"GET", "PUT"}) {
+        const HttpAnswer answer = client.Send(method, "/api/channels/0/features/Exposure", "1", {});
+        EXPECT_EQ(answer.status, 404) << method;
+        EXPECT_EQ(answer.body, "Feature Exposure does not exist.") << method;
+    }
+    EXPECT_EQ(client.Post("/api/channels/0/commands/Detect").status, 404);
+}
+
+TEST_F(ViewApi, CommandsRunOnTheChannel) {
+    const HttpClient client = Client();
+    ASSERT_EQ(client.Put("/api/channels/0/features/DeviceImageSource", "None").body, "None");
+    HttpAnswer answer = client.Post("/api/channels/0/commands/DeviceImageSourceDetect");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(client.Get("/api/channels/0/features/DeviceImageSource").body, "GigE 00:11:1c:00:00:01");
+}
+
+TEST_F(ViewApi, WrongPathsMethodsAndChannelsAreRefusedWithAText) {
+    const HttpClient client = Client();
+    struct Case {
+        std::string method, target;
+        int status;
+    };
+    for (const Case& c : std::vector<Case>{{"GET", "/api/channels/2/features", 404},
+                                           {"GET", "/api/channels/-1/features", 404},
+                                           {"GET", "/api/channels/01x/features", 404},
+                                           {"GET", "/api/channels/99999999999999999999/features", 404},
+                                           {"GET", "/api/nothing", 404},
+                                           {"GET", "/api/channels/0/nothing", 404},
+                                           {"GET", "/nothing.html", 404},
+                                           {"DELETE", "/api/channels", 405},
+                                           {"POST", "/api/channels/0/features", 405},
+                                           {"POST", "/api/channels/0/features/Gain", 405},
+                                           {"GET", "/api/channels/0/commands/DialogStart", 405},
+                                           {"GET", "/api/channels/0/acquisition/start", 405},
+                                           {"PUT", "/api/channels/0/image.png", 405},
+                                           {"BREW", "/", 405},
+                                           {"GET", "/api/channels/0/image.png?form=sideways", 400},
+                                           {"GET", "/api/channels/0/image.png?scale=0", 400},
+                                           {"GET", "/api/channels/0/image.png?scale=17", 400},
+                                           {"GET", "/api/channels/0/status?since=x", 400},
+                                           {"GET", "/api/channels/0/status?since=0&wait=99999", 400}}) {
+        const HttpAnswer answer = client.Send(c.method, c.target, {}, {});
+        EXPECT_EQ(answer.status, c.status) << c.method << " " << c.target << ": " << answer.body;
+        EXPECT_FALSE(answer.body.empty()) << c.method << " " << c.target;
+        if (c.status == 405) {
+            EXPECT_FALSE(answer.Header("allow").empty()) << c.target;
+        }
+    }
+    // A NUL in a value, and page ids that are not plain words.
+    EXPECT_EQ(client
+                  .Put("/api/channels/0/features/Gain", std::string("1\0"
+                                                                    "2",
+                                                                    3))
+                  .status,
+              400);
+    EXPECT_EQ(client.Get("/api/channels", {{"X-Zeb-Client", "a b"}}).status, 400);
+    EXPECT_EQ(client.Get("/api/channels", {{"X-Zeb-Client", std::string(65, 'a')}}).status, 400);
+    EXPECT_EQ(client.Post("/api/clients/a%20b/close").status, 400);
+}
+
+TEST_F(ViewApi, OnlyThisMachineAndThisSiteAreServed) {
+    const HttpClient client = Client();
+    // A foreign host name (a rebound DNS name) and a page of another site are refused.
+    EXPECT_EQ(client.Get("/api/channels", {{"Host", "evil.example:8177"}}).status, 403);
+    EXPECT_EQ(
+        client.Post("/api/channels/0/acquisition/start", {}, {{"Origin", "http://evil.example"}}).status,
+        403);
+    EXPECT_EQ(client.Get("/api/channels/0/status").Json()["acquiring"], false);
+    // The names of this machine are served, and the page's own origin.
+    for (const std::string host : {"localhost:1", "127.0.0.1", "[::1]:8177"})
+        EXPECT_EQ(client.Get("/api/channels", {{"Host", host}}).status, 200) << host;
+    const std::string self = "http://127.0.0.1:" + std::to_string(client.Port());
+    EXPECT_EQ(client.Put("/api/channels/0/features/Gain", "1", {{"Origin", self}}).status, 200);
+}
+
+TEST_F(ViewApi, ThePageComesFromZebItself) {
+    const HttpClient client = Client();
+    HttpAnswer page = client.Get("/");
+    ASSERT_EQ(page.status, 200);
+    EXPECT_EQ(page.Header("content-type"), "text/html; charset=utf-8");
+    EXPECT_NE(page.body.find("<title>zeb view</title>"), std::string::npos);
+    EXPECT_EQ(client.Get("/index.html").body, page.body);
+    // Nothing the page loads comes from elsewhere.
+    for (const std::string file : {"/", "/viewer.js", "/viewer.css"}) {
+        const HttpAnswer answer = client.Get(file);
+        ASSERT_EQ(answer.status, 200) << file;
+        EXPECT_EQ(answer.body.find("http://"), std::string::npos) << file;
+        EXPECT_EQ(answer.body.find("https://"), std::string::npos) << file;
+        EXPECT_EQ(answer.Header("cache-control"), "no-store") << file;
+    }
+    EXPECT_EQ(client.Get("/viewer.js").Header("content-type"), "text/javascript; charset=utf-8");
+}
+
+TEST_F(ViewApi, ThereIsNoImageBeforeTheFirstImageSet) {
+    // Nothing acquires in this file's server.
+    const HttpAnswer image = Client().Get("/api/channels/0/image.png");
+    EXPECT_EQ(image.status, 404);
+    EXPECT_EQ(image.body, "channel 0 has no image set yet");
+    EXPECT_EQ(Client().Post("/api/channels/1/save").status, 404);
+    const auto status = Client().Get("/api/channels/1/status").Json();
+    EXPECT_TRUE(status["imageSet"].is_null());
+    EXPECT_EQ(status["mode"], "idle");
+}
+
+TEST_F(ViewApi, AnAssistantNotStartedByTheViewerReadsAsIdle) {
+    const HttpAnswer answer = Client().Get("/api/channels/0/assistant");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    const auto view = answer.Json();
+    EXPECT_EQ(view["selector"], "Brightness detection");
+    EXPECT_EQ(view["choices"].size(), 4u);
+    EXPECT_EQ(view["running"], false);
+    EXPECT_EQ(view["active"], false);
+    EXPECT_EQ(view["history"].size(), 0u);
+    const HttpAnswer next = Client().Post("/api/channels/0/assistant/next");
+    EXPECT_EQ(next.status, 409);
+    EXPECT_EQ(next.body, "no assistant is running on channel 0");
+}
+
+} // namespace zeb::test

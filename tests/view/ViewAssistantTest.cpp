@@ -1,0 +1,152 @@
+// The setup assistants through zeb view: started, followed, advanced and stopped as the page's dialog
+// does, with the image sets they judge in the live view. One server for the whole file.
+#include "ViewServer.h"
+
+#include <gtest/gtest.h>
+
+namespace zeb::test {
+
+class ViewAssistant : public ::testing::Test {
+protected:
+    static void SetUpTestSuite() {
+        environment = new TestEnvironment();
+        server = new ViewServer(*environment, {"--page-timeout", "1"});
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        delete environment;
+    }
+    void TearDown() override {
+        for (const char* channel : {"0", "1"}) {
+            const std::string base = std::string("/api/channels/") + channel;
+            Client().Post(base + "/assistant/stop");
+            EXPECT_EQ(Client().Post(base + "/acquisition/stop").status, 200);
+        }
+    }
+    static HttpClient Client(const std::string& page = {}) { return server->Client(page); }
+    static nlohmann::json Assistant(int channel) {
+        const HttpAnswer answer = Client().Get("/api/channels/" + std::to_string(channel) + "/assistant");
+        EXPECT_EQ(answer.status, 200) << answer.body;
+        return answer.Json();
+    }
+    static nlohmann::json WaitForAssistant(int channel,
+                                           const std::function<bool(const nlohmann::json&)>& done) {
+        nlohmann::json view;
+        EXPECT_TRUE(WaitUntil([&] {
+            view = Assistant(channel);
+            return done(view);
+        })) << view.dump();
+        return view;
+    }
+    static nlohmann::json Status(int channel) {
+        return Client().Get("/api/channels/" + std::to_string(channel) + "/status").Json();
+    }
+
+    static TestEnvironment* environment;
+    static ViewServer* server;
+};
+
+TestEnvironment* ViewAssistant::environment = nullptr;
+ViewServer* ViewAssistant::server = nullptr;
+
+TEST_F(ViewAssistant, BrightnessRunsToItsResultOnImagesItAcquires) {
+    const HttpAnswer start = Client().Post("/api/channels/0/assistant/start", "brightness");
+    ASSERT_EQ(start.status, 200) << start.body;
+    EXPECT_EQ(start.Json()["name"], "Brightness detection");
+    const auto view = WaitForAssistant(0, [](const nlohmann::json& v) {
+        return v["images"].get<int>() >= 2 && (v["result"] == "Success" || v["result"] == "Warning");
+    });
+    EXPECT_EQ(view["active"], true);
+    EXPECT_EQ(view["running"], true);
+    EXPECT_EQ(view["instruction"], "Place a representative part in the field of view of the camera.");
+    ASSERT_EQ(view["arguments"].size(), 3u);
+    // The message has its placeholders filled with the arguments.
+    EXPECT_EQ(view["message"].get<std::string>().find('{'), std::string::npos) << view["message"];
+    EXPECT_NE(view["message"].get<std::string>().find(view["arguments"][0].get<std::string>()),
+              std::string::npos);
+    EXPECT_EQ(view["history"].size(), view["images"].get<size_t>());
+    // The image sets it judges are averaged, and they are the live view meanwhile.
+    const auto status = Status(0);
+    EXPECT_EQ(status["mode"], "assistant");
+    EXPECT_EQ(status["imageSet"]["averaged"], true);
+    EXPECT_EQ(Client().Get("/api/channels/0/image.png?form=average").status, 200);
+
+    // While it runs, neither an acquisition nor another assistant can start.
+    EXPECT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 409);
+    EXPECT_EQ(Client().Post("/api/channels/0/assistant/start", "focus").status, 409);
+
+    const HttpAnswer stop = Client().Post("/api/channels/0/assistant/stop");
+    ASSERT_EQ(stop.status, 200) << stop.body;
+    EXPECT_EQ(stop.Json()["running"], false);
+    EXPECT_EQ(stop.Json()["active"], false);
+    // The result stays to be read, and the channel's image form is as before.
+    EXPECT_EQ(stop.Json()["result"], view["result"]);
+    EXPECT_EQ(Client().Get("/api/channels/0/features/SetupMode").body, "Off");
+    EXPECT_EQ(Status(0)["mode"], "idle");
+}
+
+TEST_F(ViewAssistant, FocusGraphsItsValueAndTheMaximum) {
+    ASSERT_EQ(Client().Post("/api/channels/0/assistant/start", "Focus detection").status, 200);
+    auto view = WaitForAssistant(0, [](const nlohmann::json& v) { return v["result"] == "Success"; });
+    EXPECT_EQ(view["message"], "Representative part should be placed by now.");
+    EXPECT_EQ(view["images"], 0); // the first step needs no image
+    ASSERT_EQ(Client().Post("/api/channels/0/assistant/next").status, 200);
+    view = WaitForAssistant(0, [](const nlohmann::json& v) { return v["history"].size() >= 3; });
+    EXPECT_EQ(view["instruction"], "Change the focus of the lens until the focus value is maximum.");
+    int64_t maximum = 0;
+    for (const auto& arguments : view["history"]) {
+        ASSERT_EQ(arguments.size(), 2u);
+        const int64_t value = std::stoll(arguments[0].get<std::string>());
+        maximum = std::max(maximum, value);
+        EXPECT_EQ(std::stoll(arguments[1].get<std::string>()), maximum);
+    }
+    EXPECT_GT(maximum, 0);
+}
+
+TEST_F(ViewAssistant, AWiringCheckWaitsForThePersonBetweenSteps) {
+    const HttpAnswer start = Client().Post("/api/channels/1/assistant/start", "Encoder movement detection");
+    ASSERT_EQ(start.status, 200) << start.body;
+    auto view = start.Json();
+    EXPECT_EQ(view["result"], "Success");
+    EXPECT_EQ(view["message"], "Initialization done.");
+    EXPECT_NE(view["instruction"].get<std::string>().find("Turn the encoder"), std::string::npos);
+    // The built-in station's encoder turns: the next step finds it moved.
+    const HttpAnswer next = Client().Post("/api/channels/1/assistant/next");
+    ASSERT_EQ(next.status, 200) << next.body;
+    view = next.Json();
+    EXPECT_EQ(view["result"], "Success") << view.dump();
+    EXPECT_NE(view["message"].get<std::string>().find("degrees"), std::string::npos) << view["message"];
+    EXPECT_EQ(view["images"], 0);
+    // A last "Next" ends it; its result stays to be read.
+    view = Client().Post("/api/channels/1/assistant/next").Json();
+    view = WaitForAssistant(1, [](const nlohmann::json& v) { return v["active"] == false; });
+    EXPECT_EQ(view["running"], false);
+    EXPECT_EQ(view["result"], "Success");
+}
+
+TEST_F(ViewAssistant, AnAcquisitionPausedByAnAssistantGoesOnAfterIt) {
+    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 200);
+    ASSERT_EQ(Client().Post("/api/channels/0/assistant/start", "orientation").status, 200);
+    EXPECT_EQ(Status(0)["mode"], "assistant");
+    ASSERT_EQ(Client().Post("/api/channels/0/assistant/stop").status, 200);
+    EXPECT_TRUE(WaitUntil([&] { return Status(0)["mode"] == "live"; }));
+}
+
+TEST_F(ViewAssistant, AnAssistantTheChannelDoesNotOfferIsThePluginsRefusal) {
+    const HttpAnswer start = Client().Post("/api/channels/0/assistant/start", "encoder");
+    EXPECT_EQ(start.status, 422);
+    EXPECT_NE(start.body.find("Encoder movement detection"), std::string::npos) << start.body;
+    EXPECT_EQ(Assistant(0)["active"], false);
+    EXPECT_EQ(Status(0)["mode"], "idle");
+}
+
+TEST_F(ViewAssistant, AnAssistantOfAGonePageStops) {
+    ASSERT_EQ(Client("assistantPage").Post("/api/channels/0/assistant/start", "brightness").status, 200);
+    ASSERT_EQ(Client().Post("/api/clients/assistantPage/close").status, 200);
+    const auto view = WaitForAssistant(0, [](const nlohmann::json& v) { return v["active"] == false; });
+    EXPECT_EQ(view["running"], false);
+    EXPECT_EQ(Status(0)["mode"], "idle");
+    EXPECT_EQ(Client().Get("/api/channels/0/features/DialogStatus").body, "False");
+}
+
+} // namespace zeb::test

@@ -1,0 +1,235 @@
+// The viewer's pieces on their own: request targets, pages and what they own, previews, grey
+// statistics, feature groups and the forms of an image set.
+#include "ClientRegistry.h"
+#include "FeatureGroups.h"
+#include "FeatureNames.h"
+#include "HttpServer.h"
+#include "LiveImageSet.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace zeb::test {
+
+using view::ClientRegistry;
+using view::Ownership;
+
+TEST(ViewParts, TargetsAreDecodedAndMalformedOnesRefused) {
+    std::string path;
+    std::map<std::string, std::string> query;
+    ASSERT_TRUE(
+        view::ParseTarget("/api/channels/0/features/Exposure%54ime?form=direction2&scale=4", path, query));
+    EXPECT_EQ(path, "/api/channels/0/features/ExposureTime");
+    EXPECT_EQ(query.size(), 2u);
+    EXPECT_EQ(query["form"], "direction2");
+    EXPECT_EQ(query["scale"], "4");
+
+    // '+' is a blank in a query only; an empty pair and a name without '=' are kept apart.
+    ASSERT_TRUE(view::ParseTarget("/a+b?x=1+2&&flag&y=%2B", path, query));
+    EXPECT_EQ(path, "/a+b");
+    EXPECT_EQ(query["x"], "1 2");
+    EXPECT_EQ(query["flag"], "");
+    EXPECT_EQ(query["y"], "+");
+
+    for (const char* bad :
+         {"", "api/channels", "http://example.com/", "/%", "/%4", "/%zz", "/a%00b", "/?x=%0", "/?x=%00", "*"})
+        EXPECT_FALSE(view::ParseTarget(bad, path, query)) << bad;
+}
+
+TEST(ViewParts, PagesAreAliveWithinTheTimeoutAndGoneAfterItOrAGoodbye) {
+    ClientRegistry::Clock::time_point now{};
+    ClientRegistry clients(std::chrono::seconds(10), [&] { return now; });
+    EXPECT_FALSE(clients.Alive("a"));
+    clients.Touch("a");
+    now += std::chrono::seconds(10);
+    EXPECT_TRUE(clients.Alive("a")); // exactly the timeout: still there
+    now += std::chrono::milliseconds(1);
+    EXPECT_FALSE(clients.Alive("a"));
+    clients.Touch("a");
+    EXPECT_TRUE(clients.Alive("a"));
+    clients.Touch("b");
+    EXPECT_EQ(clients.AliveCount(), 2u);
+    clients.Close("a");
+    EXPECT_FALSE(clients.Alive("a"));
+    EXPECT_EQ(clients.AliveCount(), 1u);
+
+    // Thousands of ids that come and go do not pile up, and live ones stay.
+    for (int i = 0; i < 5000; ++i) {
+        now += std::chrono::seconds(1);
+        clients.Touch("page" + std::to_string(i));
+    }
+    EXPECT_TRUE(clients.Alive("page4999"));
+    EXPECT_EQ(clients.AliveCount(), 11u);
+}
+
+TEST(ViewParts, PageIdsAreShortPlainWords) {
+    EXPECT_TRUE(ClientRegistry::ValidId("a"));
+    EXPECT_TRUE(ClientRegistry::ValidId("0f3A-b_9"));
+    EXPECT_TRUE(ClientRegistry::ValidId(std::string(64, 'x')));
+    EXPECT_FALSE(ClientRegistry::ValidId(""));
+    EXPECT_FALSE(ClientRegistry::ValidId(std::string(65, 'x')));
+    for (const char* bad : {"a b", "a/b", "a\nb", "ä", "a;b", "a.b"})
+        EXPECT_FALSE(ClientRegistry::ValidId(bad)) << bad;
+}
+
+TEST(ViewParts, WhatOnlyGonePagesStartedIsAbandoned) {
+    ClientRegistry::Clock::time_point now{};
+    ClientRegistry clients(std::chrono::seconds(5), [&] { return now; });
+    clients.Touch("a");
+    clients.Touch("b");
+    Ownership owners;
+    EXPECT_TRUE(owners.Abandoned(clients)); // nobody started anything
+
+    owners.Reset("a");
+    owners.Join("b");
+    EXPECT_FALSE(owners.Abandoned(clients));
+    clients.Close("a");
+    EXPECT_FALSE(owners.Abandoned(clients)); // b still wants it
+    now += std::chrono::seconds(6);
+    EXPECT_TRUE(owners.Abandoned(clients)); // b went quiet
+
+    // Started without a page id (a script): kept whatever pages do, until a fresh start by a page.
+    owners.Join("");
+    EXPECT_TRUE(owners.Kept());
+    EXPECT_FALSE(owners.Abandoned(clients));
+    owners.Reset("a");
+    EXPECT_FALSE(owners.Kept());
+    EXPECT_TRUE(owners.Abandoned(clients));
+    owners.Clear();
+    EXPECT_EQ(owners.Pages(), 0u);
+}
+
+TEST(ViewParts, PreviewsKeepSaturationAndCoverPartialBlocks) {
+    host::Image image;
+    image.width = 5;
+    image.height = 3;
+    image.pixels = {10, 20, 30, 40, 255, //
+                    30, 40, 50, 60, 0,   //
+                    7,  7,  9,  9,  100};
+    const host::Image half = view::Shrink(image, 2);
+    ASSERT_EQ(half.width, 3);
+    ASSERT_EQ(half.height, 2);
+    EXPECT_EQ(half.pixels, (std::vector<uint8_t>{25, 45, 255, 7, 9, 100}));
+    EXPECT_EQ(view::Shrink(image, 1).pixels, image.pixels);
+    // A block averaging near white without a saturated pixel stays below saturation.
+    host::Image bright;
+    bright.width = 2;
+    bright.height = 1;
+    bright.pixels = {254, 254};
+    EXPECT_EQ(view::Shrink(bright, 2).pixels, std::vector<uint8_t>{254});
+    const host::Image whole = view::Shrink(image, 16);
+    EXPECT_EQ(whole.width, 1);
+    EXPECT_EQ(whole.height, 1);
+    EXPECT_EQ(whole.pixels, std::vector<uint8_t>{255});
+}
+
+TEST(ViewParts, GreyStatisticsCountEveryPixel) {
+    host::Image image;
+    image.width = 4;
+    image.height = 2;
+    image.pixels = {0, 9, 10, 255, 255, 100, 100, 1};
+    const view::GreyStatistics grey = view::Measure(image);
+    EXPECT_EQ(grey.histogram[255], 2u);
+    EXPECT_EQ(grey.histogram[100], 2u);
+    EXPECT_EQ(grey.histogram[0] + grey.histogram[1] + grey.histogram[9], 3u);
+    EXPECT_DOUBLE_EQ(grey.mean, (0 + 9 + 10 + 255 + 255 + 100 + 100 + 1) / 8.0);
+    EXPECT_DOUBLE_EQ(grey.saturatedPercent, 25.0);
+    EXPECT_DOUBLE_EQ(grey.darkPercent, 37.5); // 0, 9 and 1; 10 is not dark
+    EXPECT_DOUBLE_EQ(view::Measure(host::Image{}).mean, 0.0);
+}
+
+TEST(ViewParts, EveryFeatureHasAGroupAPersonKnows) {
+    const auto& order = view::FeatureGroupOrder();
+    for (const char* name : FeatureNames) {
+        const std::string group = view::FeatureGroup(name);
+        EXPECT_NE(group, "Other") << name;
+        EXPECT_NE(std::find(order.begin(), order.end(), group), order.end()) << name;
+    }
+    EXPECT_EQ(view::FeatureGroup("DeviceImageSourceDetect"), "Device and camera");
+    EXPECT_EQ(view::FeatureGroup("SetupMode"), "Image format");
+    EXPECT_EQ(view::FeatureGroup("ExposureTime"), "Acquisition");
+    EXPECT_EQ(view::FeatureGroup("LightingOrientation"), "Lighting");
+    EXPECT_EQ(view::FeatureGroup("DialogAcquisitionRequest"), "Assistants");
+    EXPECT_EQ(view::FeatureGroup("GevSCPD"), "Transport");
+    EXPECT_EQ(view::FeatureGroup("SomethingNew"), "Other");
+}
+
+TEST(ViewParts, DirectionsAreLabelledWithTheSideTheyAreLitFrom) {
+    EXPECT_EQ(view::LitFromSides("Axial"), (std::vector<std::string>{"right", "top", "left", "bottom"}));
+    EXPECT_EQ(view::LitFromSides("Diagonal"),
+              (std::vector<std::string>{"top right", "top left", "bottom left", "bottom right"}));
+    EXPECT_TRUE(view::LitFromSides("").empty());
+    EXPECT_TRUE(view::LitFromSides("Spiral").empty());
+}
+
+namespace {
+// Four 3 x 2 directions whose pixels tell direction, row and column apart.
+host::Image Stack(bool lineScan) {
+    host::Image stack;
+    stack.width = 3;
+    stack.height = 8;
+    stack.pixels.resize(24);
+    for (int k = 0; k < 4; ++k)
+        for (int row = 0; row < 2; ++row)
+            for (int column = 0; column < 3; ++column) {
+                const int at = lineScan ? (4 * row + k) : (k * 2 + row);
+                stack.pixels[static_cast<size_t>(at * 3 + column)] =
+                    static_cast<uint8_t>(100 * (k % 2) + 40 * k + 10 * row + column);
+            }
+    return stack;
+}
+
+cli::ImageSetDescription Description(const std::string& scanType, const std::string& setupMode) {
+    cli::ImageSetDescription description;
+    description.scanType = scanType;
+    description.setupMode = setupMode;
+    description.lightingSequence = "Axial";
+    return description;
+}
+} // namespace
+
+TEST(ViewParts, AnImageSetOffersItsFormsForBothScanTypes) {
+    for (const bool lineScan : {false, true}) {
+        const view::LiveImageSet set(7, Stack(lineScan),
+                                     Description(lineScan ? "Linescan" : "Areascan", "Off"), {});
+        EXPECT_EQ(set.Forms().size(), 6u);
+        EXPECT_EQ(set.DirectionWidth(), 3);
+        EXPECT_EQ(set.DirectionHeight(), 2);
+        for (int k = 0; k < 4; ++k) {
+            const auto direction = set.Form("direction" + std::to_string(k));
+            ASSERT_TRUE(direction.has_value());
+            ASSERT_EQ(direction->height, 2);
+            EXPECT_EQ(direction->pixels[4], 100 * (k % 2) + 40 * k + 10 + 1) << "direction " << k;
+        }
+        const auto average = set.Form("average");
+        ASSERT_TRUE(average.has_value());
+        EXPECT_EQ(average->pixels[0], (0 + 140 + 80 + 220) / 4);
+        EXPECT_EQ(set.Form("stack")->pixels, Stack(lineScan).pixels);
+        EXPECT_FALSE(set.Form("direction4").has_value());
+    }
+}
+
+TEST(ViewParts, AnAveragedImageSetHasNoDirectionsAndItsPngIsMadeOnce) {
+    host::Image average;
+    average.width = 4;
+    average.height = 2;
+    average.pixels = {1, 2, 3, 4, 5, 6, 7, 255};
+    const view::LiveImageSet set(1, average, Description("Areascan", "On"), {});
+    EXPECT_EQ(set.Forms(), std::vector<std::string>{"average"});
+    EXPECT_EQ(set.DirectionHeight(), 2);
+    EXPECT_FALSE(set.Form("direction0").has_value());
+    EXPECT_FALSE(set.Form("stack").has_value());
+    EXPECT_EQ(set.Png("direction0", 1), nullptr);
+    const auto png = set.Png("average", 1);
+    ASSERT_NE(png, nullptr);
+    EXPECT_EQ(png->substr(1, 3), "PNG");
+    EXPECT_EQ(set.Png("average", 1), png); // the same bytes for the next page
+    EXPECT_NE(set.Png("average", 2), png);
+    EXPECT_DOUBLE_EQ(set.Statistics().saturatedPercent, 12.5);
+    EXPECT_TRUE(view::LiveImageSet::KnownForm("direction3"));
+    EXPECT_FALSE(view::LiveImageSet::KnownForm("Direction3"));
+    EXPECT_FALSE(view::LiveImageSet::KnownForm(""));
+}
+
+} // namespace zeb::test

@@ -1,0 +1,67 @@
+#include "ViewServer.h"
+
+#include <stdexcept>
+#include <thread>
+
+namespace zeb::test {
+
+ViewServer::ViewServer(const TestEnvironment& environment, const std::vector<std::string>& arguments) {
+    std::vector<std::string> all = {"view", "--port", "0"};
+    all.insert(all.end(), arguments.begin(), arguments.end());
+    _process = std::make_unique<ZebProcess>(environment.Folder(), all);
+    const std::string marker = "serving http://127.0.0.1:";
+    std::string port;
+    const bool up = _process->WaitFor([&](const std::string& out, const std::string&) {
+        const size_t at = out.find(marker);
+        if (at == std::string::npos || out.find('/', at + marker.size()) == std::string::npos)
+            return false;
+        port = out.substr(at + marker.size(), out.find('/', at + marker.size()) - at - marker.size());
+        return true;
+    });
+    if (!up) {
+        const Outcome outcome = _process->Wait();
+        _process.reset();
+        throw std::runtime_error("zeb view did not come up (status " + std::to_string(outcome.status) +
+                                 "):\n" + outcome.out + outcome.err);
+    }
+    _port = static_cast<uint16_t>(std::stoi(port));
+}
+
+ViewServer::~ViewServer() {
+    if (!_process)
+        return;
+#if defined(_WIN32)
+    // Ctrl-C cannot reach zeb.exe from a program under Wine: the process is ended instead.
+    _process.reset();
+#else
+    Stop();
+#endif
+}
+
+Outcome ViewServer::Stop() {
+    _process->Interrupt();
+    Outcome outcome = _process->Wait();
+    _process.reset();
+    return outcome;
+}
+
+std::string ViewServer::Output() {
+    std::string out;
+    _process->WaitFor([&](const std::string& seen, const std::string&) {
+        out = seen;
+        return true;
+    });
+    return out;
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds guard) {
+    const auto deadline = std::chrono::steady_clock::now() + guard;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return true;
+}
+
+} // namespace zeb::test

@@ -1,0 +1,42 @@
+// zeb view run as a process for the tests of one file: started once on a free port, talked to over
+// HTTP, stopped with Ctrl-C (ended at once under Wine, where Ctrl-C cannot reach it).
+#pragma once
+
+#include "HttpClient.h"
+#include "TestEnvironment.h"
+#include "ZebProcess.h"
+
+#include <chrono>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zeb::test {
+
+class ViewServer {
+public:
+    // Starts `zeb view --port 0` in the environment's folder (its station, settings and trace) with
+    // the extra arguments; throws std::runtime_error when it does not come up.
+    ViewServer(const TestEnvironment& environment, const std::vector<std::string>& arguments = {});
+    ~ViewServer();
+
+    uint16_t Port() const { return _port; }
+    // A client that sends `page` as its page id (none when empty).
+    HttpClient Client(const std::string& page = {}) const { return HttpClient(_port, page); }
+    // Presses Ctrl-C and waits for the end.
+    Outcome Stop();
+    bool Running() const { return _process != nullptr; }
+    // What the server printed so far.
+    std::string Output();
+
+private:
+    std::unique_ptr<ZebProcess> _process;
+    uint16_t _port = 0;
+    std::string _output;
+};
+
+// Asks `done` again and again (a few milliseconds apart) until it holds; false after the guard.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds guard = std::chrono::seconds(60));
+
+} // namespace zeb::test

@@ -1,0 +1,59 @@
+// The pages (browser tabs) that talk to zeb view. Each sends an id of its own with every request; a
+// page not heard of for the timeout, or one that said goodbye, is gone. What a page started is
+// owned by it, so that what only gone pages started can be stopped.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+
+namespace zeb::view {
+
+class ClientRegistry {
+public:
+    using Clock = std::chrono::steady_clock;
+
+    explicit ClientRegistry(Clock::duration timeout, std::function<Clock::time_point()> now = Clock::now);
+
+    // 1 to 64 letters, digits, '-' or '_'.
+    static bool ValidId(const std::string& id);
+
+    // The page was heard of now (a page that said goodbye comes back with it).
+    void Touch(const std::string& id);
+    // The page said goodbye.
+    void Close(const std::string& id);
+    // Heard of within the timeout and no goodbye since.
+    bool Alive(const std::string& id) const;
+    size_t AliveCount() const;
+    Clock::duration Timeout() const { return _timeout; }
+
+private:
+    const Clock::duration _timeout;
+    const std::function<Clock::time_point()> _now;
+    mutable std::mutex _mutex;
+    std::map<std::string, Clock::time_point> _lastHeard; // pages long gone are forgotten
+};
+
+// Who started what runs on a channel: pages, or someone without a page id (a script), whose
+// activity is kept until it is stopped.
+class Ownership {
+public:
+    // A fresh start: the starter alone owns it (an empty id: kept).
+    void Reset(const std::string& client);
+    // One more page that wants it to go on (an empty id: kept).
+    void Join(const std::string& client);
+    void Clear();
+    // Nothing owns it, or every page that owns it is gone and nobody without a page id started it.
+    bool Abandoned(const ClientRegistry& clients) const;
+    bool Kept() const { return _kept; }
+    size_t Pages() const { return _pages.size(); }
+
+private:
+    std::set<std::string> _pages;
+    bool _kept = false;
+};
+
+} // namespace zeb::view
