@@ -5,6 +5,8 @@
 #include "Scene.h"
 #include "Tamo.h"
 
+#include "RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <chrono>
@@ -248,22 +250,7 @@ BENCHMARK(BM_StationFrame)
 BENCHMARK(BM_ReadValueLoggingOff)->Unit(benchmark::kNanosecond);
 BENCHMARK(BM_ReadValueLoggingDump)->Unit(benchmark::kNanosecond);
 
-// Remembers each benchmark's time per iteration for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        // Medians of repeated runs where there are repetitions, else the single run.
-        for (const Run& run : runs) {
-            const std::string name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                times[name] = run.GetAdjustedRealTime();
-            else if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !times.count(name))
-                times[name] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
+using zeb::bench::RatioReporter;
 
 #ifdef ZEB_TOOL
 // Image sets per second that `zeb acquire --count 100` reports on the default station: what users see

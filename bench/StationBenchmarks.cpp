@@ -6,6 +6,8 @@
 #include "Sensor.h"
 #include "Station.h"
 
+#include "RatioReporter.h"
+
 #include <benchmark/benchmark.h>
 
 #include <cstdio>
@@ -178,21 +180,7 @@ BENCHMARK(BM_StationImageSet)
     ->ReportAggregatesOnly(true);
 BENCHMARK(BM_ShadePart)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
 
-// Remembers each benchmark's time per iteration for the ratios.
-class RatioReporter : public benchmark::ConsoleReporter {
-public:
-    void ReportRuns(const std::vector<Run>& runs) override {
-        for (const Run& run : runs) {
-            const std::string name = run.run_name.function_name;
-            if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median")
-                times[name] = run.GetAdjustedRealTime();
-            else if (run.run_type == Run::RT_Iteration && run.iterations > 0 && !times.count(name))
-                times[name] = run.GetAdjustedRealTime();
-        }
-        ConsoleReporter::ReportRuns(runs);
-    }
-    std::map<std::string, double> times;
-};
+using zeb::bench::RatioReporter;
 
 } // namespace
 
