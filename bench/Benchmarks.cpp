@@ -184,12 +184,7 @@ void BM_StationFrame(benchmark::State& state) {
 }
 
 void BM_MemcpyFrame(benchmark::State& state) {
-    std::vector<uint8_t> source(FrameBytes, 3), frame(FrameBytes);
-    for (auto _ : state) {
-        std::memcpy(frame.data(), source.data(), FrameBytes);
-        benchmark::DoNotOptimize(frame.data());
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes));
+    zeb::bench::MeasureMemcpy(state, FrameBytes);
 }
 
 void ReadValue(benchmark::State& state) {

@@ -33,12 +33,7 @@ RenderRequest PartRequest(int32_t width, int32_t height) {
 }
 
 void BM_MemcpyFrame(benchmark::State& state) {
-    std::vector<uint8_t> source(FrameBytes, 3), frame(FrameBytes);
-    for (auto _ : state) {
-        std::memcpy(frame.data(), source.data(), FrameBytes);
-        benchmark::DoNotOptimize(frame.data());
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes));
+    zeb::bench::MeasureMemcpy(state, FrameBytes);
 }
 
 // A frame without noise: the cache lookup and the copy.

@@ -202,13 +202,14 @@ uint64_t AsUnsigned(const FormatArgument& argument) {
 
 // Integers, characters, texts and pointers are not touched by the locale: the C library writes
 // them, one conversion at a time, with the argument's full width.
-template <typename T> std::string Printed(const std::string& specification, T value) {
+template <typename T> std::string Printed(const std::string& format, T value) {
     char buffer[MessageLimit + 1];
-    const int written = std::snprintf(buffer, sizeof buffer, specification.c_str(), value);
+    const int written = std::snprintf(buffer, sizeof buffer, format.c_str(), value);
     return std::string(buffer, static_cast<size_t>(std::clamp(written, 0, static_cast<int>(MessageLimit))));
 }
 
-std::string Specification(const Conversion& conversion, const char* length, char letter) {
+// The C library's format of one conversion, with the given length modifier and letter.
+std::string ConversionFormat(const Conversion& conversion, const char* length, char letter) {
     std::string text = "%" + conversion.flags;
     if (conversion.width > 0)
         text += std::to_string(conversion.width);
@@ -232,21 +233,22 @@ std::string ConversionText(const Conversion& conversion, const FormatArgument& a
     case 'd':
     case 'i':
         if (argument.Unsigned())
-            return Printed(Specification(conversion, "ll", 'u'),
+            return Printed(ConversionFormat(conversion, "ll", 'u'),
                            static_cast<unsigned long long>(*argument.Unsigned()));
-        return Printed(Specification(conversion, "ll", 'd'), static_cast<long long>(AsSigned(argument)));
+        return Printed(ConversionFormat(conversion, "ll", 'd'), static_cast<long long>(AsSigned(argument)));
     case 'o':
     case 'u':
     case 'x':
     case 'X':
-        return Printed(Specification(conversion, "ll", conversion.letter),
+        return Printed(ConversionFormat(conversion, "ll", conversion.letter),
                        static_cast<unsigned long long>(AsUnsigned(argument)));
     case 'c':
-        return Printed(Specification(conversion, "", 'c'), static_cast<int>(AsSigned(argument)));
+        return Printed(ConversionFormat(conversion, "", 'c'), static_cast<int>(AsSigned(argument)));
     case 's':
-        return Printed(Specification(conversion, "", 's'), ArgumentText(argument).c_str());
+        return Printed(ConversionFormat(conversion, "", 's'), ArgumentText(argument).c_str());
     case 'p':
-        return Printed(Specification(conversion, "", 'p'), reinterpret_cast<const void*>(AsSigned(argument)));
+        return Printed(ConversionFormat(conversion, "", 'p'),
+                       reinterpret_cast<const void*>(AsSigned(argument)));
     default:
         return FloatingText(AsFloating(argument), conversion);
     }

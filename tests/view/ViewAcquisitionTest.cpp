@@ -9,16 +9,12 @@
 
 namespace zeb::test {
 
-class ViewAcquisition : public ::testing::Test {
+class ViewAcquisition : public ViewSuite {
 protected:
     static void SetUpTestSuite() {
         environment = new TestEnvironment();
         server = new ViewServer(*environment,
                                 {"--out", (environment->Folder() / "saved").string(), "--page-timeout", "1"});
-    }
-    static void TearDownTestSuite() {
-        delete server;
-        delete environment;
     }
     // Every test starts from stopped channels.
     void TearDown() override {
@@ -27,7 +23,6 @@ protected:
                       200);
     }
 
-    static HttpClient Client(const std::string& page = {}) { return server->Client(page); }
     static nlohmann::json Status(int channel) {
         const HttpAnswer answer = Client().Get("/api/channels/" + std::to_string(channel) + "/status");
         EXPECT_EQ(answer.status, 200) << answer.body;
@@ -68,13 +63,7 @@ protected:
             sum += pixel;
         return image.pixels.empty() ? 0 : sum / static_cast<double>(image.pixels.size());
     }
-
-    static TestEnvironment* environment;
-    static ViewServer* server;
 };
-
-TestEnvironment* ViewAcquisition::environment = nullptr;
-ViewServer* ViewAcquisition::server = nullptr;
 
 TEST_F(ViewAcquisition, AnAcquisitionDeliversImageSetsInEveryFormUntilStopped) {
     const HttpAnswer start = Client().Post("/api/channels/0/acquisition/start");

@@ -7,24 +7,10 @@
 
 namespace zeb::test {
 
-class ViewApi : public ::testing::Test {
+class ViewApi : public ViewSuite {
 protected:
-    static void SetUpTestSuite() {
-        environment = new TestEnvironment();
-        server = new ViewServer(*environment);
-    }
-    static void TearDownTestSuite() {
-        delete server;
-        delete environment;
-    }
-    static HttpClient Client(const std::string& page = {}) { return server->Client(page); }
-
-    static TestEnvironment* environment;
-    static ViewServer* server;
+    static void SetUpTestSuite() { StartServer(); }
 };
-
-TestEnvironment* ViewApi::environment = nullptr;
-ViewServer* ViewApi::server = nullptr;
 
 TEST_F(ViewApi, ListsTheChannelsWithTheirWiredCameras) {
     const HttpAnswer answer = Client().Get("/api/channels");

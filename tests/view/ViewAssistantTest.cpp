@@ -6,16 +6,9 @@
 
 namespace zeb::test {
 
-class ViewAssistant : public ::testing::Test {
+class ViewAssistant : public ViewSuite {
 protected:
-    static void SetUpTestSuite() {
-        environment = new TestEnvironment();
-        server = new ViewServer(*environment, {"--page-timeout", "1"});
-    }
-    static void TearDownTestSuite() {
-        delete server;
-        delete environment;
-    }
+    static void SetUpTestSuite() { StartServer({"--page-timeout", "1"}); }
     void TearDown() override {
         for (const char* channel : {"0", "1"}) {
             const std::string base = std::string("/api/channels/") + channel;
@@ -23,7 +16,6 @@ protected:
             EXPECT_EQ(Client().Post(base + "/acquisition/stop").status, 200);
         }
     }
-    static HttpClient Client(const std::string& page = {}) { return server->Client(page); }
     static nlohmann::json Assistant(int channel) {
         const HttpAnswer answer = Client().Get("/api/channels/" + std::to_string(channel) + "/assistant");
         EXPECT_EQ(answer.status, 200) << answer.body;
@@ -41,13 +33,7 @@ protected:
     static nlohmann::json Status(int channel) {
         return Client().Get("/api/channels/" + std::to_string(channel) + "/status").Json();
     }
-
-    static TestEnvironment* environment;
-    static ViewServer* server;
 };
-
-TestEnvironment* ViewAssistant::environment = nullptr;
-ViewServer* ViewAssistant::server = nullptr;
 
 TEST_F(ViewAssistant, BrightnessRunsToItsResultOnImagesItAcquires) {
     const HttpAnswer start = Client().Post("/api/channels/0/assistant/start", "brightness");

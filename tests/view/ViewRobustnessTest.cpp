@@ -9,17 +9,9 @@
 
 namespace zeb::test {
 
-class ViewRobustness : public ::testing::Test {
+class ViewRobustness : public ViewSuite {
 protected:
-    static void SetUpTestSuite() {
-        environment = new TestEnvironment();
-        server = new ViewServer(*environment);
-    }
-    static void TearDownTestSuite() {
-        delete server;
-        delete environment;
-    }
-    static HttpClient Client(const std::string& page = {}) { return server->Client(page); }
+    static void SetUpTestSuite() { StartServer(); }
     static bool Serving() {
         try {
             return Client().Get("/api/channels/0/status").status == 200;
@@ -27,13 +19,7 @@ protected:
             return false;
         }
     }
-
-    static TestEnvironment* environment;
-    static ViewServer* server;
 };
-
-TestEnvironment* ViewRobustness::environment = nullptr;
-ViewServer* ViewRobustness::server = nullptr;
 
 TEST_F(ViewRobustness, MalformedRequestsGetA4xxWithATextAndNothingElseChanges) {
     const std::string end = "\r\n\r\n";

@@ -6,6 +6,8 @@
 #include "TestEnvironment.h"
 #include "ZebProcess.h"
 
+#include <gtest/gtest.h>
+
 #include <chrono>
 #include <functional>
 #include <memory>
@@ -34,6 +36,26 @@ private:
     std::unique_ptr<ZebProcess> _process;
     uint16_t _port = 0;
     std::string _output;
+};
+
+// The fixture of one file's tests: a fresh environment and one zeb view for all of them.
+class ViewSuite : public ::testing::Test {
+protected:
+    // Starts the server in a fresh environment with the file's arguments.
+    static void StartServer(const std::vector<std::string>& arguments = {}) {
+        environment = new TestEnvironment();
+        server = new ViewServer(*environment, arguments);
+    }
+    static void TearDownTestSuite() {
+        delete server;
+        delete environment;
+        server = nullptr;
+        environment = nullptr;
+    }
+    static HttpClient Client(const std::string& page = {}) { return server->Client(page); }
+
+    inline static TestEnvironment* environment = nullptr;
+    inline static ViewServer* server = nullptr;
 };
 
 // Asks `done` again and again (a few milliseconds apart) until it holds; false after the guard.
