@@ -314,14 +314,17 @@ bool ChannelWorker::RunLive(std::shared_ptr<Control> start) {
     } catch (const std::exception& failure) {
         error = failure.what();
     }
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _mode = Mode::Idle;
+        _statistics = loop.Statistics();
+        _error = end == cli::AcquisitionLoop::End::Failed ? error : std::string();
+        _owners.Clear();
+        Changed();
+    }
+    // A refused start is answered once the channel shows idle, so the page that asks next sees it so.
     if (_startPending)
         Fulfil(std::exchange(_startPending, nullptr), {Outcome::Kind::Refused, error});
-    std::lock_guard<std::mutex> lock(_mutex);
-    _mode = Mode::Idle;
-    _statistics = loop.Statistics();
-    _error = end == cli::AcquisitionLoop::End::Failed ? error : std::string();
-    _owners.Clear();
-    Changed();
     // Ended by another request while it ran well: an assistant started now lets it go on afterwards.
     return end == cli::AcquisitionLoop::End::Stopped && !_quitting;
 }
@@ -346,14 +349,15 @@ bool ChannelWorker::RunAssistant(std::shared_ptr<Control> start, bool wasLive) {
     runner.SetImageHandler([this](const host::Image& image) { Deliver(image, true); });
     bool resume = wasLive;
     std::string error;
-    // A start or "Next" is answered once the assistant's state after it is known.
-    std::shared_ptr<Control> reply;
+    // A start or "Next" is answered once the assistant's state after it is known; a refusal once the
+    // channel shows the assistant ended.
+    std::shared_ptr<Control> reply = start;
+    Outcome replyOutcome;
     try {
         runner.Start();
-        reply = start;
     } catch (const std::exception& failure) {
-        Fulfil(start, {Outcome::Kind::Refused, failure.what()});
         error = failure.what();
+        replyOutcome = {Outcome::Kind::Refused, error};
     }
     bool running = error.empty();
     auto pump = [this] {
@@ -368,7 +372,7 @@ bool ChannelWorker::RunAssistant(std::shared_ptr<Control> start, bool wasLive) {
         } catch (const std::exception& failure) {
             error = failure.what();
             if (reply)
-                Fulfil(std::exchange(reply, nullptr), {Outcome::Kind::Refused, error});
+                replyOutcome = {Outcome::Kind::Refused, error};
             break;
         }
         {
@@ -443,18 +447,20 @@ bool ChannelWorker::RunAssistant(std::shared_ptr<Control> start, bool wasLive) {
         if (error.empty())
             error = failure.what();
     }
-    std::lock_guard<std::mutex> lock(_mutex);
-    _mode = Mode::Idle;
-    _assistant.active = false;
-    _assistant.state.running = false;
-    _assistant.state.wantsImage = false;
-    _assistant.error = error;
-    _error = error;
-    if (!resume)
-        _owners.Clear();
-    Changed();
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        _mode = Mode::Idle;
+        _assistant.active = false;
+        _assistant.state.running = false;
+        _assistant.state.wantsImage = false;
+        _assistant.error = error;
+        _error = error;
+        if (!resume)
+            _owners.Clear();
+        Changed();
+    }
     if (reply)
-        Fulfil(std::exchange(reply, nullptr), {});
+        Fulfil(std::exchange(reply, nullptr), replyOutcome);
     return resume;
 }
 
