@@ -234,7 +234,8 @@ Outcome Station::StartCamera(const std::string& name) {
 Outcome Station::StopCamera(const std::string& name) {
     SimCamera* camera = nullptr;
     const Outcome outcome = CheckCamera(name, camera, "stop", "");
-    if (!camera || !camera->started)
+    // An open camera that does not answer fails the stop command whether it streams or not.
+    if (!camera || !camera->open || (outcome.Ok() && !camera->started))
         return {};
     if (outcome.Ok()) {
         CameraSimulation::Stop(*camera);
