@@ -67,9 +67,10 @@ TEST_F(ConcurrencyOfChannels, ALongCallOnOneChannelHoldsUpNoOtherChannel) {
     stop = true;
     busyHost.join();
     ASSERT_TRUE(inside) << "the busy channel never tried to connect";
-    // Had each call waited for the busy channel's call, that channel would have finished about as
-    // many calls as the other one made; a slow machine only makes the other channel's calls longer.
-    EXPECT_LT(busyDuring, calls / 4) << calls << " calls on the other channel while the busy one finished "
+    // Had each call waited for the busy channel's call (about a second each), that channel would have
+    // finished at least as many calls as the other one made. Free of it, the other channel's round
+    // takes a small part of that: half leaves room for a machine many times slower than this one.
+    EXPECT_LT(busyDuring, calls / 2) << calls << " calls on the other channel while the busy one finished "
                                      << busyDuring;
     EXPECT_EQ(busyError, ControllerMessage);
 }

@@ -142,7 +142,9 @@ class ContinuousOrientation : public HostTest,
                               public ::testing::WithParamInterface<std::tuple<const char*, int>> {};
 
 TEST_P(ContinuousOrientation, EveryMountingAndSettingSettlesAndStays) {
-    const auto [sequence, pauseMs] = GetParam();
+    // Plain copies, not structured bindings: the lambdas below capture them.
+    const auto sequence = std::get<0>(GetParam());
+    const auto pauseMs = std::get<1>(GetParam());
     environment.WriteSettings("[Log]\nLogEnabled=False\n");
     Load(SixteenDomes(), false);
     std::vector<host::HostChannel> channels;

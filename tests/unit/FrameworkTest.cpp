@@ -121,8 +121,8 @@ TEST(String, NumbersReadExactlyAsTheCLibraryReadsThemInTheCLocale) {
         " ",
         "+",
         "-",
-        "\xEF\xBB\xBF"
-        "1"};
+        ("\xEF\xBB\xBF"
+         "1")};
     for (const char* text : texts) {
         const Tamo::String value(text);
         EXPECT_TRUE(SameNumber(value.ToDouble(), std::strtod(text, nullptr))) << '"' << text << '"';
