@@ -96,8 +96,7 @@ TEST_F(Acquisition, AveragedFormIsTheShiftedSumOfTheStack) {
 
 TEST_F(Acquisition, AttributesAndStatusWhileFramesAreMissing) {
     Json station = AreaStation();
-    station["cameras"][0]["faults"] =
-        Json::array({{{"kind", "lostTriggers"}, {"after", {{"operation", "trigger"}, {"count", 4}}}}});
+    station["cameras"][0]["faults"] = Json::array({StationFault("lostTriggers", "trigger", "", 4)});
     host::HostChannel channel = Ready(station);
     ASSERT_TRUE(channel.Start());
     const auto& d = channel.Descriptor();
@@ -369,8 +368,7 @@ TEST_F(Acquisition, LineRateWarningWhenTheCameraWasOvertriggered) {
 
 TEST_F(Acquisition, LostTriggersEndInTheOvertriggerAbort) {
     Json station = AreaStation();
-    station["cameras"][0]["faults"] =
-        Json::array({{{"kind", "lostTriggers"}, {"after", {{"operation", "trigger"}, {"count", 2}}}}});
+    station["cameras"][0]["faults"] = Json::array({StationFault("lostTriggers", "trigger", "", 2)});
     host::HostChannel channel = Ready(station);
     ASSERT_TRUE(channel.Start());
     const auto image = channel.NextImage(5000);

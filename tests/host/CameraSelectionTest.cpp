@@ -58,10 +58,7 @@ TEST_F(CameraSelection, AFailureWhileClosingTheOldCameraDoesNotStopTheNewOne) {
     station["cables"].push_back(Cable(0, "Camera1Output0", "Cam B", "Line0"));
     station["cables"].push_back(Cable(0, "Camera1Input0", "Cam B", "Line1"));
     // Cam A stops answering 30 ms after it starts streaming, for good.
-    station["cameras"][0]["faults"] = Json::array({{{"kind", "offline"},
-                                                    {"after", {{"operation", "start"}}},
-                                                    {"delayMs", 30},
-                                                    {"durationMs", 600000}}});
+    station["cameras"][0]["faults"] = Json::array({StationFault("offline", "start", "", 1, 600000, 30)});
     Load(station);
     host::HostChannel channel = Channel();
     ASSERT_TRUE(channel.Write("DeviceImageSource", "Cam A"));

@@ -1,24 +1,12 @@
-// Station faults: the user's message, recovery at the next start, and nothing the host set is lost.
+// Station faults: the user's message, recovery at the next start, and nothing the host set is lost;
+// a device failing while an assistant assesses is that device's failure, and the assistant keeps
+// its state.
 #include "HostTest.h"
 
 #include <chrono>
 #include <thread>
 
 namespace zeb::test {
-
-namespace {
-Json Fault(const std::string& kind, const std::string& operation, const std::string& name, int count,
-           double durationMs = 0, double delayMs = 0) {
-    Json fault = {{"kind", kind}, {"after", {{"operation", operation}, {"count", count}}}};
-    if (!name.empty())
-        fault["after"]["name"] = name;
-    if (durationMs > 0)
-        fault["durationMs"] = durationMs;
-    if (delayMs > 0)
-        fault["delayMs"] = delayMs;
-    return fault;
-}
-} // namespace
 
 class Faults : public HostTest {
 protected:
@@ -28,6 +16,19 @@ protected:
         EXPECT_TRUE(channel.Write("DeviceImageSource", "Cam A")) << channel.Error();
         EXPECT_TRUE(channel.Write("ExposureTime", "60"));
         EXPECT_TRUE(channel.Write("LightingSequenceType", "Axial"));
+        return channel;
+    }
+    // A channel whose orientation assistant has received one image set (on a sheet, so that it
+    // assesses).
+    host::HostChannel OrientationWithOneImage(const Json& station) {
+        Load(station);
+        host::HostChannel channel = Channel();
+        EXPECT_TRUE(channel.Write("DeviceImageSource", "Cam A")) << channel.Error();
+        EXPECT_TRUE(channel.Write("SetupMode", "On"));
+        EXPECT_TRUE(channel.Write("DialogSelector", "Orientation detection"));
+        EXPECT_TRUE(channel.Execute("DialogStart")) << channel.Error();
+        EXPECT_TRUE(channel.Start()) << channel.Error();
+        EXPECT_TRUE(channel.NextImage()) << channel.Error();
         return channel;
     }
     // The settings the host made survive the fault and the recovery.
@@ -70,8 +71,8 @@ TEST_F(Faults, ControllerConnectsOnTheThirdAttempt) {
 
 TEST_F(Faults, ControllerLostDuringProgrammingRecoversAtTheNextStart) {
     Json station = AreaStation();
-    station["controllers"][0]["faults"] = Json::array(
-        {Fault("offline", "set", "Sequencer.LightMode", 1, 250)}); // written first by the start's Update
+    station["controllers"][0]["faults"] = Json::array({StationFault(
+        "offline", "set", "Sequencer.LightMode", 1, 250)}); // written first by the start's Update
     host::HostChannel channel = Ready(station);
     EXPECT_FALSE(channel.Start());
     EXPECT_EQ(channel.Error(), ControllerMessage);
@@ -89,7 +90,7 @@ TEST_F(Faults, ControllerLostDuringAcquisition) {
     Json station = AreaStation();
     // Gone 40 ms after the start programmed it: the continuous re-arm after an image finds no controller.
     station["controllers"][0]["faults"] =
-        Json::array({Fault("offline", "set", "Sequencer.LightMode", 2, 200, 40)});
+        Json::array({StationFault("offline", "set", "Sequencer.LightMode", 2, 200, 40)});
     host::HostChannel channel = Ready(station);
     ASSERT_TRUE(channel.Write("AcquisitionMode", "Continuous"));
     ASSERT_TRUE(channel.Start());
@@ -104,7 +105,7 @@ TEST_F(Faults, ControllerLostDuringAcquisition) {
 
 TEST_F(Faults, CameraLostWhileOpenRecoversAtTheNextStart) {
     Json station = AreaStation();
-    station["cameras"][0]["faults"] = Json::array({Fault("offline", "set", "TriggerSource", 1, 150)});
+    station["cameras"][0]["faults"] = Json::array({StationFault("offline", "set", "TriggerSource", 1, 150)});
     host::HostChannel channel = Ready(station);
     EXPECT_FALSE(channel.Start());
     EXPECT_EQ(channel.Error(), "Camera Cam A does not answer.")
@@ -120,7 +121,7 @@ TEST_F(Faults, CameraLostWhileOpenRecoversAtTheNextStart) {
 
 TEST_F(Faults, CameraLostWhileStreaming) {
     Json station = AreaStation();
-    station["cameras"][0]["faults"] = Json::array({Fault("offline", "frameindex", "", 3, 100)});
+    station["cameras"][0]["faults"] = Json::array({StationFault("offline", "frameindex", "", 3, 100)});
     host::HostChannel channel = Ready(station);
     ASSERT_TRUE(channel.Start());
     EXPECT_FALSE(channel.NextImage());
@@ -133,7 +134,7 @@ TEST_F(Faults, CameraLostWhileStreaming) {
 
 TEST_F(Faults, TransferErrorNamesTheFrame) {
     Json station = AreaStation();
-    station["cameras"][0]["faults"] = Json::array({Fault("transferError", "frame", "", 1)});
+    station["cameras"][0]["faults"] = Json::array({StationFault("transferError", "frame", "", 1)});
     host::HostChannel channel = Ready(station);
     ASSERT_TRUE(channel.Start());
     EXPECT_FALSE(channel.NextImage());
@@ -156,6 +157,33 @@ TEST_F(Faults, GrabberThatCannotAllocateTheImage) {
     EXPECT_TRUE(channel.Start()) << channel.Error();
     EXPECT_TRUE(channel.NextImage()) << channel.Error();
     EXPECT_EQ(Read(channel, "Height"), "40");
+}
+
+// A device failing while an assistant assesses.
+TEST_F(Faults, ACameraReadFailingInTheOrientationAssessmentIsTheCamerasFailure) {
+    Json station = AreaStation();
+    station["cameras"][0]["scene"] = {{"object", "sheet"}};
+    station["cameras"][0]["faults"] = Json::array({StationFault("offline", "get", "SensorWidth", 1, 600000)});
+    host::HostChannel channel = OrientationWithOneImage(station);
+    EXPECT_FALSE(channel.Read("DialogResult"));
+    EXPECT_EQ(channel.Error(), CameraMessage);
+    EXPECT_EQ(Read(channel, "DialogStatus"), "True");
+    EXPECT_EQ(Read(channel, "DialogResultMessage"), "") << "no result from an assessment that did not finish";
+    EXPECT_FALSE(channel.Start()) << "the camera is recovered at the next start, and does not answer";
+    EXPECT_TRUE(environment.Logged("ImageSource error, trying to recover."));
+}
+
+TEST_F(Faults, AControllerFailingInTheOrientationAssessmentIsTheControllersFailure) {
+    Json station = AreaStation();
+    station["cameras"][0]["scene"] = {{"object", "sheet"}};
+    station["controllers"][0]["faults"] =
+        Json::array({StationFault("offline", "get", "Light.GlobalChannelParameters.PulseWidth", 1, 600000)});
+    host::HostChannel channel = OrientationWithOneImage(station);
+    EXPECT_FALSE(channel.Read("DialogResult"));
+    EXPECT_EQ(channel.Error(), ControllerMessage);
+    EXPECT_EQ(Read(channel, "DialogStatus"), "True");
+    EXPECT_FALSE(channel.Start());
+    EXPECT_TRUE(environment.Logged("Controller error, trying to recover."));
 }
 
 } // namespace zeb::test

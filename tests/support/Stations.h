@@ -81,6 +81,20 @@ inline Json LineCables(int controller, const std::string& camera) {
         {Cable(controller, "AuxOutput0", camera, "Line0"), Cable(controller, "AuxOutput1", camera, "Line1")});
 }
 
+// A fault of `kind` on the `count`-th `operation` on `name` (any name when empty), lasting
+// `durationMs` from `delayMs` after it (offline faults).
+inline Json StationFault(const std::string& kind, const std::string& operation, const std::string& name,
+                         int count, double durationMs = 0, double delayMs = 0) {
+    Json fault = {{"kind", kind}, {"after", {{"operation", operation}, {"count", count}}}};
+    if (!name.empty())
+        fault["after"]["name"] = name;
+    if (durationMs > 0)
+        fault["durationMs"] = durationMs;
+    if (delayMs > 0)
+        fault["delayMs"] = delayMs;
+    return fault;
+}
+
 inline Json AreaStation() {
     return {{"controllers", Json::array({AreaController(0)})},
             {"cameras", Json::array({AreaCamera()})},
