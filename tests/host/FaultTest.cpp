@@ -10,10 +10,15 @@ namespace zeb::test {
 
 class Faults : public HostTest {
 protected:
-    host::HostChannel Ready(const Json& station) {
+    // Channel 0 of the station with Cam A selected.
+    host::HostChannel WithCamera(const Json& station) {
         Load(station);
         host::HostChannel channel = Channel();
         EXPECT_TRUE(channel.Write("DeviceImageSource", "Cam A")) << channel.Error();
+        return channel;
+    }
+    host::HostChannel Ready(const Json& station) {
+        host::HostChannel channel = WithCamera(station);
         EXPECT_TRUE(channel.Write("ExposureTime", "60"));
         EXPECT_TRUE(channel.Write("LightingSequenceType", "Axial"));
         return channel;
@@ -21,9 +26,7 @@ protected:
     // A channel whose orientation assistant has received one image set (on a sheet, so that it
     // assesses).
     host::HostChannel OrientationWithOneImage(const Json& station) {
-        Load(station);
-        host::HostChannel channel = Channel();
-        EXPECT_TRUE(channel.Write("DeviceImageSource", "Cam A")) << channel.Error();
+        host::HostChannel channel = WithCamera(station);
         EXPECT_TRUE(channel.Write("SetupMode", "On"));
         EXPECT_TRUE(channel.Write("DialogSelector", "Orientation detection"));
         EXPECT_TRUE(channel.Execute("DialogStart")) << channel.Error();

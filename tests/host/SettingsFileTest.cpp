@@ -8,12 +8,7 @@ namespace {
 
 // The settings example of the README, as it stands there.
 std::string ReadmeSettingsExample() {
-    std::string path = ZEB_README;
-#if defined(_WIN32)
-    if (path.rfind('/', 0) == 0)
-        path = "Z:" + path; // Wine's drive for the Unix root
-#endif
-    const std::string readme = TestEnvironment::ReadFile(path);
+    const std::string readme = TestEnvironment::ReadSourceFile(ZEB_README);
     const std::string fence = "```ini\n";
     const size_t begin = readme.find(fence);
     const size_t end = readme.find("```", begin == std::string::npos ? 0 : begin + fence.size());

@@ -1,29 +1,15 @@
 // The station-file examples of the README, as a person pastes them: the first runs fault-free, the
 // second injects the faults it describes.
 #include "StationRig.h"
-
-#include <fstream>
-#include <sstream>
+#include "TestEnvironment.h"
 
 namespace zeb::station::test {
 
 namespace {
 
-std::string ReadmeText() {
-    std::string path = ZEB_README;
-#if defined(_WIN32)
-    if (path.rfind('/', 0) == 0)
-        path = "Z:" + path; // Wine's drive for the Unix root
-#endif
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
 // The JSON blocks of the README's station-file section, in order.
 std::vector<std::string> StationFileExamples() {
-    const std::string readme = ReadmeText();
+    const std::string readme = zeb::test::TestEnvironment::ReadSourceFile(ZEB_README);
     const size_t section = readme.find("### Station file");
     const size_t next = readme.find("\n### ", section == std::string::npos ? 0 : section + 1);
     std::vector<std::string> examples;

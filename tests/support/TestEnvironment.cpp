@@ -25,6 +25,14 @@ std::string TestEnvironment::ReadFile(const fs::path& path) {
     return text.str();
 }
 
+std::string TestEnvironment::ReadSourceFile(const std::string& path) {
+#if defined(_WIN32)
+    if (path.rfind('/', 0) == 0)
+        return ReadFile("Z:" + path);
+#endif
+    return ReadFile(path);
+}
+
 void TestEnvironment::WriteFile(const fs::path& path, const std::string& text) {
     fs::create_directories(path.parent_path());
     std::ofstream(path, std::ios::binary) << text;
