@@ -93,11 +93,13 @@ async function selectChannel(index) {
   state.status = null;
   state.answers = {};
   if (state.poll) state.poll.abort();
-  for (const canvas of document.querySelectorAll('figure canvas')) {
-    if (canvas.id === 'histogram') continue;
+  for (const pane of document.querySelectorAll('figure.pane')) {
+    const canvas = pane.querySelector('canvas');
     canvas.width = 0;
     canvas.height = 0;
+    delete pane.dataset.set;
   }
+  for (const canvas of document.querySelectorAll('.direction-histogram')) drawCounts(canvas, null);
   drawHistogram(null);
   $('set-facts').textContent = '';
   for (const facts of document.querySelectorAll('.direction-facts')) facts.textContent = '';
