@@ -360,7 +360,14 @@ TEST_F(ViewAcquisition, RecordingWritesTheNextImageSetsOfTheRunningAcquisition) 
     EXPECT_NE(files[0].get<std::string>().find("-stack.png"), std::string::npos) << files[0];
     EXPECT_NE(files[0].get<std::string>().find("zeb-channel0-"), std::string::npos) << files[0];
 
-    // A recording by time; stopping the acquisition ends it early and says so.
+    // A recording by time ends by itself once the time is over, the acquisition going on.
+    ASSERT_EQ(client.Post("/api/channels/0/recording/start?seconds=1").status, 200);
+    status = WaitForStatus(0, [](const nlohmann::json& s) { return s["recording"]["active"] == false; });
+    EXPECT_GE(status["recording"]["written"].get<int>(), 1);
+    EXPECT_EQ(status["recording"]["ended"], "");
+    EXPECT_EQ(status["mode"], "live");
+
+    // Stopping the acquisition ends a recording early and says so.
     ASSERT_EQ(client.Post("/api/channels/0/recording/start?seconds=600").status, 200);
     WaitForStatus(0, [](const nlohmann::json& s) { return s["recording"]["written"].get<int>() >= 1; });
     ASSERT_EQ(client.Post("/api/channels/0/acquisition/stop").status, 200);

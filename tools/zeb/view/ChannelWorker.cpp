@@ -313,6 +313,9 @@ bool ChannelWorker::PumpLive() {
         Fulfil(std::exchange(_startPending, nullptr), {});
     RunJobs();
     std::lock_guard<std::mutex> lock(_mutex);
+    // A recording by time ends on time, even when no image set arrives after it.
+    if (_recording.active && _recording.seconds > 0 && Clock::now() >= _recordingEnd)
+        EndRecording("");
     // More pages that want the acquisition join it; any other request ends it.
     while (!_controls.empty() && _controls.front()->kind == Control::Kind::StartLive) {
         _owners.Join(_controls.front()->client);
