@@ -2,6 +2,7 @@
 // result messages filled in.
 #include "Commands.h"
 
+#include "AssistantFix.h"
 #include "AssistantRunner.h"
 #include "CommandError.h"
 #include "ConsoleInput.h"
@@ -169,12 +170,12 @@ int AssistCommand::Run(Session& session) {
                                             {"steps", steps}})
                                 .dump(2)
                                 .c_str());
-    if (status == 2 && name == "Orientation detection" && last.result == "Warning" &&
-        last.arguments.size() >= 2)
+    if (const auto fix = status == 2 ? ImpliedFix(name, last) : std::nullopt)
         std::fprintf(stderr,
-                     "zeb: the dome is mounted at %s: apply it with --set \"LightingOrientation=%s\", in a "
-                     "profile, or with set LightingOrientation \"%s\" in zeb shell\n",
-                     last.arguments[1].c_str(), last.arguments[1].c_str(), last.arguments[1].c_str());
+                     "zeb: the dome is mounted at %s: apply it with --set \"%s=%s\", in a profile, or with "
+                     "set %s \"%s\" in zeb shell\n",
+                     fix->value.c_str(), fix->name.c_str(), fix->value.c_str(), fix->name.c_str(),
+                     fix->value.c_str());
     return status;
 }
 

@@ -49,6 +49,16 @@ public:
         std::string text; // the plug-in's error text (Refused) or why not now (Conflict)
     };
 
+    // Writing the image sets of a running acquisition to the save folder, as zeb acquire does.
+    struct Recording {
+        bool active = false;
+        int64_t count = 0;   // image sets to write; 0: as many as arrive within `seconds`
+        double seconds = 0;  // how long to write; 0: until `count` are written
+        int64_t written = 0; // image sets written so far
+        std::vector<std::string> lastFiles;
+        std::string ended; // why it ended before its count or time ("" while active or when done)
+    };
+
     struct Status {
         Mode mode = Mode::Idle;
         uint64_t revision = 0; // grows with every change of what follows
@@ -58,6 +68,9 @@ public:
         double recentPerSecond = 0; // image sets per second over the last seconds
         std::shared_ptr<const LiveImageSet> latest;
         std::string error; // why the last acquisition or assistant ended on its own
+        // Why the last image set of this acquisition failed or was lost (the plug-in's text).
+        std::string lastFailure;
+        Recording recording;
     };
 
     struct AssistantView {
@@ -101,6 +114,10 @@ public:
     // Writes the image set as `zeb acquire` does, numbered after those in the folder; returns the
     // files. Throws std::runtime_error when they cannot be written.
     std::vector<std::filesystem::path> Save(const LiveImageSet& set);
+    // Writes the next `count` image sets, or those of the next `seconds`, of the running acquisition.
+    // Conflict when none runs; a recording under way starts afresh.
+    Outcome StartRecording(int64_t count, double seconds);
+    Outcome StopRecording();
 
     // Ends the waits of status requests now and from now on (the server is about to stop).
     void EndWaits();
@@ -133,6 +150,9 @@ private:
     // Counts a delivered image set and shows it, unless one was shown within the last moment.
     void Deliver(const host::Image& image, bool always);
     void Changed(); // with _mutex held
+    // Writes the image set when a recording wants it; ends the recording when it is complete.
+    void Record(const host::Image& image);
+    void EndRecording(const std::string& why); // with _mutex held
     Status StatusLocked() const;
     static void Fulfil(const std::shared_ptr<Control>& control, Outcome outcome);
 
@@ -158,6 +178,9 @@ private:
     std::shared_ptr<const LiveImageSet> _latest;
     int64_t _setNumber = 0;
     std::string _error;
+    std::string _lastFailure;
+    Recording _recording;
+    std::chrono::steady_clock::time_point _recordingEnd{};
     AssistantView _assistant;
 
     std::shared_ptr<Control> _startPending; // worker thread only: the start to answer once running

@@ -27,6 +27,8 @@ void ViewCommand::Define(CLI::App& parent) {
         ->check(CLI::Range(0.1, 3600.0));
     _app->add_option("--timeout", _imageTimeoutSeconds, "longest wait for one image set, in seconds")
         ->check(CLI::Range(0.01, 3600.0));
+    AddChannelOptions(*_app, _settings);
+    _app->get_option("--channel")->description("the channel that --camera, --profile and --set apply to");
 }
 
 namespace {
@@ -40,8 +42,9 @@ void Say(const std::string& text) {
     std::fflush(stdout);
 }
 
-// Gives the channel its wired camera and continuous acquisition, so that Start shows it live.
-void Prepare(Session& session, int32_t index) {
+// Gives the channel its wired camera and continuous acquisition, so that Start shows it live; then
+// the channel that `settings` name gets its camera, profiles and --set values as any command does.
+void Prepare(Session& session, int32_t index, const ChannelOptions& settings) {
     host::HostChannel& channel = session.Channel(index);
     std::string camera;
     try {
@@ -51,6 +54,10 @@ void Prepare(Session& session, int32_t index) {
     } catch (const CommandError& error) {
         camera = "None (" + std::string(error.what()) + ")";
     }
+    if (index == settings.channel) {
+        PrepareChannel(session, settings, CameraNeed::Soft);
+        camera = channel.Read("DeviceImageSource").value_or(camera);
+    }
     Say("channel " + std::to_string(index) + ": " + channel.Name() + ", camera " + camera);
 }
 
@@ -58,10 +65,10 @@ void Prepare(Session& session, int32_t index) {
 
 int ViewCommand::Run(Session& session) {
     const int32_t count = session.ChannelCount();
-    if (count == 0)
-        session.Channel(0); // says why there is none
+    if (count == 0 || _settings.channel >= count)
+        session.Channel(_settings.channel); // says why there is none
     for (int32_t index = 0; index < count; ++index)
-        Prepare(session, index);
+        Prepare(session, index, _settings);
 
     view::ClientRegistry clients(std::chrono::duration_cast<view::ClientRegistry::Clock::duration>(
         std::chrono::duration<double>(_clientTimeoutSeconds)));

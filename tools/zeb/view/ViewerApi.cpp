@@ -1,9 +1,12 @@
 #include "ViewerApi.h"
 
+#include "AssistantFix.h"
 #include "CommandError.h"
 #include "FeatureGroups.h"
+#include "FeatureGuide.h"
 #include "FeatureReport.h"
 #include "PageAssets.h"
+#include "RunSettings.h"
 
 #include <nlohmann/json.hpp>
 
@@ -75,29 +78,44 @@ const char* ModeName(ChannelWorker::Mode mode) {
     return "idle";
 }
 
-json ImageSetJson(const LiveImageSet& set) {
-    const cli::ImageSetDescription& d = set.Description();
-    const GreyStatistics& grey = set.Statistics();
-    return {{"number", set.Number()},
-            {"width", set.Delivered().width},
-            {"height", set.Delivered().height},
-            {"directionWidth", set.DirectionWidth()},
-            {"directionHeight", set.DirectionHeight()},
-            {"averaged", d.Averaged()},
-            {"lineScan", d.LineScan()},
-            {"forms", set.Forms()},
-            {"takenMs",
-             std::chrono::duration_cast<std::chrono::milliseconds>(set.Taken().time_since_epoch()).count()},
-            {"camera", d.camera},
-            {"exposureTime", d.exposureTime},
-            {"gain", d.gain},
-            {"lightingSequence", d.lightingSequence},
-            {"lightingOrientation", d.lightingOrientation},
-            {"litFrom", LitFromSides(d.lightingSequence)},
-            {"histogram", grey.histogram},
+json GreyJson(const GreyStatistics& grey) {
+    return {{"histogram", grey.histogram},
             {"mean", grey.mean},
             {"saturatedPercent", grey.saturatedPercent},
             {"darkPercent", grey.darkPercent}};
+}
+
+json ImageSetJson(const LiveImageSet& set) {
+    const cli::ImageSetDescription& d = set.Description();
+    const GreyStatistics& grey = set.Statistics();
+    json directions = json::array();
+    for (const GreyStatistics& direction : set.DirectionStatistics())
+        directions.push_back(GreyJson(direction));
+    json entry = {
+        {"number", set.Number()},
+        {"width", set.Delivered().width},
+        {"height", set.Delivered().height},
+        {"directionWidth", set.DirectionWidth()},
+        {"directionHeight", set.DirectionHeight()},
+        {"averaged", d.Averaged()},
+        {"lineScan", d.LineScan()},
+        {"forms", set.Forms()},
+        {"takenMs",
+         std::chrono::duration_cast<std::chrono::milliseconds>(set.Taken().time_since_epoch()).count()},
+        {"camera", d.camera},
+        {"exposureTime", d.exposureTime},
+        {"gain", d.gain},
+        {"lightingSequence", d.lightingSequence},
+        {"lightingOrientation", d.lightingOrientation},
+        {"litFrom", LitFromSides(d.lightingSequence)},
+        {"directions", directions}};
+    entry.update(GreyJson(grey));
+    return entry;
+}
+
+json RecordingJson(const ChannelWorker::Recording& recording) {
+    return {{"active", recording.active},   {"count", recording.count},     {"seconds", recording.seconds},
+            {"written", recording.written}, {"files", recording.lastFiles}, {"ended", recording.ended}};
 }
 
 json StatusJson(const ChannelWorker& worker, const ChannelWorker::Status& status) {
@@ -114,7 +132,9 @@ json StatusJson(const ChannelWorker& worker, const ChannelWorker::Status& status
               {"perSecond", status.recentPerSecond},
               {"lost", s.lost},
               {"failed", s.failed},
+              {"lastFailure", status.lastFailure},
               {"startupMs", 1000.0 * s.startupSeconds}}},
+            {"recording", RecordingJson(status.recording)},
             {"imageSet", status.latest ? ImageSetJson(*status.latest) : json(nullptr)}};
 }
 
@@ -268,6 +288,13 @@ HttpResponse ViewerApi::Channel(ChannelWorker& worker, const HttpRequest& reques
     }
     if (parts.size() == 4 && what == "save")
         return method == "POST" ? Save(worker) : MethodNotAllowed("POST");
+    if (parts.size() == 4 && what == "profile") {
+        if (method != "GET" && method != "PUT")
+            return MethodNotAllowed("GET, PUT");
+        return Profile(worker, request);
+    }
+    if (parts.size() == 5 && what == "recording" && (parts[4] == "start" || parts[4] == "stop"))
+        return method == "POST" ? Recording(worker, request, parts[4]) : MethodNotAllowed("POST");
     return NotFound(request.path);
 }
 
@@ -278,6 +305,7 @@ HttpResponse ViewerApi::Features(ChannelWorker& worker) {
     for (const cli::FeatureInfo& feature : features) {
         json entry = feature.Json();
         entry["group"] = FeatureGroup(feature.name);
+        entry["fixedWhileAcquiring"] = cli::GuideFor(feature.name).fixedWhileAcquiring;
         list.push_back(std::move(entry));
     }
     return JsonAnswer(list);
@@ -392,6 +420,8 @@ HttpResponse ViewerApi::Assistant(ChannelWorker& worker) {
         return f;
     });
     const cli::AssistantState& state = view.active || !view.name.empty() ? view.state : features.state;
+    const std::string name = view.name.empty() ? features.selector : view.name;
+    const auto fix = cli::ImpliedFix(name, state);
     return JsonAnswer({{"selector", features.selector},
                        {"choices", features.choices},
                        {"active", view.active},
@@ -403,6 +433,7 @@ HttpResponse ViewerApi::Assistant(ChannelWorker& worker) {
                        {"arguments", state.arguments},
                        {"images", view.images},
                        {"history", view.history},
+                       {"fix", fix ? json{{"name", fix->name}, {"value", fix->value}} : json(nullptr)},
                        {"error", view.error}});
 }
 
@@ -430,6 +461,41 @@ HttpResponse ViewerApi::Save(ChannelWorker& worker) {
     for (const auto& file : files)
         names.push_back(file.string());
     return JsonAnswer({{"imageSet", set->Number()}, {"files", names}});
+}
+
+HttpResponse ViewerApi::Profile(ChannelWorker& worker, const HttpRequest& request) {
+    if (request.method == "GET") {
+        const std::string text =
+            worker.Call([](host::HostChannel& channel) { return cli::ProfileText(channel); });
+        return HttpResponse::Text(200, text);
+    }
+    if (request.body.find('\0') != std::string::npos)
+        return HttpResponse::Text(400, "a profile is text without NUL bytes");
+    const std::vector<cli::Assignment> assignments = cli::ParseProfile(request.body, "profile");
+    const std::vector<cli::AppliedSetting> applied = worker.Call(
+        [assignments](host::HostChannel& channel) { return cli::ApplyEach(channel, assignments); });
+    std::string lines;
+    bool asWritten = true;
+    for (const cli::AppliedSetting& setting : applied) {
+        lines += (lines.empty() ? "" : "\n") + setting.Line();
+        asWritten = asWritten && setting.AsWritten();
+    }
+    return HttpResponse::Text(asWritten ? 200 : 422, lines);
+}
+
+HttpResponse ViewerApi::Recording(ChannelWorker& worker, const HttpRequest& request,
+                                  const std::string& what) {
+    if (what == "stop")
+        return Answer(worker.StopRecording(),
+                      [&] { return JsonAnswer(RecordingJson(worker.CurrentStatus().recording)); });
+    const std::string countText = request.Query("count"), secondsText = request.Query("seconds");
+    const auto count = WholeNumber(countText.empty() ? "0" : countText, 0, 1000000);
+    const auto seconds = WholeNumber(secondsText.empty() ? "0" : secondsText, 0, 86400);
+    if (!count || !seconds || (*count == 0) == (*seconds == 0))
+        return HttpResponse::Text(400, "record with count (1 to 1000000 image sets) or seconds (1 to 86400), "
+                                       "one of them");
+    return Answer(worker.StartRecording(*count, static_cast<double>(*seconds)),
+                  [&] { return JsonAnswer(RecordingJson(worker.CurrentStatus().recording)); });
 }
 
 } // namespace zeb::view

@@ -38,6 +38,8 @@ private:
     HttpResponse Assistant(ChannelWorker& worker);
     HttpResponse StartAssistant(ChannelWorker& worker, const std::string& typed, const std::string& client);
     HttpResponse Save(ChannelWorker& worker);
+    HttpResponse Profile(ChannelWorker& worker, const HttpRequest& request);
+    HttpResponse Recording(ChannelWorker& worker, const HttpRequest& request, const std::string& what);
     // Refuses requests that a page of another site or a foreign host name sends; empty when accepted.
     std::string Refusal(const HttpRequest& request) const;
 
