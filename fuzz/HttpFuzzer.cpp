@@ -64,14 +64,17 @@ view::HttpResponse Answer(const view::HttpRequest& request) {
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
     const fs::path folder = fs::temp_directory_path() / "zeb-fuzz-http";
     fs::create_directories(folder);
-    // One area and one line channel with tiny images, so that acquisitions and saves cost little.
+    // One area and one line channel with tiny images and no sensor noise, so that acquisitions and
+    // saves cost little.
     std::ofstream(folder / "station.json") << R"({
   "controllers": [ { "deviceId": 0, "light": "Dome M", "registers": { "Info.ScanType": "Areascan" } },
                    { "deviceId": 1, "light": "Dome L", "registers": { "Info.ScanType": "Linescan" },
                      "encoder": { "connected": true, "speed": 5 } } ],
   "cameras": [ { "name": "Cam A", "transport": "Pleora", "scanType": "Areascan",
+                 "sensor": { "noise": 0 },
                  "features": { "SensorWidth": "32", "SensorHeight": "16", "Width": "32", "Height": "16" } },
                { "name": "Line A", "transport": "MicroEnable", "scanType": "Linescan",
+                 "sensor": { "noise": 0 },
                  "features": { "SensorWidth": "64", "Width": "64", "Height": "8" } } ],
   "cables": [ { "controller": 0, "port": "Camera0Output0", "camera": "Cam A", "line": "Line0" },
               { "controller": 0, "port": "Camera0Input0", "camera": "Cam A", "line": "Line1" },
@@ -97,7 +100,8 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
         // As zeb view prepares a channel.
         cli::SelectCamera(channel, {}, true);
         cli::WriteFeature(channel, "AcquisitionMode", "Continuous");
-        viewer->workers.push_back(std::make_unique<view::ChannelWorker>(index, channel, viewer->clients, options));
+        viewer->workers.push_back(
+            std::make_unique<view::ChannelWorker>(index, channel, viewer->clients, options));
         served.push_back(viewer->workers.back().get());
     }
     viewer->api = std::make_unique<view::ViewerApi>(served, viewer->clients, view::ViewerApi::Options{});
@@ -127,7 +131,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
             ++requests;
             const view::HttpRequest& request = reader.Request();
             saved = saved || request.path.find("save") != std::string::npos;
-            Expect(Answer(request), {200, 400, 403, 404, 405, 409, 422, 503}, request.method + " " + request.path);
+            Expect(Answer(request), {200, 400, 403, 404, 405, 409, 422, 503},
+                   request.method + " " + request.path);
         }
         if (step == view::RequestReader::Step::Malformed) {
             Expect(reader.Refusal(), {400, 413, 431, 501}, "a malformed request");
