@@ -19,3 +19,5 @@ fuzz zeb_fuzz_host fuzz/corpus "$seconds" 512
 fuzz zeb_fuzz_settings fuzz/settings-corpus $(((seconds + 1) / 2)) 4096
 # The station file, guided by a dictionary of its keys.
 fuzz zeb_fuzz_station fuzz/station-corpus "$seconds" 4096 -dict=fuzz/station.dict
+# zeb view's reading of requests and its API's routing, in-process (half as long).
+fuzz zeb_fuzz_http fuzz/http-corpus $(((seconds + 1) / 2)) 4096

@@ -207,7 +207,11 @@ bool ZebProcess::Running() {
 }
 
 void ZebProcess::Interrupt() {
-    kill(_handles->pid, SIGINT);
+    Signal(SIGINT);
+}
+
+void ZebProcess::Signal(int number) {
+    kill(_handles->pid, number);
 }
 
 Outcome ZebProcess::Wait() {

@@ -34,6 +34,10 @@ public:
     bool WaitFor(const std::function<bool(const std::string& out, const std::string& err)>& seen);
     // Ctrl-C: SIGINT on POSIX, a console break event on Windows.
     void Interrupt();
+#if !defined(_WIN32)
+    // Sends a signal (SIGTERM, SIGHUP, ...).
+    void Signal(int number);
+#endif
     // Closes standard input and waits for the end.
     Outcome Wait();
 

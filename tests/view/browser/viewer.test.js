@@ -10,39 +10,12 @@
 // (default build/linux/zeb-view.png); CHROMIUM: the browser (default /usr/bin/chromium).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
 import { existsSync, mkdtempSync, mkdirSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import puppeteer from 'puppeteer-core';
+import { guard, launchBrowser, root, startServer, stopServer } from './harness.js';
 
-const root = path.resolve(import.meta.dirname ?? path.dirname(new URL(import.meta.url).pathname), '../../..');
-const zeb = path.resolve(process.env.ZEB ?? path.join(root, 'build/linux/bin/zeb'));
 const screenshot = path.resolve(process.env.ZEB_VIEW_SCREENSHOT ?? path.join(root, 'build/linux/zeb-view.png'));
-const chromium = process.env.CHROMIUM ?? '/usr/bin/chromium';
-const guard = 60000; // longest wait for anything; a slow machine is never a failure before it
-
-// Starts zeb view on a free port in a folder of its own; resolves with the process and its port.
-function startServer(folder) {
-  const server = spawn(zeb, ['view', '--port', '0', '--out', path.join(folder, 'saved'), '--page-timeout', '2'], {
-    env: { ...process.env, ZEB_DRIVE_C: path.join(folder, 'drive_c') },
-    stdio: ['ignore', 'pipe', 'pipe'],
-  });
-  let output = '';
-  return new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error(`zeb view did not come up:\n${output}`)), guard);
-    server.stdout.on('data', (chunk) => {
-      output += chunk;
-      const found = output.match(/serving http:\/\/127\.0\.0\.1:(\d+)\//);
-      if (found) {
-        clearTimeout(timer);
-        resolve({ server, port: Number(found[1]), output: () => output });
-      }
-    });
-    server.stderr.on('data', (chunk) => { output += chunk; });
-    server.on('exit', (code) => reject(new Error(`zeb view ended with ${code}:\n${output}`)));
-  });
-}
 
 // Mean grey of a pane's canvas (the red channel: the saturation overlay keeps it at 255), and a
 // fingerprint of its pixels.
@@ -74,15 +47,7 @@ test('zeb view in Chromium', async () => {
   mkdirSync(path.join(folder, 'profile'));
   const { server, port, output } = await startServer(folder);
   const base = `http://127.0.0.1:${port}`;
-  const browser = await puppeteer.launch({
-    executablePath: chromium,
-    headless: false, // the flags below say headless; puppeteer adds none of its own
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    userDataDir: path.join(folder, 'profile'),
-    defaultViewport: { width: 1500, height: 1000 },
-    protocolTimeout: guard * 3,
-  });
+  const browser = await launchBrowser(folder);
   try {
     const page = await browser.newPage();
     page.setDefaultTimeout(guard);
@@ -307,7 +272,7 @@ test('zeb view in Chromium', async () => {
     const saved = readFileSync(profile, 'utf8');
     const exposureHeld = await (await fetch(`${base}/api/channels/0/features/ExposureTime`)).text();
     assert.match(saved, new RegExp(`^ExposureTime=${exposureHeld}$`, 'm'));
-    await fetch(`${base}/api/channels/0/features/ExposureTime`, { method: 'PUT', body: '33' });
+    await fetch(`${base}/api/channels/0/features/ExposureTime`, { method: 'PUT', body: '33', headers: { 'X-Zeb-Script': '1' } });
     const edited = path.join(folder, 'edited.profile');
     writeFileSync(edited, `${saved}Gain=70000\n`);
     const input = await page.$('#profile-file');
@@ -348,8 +313,7 @@ test('zeb view in Chromium', async () => {
     assert.ok(await page.$eval('#start', (b) => b.disabled));
   } finally {
     await browser.close();
-    server.kill('SIGINT');
-    const code = await new Promise((resolve) => (server.exitCode !== null ? resolve(server.exitCode) : server.on('exit', resolve)));
+    const code = await stopServer(server, 'SIGINT');
     assert.equal(code, 0, output());
     assert.match(output(), /channel 0 \(BRELAN: Morvane \(#0\)\): released/);
     rmSync(folder, { recursive: true, force: true });

@@ -144,7 +144,7 @@ int AcquireCommand::Run(Session& session) {
         else
             std::fprintf(stderr, "interrupted after %lld of %lld image sets\n",
                          static_cast<long long>(s.sets), static_cast<long long>(_count));
-        return InterruptedStatus;
+        return StoppedStatus();
     }
     if (end == AcquisitionLoop::End::Failed) {
         const bool lost = s.lost > 0 && s.failed == 0;

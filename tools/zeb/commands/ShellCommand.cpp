@@ -28,6 +28,10 @@ int ShellCommand::Run(Session& session) {
         }
         const ConsoleInput::Result input = ConsoleInput::Standard().ReadLine();
         if (input.status == ConsoleInput::Status::Interrupted) {
+            if (EndRequested()) { // SIGTERM or SIGHUP ends the shell
+                status = StoppedStatus();
+                break;
+            }
             ClearInterrupt(); // Ctrl-C at the prompt only clears the line
             std::printf("\n");
             continue;
@@ -49,6 +53,10 @@ int ShellCommand::Run(Session& session) {
         ClearInterrupt();
         if (result != 0)
             status = result;
+        if (EndRequested()) {
+            status = StoppedStatus();
+            break;
+        }
         std::fflush(stdout);
     }
     if (prompt)

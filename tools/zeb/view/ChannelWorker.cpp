@@ -80,7 +80,17 @@ ChannelWorker::Outcome ChannelWorker::StopAssistant() {
 
 void ChannelWorker::Changed() {
     ++_revision;
-    _changed.notify_all();
+    WakeWaiters();
+}
+
+void ChannelWorker::WakeWaiters() const {
+    std::erase_if(_waiters, [&](const auto& waiter) {
+        if (waiter.first >= _revision && !_waitsEnded)
+            return waiter.second.expired(); // waits on, unless it gave up
+        if (const auto wake = waiter.second.lock())
+            (*wake)();
+        return true;
+    });
 }
 
 ChannelWorker::Status ChannelWorker::StatusLocked() const {
@@ -113,10 +123,11 @@ ChannelWorker::Status ChannelWorker::CurrentStatus() const {
     return StatusLocked();
 }
 
-ChannelWorker::Status ChannelWorker::WaitForChange(uint64_t since, std::chrono::milliseconds wait) const {
-    std::unique_lock<std::mutex> lock(_mutex);
-    _changed.wait_for(lock, wait, [&] { return _revision > since || _waitsEnded; });
-    return StatusLocked();
+void ChannelWorker::WakeOnChange(uint64_t since,
+                                 const std::shared_ptr<const std::function<void()>>& wake) const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _waiters.emplace_back(since, wake);
+    WakeWaiters(); // at once when it has changed already; and forgets those that gave up
 }
 
 ChannelWorker::AssistantView ChannelWorker::Assistant() const {
@@ -204,7 +215,7 @@ void ChannelWorker::Record(const host::Image& image) {
 void ChannelWorker::EndWaits() {
     std::lock_guard<std::mutex> lock(_mutex);
     _waitsEnded = true;
-    _changed.notify_all();
+    WakeWaiters();
 }
 
 void ChannelWorker::Reap() {
@@ -228,7 +239,7 @@ void ChannelWorker::Shutdown() {
             control->kind = Control::Kind::Quit;
             _controls.push_back(control);
             _wake.notify_all();
-            _changed.notify_all();
+            WakeWaiters();
         }
     }
     if (_thread.joinable())

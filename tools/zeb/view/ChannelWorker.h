@@ -108,8 +108,10 @@ public:
     Outcome StopAssistant();
 
     Status CurrentStatus() const;
-    // Waits until the revision exceeds `since` or `wait` has passed.
-    Status WaitForChange(uint64_t since, std::chrono::milliseconds wait) const;
+    // Calls `wake` once the revision exceeds `since` or the waits have ended (at once when it has
+    // already). Held weakly: a waiter that stops waiting drops it and is forgotten. `wake` must be
+    // quick and must not call the worker.
+    void WakeOnChange(uint64_t since, const std::shared_ptr<const std::function<void()>>& wake) const;
     AssistantView Assistant() const;
     // Writes the image set as `zeb acquire` does, numbered after those in the folder; returns the
     // files. Throws std::runtime_error when they cannot be written.
@@ -149,7 +151,8 @@ private:
     bool RunAssistant(std::shared_ptr<Control> start, bool wasLive);
     // Counts a delivered image set and shows it, unless one was shown within the last moment.
     void Deliver(const host::Image& image, bool always);
-    void Changed(); // with _mutex held
+    void Changed();           // with _mutex held
+    void WakeWaiters() const; // with _mutex held
     // Writes the image set when a recording wants it; ends the recording when it is complete.
     void Record(const host::Image& image);
     void EndRecording(const std::string& why); // with _mutex held
@@ -163,8 +166,9 @@ private:
     std::string _name, _serial, _scanType;
 
     mutable std::mutex _mutex;
-    mutable std::condition_variable _wake;    // jobs or controls arrived
-    mutable std::condition_variable _changed; // the status changed
+    mutable std::condition_variable _wake; // jobs or controls arrived
+    // Who waits for a revision above the number: long polls (see WakeOnChange).
+    mutable std::vector<std::pair<uint64_t, std::weak_ptr<const std::function<void()>>>> _waiters;
     std::deque<std::function<void()>> _jobs;
     std::deque<std::shared_ptr<Control>> _controls;
     bool _quitting = false;

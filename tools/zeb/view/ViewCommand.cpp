@@ -6,6 +6,7 @@
 #include "FeatureReport.h"
 #include "HttpServer.h"
 #include "Interrupt.h"
+#include "RequestPolicy.h"
 #include "ViewerApi.h"
 
 #include <cstdio>
@@ -33,12 +34,24 @@ void ViewCommand::Define(CLI::App& parent) {
 
 namespace {
 
-bool IsLoopback(const std::string& address) {
-    return address.rfind("127.", 0) == 0 || address == "::1";
+// Control characters written as \xNN, so that no text (a name the station gives, anything a request
+// carries) can break a line of zeb view's output or forge one.
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            out += c;
+            continue;
+        }
+        const char* digits = "0123456789abcdef";
+        out += {'\\', 'x', digits[byte >> 4], digits[byte & 15]};
+    }
+    return out;
 }
 
 void Say(const std::string& text) {
-    std::printf("%s\n", text.c_str());
+    std::printf("%s\n", Printable(text).c_str());
     std::fflush(stdout);
 }
 
@@ -83,7 +96,7 @@ int ViewCommand::Run(Session& session) {
         served.push_back(workers.back().get());
     }
     view::ViewerApi::Options apiOptions;
-    apiOptions.loopbackOnly = IsLoopback(_bind);
+    apiOptions.loopbackOnly = view::IsLoopbackAddress(_bind);
     view::ViewerApi api(served, clients, apiOptions);
     view::HttpServer server([&api](const view::HttpRequest& request) { return api.Handle(request); },
                             view::HttpServer::Limits{});

@@ -149,35 +149,13 @@ std::optional<int64_t> WholeNumber(const std::string& text, int64_t low, int64_t
     return value;
 }
 
-std::string HostName(const std::string& host) {
-    if (!host.empty() && host[0] == '[') {
-        const size_t end = host.find(']');
-        return end == std::string::npos ? host : host.substr(0, end + 1);
-    }
-    return host.substr(0, host.find(':'));
-}
-
 } // namespace
 
 ViewerApi::ViewerApi(std::vector<ChannelWorker*> workers, ClientRegistry& clients, Options options)
-    : _workers(std::move(workers)), _clients(clients), _options(options) {}
-
-std::string ViewerApi::Refusal(const HttpRequest& request) const {
-    const std::string host = request.Header("host");
-    if (_options.loopbackOnly && !host.empty()) {
-        const std::string name = HostName(host);
-        if (name != "127.0.0.1" && name != "localhost" && name != "[::1]")
-            return "zeb view serves this machine only; the request names the host \"" + host + "\"";
-    }
-    // Browsers name the page's site in Origin on requests that change something: it must be ours.
-    const std::string origin = request.Header("origin");
-    if (!origin.empty() && origin != "http://" + host)
-        return "requests from pages of other sites (" + origin + ") are refused";
-    return {};
-}
+    : _workers(std::move(workers)), _clients(clients), _options(options), _policy(options.loopbackOnly) {}
 
 HttpResponse ViewerApi::Handle(const HttpRequest& request) {
-    if (const std::string refusal = Refusal(request); !refusal.empty())
+    if (const std::string refusal = _policy.Refusal(request); !refusal.empty())
         return HttpResponse::Text(403, refusal);
     std::string client;
     if (request.headers.count(ClientHeader)) {
@@ -390,9 +368,14 @@ HttpResponse ViewerApi::Status(ChannelWorker& worker, const HttpRequest& request
         return HttpResponse::Text(400,
                                   "since is a revision number and wait a number of milliseconds from 0 to " +
                                       std::to_string(_options.longestWaitMs));
-    const ChannelWorker::Status status =
-        worker.WaitForChange(static_cast<uint64_t>(*revision), std::chrono::milliseconds(*wait));
-    return JsonAnswer(StatusJson(worker, status));
+    // The wait holds no thread of the server: the worker wakes it at its next change.
+    ChannelWorker* channel = &worker;
+    return HttpWait::Later(
+        std::chrono::milliseconds(*wait),
+        [channel, since = static_cast<uint64_t>(*revision)](const HttpWait::Wake& wake) {
+            channel->WakeOnChange(since, wake);
+        },
+        [channel] { return JsonAnswer(StatusJson(*channel, channel->CurrentStatus())); });
 }
 
 HttpResponse ViewerApi::Assistant(ChannelWorker& worker) {

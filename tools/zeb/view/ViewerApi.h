@@ -5,6 +5,7 @@
 #include "ChannelWorker.h"
 #include "ClientRegistry.h"
 #include "HttpServer.h"
+#include "RequestPolicy.h"
 
 #include <string>
 #include <vector>
@@ -40,12 +41,11 @@ private:
     HttpResponse Save(ChannelWorker& worker);
     HttpResponse Profile(ChannelWorker& worker, const HttpRequest& request);
     HttpResponse Recording(ChannelWorker& worker, const HttpRequest& request, const std::string& what);
-    // Refuses requests that a page of another site or a foreign host name sends; empty when accepted.
-    std::string Refusal(const HttpRequest& request) const;
 
     std::vector<ChannelWorker*> _workers;
     ClientRegistry& _clients;
     Options _options;
+    RequestPolicy _policy;
 };
 
 } // namespace zeb::view
