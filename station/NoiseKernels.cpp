@@ -22,6 +22,13 @@ namespace {
 constexpr std::array<int8_t, 16> Coarse = {-74, -35, -34, -29, -18, -11, -4, -1,
                                            1,   4,   11,  18,  29,  34,  35, 74};
 constexpr std::array<int8_t, 16> Fine = {-52, -25, -10, -2, 2, 10, 25, 52, 0, 0, 0, 0, 0, 0, 0, 0};
+// All 128 deviates, for the form that looks them up at once.
+constexpr std::array<int8_t, 128> Deviates = [] {
+    std::array<int8_t, 128> values{};
+    for (size_t bits = 0; bits < 128; ++bits)
+        values[bits] = static_cast<int8_t>(Coarse[bits & 15] + Fine[(bits >> 4) & 7]);
+    return values;
+}();
 
 // The 32-bit integer hash "lowbias32" (C. Wellons): full avalanche, a bijection.
 constexpr uint32_t MixFirst = 0x7feb352dU, MixSecond = 0x846ca68bU;
@@ -128,56 +135,67 @@ __attribute__((target("avx2"))) void ApplyAvx2(const uint8_t* clean, const uint8
 
 #define ZEB_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi")))
 
-ZEB_AVX512 void ApplyAvx512(const uint8_t* clean, const uint8_t*, uint8_t* out, size_t count, NoiseKey key,
-                            const NoiseScale& scale) {
-    static const std::array<int8_t, 128> deviates = [] {
-        std::array<int8_t, 128> values{};
-        for (uint32_t bits = 0; bits < 128; ++bits)
-            values[bits] = static_cast<int8_t>(Deviate(bits));
-        return values;
-    }();
-    const __m512i codes0 = _mm512_loadu_si512(scale.codes.data());
-    const __m512i codes1 = _mm512_loadu_si512(scale.codes.data() + 64);
-    const __m512i codes2 = _mm512_loadu_si512(scale.codes.data() + 128);
-    const __m512i codes3 = _mm512_loadu_si512(scale.codes.data() + 192);
-    const __m512i deviates0 = _mm512_loadu_si512(deviates.data());
-    const __m512i deviates1 = _mm512_loadu_si512(deviates.data() + 64);
-    constexpr __mmask64 evenPixels = 0x5555555555555555ull;
-    const __m512i evenBytes = _mm512_set1_epi16(0x00FF);
-    const __m512i rounding = _mm512_set1_epi16(scale.rounding);
-    const __m512i mixFirst = _mm512_set1_epi32(static_cast<int32_t>(MixFirst));
-    const __m512i mixSecond = _mm512_set1_epi32(static_cast<int32_t>(MixSecond));
-    const __m512i pixelOrder =
-        _mm512_broadcast_i32x4(_mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15));
-    const __m512i multiplier = _mm512_set1_epi32(static_cast<int32_t>(key.multiplier));
-    __m512i counter = _mm512_add_epi32(
-        _mm512_mullo_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
-                           multiplier),
-        _mm512_set1_epi32(static_cast<int32_t>(key.offset)));
-    const __m512i step = _mm512_set1_epi32(static_cast<int32_t>(16 * key.multiplier));
-    for (size_t p = 0; p < count; p += 64) {
-        // The last pixels through the same code, masked.
-        const __mmask64 pixels = count - p >= 64 ? ~__mmask64{0} : (__mmask64{1} << (count - p)) - 1;
-        const __m512i c = _mm512_maskz_loadu_epi8(pixels, clean + p);
-        const __m512i code =
-            _mm512_mask_blend_epi8(_mm512_movepi8_mask(c), _mm512_permutex2var_epi8(codes0, c, codes1),
-                                   _mm512_permutex2var_epi8(codes2, c, codes3));
-        __m512i x = counter;
-        counter = _mm512_add_epi32(counter, step);
+// The pass over 64 pixels at a time, its tables and the generator's counters in registers.
+class Avx512Pass {
+public:
+    ZEB_AVX512 Avx512Pass(NoiseKey key, const NoiseScale& scale)
+        : _codes0(_mm512_loadu_si512(scale.codes.data())),
+          _codes1(_mm512_loadu_si512(scale.codes.data() + 64)),
+          _codes2(_mm512_loadu_si512(scale.codes.data() + 128)),
+          _codes3(_mm512_loadu_si512(scale.codes.data() + 192)),
+          _deviates0(_mm512_loadu_si512(Deviates.data())),
+          _deviates1(_mm512_loadu_si512(Deviates.data() + 64)), _evenBytes(_mm512_set1_epi16(0x00FF)),
+          _rounding(_mm512_set1_epi16(scale.rounding)),
+          _mixFirst(_mm512_set1_epi32(static_cast<int32_t>(MixFirst))),
+          _mixSecond(_mm512_set1_epi32(static_cast<int32_t>(MixSecond))),
+          _pixelOrder(
+              _mm512_broadcast_i32x4(_mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15))),
+          _counter(_mm512_add_epi32(
+              _mm512_mullo_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
+                                 _mm512_set1_epi32(static_cast<int32_t>(key.multiplier))),
+              _mm512_set1_epi32(static_cast<int32_t>(key.offset)))),
+          _step(_mm512_set1_epi32(static_cast<int32_t>(16 * key.multiplier))) {}
+
+    // The next 64 pixels with their noise.
+    ZEB_AVX512 __attribute__((always_inline)) __m512i Next(__m512i clean) {
+        constexpr __mmask64 evenPixels = 0x5555555555555555ull;
+        const __m512i code = _mm512_mask_blend_epi8(_mm512_movepi8_mask(clean),
+                                                    _mm512_permutex2var_epi8(_codes0, clean, _codes1),
+                                                    _mm512_permutex2var_epi8(_codes2, clean, _codes3));
+        __m512i x = _counter;
+        _counter = _mm512_add_epi32(_counter, _step);
         x = _mm512_xor_si512(x, _mm512_srli_epi32(x, 16));
-        x = _mm512_mullo_epi32(x, mixFirst);
+        x = _mm512_mullo_epi32(x, _mixFirst);
         x = _mm512_xor_si512(x, _mm512_srli_epi32(x, 15));
-        x = _mm512_mullo_epi32(x, mixSecond);
+        x = _mm512_mullo_epi32(x, _mixSecond);
         x = _mm512_xor_si512(x, _mm512_srli_epi32(x, 16));
         // The deviates of the even and of the odd pixels, the other bytes zero.
-        const __m512i evenDeviate = _mm512_maskz_permutex2var_epi8(evenPixels, deviates0, x, deviates1);
-        const __m512i oddDeviate = _mm512_maskz_permutex2var_epi8(~evenPixels, deviates0, x, deviates1);
-        const __m512i evenNoise = _mm512_mulhrs_epi16(_mm512_maddubs_epi16(code, evenDeviate), rounding);
-        const __m512i oddNoise = _mm512_mulhrs_epi16(_mm512_maddubs_epi16(code, oddDeviate), rounding);
-        const __m512i even = _mm512_add_epi16(_mm512_and_si512(c, evenBytes), evenNoise);
-        const __m512i odd = _mm512_add_epi16(_mm512_srli_epi16(c, 8), oddNoise);
-        _mm512_mask_storeu_epi8(out + p, pixels,
-                                _mm512_shuffle_epi8(_mm512_packus_epi16(even, odd), pixelOrder));
+        const __m512i evenDeviate = _mm512_maskz_permutex2var_epi8(evenPixels, _deviates0, x, _deviates1);
+        const __m512i oddDeviate = _mm512_maskz_permutex2var_epi8(~evenPixels, _deviates0, x, _deviates1);
+        const __m512i evenNoise = _mm512_mulhrs_epi16(_mm512_maddubs_epi16(code, evenDeviate), _rounding);
+        const __m512i oddNoise = _mm512_mulhrs_epi16(_mm512_maddubs_epi16(code, oddDeviate), _rounding);
+        const __m512i even = _mm512_add_epi16(_mm512_and_si512(clean, _evenBytes), evenNoise);
+        const __m512i odd = _mm512_add_epi16(_mm512_srli_epi16(clean, 8), oddNoise);
+        return _mm512_shuffle_epi8(_mm512_packus_epi16(even, odd), _pixelOrder);
+    }
+
+private:
+    const __m512i _codes0, _codes1, _codes2, _codes3, _deviates0, _deviates1;
+    const __m512i _evenBytes, _rounding, _mixFirst, _mixSecond, _pixelOrder;
+    __m512i _counter;
+    const __m512i _step;
+};
+
+ZEB_AVX512 void ApplyAvx512(const uint8_t* clean, const uint8_t*, uint8_t* out, size_t count, NoiseKey key,
+                            const NoiseScale& scale) {
+    Avx512Pass pass(key, scale);
+    size_t p = 0;
+    for (; p + 64 <= count; p += 64)
+        _mm512_storeu_si512(out + p, pass.Next(_mm512_loadu_si512(clean + p)));
+    if (p < count) {
+        // The last pixels through the same code, masked.
+        const __mmask64 pixels = (__mmask64{1} << (count - p)) - 1;
+        _mm512_mask_storeu_epi8(out + p, pixels, pass.Next(_mm512_maskz_loadu_epi8(pixels, clean + p)));
     }
 }
 
@@ -205,7 +223,7 @@ NoiseKey NoiseKey::Of(uint64_t seed, uint64_t exposure) {
 }
 
 int32_t Deviate(uint32_t bits) {
-    return Coarse[bits & 15] + Fine[(bits >> 4) & 7];
+    return Deviates[bits & 127];
 }
 
 double DeviateStandardDeviation() {
