@@ -1,6 +1,6 @@
-// The noise pass as a plain loop (the reference, and the form for processors without AVX2), with AVX2,
-// and with AVX-512 VBMI, which holds the 256 deviation codes and the 128 deviates in registers. All
-// three give the same bytes.
+// The noise pass as a plain loop (the reference, and the form for processors without AVX2), with AVX2
+// and AES-NI, and with AVX-512 VBMI and VAES, which holds the 256 deviation codes and the 128 deviates
+// in registers. All three give the same bytes: the plain loop runs the AES rounds in software.
 //
 // Windows aligns the stack to 16 bytes only: the vector forms keep their vectors in registers, and
 // the mingw build assembles every vector move as an unaligned one.
@@ -30,17 +30,6 @@ constexpr std::array<int8_t, 128> Deviates = [] {
     return values;
 }();
 
-// The 32-bit integer hash "lowbias32" (C. Wellons): full avalanche, a bijection.
-constexpr uint32_t MixFirst = 0x7feb352dU, MixSecond = 0x846ca68bU;
-uint32_t Mix32(uint32_t x) {
-    x ^= x >> 16;
-    x *= MixFirst;
-    x ^= x >> 15;
-    x *= MixSecond;
-    x ^= x >> 16;
-    return x;
-}
-
 // SplitMix64's output function.
 uint64_t Mix64(uint64_t z) {
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
@@ -48,9 +37,104 @@ uint64_t Mix64(uint64_t z) {
     return z ^ (z >> 31);
 }
 
-// The hash whose bytes serve the four pixels 4 g to 4 g + 3.
-uint32_t GroupBits(size_t group, NoiseKey key) {
-    return Mix32(static_cast<uint32_t>(group) * key.multiplier + key.offset);
+// The generator: block b of an exposure is the key plus b steps of a Weyl sequence (so that neighbouring
+// blocks differ in every byte), through three AES rounds whose keys step by the constants of ARS (the
+// golden ratio and sqrt(3), in 64 bits each).
+constexpr int Rounds = 3;
+constexpr uint64_t BlockStepLow = 0xD1B54A32D192ED03ull, BlockStepHigh = 0x8CB92BA72F3D8DD7ull;
+constexpr uint64_t KeyStepLow = 0x9E3779B97F4A7C15ull, KeyStepHigh = 0xBB67AE8584CAA73Bull;
+
+NoiseKey RoundKey(NoiseKey key, int round) {
+    return {key.low + static_cast<uint64_t>(round) * KeyStepLow,
+            key.high + static_cast<uint64_t>(round) * KeyStepHigh};
+}
+
+// The input of block `block`.
+NoiseKey BlockInput(NoiseKey key, uint64_t block) {
+    return {key.low + block * BlockStepLow, key.high + block * BlockStepHigh};
+}
+
+using Block = std::array<uint8_t, 16>;
+
+Block BlockOf(uint64_t low, uint64_t high) {
+    Block block{};
+    for (size_t k = 0; k < 8; ++k) {
+        block[k] = static_cast<uint8_t>(low >> (8 * k));
+        block[8 + k] = static_cast<uint8_t>(high >> (8 * k));
+    }
+    return block;
+}
+
+uint8_t Rotate(uint8_t x, int bits) {
+    return static_cast<uint8_t>(x << bits | x >> (8 - bits));
+}
+
+// The byte times 2 in AES's field.
+uint8_t Twice(uint8_t x) {
+    return static_cast<uint8_t>(x << 1 ^ ((x & 0x80) ? 0x1B : 0));
+}
+
+// The AES S-box from its definition: the inverse in GF(2^8) (p steps through the field by
+// multiplying by 3, q by dividing by 3, so q = 1 / p), then the affine map.
+const std::array<uint8_t, 256>& SBox() {
+    static const std::array<uint8_t, 256> box = [] {
+        std::array<uint8_t, 256> values{};
+        uint8_t p = 1, q = 1;
+        do {
+            p = static_cast<uint8_t>(p ^ Twice(p));
+            q = static_cast<uint8_t>(q ^ q << 1);
+            q = static_cast<uint8_t>(q ^ q << 2);
+            q = static_cast<uint8_t>(q ^ q << 4);
+            if (q & 0x80)
+                q ^= 0x09;
+            values[p] =
+                static_cast<uint8_t>(q ^ Rotate(q, 1) ^ Rotate(q, 2) ^ Rotate(q, 3) ^ Rotate(q, 4) ^ 0x63);
+        } while (p != 1);
+        values[0] = 0x63;
+        return values;
+    }();
+    return box;
+}
+
+// One AES round as the AESENC instruction does it (AESENCLAST without the mixing of the columns):
+// byte r + 4 c is row r of column c.
+Block Round(const Block& state, const Block& key, bool last) {
+    const auto& box = SBox();
+    Block out{};
+    for (size_t column = 0; column < 4; ++column)
+        for (size_t row = 0; row < 4; ++row)
+            out[row + 4 * column] = box[state[row + 4 * ((column + row) % 4)]]; // shifted rows, substituted
+    if (!last)
+        for (size_t column = 0; column < 4; ++column) {
+            uint8_t* a = &out[4 * column];
+            const uint8_t a0 = a[0], a1 = a[1], a2 = a[2], a3 = a[3];
+            a[0] = static_cast<uint8_t>(Twice(a0) ^ Twice(a1) ^ a1 ^ a2 ^ a3);
+            a[1] = static_cast<uint8_t>(a0 ^ Twice(a1) ^ Twice(a2) ^ a2 ^ a3);
+            a[2] = static_cast<uint8_t>(a0 ^ a1 ^ Twice(a2) ^ Twice(a3) ^ a3);
+            a[3] = static_cast<uint8_t>(Twice(a0) ^ a0 ^ a1 ^ a2 ^ Twice(a3));
+        }
+    for (size_t k = 0; k < 16; ++k)
+        out[k] ^= key[k];
+    return out;
+}
+
+// The round keys of an exposure, in bytes.
+std::array<Block, Rounds> RoundKeys(NoiseKey key) {
+    std::array<Block, Rounds> keys{};
+    for (int round = 1; round <= Rounds; ++round) {
+        const NoiseKey k = RoundKey(key, round);
+        keys[static_cast<size_t>(round - 1)] = BlockOf(k.low, k.high);
+    }
+    return keys;
+}
+
+// The 16 bytes of block `block`: one for each of the pixels 16 block to 16 block + 15.
+Block BlockBits(uint64_t block, NoiseKey key, const std::array<Block, Rounds>& keys) {
+    const NoiseKey input = BlockInput(key, block);
+    Block state = BlockOf(input.low, input.high);
+    for (int round = 0; round < Rounds; ++round)
+        state = Round(state, keys[static_cast<size_t>(round)], round + 1 == Rounds);
+    return state;
 }
 
 uint8_t NoisyPixel(uint8_t clean, uint8_t code, uint32_t bits, int16_t rounding) {
@@ -62,12 +146,13 @@ uint8_t NoisyPixel(uint8_t clean, uint8_t code, uint32_t bits, int16_t rounding)
 // Pixels `first` to `first + count - 1` of the exposure; `clean` and `out` point at pixel `first`.
 void ApplyPlainFrom(const uint8_t* clean, uint8_t* out, size_t first, size_t count, NoiseKey key,
                     const NoiseScale& scale) {
-    uint32_t bits = 0;
+    const std::array<Block, Rounds> keys = RoundKeys(key);
+    Block bits{};
     for (size_t i = 0; i < count; ++i) {
         const size_t pixel = first + i;
-        if (i == 0 || pixel % 4 == 0)
-            bits = GroupBits(pixel / 4, key);
-        out[i] = NoisyPixel(clean[i], scale.codes[clean[i]], bits >> (8 * (pixel % 4)), scale.rounding);
+        if (i == 0 || pixel % 16 == 0)
+            bits = BlockBits(pixel / 16, key, keys);
+        out[i] = NoisyPixel(clean[i], scale.codes[clean[i]], bits[pixel % 16], scale.rounding);
     }
 }
 
@@ -78,13 +163,19 @@ void ApplyPlain(const uint8_t* clean, const uint8_t*, uint8_t* out, size_t count
 
 #ifdef __SSE2__
 
+// 128 bits of the generator in a vector register.
+__attribute__((target("sse2"))) __m128i Lane(NoiseKey k) {
+    return _mm_set_epi64x(static_cast<int64_t>(k.high), static_cast<int64_t>(k.low));
+}
+
 // Both vector forms compute, per pair of pixels in a 16-bit lane: the products code x deviate of the
 // even and of the odd pixel (multiply-add of unsigned codes by signed deviates with the other byte
 // zeroed), rounded to whole grey levels, added to the clean values, packed with saturation to 0..255
 // and put back in pixel order (the pack leaves the even pixels of each 16 bytes before the odd).
 
-__attribute__((target("avx2"))) void ApplyAvx2(const uint8_t* clean, const uint8_t* deviations, uint8_t* out,
-                                               size_t count, NoiseKey key, const NoiseScale& scale) {
+__attribute__((target("avx2,aes"))) void ApplyAvx2(const uint8_t* clean, const uint8_t* deviations,
+                                                   uint8_t* out, size_t count, NoiseKey key,
+                                                   const NoiseScale& scale) {
     const __m256i coarse =
         _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Coarse.data())));
     const __m256i fine =
@@ -92,26 +183,27 @@ __attribute__((target("avx2"))) void ApplyAvx2(const uint8_t* clean, const uint8
     const __m256i lowNibble = _mm256_set1_epi8(0x0F), lowThreeBits = _mm256_set1_epi8(0x07);
     const __m256i evenBytes = _mm256_set1_epi16(0x00FF);
     const __m256i rounding = _mm256_set1_epi16(scale.rounding);
-    const __m256i mixFirst = _mm256_set1_epi32(static_cast<int32_t>(MixFirst));
-    const __m256i mixSecond = _mm256_set1_epi32(static_cast<int32_t>(MixSecond));
     const __m256i pixelOrder = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1,
                                                 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
-    const __m256i multiplier = _mm256_set1_epi32(static_cast<int32_t>(key.multiplier));
-    __m256i counter =
-        _mm256_add_epi32(_mm256_mullo_epi32(_mm256_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7), multiplier),
-                         _mm256_set1_epi32(static_cast<int32_t>(key.offset)));
-    const __m256i step = _mm256_set1_epi32(static_cast<int32_t>(8 * key.multiplier));
+    __m128i keys[Rounds];
+    for (int round = 1; round <= Rounds; ++round)
+        keys[round - 1] = Lane(RoundKey(key, round));
+    // Blocks 2 j and 2 j + 1 for the pixels 32 j to 32 j + 31.
+    __m128i nextLow = Lane(BlockInput(key, 0)), nextHigh = Lane(BlockInput(key, 1));
+    const __m128i step = Lane(BlockInput({}, 2));
     size_t p = 0;
     for (; p + 32 <= count; p += 32) {
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(clean + p));
         const __m256i code = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(deviations + p));
-        __m256i x = counter;
-        counter = _mm256_add_epi32(counter, step);
-        x = _mm256_xor_si256(x, _mm256_srli_epi32(x, 16));
-        x = _mm256_mullo_epi32(x, mixFirst);
-        x = _mm256_xor_si256(x, _mm256_srli_epi32(x, 15));
-        x = _mm256_mullo_epi32(x, mixSecond);
-        x = _mm256_xor_si256(x, _mm256_srli_epi32(x, 16));
+        __m128i low = nextLow, high = nextHigh;
+        nextLow = _mm_add_epi64(nextLow, step);
+        nextHigh = _mm_add_epi64(nextHigh, step);
+        for (int round = 0; round + 1 < Rounds; ++round) {
+            low = _mm_aesenc_si128(low, keys[round]);
+            high = _mm_aesenc_si128(high, keys[round]);
+        }
+        const __m256i x = _mm256_set_m128i(_mm_aesenclast_si128(high, keys[Rounds - 1]),
+                                           _mm_aesenclast_si128(low, keys[Rounds - 1]));
         const __m256i deviate = _mm256_add_epi8(
             _mm256_shuffle_epi8(coarse, _mm256_and_si256(x, lowNibble)),
             _mm256_shuffle_epi8(fine, _mm256_and_si256(_mm256_srli_epi16(x, 4), lowThreeBits)));
@@ -133,7 +225,7 @@ __attribute__((target("avx2"))) void ApplyAvx2(const uint8_t* clean, const uint8
 #pragma GCC diagnostic ignored "-Wuninitialized"
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
 
-#define ZEB_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi")))
+#define ZEB_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi,vaes")))
 
 // The pass over 64 pixels at a time, its tables and the generator's counters in registers.
 class Avx512Pass {
@@ -146,15 +238,13 @@ public:
           _deviates0(_mm512_loadu_si512(Deviates.data())),
           _deviates1(_mm512_loadu_si512(Deviates.data() + 64)), _evenBytes(_mm512_set1_epi16(0x00FF)),
           _rounding(_mm512_set1_epi16(scale.rounding)),
-          _mixFirst(_mm512_set1_epi32(static_cast<int32_t>(MixFirst))),
-          _mixSecond(_mm512_set1_epi32(static_cast<int32_t>(MixSecond))),
           _pixelOrder(
               _mm512_broadcast_i32x4(_mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15))),
-          _counter(_mm512_add_epi32(
-              _mm512_mullo_epi32(_mm512_setr_epi32(0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15),
-                                 _mm512_set1_epi32(static_cast<int32_t>(key.multiplier))),
-              _mm512_set1_epi32(static_cast<int32_t>(key.offset)))),
-          _step(_mm512_set1_epi32(static_cast<int32_t>(16 * key.multiplier))) {}
+          _keys{Lanes(RoundKey(key, 1)), Lanes(RoundKey(key, 2)), Lanes(RoundKey(key, 3))},
+          _blocks(_mm512_inserti64x4(
+              _mm512_castsi256_si512(_mm256_set_m128i(Lane(BlockInput(key, 1)), Lane(BlockInput(key, 0)))),
+              _mm256_set_m128i(Lane(BlockInput(key, 3)), Lane(BlockInput(key, 2))), 1)),
+          _step(Lanes(BlockInput({}, 4))) {}
 
     // The next 64 pixels with their noise.
     ZEB_AVX512 __attribute__((always_inline)) __m512i Next(__m512i clean) {
@@ -162,13 +252,12 @@ public:
         const __m512i code = _mm512_mask_blend_epi8(_mm512_movepi8_mask(clean),
                                                     _mm512_permutex2var_epi8(_codes0, clean, _codes1),
                                                     _mm512_permutex2var_epi8(_codes2, clean, _codes3));
-        __m512i x = _counter;
-        _counter = _mm512_add_epi32(_counter, _step);
-        x = _mm512_xor_si512(x, _mm512_srli_epi32(x, 16));
-        x = _mm512_mullo_epi32(x, _mixFirst);
-        x = _mm512_xor_si512(x, _mm512_srli_epi32(x, 15));
-        x = _mm512_mullo_epi32(x, _mixSecond);
-        x = _mm512_xor_si512(x, _mm512_srli_epi32(x, 16));
+        // Four blocks of the generator: 64 bytes, one for each pixel.
+        __m512i x = _blocks;
+        _blocks = _mm512_add_epi64(_blocks, _step);
+        x = _mm512_aesenc_epi128(x, _keys[0]);
+        x = _mm512_aesenc_epi128(x, _keys[1]);
+        x = _mm512_aesenclast_epi128(x, _keys[2]);
         // The deviates of the even and of the odd pixels, the other bytes zero.
         const __m512i evenDeviate = _mm512_maskz_permutex2var_epi8(evenPixels, _deviates0, x, _deviates1);
         const __m512i oddDeviate = _mm512_maskz_permutex2var_epi8(~evenPixels, _deviates0, x, _deviates1);
@@ -181,9 +270,13 @@ public:
 
 private:
     const __m512i _codes0, _codes1, _codes2, _codes3, _deviates0, _deviates1;
-    const __m512i _evenBytes, _rounding, _mixFirst, _mixSecond, _pixelOrder;
-    __m512i _counter;
+    const __m512i _evenBytes, _rounding, _pixelOrder;
+    const __m512i _keys[Rounds];
+    __m512i _blocks; // the inputs of the next four blocks
     const __m512i _step;
+
+    // The same 128 bits in each of the four lanes.
+    static ZEB_AVX512 __m512i Lanes(NoiseKey k) { return _mm512_broadcast_i32x4(Lane(k)); }
 };
 
 ZEB_AVX512 void ApplyAvx512(const uint8_t* clean, const uint8_t*, uint8_t* out, size_t count, NoiseKey key,
@@ -203,13 +296,13 @@ ZEB_AVX512 void ApplyAvx512(const uint8_t* clean, const uint8_t*, uint8_t* out, 
 
 bool HasAvx2() {
     __builtin_cpu_init();
-    return __builtin_cpu_supports("avx2");
+    return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("aes");
 }
 
 bool HasAvx512Vbmi() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vbmi");
+           __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("vaes");
 }
 
 #endif
@@ -217,9 +310,9 @@ bool HasAvx512Vbmi() {
 } // namespace
 
 NoiseKey NoiseKey::Of(uint64_t seed, uint64_t exposure) {
-    // SplitMix64's sequence from the seed: exposure n takes its n-th value.
-    const uint64_t value = Mix64(Mix64(seed) + (exposure + 1) * 0x9E3779B97F4A7C15ull);
-    return {static_cast<uint32_t>(value) | 1u, static_cast<uint32_t>(value >> 32)};
+    // Two values of SplitMix64's sequences from the seed: exposure n takes the n-th of each.
+    const uint64_t start = Mix64(seed) + 2 * (exposure + 1) * 0x9E3779B97F4A7C15ull;
+    return {Mix64(start), Mix64(start + 0x9E3779B97F4A7C15ull)};
 }
 
 int32_t Deviate(uint32_t bits) {

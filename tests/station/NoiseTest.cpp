@@ -12,7 +12,15 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <ostream>
 #include <random>
+
+namespace zeb::station {
+// Names the form in the test's name.
+void PrintTo(const NoiseForm& form, std::ostream* out) {
+    *out << form.name;
+}
+} // namespace zeb::station
 
 namespace zeb::station::test {
 
