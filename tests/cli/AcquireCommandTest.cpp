@@ -1,10 +1,15 @@
 // zeb acquire through the command line: numbered image sets with their metadata, the settings of
 // the run in the images, line-scan directions, camera choice, the files chosen, several writers in
-// one folder, large and saturated images, Ctrl-C and failures.
+// one folder, large and saturated images, Ctrl-C and failures; and the PNG encoder of its files,
+// read back by zlib.
+#include "PngFile.h"
 #include "ZebTest.h"
+
+#include <zlib.h>
 
 #include <algorithm>
 #include <memory>
+#include <random>
 #include <regex>
 
 namespace zeb::test {
@@ -368,6 +373,80 @@ TEST_F(AcquireCommand, AFailureFromAStationFaultSaysSo) {
     run = Zeb({"acquire", "--out", Path("g").string(), "--set", "TestPattern=Sideways"});
     EXPECT_EQ(run.status, 1);
     EXPECT_FALSE(Contains(run.err, "injects faults")) << run.err;
+}
+
+namespace {
+
+uint32_t ReadBigEndian(const uint8_t* bytes) {
+    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+// The pixels of an 8-bit grey PNG file as zlib reads them: every chunk's CRC checked, the IDAT
+// chunks inflated (which checks the stream's Adler-32), the rows unfiltered ("None" or "Up").
+std::vector<uint8_t> InflatePng(const std::vector<uint8_t>& png, int32_t width, int32_t height) {
+    std::vector<uint8_t> stream;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        const uint32_t length = ReadBigEndian(&png[at]);
+        EXPECT_EQ(crc32(0, &png[at + 4], length + 4), ReadBigEndian(&png[at + 8 + length]));
+        if (std::equal(&png[at + 4], &png[at + 8], "IDAT"))
+            stream.insert(stream.end(), &png[at + 8], &png[at + 8 + length]);
+        at += 12 + length;
+    }
+    const size_t stride = static_cast<size_t>(width) + 1;
+    std::vector<uint8_t> filtered(stride * static_cast<size_t>(height));
+    uLongf size = filtered.size();
+    EXPECT_EQ(uncompress(filtered.data(), &size, stream.data(), stream.size()), Z_OK);
+    EXPECT_EQ(size, filtered.size());
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (size_t y = 0; y < static_cast<size_t>(height); ++y) {
+        const uint8_t filter = filtered[y * stride];
+        EXPECT_TRUE(filter == 0 || filter == 2) << "row " << y;
+        for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
+            const uint8_t above = y > 0 && filter == 2 ? pixels[(y - 1) * (stride - 1) + x] : 0;
+            pixels[y * (stride - 1) + x] = static_cast<uint8_t>(filtered[y * stride + 1 + x] + above);
+        }
+    }
+    return pixels;
+}
+
+} // namespace
+
+TEST(PngEncoder, ImagesOfEveryShapeAndSpreadReadBackExactly) {
+    std::mt19937 random(5);
+    auto image = [&](int32_t width, int32_t height, const std::function<uint8_t(size_t)>& pixel) {
+        host::Image made;
+        made.width = width;
+        made.height = height;
+        made.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+        for (size_t i = 0; i < made.pixels.size(); ++i)
+            made.pixels[i] = pixel(i);
+        return made;
+    };
+    // Byte values with Fibonacci frequencies: their optimal code is deeper than deflate's 15 bits.
+    std::vector<uint8_t> skewed;
+    for (uint32_t value = 0, a = 1, b = 1; value < 24; ++value, b += a, a = b - a)
+        skewed.insert(skewed.end(), a, static_cast<uint8_t>(value * 11));
+    std::shuffle(skewed.begin(), skewed.end(), random);
+    const std::vector<std::pair<std::string, host::Image>> images = {
+        {"one pixel", image(1, 1, [](size_t) { return uint8_t{200}; })},
+        {"odd sizes, random", image(17, 5, [&](size_t) { return static_cast<uint8_t>(random()); })},
+        {"one value in several blocks", image(700, 700, [](size_t) { return uint8_t{9}; })},
+        {"skewed column", image(1, static_cast<int32_t>(skewed.size()), [&](size_t i) { return skewed[i]; })},
+        {"2.3 MB in parts, random",
+         image(2048, 1100, [&](size_t) { return static_cast<uint8_t>(random()); })},
+        {"2.3 MB in parts, a gradient",
+         image(2047, 1101, [](size_t i) { return static_cast<uint8_t>(i % 2047 / 9 + i / 2047 / 7); })}};
+    cli::PngEncoder encoder; // one encoder for all: its buffers are used again
+    for (const auto& [what, picture] : images) {
+        SCOPED_TRACE(what);
+        std::vector<uint8_t> png;
+        encoder.Encode(
+            picture, {{"Title", what}, {"Comment", "gr\xc3\xbcn"}},
+            [&](const uint8_t* bytes, size_t size) { png.insert(png.end(), bytes, bytes + size); });
+        EXPECT_TRUE(InflatePng(png, picture.width, picture.height) == picture.pixels);
+        EXPECT_TRUE(cli::EncodePng(picture, {}).size() < png.size()) << "the text chunks are in the file";
+    }
+    EXPECT_THROW(encoder.Encode(host::Image{}, {}, [](const uint8_t*, size_t) {}), std::runtime_error);
 }
 
 } // namespace zeb::test

@@ -169,22 +169,21 @@ void WriteBlock(const uint8_t* data, size_t size, bool last, BitWriter& bits) {
     for (uint8_t length : sequence)
         bits.Put(lengthCodes[length], lengthLengths[length]);
 
-    // Each byte's code and length in one entry; three codes between flushes.
+    // Each byte's code and length in one entry. Three codes are joined before they join the pending
+    // bits, so that only one addition a group waits for the one before.
     std::array<uint32_t, 256> symbols{};
     for (size_t value = 0; value < 256; ++value)
         symbols[value] = codes[value] | static_cast<uint32_t>(lengths[value]) << 16;
-    auto add = [&](uint8_t value) { bits.Add(symbols[value] & 0xFFFF, symbols[value] >> 16); };
     i = 0;
     for (; i + 3 <= size; i += 3) {
-        add(data[i]);
-        add(data[i + 1]);
-        add(data[i + 2]);
-        bits.Flush();
+        const uint32_t a = symbols[data[i]], b = symbols[data[i + 1]], c = symbols[data[i + 2]];
+        const uint32_t lengthA = a >> 16, lengthAB = lengthA + (b >> 16);
+        const uint64_t joined =
+            uint64_t{a & 0xFFFF} | uint64_t{b & 0xFFFF} << lengthA | uint64_t{c & 0xFFFF} << lengthAB;
+        bits.Put(joined, lengthAB + (c >> 16));
     }
-    for (; i < size; ++i) {
-        add(data[i]);
-        bits.Flush();
-    }
+    for (; i < size; ++i)
+        bits.Put(symbols[data[i]] & 0xFFFF, symbols[data[i]] >> 16);
     bits.Put(codes[EndOfBlock], lengths[EndOfBlock]);
 }
 
