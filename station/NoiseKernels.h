@@ -1,14 +1,14 @@
 // The sensor's noise pass: each pixel becomes its noiseless value plus its grey level's standard
 // deviation times a normal deviate, rounded and clipped to 8 bits.
 //
-// The deviates come from a counter-based generator: pixels 16 b to 16 b + 15 of an exposure take one
-// byte each of block b encrypted by four AES rounds under the exposure's 128-bit key (drawn from the
-// camera's seed and the exposure's number), the generator ARS of Salmon et al. (2011) with four
-// rounds. No table of deviates is read, every exposure's noise is computable on its own, exposures
-// share no structure (each is its own keyed permutation of the blocks), and the pass runs in vector
-// registers with the processor's AES instructions at about the speed of a copy. Each byte gives a
-// deviate of 128 equally likely values, A[low 4 bits] + B[next 3 bits], whose sorted values follow
-// the normal quantiles to within 0.04 standard deviations and reach +/-2.8 of them.
+// The deviates come from a counter-based generator after ARS (Salmon et al., 2011): pixels 16 b to
+// 16 b + 15 of an exposure take one byte each of block b, the exposure's 128-bit key (drawn from the
+// camera's seed and the exposure's number) plus b steps of a Weyl sequence, through three AES rounds
+// keyed by the same key. No table of deviates is read, every exposure's noise is computable on its
+// own, exposures share no structure (each is its own keyed permutation of the blocks), and the pass
+// runs in vector registers with the processor's AES instructions at about the speed of a copy. Each
+// byte gives a deviate of 128 equally likely values, A[low 4 bits] + B[next 3 bits], whose sorted
+// values follow the normal quantiles to within 0.04 standard deviations and reach +/-2.8 of them.
 #pragma once
 
 #include <array>
