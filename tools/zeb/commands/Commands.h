@@ -71,6 +71,7 @@ private:
     bool _continuous = false;
     std::string _setupMode;
     std::string _out = ".";
+    std::vector<std::string> _files;
     double _timeoutSeconds = 20;
     bool _json = false;
 };
