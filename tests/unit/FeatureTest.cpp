@@ -58,11 +58,3 @@ TEST(Feature, EnumerationRejectsUnlistedTextAndKeepsOldValue) {
     }
     EXPECT_EQ(mode.Value(), "On");
 }
-
-TEST(Feature, CopiesAreIndependent) {
-    Feature original("Mode", FeatureType::Enum);
-    original._enumValues = {"Off"};
-    Feature copy = original;
-    copy._enumValues.push_back("On");
-    EXPECT_EQ(original._enumValues.size(), 1u);
-}

@@ -1,4 +1,5 @@
-// Orientation detection on image sets built here, with the controller and camera of a station.
+// Orientation detection on image sets built here, with the controller and camera of a station: what
+// it judges, and the camera whose failure, not a misleading result, reaches the host.
 #include "Controller.h"
 #include "Dialog.h"
 #include "Scanner.h"
@@ -109,6 +110,10 @@ TEST_F(Orientation, RegionOutsideTheCentreAndDarkImages) {
     camera.SetFeature("OffsetX", "1700");
     Evaluate(200, 1000, {180, 180, 180, 180});
     EXPECT_EQ(std::string(dialog.Result().CStr()), "Error");
+    EXPECT_EQ(
+        std::string(dialog.ResultMessage().CStr()),
+        "The region of interest is too far away from the middle of the sensor. Increase the size of the "
+        "region of interest and try again.");
     EXPECT_EQ(Arguments(), std::vector<std::string>{""});
     EXPECT_EQ(Register("Light0.Channel0.UseGlobalParameters"), "1") << "no light changed";
     camera.SetFeature("OffsetX", "0");
@@ -165,16 +170,6 @@ TEST_F(Orientation, TiesKeepTheEarlierIndexAndConfidenceRules) {
     EXPECT_EQ(Arguments()[3], "image is dark");
 }
 
-TEST_F(Orientation, DiagonalSequencePairsNeighbours) {
-    controller.SetRegisterValue("Sequencer.LightSequence", "02010408");
-    HundredRows();
-    scanner.WriteValue("LightingOrientation", "0 deg");
-    // Diagonal steps: top right, top left, bottom left, bottom right. Pairs: right = 3 + 0.
-    Evaluate(2000, 100, {180, 180, 180, 180}, {5, -5, -5, 5});
-    EXPECT_EQ(std::string(dialog.Result().CStr()), "Success");
-    EXPECT_EQ(Arguments()[1], "0 deg");
-}
-
 TEST_F(Orientation, AnImageSetStartedBeforeTheLatestLightAdjustmentIsNotEvaluated) {
     HundredRows();
     Evaluate(2000, 100, {250, 250, 250, 250});
@@ -192,4 +187,18 @@ TEST_F(Orientation, AnImageSetStartedBeforeTheLatestLightAdjustmentIsNotEvaluate
     dialog.Update();
     EXPECT_EQ(std::string(dialog.Result().CStr()), "Success");
     EXPECT_TRUE(environment.Logged("Result = 180 deg, (Current = 180 deg)"));
+}
+
+TEST_F(Orientation, WithoutACameraTheCamerasFailureReachesTheHost) {
+    dialog.SetImageSource(nullptr);
+    try {
+        Evaluate(2000, 1000, {180, 180, 180, 180});
+        ADD_FAILURE() << "evaluated without a camera: " << dialog.Result().CStr();
+    } catch (const Tamo::Exception& exception) {
+        EXPECT_EQ(std::string(scanner.HandleError(exception).CStr()),
+                  "Accessing camera failed. Check that the camera is compatible, powered on and properly "
+                  "connected.");
+        EXPECT_TRUE(scanner.CameraFault()) << "marked for recovery at the next start";
+    }
+    EXPECT_EQ(std::string(dialog.Result().CStr()), "Undefined");
 }
