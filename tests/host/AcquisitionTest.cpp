@@ -27,19 +27,6 @@ qrZEB_ImageAttributes Attributes(int32_t size, int fill) {
     return attributes;
 }
 
-// Polls GetImageAttributes until an image set is there; returns the last status.
-qrZEB_Long AwaitAttributes(host::HostChannel& channel, qrZEB_ImageAttributes& attributes) {
-    const auto& d = channel.Descriptor();
-    char error[256];
-    qrZEB_Long status = -1;
-    for (int i = 0; i < 2000 && status != 0; ++i) {
-        EXPECT_EQ(d.GetImageAttributes(error, d.handle, &attributes, &status), 0) << error;
-        if (status != 0)
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    return status;
-}
-
 } // namespace
 
 class Acquisition : public ChannelTest {};
@@ -190,16 +177,6 @@ TEST_F(Acquisition, DeadTimeFollowsTheCamerasFrameRate) {
                            "get\tAcquisitionFrameRate\t" + std::to_string(1000000 / std::stoi(exposure))),
                   std::string(burst) == "Off");
     }
-}
-
-TEST_F(Acquisition, StartWithoutCameraWritesNothingAfterRecovery) {
-    Load(AreaStation());
-    host::HostChannel channel = Channel();
-    Read(channel, "Width");
-    ClearTrace();
-    EXPECT_FALSE(channel.Start());
-    EXPECT_EQ(channel.Error(), "No valid DeviceImageSource selected.");
-    EXPECT_TRUE(environment.TraceLines().empty());
 }
 
 class LightCheck : public ChannelTest {};

@@ -1,5 +1,6 @@
 // The setup assistants end to end: the host drives them through features while the station plays
-// the part, the lens, the white sheet, the trigger input and the encoder.
+// the part, the lens, the trigger input and the encoder (the orientation assistant on every mounting
+// is the continuous-acquisition tests' part).
 #include "ChannelTest.h"
 
 namespace zeb::test {
@@ -88,38 +89,6 @@ TEST_F(Assistant, FocusPeaksWhereTheLensIsSharpAndIsOnlyRoundingOnAUniformSurfac
     // No detail: the averaged image steps by one grey level at most as the dome's light drifts.
     EXPECT_LE(values[3], 50);
 }
-
-class Orientation : public Assistant, public ::testing::WithParamInterface<const char*> {};
-
-TEST_P(Orientation, DetectsHowTheDomeIsMounted) {
-    const char* texts[] = {"0 deg", "90 deg", "180 deg", "270 deg"};
-    Json station = WiredChannels(4);
-    for (int id = 0; id < 4; ++id) {
-        station["controllers"][id]["domeRotation"] = 90 * id;
-        Json& features = station["cameras"][id]["features"];
-        features["SensorWidth"] = features["Width"] = "320";
-        features["SensorHeight"] = features["Height"] = "240";
-        station["cameras"][id]["scene"] = {{"object", "sheet"}};
-    }
-    Load(station);
-    for (int mounted = 0; mounted < 4; ++mounted) {
-        host::HostChannel channel = Select(mounted, CameraOf(mounted));
-        for (int set = 0; set < 4; ++set) {
-            SCOPED_TRACE(std::string("mounted ") + texts[mounted] + ", set " + texts[set]);
-            ASSERT_TRUE(
-                Write(channel, {{"LightingSequenceType", GetParam()}, {"LightingOrientation", texts[set]}}));
-            Begin(channel, "Orientation detection");
-            EXPECT_EQ(Evaluate(channel), set == mounted ? "Success" : "Warning");
-            const std::string arguments = Arguments(channel);
-            EXPECT_EQ(arguments.substr(0, arguments.find(';', arguments.find(';') + 1)),
-                      std::string(texts[set]) + ";" + texts[mounted]);
-            ASSERT_TRUE(channel.Execute("DialogStop"));
-            ASSERT_TRUE(channel.Stop());
-        }
-    }
-}
-
-INSTANTIATE_TEST_SUITE_P(Assistant, Orientation, ::testing::Values("Diagonal", "Axial"));
 
 TEST_F(Assistant, FrameTriggerInputPulsingAndUnwired) {
     Json station = AreaStation();

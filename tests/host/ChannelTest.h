@@ -35,6 +35,34 @@ inline Json WiredChannels(int count, bool lineScan = false) {
     return station;
 }
 
+// Calls GetImage alone until an image set is there and returns its status (0, or 4096 when none came
+// within ten seconds); `image` receives it.
+inline qrZEB_Long PollImage(host::HostChannel& channel, std::vector<uint8_t>& image) {
+    const qrZEB_ChannelDescriptor& d = channel.Descriptor();
+    char error[256];
+    qrZEB_Long status = 4096;
+    for (int i = 0; i < 10000 && status == 4096; ++i) {
+        EXPECT_EQ(d.GetImage(error, d.handle, reinterpret_cast<char*>(image.data()), &status), 0) << error;
+        if (status == 4096)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return status;
+}
+
+// Polls GetImageAttributes, which leaves the image set in place, until one is there (within ten
+// seconds); returns the last status.
+inline qrZEB_Long AwaitAttributes(host::HostChannel& channel, qrZEB_ImageAttributes& attributes) {
+    const qrZEB_ChannelDescriptor& d = channel.Descriptor();
+    char error[256];
+    qrZEB_Long status = -1;
+    for (int i = 0; i < 10000 && status != 0; ++i) {
+        EXPECT_EQ(d.GetImageAttributes(error, d.handle, &attributes, &status), 0) << error;
+        if (status != 0)
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    return status;
+}
+
 class ChannelTest : public HostTest {
 protected:
     // Starts the plug-in on the station with this settings file and opens channel 0.
@@ -79,20 +107,6 @@ protected:
         if (Acquire(channel))
             return ::testing::AssertionSuccess();
         return ::testing::AssertionFailure() << channel.Error();
-    }
-    // Calls GetImage alone until an image set is there and returns its status (0, or 4096 when none
-    // came within ten seconds); `image` receives it.
-    static qrZEB_Long PollImage(host::HostChannel& channel, std::vector<uint8_t>& image) {
-        const qrZEB_ChannelDescriptor& d = channel.Descriptor();
-        char error[256];
-        qrZEB_Long status = 4096;
-        for (int i = 0; i < 10000 && status == 4096; ++i) {
-            EXPECT_EQ(d.GetImage(error, d.handle, reinterpret_cast<char*>(image.data()), &status), 0)
-                << error;
-            if (status == 4096)
-                std::this_thread::sleep_for(std::chrono::milliseconds(1));
-        }
-        return status;
     }
     // Delivers images while the running assistant asks for them, one image set per start so that each
     // shows the light as the assistant last set it, until its result is no longer "Undefined".

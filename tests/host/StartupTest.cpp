@@ -18,7 +18,7 @@ protected:
     }
 };
 
-TEST_F(Startup, FirstStartCreatesSettingsWithDefaultsAndUserKeysSurviveTheNext) {
+TEST_F(Startup, FirstStartCreatesSettingsWithDefaultsAndNoLog) {
     environment.UseStation(AreaStation().dump());
     plugin = std::make_unique<host::Plugin>();
     Channel();
@@ -26,8 +26,9 @@ TEST_F(Startup, FirstStartCreatesSettingsWithDefaultsAndUserKeysSurviveTheNext) 
                   {"[Log]", "LogEnabled=False", "LogLevel=Debug", "[Exceptions]", "LightingDetection=True"}),
               Strings{});
     EXPECT_FALSE(std::filesystem::exists(environment.LogFile()));
-    // The user's own keys and comments survive, and logging needs exactly "True".
-    plugin->Unload();
+}
+
+TEST_F(Startup, UserKeysAndCommentsSurviveAndLoggingNeedsExactTrue) {
     StartWith("; my station\n[Log]\nLogEnabled=true\nLogPath=" + environment.LogFile().string() +
               "\nOwnKey=kept\n\n[Mine]\nAnswer=42\n");
     EXPECT_EQ(MissingFromSettings({"; my station", "OwnKey=kept", "Answer=42", "LogLevel=Debug"}), Strings{});
@@ -106,7 +107,10 @@ TEST_P(LightingDetectionSetting, OnlyExactFalseLetsAStationWithoutLightStart) {
 
 INSTANTIATE_TEST_SUITE_P(Startup, LightingDetectionSetting,
                          ::testing::Values(std::make_pair("false", false), std::make_pair("0", false),
-                                           std::make_pair("True", false), std::make_pair("False", true)));
+                                           std::make_pair("True", false), std::make_pair("False", true)),
+                         [](const auto& parameter) {
+                             return std::string("Setting_") + parameter.param.first;
+                         });
 
 TEST_F(Startup, SettingsThatCannotBeWrittenFailTheStartUpUntilMended) {
     environment.UseStation(AreaStation().dump());

@@ -1,12 +1,7 @@
 // The lighting controller against the station: open, programming and cabling detection, checked
 // through the device trace and the log.
-#include "Controller.h"
 #include "../host/Lines.h"
-#include "Stations.h"
-#include "Tamo.h"
-#include "TestEnvironment.h"
-
-#include <gtest/gtest.h>
+#include "DeviceTest.h"
 
 #include <algorithm>
 #include <chrono>
@@ -19,27 +14,12 @@ using zeb::test::Strings;
 
 namespace {
 
-class ControllerTest : public ::testing::Test {
+class ControllerTest : public zeb::test::DeviceTest {
 protected:
-    // Writes the station and starts the log.
-    void UseStation(const Json& station) {
-        environment.UseStation(station.dump());
-        Tamo::Log::Initialize();
-        Tamo::Log::SetLogLevel(Tamo::Dump);
-        Tamo::Log::SetLogPath(environment.LogFile().string().c_str());
-    }
-    // Then opens controller 0.
+    // Writes the station, starts the log and opens controller 0.
     void Open(const Json& station) {
         UseStation(station);
-        controller.Bind(0);
-        controller.Open();
-    }
-    void OpenCamera(const std::string& name) {
-        Tamo::Acquisition::Main::Instance().Load("Tamo.Acquisition.Pleora");
-        Tamo::Acquisition::Main::Instance().Load("Tamo.Acquisition.MicroEnable");
-        camera.SetOwner("test");
-        camera.Bind(name.c_str());
-        camera.Open();
+        OpenController();
     }
     Strings Writes() const {
         Strings writes;
@@ -49,10 +29,6 @@ protected:
         return writes;
     }
     void ClearTrace() const { zeb::test::TestEnvironment::WriteFile(environment.TraceFile(), ""); }
-
-    zeb::test::TestEnvironment environment;
-    Zeb::Controller controller;
-    Tamo::Acquisition::ImageSource camera;
 };
 
 } // namespace

@@ -1,13 +1,8 @@
 // Orientation detection on image sets built here, with the controller and camera of a station: what
 // it judges, and the camera whose failure, not a misleading result, reaches the host.
-#include "Controller.h"
+#include "DeviceTest.h"
 #include "Dialog.h"
 #include "Scanner.h"
-#include "Stations.h"
-#include "Tamo.h"
-#include "TestEnvironment.h"
-
-#include <gtest/gtest.h>
 
 #include <algorithm>
 
@@ -17,25 +12,18 @@ using zeb::test::Json;
 
 namespace {
 
-class Orientation : public ::testing::Test {
+class Orientation : public zeb::test::DeviceTest {
 protected:
     // A 2000 x 1000 sensor; the camera's region as given; the channel's orientation as given.
     void SetUp() override {
         Json station = zeb::test::AreaStation();
         station["cameras"][0]["features"] = {
             {"SensorWidth", "2000"}, {"SensorHeight", "1000"}, {"Width", "2000"}, {"Height", "1000"}};
-        environment.UseStation(station.dump());
-        Tamo::Log::Initialize();
-        Tamo::Log::SetLogLevel(Tamo::Dump);
-        Tamo::Log::SetLogPath(environment.LogFile().string().c_str());
-        Tamo::Acquisition::Main::Instance().Load("Tamo.Acquisition.Pleora");
+        UseStation(station);
         Tamo::String ignored;
         scanner.ReadValue("LightingOrientation", ignored); // initialises the channel
-        controller.Bind(0);
-        controller.Open();
-        camera.SetOwner("test");
-        camera.Bind("Cam A");
-        camera.Open();
+        OpenController();
+        OpenCamera("Cam A");
         dialog.SetController(&controller);
         dialog.SetImageSource(&camera);
         dialog.SetScanner(&scanner);
@@ -83,10 +71,7 @@ protected:
         return value.CStr();
     }
 
-    zeb::test::TestEnvironment environment;
     Zeb::Scanner scanner;
-    Zeb::Controller controller;
-    Tamo::Acquisition::ImageSource camera;
     Zeb::Dialog dialog;
 };
 

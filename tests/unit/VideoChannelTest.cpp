@@ -1,6 +1,7 @@
 // The channel base through the host entry points, on a small channel of the test's own.
 #include "VideoChannel.h"
 #include "../host/Lines.h"
+#include "DeviceTest.h"
 #include "Main.h"
 #include "TestEnvironment.h"
 
@@ -51,9 +52,7 @@ class ChannelBase : public ::testing::Test {
 protected:
     void SetUp() override {
         environment.EnableLogging();
-        Tamo::Log::Initialize();
-        Tamo::Log::SetLogLevel(Tamo::Dump);
-        Tamo::Log::SetLogPath(environment.LogFile().string().c_str());
+        zeb::test::DeviceTest::StartLog(environment);
         channel = new TestChannel();
         Zeb::Main::Instance().Channels().Add(Tamo::Var(channel), Tamo::List::End);
         handle = reinterpret_cast<qrZEB_Handle>(channel);
