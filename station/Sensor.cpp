@@ -1,5 +1,7 @@
 #include "Sensor.h"
 
+#include "ModuleLifetime.h"
+
 #include <algorithm>
 #include <cmath>
 
@@ -48,9 +50,11 @@ struct DeviatePlane {
     }
 };
 
+// Made at the first noisy frame and released when the module unloads, after the cameras.
+[[gnu::init_priority(zeb::lifetime::SensorNoise)]] zeb::lifetime::ModuleObject<const DeviatePlane> deviates;
+
 const DeviatePlane& Deviates() {
-    static const auto* plane = new DeviatePlane(); // lives past static destructors that still stop cameras
-    return *plane;
+    return deviates.Get([] { return std::make_unique<const DeviatePlane>(); });
 }
 
 } // namespace
