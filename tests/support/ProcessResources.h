@@ -13,7 +13,7 @@ namespace zeb::test {
 int64_t HeapBytesInUse();
 // Resident memory in bytes.
 int64_t ResidentBytes();
-// Open file descriptors (Linux) or handles (Windows).
+// Open file descriptors (Linux) or handles (Windows, the first 16,384 handle values).
 int64_t OpenHandles();
 int64_t Threads();
 // True while a module of this file name (or path) is mapped into the process.
