@@ -15,13 +15,19 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zeb::station {
 
 using Nanoseconds = int64_t;
-// Registers and features by name, found also by a name that is not a string.
-using TextMap = std::map<std::string, std::string, std::less<>>;
+// Registers and features by name, found also by a name that is not a string (hashed: the station's
+// signals look several up at every operation).
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+};
+using TextMap = std::unordered_map<std::string, std::string, TextHash, std::equal_to<>>;
 constexpr Nanoseconds Never = std::numeric_limits<Nanoseconds>::max();
 
 // Outcome of one device operation: empty error text means success.
