@@ -1,5 +1,6 @@
 #include "ProcessResources.h"
 
+#include <cstddef>
 #include <filesystem>
 #include <fstream>
 
@@ -15,7 +16,8 @@
 #endif
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#include <sanitizer/allocator_interface.h>
+// The sanitizer runtime's own count (its header comes with clang, not with GCC).
+extern "C" size_t __sanitizer_get_current_allocated_bytes();
 #define ZEB_SANITIZER_ALLOCATOR 1
 #endif
 
