@@ -1,5 +1,6 @@
 // Reading a station from its JSON file; every error names the file, the place and the reason.
 #include "Devices.h"
+#include "ModuleLifetime.h"
 #include "Station.h"
 #include "Tamo/Log.h"
 
@@ -423,8 +424,9 @@ private:
         cable.port = Text(item["port"], at + "/port");
         if (!IsControllerPort(cable.port))
             Fail(at + "/port", "no controller port \"" + cable.port + "\"");
-        const std::string polarity = cable.port.rfind("Camera", 0) == 0 ? PolarityRegister(cable.port) : "";
-        if (!polarity.empty() && !station.Controller(cable.controller)->registers.count(polarity))
+        const std::string_view polarity =
+            cable.port.rfind("Camera", 0) == 0 ? PolarityRegister(cable.port) : std::string_view();
+        if (!polarity.empty() && !station.Controller(cable.controller)->registers.contains(polarity))
             Fail(at + "/port",
                  "controller " + std::to_string(cable.controller) + " has no port \"" + cable.port + "\"");
         cable.camera = Text(item["camera"], at + "/camera");
@@ -461,19 +463,23 @@ std::unique_ptr<Station> Station::Default() {
     return FromJson(DefaultJson(), "(built-in default station)");
 }
 
+namespace {
+// The process's station, made at its first use and released when the module unloads.
+[[gnu::init_priority(zeb::lifetime::Station)]] zeb::lifetime::ModuleObject<Station> theStation;
+} // namespace
+
 Station& Station::Instance() {
-    static Station* instance = [] {
+    return theStation.Get([] {
         const char* path = std::getenv("ZEB_STATION");
         try {
-            return (path && *path ? FromFile(path) : Default()).release();
+            return path && *path ? FromFile(path) : Default();
         } catch (const std::exception& error) {
             std::fprintf(stderr, "zeb station: %s\n", error.what());
             Tamo::Log::Write(Tamo::Error, error.what(), __LINE__, "zeb::station::Station::Instance",
                              "Station");
-            return new Station(); // no devices
+            return std::unique_ptr<Station>(new Station()); // no devices
         }
-    }();
-    return *instance;
+    });
 }
 
 const char* Station::DefaultJson() {
