@@ -130,7 +130,7 @@ TEST_F(AcquireCommand, KeepsEveryImageSetWithItsMetadata) {
     run = Zeb({"acquire", "--out", Path("shots").string(), "--setup-mode", "On"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Contains(run.out, "1 image set of 64 x 48 pixels (averaged)")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "wrote 1 files of image set 4 to ")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "wrote 1 file of image set 4 to ")) << run.out;
     const PngContents averaged = ReadPngFile(Path("shots") / "zeb-channel0-0004-average.png");
     EXPECT_EQ(averaged.image.height, 48);
     EXPECT_EQ(averaged.texts.at("Exposure time"), "50 us"); // the camera's own default without --set
@@ -281,8 +281,13 @@ TEST_F(AcquireCommand, CameraByName) {
     UseStation(station);
     run = Zeb({"acquire", "--out", Path("c").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: no camera is wired to the lighting controller of BRELAN: Morvane (#0)\n"
-                       "zeb: check the trigger cables, or name the camera with --camera\n");
+    EXPECT_EQ(run.err,
+              "zeb: no camera is wired to the lighting controller of BRELAN: Morvane (#0)\n"
+              "zeb: nothing carries the frame trigger: connect Camera0Output0 to Line0 of \"Cam A\"\n"
+              "zeb: nothing carries the ready signal: connect Line1 of \"Cam A\" to Camera0Input0\n"
+              "zeb: nothing carries the frame trigger: connect Camera0Output0 to Line0 of \"Cam B\"\n"
+              "zeb: nothing carries the ready signal: connect Line1 of \"Cam B\" to Camera0Input0\n"
+              "zeb: check the trigger cables, or name the camera with --camera\n");
 }
 
 TEST_F(AcquireCommand, CtrlCEndsARunWithWhatWasAcquired) {

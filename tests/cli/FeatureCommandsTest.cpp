@@ -77,14 +77,17 @@ TEST_F(FeatureCommands, DetectShowsTheWiredCameraTheDomeAndTheState) {
     UseStation(station); // the line-scan camera is not wired
     Outcome run = Zeb({"channels", "--detect"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "0\tBRELAN: Morvane (#0)\tMV-1000\tAreascan\n"
-                       "  camera: Cam A (Zeb Station VCXG-25M, serial number S-Cam A)\n"
-                       "  dome:   Dome M\n"
-                       "  state:  ready\n"
-                       "1\tBRELAN: Morvane (#1)\tMV-1001\tLinescan\n"
-                       "  camera: None\n"
-                       "  dome:   Dome S\n"
-                       "  state:  no camera is wired to its controller\n");
+    EXPECT_EQ(run.out,
+              "0\tBRELAN: Morvane (#0)\tMV-1000\tAreascan\n"
+              "  camera: Cam A (Zeb Station VCXG-25M, serial number S-Cam A)\n"
+              "  dome:   Dome M\n"
+              "  state:  ready\n"
+              "1\tBRELAN: Morvane (#1)\tMV-1001\tLinescan\n"
+              "  camera: None\n"
+              "  dome:   Dome S\n"
+              "  state:  no camera is wired to its controller\n"
+              "  wiring: nothing carries the line trigger: connect AuxOutput0 to Line0 of \"Line A\"\n"
+              "  wiring: nothing carries the frame trigger: connect AuxOutput1 to Line1 of \"Line A\"\n");
     run = Zeb({"channels", "--detect", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     const Json channels = Json::parse(run.out);
@@ -151,7 +154,7 @@ TEST_F(FeatureCommands, UnknownNamesGetSuggestions) {
               "zeb: unknown command \"chanels\"\nzeb: did you mean \"channels\"?\nzeb: see zeb help\n");
     run = Zeb({"get", "Width", "--channel", "4"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: no channel 4: the plug-in offers channels 0 to 0\n");
+    EXPECT_EQ(run.err, "zeb: no channel 4: the plug-in offers channel 0 only\n");
     run = Zeb({"get"});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(Contains(run.err, "NAME is required")) << run.err;

@@ -141,7 +141,8 @@ Outcome ZebProcess::Wait() {
         _status = -2;
         _ended = true;
     }
-    return {_status, WithoutCarriageReturns(Read(_out)), WithoutCarriageReturns(Read(_err))};
+    const std::string out = Read(_out), err = Read(_err);
+    return {_status, WithoutCarriageReturns(out), WithoutCarriageReturns(err), out, err};
 }
 
 ZebProcess::~ZebProcess() {
@@ -228,7 +229,8 @@ Outcome ZebProcess::Wait() {
         _status = -2;
         _ended = true;
     }
-    return {_status, Read(_out), Read(_err)};
+    const std::string out = Read(_out), err = Read(_err);
+    return {_status, out, err, out, err};
 }
 
 ZebProcess::~ZebProcess() {

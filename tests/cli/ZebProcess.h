@@ -11,7 +11,8 @@ namespace zeb::test {
 
 struct Outcome {
     int status = -1;
-    std::string out, err; // line ends as on POSIX
+    std::string out, err;       // line ends as on POSIX
+    std::string rawOut, rawErr; // the bytes as zeb wrote them
 };
 
 class ZebProcess {

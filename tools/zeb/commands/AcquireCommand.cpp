@@ -6,6 +6,7 @@
 #include "FeatureReport.h"
 #include "ImageSetWriter.h"
 #include "Interrupt.h"
+#include "Output.h"
 
 #include <cstdio>
 #include <memory>
@@ -152,7 +153,8 @@ int AcquireCommand::Run(Session& session) {
                     ? "image sets " + std::to_string(firstNumber) + " to " + std::to_string(last)
                     : std::to_string(s.sets) + " image sets numbered from " + std::to_string(firstNumber) +
                           " to " + std::to_string(last);
-            std::printf("wrote %zu files of %s to %s\n", files.size(), sets.c_str(), _out.c_str());
+            std::printf("wrote %s of %s to %s\n", Count(static_cast<int64_t>(files.size()), "file").c_str(),
+                        sets.c_str(), _out.c_str());
         }
     }
     if (end == AcquisitionLoop::End::Stopped) {

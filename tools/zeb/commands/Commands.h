@@ -101,6 +101,16 @@ private:
     std::filesystem::path _file;
 };
 
+class StationCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+    bool LoadsPlugin() const override { return false; }
+
+private:
+    int32_t _channel = -1;
+};
+
 class ShellCommand : public Command {
 public:
     void Define(CLI::App& parent) override;
