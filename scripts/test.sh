@@ -50,6 +50,6 @@ ctest --preset tsan -R 'Concurrency'
 if [ -f fuzz/CMakeLists.txt ]; then
   step "Fuzzing the host boundary, the settings file and the station file"
   cmake --preset fuzz >/dev/null
-  cmake --build --preset fuzz
+  cmake --build --preset fuzz --target zeb_fuzz_host zeb_fuzz_settings zeb_fuzz_station zeb_fuzz_http
   scripts/fuzz.sh
 fi

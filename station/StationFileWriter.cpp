@@ -74,7 +74,7 @@ Json Light(const SimController& controller) {
 // The registers that identify a controller are always written; the others where they differ from
 // the factory set (null for one the file removed).
 Json Registers(const SimController& controller) {
-    const std::map<std::string, std::string>& held = controller.factory;
+    const TextMap& held = controller.factory;
     std::map<std::string, std::string> factory;
     for (const auto& [name, value] : FactoryRegisters())
         factory[name] = value;
