@@ -43,8 +43,8 @@ void Direction(const host::Image& stack, bool lineScan, int32_t direction, host:
     SizeInDirections(stack, 1, 1, out);
     const size_t width = static_cast<size_t>(out.width);
     for (int32_t row = 0; row < out.height; ++row)
-        std::memcpy(&out.pixels[static_cast<size_t>(row) * width], DirectionRow(stack, lineScan, direction, row),
-                    width);
+        std::memcpy(&out.pixels[static_cast<size_t>(row) * width],
+                    DirectionRow(stack, lineScan, direction, row), width);
 }
 
 void Average(const host::Image& stack, bool lineScan, host::Image& out) {
