@@ -86,33 +86,29 @@ LightField::LightField(const LightingModel& model, int32_t width, int32_t height
 
 LightField::~LightField() = default;
 
-void LightField::RowCoefficients(int32_t row, float* values) const {
+void LightField::RowSegmentsOf(int32_t row, RowSegments& segments) const {
     const Cell y = CellOf(static_cast<double>(row) / _spacing, _nodesY);
-    const size_t count = Coefficients + 1;
-    // The nodes' values blended down to this row, then along it between node columns.
-    std::vector<float> blended(static_cast<size_t>(_nodesX) * count);
+    const size_t count = Values;
+    segments.spacing = _spacing;
+    segments.count = _nodesX;
+    segments.start.resize(static_cast<size_t>(_nodesX) * count);
+    segments.slope.resize(static_cast<size_t>(_nodesX) * count);
+    // The nodes' values blended down to this row, then their change per pixel to the next column.
     for (int32_t i = 0; i < _nodesX; ++i) {
-        const Node& upper =
-            _nodes[static_cast<size_t>(y.index) * static_cast<size_t>(_nodesX) + static_cast<size_t>(i)];
-        const Node& lower = _nodesY > 1
-                                ? _nodes[static_cast<size_t>(y.index + 1) * static_cast<size_t>(_nodesX) +
-                                         static_cast<size_t>(i)]
-                                : upper;
+        const size_t upper =
+            static_cast<size_t>(y.index) * static_cast<size_t>(_nodesX) + static_cast<size_t>(i);
+        const size_t lower = _nodesY > 1 ? upper + static_cast<size_t>(_nodesX) : upper;
         for (size_t c = 0; c < count; ++c)
-            blended[static_cast<size_t>(i) * count + c] =
-                static_cast<float>((1 - y.share) * upper.fast[c] + y.share * lower.fast[c]);
+            segments.start[static_cast<size_t>(i) * count + c] =
+                static_cast<float>((1 - y.share) * _nodes[upper].fast[c] + y.share * _nodes[lower].fast[c]);
     }
-    const float step = 1.0f / static_cast<float>(_spacing);
-    for (size_t c = 0; c < count; ++c) {
-        float* out = values + c * static_cast<size_t>(Width());
-        for (int32_t i = 0; i < _nodesX; ++i) {
-            const int32_t first = i * _spacing, end = std::min(Width(), first + _spacing);
-            const float a = blended[static_cast<size_t>(i) * count + c];
-            const float b = i + 1 < _nodesX ? blended[static_cast<size_t>(i + 1) * count + c] : a;
-            for (int32_t x = first; x < end; ++x)
-                out[x] = a + static_cast<float>(x - first) * step * (b - a);
+    for (int32_t i = 0; i < _nodesX; ++i)
+        for (size_t c = 0; c < count; ++c) {
+            const size_t at = static_cast<size_t>(i) * count + c;
+            segments.slope[at] = i + 1 < _nodesX ? (segments.start[at + count] - segments.start[at]) /
+                                                       static_cast<float>(_spacing)
+                                                 : 0.0f;
         }
-    }
 }
 
 LightField::Table LightField::BuildTable(const Node& node) const {

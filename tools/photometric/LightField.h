@@ -33,12 +33,18 @@ public:
     int32_t Width() const { return _placement.Width(); }
     int32_t Height() const { return _placement.Height(); }
     const LightingModel& Model() const { return _model; }
-    // True when every row sees the same light (a line camera): RowCoefficients of row 0 serve all.
+    // True when every row sees the same light (a line camera): the segments of row 0 serve all.
     bool RowsAlike() const { return _nodesY == 1; }
-
-    // For each pixel x of `row`: the inverse matrix (`values[c * Width() + x]`, c from 0 to 11) and
-    // the cosine of the largest tilt at which a facet sees every emitter (c = 12).
-    void RowCoefficients(int32_t row, float* values) const;
+    // Per pixel, the inverse matrix (values 0 to 11) and the cosine of the largest tilt at which a
+    // facet sees every emitter (value 12), along one row: linear between node columns. Segment i
+    // covers the pixels from i x spacing up to the next node; value c at pixel x of it is
+    // start[i * Values + c] + (x - i x spacing) x slope[i * Values + c].
+    static constexpr int32_t Values = Coefficients + 1;
+    struct RowSegments {
+        int32_t spacing = 1, count = 0;
+        std::vector<float> start, slope;
+    };
+    void RowSegmentsOf(int32_t row, RowSegments& segments) const;
     // The light at one pixel for facets of any normal: the tables of the nodes around it with their
     // shares, found once for the rounds of a pixel's solve.
     class Probe {

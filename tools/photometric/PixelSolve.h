@@ -44,7 +44,7 @@ struct PixelSolution {
 };
 
 // Solves with the light each direction gives a facet of the current normal, starting from `start`,
-// until the normal moves less than a hundredth of a degree (at most 20 rounds). `lights(normal,
+// until the normal moves less than three hundredths of a degree (at most 20 rounds). `lights(normal,
 // out)` fills the four light vectors for a facet with that normal.
 template <typename LightsOf>
 PixelSolution RefineNormal(const LightsOf& lights, const PixelSignal& pixel, Vector3 start) {
@@ -53,7 +53,7 @@ PixelSolution RefineNormal(const LightsOf& lights, const PixelSignal& pixel, Vec
         solution.status = pixel.saturated ? PixelStatus::Saturated : PixelStatus::Dark;
         return solution;
     }
-    constexpr double Settled = 1.75e-4 * 1.75e-4; // squared: a hundredth of a degree
+    constexpr double Settled = 5.2e-4 * 5.2e-4; // squared: three hundredths of a degree
     Vector3 normal = start.z > 0 ? Normalised(start) : Vector3{0, 0, 1};
     bool solved = false;
     double albedo = 0;

@@ -15,7 +15,7 @@ SurfaceSolver::~SurfaceSolver() = default;
 const LightField& SurfaceSolver::FieldFor(int32_t width, int32_t height) {
     if (!_field || _field->Width() != width || _field->Height() != height) {
         _field = std::make_unique<LightField>(_model, width, height, _region);
-        _coefficientsRow = -1;
+        _segmentsRow = -1;
     }
     return *_field;
 }
@@ -35,7 +35,7 @@ void SurfaceSolver::Solve(const ImageSetView& images, Surface& surface) {
     surface.Resize(width, height);
     surface.pixelSize = _model.camera.PixelSize();
     surface.rowPitch = _model.camera.RowPitch();
-    _rowValues.resize(static_cast<size_t>(LightField::Coefficients + 1) * static_cast<size_t>(width));
+    _cosHorizon.resize(static_cast<size_t>(width));
     _refine.resize(static_cast<size_t>(width));
     // Row by row, so that each row's planes are still in the cache for the steps after the first.
     _refined = 0;
@@ -50,35 +50,37 @@ void SurfaceSolver::Solve(const ImageSetView& images, Surface& surface) {
 
 namespace {
 
-// Albedo times normal from the four signals of one row with each pixel's inverse matrix
-// (`inverse[c * width + x]`), then the unit normal and the gradients. Free of branches and of
-// aliasing so that the compiler vectorises it. A pixel without signal, or facing away, gets
-// infinities here: it is solved again and overwritten.
-void SolveRowKernel(int32_t width, const uint8_t* __restrict d0, const uint8_t* __restrict d1,
-                    const uint8_t* __restrict d2, const uint8_t* __restrict d3,
-                    const float* __restrict inverse, float dark, float* __restrict albedo,
-                    float* __restrict nx, float* __restrict ny, float* __restrict nz, float* __restrict px,
-                    float* __restrict py) {
-    const size_t w = static_cast<size_t>(width);
-    for (size_t x = 0; x < w; ++x) {
+// Albedo times normal from the four signals of `count` pixels of a row, with the inverse matrix
+// start[c] + x slope[c] at the x-th of them, then the unit normal and the gradients, and the
+// cosine of the horizon tilt (value 12) for the flags. Free of branches and of aliasing so that
+// the compiler vectorises it. A pixel without signal, or facing away, gets infinities here: it is
+// solved again and overwritten.
+void SolveSegment(int32_t count, const uint8_t* __restrict d0, const uint8_t* __restrict d1,
+                  const uint8_t* __restrict d2, const uint8_t* __restrict d3, const float* __restrict start,
+                  const float* __restrict slope, float dark, float* __restrict albedo, float* __restrict nx,
+                  float* __restrict ny, float* __restrict nz, float* __restrict px, float* __restrict py,
+                  float* __restrict cosHorizon) {
+    for (int32_t x = 0; x < count; ++x) {
+        const float t = static_cast<float>(x);
         const float s0 = static_cast<float>(d0[x]) - dark, s1 = static_cast<float>(d1[x]) - dark,
                     s2 = static_cast<float>(d2[x]) - dark, s3 = static_cast<float>(d3[x]) - dark;
-        const float gx =
-            inverse[x] * s0 + inverse[w + x] * s1 + inverse[2 * w + x] * s2 + inverse[3 * w + x] * s3;
-        const float gy = inverse[4 * w + x] * s0 + inverse[5 * w + x] * s1 + inverse[6 * w + x] * s2 +
-                         inverse[7 * w + x] * s3;
-        const float gz = inverse[8 * w + x] * s0 + inverse[9 * w + x] * s1 + inverse[10 * w + x] * s2 +
-                         inverse[11 * w + x] * s3;
+        const float gx = (start[0] + t * slope[0]) * s0 + (start[1] + t * slope[1]) * s1 +
+                         (start[2] + t * slope[2]) * s2 + (start[3] + t * slope[3]) * s3;
+        const float gy = (start[4] + t * slope[4]) * s0 + (start[5] + t * slope[5]) * s1 +
+                         (start[6] + t * slope[6]) * s2 + (start[7] + t * slope[7]) * s3;
+        const float gz = (start[8] + t * slope[8]) * s0 + (start[9] + t * slope[9]) * s1 +
+                         (start[10] + t * slope[10]) * s2 + (start[11] + t * slope[11]) * s3;
         const float length = std::sqrt(gx * gx + gy * gy + gz * gz);
         const float scale = 1.0f / length;
         const float x1 = gx * scale, y1 = gy * scale, z1 = gz * scale;
-        const float slope = 1.0f / z1;
+        const float gradient = 1.0f / z1;
         albedo[x] = length;
         nx[x] = x1;
         ny[x] = y1;
         nz[x] = z1;
-        px[x] = -x1 * slope;
-        py[x] = -y1 * slope;
+        px[x] = -x1 * gradient;
+        py[x] = -y1 * gradient;
+        cosHorizon[x] = start[12] + t * slope[12];
     }
 }
 
@@ -103,24 +105,31 @@ void RefineFlagsKernel(int32_t width, const uint8_t* __restrict d0, const uint8_
 
 void SurfaceSolver::SolveRow(const ImageSetView& images, int32_t row, Surface& surface) {
     const int32_t width = surface.width;
-    const size_t w = static_cast<size_t>(width);
-    float* const values = _rowValues.data();
-    if (!(_field->RowsAlike() && _coefficientsRow == 0)) {
-        _field->RowCoefficients(_field->RowsAlike() ? 0 : row, values);
-        _coefficientsRow = _field->RowsAlike() ? 0 : row;
+    if (!(_field->RowsAlike() && _segmentsRow == 0)) {
+        _field->RowSegmentsOf(_field->RowsAlike() ? 0 : row, _segments);
+        _segmentsRow = _field->RowsAlike() ? 0 : row;
     }
     const uint8_t *d0 = images.Row(0, row), *d1 = images.Row(1, row), *d2 = images.Row(2, row),
                   *d3 = images.Row(3, row);
     const size_t at = surface.Index(0, row);
-    SolveRowKernel(width, d0, d1, d2, d3, values, static_cast<float>(_model.darkLevel), &surface.albedo[at],
-                   &surface.normalX[at], &surface.normalY[at], &surface.normalZ[at], &surface.gradientX[at],
-                   &surface.gradientY[at]);
-    std::fill(&surface.status[at], &surface.status[at] + w, uint8_t{0});
+    const float dark = static_cast<float>(_model.darkLevel);
+    for (int32_t i = 0; i < _segments.count; ++i) {
+        const int32_t first = i * _segments.spacing;
+        if (first >= width)
+            break;
+        const int32_t count = std::min(width - first, _segments.spacing);
+        const size_t x = static_cast<size_t>(first), values = static_cast<size_t>(i) * LightField::Values;
+        SolveSegment(count, d0 + x, d1 + x, d2 + x, d3 + x, &_segments.start[values],
+                     &_segments.slope[values], dark, &surface.albedo[at + x], &surface.normalX[at + x],
+                     &surface.normalY[at + x], &surface.normalZ[at + x], &surface.gradientX[at + x],
+                     &surface.gradientY[at + x], &_cosHorizon[x]);
+    }
+    std::fill(&surface.status[at], &surface.status[at] + width, uint8_t{0});
     // Grey levels: a usable direction lies above the first and below the second.
     const int32_t usableAbove = static_cast<int32_t>(std::floor(_model.darkLevel + _model.minimumSignal));
     const int32_t clipped = static_cast<int32_t>(std::ceil(_model.saturation));
-    RefineFlagsKernel(width, d0, d1, d2, d3, &surface.normalZ[at], values + LightField::Coefficients * w,
-                      usableAbove, clipped, _refine.data());
+    RefineFlagsKernel(width, d0, d1, d2, d3, &surface.normalZ[at], _cosHorizon.data(), usableAbove, clipped,
+                      _refine.data());
 }
 
 void SurfaceSolver::RefineRow(const ImageSetView& images, int32_t y, Surface& surface) {

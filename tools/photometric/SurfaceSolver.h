@@ -40,10 +40,10 @@ private:
     ImageRegion _region;
     SurfaceOptions _options;
     std::unique_ptr<LightField> _field;
-    // One row's interpolated coefficients (the inverse matrix, cosHorizon) and its pixels to solve
-    // again.
-    std::vector<float> _rowValues;
-    int32_t _coefficientsRow = -1;
+    // One row's inverse matrices and horizon tilts along it, and its pixels to solve again.
+    LightField::RowSegments _segments;
+    int32_t _segmentsRow = -1;
+    std::vector<float> _cosHorizon;
     std::vector<uint8_t> _refine;
     struct Correction {
         Vector3 shift; // the settled normal less the first solve's

@@ -22,6 +22,8 @@ std::string Number(int64_t number) {
     return text;
 }
 
+} // namespace
+
 std::string IsoTime(std::chrono::system_clock::time_point time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
     std::tm utc{};
@@ -38,8 +40,6 @@ std::string IsoTime(std::chrono::system_clock::time_point time) {
                   static_cast<int>(milliseconds));
     return text;
 }
-
-} // namespace
 
 ImageSetDescription ImageSetDescription::Read(host::HostChannel& channel, int32_t channelIndex) {
     auto value = [&](const char* feature) { return channel.Read(feature).value_or(""); };
@@ -81,6 +81,10 @@ ImageSetWriter::ImageSetWriter(fs::path folder, ImageSetDescription description)
         if (number >= _next)
             _next = number + 1;
     }
+}
+
+fs::path ImageSetWriter::BasePath(int64_t number) const {
+    return _folder / (Prefix(_description.channelIndex) + Number(number));
 }
 
 std::vector<PngText> ImageSetWriter::Texts(int64_t number, const std::string& image, const std::string& order,

@@ -28,6 +28,9 @@ struct ImageSetDescription {
     static ImageSetDescription Read(host::HostChannel& channel, int32_t channelIndex);
 };
 
+// A time as UTC in ISO 8601 with milliseconds: "2025-01-31T12:00:00.000Z".
+std::string IsoTime(std::chrono::system_clock::time_point time);
+
 // The sides the four directions are lit from, as seen from the camera with the lighting
 // orientation set to how the dome is mounted: "right, top, left, bottom" for the axial sequence.
 std::string LitFrom(const std::string& lightingSequence);
@@ -43,11 +46,13 @@ public:
     // The number the next image set gets.
     int64_t NextNumber() const { return _next; }
     const ImageSetDescription& Description() const { return _description; }
-
-private:
+    // The files of image set `number` are this path with "-KIND.png" added.
+    std::filesystem::path BasePath(int64_t number) const;
+    // The text chunks of a file of image set `number` showing `image`.
     std::vector<PngText> Texts(int64_t number, const std::string& image, const std::string& order,
                                std::chrono::system_clock::time_point taken) const;
 
+private:
     std::filesystem::path _folder;
     ImageSetDescription _description;
     int64_t _next = 1;

@@ -58,6 +58,14 @@ void AppendBigEndian(std::vector<uint8_t>& out, uint32_t value) {
         out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
+void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    out.close();
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
+}
+
 bool Ascii(const std::string& text) {
     for (char c : text)
         if (static_cast<unsigned char>(c) >= 0x80)
@@ -113,12 +121,82 @@ std::vector<uint8_t> EncodePng(const host::Image& image, const std::vector<PngTe
 
 void WritePng(const std::filesystem::path& path, const host::Image& image,
               const std::vector<PngText>& texts) {
-    const std::vector<uint8_t> png = EncodePng(image, texts);
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
-    out.close();
-    if (!out)
-        throw std::runtime_error("cannot write " + path.string());
+    WriteFileBytes(path, EncodePng(image, texts));
+}
+
+} // namespace zeb::cli
+
+namespace zeb::cli {
+
+namespace {
+
+// A chunk: length, type, data and the CRC over type and data.
+void AppendChunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
+    AppendBigEndian(png, static_cast<uint32_t>(data.size()));
+    std::vector<uint8_t> body(type, type + 4);
+    body.insert(body.end(), data.begin(), data.end());
+    png.insert(png.end(), body.begin(), body.end());
+    AppendBigEndian(png, Crc32(body.data(), body.size()));
+}
+
+} // namespace
+
+std::vector<uint8_t> EncodePngSamples(const PngSamples& picture, const std::vector<PngText>& texts) {
+    const bool sixteen = picture.eightBit.empty();
+    const size_t samples = static_cast<size_t>(std::max(picture.width, 0)) *
+                           static_cast<size_t>(std::max(picture.height, 0)) *
+                           static_cast<size_t>(std::max(picture.channels, 0));
+    if (picture.width <= 0 || picture.height <= 0 || (picture.channels != 1 && picture.channels != 3) ||
+        (sixteen ? picture.sixteenBit.size() : picture.eightBit.size()) < samples)
+        throw std::runtime_error("a picture of " + std::to_string(picture.width) + " x " +
+                                 std::to_string(picture.height) + " pixels cannot be written as PNG");
+    // Rows of big-endian samples, each after its filter byte: "Sub", the difference from the
+    // same byte of the pixel before.
+    const size_t bytesPerPixel = static_cast<size_t>(picture.channels) * (sixteen ? 2 : 1);
+    const size_t rowBytes = bytesPerPixel * static_cast<size_t>(picture.width);
+    std::vector<uint8_t> raw((rowBytes + 1) * static_cast<size_t>(picture.height));
+    std::vector<uint8_t> row(rowBytes);
+    for (size_t y = 0; y < static_cast<size_t>(picture.height); ++y) {
+        const size_t first = y * (rowBytes / (sixteen ? 2 : 1));
+        for (size_t i = 0; i < rowBytes / (sixteen ? 2 : 1); ++i) {
+            if (sixteen) {
+                row[2 * i] = static_cast<uint8_t>(picture.sixteenBit[first + i] >> 8);
+                row[2 * i + 1] = static_cast<uint8_t>(picture.sixteenBit[first + i]);
+            } else {
+                row[i] = picture.eightBit[first + i];
+            }
+        }
+        uint8_t* out = &raw[y * (rowBytes + 1)];
+        out[0] = 1;
+        for (size_t i = 0; i < rowBytes; ++i)
+            out[1 + i] = static_cast<uint8_t>(row[i] - (i >= bytesPerPixel ? row[i - bytesPerPixel] : 0));
+    }
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    std::vector<uint8_t> deflated(size);
+    if (compress2(deflated.data(), &size, raw.data(), static_cast<uLong>(raw.size()), Z_BEST_SPEED) != Z_OK)
+        throw std::runtime_error("PNG encoding failed");
+    deflated.resize(size);
+
+    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    std::vector<uint8_t> header;
+    AppendBigEndian(header, static_cast<uint32_t>(picture.width));
+    AppendBigEndian(header, static_cast<uint32_t>(picture.height));
+    // Bit depth, colour type (0 grey, 2 RGB), compression, filter method, no interlace.
+    header.insert(header.end(), {static_cast<uint8_t>(sixteen ? 16 : 8),
+                                 static_cast<uint8_t>(picture.channels == 3 ? 2 : 0), 0, 0, 0});
+    AppendChunk(png, "IHDR", header);
+    for (const PngText& text : texts) {
+        const auto chunk = TextChunk(text);
+        png.insert(png.end(), chunk.begin(), chunk.end());
+    }
+    AppendChunk(png, "IDAT", deflated);
+    AppendChunk(png, "IEND", {});
+    return png;
+}
+
+void WritePngSamples(const std::filesystem::path& path, const PngSamples& picture,
+                     const std::vector<PngText>& texts) {
+    WriteFileBytes(path, EncodePngSamples(picture, texts));
 }
 
 } // namespace zeb::cli

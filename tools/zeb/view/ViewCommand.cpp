@@ -6,6 +6,7 @@
 #include "FeatureReport.h"
 #include "HttpServer.h"
 #include "Interrupt.h"
+#include "SurfaceApi.h"
 #include "ViewerApi.h"
 
 #include <cstdio>
@@ -77,6 +78,8 @@ int ViewCommand::Run(Session& session) {
     }
     view::ViewerApi::Options apiOptions;
     apiOptions.loopbackOnly = IsLoopback(_bind);
+    view::SurfaceApi surfaces(session, _out, options.imageTimeoutMs);
+    apiOptions.surfaces = &surfaces;
     view::ViewerApi api(served, clients, apiOptions);
     view::HttpServer server([&api](const view::HttpRequest& request) { return api.Handle(request); },
                             view::HttpServer::Limits{});

@@ -4,6 +4,7 @@
 #include "FeatureGroups.h"
 #include "FeatureReport.h"
 #include "PageAssets.h"
+#include "SurfaceApi.h"
 
 #include <nlohmann/json.hpp>
 
@@ -268,6 +269,9 @@ HttpResponse ViewerApi::Channel(ChannelWorker& worker, const HttpRequest& reques
     }
     if (parts.size() == 4 && what == "save")
         return method == "POST" ? Save(worker) : MethodNotAllowed("POST");
+    if (parts.size() == 4 && _options.surfaces)
+        if (auto answer = _options.surfaces->Handle(worker, request, what))
+            return *answer;
     return NotFound(request.path);
 }
 

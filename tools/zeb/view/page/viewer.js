@@ -311,6 +311,7 @@ async function showImageSet(set) {
       pane.dataset.set = response.headers.get('X-Zeb-Image-Set');
     }));
     state.shownSet = set.number;
+    document.dispatchEvent(new CustomEvent('zeb-image-set', { detail: set }));
     if (state.zoom) await loadZoomImage();
   } finally {
     state.fetching = false;
