@@ -48,34 +48,33 @@ async function showSurface(set) {
   }
   if (set.number === surface.shown) return;
   surface.fetching = true;
+  const form = surface.form;
   try {
     const canvas = $('surface-canvas');
     const shownWidth = Math.max(canvas.clientWidth * devicePixelRatio, 64);
     const scale = Math.max(1, Math.min(16, Math.floor(set.directionWidth / shownWidth)));
-    const response = await api('GET', channelPath(`surface.png?form=${surface.form}&scale=${scale}`));
-    if (!response.ok) {
-      $('surface-caption').textContent = await response.text();
-      return;
-    }
+    const response = await api('GET', channelPath(`surface.png?form=${form}&scale=${scale}`));
+    if (!response.ok) throw new Error(await response.text());
     const bitmap = await createImageBitmap(await response.blob());
     canvas.width = bitmap.width;
     canvas.height = bitmap.height;
     canvas.getContext('2d').drawImage(bitmap, 0, 0);
     const number = response.headers.get('X-Zeb-Image-Set');
     canvas.dataset.set = number;
-    canvas.dataset.form = surface.form;
+    canvas.dataset.form = form;
     const described = { albedo: 'albedo: white is 1', normals: 'normals as colour: red x, green y, blue z',
       curvature: 'mean curvature: 128 flat, brighter convex' };
-    $('surface-caption').textContent = `Image set ${number}, ${described[surface.form]}; ` +
+    $('surface-caption').textContent = `Image set ${number}, ${described[form]}; ` +
       `${response.headers.get('X-Zeb-Reliable-Percent')} % of the pixels with a reliable normal`;
     $('surface-model').textContent = `Lighting model: ${response.headers.get('X-Zeb-Lighting-Model')}. ` +
       `Calibration: ${response.headers.get('X-Zeb-Calibration')}`;
-    surface.shown = set.number;
+    if (form === surface.form) surface.shown = set.number;
   } catch (error) {
     $('surface-caption').textContent = error.message;
   } finally {
     surface.fetching = false;
   }
+  // A set (or another picture) asked for while this one was fetched comes next.
   const next = surface.pending;
   surface.pending = null;
   if (next && next.number !== surface.shown) showSurface(next);
@@ -130,6 +129,11 @@ async function applyOrientation() {
     return;
   }
   $('apply-orientation').hidden = true;
+  // The channel programs the light sequence when an acquisition starts: a running one starts again.
+  if (state.status && state.status.mode === 'live') {
+    await api('POST', channelPath('acquisition/stop'));
+    await api('POST', channelPath('acquisition/start'));
+  }
   $('calibration-advice').textContent = `LightingOrientation is now "${text}": calibrate again to check.`;
   $('calibration-advice').className = 'answer good';
   surface.shown = 0;
