@@ -73,22 +73,31 @@ bool Ascii(const std::string& text) {
     return true;
 }
 
-// A chunk: length, type, data, CRC over type and data.
+// A chunk: length, type, data and the CRC over type and data.
+void AppendChunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
+    std::vector<uint8_t> body;
+    body.reserve(data.size() + 4);
+    body.insert(body.end(), type, type + 4);
+    body.insert(body.end(), data.begin(), data.end());
+    png.reserve(png.size() + body.size() + 8);
+    AppendBigEndian(png, static_cast<uint32_t>(data.size()));
+    png.insert(png.end(), body.begin(), body.end());
+    AppendBigEndian(png, Crc32(body.data(), body.size()));
+}
+
 std::vector<uint8_t> TextChunk(const PngText& text) {
     const bool plain = Ascii(text.second);
-    std::vector<uint8_t> body(plain ? "tEXt" : "iTXt", (plain ? "tEXt" : "iTXt") + 4);
     // Keywords are 1 to 79 Latin-1 characters.
-    body.insert(body.end(), text.first.begin(), text.first.begin() + std::min<size_t>(text.first.size(), 79));
-    body.push_back(0);
+    std::vector<uint8_t> data(text.first.begin(),
+                              text.first.begin() + std::min<size_t>(text.first.size(), 79));
+    data.push_back(0);
     if (!plain) {
         // Not compressed, no language tag, no translated keyword.
-        body.insert(body.end(), {0, 0, 0, 0});
+        data.insert(data.end(), {0, 0, 0, 0});
     }
-    body.insert(body.end(), text.second.begin(), text.second.end());
+    data.insert(data.end(), text.second.begin(), text.second.end());
     std::vector<uint8_t> chunk;
-    AppendBigEndian(chunk, static_cast<uint32_t>(body.size() - 4));
-    chunk.insert(chunk.end(), body.begin(), body.end());
-    AppendBigEndian(chunk, Crc32(body.data(), body.size()));
+    AppendChunk(chunk, plain ? "tEXt" : "iTXt", data);
     return chunk;
 }
 
@@ -127,19 +136,6 @@ void WritePng(const std::filesystem::path& path, const host::Image& image,
 } // namespace zeb::cli
 
 namespace zeb::cli {
-
-namespace {
-
-// A chunk: length, type, data and the CRC over type and data.
-void AppendChunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
-    AppendBigEndian(png, static_cast<uint32_t>(data.size()));
-    std::vector<uint8_t> body(type, type + 4);
-    body.insert(body.end(), data.begin(), data.end());
-    png.insert(png.end(), body.begin(), body.end());
-    AppendBigEndian(png, Crc32(body.data(), body.size()));
-}
-
-} // namespace
 
 std::vector<uint8_t> EncodePngSamples(const PngSamples& picture, const std::vector<PngText>& texts) {
     const bool sixteen = picture.eightBit.empty();
