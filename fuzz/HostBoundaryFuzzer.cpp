@@ -1,8 +1,14 @@
 // Fuzzes the host boundary: arbitrary sequences of entry-point calls with arbitrary feature names,
 // values, indices, attribute numbers and descriptor sizes, on a small simulated station. Every call
 // must return 0 or 1; anything else, a crash, a hang or a sanitizer report is a finding.
+//
+// The station's clock runs virtually: before each call it moves on by a time the input chooses (0
+// to 12.7 ms), so an input does the same whatever the machine's speed, and a slow (instrumented)
+// run does not make the station simulate ever more events per call. The plug-in's own waits stay
+// as they are.
 #include "FeatureNames.h"
 #include "HostStructures.h"
+#include "Station.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -10,6 +16,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -71,6 +78,22 @@ private:
     size_t _at = 0;
 };
 
+// The station's clock, moved on by the harness alone.
+class VirtualClock {
+public:
+    VirtualClock() {
+        auto& station = zeb::station::Station::Instance();
+        std::lock_guard lock(station.Mutex());
+        station.SetManualTime(station.Now());
+        station.UseManualClock(true);
+    }
+    void Advance(uint8_t tenthsOfMilliseconds) {
+        auto& station = zeb::station::Station::Instance();
+        std::lock_guard lock(station.Mutex());
+        station.SetManualTime(station.Now() + int64_t{tenthsOfMilliseconds} * 100'000);
+    }
+};
+
 void Check(qrZEB_Long result, const char* call) {
     if (result != 0 && result != 1) {
         std::fprintf(stderr, "%s returned %d\n", call, result);
@@ -112,9 +135,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         if (!descriptor[index].ReleaseVideoChannel)
             return 0;
     }
+    static VirtualClock clock; // once the plug-in has made the station
     std::vector<char> image;
     for (int call = 0; call < 64 && !input.Empty(); ++call) {
-        const qrZEB_ChannelDescriptor& d = descriptor[input.Byte() & 1];
+        const uint8_t channelAndTime = input.Byte();
+        const qrZEB_ChannelDescriptor& d = descriptor[channelAndTime & 1];
+        clock.Advance(channelAndTime >> 1);
         qrZEB_Long status = 0;
         switch (input.Byte() % 16) {
         case 0: {

@@ -81,18 +81,28 @@ bool FaultStrikes(std::vector<Fault>& faults, OfflineWindow& offline, Nanosecond
     return struck;
 }
 
-std::string SimController::Get(const std::string& name) const {
-    const auto it = registers.find(name);
-    return it == registers.end() ? std::string() : it->second;
+namespace {
+
+// Looked up by a name without making a string of it: the station's signals read registers and
+// features at every operation.
+const std::string& ValueIn(const TextMap& map, std::string_view name) {
+    static const std::string none;
+    const auto it = map.find(name);
+    return it == map.end() ? none : it->second;
 }
 
-bool SimController::Flag(const std::string& name) const {
+} // namespace
+
+const std::string& SimController::Get(std::string_view name) const {
+    return ValueIn(registers, name);
+}
+
+bool SimController::Flag(std::string_view name) const {
     return IsTrue(Get(name));
 }
 
-std::string SimCamera::Feature(const std::string& feature) const {
-    const auto it = features.find(feature);
-    return it == features.end() ? std::string() : it->second;
+const std::string& SimCamera::Feature(std::string_view feature) const {
+    return ValueIn(features, feature);
 }
 
 int32_t SimCamera::Int(const std::string& feature) const {
@@ -295,28 +305,31 @@ bool IsOutputPort(const std::string& port) {
     return port.find("Output") != std::string::npos;
 }
 
-std::string PolarityRegister(const std::string& port) {
-    if (port.rfind("Camera", 0) == 0 && port.size() >= 13) {
-        const std::string io = port.substr(6, 1);
-        const std::string rest = port.substr(7); // "Input0" / "Output1"
-        return "CameraIo" + io + "." + rest + ".InvertPolarity";
-    }
-    if (port == "AuxOutput0" || port == "AuxOutput1")
-        return "AuxIo.Output" + port.substr(9) + ".InvertPolarity";
-    if (port == "DigitalIoInput7")
-        return "DigitalIo.Input7.InvertPolarity";
-    return "";
+std::string_view PolarityRegister(std::string_view port) {
+    static constexpr std::pair<std::string_view, std::string_view> registers[] = {
+        {"Camera0Input0", "CameraIo0.Input0.InvertPolarity"},
+        {"Camera0Input1", "CameraIo0.Input1.InvertPolarity"},
+        {"Camera1Input0", "CameraIo1.Input0.InvertPolarity"},
+        {"Camera1Input1", "CameraIo1.Input1.InvertPolarity"},
+        {"Camera2Input0", "CameraIo2.Input0.InvertPolarity"},
+        {"Camera2Input1", "CameraIo2.Input1.InvertPolarity"},
+        {"Camera0Output0", "CameraIo0.Output0.InvertPolarity"},
+        {"Camera1Output0", "CameraIo1.Output0.InvertPolarity"},
+        {"Camera2Output0", "CameraIo2.Output0.InvertPolarity"},
+        {"Camera0Output1", "CameraIo0.Output1.InvertPolarity"},
+        {"Camera1Output1", "CameraIo1.Output1.InvertPolarity"},
+        {"Camera2Output1", "CameraIo2.Output1.InvertPolarity"},
+        {"AuxOutput0", "AuxIo.Output0.InvertPolarity"},
+        {"AuxOutput1", "AuxIo.Output1.InvertPolarity"},
+        {"DigitalIoInput7", "DigitalIo.Input7.InvertPolarity"}};
+    for (const auto& [name, polarity] : registers)
+        if (port == name)
+            return polarity;
+    return {};
 }
 
 bool IsControllerPort(const std::string& port) {
-    static const char* ports[] = {"Camera0Input0",  "Camera0Input1",  "Camera1Input0",  "Camera1Input1",
-                                  "Camera2Input0",  "Camera2Input1",  "Camera0Output0", "Camera1Output0",
-                                  "Camera2Output0", "Camera0Output1", "Camera1Output1", "Camera2Output1",
-                                  "AuxOutput0",     "AuxOutput1",     "DigitalIoInput7"};
-    for (const char* candidate : ports)
-        if (port == candidate)
-            return true;
-    return false;
+    return !PolarityRegister(port).empty(); // every port has one
 }
 
 std::string CheckRegisterValue(const std::string& name, const std::string& value) {
@@ -365,10 +378,9 @@ std::string CheckRegisterValue(const std::string& name, const std::string& value
     return "";
 }
 
-std::map<std::string, std::string> DefaultCameraFeatures(const std::string& scanType,
-                                                         const std::string& transport) {
+TextMap DefaultCameraFeatures(const std::string& scanType, const std::string& transport) {
     const bool line = scanType == "Linescan";
-    std::map<std::string, std::string> f = {
+    TextMap f = {
         {"DeviceVendorName", "Zeb Station"},
         {"DeviceModelName", line ? "LSC-2048M" : "VCXG-25M"},
         {"DeviceSerialNumber", line ? "L0000001" : "A0000001"},

@@ -14,11 +14,20 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace zeb::station {
 
 using Nanoseconds = int64_t;
+// Registers and features by name, found also by a name that is not a string (hashed: the station's
+// signals look several up at every operation).
+struct TextHash {
+    using is_transparent = void;
+    size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+};
+using TextMap = std::unordered_map<std::string, std::string, TextHash, std::equal_to<>>;
 constexpr Nanoseconds Never = std::numeric_limits<Nanoseconds>::max();
 
 // Outcome of one device operation: empty error text means success.
@@ -71,8 +80,8 @@ public:
     int32_t deviceId = 0;
     std::string serial;
     std::vector<std::string> order; // register list order
-    std::map<std::string, std::string> factory;
-    std::map<std::string, std::string> registers;
+    TextMap factory;
+    TextMap registers;
     std::array<double, 4> currents{2800, 2800, 2800, 2800};
     int32_t domeRotation = 0;              // degrees the dome is mounted turned by
     double domeRadius = DefaultDomeRadius; // millimetres
@@ -114,8 +123,9 @@ public:
     bool clockLevel = false;  // last clock level seen
     bool triggerLevel = false;
 
-    std::string Get(const std::string& name) const;
-    bool Flag(const std::string& name) const; // "1"/"True"
+    // The register's value, empty where there is none.
+    const std::string& Get(std::string_view name) const;
+    bool Flag(std::string_view name) const; // "1"/"True"
 };
 
 struct CameraLine {
@@ -143,7 +153,7 @@ public:
     std::string name;
     std::string transport; // "Pleora" or "MicroEnable"
     std::string scanType;  // "Areascan" or "Linescan"
-    std::map<std::string, std::string> features;
+    TextMap features;
     std::map<std::string, FeatureLimits> limits;
     std::vector<CameraLine> lines;
     SceneSettings scene;
@@ -182,7 +192,7 @@ public:
     SensorNoise noise;
 
     bool Linescan() const { return scanType == "Linescan"; }
-    std::string Feature(const std::string& feature) const;
+    const std::string& Feature(std::string_view feature) const;
     int32_t Int(const std::string& feature) const;
     double Double(const std::string& feature) const;
     CameraLine* Line(const std::string& lineName);
@@ -222,7 +232,8 @@ std::string CheckRegisterValue(const std::string& name, const std::string& value
 bool IsControllerPort(const std::string& port);
 bool IsOutputPort(const std::string& port);
 // Polarity register of a controller port ("Camera1Input0" -> "CameraIo1.Input0.InvertPolarity").
-std::string PolarityRegister(const std::string& port);
+// Empty for a port that has none.
+std::string_view PolarityRegister(std::string_view port);
 // Registers of the camera outputs 1 that only hardware version 2 and later have.
 bool IsVersion2Register(const std::string& name);
 
@@ -236,8 +247,7 @@ struct FeatureSpec {
 };
 
 // Default features of a camera by scan type and transport.
-std::map<std::string, std::string> DefaultCameraFeatures(const std::string& scanType,
-                                                         const std::string& transport);
+TextMap DefaultCameraFeatures(const std::string& scanType, const std::string& transport);
 std::map<std::string, FeatureLimits> DefaultCameraLimits(const std::string& scanType);
 std::vector<CameraLine> DefaultCameraLines(const std::string& scanType);
 // The traits of a camera feature (kind, access, entries), or none when the camera has no such feature.

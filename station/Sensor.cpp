@@ -1,58 +1,13 @@
 #include "Sensor.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace zeb::station {
 
 namespace {
-
-constexpr size_t PlaneSize = size_t{1} << 21;
 constexpr size_t CachedPlanes = 8;
-constexpr double DeviateUnits = 32; // deviates are stored in 1/32 of a standard deviation
-// The kernel works in 1/64 grey level: code (0..255) times deviate (1/32) times scale over 65536.
-constexpr double ScaleUnits = 64.0 * 65536 / (255 * DeviateUnits);
-
-uint64_t SplitMix(uint64_t& state) {
-    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-}
-
-// Normal deviates, shared by every camera of the process, and the factor that makes their stored
-// values (whole 1/32 steps, cut at 4 standard deviations) exactly of unit variance.
-struct DeviatePlane {
-    std::vector<int8_t> values;
-    double correction = 1;
-
-    DeviatePlane() : values(PlaneSize) {
-        constexpr double Pi = 3.14159265358979323846;
-        uint64_t state = 0x5A5A5A5A12345678ull;
-        double squares = 0;
-        for (size_t i = 0; i < PlaneSize; i += 2) {
-            // Box-Muller: two independent deviates from two uniform numbers in (0, 1].
-            const double u = (static_cast<double>(SplitMix(state) >> 11) + 1) / 9007199254740992.0;
-            const double v = static_cast<double>(SplitMix(state) >> 11) / 9007199254740992.0;
-            const double radius = std::sqrt(-2 * std::log(u));
-            for (size_t k = 0; k < 2; ++k) {
-                const double deviate = radius * (k == 0 ? std::cos(2 * Pi * v) : std::sin(2 * Pi * v));
-                const int8_t stored =
-                    static_cast<int8_t>(std::clamp(std::lround(deviate * DeviateUnits), -127L, 127L));
-                values[i + k] = stored;
-                squares += static_cast<double>(stored) * stored;
-            }
-        }
-        const double variance = squares / static_cast<double>(PlaneSize) / (DeviateUnits * DeviateUnits);
-        correction = 1 / std::sqrt(variance);
-    }
-};
-
-const DeviatePlane& Deviates() {
-    static const auto* plane = new DeviatePlane(); // lives past static destructors that still stop cameras
-    return *plane;
-}
-
 } // namespace
 
 void SensorNoise::Configure(const SensorSettings& settings, double gainDecibels) {
@@ -62,24 +17,18 @@ void SensorNoise::Configure(const SensorSettings& settings, double gainDecibels)
         settings.noise == _settings.noise && settings.seed == _settings.seed)
         return;
     if (!_configured || settings.seed != _settings.seed)
-        _state = settings.seed;
+        _exposures = 0;
     _settings = settings;
     _gainDecibels = gainDecibels;
     _configured = true;
     _active = settings.noise > 0 && settings.electronsPerGrey > 0;
     _planes.clear();
-    double largest = 0;
+    std::array<double, 256> deviations{};
     for (int32_t grey = 0; grey < 256; ++grey)
-        largest = std::max(largest, Deviation(grey));
-    _active = _active && largest > 0;
-    if (!_active)
-        return;
-    // The deviates' stored values have unit variance once corrected.
-    const double correction = Deviates().correction;
-    _scale = static_cast<int16_t>(std::lround(largest * correction * ScaleUnits));
-    for (int32_t grey = 0; grey < 256; ++grey)
-        _deviationCodes[static_cast<size_t>(grey)] =
-            static_cast<uint8_t>(std::lround(Deviation(grey) / largest * 255));
+        deviations[static_cast<size_t>(grey)] = Deviation(grey);
+    _active = _active && *std::max_element(deviations.begin(), deviations.end()) > 0;
+    if (_active)
+        _scale = NoiseScale::From(deviations);
 }
 
 double SensorNoise::Deviation(int32_t grey) const {
@@ -92,8 +41,8 @@ double SensorNoise::Deviation(int32_t grey) const {
     return std::isfinite(deviation) ? std::min(deviation, MaxDeviation) : 0;
 }
 
-uint64_t SensorNoise::NextRandom() {
-    return SplitMix(_state);
+NoiseKey SensorNoise::NextKey() {
+    return NoiseKey::Of(_settings.seed, _exposures++);
 }
 
 const std::vector<uint8_t>& SensorNoise::DeviationsOf(const Image& clean) {
@@ -104,49 +53,27 @@ const std::vector<uint8_t>& SensorNoise::DeviationsOf(const Image& clean) {
         }
     Planes planes{clean, std::vector<uint8_t>(clean->size())};
     for (size_t i = 0; i < clean->size(); ++i)
-        planes.deviations[i] = _deviationCodes[(*clean)[i]];
+        planes.deviations[i] = _scale.codes[(*clean)[i]];
     _planes.push_front(std::move(planes));
     if (_planes.size() > CachedPlanes)
         _planes.pop_back();
     return _planes.front().deviations;
 }
 
-void SensorNoise::AddNoise(const uint8_t* clean, const uint8_t* deviations, const int8_t* deviates,
-                           int16_t scale, uint8_t* out, size_t count) {
-    // 16-bit lanes throughout: code times deviate fits, the scale keeps the top 16 bits of the
-    // product (1/64 grey level), and the clean value joins in the same unit before rounding.
-    for (size_t i = 0; i < count; ++i) {
-        const int16_t product = static_cast<int16_t>(deviations[i] * deviates[i]);
-        const int16_t noise = static_cast<int16_t>((product * scale) >> 16);
-        const int16_t base = static_cast<int16_t>(clean[i] * 64 + 32);
-        const int16_t value = static_cast<int16_t>(static_cast<int16_t>(base + noise) >> 6);
-        out[i] = static_cast<uint8_t>(std::min<int16_t>(std::max<int16_t>(value, 0), 255));
-    }
-}
-
-void SensorNoise::Expose(const uint8_t* clean, const uint8_t* deviations, uint8_t* out, size_t count) {
-    const int8_t* plane = Deviates().values.data();
-    size_t offset = static_cast<size_t>(NextRandom() % PlaneSize);
-    while (count > 0) {
-        const size_t chunk = std::min(count, PlaneSize - offset);
-        AddNoise(clean, deviations, plane + offset, _scale, out, chunk);
-        clean += chunk;
-        deviations += chunk;
-        out += chunk;
-        count -= chunk;
-        offset = 0;
-    }
-}
-
 void SensorNoise::ExposeFrame(const Image& clean, uint8_t* out) {
-    Expose(clean->data(), DeviationsOf(clean).data(), out, clean->size());
+    const uint8_t* deviations = _form->readsDeviations ? DeviationsOf(clean).data() : nullptr;
+    _form->apply(clean->data(), deviations, out, clean->size(), NextKey(), _scale);
 }
 
 void SensorNoise::ExposeLine(uint8_t* row, size_t count) {
-    _lineDeviations.resize(count);
-    for (size_t i = 0; i < count; ++i)
-        _lineDeviations[i] = _deviationCodes[row[i]];
-    Expose(row, _lineDeviations.data(), row, count);
+    const uint8_t* deviations = nullptr;
+    if (_form->readsDeviations) {
+        _lineDeviations.resize(count);
+        for (size_t i = 0; i < count; ++i)
+            _lineDeviations[i] = _scale.codes[row[i]];
+        deviations = _lineDeviations.data();
+    }
+    _form->apply(row, deviations, row, count, NextKey(), _scale);
 }
 
 } // namespace zeb::station

@@ -6,15 +6,15 @@
 // noiseless grey value above the dark offset: variance = K * S + (K * readNoise)^2, times noise^2.
 // Rounding to whole grey levels adds 1/12 on top. A saturated pixel (255 before the noise) stays 255.
 //
-// Frames cost about a memory copy: the noiseless image is rendered once (Scene.h) and the noise is
-// drawn from a fixed plane of normal deviates at a fresh offset for every frame and line, each
-// scaled by the pixel's own standard deviation. The offsets come from the camera's seed, so the
-// same station file gives the same frames.
+// Frames cost about a memory copy: the noiseless image is rendered once (Scene.h) and every frame,
+// and every line of a line camera, is one exposure whose noise a counter-based generator draws afresh
+// from the camera's seed and the exposure's number (NoiseKernels.h), each deviate scaled by the
+// standard deviation of the pixel's grey level. The same station file gives the same frames.
 #pragma once
 
+#include "NoiseKernels.h"
 #include "Scene.h"
 
-#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <list>
@@ -32,7 +32,8 @@ struct SensorSettings {
 
 class SensorNoise {
 public:
-    // The settings of the next frames, and the camera's gain in decibels.
+    // The settings of the next frames, and the camera's gain in decibels. A new seed starts the
+    // exposures from the first again.
     void Configure(const SensorSettings& settings, double gainDecibels);
     bool Active() const { return _active; }
     // The standard deviation, in grey levels, of a pixel whose noiseless value is `grey` (at most
@@ -45,25 +46,19 @@ public:
     // One line: `row` holds the noiseless values and receives them with fresh noise.
     void ExposeLine(uint8_t* row, size_t count);
 
-    // The noise kernel: out = clean + deviation * deviate for each pixel, rounded and clipped to 8
-    // bits. A deviation is a code from 0 to 255 of the largest one, `scale`; a deviate is in 1/32
-    // of a standard deviation; `scale` is the largest deviation in 1/514 grey level.
-    static void AddNoise(const uint8_t* clean, const uint8_t* deviations, const int8_t* deviates,
-                         int16_t scale, uint8_t* out, size_t count);
-
 private:
-    // Noise from the shared plane at a fresh offset, continuing at the plane's start where it ends.
-    void Expose(const uint8_t* clean, const uint8_t* deviations, uint8_t* out, size_t count);
+    // The key of the next exposure.
+    NoiseKey NextKey();
+    // The deviation codes of a cached image, for the forms of the pass that read them.
     const std::vector<uint8_t>& DeviationsOf(const Image& clean);
-    uint64_t NextRandom();
 
     SensorSettings _settings;
     double _gainDecibels = 0;
     bool _configured = false;
     bool _active = false;
-    std::array<uint8_t, 256> _deviationCodes{}; // per noiseless grey value
-    int16_t _scale = 0;
-    uint64_t _state = 0;
+    NoiseScale _scale;
+    uint64_t _exposures = 0;
+    const NoiseForm* _form = &FastestNoiseForm();
     struct Planes {
         Image image; // kept, so that its address names it
         std::vector<uint8_t> deviations;

@@ -194,7 +194,7 @@ Nanoseconds Sequencer::NextEvent(const SimController& c, Nanoseconds now) const 
     Nanoseconds next = Never;
     if (c.Offline(now) || !c.enabled)
         return next;
-    const std::string source = c.Get("Sequencer.Clock.Source");
+    const std::string& source = c.Get("Sequencer.Clock.Source");
     const bool listensToInput7 =
         (!c.armed && c.Flag("Sequencer.Trigger.Enabled")) || source == "DigitalIoInput7";
     if (listensToInput7 && c.triggerInput.period > 0) {
@@ -234,7 +234,7 @@ bool Sequencer::Listened(const SimController& c) const {
 void Sequencer::FastForward(SimController& c, Nanoseconds target) const {
     if (!c.enabled || !c.armed || c.Offline(target))
         return;
-    const std::string source = c.Get("Sequencer.Clock.Source");
+    const std::string& source = c.Get("Sequencer.Clock.Source");
     int64_t steps = 0;
     if (source == "FrequencyGenerator") {
         const Nanoseconds period = GeneratorPeriod(c);
@@ -245,7 +245,7 @@ void Sequencer::FastForward(SimController& c, Nanoseconds target) const {
         c.lastTick += ticks * period;
     } else if (source == "PositionEncoder") {
         const int64_t count = EncoderCount(c, target);
-        const std::string direction = c.Get("PositionEncoder.ClockAdjustment.Direction");
+        const std::string& direction = c.Get("PositionEncoder.ClockAdjustment.Direction");
         steps = direction == "Both"
                     ? std::llabs(count - c.encoder.lastCount)
                     : std::max<int64_t>(0, direction == "Backward" ? c.encoder.lastCount - count
@@ -266,7 +266,7 @@ void Sequencer::FastForward(SimController& c, Nanoseconds target) const {
 void Sequencer::RunClock(SimController& c, Nanoseconds now) {
     if (!c.enabled || !c.armed || c.Offline(now))
         return;
-    const std::string source = c.Get("Sequencer.Clock.Source");
+    const std::string& source = c.Get("Sequencer.Clock.Source");
     if (source == "FrequencyGenerator") {
         const Nanoseconds period = GeneratorPeriod(c);
         const Nanoseconds deadTime = DeadTime(c);
@@ -277,7 +277,7 @@ void Sequencer::RunClock(SimController& c, Nanoseconds now) {
         }
     } else if (source == "PositionEncoder") {
         const int64_t count = EncoderCount(c, now);
-        const std::string direction = c.Get("PositionEncoder.ClockAdjustment.Direction");
+        const std::string& direction = c.Get("PositionEncoder.ClockAdjustment.Direction");
         int64_t ticks = count - c.encoder.lastCount;
         if (direction == "Both")
             ticks = std::llabs(ticks);

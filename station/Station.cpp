@@ -13,6 +13,15 @@ namespace {
 
 constexpr int32_t GrabberBuffers = 4;
 
+// Stores a register's or feature's new value; false when it held that value already. Levels on
+// the wires follow only from changes, so an unchanged value needs no propagation.
+bool Replace(std::string& stored, const std::string& value) {
+    if (stored == value)
+        return false;
+    stored = value;
+    return true;
+}
+
 std::string ControllerDevice(int32_t id) {
     return "controller:" + std::to_string(id);
 }
@@ -147,6 +156,7 @@ Outcome Station::SetRegister(int32_t id, const std::string& name, const std::str
             outcome.error = "Register " + name + " refused the value \"" + value + "\": " + reason + ".";
     }
     if (outcome.Ok()) {
+        bool changed = true;
         if (name == "Sequencer.Enabled") {
             c->registers[name] = IsTrue(value) ? "1" : "0";
             _sequencer.Enable(*c, IsTrue(value), Present());
@@ -158,9 +168,10 @@ Outcome Station::SetRegister(int32_t id, const std::string& name, const std::str
             if (IsTrue(value))
                 Sequencer::ResetEncoder(*c, Present());
         } else {
-            c->registers[name] = value;
+            changed = Replace(c->registers[name], value);
         }
-        _timeline.Propagate();
+        if (changed)
+            _timeline.Propagate();
     }
     Trace(ControllerDevice(id), {"set", name, value}, outcome);
     return outcome;
@@ -314,22 +325,24 @@ Outcome Station::SetCameraFeature(const std::string& name, const std::string& fe
     const std::string stored =
         outcome.Ok() ? CameraFeatureValue(*camera, *traits, feature, value, outcome) : value;
     if (outcome.Ok()) {
-        const std::string selector = camera->Feature("TriggerSelector");
+        bool changed = false;
         if (feature == "TriggerMode" || feature == "TriggerSource") {
-            camera->features[feature + "[" + selector + "]"] = stored;
+            changed =
+                Replace(camera->features[feature + "[" + camera->Feature("TriggerSelector") + "]"], stored);
         } else if (feature == "LineSource") {
             CameraLine* line = camera->SelectedLine();
             if (!line || line->mode != "Output")
                 outcome.error =
                     "Feature LineSource refused the value \"" + value + "\": the selected line is no output.";
             else
-                line->source = stored;
+                changed = Replace(line->source, stored);
         } else if (feature == "UserOutputValue") {
-            camera->userOutputValue = stored;
+            changed = Replace(camera->userOutputValue, stored);
         } else {
-            camera->features[feature] = stored;
+            changed = Replace(camera->features[feature], stored);
         }
-        _timeline.Propagate();
+        if (changed)
+            _timeline.Propagate();
     }
     Trace(CameraDevice(name), {"set", feature, value}, outcome);
     return outcome;

@@ -1,6 +1,8 @@
 // Reading a station from its JSON file; every error names the file, the place and the reason.
 #include "Devices.h"
+#include "ModuleLifetime.h"
 #include "Station.h"
+#include "StationFileKeys.h"
 #include "Tamo/Log.h"
 
 #include <nlohmann/json.hpp>
@@ -13,6 +15,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <set>
+#include <span>
 #include <sstream>
 #include <stdexcept>
 
@@ -32,7 +35,7 @@ public:
             Fail("", std::string("not valid JSON: ") + error.what());
         }
         auto station = std::unique_ptr<Station>(new Station());
-        Object(root, "", {"controllers", "cameras", "cables"});
+        Object(root, "", keys::Root);
         if (root.contains("controllers"))
             for (size_t i = 0; i < Array(root["controllers"], "/controllers").size(); ++i)
                 LoadController(*station, root["controllers"][i], "/controllers/" + std::to_string(i));
@@ -51,8 +54,8 @@ private:
                                  reason);
     }
 
-    // An object whose keys must be among `keys`; an empty list allows any key (maps of names).
-    void Object(const Json& value, const std::string& place, std::initializer_list<const char*> keys) const {
+    // An object whose keys must be among `keys`; without a list any key is allowed (maps of names).
+    void Object(const Json& value, const std::string& place, std::span<const char* const> keys = {}) const {
         if (!value.is_object())
             Fail(place.empty() ? "/" : place, "expected an object");
         if (keys.size() == 0)
@@ -117,7 +120,7 @@ private:
         for (size_t i = 0; i < Array(list, place).size(); ++i) {
             const Json& item = list[i];
             const std::string at = place + "/" + std::to_string(i);
-            Object(item, at, {"kind", "after", "durationMs", "delayMs", "count"});
+            Object(item, at, keys::Fault);
             Fault fault;
             if (!item.contains("kind"))
                 Fail(at, "missing key \"kind\"");
@@ -126,7 +129,7 @@ private:
                 Fail(at + "/kind", "expected \"offline\", \"transferError\" or \"lostTriggers\"");
             if (item.contains("after")) {
                 const Json& after = item["after"];
-                Object(after, at + "/after", {"operation", "name", "count"});
+                Object(after, at + "/after", keys::FaultAfter);
                 if (!after.contains("operation"))
                     Fail(at + "/after", "missing key \"operation\"");
                 fault.trigger.operation = Text(after["operation"], at + "/after/operation");
@@ -155,9 +158,7 @@ private:
     }
 
     void LoadController(Station& station, const Json& item, const std::string& at) {
-        Object(item, at,
-               {"deviceId", "serial", "registers", "light", "connectFailures", "domeRotation", "domeRadius",
-                "encoder", "transport", "triggerInput", "encoderMaximum", "faults"});
+        Object(item, at, keys::Controller);
         if (!item.contains("deviceId"))
             Fail(at, "missing key \"deviceId\"");
         auto controller = std::make_unique<SimController>();
@@ -174,7 +175,7 @@ private:
             c.factory[name] = value;
         }
         if (item.contains("registers")) {
-            Object(item["registers"], at + "/registers", {});
+            Object(item["registers"], at + "/registers");
             for (const auto& [name, value] : item["registers"].items()) {
                 const std::string place = at + "/registers/" + name;
                 if (value.is_null()) {
@@ -240,7 +241,7 @@ private:
                 Integer(item["encoderMaximum"], at + "/encoderMaximum", 1, 4294967295LL));
         if (item.contains("encoder")) {
             const Json& encoder = item["encoder"];
-            Object(encoder, at + "/encoder", {"connected", "speed", "travel"});
+            Object(encoder, at + "/encoder", keys::Encoder);
             c.encoder.connected = encoder.contains("connected")
                                       ? Boolean(encoder["connected"], at + "/encoder/connected")
                                       : true;
@@ -251,7 +252,7 @@ private:
         }
         if (item.contains("transport")) {
             const Json& transport = item["transport"];
-            Object(transport, at + "/transport", {"mmPerRevolution", "speed"});
+            Object(transport, at + "/transport", keys::Transport);
             if (transport.contains("mmPerRevolution"))
                 c.transport.millimetresPerRevolution =
                     Number(transport["mmPerRevolution"], at + "/transport/mmPerRevolution", 0.001, 1e6);
@@ -260,7 +261,7 @@ private:
         }
         if (item.contains("triggerInput") && !item["triggerInput"].is_null()) {
             const Json& input = item["triggerInput"];
-            Object(input, at + "/triggerInput", {"periodMs", "pulseMs"});
+            Object(input, at + "/triggerInput", keys::TriggerInput);
             const double period = input.contains("periodMs")
                                       ? Number(input["periodMs"], at + "/triggerInput/periodMs", -1e9, 1e9)
                                       : 100;
@@ -278,9 +279,7 @@ private:
     }
 
     void LoadCamera(Station& station, const Json& item, const std::string& at) {
-        Object(item, at,
-               {"name", "transport", "scanType", "features", "lines", "limits", "scene", "sensor",
-                "sensitivity", "readoutNsPerRow", "grabberMemory", "faults"});
+        Object(item, at, keys::Camera);
         for (const char* key : {"name", "transport", "scanType"})
             if (!item.contains(key))
                 Fail(at, std::string("missing key \"") + key + "\"");
@@ -303,14 +302,15 @@ private:
         c.sensitivity = c.Linescan() ? 0.052 : 0.0078;
         c.scene.fieldOfView = c.Linescan() ? DefaultLineFieldOfView : DefaultAreaFieldOfView;
         if (item.contains("features")) {
-            Object(item["features"], at + "/features", {});
-            for (const auto& [name, value] : item["features"].items()) {
-                const std::string text = Text(value, at + "/features/" + name);
-                if (name == "TriggerMode" || name == "TriggerSource")
-                    c.features[name + "[" + c.features["TriggerSelector"] + "]"] = text;
-                else
-                    c.features[name] = text;
-            }
+            Object(item["features"], at + "/features");
+            for (const auto& [name, value] : item["features"].items())
+                c.features[name] = Text(value, at + "/features/" + name);
+            // The trigger's mode and source belong to the selector the file leaves in force.
+            for (const char* name : {"TriggerMode", "TriggerSource"})
+                if (const auto given = c.features.find(name); given != c.features.end()) {
+                    c.features[std::string(name) + "[" + c.features["TriggerSelector"] + "]"] = given->second;
+                    c.features.erase(given);
+                }
         }
         if (item.contains("lines")) {
             c.lines.clear();
@@ -318,7 +318,7 @@ private:
             for (size_t i = 0; i < Array(item["lines"], at + "/lines").size(); ++i) {
                 const std::string place = at + "/lines/" + std::to_string(i);
                 const Json& line = item["lines"][i];
-                Object(line, place, {"name", "mode"});
+                Object(line, place, keys::Line);
                 if (!line.contains("name") || !line.contains("mode"))
                     Fail(place, "expected \"name\" and \"mode\"");
                 CameraLine entry{Text(line["name"], place + "/name"), Text(line["mode"], place + "/mode")};
@@ -333,10 +333,10 @@ private:
         }
         CheckRegion(c, at + "/features");
         if (item.contains("limits")) {
-            Object(item["limits"], at + "/limits", {});
+            Object(item["limits"], at + "/limits");
             for (const auto& [name, value] : item["limits"].items()) {
                 const std::string place = at + "/limits/" + name;
-                Object(value, place, {"min", "max", "increment"});
+                Object(value, place, keys::Limits);
                 FeatureLimits& limits = c.limits[name];
                 if (value.contains("min"))
                     limits.minimum = Number(value["min"], place + "/min");
@@ -348,7 +348,7 @@ private:
         }
         if (item.contains("scene")) {
             const Json& scene = item["scene"];
-            Object(scene, at + "/scene", {"object", "defocus", "fieldOfView", "workingDistance"});
+            Object(scene, at + "/scene", keys::Scene);
             if (scene.contains("object")) {
                 c.scene.object = Text(scene["object"], at + "/scene/object");
                 if (c.scene.object == "grey")
@@ -370,7 +370,7 @@ private:
         if (item.contains("sensor")) {
             const Json& sensor = item["sensor"];
             const std::string place = at + "/sensor";
-            Object(sensor, place, {"electronsPerGrey", "readNoise", "darkOffset", "noise", "seed"});
+            Object(sensor, place, keys::Sensor);
             if (sensor.contains("electronsPerGrey"))
                 c.sensor.electronsPerGrey =
                     Number(sensor["electronsPerGrey"], place + "/electronsPerGrey", 0.01, 1e6);
@@ -412,7 +412,7 @@ private:
     }
 
     void LoadCable(Station& station, const Json& item, const std::string& at) {
-        Object(item, at, {"controller", "port", "camera", "line", "inverted"});
+        Object(item, at, keys::Cable);
         for (const char* key : {"controller", "port", "camera", "line"})
             if (!item.contains(key))
                 Fail(at, std::string("missing key \"") + key + "\"");
@@ -423,8 +423,9 @@ private:
         cable.port = Text(item["port"], at + "/port");
         if (!IsControllerPort(cable.port))
             Fail(at + "/port", "no controller port \"" + cable.port + "\"");
-        const std::string polarity = cable.port.rfind("Camera", 0) == 0 ? PolarityRegister(cable.port) : "";
-        if (!polarity.empty() && !station.Controller(cable.controller)->registers.count(polarity))
+        const std::string_view polarity =
+            cable.port.rfind("Camera", 0) == 0 ? PolarityRegister(cable.port) : std::string_view();
+        if (!polarity.empty() && !station.Controller(cable.controller)->registers.contains(polarity))
             Fail(at + "/port",
                  "controller " + std::to_string(cable.controller) + " has no port \"" + cable.port + "\"");
         cable.camera = Text(item["camera"], at + "/camera");
@@ -461,19 +462,23 @@ std::unique_ptr<Station> Station::Default() {
     return FromJson(DefaultJson(), "(built-in default station)");
 }
 
+namespace {
+// The process's station, made at its first use and released when the module unloads.
+[[gnu::init_priority(zeb::lifetime::Station)]] zeb::lifetime::ModuleObject<Station> theStation;
+} // namespace
+
 Station& Station::Instance() {
-    static Station* instance = [] {
+    return theStation.Get([] {
         const char* path = std::getenv("ZEB_STATION");
         try {
-            return (path && *path ? FromFile(path) : Default()).release();
+            return path && *path ? FromFile(path) : Default();
         } catch (const std::exception& error) {
             std::fprintf(stderr, "zeb station: %s\n", error.what());
             Tamo::Log::Write(Tamo::Error, error.what(), __LINE__, "zeb::station::Station::Instance",
                              "Station");
-            return new Station(); // no devices
+            return std::unique_ptr<Station>(new Station()); // no devices
         }
-    }();
-    return *instance;
+    });
 }
 
 const char* Station::DefaultJson() {

@@ -1,5 +1,7 @@
 #include "Trace.h"
 
+#include "ModuleLifetime.h"
+
 #include <cstdio>
 #include <cstdlib>
 #include <mutex>
@@ -11,18 +13,20 @@ struct TraceFile {
     std::mutex mutex;
     std::FILE* file = nullptr;
     std::string path;
+    ~TraceFile() {
+        if (file)
+            std::fclose(file);
+    }
 };
-TraceFile& Trace() {
-    static auto* trace = new TraceFile(); // lives to the end of the process, past static destructors
-    return *trace;
-}
+// Closed when the module unloads, after the last device operation.
+[[gnu::init_priority(zeb::lifetime::DeviceTrace)]] TraceFile theTrace;
 } // namespace
 
 void TraceLine(const std::string& device, const std::vector<std::string>& fields) {
     const char* path = std::getenv("ZEB_STATION_TRACE");
     if (!path || !*path)
         return;
-    TraceFile& trace = Trace();
+    TraceFile& trace = theTrace;
     std::lock_guard lock(trace.mutex);
     if (!trace.file || trace.path != path) {
         if (trace.file)

@@ -42,11 +42,11 @@ bool Wiring::ControllerInputLevel(const SimController& controller, const std::st
 
 bool Wiring::ControllerOutputLevel(const SimController& controller, const std::string& port) const {
     bool level = false;
-    if (port == "AuxOutput0" || port == "AuxOutput1") {
-        const std::string prefix = "AuxIo.Output" + port.substr(9);
-        const std::string source = controller.Get(prefix + ".Source");
+    const bool aux0 = port == "AuxOutput0";
+    if (aux0 || port == "AuxOutput1") {
+        const std::string& source = controller.Get(aux0 ? "AuxIo.Output0.Source" : "AuxIo.Output1.Source");
         if (source == "State")
-            level = controller.Flag(prefix + ".State");
+            level = controller.Flag(aux0 ? "AuxIo.Output0.State" : "AuxIo.Output1.State");
         else if (source == "SequencerEnabled")
             level = controller.enabled;
     }
@@ -63,7 +63,7 @@ bool Wiring::CameraInputLevel(const SimCamera& camera, const std::string& lineNa
 }
 
 bool Wiring::ClockLevel(const SimController& controller, Nanoseconds now) const {
-    const std::string source = controller.Get("Sequencer.Clock.Source");
+    const std::string& source = controller.Get("Sequencer.Clock.Source");
     if (source == "HighLevel")
         return true;
     if (source.rfind("Camera", 0) == 0 || source == "DigitalIoInput7")

@@ -1,6 +1,7 @@
 // The acquisition library with its two transport plug-ins, backed by the simulated station.
 #include "TamoAcquisition.h"
 
+#include "ModuleLifetime.h"
 #include "Station.h"
 #include "Trace.h"
 
@@ -24,9 +25,11 @@ struct Library {
     std::map<std::string, std::unique_ptr<ImageSourceInterface>> interfaces;
 };
 
+// Released when the module unloads, after the channels have closed their image sources.
+[[gnu::init_priority(zeb::lifetime::AcquisitionLibrary)]] Library theLibrary;
+
 Library& TheLibrary() {
-    static auto* library = new Library(); // outlives the plug-in's static destructors
-    return *library;
+    return theLibrary;
 }
 
 String Function(const char* operation) {

@@ -1,5 +1,6 @@
 #include "Tamo/Log.h"
 
+#include "ModuleLifetime.h"
 #include "Tamo/Path.h"
 
 #include <algorithm>
@@ -24,30 +25,56 @@ namespace {
 // The framework's own log file when the settings name none.
 constexpr const char* DefaultPath = "C:\\ProgramData\\Tamo\\Log\\Tamo.log";
 
+// The log file, opened (and its folder made) when the first line is written, so that a path set
+// after Initialize leaves no empty file at the default place.
 struct LogFile {
     std::mutex mutex;
     std::FILE* file = nullptr;
     String path = DefaultPath;
+    bool unopenable = false; // the path could not be opened: not tried again until it changes
 
-    void Open() {
+    // True once the file is open for the next line.
+    bool Ready() {
+        if (!file && !unopenable) {
+            std::error_code ignored;
+            const auto native = Path::Native(path);
+            if (native.has_parent_path())
+                std::filesystem::create_directories(native.parent_path(), ignored);
+            file = std::fopen(native.string().c_str(), "ab");
+            unopenable = !file;
+        }
+        return file != nullptr;
+    }
+    void Close() {
         if (file)
             std::fclose(file);
         file = nullptr;
-        std::error_code ignored;
-        const auto native = Path::Native(path);
-        if (native.has_parent_path())
-            std::filesystem::create_directories(native.parent_path(), ignored);
-        file = std::fopen(native.string().c_str(), "ab");
+        unopenable = false;
     }
-    ~LogFile() {
-        if (file)
-            std::fclose(file);
-    }
+    ~LogFile() { Close(); }
 };
 
-LogFile& TheFile() {
-    static auto* logFile = new LogFile(); // outlives the plug-in's static destructors, which still log
-    return *logFile;
+// The process's log file, released (and closed) when the module unloads.
+[[gnu::init_priority(zeb::lifetime::Log)]] LogFile theFile;
+
+// One field of a line as it is written: tabs, line ends and the other control characters become
+// \t, \n, \r and \xHH, so that whatever a caller passes (a host's feature name, say) neither
+// splits the line nor adds fields to it.
+void AppendField(std::string& line, std::string_view text) {
+    static constexpr char Hex[] = "0123456789ABCDEF";
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7F)
+            line += c;
+        else if (c == '\t')
+            line += "\\t";
+        else if (c == '\n')
+            line += "\\n";
+        else if (c == '\r')
+            line += "\\r";
+        else
+            line += {'\\', 'x', Hex[byte >> 4], Hex[byte & 15]};
+    }
 }
 
 // A message is cut as a 2000-byte buffer written with a size limit of 1999 cuts it.
@@ -337,9 +364,8 @@ const char* Log::LevelWord(int32_t level) {
 }
 
 void Log::Initialize() {
-    LogFile& log = TheFile();
-    std::lock_guard lock(log.mutex);
-    log.Open();
+    std::lock_guard lock(theFile.mutex);
+    theFile.Close();
     _running = true;
 }
 
@@ -348,21 +374,16 @@ void Log::SetLogLevel(int32_t level) {
 }
 
 void Log::SetLogPath(const String& path) {
-    LogFile& log = TheFile();
-    std::lock_guard lock(log.mutex);
-    log.path = path;
-    if (_running)
-        log.Open();
+    std::lock_guard lock(theFile.mutex);
+    theFile.Close();
+    theFile.path = path;
 }
 
 void Log::Shutdown() {
-    LogFile& log = TheFile();
-    std::lock_guard lock(log.mutex);
+    std::lock_guard lock(theFile.mutex);
     _running = false;
-    if (log.file)
-        std::fclose(log.file);
-    log.file = nullptr;
-    log.path = DefaultPath;
+    theFile.Close();
+    theFile.path = DefaultPath;
     _level = LogLevel::Debug;
 }
 
@@ -380,19 +401,27 @@ void Log::Write(int32_t level, const String& message, int32_t line, const String
 #else
     gmtime_r(&seconds, &parts);
 #endif
-    char stamp[32];
-    std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &parts);
-    std::string text = message.Std();
+    char stamp[48];
+    const size_t stampLength = std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", &parts);
+    std::snprintf(stamp + stampLength, sizeof stamp - stampLength, ".%03d\t%s\t", static_cast<int>(millis),
+                  LevelWord(level));
+    std::string_view text = message.Std();
     if (!text.empty() && text.back() == '\n')
-        text.pop_back();
+        text.remove_suffix(1);
 
-    LogFile& log = TheFile();
-    std::lock_guard lock(log.mutex);
-    if (!log.file)
+    std::string entry = stamp;
+    AppendField(entry, file.Std());
+    entry += '\t' + std::to_string(line) + '\t';
+    AppendField(entry, function.Std());
+    entry += '\t';
+    AppendField(entry, text);
+    entry += '\n';
+
+    std::lock_guard lock(theFile.mutex);
+    if (!theFile.Ready())
         return;
-    std::fprintf(log.file, "%s.%03d\t%s\t%s\t%d\t%s\t%s\n", stamp, static_cast<int>(millis), LevelWord(level),
-                 file.CStr(), line, function.CStr(), text.c_str());
-    std::fflush(log.file);
+    std::fwrite(entry.data(), 1, entry.size(), theFile.file);
+    std::fflush(theFile.file);
 }
 
 } // namespace Tamo

@@ -1,5 +1,7 @@
 #include "Tamo/Object.h"
 
+#include "ModuleLifetime.h"
+
 #include <algorithm>
 #include <mutex>
 
@@ -8,27 +10,29 @@ namespace Tamo {
 const Tamo::Reflection Object::Reflection{[] { return new Object(); }, "Tamo::Object", nullptr};
 
 namespace {
-std::mutex registryMutex;
-std::vector<Type>& Registry() {
-    static auto* registry = new std::vector<Type>(); // outlives the static objects that unregister
-    return *registry;
-}
+// The classes the process knows by name, released when the module unloads (after the plug-in's
+// own static objects have unregistered theirs).
+struct TypeRegistry {
+    std::mutex mutex;
+    std::vector<Type> types;
+};
+[[gnu::init_priority(zeb::lifetime::TypeRegistry)]] TypeRegistry registry;
 } // namespace
 
 void Reflection::RegisterType(const Type& type) {
-    std::lock_guard lock(registryMutex);
-    Registry().push_back(type);
+    std::lock_guard lock(registry.mutex);
+    registry.types.push_back(type);
 }
 
 void Reflection::UnregisterType(const Type& type) {
-    std::lock_guard lock(registryMutex);
-    auto& registry = Registry();
-    registry.erase(std::remove(registry.begin(), registry.end(), type), registry.end());
+    std::lock_guard lock(registry.mutex);
+    auto& types = registry.types;
+    types.erase(std::remove(types.begin(), types.end(), type), types.end());
 }
 
 bool Reflection::IsRegistered(const String& name) {
-    std::lock_guard lock(registryMutex);
-    for (const Type& type : Registry())
+    std::lock_guard lock(registry.mutex);
+    for (const Type& type : registry.types)
         if (type.Name() == name)
             return true;
     return false;

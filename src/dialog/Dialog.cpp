@@ -50,6 +50,9 @@ void Dialog::Start(const Tamo::String& name) {
     _imageAvailable = false;
     _acquisitionRequest = false;
     _instruction = "";
+    // A new run judges the first image it receives, whatever light an earlier run set.
+    _lightAdjustments = 0;
+    _lightAdjustmentsAtImageSetStart = 0;
     ResetResult();
 }
 
@@ -94,7 +97,7 @@ Scanner& Dialog::AssistantChannel() const {
 }
 
 void Dialog::SetBitmaps(const Dervo::Imaging::Bitmap& directions, const Dervo::Imaging::Bitmap& intensity) {
-    if (_lightAdjustmentsAtImageSetStart != _lightAdjustments) {
+    if (_selectedDialog == Orientation && _lightAdjustmentsAtImageSetStart != _lightAdjustments) {
         Tamo::Log::WriteFormat(Tamo::Debug, __LINE__, "Tamo::Morvane::Zeb::Dialog::SetBitmaps", SourceFile,
                                "Image set started before the last light adjustment, not evaluated.");
         return;

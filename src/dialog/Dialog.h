@@ -40,9 +40,9 @@ public:
     void Next();
     void Stop();
     void Update();
-    // Image delivery hands over the stacked directions and the averaged image. An image set whose
-    // light sequence started before the latest light adjustment shows the old light: it is not
-    // taken, and the assistant keeps asking for images.
+    // Image delivery hands over the stacked directions and the averaged image. The orientation
+    // assistant, which adjusts the light itself, does not take an image set whose light sequence
+    // started before its latest adjustment in this run (it shows the old light) and keeps asking.
     void SetBitmaps(const Dervo::Imaging::Bitmap& directions, const Dervo::Imaging::Bitmap& intensity);
     // The channel started the light sequence of a new image set (acquisition start or re-arm).
     void ImageSetStarted() { _lightAdjustmentsAtImageSetStart = _lightAdjustments; }
@@ -80,7 +80,8 @@ private:
     Dervo::Imaging::Bitmap _directionImage;
     Dervo::Imaging::Bitmap _intensityImage;
     double _maxFocusValue = 0;
-    // Light adjustments made so far, and their number when the image set now under way started.
+    // Light adjustments made so far in this run, and their number when the image set now under way
+    // started.
     int64_t _lightAdjustments = 0;
     int64_t _lightAdjustmentsAtImageSetStart = 0;
 };

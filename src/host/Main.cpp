@@ -9,6 +9,12 @@
 #include <cstring>
 #include <filesystem>
 
+#if defined(_WIN32) && defined(__GLIBCXX__)
+namespace __gnu_cxx {
+void __freeres(); // the runtime's release of its own allocations (libstdc++)
+}
+#endif
+
 namespace Tamo::Morvane::Zeb {
 
 bool Main::_loaded = false;
@@ -23,6 +29,18 @@ constexpr int32_t DescriptorGroup2 = 688;
 void Notify(int32_t line, const char* function, const char* message) {
     Tamo::Log::WriteFormat(Tamo::Notify, line, function, SourceFile, message);
 }
+
+#if defined(_WIN32) && defined(__GLIBCXX__)
+// The DLL carries its own copy of the C++ runtime, whose emergency pool for exceptions (some 73 KB)
+// is allocated at load and never given back by GCC 12's runtime: a host that loads and unloads the
+// plug-in all day would lose it each time. This object is made before every other static object
+// of the module (the lowest priority there is), so it is destroyed after all of them, when no
+// exception can be thrown any more, and hands the pool back.
+struct RuntimeRelease {
+    ~RuntimeRelease() { __gnu_cxx::__freeres(); }
+};
+[[gnu::init_priority(101)]] RuntimeRelease runtimeRelease;
+#endif
 
 // Library load constructs the singleton first and registers the reflected types after it, so they
 // are released in reverse order before the singleton is destroyed.

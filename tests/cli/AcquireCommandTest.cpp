@@ -1,7 +1,15 @@
 // zeb acquire through the command line: numbered image sets with their metadata, the settings of
-// the run in the images, line-scan directions, camera choice, Ctrl-C and failures.
+// the run in the images, line-scan directions, camera choice, the files chosen, several writers in
+// one folder, large and saturated images, Ctrl-C and failures; and the PNG encoder of its files,
+// read back by zlib.
+#include "PngFile.h"
 #include "ZebTest.h"
 
+#include <zlib.h>
+
+#include <algorithm>
+#include <memory>
+#include <random>
 #include <regex>
 
 namespace zeb::test {
@@ -11,6 +19,44 @@ class AcquireCommand : public ZebTest {};
 
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
+}
+
+std::string SetFile(int number, const std::string& kind) {
+    char name[64];
+    std::snprintf(name, sizeof name, "zeb-channel0-%04d-%s.png", number, kind.c_str());
+    return name;
+}
+
+// The station of the tests with the sensor's noise on, so that every image set is its own.
+Json NoisyAreaStation(int32_t width = 64, int32_t height = 48) {
+    Json station = AreaStation();
+    Json& camera = station["cameras"][0];
+    camera["sensor"] = {{"seed", 3}};
+    for (const char* feature : {"SensorWidth", "Width"})
+        camera["features"][feature] = std::to_string(width);
+    for (const char* feature : {"SensorHeight", "Height"})
+        camera["features"][feature] = std::to_string(height);
+    return station;
+}
+// The three files of one area-scan set agree: the average and the contact sheet are made of the
+// stack's pixels.
+void ExpectOneSet(const PngContents& stack, const PngContents& average, const PngContents& sheet) {
+    const size_t width = static_cast<size_t>(stack.image.width),
+                 height = static_cast<size_t>(stack.image.height) / 4;
+    ASSERT_EQ(stack.image.pixels.size(), width * height * 4);
+    ASSERT_EQ(sheet.image.pixels.size(), width * height * 4);
+    ASSERT_EQ(average.image.pixels.size(), width * height);
+    for (size_t y = 0; y < height; ++y)
+        for (size_t x = 0; x < width; ++x) {
+            int sum = 0;
+            for (size_t k = 0; k < 4; ++k) {
+                const uint8_t pixel = stack.image.pixels[(k * height + y) * width + x];
+                sum += pixel;
+                ASSERT_EQ(sheet.image.pixels[((k / 2) * height + y) * 2 * width + (k % 2) * width + x],
+                          pixel);
+            }
+            ASSERT_EQ(average.image.pixels[y * width + x], sum >> 2);
+        }
 }
 } // namespace
 
@@ -84,7 +130,7 @@ TEST_F(AcquireCommand, KeepsEveryImageSetWithItsMetadata) {
     run = Zeb({"acquire", "--out", Path("shots").string(), "--setup-mode", "On"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Contains(run.out, "1 image set of 64 x 48 pixels (averaged)")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "wrote 1 files of image set 4 to ")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "wrote 1 file of image set 4 to ")) << run.out;
     const PngContents averaged = ReadPngFile(Path("shots") / "zeb-channel0-0004-average.png");
     EXPECT_EQ(averaged.image.height, 48);
     EXPECT_EQ(averaged.texts.at("Exposure time"), "50 us"); // the camera's own default without --set
@@ -114,6 +160,104 @@ TEST_F(AcquireCommand, LineScanStackIsAlsoWrittenAsItsDirections) {
     }
 }
 
+TEST_F(AcquireCommand, WritersSharingAFolderKeepEverySetWhole) {
+    // Three runs at once into one folder, each with noise of its own seed, one of them writing the
+    // average alone: every image set number belongs to one run, with all of that run's files.
+    const std::vector<std::vector<std::string>> runs = {{"acquire", "--count", "10"},
+                                                        {"acquire", "--count", "10"},
+                                                        {"acquire", "--count", "10", "--files", "average"}};
+    std::vector<std::unique_ptr<ZebProcess>> processes;
+    for (size_t k = 0; k < runs.size(); ++k) {
+        const auto folder = Path("run" + std::to_string(k));
+        std::filesystem::create_directories(folder);
+        Json station = NoisyAreaStation();
+        station["cameras"][0]["sensor"]["seed"] = 10 + k;
+        TestEnvironment::WriteFile(folder / "station.json", station.dump());
+        std::vector<std::string> arguments = {"--station", (folder / "station.json").string()};
+        arguments.insert(arguments.end(), runs[k].begin(), runs[k].end());
+        arguments.insert(arguments.end(), {"--out", Path("race").string()});
+        processes.push_back(std::make_unique<ZebProcess>(folder, arguments));
+    }
+    for (auto& process : processes) {
+        const Outcome run = process->Wait();
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(std::regex_search(run.out, std::regex("wrote (30|10) files of "))) << run.out;
+    }
+    int whole = 0, averages = 0;
+    for (int number = 1; number <= 30; ++number) {
+        SCOPED_TRACE("image set " + std::to_string(number));
+        ASSERT_TRUE(std::filesystem::exists(Path("race") / SetFile(number, "average")));
+        const PngContents average = ReadPngFile(Path("race") / SetFile(number, "average"));
+        EXPECT_EQ(average.texts.at("Image set"), std::to_string(number));
+        if (!std::filesystem::exists(Path("race") / SetFile(number, "stack"))) {
+            EXPECT_FALSE(std::filesystem::exists(Path("race") / SetFile(number, "directions")));
+            ++averages;
+            continue;
+        }
+        // The three files of one set.
+        ExpectOneSet(ReadPngFile(Path("race") / SetFile(number, "stack")), average,
+                     ReadPngFile(Path("race") / SetFile(number, "directions")));
+        ASSERT_EQ(average.image.pixels.size(), 64u * 48);
+        ++whole;
+    }
+    EXPECT_EQ(whole, 20);
+    EXPECT_EQ(averages, 10);
+    EXPECT_FALSE(std::filesystem::exists(Path("race") / SetFile(31, "average")));
+}
+
+TEST_F(AcquireCommand, FilesPicksTheFilesOfEachSet) {
+    UseStation(AreaStation());
+    Outcome run = Zeb({"acquire", "--count", "2", "--files", "stack", "--out", Path("s").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out, "wrote 2 files of image sets 1 to 2")) << run.out;
+    EXPECT_TRUE(std::filesystem::exists(Path("s") / SetFile(2, "stack")));
+    EXPECT_FALSE(std::filesystem::exists(Path("s") / SetFile(1, "average")));
+    // The directions one by one, which an area-scan set leaves out by default.
+    run = Zeb({"acquire", "--files", "direction,average", "--out", Path("d").string(), "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Json::parse(run.out)["files"].size(), 5u);
+    const PngContents direction = ReadPngFile(Path("d") / SetFile(1, "direction3"));
+    EXPECT_EQ(direction.image.height, 48);
+    EXPECT_EQ(direction.texts.at("Image"), "direction 3");
+
+    run = Zeb({"acquire", "--files", "stack,normals", "--out", Path("e").string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "normals")) << run.err;
+    run = Zeb({"acquire", "--setup-mode", "On", "--files", "stack", "--out", Path("e").string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "zeb: an averaged image set (\"SetupMode\" \"On\") has its average alone"))
+        << run.err;
+    EXPECT_FALSE(std::filesystem::exists(Path("e") / SetFile(1, "stack")));
+}
+
+TEST_F(AcquireCommand, LargeNoisyAndSaturatedImagesReadBackExactly) {
+    // Stacks of 2.6 MB, encoded in parts on threads of their own, and one whose every pixel is 255.
+    // The same station file gives the same frames: two runs write the same pixels.
+    Json station = NoisyAreaStation(640, 1024);
+    UseStation(station);
+    for (const char* folder : {"big", "again"}) {
+        const Outcome run = Zeb({"acquire", "--out", Path(folder).string()});
+        ASSERT_EQ(run.status, 0) << run.err;
+    }
+    const PngContents stack = ReadPngFile(Path("big") / SetFile(1, "stack"));
+    ASSERT_EQ(stack.image.height, 4096);
+    ExpectOneSet(stack, ReadPngFile(Path("big") / SetFile(1, "average")),
+                 ReadPngFile(Path("big") / SetFile(1, "directions")));
+    EXPECT_TRUE(stack.image.pixels == ReadPngFile(Path("again") / SetFile(1, "stack")).image.pixels);
+
+    station["cameras"][0]["scene"] = {{"object", "sheet"}};
+    UseStation(station);
+    const Outcome run = Zeb({"acquire", "--set", "ExposureTime=5000", "--out", Path("white").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    for (const char* kind : {"stack", "average", "directions"}) {
+        const PngContents white = ReadPngFile(Path("white") / SetFile(1, kind));
+        ASSERT_FALSE(white.image.pixels.empty()) << kind;
+        EXPECT_EQ(std::count(white.image.pixels.begin(), white.image.pixels.end(), uint8_t{255}),
+                  static_cast<long>(white.image.pixels.size()))
+            << kind;
+    }
+}
+
 TEST_F(AcquireCommand, CameraByName) {
     Json station = AreaStation();
     station["cameras"].push_back(AreaCamera("Cam B", "VCXG-13M")); // not wired
@@ -137,8 +281,13 @@ TEST_F(AcquireCommand, CameraByName) {
     UseStation(station);
     run = Zeb({"acquire", "--out", Path("c").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: no camera is wired to the lighting controller of BRELAN: Morvane (#0)\n"
-                       "zeb: check the trigger cables, or name the camera with --camera\n");
+    EXPECT_EQ(run.err,
+              "zeb: no camera is wired to the lighting controller of BRELAN: Morvane (#0)\n"
+              "zeb: nothing carries the frame trigger: connect Camera0Output0 to Line0 of \"Cam A\"\n"
+              "zeb: nothing carries the ready signal: connect Line1 of \"Cam A\" to Camera0Input0\n"
+              "zeb: nothing carries the frame trigger: connect Camera0Output0 to Line0 of \"Cam B\"\n"
+              "zeb: nothing carries the ready signal: connect Line1 of \"Cam B\" to Camera0Input0\n"
+              "zeb: check the trigger cables, or name the camera with --camera\n");
 }
 
 TEST_F(AcquireCommand, CtrlCEndsARunWithWhatWasAcquired) {
@@ -180,6 +329,36 @@ TEST_F(AcquireCommand, CtrlCEndsARunWithWhatWasAcquired) {
     EXPECT_FALSE(Contains(run.out, "wrote")); // no files without --out
 }
 
+TEST_F(AcquireCommand, AContinuousRunNamesWhyItsLastSetFailed) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Ctrl-C cannot be sent to zeb.exe from a program under Wine";
+#endif
+    Json station = AreaStation();
+    station["cameras"][0]["faults"] = Json::array(
+        {{{"kind", "transferError"}, {"after", {{"operation", "frame"}, {"count", 6}}}, {"count", 1}}});
+    UseStation(station);
+    ZebProcess zeb(environment.Folder(), {"--station", _station, "acquire", "--continuous", "--json"});
+    ASSERT_TRUE(zeb.WaitFor([](const std::string&, const std::string& err) {
+        return std::regex_search(err, std::regex("\r[3-9][0-9]* image sets, .* 1 failed"));
+    }));
+    zeb.Interrupt();
+    const Outcome run = zeb.Wait();
+    EXPECT_EQ(run.status, 130) << run.err;
+    const Json result = Json::parse(run.out);
+    EXPECT_EQ(result["failed"], 1);
+    EXPECT_EQ(result["lastFailure"].get<std::string>().rfind("Image was not transfered correctly.", 0), 0u)
+        << result["lastFailure"];
+
+    ZebProcess text(environment.Folder(), {"--station", _station, "acquire", "--continuous"});
+    ASSERT_TRUE(text.WaitFor(
+        [](const std::string&, const std::string& err) { return Contains(err, " 1 failed   "); }));
+    text.Interrupt();
+    const Outcome summary = text.Wait();
+    EXPECT_TRUE(Contains(summary.out,
+                         "0 lost, 1 failed (the last: Image was not transfered correctly. Frame 6 of Cam A"))
+        << summary.out;
+}
+
 TEST_F(AcquireCommand, AFailureFromAStationFaultSaysSo) {
     Json station = AreaStation();
     station["cameras"][0]["faults"] = Json::array({{{"kind", "transferError"}, {"count", 5}}});
@@ -199,6 +378,80 @@ TEST_F(AcquireCommand, AFailureFromAStationFaultSaysSo) {
     run = Zeb({"acquire", "--out", Path("g").string(), "--set", "TestPattern=Sideways"});
     EXPECT_EQ(run.status, 1);
     EXPECT_FALSE(Contains(run.err, "injects faults")) << run.err;
+}
+
+namespace {
+
+uint32_t ReadBigEndian(const uint8_t* bytes) {
+    return uint32_t{bytes[0]} << 24 | uint32_t{bytes[1]} << 16 | uint32_t{bytes[2]} << 8 | bytes[3];
+}
+
+// The pixels of an 8-bit grey PNG file as zlib reads them: every chunk's CRC checked, the IDAT
+// chunks inflated (which checks the stream's Adler-32), the rows unfiltered ("None" or "Up").
+std::vector<uint8_t> InflatePng(const std::vector<uint8_t>& png, int32_t width, int32_t height) {
+    std::vector<uint8_t> stream;
+    for (size_t at = 8; at + 12 <= png.size();) {
+        const uint32_t length = ReadBigEndian(&png[at]);
+        EXPECT_EQ(crc32(0, &png[at + 4], length + 4), ReadBigEndian(&png[at + 8 + length]));
+        if (std::equal(&png[at + 4], &png[at + 8], "IDAT"))
+            stream.insert(stream.end(), &png[at + 8], &png[at + 8 + length]);
+        at += 12 + length;
+    }
+    const size_t stride = static_cast<size_t>(width) + 1;
+    std::vector<uint8_t> filtered(stride * static_cast<size_t>(height));
+    uLongf size = filtered.size();
+    EXPECT_EQ(uncompress(filtered.data(), &size, stream.data(), stream.size()), Z_OK);
+    EXPECT_EQ(size, filtered.size());
+    std::vector<uint8_t> pixels(static_cast<size_t>(width) * static_cast<size_t>(height));
+    for (size_t y = 0; y < static_cast<size_t>(height); ++y) {
+        const uint8_t filter = filtered[y * stride];
+        EXPECT_TRUE(filter == 0 || filter == 2) << "row " << y;
+        for (size_t x = 0; x < static_cast<size_t>(width); ++x) {
+            const uint8_t above = y > 0 && filter == 2 ? pixels[(y - 1) * (stride - 1) + x] : 0;
+            pixels[y * (stride - 1) + x] = static_cast<uint8_t>(filtered[y * stride + 1 + x] + above);
+        }
+    }
+    return pixels;
+}
+
+} // namespace
+
+TEST(PngEncoder, ImagesOfEveryShapeAndSpreadReadBackExactly) {
+    std::mt19937 random(5);
+    auto image = [&](int32_t width, int32_t height, const std::function<uint8_t(size_t)>& pixel) {
+        host::Image made;
+        made.width = width;
+        made.height = height;
+        made.pixels.resize(static_cast<size_t>(width) * static_cast<size_t>(height));
+        for (size_t i = 0; i < made.pixels.size(); ++i)
+            made.pixels[i] = pixel(i);
+        return made;
+    };
+    // Byte values with Fibonacci frequencies: their optimal code is deeper than deflate's 15 bits.
+    std::vector<uint8_t> skewed;
+    for (uint32_t value = 0, a = 1, b = 1; value < 24; ++value, b += a, a = b - a)
+        skewed.insert(skewed.end(), a, static_cast<uint8_t>(value * 11));
+    std::shuffle(skewed.begin(), skewed.end(), random);
+    const std::vector<std::pair<std::string, host::Image>> images = {
+        {"one pixel", image(1, 1, [](size_t) { return uint8_t{200}; })},
+        {"odd sizes, random", image(17, 5, [&](size_t) { return static_cast<uint8_t>(random()); })},
+        {"one value in several blocks", image(700, 700, [](size_t) { return uint8_t{9}; })},
+        {"skewed column", image(1, static_cast<int32_t>(skewed.size()), [&](size_t i) { return skewed[i]; })},
+        {"2.3 MB in parts, random",
+         image(2048, 1100, [&](size_t) { return static_cast<uint8_t>(random()); })},
+        {"2.3 MB in parts, a gradient",
+         image(2047, 1101, [](size_t i) { return static_cast<uint8_t>(i % 2047 / 9 + i / 2047 / 7); })}};
+    cli::PngEncoder encoder; // one encoder for all: its buffers are used again
+    for (const auto& [what, picture] : images) {
+        SCOPED_TRACE(what);
+        std::vector<uint8_t> png;
+        encoder.Encode(
+            picture, {{"Title", what}, {"Comment", "gr\xc3\xbcn"}},
+            [&](const uint8_t* bytes, size_t size) { png.insert(png.end(), bytes, bytes + size); });
+        EXPECT_TRUE(InflatePng(png, picture.width, picture.height) == picture.pixels);
+        EXPECT_TRUE(cli::EncodePng(picture, {}).size() < png.size()) << "the text chunks are in the file";
+    }
+    EXPECT_THROW(encoder.Encode(host::Image{}, {}, [](const uint8_t*, size_t) {}), std::runtime_error);
 }
 
 } // namespace zeb::test

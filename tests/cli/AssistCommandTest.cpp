@@ -46,10 +46,16 @@ TEST_F(AssistCommand, ShortNamesAndJson) {
               "\"Brightness detection\"?\nzeb: the channel offers \"Brightness detection\", \"Focus "
               "detection\", \"Orientation detection\", \"Frame trigger input detection\", \"Encoder movement "
               "detection\"\n");
+    // The encoder check on an area-scan channel says so first, before the camera or any setting.
     UseStation(AreaStation());
-    run = Zeb({"assist", "encoder"});
+    ClearTrace();
+    run = Zeb({"assist", "encoder", "--set", "ExposureTime=80"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "zeb: the encoder check needs a line-scan channel\n")) << run.err;
+    EXPECT_EQ(run.err,
+              "zeb: the encoder check needs a line-scan channel; BRELAN: Morvane (#0) is an area-scan "
+              "channel\nzeb: choose a line-scan channel with --channel (zeb channels shows each "
+              "channel's scan type)\n");
+    EXPECT_EQ(Trace("camera:Cam A"), std::vector<std::string>{}) << "the camera was not touched";
 }
 
 TEST_F(AssistCommand, OrientationFoundAndItsFixApplied) {

@@ -20,6 +20,9 @@ TEST_F(FeatureCommands, ChannelsAndFeaturesAsTextAndJson) {
     run = Zeb({"features"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_TRUE(Contains(run.out, "DeviceScanType                     Enum     R--   Areascan")) << run.out;
+    // The unit beside each value.
+    EXPECT_TRUE(Contains(run.out, " Unit ")) << run.out;
+    EXPECT_TRUE(Contains(run.out, "                        us       \n")) << run.out;
     EXPECT_TRUE(Contains(run.out, "0 deg, 90 deg, 180 deg, 270 deg"));
 
     run = Zeb({"features", "--json"});
@@ -35,10 +38,29 @@ TEST_F(FeatureCommands, ChannelsAndFeaturesAsTextAndJson) {
     EXPECT_TRUE(features[20]["common"].get<bool>());
     EXPECT_FALSE(features[0]["writable"].get<bool>());
     EXPECT_TRUE(features[2]["value"].is_null()); // a command has no value
+    EXPECT_EQ(features[20]["unit"], "us");
+    EXPECT_EQ(features[21]["unit"], "dB");
+    for (const Json& feature : features)
+        EXPECT_FALSE(feature["description"].get<std::string>().empty()) << feature["name"];
 
     run = Zeb({"get", "LightingOrientation", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(Json::parse(run.out)["value"], "180 deg");
+    EXPECT_FALSE(Json::parse(run.out)["description"].get<std::string>().empty());
+    // The help of get and set says what each feature means, with its unit and limits.
+    for (const char* command : {"get", "set"}) {
+        run = Zeb({"help", command});
+        EXPECT_EQ(run.status, 0) << run.err;
+        EXPECT_TRUE(Contains(run.out, "  ExposureTime [us]: ")) << command << run.out;
+        EXPECT_TRUE(Contains(run.out, "  Gain [dB]: ")) << command;
+        EXPECT_TRUE(Contains(run.out, "65000")) << command;
+    }
+    // zeb view takes the settings of the other commands and refuses a wrong one before it serves.
+    run = Zeb({"view", "--port", "0", "--set", "ExposureTim=80"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(
+        Contains(run.err, "zeb: Feature ExposureTim does not exist.\nzeb: did you mean \"ExposureTime\"?"))
+        << run.err;
     run = Zeb({"channels", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(Json::parse(run.out),
@@ -55,14 +77,17 @@ TEST_F(FeatureCommands, DetectShowsTheWiredCameraTheDomeAndTheState) {
     UseStation(station); // the line-scan camera is not wired
     Outcome run = Zeb({"channels", "--detect"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_EQ(run.out, "0\tBRELAN: Morvane (#0)\tMV-1000\tAreascan\n"
-                       "  camera: Cam A (Zeb Station VCXG-25M, serial number S-Cam A)\n"
-                       "  dome:   Dome M\n"
-                       "  state:  ready\n"
-                       "1\tBRELAN: Morvane (#1)\tMV-1001\tLinescan\n"
-                       "  camera: None\n"
-                       "  dome:   Dome S\n"
-                       "  state:  no camera is wired to its controller\n");
+    EXPECT_EQ(run.out,
+              "0\tBRELAN: Morvane (#0)\tMV-1000\tAreascan\n"
+              "  camera: Cam A (Zeb Station VCXG-25M, serial number S-Cam A)\n"
+              "  dome:   Dome M\n"
+              "  state:  ready\n"
+              "1\tBRELAN: Morvane (#1)\tMV-1001\tLinescan\n"
+              "  camera: None\n"
+              "  dome:   Dome S\n"
+              "  state:  no camera is wired to its controller\n"
+              "  wiring: nothing carries the line trigger: connect AuxOutput0 to Line0 of \"Line A\"\n"
+              "  wiring: nothing carries the frame trigger: connect AuxOutput1 to Line1 of \"Line A\"\n");
     run = Zeb({"channels", "--detect", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     const Json channels = Json::parse(run.out);
@@ -129,7 +154,7 @@ TEST_F(FeatureCommands, UnknownNamesGetSuggestions) {
               "zeb: unknown command \"chanels\"\nzeb: did you mean \"channels\"?\nzeb: see zeb help\n");
     run = Zeb({"get", "Width", "--channel", "4"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: no channel 4: the plug-in offers channels 0 to 0\n");
+    EXPECT_EQ(run.err, "zeb: no channel 4: the plug-in offers channel 0 only\n");
     run = Zeb({"get"});
     EXPECT_EQ(run.status, 1);
     EXPECT_TRUE(Contains(run.err, "NAME is required")) << run.err;

@@ -1,6 +1,7 @@
 // zeb for people and scripts: help with defaults, versions, the bash completion.
 #include "ZebTest.h"
 
+#include <algorithm>
 #include <regex>
 
 namespace zeb::test {
@@ -26,7 +27,7 @@ TEST_F(HelpAndVersion, HelpShowsEachOptionsDefault) {
     const Outcome all = Zeb({"--help"});
     EXPECT_EQ(all.status, 0);
     for (const char* command : {"channels", "features", "get", "set", "exec", "acquire", "assist", "profile",
-                                "shell", "help", "completion"})
+                                "station", "shell", "help", "completion"})
         EXPECT_TRUE(std::regex_search(all.out, std::regex(std::string("\n  ") + command + " "))) << command;
     const Outcome unknown = Zeb({"help", "aquire"});
     EXPECT_EQ(unknown.status, 1);
@@ -66,6 +67,45 @@ TEST_F(HelpAndVersion, BashCompletion) {
     EXPECT_EQ(complete("zeb acquire --cou"), "--count\n");
     EXPECT_EQ(complete("zeb acquire --set LightingOr"), "LightingOrientation=\n");
 #endif
+}
+
+TEST_F(HelpAndVersion, CountsAgreeAndLinesEndAsThePlatformWants) {
+    Json station = AreaStation();
+    station["cameras"].push_back(LineCamera()); // listed by zeb station, not offered to the channel
+    UseStation(station);
+    std::vector<Outcome> runs;
+    runs.push_back(Zeb({"acquire", "--setup-mode", "On", "--out", Path("shots").string()}));
+    EXPECT_EQ(runs.back().status, 0) << runs.back().err;
+    EXPECT_TRUE(Contains(runs.back().out, "wrote 1 file of image set 1 to ")) << runs.back().out;
+    runs.push_back(Zeb({"--help"}));
+    runs.push_back(Zeb({"acquire", "--count", "x"}));
+    runs.push_back(Zeb({"station"}));
+    runs.push_back(Zeb({"get", "ExposureTime", "--json"}));
+    runs.push_back(Zeb({"assist", "trigger", "--yes", "--act-time", "0", "--json"}));
+    runs.push_back(Zeb({"shell"}, "get Width\nget Nothing\nset 'x\n"));
+    station["cables"] = Json::array();
+    UseStation(station);
+    runs.push_back(Zeb({"channels", "--detect"}));
+    runs.push_back(Zeb({"acquire"}));
+    EXPECT_TRUE(Contains(runs.back().err, "zeb: nothing carries the frame trigger")) << runs.back().err;
+    // Every line written to standard output and standard error, whoever writes it (zeb, CLI11, the
+    // plug-in), ends in CR LF on Windows and in LF elsewhere, and no line end is doubled.
+#if defined(_WIN32)
+    const std::string lineEnd = "\r\n";
+#else
+    const std::string lineEnd = "\n";
+#endif
+    for (const Outcome& run : runs)
+        for (const std::string* stream : {&run.rawOut, &run.rawErr}) {
+            size_t lines = 0, ended = 0;
+            for (size_t at = stream->find('\n'); at != std::string::npos; at = stream->find('\n', at + 1)) {
+                ++lines;
+                const size_t start = at + 1 - std::min(at + 1, lineEnd.size());
+                ended += stream->compare(start, at + 1 - start, lineEnd) == 0 &&
+                         (start == 0 || (*stream)[start - 1] != '\r');
+            }
+            EXPECT_EQ(ended, lines) << *stream;
+        }
 }
 
 } // namespace zeb::test

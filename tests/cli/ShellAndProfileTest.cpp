@@ -1,6 +1,15 @@
 // zeb shell and profiles: settings that last beyond one command.
 #include "ZebTest.h"
 
+#if !defined(_WIN32)
+#include <chrono>
+#include <csignal>
+#include <poll.h>
+#include <pty.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
+
 namespace zeb::test {
 
 namespace {
@@ -9,6 +18,85 @@ class ShellAndProfile : public ZebTest {};
 bool Contains(const std::string& text, const std::string& part) {
     return text.find(part) != std::string::npos;
 }
+
+#if !defined(_WIN32)
+// zeb on a pseudo-terminal of 24 x 80 characters, as a person types into it.
+class Terminal {
+public:
+    explicit Terminal(const std::vector<std::string>& arguments) {
+        winsize size{};
+        size.ws_row = 24;
+        size.ws_col = 80;
+        const std::string program = ZebProcess::Program().string();
+        _pid = forkpty(&_master, nullptr, nullptr, &size);
+        if (_pid == 0) {
+            std::vector<char*> argv{const_cast<char*>(program.c_str())};
+            for (const std::string& argument : arguments)
+                argv.push_back(const_cast<char*>(argument.c_str()));
+            argv.push_back(nullptr);
+            execv(program.c_str(), argv.data());
+            _exit(127);
+        }
+    }
+    ~Terminal() {
+        if (_pid > 0 && !_ended) {
+            kill(_pid, SIGKILL);
+            waitpid(_pid, nullptr, 0);
+        }
+        if (_master >= 0)
+            close(_master);
+    }
+    Terminal(const Terminal&) = delete;
+    Terminal& operator=(const Terminal&) = delete;
+
+    void Type(const std::string& keys) {
+        ASSERT_EQ(write(_master, keys.data(), keys.size()), ssize_t(keys.size()));
+    }
+    // Waits until `text` appears after what earlier waits matched; false after a guard against a hang.
+    bool WaitFor(const std::string& text) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (const size_t at = _screen.find(text, _seen); at != std::string::npos) {
+                _seen = at + text.size();
+                return true;
+            }
+            if (!Read(100))
+                return false;
+        }
+        return false;
+    }
+    // The exit status once zeb has ended.
+    int Wait() {
+        while (Read(1000)) {
+        }
+        int raw = 0;
+        waitpid(_pid, &raw, 0);
+        _ended = true;
+        return WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    }
+    const std::string& Screen() const { return _screen; }
+
+private:
+    // Reads what zeb wrote; false once the terminal is closed.
+    bool Read(int milliseconds) {
+        pollfd output{_master, POLLIN, 0};
+        if (poll(&output, 1, milliseconds) <= 0)
+            return true;
+        char bytes[4096];
+        const ssize_t count = read(_master, bytes, sizeof bytes);
+        if (count <= 0)
+            return false;
+        _screen.append(bytes, static_cast<size_t>(count));
+        return true;
+    }
+
+    int _master = -1;
+    pid_t _pid = -1;
+    bool _ended = false;
+    std::string _screen;
+    size_t _seen = 0;
+};
+#endif
 } // namespace
 
 TEST_F(ShellAndProfile, ShellKeepsOnePluginLoaded) {
@@ -80,6 +168,42 @@ TEST_F(ShellAndProfile, ProfileSavedAndApplied) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "zeb: Enum value not valid. (Name = TestPattern, Value = Up)\nzeb: in " +
                            Path("hand.profile").string() + ":4\n");
+}
+
+TEST_F(ShellAndProfile, TerminalEditsLinesAndKeepsTheirHistory) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "the Windows console edits lines and keeps their history itself";
+#else
+    UseStation(AreaStation());
+    TestEnvironment::SetVariable("XDG_DATA_HOME", Path("data").string());
+    TestEnvironment::SetVariable("TERM", "xterm");
+    {
+        Terminal zeb({"--station", _station, "shell"});
+        ASSERT_TRUE(zeb.WaitFor("zeb> ")) << zeb.Screen();
+        zeb.Type("get ExposureTme\x1b[D\x1b[Di\r"); // two steps left, and the missing letter
+        ASSERT_TRUE(zeb.WaitFor("\r\n50\r\n")) << zeb.Screen();
+        ASSERT_TRUE(zeb.WaitFor("zeb> ")) << zeb.Screen();
+        zeb.Type("get Gain");
+        ASSERT_TRUE(zeb.WaitFor("Gain")) << zeb.Screen();
+        zeb.Type("\x03"); // Ctrl-C drops the line
+        ASSERT_TRUE(zeb.WaitFor("zeb> ")) << zeb.Screen();
+        zeb.Type("quit\r");
+        EXPECT_EQ(zeb.Wait(), 0) << zeb.Screen();
+        EXPECT_FALSE(Contains(zeb.Screen(), "\r\n0\r\n")) << "the dropped line did not run: " << zeb.Screen();
+    }
+    const std::string history = TestEnvironment::ReadFile(Path("data") / "zeb" / "shell-history");
+    EXPECT_TRUE(Contains(history, "ExposureTime")) << history;
+    EXPECT_FALSE(Contains(history, "Gain")) << history;
+    {
+        Terminal zeb({"--station", _station, "shell"});
+        ASSERT_TRUE(zeb.WaitFor("zeb> ")) << zeb.Screen();
+        zeb.Type("\x1b[A\x1b[A\r"); // back past "quit" to the command of the last run
+        ASSERT_TRUE(zeb.WaitFor("\r\n50\r\n")) << zeb.Screen();
+        ASSERT_TRUE(zeb.WaitFor("zeb> ")) << zeb.Screen();
+        zeb.Type("\x04"); // Ctrl-D on an empty line ends the shell
+        EXPECT_EQ(zeb.Wait(), 0) << zeb.Screen();
+    }
+#endif
 }
 
 } // namespace zeb::test

@@ -141,7 +141,8 @@ Outcome ZebProcess::Wait() {
         _status = -2;
         _ended = true;
     }
-    return {_status, WithoutCarriageReturns(Read(_out)), WithoutCarriageReturns(Read(_err))};
+    const std::string out = Read(_out), err = Read(_err);
+    return {_status, WithoutCarriageReturns(out), WithoutCarriageReturns(err), out, err};
 }
 
 ZebProcess::~ZebProcess() {
@@ -207,7 +208,11 @@ bool ZebProcess::Running() {
 }
 
 void ZebProcess::Interrupt() {
-    kill(_handles->pid, SIGINT);
+    Signal(SIGINT);
+}
+
+void ZebProcess::Signal(int number) {
+    kill(_handles->pid, number);
 }
 
 Outcome ZebProcess::Wait() {
@@ -224,7 +229,8 @@ Outcome ZebProcess::Wait() {
         _status = -2;
         _ended = true;
     }
-    return {_status, Read(_out), Read(_err)};
+    const std::string out = Read(_out), err = Read(_err);
+    return {_status, out, err, out, err};
 }
 
 ZebProcess::~ZebProcess() {

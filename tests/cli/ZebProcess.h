@@ -11,7 +11,8 @@ namespace zeb::test {
 
 struct Outcome {
     int status = -1;
-    std::string out, err; // line ends as on POSIX
+    std::string out, err;       // line ends as on POSIX
+    std::string rawOut, rawErr; // the bytes as zeb wrote them
 };
 
 class ZebProcess {
@@ -34,6 +35,10 @@ public:
     bool WaitFor(const std::function<bool(const std::string& out, const std::string& err)>& seen);
     // Ctrl-C: SIGINT on POSIX, a console break event on Windows.
     void Interrupt();
+#if !defined(_WIN32)
+    // Sends a signal (SIGTERM, SIGHUP, ...).
+    void Signal(int number);
+#endif
     // Closes standard input and waits for the end.
     Outcome Wait();
 

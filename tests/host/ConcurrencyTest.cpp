@@ -1,6 +1,6 @@
 // Many host threads at once: one per channel plus extra threads sharing channels, mixing every kind
 // of call for a bounded time. Run under ThreadSanitizer by the test command.
-#include "HostTest.h"
+#include "ChannelTest.h"
 
 #include <atomic>
 #include <chrono>
@@ -11,21 +11,16 @@
 namespace zeb::test {
 
 namespace {
+// Area scan on channels 0 and 2, line scan on 1 and 3.
 Json FourChannels() {
-    Json station = {{"controllers", Json::array()}, {"cameras", Json::array()}, {"cables", Json::array()}};
-    for (int id = 0; id < 4; ++id) {
-        const bool line = id % 2 == 1;
-        const std::string name = (line ? "Line " : "Cam ") + std::to_string(id);
-        station["controllers"].push_back(line ? LineController(id) : AreaController(id));
-        station["cameras"].push_back(line ? LineCamera(name) : AreaCamera(name));
-        for (const Json& cable : line ? LineCables(id, name) : AreaCables(id, name))
-            station["cables"].push_back(cable);
-    }
+    Json station = WiredChannels(0);
+    for (int id = 0; id < 4; ++id)
+        AddChannel(station, id, id % 2 == 1);
     return station;
 }
 } // namespace
 
-class Concurrency : public HostTest {};
+class Concurrency : public ChannelTest {};
 
 TEST_F(Concurrency, ManyThreadsStartThePlugInOnce) {
     Load(FourChannels());
@@ -44,10 +39,9 @@ TEST_F(Concurrency, ManyThreadsStartThePlugInOnce) {
     for (auto& thread : threads)
         thread.join();
     EXPECT_EQ(failures, 0);
-    int discoveries = 0;
-    for (const std::string& message : environment.LogMessages())
-        discoveries += message == "Controller discovery." ? 1 : 0;
-    EXPECT_EQ(discoveries, 1);
+    const Strings messages = environment.LogMessages();
+    EXPECT_EQ(std::count(messages.begin(), messages.end(), "Controller discovery."), 1);
+    EXPECT_EQ(LoggedStartingWith("Controller found.").size(), 4u);
 }
 
 TEST_F(Concurrency, MixedCallsOnSharedChannelsHoldUp) {
@@ -62,7 +56,7 @@ TEST_F(Concurrency, MixedCallsOnSharedChannelsHoldUp) {
             ++badResults;
             return;
         }
-        const std::string camera = (index % 2 ? "Line " : "Cam ") + std::to_string(index);
+        const std::string camera = CameraOf(index, index % 2 == 1);
         std::mt19937 random(seed);
         const auto end = std::chrono::steady_clock::now() + duration;
         const auto& d = channel.Descriptor();
@@ -124,12 +118,10 @@ TEST_F(Concurrency, MixedCallsOnSharedChannelsHoldUp) {
     // Every channel still acquires afterwards.
     for (int index = 0; index < 4; ++index) {
         host::HostChannel channel = Channel(index);
-        const std::string camera = (index % 2 ? "Line " : "Cam ") + std::to_string(index);
         // "None" first: a release leaves the feature naming a camera that is no longer open.
-        ASSERT_TRUE(channel.Write("DeviceImageSource", "None")) << channel.Error();
-        ASSERT_TRUE(channel.Write("DeviceImageSource", camera)) << channel.Error();
-        ASSERT_TRUE(channel.Start()) << channel.Error();
-        EXPECT_TRUE(channel.NextImage()) << index << ": " << channel.Error();
+        ASSERT_TRUE(Write(channel, {{"DeviceImageSource", "None"},
+                                    {"DeviceImageSource", CameraOf(index, index % 2 == 1)}}));
+        EXPECT_TRUE(Acquires(channel)) << index;
     }
 }
 

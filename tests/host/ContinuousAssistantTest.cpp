@@ -1,5 +1,6 @@
-// The orientation assistant under a host that keeps the acquisition running: the host receives
-// every image set, and the verdict settles once the light is adjusted and never changes again.
+// The assistants under a host that keeps the acquisition running: the host receives every image
+// set, the orientation verdict settles once the light is adjusted and never changes again, and an
+// assistant started after the orientation judges the first image set it is handed.
 #include "HostTest.h"
 
 #include <algorithm>
@@ -202,5 +203,76 @@ INSTANTIATE_TEST_SUITE_P(Assistant, ContinuousOrientation,
                              return std::string(std::get<0>(parameter.param)) +
                                     (std::get<1>(parameter.param) == 0 ? "FastHost" : "HostWaiting50ms");
                          });
+
+// The orientation assistant has run under continuous acquisition and adjusted the light after the
+// next image set had started; that set is ready when the host stops the assistant and starts
+// another one (or the orientation afresh), which is handed that set first.
+class AssistantHandOver : public HostTest, public ::testing::WithParamInterface<const char*> {
+protected:
+    void SetUp() override {
+        Json station = AreaStation();
+        station["cameras"][0]["scene"] = {{"object", "sheet"}};
+        Load(station);
+        channel = Channel();
+        for (const auto& [feature, value] : {std::pair{"DeviceImageSource", "Cam A"},
+                                             {"SetupMode", "On"},
+                                             {"AcquisitionMode", "Continuous"},
+                                             {"DialogSelector", "Orientation detection"}})
+            ASSERT_TRUE(channel.Write(feature, value)) << feature << ": " << channel.Error();
+        ASSERT_TRUE(channel.Execute("DialogStart"));
+        ASSERT_TRUE(channel.Start()) << channel.Error();
+        // Image set 1 is judged and the light adjusted; set 2 had started before: not evaluated;
+        // set 3 is judged and the light adjusted again while set 4 is under way.
+        for (int set = 1; set <= 3; ++set) {
+            ASSERT_EQ(Read(channel, "DialogAcquisitionRequest"), "True");
+            ASSERT_TRUE(channel.NextImage()) << channel.Error();
+            Read(channel, "DialogResult");
+            ASSERT_EQ(SkippedSets(), set >= 2 ? 1 : 0) << "after image set " << set;
+        }
+        // Set 4 is complete before "DialogStop" restores the controller's factory registers.
+        ASSERT_EQ(channel.WaitForImage(10000), host::ImageWait::Ready) << channel.Error();
+        ASSERT_TRUE(channel.Execute("DialogStop"));
+    }
+    // Hands the assistant the waiting image set and returns its result and message.
+    std::string JudgeOneImageSet() {
+        EXPECT_EQ(Read(channel, "DialogAcquisitionRequest"), "True");
+        EXPECT_TRUE(channel.FetchImage()) << channel.Error();
+        const std::string result = Read(channel, "DialogResult");
+        return result + ": " + Read(channel, "DialogResultMessage");
+    }
+
+    // Image sets the orientation assistant did not evaluate, as the log tells.
+    long SkippedSets() const {
+        const auto messages = environment.LogMessages();
+        return std::count(messages.begin(), messages.end(),
+                          "Image set started before the last light adjustment, not evaluated.");
+    }
+
+    host::HostChannel channel;
+};
+
+TEST_P(AssistantHandOver, TheNextAssistantJudgesTheFirstImageSet) {
+    const std::string assistant = GetParam();
+    ASSERT_TRUE(channel.Write("DialogSelector", assistant)) << channel.Error();
+    ASSERT_TRUE(channel.Execute("DialogStart"));
+    if (assistant == "Focus detection") {
+        ASSERT_EQ(Read(channel, "DialogResult"), "Success") << "the part is in place";
+        ASSERT_TRUE(channel.Execute("DialogNext"));
+    }
+    const std::string verdict = JudgeOneImageSet();
+    EXPECT_NE(verdict, "Undefined: ") << "the first image set was not judged";
+    EXPECT_EQ(SkippedSets(), 1) << "only the orientation's own run skips a set";
+    if (assistant == "Focus detection") {
+        EXPECT_EQ(verdict.rfind("Success: The focus value is ", 0), 0u) << verdict;
+    }
+    ASSERT_TRUE(channel.Stop()) << channel.Error();
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Assistant, AssistantHandOver,
+    ::testing::Values("Brightness detection", "Focus detection", "Orientation detection"),
+    [](const auto& parameter) {
+        return std::string(parameter.param).substr(0, std::string(parameter.param).find(' '));
+    });
 
 } // namespace zeb::test

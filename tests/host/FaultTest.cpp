@@ -1,192 +1,152 @@
 // Station faults: the user's message, recovery at the next start, and nothing the host set is lost;
 // a device failing while an assistant assesses is that device's failure, and the assistant keeps
 // its state.
-#include "HostTest.h"
-
-#include <chrono>
-#include <thread>
+#include "ChannelTest.h"
 
 namespace zeb::test {
 
-class Faults : public HostTest {
+class Faults : public ChannelTest {
 protected:
-    // Channel 0 of the station with Cam A selected.
-    host::HostChannel WithCamera(const Json& station) {
-        Load(station);
-        host::HostChannel channel = Channel();
-        EXPECT_TRUE(channel.Write("DeviceImageSource", "Cam A")) << channel.Error();
-        return channel;
-    }
-    host::HostChannel Ready(const Json& station) {
-        host::HostChannel channel = WithCamera(station);
-        EXPECT_TRUE(channel.Write("ExposureTime", "60"));
-        EXPECT_TRUE(channel.Write("LightingSequenceType", "Axial"));
-        return channel;
-    }
-    // A channel whose orientation assistant has received one image set (on a sheet, so that it
-    // assesses).
-    host::HostChannel OrientationWithOneImage(const Json& station) {
-        host::HostChannel channel = WithCamera(station);
-        EXPECT_TRUE(channel.Write("SetupMode", "On"));
-        EXPECT_TRUE(channel.Write("DialogSelector", "Orientation detection"));
-        EXPECT_TRUE(channel.Execute("DialogStart")) << channel.Error();
-        EXPECT_TRUE(channel.Start()) << channel.Error();
-        EXPECT_TRUE(channel.NextImage()) << channel.Error();
+    // Channel `id` of the loaded station with its camera selected and settings of the host's own.
+    host::HostChannel Configured(int id, const std::string& camera) {
+        host::HostChannel channel = Select(id, camera);
+        EXPECT_TRUE(Write(channel, {{"ExposureTime", "60"}, {"LightingSequenceType", "Axial"}}));
         return channel;
     }
     // The settings the host made survive the fault and the recovery.
-    void ExpectSettingsKept(host::HostChannel& channel) {
-        EXPECT_EQ(Read(channel, "ExposureTime"), "60");
-        EXPECT_EQ(Read(channel, "LightingSequenceType"), "Axial");
-        EXPECT_EQ(Read(channel, "DeviceImageSource"), "Cam A");
+    static void ExpectSettingsKept(host::HostChannel& channel, const std::string& camera) {
+        EXPECT_EQ(Values(channel, {"ExposureTime", "LightingSequenceType", "DeviceImageSource"}),
+                  (Strings{"60", "Axial", camera}));
     }
 };
 
 TEST_F(Faults, ControllerSilentAtStartupRecoversOnTheNextCall) {
-    Json station = AreaStation();
+    Json station = WiredChannels(2);
     station["controllers"][0]["connectFailures"] = 10;
+    station["controllers"][1]["connectFailures"] = 2;
     Load(station);
-    host::HostChannel channel = Channel();
+    host::HostChannel silent = Channel(0);
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(channel.Read("Width"));
-    EXPECT_EQ(channel.Error(), ControllerMessage);
+    EXPECT_FALSE(silent.Read("Width"));
+    EXPECT_EQ(silent.Error(), ControllerMessage);
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900))
         << "nine pauses of 100 ms";
-    EXPECT_EQ(Read(channel, "Width"), "0") << "the next call initialises the channel";
-    size_t attempts = 0;
-    for (const std::string& line : Trace("controller:0"))
-        attempts += line.rfind("connect\t", 0) == 0 ? 1 : 0;
-    EXPECT_EQ(attempts, 11u);
-}
-
-TEST_F(Faults, ControllerConnectsOnTheThirdAttempt) {
-    Json station = AreaStation();
-    station["controllers"][0]["connectFailures"] = 2;
-    Load(station);
-    host::HostChannel channel = Channel();
-    EXPECT_EQ(Read(channel, "DeviceScanType"), "Areascan");
+    EXPECT_TRUE(environment.Logged("Exception in Dervo::Morvane::Controller::Connect: Controller 0 did not "
+                                   "answer the connection request."));
+    EXPECT_EQ(Read(silent, "Width"), "0") << "the next call initialises the channel";
     const auto trace = Trace("controller:0");
-    ASSERT_GE(trace.size(), 3u);
-    EXPECT_EQ(trace[0], "connect\tfailed");
-    EXPECT_EQ(trace[1], "connect\tfailed");
-    EXPECT_EQ(trace[2], "connect\tok");
+    EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
+                            [](const std::string& line) { return line.rfind("connect\t", 0) == 0; }),
+              11);
+    // A controller that answers the third attempt is used at once.
+    host::HostChannel late = Channel(1);
+    EXPECT_EQ(Read(late, "DeviceScanType"), "Areascan");
+    const auto lateTrace = Trace("controller:1");
+    ASSERT_GE(lateTrace.size(), 3u);
+    EXPECT_EQ(Strings(lateTrace.begin(), lateTrace.begin() + 3),
+              (Strings{"connect\tfailed", "connect\tfailed", "connect\tok"}));
 }
 
-TEST_F(Faults, ControllerLostDuringProgrammingRecoversAtTheNextStart) {
-    Json station = AreaStation();
-    station["controllers"][0]["faults"] = Json::array({StationFault(
-        "offline", "set", "Sequencer.LightMode", 1, 250)}); // written first by the start's Update
-    host::HostChannel channel = Ready(station);
-    EXPECT_FALSE(channel.Start());
-    EXPECT_EQ(channel.Error(), ControllerMessage);
-    EXPECT_TRUE(
-        environment.Logged("Exception in Dervo::Morvane::Controller::SetRegisterValue: Controller 0 does not "
-                           "answer."));
-    ASSERT_TRUE(channel.Start()) << channel.Error();
+TEST_F(Faults, DevicesLostOrFailingRecoverAtTheNextStart) {
+    const struct {
+        const char* what;
+        const char* device; // "controllers" or "cameras"
+        Json fault;
+        bool continuous;
+        int beforeMs, afterMs; // waits before the image, and before the next start
+        std::string error;
+    } cases[] = {
+        // The start's programming writes the light mode first.
+        {"controller lost during programming", "controllers",
+         StationFault("offline", "set", "Sequencer.LightMode", 1, 250), false, -1, 0, ControllerMessage},
+        // Gone 40 ms after the start programmed it: the continuous re-arm after an image finds no controller.
+        {"controller lost during acquisition", "controllers",
+         StationFault("offline", "set", "Sequencer.LightMode", 2, 200, 40), true, 50, 250, ControllerMessage},
+        {"camera lost while streaming", "cameras", StationFault("offline", "frameindex", "", 3, 100), false,
+         0, 150, CameraMessage},
+        {"transfer error", "cameras", StationFault("transferError", "frame", "", 1), false, 0, 0,
+         "Image was not transfered correctly. Frame 1 of Cam 3 arrived incomplete; packets were lost on the "
+         "way."}};
+    Json station = WiredChannels(4);
+    for (int id = 0; id < 4; ++id)
+        station[cases[id].device][id]["faults"] = Json::array({cases[id].fault});
+    Load(station);
+    for (int id = 0; id < 4; ++id) {
+        const auto& c = cases[id];
+        SCOPED_TRACE(c.what);
+        host::HostChannel channel = Configured(id, CameraOf(id));
+        if (c.continuous) {
+            ASSERT_TRUE(Write(channel, {{"AcquisitionMode", "Continuous"}}));
+        }
+        if (c.beforeMs < 0) {
+            EXPECT_FALSE(channel.Start());
+        } else {
+            ASSERT_TRUE(channel.Start()) << channel.Error();
+            std::this_thread::sleep_for(std::chrono::milliseconds(c.beforeMs));
+            EXPECT_FALSE(channel.NextImage(3000));
+        }
+        EXPECT_EQ(channel.Error(), c.error);
+        std::this_thread::sleep_for(std::chrono::milliseconds(c.afterMs));
+        EXPECT_TRUE(Acquires(channel));
+        ExpectSettingsKept(channel, CameraOf(id));
+    }
+    EXPECT_TRUE(environment.Logged(
+        "Exception in Dervo::Morvane::Controller::SetRegisterValue: Controller 0 does not answer."));
     EXPECT_TRUE(environment.Logged("Controller error, trying to recover."));
     EXPECT_TRUE(environment.Logged("Controller recover done."));
-    EXPECT_TRUE(channel.NextImage()) << channel.Error();
-    ExpectSettingsKept(channel);
-}
-
-TEST_F(Faults, ControllerLostDuringAcquisition) {
-    Json station = AreaStation();
-    // Gone 40 ms after the start programmed it: the continuous re-arm after an image finds no controller.
-    station["controllers"][0]["faults"] =
-        Json::array({StationFault("offline", "set", "Sequencer.LightMode", 2, 200, 40)});
-    host::HostChannel channel = Ready(station);
-    ASSERT_TRUE(channel.Write("AcquisitionMode", "Continuous"));
-    ASSERT_TRUE(channel.Start());
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(channel.NextImage(3000));
-    EXPECT_EQ(channel.Error(), ControllerMessage);
-    std::this_thread::sleep_for(std::chrono::milliseconds(250));
-    ASSERT_TRUE(channel.Start()) << channel.Error();
-    EXPECT_TRUE(channel.NextImage()) << channel.Error();
-    ExpectSettingsKept(channel);
 }
 
 TEST_F(Faults, CameraLostWhileOpenRecoversAtTheNextStart) {
     Json station = AreaStation();
     station["cameras"][0]["faults"] = Json::array({StationFault("offline", "set", "TriggerSource", 1, 150)});
-    host::HostChannel channel = Ready(station);
+    Load(station);
+    host::HostChannel channel = Configured(0, "Cam A");
     EXPECT_FALSE(channel.Start());
     EXPECT_EQ(channel.Error(), "Camera Cam A does not answer.")
         << "a failed camera write keeps the library's text";
     EXPECT_FALSE(channel.Start()) << "still gone: the recovery's open fails";
     EXPECT_EQ(channel.Error(), CameraMessage);
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
-    ASSERT_TRUE(channel.Start()) << channel.Error();
+    EXPECT_TRUE(Acquires(channel));
     EXPECT_TRUE(environment.Logged("ImageSource error, trying to recover."));
-    EXPECT_TRUE(channel.NextImage()) << channel.Error();
-    ExpectSettingsKept(channel);
-}
-
-TEST_F(Faults, CameraLostWhileStreaming) {
-    Json station = AreaStation();
-    station["cameras"][0]["faults"] = Json::array({StationFault("offline", "frameindex", "", 3, 100)});
-    host::HostChannel channel = Ready(station);
-    ASSERT_TRUE(channel.Start());
-    EXPECT_FALSE(channel.NextImage());
-    EXPECT_EQ(channel.Error(), CameraMessage);
-    std::this_thread::sleep_for(std::chrono::milliseconds(150));
-    ASSERT_TRUE(channel.Start()) << channel.Error();
-    EXPECT_TRUE(channel.NextImage()) << channel.Error();
-    ExpectSettingsKept(channel);
-}
-
-TEST_F(Faults, TransferErrorNamesTheFrame) {
-    Json station = AreaStation();
-    station["cameras"][0]["faults"] = Json::array({StationFault("transferError", "frame", "", 1)});
-    host::HostChannel channel = Ready(station);
-    ASSERT_TRUE(channel.Start());
-    EXPECT_FALSE(channel.NextImage());
-    EXPECT_EQ(channel.Error(), "Image was not transfered correctly. Frame 1 of Cam A arrived incomplete; "
-                               "packets were lost on the way.");
-    ASSERT_TRUE(channel.Start()) << channel.Error();
-    EXPECT_TRUE(channel.NextImage()) << channel.Error();
+    ExpectSettingsKept(channel, "Cam A");
 }
 
 TEST_F(Faults, GrabberThatCannotAllocateTheImage) {
     Json station = LineStation();
     station["cameras"][0]["grabberMemory"] = 100000;
-    Load(station);
-    host::HostChannel channel = Channel();
-    ASSERT_TRUE(channel.Write("DeviceImageSource", "Line A"));
-    ASSERT_TRUE(channel.Write("Height", "100")); // 128 x 400 x 4 buffers > 100000 bytes
+    host::HostChannel channel = Ready(station, "Line A");
+    ASSERT_TRUE(Write(channel, {{"Height", "100"}})); // 128 x 400 x 4 buffers > 100000 bytes
     EXPECT_FALSE(channel.Start());
     EXPECT_EQ(channel.Error(), "Memory could not be allocated. (Image size to large)");
-    ASSERT_TRUE(channel.Write("Height", "40"));
-    EXPECT_TRUE(channel.Start()) << channel.Error();
-    EXPECT_TRUE(channel.NextImage()) << channel.Error();
+    ASSERT_TRUE(Write(channel, {{"Height", "40"}}));
+    EXPECT_TRUE(Acquires(channel));
     EXPECT_EQ(Read(channel, "Height"), "40");
 }
 
-// A device failing while an assistant assesses.
-TEST_F(Faults, ACameraReadFailingInTheOrientationAssessmentIsTheCamerasFailure) {
-    Json station = AreaStation();
-    station["cameras"][0]["scene"] = {{"object", "sheet"}};
+// A device failing while the orientation assistant assesses an image set (of a sheet, so that it
+// assesses): channel 0 loses its camera, channel 1 its controller.
+TEST_F(Faults, ADeviceFailingInTheOrientationAssessmentIsThatDevicesFailure) {
+    Json station = WiredChannels(2);
+    for (int id = 0; id < 2; ++id)
+        station["cameras"][id]["scene"] = {{"object", "sheet"}};
     station["cameras"][0]["faults"] = Json::array({StationFault("offline", "get", "SensorWidth", 1, 600000)});
-    host::HostChannel channel = OrientationWithOneImage(station);
-    EXPECT_FALSE(channel.Read("DialogResult"));
-    EXPECT_EQ(channel.Error(), CameraMessage);
-    EXPECT_EQ(Read(channel, "DialogStatus"), "True");
-    EXPECT_EQ(Read(channel, "DialogResultMessage"), "") << "no result from an assessment that did not finish";
-    EXPECT_FALSE(channel.Start()) << "the camera is recovered at the next start, and does not answer";
-    EXPECT_TRUE(environment.Logged("ImageSource error, trying to recover."));
-}
-
-TEST_F(Faults, AControllerFailingInTheOrientationAssessmentIsTheControllersFailure) {
-    Json station = AreaStation();
-    station["cameras"][0]["scene"] = {{"object", "sheet"}};
-    station["controllers"][0]["faults"] =
+    station["controllers"][1]["faults"] =
         Json::array({StationFault("offline", "get", "Light.GlobalChannelParameters.PulseWidth", 1, 600000)});
-    host::HostChannel channel = OrientationWithOneImage(station);
-    EXPECT_FALSE(channel.Read("DialogResult"));
-    EXPECT_EQ(channel.Error(), ControllerMessage);
-    EXPECT_EQ(Read(channel, "DialogStatus"), "True");
-    EXPECT_FALSE(channel.Start());
-    EXPECT_TRUE(environment.Logged("Controller error, trying to recover."));
+    Load(station);
+    for (int id = 0; id < 2; ++id) {
+        host::HostChannel channel = Select(id, CameraOf(id));
+        ASSERT_TRUE(Write(channel, {{"SetupMode", "On"}, {"DialogSelector", "Orientation detection"}}));
+        ASSERT_TRUE(channel.Execute("DialogStart")) << channel.Error();
+        ASSERT_TRUE(Acquires(channel));
+        EXPECT_FALSE(channel.Read("DialogResult"));
+        EXPECT_EQ(channel.Error(), id == 0 ? CameraMessage : ControllerMessage);
+        EXPECT_EQ(Values(channel, {"DialogStatus", "DialogResultMessage"}), (Strings{"True", ""}))
+            << "the assistant keeps its state; no result from an assessment that did not finish";
+        EXPECT_FALSE(channel.Start()) << "the device is recovered at the next start, and does not answer";
+        EXPECT_TRUE(environment.Logged(id == 0 ? "ImageSource error, trying to recover."
+                                               : "Controller error, trying to recover."));
+    }
 }
 
 } // namespace zeb::test

@@ -1,6 +1,6 @@
 // The Scanner's 39 features as a host lists them, for both scan types.
+#include "ChannelTest.h"
 #include "FeatureNames.h"
-#include "HostTest.h"
 
 #include <map>
 #include <set>
@@ -25,15 +25,38 @@ const std::set<std::string> ReadOnly = {"DeviceScanType",
 const std::set<std::string> Common = {
     "Width",        "Height", "OffsetX", "OffsetY", "AcquisitionMode", "TriggerMode", "TriggerActivation",
     "ExposureTime", "Gain"};
-} // namespace
 
-class FeatureTable : public HostTest {};
+// Channel 0 scans areas with two area cameras and a line camera in the station, channel 1 scans lines,
+// and channels 2 to 10 take their scan type from the registers in ScanTypeRegisters.
+const std::pair<Json, std::string> ScanTypeRegisters[] = {
+    {{{"Info.ScanType", "Linescan"}, {"Info.DeviceMode", "Surface"}}, "Linescan"},
+    {{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Surface"}}, "Areascan"},
+    {{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Cylinder"}}, "Linescan"},
+    {{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Surface"}, {"Info.DeviceConfig", "2"}}, "Areascan"},
+    {{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Cylinder"}, {"Info.DeviceConfig", "1"}}, "Areascan"},
+    {{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Multiline"}, {"Info.DeviceConfig", "2"}}, "Linescan"},
+    {{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Multiline"}}, "Multilinescan"},
+    {{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Cylinder"}, {"Info.DeviceConfig", "3"}},
+     "Multilinescan"},
+    {{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Sphere"}}, ""}};
 
-TEST_F(FeatureTable, AreaScanChannel) {
+Json FeatureTableStation() {
     Json station = AreaStation();
     station["cameras"].push_back(AreaCamera("Cam B"));
     station["cameras"].push_back(LineCamera("Line Z"));
-    Load(station);
+    station["controllers"].push_back(LineController(1));
+    for (int id = 2; id < 11; ++id) {
+        station["controllers"].push_back(AreaController(id));
+        station["controllers"][id]["registers"] = ScanTypeRegisters[id - 2].first;
+    }
+    return station;
+}
+} // namespace
+
+class FeatureTable : public ChannelTest {};
+
+TEST_F(FeatureTable, AreaScanChannel) {
+    Load(FeatureTableStation());
     host::HostChannel channel = Channel();
     ASSERT_EQ(channel.FeatureNames(), Names);
     for (size_t i = 0; i < Names.size(); ++i) {
@@ -43,20 +66,22 @@ TEST_F(FeatureTable, AreaScanChannel) {
         EXPECT_EQ(channel.Attribute(Names[i], 3), ReadOnly.count(Names[i]) ? "False" : "True");
         EXPECT_EQ(channel.Attribute(Names[i], 4), Common.count(Names[i]) ? "True" : "False");
     }
-    EXPECT_EQ(channel.Choices("DeviceImageSource"), (std::vector<std::string>{"None", "Cam A", "Cam B"}));
-    EXPECT_EQ(channel.Choices("LightingOrientation"),
-              (std::vector<std::string>{"0 deg", "90 deg", "180 deg", "270 deg"}));
-    EXPECT_EQ(channel.Choices("DialogResult"),
-              (std::vector<std::string>{"Undefined", "Success", "Error", "Warning"}));
+    EXPECT_EQ(channel.Choices("DeviceImageSource"), (Strings{"None", "Cam A", "Cam B"}));
+    EXPECT_EQ(channel.Choices("LightingOrientation"), (Strings{"0 deg", "90 deg", "180 deg", "270 deg"}));
+    EXPECT_EQ(channel.Choices("DialogResult"), (Strings{"Undefined", "Success", "Error", "Warning"}));
     EXPECT_EQ(channel.Choices("DialogSelector"),
-              (std::vector<std::string>{"Brightness detection", "Focus detection", "Orientation detection",
-                                        "Frame trigger input detection"}));
+              (Strings{"Brightness detection", "Focus detection", "Orientation detection",
+                       "Frame trigger input detection"}));
+    EXPECT_FALSE(channel.Write("DialogSelector", "Encoder movement detection"));
+    EXPECT_EQ(channel.Error(),
+              "Enum value not valid. (Name = DialogSelector, Value = Encoder movement detection)");
     const std::map<std::string, std::string> initial = {{"DeviceScanType", "Areascan"},
                                                         {"DeviceImageSource", "None"},
                                                         {"DeviceImageSourceVendor", "None"},
                                                         {"Width", "0"},
                                                         {"ReverseXY", "False"},
                                                         {"AcquisitionMode", "SingleFrame"},
+                                                        {"AcquisitionBurstMode", "Off"},
                                                         {"AcquisitionLineRate", "10000"},
                                                         {"AcquisitionLineRateEnable", "True"},
                                                         {"TriggerActivation", "RisingEdge"},
@@ -74,29 +99,22 @@ TEST_F(FeatureTable, AreaScanChannel) {
         EXPECT_EQ(Read(channel, name), value) << name;
 }
 
-TEST_F(FeatureTable, LineScanChannel) {
-    Load(LineStation());
-    host::HostChannel channel = Channel();
-    EXPECT_EQ(Read(channel, "DeviceScanType"), "Linescan");
-    EXPECT_EQ(Read(channel, "LightingOrientation"), "270 deg");
-    EXPECT_EQ(channel.Choices("DialogSelector").size(), 5u);
-    EXPECT_EQ(channel.Choices("DialogSelector").back(), "Encoder movement detection");
-    EXPECT_EQ(channel.Choices("DeviceImageSource"), (std::vector<std::string>{"None", "Line A"}));
-}
-
-class ScanTypeFromRegisters : public HostTest,
-                              public ::testing::WithParamInterface<std::tuple<Json, std::string>> {};
-
-TEST_P(ScanTypeFromRegisters, ChannelScanType) {
-    Json station = AreaStation();
-    station["controllers"][0]["registers"] = std::get<0>(GetParam());
-    Load(station);
-    host::HostChannel channel = Channel();
-    const std::string expected = std::get<1>(GetParam());
-    const auto value = channel.Read("DeviceScanType");
-    if (expected == "Areascan" || expected == "Linescan") {
-        EXPECT_EQ(value, expected) << channel.Error();
-    } else {
+TEST_F(FeatureTable, LineScanChannelAndTheScanTypeFromTheRegisters) {
+    Load(FeatureTableStation());
+    host::HostChannel line = Channel(1);
+    EXPECT_EQ(Values(line, {"DeviceScanType", "LightingOrientation"}), (Strings{"Linescan", "270 deg"}));
+    EXPECT_EQ(line.Choices("DialogSelector").size(), 5u);
+    EXPECT_EQ(line.Choices("DialogSelector").back(), "Encoder movement detection");
+    EXPECT_EQ(line.Choices("DeviceImageSource"), (Strings{"None", "Line Z"}));
+    for (int id = 2; id < 11; ++id) {
+        const auto& [registers, expected] = ScanTypeRegisters[id - 2];
+        SCOPED_TRACE(registers.dump());
+        host::HostChannel channel = Channel(id);
+        const auto value = channel.Read("DeviceScanType");
+        if (expected == "Areascan" || expected == "Linescan") {
+            EXPECT_EQ(value, expected) << channel.Error();
+            continue;
+        }
         // "Multilinescan" and an empty scan type fail initialisation on every attempt.
         EXPECT_FALSE(value);
         EXPECT_EQ(channel.Error(), "Enum value not valid. (Name = DeviceScanType, Value = " + expected + ")");
@@ -104,26 +122,5 @@ TEST_P(ScanTypeFromRegisters, ChannelScanType) {
         EXPECT_EQ(channel.Error(), "Enum value not valid. (Name = DeviceScanType, Value = " + expected + ")");
     }
 }
-
-INSTANTIATE_TEST_SUITE_P(
-    FeatureTable, ScanTypeFromRegisters,
-    ::testing::Values(
-        std::make_tuple(Json{{"Info.ScanType", "Linescan"}, {"Info.DeviceMode", "Surface"}}, "Linescan"),
-        std::make_tuple(Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Surface"}}, "Areascan"),
-        std::make_tuple(Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Cylinder"}}, "Linescan"),
-        std::make_tuple(
-            Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Surface"}, {"Info.DeviceConfig", "2"}},
-            "Areascan"),
-        std::make_tuple(
-            Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Cylinder"}, {"Info.DeviceConfig", "1"}},
-            "Areascan"),
-        std::make_tuple(
-            Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Multiline"}, {"Info.DeviceConfig", "2"}},
-            "Linescan"),
-        std::make_tuple(Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Multiline"}}, "Multilinescan"),
-        std::make_tuple(
-            Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Cylinder"}, {"Info.DeviceConfig", "3"}},
-            "Multilinescan"),
-        std::make_tuple(Json{{"Info.ScanType", nullptr}, {"Info.DeviceMode", "Sphere"}}, "")));
 
 } // namespace zeb::test

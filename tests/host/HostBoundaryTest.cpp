@@ -26,7 +26,7 @@ std::string Text(const Buffer& buffer) {
 
 class HostBoundary : public HostTest {};
 
-TEST_F(HostBoundary, DescriptorGroupsFollowTheHostsSize) {
+TEST_F(HostBoundary, DescriptorGroupsFollowTheHostsSizeAndOnlyExistingChannelsAreFilled) {
     Load(AreaStation());
     auto getVideoChannel = plugin->GetVideoChannel();
     std::array<uint8_t, 800> raw;
@@ -60,28 +60,21 @@ TEST_F(HostBoundary, DescriptorGroupsFollowTheHostsSize) {
     std::memcpy(&descriptor, raw.data(), sizeof descriptor);
     EXPECT_EQ(std::string(descriptor.name), "BRELAN: Morvane (#0)");
     EXPECT_EQ(std::string(descriptor.serialNumber), "MV-1000");
-    uint64_t bits = 0;
-    std::memcpy(&bits, &descriptor.fixedDouble1, 8);
-    EXPECT_EQ(bits, 0x3F0A36E2EB1C432Dull);
-    std::memcpy(&bits, &descriptor.fixedDouble2, 8);
-    EXPECT_EQ(bits, 0x3EB0C6F7A0B5ED8Dull);
-    EXPECT_EQ(descriptor.fixedInt1, 1000);
-    EXPECT_EQ(descriptor.fixedInt2, 1000);
-    EXPECT_EQ(descriptor.fixedZero1, 0);
-    EXPECT_EQ(descriptor.fixedZero2, 0);
-    EXPECT_EQ(descriptor.fixedZero3, 0);
+    uint64_t bits[2];
+    std::memcpy(&bits[0], &descriptor.fixedDouble1, 8);
+    std::memcpy(&bits[1], &descriptor.fixedDouble2, 8);
+    EXPECT_EQ(bits[0], 0x3F0A36E2EB1C432Dull);
+    EXPECT_EQ(bits[1], 0x3EB0C6F7A0B5ED8Dull);
+    EXPECT_EQ((std::vector<int64_t>{descriptor.fixedInt1, descriptor.fixedInt2, descriptor.fixedZero1,
+                                    descriptor.fixedZero2, descriptor.fixedZero3}),
+              (std::vector<int64_t>{1000, 1000, 0, 0, 0}));
     EXPECT_NE(descriptor.ReleaseVideoChannel, nullptr);
     // A second call fills the same descriptor.
     std::array<uint8_t, 800> first = raw;
     fill(800);
     EXPECT_EQ(std::memcmp(first.data(), raw.data(), 688), 0);
-}
-
-TEST_F(HostBoundary, IndexOutOfRangeWritesNothing) {
-    Load(AreaStation());
-    auto getVideoChannel = plugin->GetVideoChannel();
+    // An index out of range writes nothing, not even an error text.
     for (int32_t index : {-1, 1, 1000}) {
-        qrZEB_ChannelDescriptor descriptor;
         std::memset(&descriptor, 0x5A, sizeof descriptor);
         descriptor.size = sizeof descriptor;
         Buffer error = Marked();
@@ -91,7 +84,7 @@ TEST_F(HostBoundary, IndexOutOfRangeWritesNothing) {
     }
 }
 
-TEST_F(HostBoundary, FeatureErrorsCarryTheContractsTexts) {
+TEST_F(HostBoundary, ErrorsCarryTheirTextsAndBadArgumentsFailWithoutCrashing) {
     Load(AreaStation());
     host::HostChannel channel = Channel();
     const auto& d = channel.Descriptor();
@@ -129,25 +122,15 @@ TEST_F(HostBoundary, FeatureErrorsCarryTheContractsTexts) {
     EXPECT_EQ(d.GetFeatureAttr(error.data(), d.handle, "DialogResult", 1, value.data()), 0);
     EXPECT_EQ(Text(value), "Comment");
     EXPECT_TRUE(AllBytes(value, 0, 7));
-}
 
-TEST_F(HostBoundary, LongFeatureNamesAreCutAt255Bytes) {
-    Load(AreaStation());
-    host::HostChannel channel = Channel();
-    const auto& d = channel.Descriptor();
+    // A long name is cut at 255 bytes in the text that repeats it.
     const std::string name(300, 'x');
-    Buffer error = Marked();
+    error = Marked();
     EXPECT_EQ(d.ReadValue(error.data(), d.handle, name.c_str(), Marked().data()), 1);
-    const std::string expected = ("Feature " + name + " does not exist.").substr(0, 255);
-    EXPECT_EQ(std::string(error.data(), 255), expected);
+    EXPECT_EQ(std::string(error.data(), 255), ("Feature " + name + " does not exist.").substr(0, 255));
     EXPECT_EQ(error[255], 0);
-}
 
-TEST_F(HostBoundary, BadPointersAndHandlesFailWithoutCrashing) {
-    Load(AreaStation());
-    host::HostChannel channel = Channel();
-    const auto& d = channel.Descriptor();
-    Buffer error = Marked(), value{};
+    // Null pointers and foreign handles fail with a text and leave the channel working.
     EXPECT_EQ(d.ReadValue(error.data(), d.handle, nullptr, value.data()), 1);
     EXPECT_EQ(Text(error), "Invalid argument: feature name is null.");
     EXPECT_EQ(d.ReadValue(error.data(), d.handle, "Width", nullptr), 1);
@@ -160,7 +143,6 @@ TEST_F(HostBoundary, BadPointersAndHandlesFailWithoutCrashing) {
     EXPECT_EQ(Text(error), "Tamo::Morvane::Zeb::ReadValue: Invalid channel handle.");
     EXPECT_EQ(d.StartAcquisition(error.data(), 0), 1);
     EXPECT_EQ(plugin->GetVideoChannel()(error.data(), 0, nullptr), 1);
-    // The channel still works afterwards.
     EXPECT_EQ(channel.Read("TestPattern"), "Off");
 }
 

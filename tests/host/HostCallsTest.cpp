@@ -1,10 +1,10 @@
-// Host calls as a vision host makes them: fetching an image without a buffer, and the source line
-// that every log line of the channel operations carries.
+// Host calls as a vision host makes them: fetching an image without a buffer, the source line
+// that every log line of the channel operations carries, and log lines that stay whole whatever
+// text the host passes.
 #include "HostTest.h"
 
 #include <map>
 #include <set>
-#include <sstream>
 
 namespace zeb::test {
 
@@ -69,14 +69,21 @@ protected:
         std::string function;
         std::string message;
     };
+    // The tab-separated fields of a line, empty ones included.
+    static std::vector<std::string> Fields(const std::string& line) {
+        std::vector<std::string> fields(1);
+        for (const char c : line)
+            if (c == '\t')
+                fields.emplace_back();
+            else
+                fields.back() += c;
+        return fields;
+    }
     // Log lines: time, level, source file, line, function, message, separated by tabs.
     std::vector<Line> Parsed() const {
         std::vector<Line> lines;
         for (const std::string& text : environment.LogLines()) {
-            std::vector<std::string> fields;
-            std::istringstream in(text);
-            for (std::string field; std::getline(in, field, '\t');)
-                fields.push_back(field);
+            const std::vector<std::string> fields = Fields(text);
             if (fields.size() < 6)
                 continue;
             std::string message = fields[5];
@@ -146,6 +153,37 @@ TEST_F(LogLines, EachTraceLineOfTheChannelOperationsCarriesItsOwnSourceLine) {
         EXPECT_EQ(calls.size(), 1u) << "line " << line << " writes " << calls.size()
                                     << " different trace lines";
     EXPECT_GE(callsOfLine.size(), std::size(expected));
+}
+
+TEST_F(LogLines, TextsFromTheHostCannotSplitALineOrForgeOne) {
+    // The framework's own log file, which the settings' "LogPath" replaces.
+#if defined(_WIN32)
+    const std::filesystem::path frameworkLog = "C:\\ProgramData\\Tamo\\Log\\Tamo.log";
+    std::error_code ignored;
+    std::filesystem::remove(frameworkLog, ignored);
+#else
+    const std::filesystem::path frameworkLog = environment.Folder() / "drive_c/ProgramData/Tamo/Log/Tamo.log";
+#endif
+    Load(AreaStation());
+    host::HostChannel channel = Channel();
+    const std::string forged = "Foo\n2026-01-01 00:00:00.000\tCritical\tMain\t1\tMain::Main\tforged\r\x01";
+    EXPECT_FALSE(channel.Write(forged, "a\tb\r\nc"));
+    EXPECT_FALSE(channel.Read(forged));
+    ASSERT_TRUE(channel.Write("DeviceImageSource", "Cam A")) << channel.Error();
+    EXPECT_FALSE(channel.Write("TestPattern", "x\ty"));
+
+    const std::string escaped =
+        "Foo\\n2026-01-01 00:00:00.000\\tCritical\\tMain\\t1\\tMain::Main\\tforged\\r\\x01";
+    int withForgedText = 0;
+    for (const std::string& line : environment.LogLines()) {
+        const std::vector<std::string> fields = Fields(line);
+        ASSERT_EQ(fields.size(), 6u) << line;
+        EXPECT_NE(fields[1], "Critical") << line;
+        withForgedText += fields[5].find(escaped) != std::string::npos;
+    }
+    EXPECT_GE(withForgedText, 2) << "the write and the read name the feature as the host passed it";
+    EXPECT_TRUE(environment.Logged("    Value = a\\tb\\r\\nc"));
+    EXPECT_FALSE(std::filesystem::exists(frameworkLog)) << "the log went to LogPath only";
 }
 
 } // namespace zeb::test

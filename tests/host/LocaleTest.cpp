@@ -1,6 +1,6 @@
 // A host that switched its process to a language writing numbers with a decimal comma: the
 // plug-in's numbers keep their decimal point, in feature values, assistant results and the log.
-#include "HostTest.h"
+#include "ChannelTest.h"
 
 #include <clocale>
 #include <cstdlib>
@@ -70,43 +70,34 @@ private:
 
 } // namespace
 
-class Locale : public HostTest {};
+class Locale : public ChannelTest {};
 
-TEST_F(Locale, FeatureNumbersKeepTheirDecimalPoint) {
+TEST_F(Locale, FeatureNumbersAssistantResultsAndLogLinesKeepTheirDecimalPoint) {
     Load(AreaStation());
     host::HostChannel channel = Channel();
     GermanLocale german;
     ASSERT_EQ(german.Problem(), "");
-    ASSERT_TRUE(channel.Write("AcquisitionLineRate", "2.5")) << channel.Error();
-    EXPECT_EQ(Read(channel, "AcquisitionLineRate"), "2.5");
-    ASSERT_TRUE(channel.Write("AcquisitionLineRate", "1234.75"));
-    EXPECT_EQ(Read(channel, "AcquisitionLineRate"), "1234.75");
-    ASSERT_TRUE(channel.Write("AcquisitionLineRate", "0.001"));
-    EXPECT_EQ(Read(channel, "AcquisitionLineRate"), "0.001");
+    for (const char* rate : {"2.5", "1234.75", "0.001"}) {
+        ASSERT_TRUE(Write(channel, {{"AcquisitionLineRate", rate}}));
+        EXPECT_EQ(Read(channel, "AcquisitionLineRate"), rate);
+    }
     // A comma is no decimal point in a feature value, whatever the host's language.
-    ASSERT_TRUE(channel.Write("AcquisitionLineRate", "2,5"));
+    ASSERT_TRUE(Write(channel, {{"AcquisitionLineRate", "2,5"}}));
     EXPECT_EQ(Read(channel, "AcquisitionLineRate"), "2");
-}
 
-TEST_F(Locale, AssistantResultsAndLogLinesKeepTheirDecimalPoint) {
-    Load(AreaStation());
-    host::HostChannel channel = Channel();
-    GermanLocale german;
-    ASSERT_EQ(german.Problem(), "");
-    ASSERT_TRUE(channel.Write("DeviceImageSource", "Cam A")) << channel.Error();
-    ASSERT_TRUE(channel.Write("SetupMode", "On"));
-    ASSERT_TRUE(channel.Write("DialogSelector", "Brightness detection"));
+    ASSERT_TRUE(Write(
+        channel,
+        {{"DeviceImageSource", "Cam A"}, {"SetupMode", "On"}, {"DialogSelector", "Brightness detection"}}));
     ASSERT_TRUE(channel.Execute("DialogStart"));
-    ASSERT_TRUE(channel.Start()) << channel.Error();
-    ASSERT_TRUE(channel.NextImage()) << channel.Error();
+    ASSERT_TRUE(Acquires(channel));
     EXPECT_NE(Read(channel, "DialogResult"), "Undefined");
     // The mean with two decimals, the two shares with four.
     const std::string arguments = Read(channel, "DialogResultMessageArguments");
     EXPECT_TRUE(std::regex_match(arguments, std::regex(R"(\d+\.\d\d;\d+\.\d{4};\d+\.\d{4})"))) << arguments;
-    bool meanLogged = false;
-    for (const std::string& message : environment.LogMessages())
-        meanLogged = meanLogged || std::regex_match(message, std::regex(R"(Intensity mean = \d+\.\d\d)"));
-    EXPECT_TRUE(meanLogged);
+    const Strings means = LoggedStartingWith("Intensity mean = ");
+    ASSERT_FALSE(means.empty());
+    EXPECT_TRUE(std::regex_match(means.front(), std::regex(R"(Intensity mean = \d+\.\d\d)")))
+        << means.front();
 }
 
 } // namespace zeb::test

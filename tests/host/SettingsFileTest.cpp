@@ -1,6 +1,6 @@
 // The settings file as people write it: saved by a Windows editor, pasted from the README, with a
 // log on another drive.
-#include "HostTest.h"
+#include "ChannelTest.h"
 
 namespace zeb::test {
 
@@ -19,14 +19,11 @@ std::string ReadmeSettingsExample() {
 
 } // namespace
 
-class SettingsFile : public HostTest {
+class SettingsFile : public ChannelTest {
 protected:
-    // Starts the plug-in on the area station with this settings file and uses channel 0.
+    // Starts the plug-in on the area station with this settings file and initialises channel 0.
     void Start(const std::string& settings) {
-        environment.WriteSettings(settings);
-        environment.UseStation(AreaStation().dump());
-        plugin = std::make_unique<host::Plugin>();
-        host::HostChannel channel = Channel();
+        host::HostChannel channel = StartWith(settings);
         Read(channel, "Width");
     }
     std::string Settings() const { return TestEnvironment::ReadFile(environment.SettingsFile()); }

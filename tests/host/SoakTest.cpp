@@ -2,14 +2,9 @@
 // does not grow once it has warmed up. Leaks are LeakSanitizer's to find in the sanitizer run.
 #include "HostTest.h"
 
-#include <cstdio>
-#include <fstream>
+#include "ProcessResources.h"
 
-#if defined(_WIN32)
-#include <windows.h>
-// psapi.h needs windows.h first.
-#include <psapi.h>
-#endif
+#include <cstdio>
 
 namespace zeb::test {
 
@@ -22,20 +17,6 @@ constexpr bool MemoryIsMeaningful = false;
 #else
 constexpr bool MemoryIsMeaningful = true;
 #endif
-
-// Resident memory of this process in bytes.
-int64_t ResidentBytes() {
-#if defined(_WIN32)
-    PROCESS_MEMORY_COUNTERS counters{};
-    GetProcessMemoryInfo(GetCurrentProcess(), &counters, sizeof counters);
-    return static_cast<int64_t>(counters.WorkingSetSize);
-#else
-    std::ifstream statm("/proc/self/statm");
-    int64_t size = 0, resident = 0;
-    statm >> size >> resident;
-    return resident * 4096;
-#endif
-}
 } // namespace
 
 class Soak : public HostTest {

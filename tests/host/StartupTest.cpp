@@ -1,54 +1,48 @@
 // Start-up: the settings file, the log, discovery and channel names.
-#include "HostTest.h"
+#include "ChannelTest.h"
 
-#include <algorithm>
-#include <atomic>
 #include <cstring>
-#include <thread>
 
 namespace zeb::test {
 
-class Startup : public HostTest {};
+class Startup : public ChannelTest {
+protected:
+    // The texts the settings file lacks.
+    Strings MissingFromSettings(const Strings& texts) const {
+        const std::string settings = TestEnvironment::ReadFile(environment.SettingsFile());
+        Strings missing;
+        for (const std::string& text : texts)
+            if (settings.find(text) == std::string::npos)
+                missing.push_back(text);
+        return missing;
+    }
+};
 
 TEST_F(Startup, FirstStartCreatesSettingsWithDefaultsAndNoLog) {
     environment.UseStation(AreaStation().dump());
     plugin = std::make_unique<host::Plugin>();
     Channel();
-    const std::string settings = TestEnvironment::ReadFile(environment.SettingsFile());
-    EXPECT_NE(settings.find("[Log]"), std::string::npos);
-    EXPECT_NE(settings.find("LogEnabled=False"), std::string::npos);
-    EXPECT_NE(settings.find("LogLevel=Debug"), std::string::npos);
-    EXPECT_NE(settings.find("[Exceptions]"), std::string::npos);
-    EXPECT_NE(settings.find("LightingDetection=True"), std::string::npos);
+    EXPECT_EQ(MissingFromSettings(
+                  {"[Log]", "LogEnabled=False", "LogLevel=Debug", "[Exceptions]", "LightingDetection=True"}),
+              Strings{});
     EXPECT_FALSE(std::filesystem::exists(environment.LogFile()));
 }
 
 TEST_F(Startup, UserKeysAndCommentsSurviveAndLoggingNeedsExactTrue) {
-    const std::string own =
-        "; my station\n[Log]\nLogEnabled=true\nLogPath=" + environment.LogFile().string() +
-        "\nOwnKey=kept\n\n[Mine]\nAnswer=42\n";
-    environment.WriteSettings(own);
-    environment.UseStation(AreaStation().dump());
-    plugin = std::make_unique<host::Plugin>();
-    Channel();
-    const std::string settings = TestEnvironment::ReadFile(environment.SettingsFile());
-    EXPECT_NE(settings.find("; my station"), std::string::npos);
-    EXPECT_NE(settings.find("OwnKey=kept"), std::string::npos);
-    EXPECT_NE(settings.find("Answer=42"), std::string::npos);
-    EXPECT_NE(settings.find("LogLevel=Debug"), std::string::npos);
+    StartWith("; my station\n[Log]\nLogEnabled=true\nLogPath=" + environment.LogFile().string() +
+              "\nOwnKey=kept\n\n[Mine]\nAnswer=42\n");
+    EXPECT_EQ(MissingFromSettings({"; my station", "OwnKey=kept", "Answer=42", "LogLevel=Debug"}), Strings{});
     EXPECT_FALSE(std::filesystem::exists(environment.LogFile())) << "\"true\" is not \"True\"";
 }
 
 TEST_F(Startup, LogLinesOfLoadAndDiscovery) {
-    environment.WriteSettings(
-        "[Log]\nLogEnabled=True\nLogLevel=Trace\nLogPath=" + environment.LogFile().string() + "\n");
     Json station = AreaStation();
     station["controllers"][0] = AreaController(3);
     station["controllers"].push_back(AreaController(7));
     station["cables"] = AreaCables(3, "Cam A");
-    environment.UseStation(station.dump());
-    plugin = std::make_unique<host::Plugin>();
-    host::HostChannel first = Channel(0), second = Channel(1);
+    host::HostChannel first = StartWith(
+        "[Log]\nLogEnabled=True\nLogLevel=Trace\nLogPath=" + environment.LogFile().string() + "\n", station);
+    host::HostChannel second = Channel(1);
     EXPECT_EQ(first.Name(), "BRELAN: Morvane (#3)");
     EXPECT_EQ(second.Name(), "BRELAN: Morvane (#7)");
     EXPECT_EQ(second.Serial(), "MV-1007");
@@ -88,42 +82,37 @@ TEST_F(Startup, BadStationFileGivesNoDevices) {
     plugin = std::make_unique<host::Plugin>();
     host::HostChannel channel;
     EXPECT_FALSE(channel.Open(plugin->GetVideoChannel(), 0));
-    bool reported = false;
-    for (const std::string& line : environment.LogMessages())
-        reported =
-            reported || line.find("at /controllers/0/colour: unknown key \"colour\"") != std::string::npos;
-    EXPECT_TRUE(reported);
+    const Strings messages = environment.LogMessages();
+    EXPECT_TRUE(std::any_of(messages.begin(), messages.end(), [](const std::string& message) {
+        return message.find("at /controllers/0/colour: unknown key \"colour\"") != std::string::npos;
+    }));
 }
 
-class LightingDetectionSetting : public HostTest, public ::testing::WithParamInterface<const char*> {};
+class LightingDetectionSetting : public Startup,
+                                 public ::testing::WithParamInterface<std::pair<const char*, bool>> {};
 
-TEST_P(LightingDetectionSetting, OnlyExactFalseSwitchesDetectionOff) {
-    environment.WriteSettings(std::string("[Exceptions]\nLightingDetection=") + GetParam() + "\n");
+TEST_P(LightingDetectionSetting, OnlyExactFalseLetsAStationWithoutLightStart) {
+    const auto [setting, starts] = GetParam();
     Json station = AreaStation();
     station["controllers"][0]["light"] = "None";
-    environment.UseStation(station.dump());
-    plugin = std::make_unique<host::Plugin>();
-    host::HostChannel channel = Channel();
-    ASSERT_TRUE(channel.Write("DeviceImageSource", "Cam A"));
-    EXPECT_FALSE(channel.Start());
-    EXPECT_EQ(channel.Error(),
-              "LightingModel not connected. Power down the controller and connect the light.");
+    host::HostChannel channel =
+        StartWith(std::string("[Exceptions]\nLightingDetection=") + setting + "\n", station);
+    ASSERT_TRUE(Write(channel, {{"DeviceImageSource", "Cam A"}}));
+    EXPECT_EQ(channel.Start(), starts) << channel.Error();
+    if (!starts) {
+        EXPECT_EQ(channel.Error(),
+                  "LightingModel not connected. Power down the controller and connect the light.");
+    }
 }
 
-INSTANTIATE_TEST_SUITE_P(Startup, LightingDetectionSetting, ::testing::Values("false", "0", "True"));
+INSTANTIATE_TEST_SUITE_P(Startup, LightingDetectionSetting,
+                         ::testing::Values(std::make_pair("false", false), std::make_pair("0", false),
+                                           std::make_pair("True", false), std::make_pair("False", true)),
+                         [](const auto& parameter) {
+                             return std::string("Setting_") + parameter.param.first;
+                         });
 
-TEST_F(Startup, LightingDetectionFalseLetsAStationWithoutLightStart) {
-    environment.WriteSettings("[Exceptions]\nLightingDetection=False\n");
-    Json station = AreaStation();
-    station["controllers"][0]["light"] = "None";
-    environment.UseStation(station.dump());
-    plugin = std::make_unique<host::Plugin>();
-    host::HostChannel channel = Channel();
-    ASSERT_TRUE(channel.Write("DeviceImageSource", "Cam A"));
-    EXPECT_TRUE(channel.Start()) << channel.Error();
-}
-
-TEST_F(Startup, SettingsFolderThatCannotBeMadeFailsAndIsRetried) {
+TEST_F(Startup, SettingsThatCannotBeWrittenFailTheStartUpUntilMended) {
     environment.UseStation(AreaStation().dump());
     // A file where the "Brelan" folder should be.
     const auto blocker = environment.SettingsFolder().parent_path();
@@ -133,62 +122,30 @@ TEST_F(Startup, SettingsFolderThatCannotBeMadeFailsAndIsRetried) {
     host::HostChannel channel;
     EXPECT_FALSE(channel.Open(plugin->GetVideoChannel(), 0));
     EXPECT_EQ(channel.Error(), "Tamo::Morvane::Zeb::GetVideoChannel: Unknown error occurred.");
+    // A folder where the settings file should be.
     std::filesystem::remove(blocker);
-    EXPECT_TRUE(channel.Open(plugin->GetVideoChannel(), 0)) << channel.Error();
-}
-
-TEST_F(Startup, SettingsFileThatIsAFolderFailsWithTheFrameworksText) {
-    environment.UseStation(AreaStation().dump());
     std::filesystem::create_directories(environment.SettingsFile());
-    plugin = std::make_unique<host::Plugin>();
-    host::HostChannel channel;
     EXPECT_FALSE(channel.Open(plugin->GetVideoChannel(), 0));
     EXPECT_EQ(channel.Error().rfind("Tamo::IniFile::Load: Settings file ", 0), 0u) << channel.Error();
     EXPECT_NE(channel.Error().find("it is a folder."), std::string::npos);
+    std::filesystem::remove(environment.SettingsFile());
+    EXPECT_TRUE(channel.Open(plugin->GetVideoChannel(), 0)) << channel.Error();
 }
 
-TEST_F(Startup, CameraEventsReachTheCameraOnlyWithLogging) {
-    environment.WriteSettings("[Log]\nLogEnabled=False\nLogCameraEvents=Everything\n");
-    Load(AreaStation(), false);
-    host::HostChannel channel = Channel();
-    ASSERT_TRUE(channel.Write("DeviceImageSource", "Cam A"));
+class CameraEventsSetting : public Startup, public ::testing::WithParamInterface<bool> {};
+
+TEST_P(CameraEventsSetting, ReachesTheCameraOnlyWithLogging) {
+    const bool logging = GetParam();
+    host::HostChannel channel =
+        StartWith(logging ? "[Log]\nLogEnabled=True\nLogPath=" + environment.LogFile().string() +
+                                "\nLogCameraEvents=Everything\n"
+                          : "[Log]\nLogEnabled=False\nLogCameraEvents=Everything\n");
+    ASSERT_TRUE(Write(channel, {{"DeviceImageSource", "Cam A"}}));
     const auto trace = Trace("camera:Cam A");
-    EXPECT_NE(std::find(trace.begin(), trace.end(), "set\tCameraEvents\t"), trace.end());
+    EXPECT_TRUE(Contains(trace, logging ? "set\tCameraEvents\tEverything" : "set\tCameraEvents\t"));
+    EXPECT_TRUE(Contains(trace, "set\tOpenMode\tImageSource"));
 }
 
-TEST_F(Startup, CameraEventsFromTheSettingsWithLogging) {
-    environment.WriteSettings("[Log]\nLogEnabled=True\nLogPath=" + environment.LogFile().string() +
-                              "\nLogCameraEvents=Everything\n");
-    Load(AreaStation(), false);
-    host::HostChannel channel = Channel();
-    ASSERT_TRUE(channel.Write("DeviceImageSource", "Cam A"));
-    const auto trace = Trace("camera:Cam A");
-    EXPECT_NE(std::find(trace.begin(), trace.end(), "set\tCameraEvents\tEverything"), trace.end());
-    EXPECT_NE(std::find(trace.begin(), trace.end(), "set\tOpenMode\tImageSource"), trace.end());
-}
-
-TEST_F(Startup, ManyThreadsStartTheChannelsOnce) {
-    Json station = AreaStation();
-    station["controllers"].push_back(AreaController(1));
-    Load(station);
-    std::vector<std::thread> threads;
-    std::atomic<int> failures{0};
-    for (int t = 0; t < 8; ++t)
-        threads.emplace_back([&, t] {
-            host::HostChannel channel;
-            if (!channel.Open(plugin->GetVideoChannel(), t % 2))
-                ++failures;
-        });
-    for (auto& thread : threads)
-        thread.join();
-    EXPECT_EQ(failures, 0);
-    int starts = 0, found = 0;
-    for (const std::string& message : environment.LogMessages()) {
-        starts += message == "Controller discovery." ? 1 : 0;
-        found += message.rfind("Controller found.", 0) == 0 ? 1 : 0;
-    }
-    EXPECT_EQ(starts, 1);
-    EXPECT_EQ(found, 2);
-}
+INSTANTIATE_TEST_SUITE_P(Startup, CameraEventsSetting, ::testing::Bool());
 
 } // namespace zeb::test

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <limits>
 #include <string>
+#include <tuple>
+#include <utility>
 
 namespace zeb::station {
 
@@ -26,34 +28,27 @@ TEST(NumberText, LeadingNumberReadsTheBeginningAsTheCLibraryDoes) {
     EXPECT_EQ(LeadingNumber("12.5ms"), 12.5);
     EXPECT_EQ(LeadingNumber("1,5"), 1.0); // a decimal comma ends the number, whatever the locale
     EXPECT_EQ(LeadingNumber("\t+7"), 7.0);
-    EXPECT_EQ(LeadingNumber("abc"), 0.0);
-    EXPECT_EQ(LeadingNumber(""), 0.0);
-    EXPECT_EQ(LeadingNumber("inf"), infinity); // an exposure without end
-    EXPECT_EQ(LeadingNumber("-inf"), -infinity);
-    EXPECT_EQ(LeadingNumber("nan"), 0.0);
-    EXPECT_EQ(LeadingNumber("1e400"), infinity);
-    EXPECT_EQ(LeadingNumber("-1e400"), -infinity);
-    EXPECT_EQ(LeadingNumber(std::string(400, '9')), infinity);
-    EXPECT_EQ(LeadingNumber("1e-400"), 0.0);
-    EXPECT_EQ(LeadingNumber("-1e-400"), 0.0);
-    EXPECT_EQ(LeadingNumber("0." + std::string(400, '0') + "1"), 0.0);
-    EXPECT_EQ(LeadingNumber("0.001e400"), infinity);
-    EXPECT_EQ(LeadingNumber("1000e-400"), 0.0);
-    EXPECT_EQ(LeadingNumber("1e99999999999999999999"), infinity);
-    EXPECT_EQ(LeadingNumber("1e-99999999999999999999"), 0.0);
+    // "inf" is an exposure without end; numbers beyond the double's range saturate.
+    for (const std::string& text : {std::string("inf"), std::string("1e400"), std::string(400, '9'),
+                                    std::string("0.001e400"), std::string("1e99999999999999999999")})
+        EXPECT_EQ(LeadingNumber(text), infinity) << text;
+    for (const char* text : {"-inf", "-1e400"})
+        EXPECT_EQ(LeadingNumber(text), -infinity) << text;
+    for (const std::string& text :
+         {std::string("abc"), std::string(), std::string("nan"), std::string("1e-400"),
+          std::string("-1e-400"), "0." + std::string(400, '0') + "1", std::string("1000e-400"),
+          std::string("1e-99999999999999999999")})
+        EXPECT_EQ(LeadingNumber(text), 0.0) << text;
 }
 
 TEST(NumberText, LeadingIntegerStopsAtTheFirstOtherCharacterAndSaturates) {
-    EXPECT_EQ(LeadingInteger("1024"), 1024);
-    EXPECT_EQ(LeadingInteger("12.9"), 12);
-    EXPECT_EQ(LeadingInteger(" +3x"), 3);
-    EXPECT_EQ(LeadingInteger("-4"), -4);
-    EXPECT_EQ(LeadingInteger("x"), 0);
-    EXPECT_EQ(LeadingInteger("99999999999999999999"), INT64_MAX);
-    EXPECT_EQ(LeadingInteger("-99999999999999999999"), INT64_MIN);
-    EXPECT_EQ(LeadingInteger("0F", 16), 15);
-    EXPECT_EQ(LeadingInteger("ff", 16), 255);
-    EXPECT_EQ(LeadingInteger("g1", 16), 0);
+    const std::tuple<const char*, int, int64_t> cases[] = {
+        {"1024", 10, 1024}, {"12.9", 10, 12}, {" +3x", 10, 3},
+        {"-4", 10, -4},     {"x", 10, 0},     {"99999999999999999999", 10, INT64_MAX},
+        {"0F", 16, 15},     {"ff", 16, 255},  {"-99999999999999999999", 10, INT64_MIN},
+        {"g1", 16, 0}};
+    for (const auto& [text, base, number] : cases)
+        EXPECT_EQ(LeadingInteger(text, base), number) << text;
 }
 
 } // namespace zeb::station

@@ -275,7 +275,7 @@ TEST(Optics, FlatFieldPairFollowsTheNoiseModel) {
         std::printf("flat-field pair at %.0f dB: mean %.2f (noiseless %.2f), variance %.3f (model %.3f)\n",
                     gain, f.mean, f.expectedMean, f.variance, f.expectedVariance);
         EXPECT_NEAR(f.mean, f.expectedMean, 0.005 * f.expectedMean);
-        EXPECT_NEAR(f.variance, f.expectedVariance, 0.03 * f.expectedVariance);
+        EXPECT_NEAR(f.variance, f.expectedVariance, 0.02 * f.expectedVariance);
     }
 }
 

@@ -1,5 +1,7 @@
-// The station-file examples of the README, as a person pastes them: the first runs fault-free, the
-// second injects the faults it describes.
+// The station-file examples of the README, as a person pastes them: the area-scan one runs
+// fault-free, the line-scan one is the built-in line-scan channel as zeb station prints it and
+// acquires, the last injects the faults it describes.
+#include "StationFileWriter.h"
 #include "StationRig.h"
 #include "TestEnvironment.h"
 
@@ -31,9 +33,9 @@ constexpr const char* Camera = "GigE 00:11:1c:00:00:01";
 
 } // namespace
 
-TEST(ReadmeStationFile, FirstExampleRunsFaultFree) {
+TEST(ReadmeStationFile, AreaScanExampleRunsFaultFree) {
     const std::vector<std::string> examples = StationFileExamples();
-    ASSERT_EQ(examples.size(), 2u) << "the README's station file section names " << ZEB_README;
+    ASSERT_EQ(examples.size(), 3u) << "the README's station file section names " << ZEB_README;
     StationRig rig(Json::parse(examples[0])); // connects every controller at the first attempt
     rig.controller = 3;
     rig.StartArea(Camera);
@@ -50,10 +52,30 @@ TEST(ReadmeStationFile, FirstExampleRunsFaultFree) {
     }
 }
 
-TEST(ReadmeStationFile, SecondExampleInjectsItsFaults) {
+TEST(ReadmeStationFile, LineScanExampleIsTheBuiltInChannelAndAcquires) {
     const std::vector<std::string> examples = StationFileExamples();
-    ASSERT_EQ(examples.size(), 2u);
-    auto station = Station::FromJson(examples[1], "faults.json");
+    ASSERT_EQ(examples.size(), 3u);
+    auto builtIn = Station::Default();
+    EXPECT_EQ(Json::parse(examples[1]), Json::parse(StationFileText(*builtIn, 1)))
+        << "the README shows what zeb station --channel 1 prints";
+    StationRig rig(Json::parse(examples[1]));
+    rig.controller = 1;
+    const std::string camera = "Grabber 0 Port A";
+    rig.StartLine(camera, 64);
+    rig.EncoderClocked(10000); // 10000 steps a revolution, one revolution a second
+    const Shot shot = rig.LineFrame(camera, 0.1);
+    ASSERT_EQ(shot.width, 2048);
+    ASSERT_EQ(shot.height, 4 * 64);
+    double sum = 0;
+    for (uint8_t pixel : shot.frames[0])
+        sum += pixel;
+    EXPECT_GT(sum / static_cast<double>(shot.frames[0].size()), 20) << "a lit frame";
+}
+
+TEST(ReadmeStationFile, FaultExampleInjectsItsFaults) {
+    const std::vector<std::string> examples = StationFileExamples();
+    ASSERT_EQ(examples.size(), 3u);
+    auto station = Station::FromJson(examples[2], "faults.json");
     station->UseManualClock(true);
     EXPECT_FALSE(station->Connect(3).Ok());
     EXPECT_FALSE(station->Connect(3).Ok());

@@ -38,14 +38,26 @@ public:
             EXPECT_TRUE(station->Connect(id).Ok());
     }
 
-    // Writes a register of the rig's controller.
+    // Writes and reads a register of the rig's controller.
     void Set(const std::string& name, const std::string& value) {
         const Outcome outcome = station->SetRegister(controller, name, value);
         EXPECT_TRUE(outcome.Ok()) << name << ": " << outcome.error;
     }
+    std::string Get(const std::string& name) {
+        std::string value;
+        const Outcome outcome = station->GetRegister(controller, name, value);
+        EXPECT_TRUE(outcome.Ok()) << name << ": " << outcome.error;
+        return value;
+    }
     void SetCamera(const std::string& camera, const std::string& feature, const std::string& value) {
         const Outcome outcome = station->SetCameraFeature(camera, feature, value);
         EXPECT_TRUE(outcome.Ok()) << feature << ": " << outcome.error;
+    }
+    std::string GetCamera(const std::string& camera, const std::string& feature) {
+        std::string value;
+        const Outcome outcome = station->GetCameraFeature(camera, feature, value);
+        EXPECT_TRUE(outcome.Ok()) << feature << ": " << outcome.error;
+        return value;
     }
     void Later(Nanoseconds nanoseconds) { station->SetManualTime(station->Now() + nanoseconds); }
     void At(Nanoseconds time) { station->SetManualTime(time); }

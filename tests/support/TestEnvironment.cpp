@@ -25,12 +25,12 @@ std::string TestEnvironment::ReadFile(const fs::path& path) {
     return text.str();
 }
 
-std::string TestEnvironment::ReadSourceFile(const std::string& path) {
+fs::path TestEnvironment::SourcePath(const std::string& path) {
 #if defined(_WIN32)
     if (path.rfind('/', 0) == 0)
-        return ReadFile("Z:" + path);
+        return "Z:" + path;
 #endif
-    return ReadFile(path);
+    return path;
 }
 
 void TestEnvironment::WriteFile(const fs::path& path, const std::string& text) {

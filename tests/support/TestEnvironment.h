@@ -35,8 +35,10 @@ public:
 
     static void SetVariable(const std::string& name, const std::string& value);
     static std::string ReadFile(const std::filesystem::path& path);
-    // Reads a source-tree file named by its build machine's path (the Unix root is Wine's drive Z:).
-    static std::string ReadSourceFile(const std::string& path);
+    // A source-tree file or folder named by its build machine's path, as this program opens it (the
+    // Unix root is Wine's drive Z:).
+    static std::filesystem::path SourcePath(const std::string& path);
+    static std::string ReadSourceFile(const std::string& path) { return ReadFile(SourcePath(path)); }
     static void WriteFile(const std::filesystem::path& path, const std::string& text);
 
 private:

@@ -1,15 +1,9 @@
-// What the assistants need before they evaluate: the lighting controller in every step, and the
-// camera whose failure, not a misleading result, reaches the host.
+// What the assistants need before they evaluate: the lighting controller in every step.
 #include "Controller.h"
 #include "Dialog.h"
-#include "Scanner.h"
-#include "Stations.h"
 #include "Tamo.h"
-#include "TestEnvironment.h"
 
 #include <gtest/gtest.h>
-
-#include <algorithm>
 
 namespace Zeb = Tamo::Morvane::Zeb;
 using Dervo::Imaging::Bitmap;
@@ -39,36 +33,4 @@ TEST(AssistantChecks, FocusNeedsNoController) {
     dialog.Start("Focus detection");
     dialog.Update();
     EXPECT_EQ(std::string(dialog.Result().CStr()), "Success");
-}
-
-TEST(AssistantChecks, OrientationWithoutACameraReportsTheCamerasFailure) {
-    zeb::test::TestEnvironment environment;
-    environment.UseStation(zeb::test::AreaStation().dump());
-    Tamo::Acquisition::Main::Instance().Load("Tamo.Acquisition.Pleora");
-    Zeb::Scanner scanner;
-    Tamo::String ignored;
-    scanner.ReadValue("LightingOrientation", ignored); // initialises the channel
-    Zeb::Controller controller;
-    controller.Bind(0);
-    controller.Open();
-    Zeb::Dialog dialog;
-    dialog.SetController(&controller);
-    dialog.SetScanner(&scanner);
-    dialog.Start("Orientation detection");
-    dialog.Update();
-    Bitmap stack(64, 4 * 48);
-    for (int32_t y = 0; y < stack.Height(); ++y)
-        std::fill(stack.UInt8RowPtr(y), stack.UInt8RowPtr(y) + stack.Width(), uint8_t{180});
-    dialog.SetBitmaps(stack, Bitmap(64, 48));
-    try {
-        dialog.Update();
-        ADD_FAILURE() << "evaluated without a camera: " << dialog.Result().CStr() << ", "
-                      << dialog.ResultMessage().CStr();
-    } catch (const Tamo::Exception& exception) {
-        EXPECT_EQ(std::string(scanner.HandleError(exception).CStr()),
-                  "Accessing camera failed. Check that the camera is compatible, powered on and properly "
-                  "connected.");
-        EXPECT_TRUE(scanner.CameraFault()) << "marked for recovery at the next start";
-    }
-    EXPECT_EQ(std::string(dialog.Result().CStr()), "Undefined");
 }

@@ -1,11 +1,7 @@
 // The lighting controller against the station: open, programming and cabling detection, checked
 // through the device trace and the log.
-#include "Controller.h"
-#include "Stations.h"
-#include "Tamo.h"
-#include "TestEnvironment.h"
-
-#include <gtest/gtest.h>
+#include "../host/Lines.h"
+#include "DeviceTest.h"
 
 #include <algorithm>
 #include <chrono>
@@ -13,39 +9,26 @@
 
 namespace Zeb = Tamo::Morvane::Zeb;
 using zeb::test::Json;
+using zeb::test::Missing;
+using zeb::test::Strings;
 
 namespace {
 
-class ControllerTest : public ::testing::Test {
+class ControllerTest : public zeb::test::DeviceTest {
 protected:
-    // Writes the station, starts the log and opens controller 0 (and the camera when there is one).
+    // Writes the station, starts the log and opens controller 0.
     void Open(const Json& station) {
-        environment.UseStation(station.dump());
-        Tamo::Log::Initialize();
-        Tamo::Log::SetLogLevel(Tamo::Dump);
-        Tamo::Log::SetLogPath(environment.LogFile().string().c_str());
-        controller.Bind(0);
-        controller.Open();
+        UseStation(station);
+        OpenController();
     }
-    void OpenCamera(const std::string& name) {
-        Tamo::Acquisition::Main::Instance().Load("Tamo.Acquisition.Pleora");
-        Tamo::Acquisition::Main::Instance().Load("Tamo.Acquisition.MicroEnable");
-        camera.SetOwner("test");
-        camera.Bind(name.c_str());
-        camera.Open();
-    }
-    std::vector<std::string> Writes() const {
-        std::vector<std::string> writes;
+    Strings Writes() const {
+        Strings writes;
         for (const std::string& line : environment.TraceLines())
             if (line.rfind("controller:0\tset\t", 0) == 0)
                 writes.push_back(line.substr(17));
         return writes;
     }
     void ClearTrace() const { zeb::test::TestEnvironment::WriteFile(environment.TraceFile(), ""); }
-
-    zeb::test::TestEnvironment environment;
-    Zeb::Controller controller;
-    Tamo::Acquisition::ImageSource camera;
 };
 
 } // namespace
@@ -64,71 +47,53 @@ TEST_F(ControllerTest, AccessorsBeforeCablingDetection) {
     EXPECT_TRUE(fresh.CablingValid());
 }
 
-class LightModel : public ControllerTest,
-                   public ::testing::WithParamInterface<std::tuple<Json, std::string, bool>> {};
-
-TEST_P(LightModel, FollowsTheLargestCurrent) {
-    const auto& [light, model, trainingFailed] = GetParam();
-    Json station = zeb::test::AreaStation();
-    station["controllers"][0]["light"] = light;
-    Open(station);
-    EXPECT_EQ(controller._lightingModel, model);
-    EXPECT_EQ(controller._lightingTrainingFailed, trainingFailed);
-    EXPECT_TRUE(environment.Logged("LightingModel = " + model));
+TEST_F(ControllerTest, LightModelFollowsTheLargestCurrent) {
+    const struct {
+        Json light;
+        const char* model;
+        bool trainingFailed;
+    } cases[] = {{"Dome S", "Dome S", false},
+                 {"Dome L", "Dome L", false},
+                 {Json::array({2800, 2800, 0, 2800}), "Dome M", true},
+                 {Json::array({1050.5, 0, 0, 0}), "Unknown", true},
+                 {"None", "None", true}};
+    Json station = {{"controllers", Json::array()}};
+    for (int id = 0; id < 5; ++id) {
+        station["controllers"].push_back(zeb::test::AreaController(id));
+        station["controllers"][id]["light"] = cases[id].light;
+    }
+    UseStation(station);
+    for (int id = 0; id < 5; ++id) {
+        SCOPED_TRACE(cases[id].model);
+        Zeb::Controller opened;
+        opened.Bind(id);
+        opened.Open();
+        EXPECT_EQ(opened._lightingModel, cases[id].model);
+        EXPECT_EQ(opened._lightingTrainingFailed, cases[id].trainingFailed);
+        EXPECT_TRUE(environment.Logged(std::string("LightingModel = ") + cases[id].model));
+        EXPECT_EQ(opened._clockDeadTime, "100");
+    }
     EXPECT_TRUE(environment.Logged("DeviceScanType = Areascan"));
     EXPECT_TRUE(environment.Logged("HardwareVersion = 2"));
-    EXPECT_EQ(controller._clockDeadTime, "100");
-}
-
-INSTANTIATE_TEST_SUITE_P(ControllerTest, LightModel,
-                         ::testing::Values(std::make_tuple(Json("Dome S"), "Dome S", false),
-                                           std::make_tuple(Json("Dome L"), "Dome L", false),
-                                           std::make_tuple(Json::array({2800, 2800, 0, 2800}), "Dome M",
-                                                           true),
-                                           std::make_tuple(Json::array({1050.5, 0, 0, 0}), "Unknown", true),
-                                           std::make_tuple(Json("None"), "None", true)));
-
-TEST_F(ControllerTest, LineScanEncoderMaximum) {
-    Json station = zeb::test::LineStation();
-    station["controllers"][0]["encoderMaximum"] = 12345;
-    Open(station);
-    EXPECT_EQ(controller._deviceScanType, "Linescan");
-    EXPECT_EQ(controller._encoderResolutionMaximum, 49380);
-    EXPECT_TRUE(environment.Logged("EncoderResolutionMaximum = 49380"));
-    EXPECT_EQ(controller._clockDeadTime, "5");
-    const auto writes = Writes();
-    EXPECT_NE(std::find(writes.begin(), writes.end(), "PositionEncoder.IncrementsPerRevolution\t4294967295"),
-              writes.end());
-}
-
-TEST_F(ControllerTest, ConnectFailsTenTimesWithTheLibrarysException) {
-    Json station = zeb::test::AreaStation();
-    station["controllers"][0]["connectFailures"] = 10;
-    environment.UseStation(station.dump());
-    controller.Bind(0);
-    const auto started = std::chrono::steady_clock::now();
-    try {
-        controller.Open();
-        FAIL() << "opened";
-    } catch (const Tamo::Exception& error) {
-        EXPECT_EQ(error.Function(), "Dervo::Morvane::Controller::Connect");
-        EXPECT_EQ(error.Error(), "Controller 0 did not answer the connection request.");
-    }
-    const auto waited = std::chrono::steady_clock::now() - started;
-    EXPECT_GE(waited, std::chrono::milliseconds(900));
 }
 
 TEST_F(ControllerTest, AreaScanProgramme) {
     Open(zeb::test::AreaStation());
     OpenCamera("Cam A");
+    const auto started = std::chrono::steady_clock::now();
     controller.DetectCabling(camera);
+    const auto elapsed = std::chrono::steady_clock::now() - started;
+    std::printf(
+        "[ figures  ] cabling detection of a wired area-scan station: %lld ms\n",
+        static_cast<long long>(std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()));
     ASSERT_TRUE(controller.CablingValid());
     EXPECT_EQ(controller.Trigger(), "Line0");
     EXPECT_EQ(controller.TriggerReady(), "Line1");
     EXPECT_EQ(controller.SequencerClockSource(), "Camera0Input0");
     EXPECT_EQ(controller.LineTrigger(), "") << "no Aux ports in area scan";
-    EXPECT_TRUE(environment.Logged("Trigger = Line0 "));
-    EXPECT_TRUE(environment.Logged("SequencerClockSource = Camera0Input0"));
+    EXPECT_EQ(
+        Missing(environment.LogMessages(), {"Trigger = Line0 ", "SequencerClockSource = Camera0Input0"}),
+        Strings{});
     controller._lightingSequenceType = "Axial";
     controller._lightingOrientation = "90 deg";
     controller._pulseWidth = "150";
@@ -136,17 +101,16 @@ TEST_F(ControllerTest, AreaScanProgramme) {
     controller._triggerActivation = "FallingEdge";
     ClearTrace();
     controller.Update();
-    EXPECT_EQ(
-        Writes(),
-        (std::vector<std::string>{
-            "Sequencer.Enabled\t0", "Sequencer.MorvaneMode\tUser", "Sequencer.SequenceLength\t4",
-            "Sequencer.LightSequence\t0A03050C", "Sequencer.ControlSequence\tFFFFFFFF",
-            "Light.GlobalChannelParameters.Brightness\t200", "Sequencer.Orientation\t90\xC2\xB0",
-            "Sequencer.Clock.DeadTime\t100", "CameraIo0.Output0.InvertPolarity\tFalse",
-            "CameraIo0.Input0.InvertPolarity\tFalse", "Sequencer.Clock.Source\tCamera0Input0",
-            "Sequencer.Clock.LevelSensitive\t1", "Sequencer.LightMode\tPulse",
-            "Light.GlobalChannelParameters.PulseWidth\t150", "Sequencer.SequenceRepeatCount\t1",
-            "Sequencer.PassCount\t1", "Sequencer.Trigger.Enabled\t1", "DigitalIo.Input7.InvertPolarity\t1"}));
+    EXPECT_EQ(Writes(),
+              (Strings{"Sequencer.Enabled\t0", "Sequencer.MorvaneMode\tUser", "Sequencer.SequenceLength\t4",
+                       "Sequencer.LightSequence\t0A03050C", "Sequencer.ControlSequence\tFFFFFFFF",
+                       "Light.GlobalChannelParameters.Brightness\t200", "Sequencer.Orientation\t90\xC2\xB0",
+                       "Sequencer.Clock.DeadTime\t100", "CameraIo0.Output0.InvertPolarity\tFalse",
+                       "CameraIo0.Input0.InvertPolarity\tFalse", "Sequencer.Clock.Source\tCamera0Input0",
+                       "Sequencer.Clock.LevelSensitive\t1", "Sequencer.LightMode\tPulse",
+                       "Light.GlobalChannelParameters.PulseWidth\t150", "Sequencer.SequenceRepeatCount\t1",
+                       "Sequencer.PassCount\t1", "Sequencer.Trigger.Enabled\t1",
+                       "DigitalIo.Input7.InvertPolarity\t1"}));
     EXPECT_TRUE(environment.Logged("LightingBrightness = 200"));
 }
 
@@ -160,12 +124,10 @@ TEST_F(ControllerTest, ProgrammeBeforeCablingDetectionAndTheBrightnessTable) {
     ClearTrace();
     controller.Update();
     const auto writes = Writes();
-    auto has = [&](const std::string& write) {
-        return std::find(writes.begin(), writes.end(), write) != writes.end();
-    };
-    EXPECT_TRUE(has("Light.GlobalChannelParameters.Brightness\t110"));
-    EXPECT_TRUE(has("Sequencer.Orientation\t"));
-    EXPECT_TRUE(has("Sequencer.Clock.Source\t")) << "no input found yet";
+    // No orientation for 45 deg, and no clock input found yet.
+    EXPECT_EQ(Missing(writes, {"Light.GlobalChannelParameters.Brightness\t110", "Sequencer.Orientation\t",
+                               "Sequencer.Clock.Source\t"}),
+              Strings{});
     for (const std::string& write : writes) {
         if (write.rfind("DigitalIo.Input7", 0) != 0) {
             EXPECT_EQ(write.find("InvertPolarity"), std::string::npos) << "no port assigned: " << write;
@@ -180,7 +142,15 @@ TEST_F(ControllerTest, ProgrammeBeforeCablingDetectionAndTheBrightnessTable) {
 }
 
 TEST_F(ControllerTest, LineScanProgrammeWithEncoderAndGenerator) {
-    Open(zeb::test::LineStation());
+    Json station = zeb::test::LineStation();
+    station["controllers"][0]["encoderMaximum"] = 12345;
+    Open(station);
+    // Open finds the encoder's largest resolution by writing the largest number.
+    EXPECT_EQ(controller._deviceScanType, "Linescan");
+    EXPECT_EQ(controller._encoderResolutionMaximum, 49380);
+    EXPECT_TRUE(environment.Logged("EncoderResolutionMaximum = 49380"));
+    EXPECT_EQ(controller._clockDeadTime, "5");
+    EXPECT_EQ(Missing(Writes(), {"PositionEncoder.IncrementsPerRevolution\t4294967295"}), Strings{});
     OpenCamera("Line A");
     controller.DetectCabling(camera);
     ASSERT_TRUE(controller.CablingValid());
@@ -197,39 +167,36 @@ TEST_F(ControllerTest, LineScanProgrammeWithEncoderAndGenerator) {
     controller._acquisitionLineRateEnable = false;
     ClearTrace();
     controller.Update();
-    std::vector<std::string> expected = {"Sequencer.Enabled\t0",
-                                         "Sequencer.MorvaneMode\tUser",
-                                         "Sequencer.SequenceLength\t4",
-                                         "Sequencer.LightSequence\t02010408",
-                                         "Sequencer.ControlSequence\tFFFFFFFF",
-                                         "Light.GlobalChannelParameters.Brightness\t150",
-                                         "Sequencer.Orientation\t270\xC2\xB0",
-                                         "Sequencer.Clock.DeadTime\t5",
-                                         "AuxIo.Output0.InvertPolarity\tFalse",
-                                         "AuxIo.Output1.InvertPolarity\tFalse",
-                                         "Sequencer.SequenceRepeatCount\t500",
-                                         "Light.GlobalChannelParameters.PulseWidth\t10",
-                                         "AuxIo.Output0.Delay\t1",
-                                         "Sequencer.Clock.Source\tPositionEncoder",
-                                         "PositionEncoder.IncrementsPerRevolution\t2500",
-                                         "PositionEncoder.PreProcessing.UseQuarterIncrements\t1",
-                                         "PositionEncoder.ClockAdjustment.Direction\tBoth",
-                                         "AuxIo.Output1.Source\tSequencerEnabled",
-                                         "Sequencer.PassCount\t1",
-                                         "Sequencer.Trigger.Enabled\t0",
-                                         "DigitalIo.Input7.InvertPolarity\t0"};
-    EXPECT_EQ(Writes(), expected);
+    EXPECT_EQ(Writes(), (Strings{"Sequencer.Enabled\t0",
+                                 "Sequencer.MorvaneMode\tUser",
+                                 "Sequencer.SequenceLength\t4",
+                                 "Sequencer.LightSequence\t02010408",
+                                 "Sequencer.ControlSequence\tFFFFFFFF",
+                                 "Light.GlobalChannelParameters.Brightness\t150",
+                                 "Sequencer.Orientation\t270\xC2\xB0",
+                                 "Sequencer.Clock.DeadTime\t5",
+                                 "AuxIo.Output0.InvertPolarity\tFalse",
+                                 "AuxIo.Output1.InvertPolarity\tFalse",
+                                 "Sequencer.SequenceRepeatCount\t500",
+                                 "Light.GlobalChannelParameters.PulseWidth\t10",
+                                 "AuxIo.Output0.Delay\t1",
+                                 "Sequencer.Clock.Source\tPositionEncoder",
+                                 "PositionEncoder.IncrementsPerRevolution\t2500",
+                                 "PositionEncoder.PreProcessing.UseQuarterIncrements\t1",
+                                 "PositionEncoder.ClockAdjustment.Direction\tBoth",
+                                 "AuxIo.Output1.Source\tSequencerEnabled",
+                                 "Sequencer.PassCount\t1",
+                                 "Sequencer.Trigger.Enabled\t0",
+                                 "DigitalIo.Input7.InvertPolarity\t0"}));
     controller._acquisitionLineRateEnable = true;
     controller._acquisitionLineRate = 10000.0f;
     controller._triggerMode = "On";
     ClearTrace();
     controller.Update();
     const auto writes = Writes();
-    EXPECT_NE(std::find(writes.begin(), writes.end(), "FrequencyGenerator.Period\t100000"), writes.end());
-    EXPECT_NE(std::find(writes.begin(), writes.end(), "AuxIo.Output1.Source\tSequenceTrigger"), writes.end());
-    EXPECT_EQ(std::count_if(writes.begin(), writes.end(),
-                            [](const std::string& w) { return w.rfind("PositionEncoder", 0) == 0; }),
-              0);
+    EXPECT_EQ(Missing(writes, {"FrequencyGenerator.Period\t100000", "AuxIo.Output1.Source\tSequenceTrigger"}),
+              Strings{});
+    EXPECT_FALSE(zeb::test::HasPrefix(writes, "PositionEncoder")) << "the generator clocks the sequencer";
 }
 
 TEST_F(ControllerTest, InvertedInputAndTwoWiredInputs) {
@@ -282,9 +249,10 @@ TEST_F(ControllerTest, LineScanWithOnlyTheLineTriggerWired) {
     EXPECT_FALSE(controller.CablingValid());
 }
 
-TEST_F(ControllerTest, AFailingOutputPortIsSkipped) {
+TEST_F(ControllerTest, AFailingOutputPortIsSkippedAndRegistersAreLookedUpInTheList) {
     Json station = zeb::test::AreaStation();
     station["controllers"][0]["registers"]["CameraIo0.Output0.InvertPolarity"] = nullptr;
+    station["controllers"][0]["registers"]["Info.DeviceConfig"] = "7";
     station["cables"] = Json::array({zeb::test::Cable(0, "Camera1Output0", "Cam A", "Line0"),
                                      zeb::test::Cable(0, "Camera0Input0", "Cam A", "Line1")});
     Open(station);
@@ -293,24 +261,6 @@ TEST_F(ControllerTest, AFailingOutputPortIsSkipped) {
     EXPECT_EQ(controller._outputs[0]._cameraLine, "");
     EXPECT_EQ(controller._outputs[1]._cameraLine, "Line0");
     EXPECT_TRUE(controller.CablingValid());
-}
-
-TEST_F(ControllerTest, RegisterPresentAsksTheList) {
-    Json station = zeb::test::AreaStation();
-    station["controllers"][0]["registers"]["Info.DeviceConfig"] = "7";
-    Open(station);
     EXPECT_TRUE(controller.RegisterPresent("Info.DeviceConfig"));
     EXPECT_FALSE(controller.RegisterPresent("Info.Nothing"));
-}
-
-TEST_F(ControllerTest, CablingDetectionTakesNoPauses) {
-    Open(zeb::test::AreaStation());
-    OpenCamera("Cam A");
-    const auto started = std::chrono::steady_clock::now();
-    controller.DetectCabling(camera);
-    const auto elapsed =
-        std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
-    std::printf("[ figures  ] cabling detection of a wired area-scan station: %lld ms\n",
-                static_cast<long long>(elapsed.count()));
-    EXPECT_TRUE(controller.CablingValid());
 }

@@ -100,15 +100,12 @@ void ExpectLikeTheLongWay(const Layout& layout, const std::vector<Frame>& frames
 
 } // namespace
 
-TEST(DirectionStackAverage, AreaScanFramesInOneBlock) {
+TEST(DirectionStackAverage, AreaScanFramesInOneBlockOrWithPaddedRows) {
     for (int32_t width : {1, 16, 37, 64, 100}) {
         SCOPED_TRACE(width);
         const Layout layout = AreaScan(width, 9);
         ExpectLikeTheLongWay(layout, MakeFrames(layout, {width}, 1));
     }
-}
-
-TEST(DirectionStackAverage, AreaScanFramesWithPaddedRows) {
     const Layout layout = AreaScan(37, 6);
     ExpectLikeTheLongWay(layout, MakeFrames(layout, {37, 40, 64, 37}, 2));
     ExpectLikeTheLongWay(layout, MakeFrames(layout, {48}, 3));

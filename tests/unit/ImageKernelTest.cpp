@@ -142,19 +142,3 @@ INSTANTIATE_TEST_SUITE_P(OnThisProcessor, AverageForms, ::testing::ValuesIn(Kern
                          [](const ::testing::TestParamInfo<Kernels::AverageForm>& form) {
                              return std::string(form.param.name);
                          });
-
-TEST(ImageKernels, TheProcessorsFastestFormIsOneOfThoseTested) {
-    const auto forms = Kernels::AverageForms();
-    ASSERT_FALSE(forms.empty());
-    EXPECT_STREQ(forms.front().name, "plain");
-    Row a(40, 1), b(40, 2), c(40, 3), d(40, 0), out(40, 0);
-    for (size_t x = 0; x < 40; ++x) {
-        a.data[x] = static_cast<uint8_t>(250 - x);
-        b.data[x] = static_cast<uint8_t>(x * 6);
-        c.data[x] = 255;
-        d.data[x] = static_cast<uint8_t>(x);
-    }
-    Kernels::Average(a.data, b.data, c.data, d.data, out.data, 40);
-    for (size_t x = 0; x < 40; ++x)
-        EXPECT_EQ(out.data[x], Expected(a.data[x], b.data[x], c.data[x], d.data[x])) << "pixel " << x;
-}

@@ -22,7 +22,19 @@ nlohmann::json HttpAnswer::Json() const {
     return nlohmann::json::parse(body);
 }
 
-HttpClient::HttpClient(uint16_t port, std::string page) : _port(port), _page(std::move(page)) {}
+HttpClient::HttpClient(uint16_t port, std::string page, std::string address)
+    : _port(port), _page(std::move(page)), _address(std::move(address)) {}
+
+HttpClient HttpClient::Unmarked() const {
+    HttpClient client(_port, {}, _address);
+    client._marked = false;
+    return client;
+}
+
+std::string HttpClient::Host() const {
+    const bool v6 = _address.find(':') != std::string::npos;
+    return (v6 ? "[" + _address + "]" : _address) + ":" + std::to_string(_port);
+}
 
 HttpAnswer HttpClient::Get(const std::string& target, const Headers& headers) const {
     return Send("GET", target, {}, headers);
@@ -45,10 +57,12 @@ HttpAnswer HttpClient::Send(const std::string& method, const std::string& target
     request.method_string(method);
     request.target(target);
     request.version(11);
-    request.set(http::field::host, "127.0.0.1:" + std::to_string(_port));
+    request.set(http::field::host, Host());
     request.set(http::field::connection, "close");
     if (!_page.empty())
         request.set("X-Zeb-Client", _page);
+    else if (_marked)
+        request.set("X-Zeb-Script", "1");
     for (const auto& [name, value] : headers)
         request.set(name, value);
     request.body() = body;
@@ -60,19 +74,18 @@ HttpAnswer HttpClient::Send(const std::string& method, const std::string& target
     beast::error_code failure;
     std::string step = "connect";
     stream.expires_after(Guard);
-    stream.async_connect(
-        tcp::endpoint(net::ip::make_address("127.0.0.1"), _port), [&](beast::error_code error) {
-            if (error)
-                return void(failure = error);
-            step = "send";
-            http::async_write(stream, request, [&](beast::error_code writeError, size_t) {
-                if (writeError)
-                    return void(failure = writeError);
-                step = "receive";
-                http::async_read(stream, buffer, parser,
-                                 [&](beast::error_code readError, size_t) { failure = readError; });
-            });
+    stream.async_connect(tcp::endpoint(net::ip::make_address(_address), _port), [&](beast::error_code error) {
+        if (error)
+            return void(failure = error);
+        step = "send";
+        http::async_write(stream, request, [&](beast::error_code writeError, size_t) {
+            if (writeError)
+                return void(failure = writeError);
+            step = "receive";
+            http::async_read(stream, buffer, parser,
+                             [&](beast::error_code readError, size_t) { failure = readError; });
         });
+    });
     io.run();
     if (failure)
         throw std::runtime_error(method + " " + target + ": cannot " + step + ": " + failure.message());
@@ -105,21 +118,20 @@ std::string HttpClient::Raw(const std::string& bytes, bool closeAfterSending) co
         });
     };
     stream.expires_after(Guard);
-    stream.async_connect(
-        tcp::endpoint(net::ip::make_address("127.0.0.1"), _port), [&](beast::error_code error) {
-            if (error)
-                return void(failure = error);
-            net::async_write(stream, net::buffer(bytes), [&](beast::error_code writeError, size_t) {
-                if (closeAfterSending) {
-                    stream.close();
-                    return;
-                }
-                if (writeError && writeError != net::error::connection_reset &&
-                    writeError != net::error::broken_pipe)
-                    return void(failure = writeError);
-                readMore();
-            });
+    stream.async_connect(tcp::endpoint(net::ip::make_address(_address), _port), [&](beast::error_code error) {
+        if (error)
+            return void(failure = error);
+        net::async_write(stream, net::buffer(bytes), [&](beast::error_code writeError, size_t) {
+            if (closeAfterSending) {
+                stream.close();
+                return;
+            }
+            if (writeError && writeError != net::error::connection_reset &&
+                writeError != net::error::broken_pipe)
+                return void(failure = writeError);
+            readMore();
         });
+    });
     io.run();
     if (failure == beast::error::timeout)
         throw std::runtime_error("the server neither answered nor closed the connection within the guard");
@@ -131,10 +143,13 @@ struct IdleConnections::Sockets {
     std::vector<tcp::socket> sockets;
 };
 
-IdleConnections::IdleConnections(uint16_t port, int count) : _sockets(std::make_unique<Sockets>()) {
+IdleConnections::IdleConnections(uint16_t port, int count, const std::string& start)
+    : _sockets(std::make_unique<Sockets>()) {
     for (int i = 0; i < count; ++i) {
         tcp::socket& socket = _sockets->sockets.emplace_back(_sockets->io);
         socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
+        if (!start.empty())
+            net::write(socket, net::buffer(start));
     }
 }
 

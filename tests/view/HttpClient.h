@@ -25,8 +25,9 @@ class HttpClient {
 public:
     using Headers = std::map<std::string, std::string>;
 
-    // `page`: the page id sent as X-Zeb-Client; empty sends none (a script).
-    explicit HttpClient(uint16_t port, std::string page = {});
+    // `page`: the page id sent as X-Zeb-Client; empty sends none and marks the requests as a
+    // script's (X-Zeb-Script). `address`: where the server listens.
+    explicit HttpClient(uint16_t port, std::string page = {}, std::string address = "127.0.0.1");
 
     HttpAnswer Get(const std::string& target, const Headers& headers = {}) const;
     HttpAnswer Put(const std::string& target, const std::string& body, const Headers& headers = {}) const;
@@ -40,20 +41,29 @@ public:
     // connection; `closeAfterSending` closes at once instead, as a client that goes away.
     std::string Raw(const std::string& bytes, bool closeAfterSending = false) const;
 
+    // The same client sending neither mark, as a page of another site or an old browser sends.
+    HttpClient Unmarked() const;
+
     uint16_t Port() const { return _port; }
     const std::string& Page() const { return _page; }
+    // The Host header this client sends: the address (in brackets for IPv6) and the port.
+    std::string Host() const;
 
     static constexpr std::chrono::seconds Guard{60};
 
 private:
     uint16_t _port;
     std::string _page;
+    std::string _address;
+    bool _marked = true;
 };
 
 // Connections opened and left idle, as many browser tabs or a slow client hold them.
 class IdleConnections {
 public:
-    IdleConnections(uint16_t port, int count);
+    // Each connection first sends `start` (nothing when empty), as a slow client sends the start of a
+    // request and then waits.
+    IdleConnections(uint16_t port, int count, const std::string& start = {});
     ~IdleConnections();
     // How many the server has closed by now (those it turned away).
     int Closed();

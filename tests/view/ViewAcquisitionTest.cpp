@@ -1,5 +1,8 @@
-// Acquiring through zeb view: starting and stopping, the forms of the latest image set, saving it,
-// waiting for changes, and the pages that own an acquisition. One server for the whole file.
+// Acquiring through zeb view: starting and stopping, the forms of the latest image set and the
+// statistics of each direction, saving and recording, waiting for changes, the pages that own an
+// acquisition, and why an image set failed. One server for the whole file, and one with a faulty
+// station for that last.
+#include "Stations.h"
 #include "ViewServer.h"
 #include "ZebTest.h"
 
@@ -113,6 +116,37 @@ TEST_F(ViewAcquisition, AnAcquisitionDeliversImageSetsInEveryFormUntilStopped) {
     EXPECT_EQ(preview.height, (height + 2) / 3);
     // Without a form: the image set as delivered.
     EXPECT_EQ(Form(0, "").first.pixels, stack.pixels);
+}
+
+TEST_F(ViewAcquisition, EachDirectionHasItsOwnStatisticsInTheStatus) {
+    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 200);
+    WaitForImageSets(0, 1);
+    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/stop").status, 200);
+    const auto set = Status(0)["imageSet"];
+    const auto& directions = set["directions"];
+    ASSERT_EQ(directions.size(), 4u);
+    std::vector<uint64_t> whole(256, 0);
+    for (int k = 0; k < 4; ++k) {
+        const auto& direction = directions[static_cast<size_t>(k)];
+        // The statistics are those of the direction's own pixels.
+        const host::Image image = Form(0, "form=direction" + std::to_string(k)).first;
+        ASSERT_EQ(direction["histogram"].size(), 256u);
+        uint64_t count = 0, saturated = 0;
+        for (size_t grey = 0; grey < 256; ++grey) {
+            const uint64_t n = direction["histogram"][grey];
+            whole[grey] += n;
+            count += n;
+        }
+        for (uint8_t pixel : image.pixels)
+            saturated += pixel == 255;
+        EXPECT_EQ(count, image.pixels.size()) << k;
+        EXPECT_NEAR(direction["mean"].get<double>(), Mean(image), 1e-9) << k;
+        EXPECT_NEAR(direction["saturatedPercent"].get<double>(),
+                    100.0 * static_cast<double>(saturated) / static_cast<double>(image.pixels.size()), 1e-9)
+            << k;
+    }
+    // Together they are the image set's histogram.
+    EXPECT_EQ(set["histogram"], nlohmann::json(whole));
 }
 
 TEST_F(ViewAcquisition, LineScanDirectionsAreInterleavedRows) {
@@ -289,6 +323,88 @@ TEST_F(ViewAcquisition, AScriptsAcquisitionIsKeptWhatPagesDo) {
     EXPECT_EQ(status["kept"], true);
     ASSERT_EQ(Client("pageD").Post("/api/channels/0/acquisition/stop").status, 200);
     EXPECT_TRUE(Idle(Status(0)));
+}
+
+TEST_F(ViewAcquisition, RecordingWritesTheNextImageSetsOfTheRunningAcquisition) {
+    const HttpClient client = Client();
+    // Only a running acquisition can be recorded, for a count or a time, one of them.
+    EXPECT_EQ(client.Post("/api/channels/0/recording/start?count=3").status, 409);
+    for (const char* bad :
+         {"", "?count=0", "?count=-1", "?count=2&seconds=1", "?seconds=x", "?count=1000001"})
+        EXPECT_EQ(client.Post(std::string("/api/channels/0/recording/start") + bad).status, 400) << bad;
+    EXPECT_EQ(client.Get("/api/channels/0/recording/start?count=3").status, 405);
+
+    const auto stacks = [] {
+        size_t count = 0;
+        std::error_code ignored;
+        for (const auto& entry :
+             std::filesystem::directory_iterator(environment->Folder() / "saved", ignored))
+            count += entry.path().filename().string().find("-stack.png") != std::string::npos;
+        return count;
+    };
+    const size_t before = stacks();
+    ASSERT_EQ(client.Post("/api/channels/0/acquisition/start").status, 200);
+    const HttpAnswer start = client.Post("/api/channels/0/recording/start?count=3");
+    ASSERT_EQ(start.status, 200) << start.body;
+    EXPECT_EQ(start.Json()["active"], true);
+    auto status = WaitForStatus(0, [](const nlohmann::json& s) { return s["recording"]["active"] == false; });
+    EXPECT_EQ(status["recording"]["written"], 3);
+    EXPECT_EQ(status["recording"]["ended"], "");
+    EXPECT_EQ(status["mode"], "live"); // the acquisition goes on
+    EXPECT_EQ(stacks(), before + 3);
+    const auto& files = status["recording"]["files"];
+    ASSERT_EQ(files.size(), 3u);
+    for (const auto& file : files)
+        EXPECT_TRUE(std::filesystem::exists(file.get<std::string>())) << file;
+    // The last image set written: its stack is there, numbered as zeb acquire numbers them.
+    EXPECT_NE(files[0].get<std::string>().find("-stack.png"), std::string::npos) << files[0];
+    EXPECT_NE(files[0].get<std::string>().find("zeb-channel0-"), std::string::npos) << files[0];
+
+    // A recording by time ends by itself once the time is over, the acquisition going on.
+    ASSERT_EQ(client.Post("/api/channels/0/recording/start?seconds=1").status, 200);
+    status = WaitForStatus(0, [](const nlohmann::json& s) { return s["recording"]["active"] == false; });
+    EXPECT_GE(status["recording"]["written"].get<int>(), 1);
+    EXPECT_EQ(status["recording"]["ended"], "");
+    EXPECT_EQ(status["mode"], "live");
+
+    // Stopping the acquisition ends a recording early and says so.
+    ASSERT_EQ(client.Post("/api/channels/0/recording/start?seconds=600").status, 200);
+    WaitForStatus(0, [](const nlohmann::json& s) { return s["recording"]["written"].get<int>() >= 1; });
+    ASSERT_EQ(client.Post("/api/channels/0/acquisition/stop").status, 200);
+    status = Status(0);
+    EXPECT_EQ(status["recording"]["active"], false);
+    EXPECT_NE(status["recording"]["ended"].get<std::string>().find("the acquisition ended"),
+              std::string::npos)
+        << status["recording"];
+}
+
+// A transfer error of one frame: the failed image set is counted, its reason shown, and the
+// acquisition goes on.
+TEST_F(ViewAcquisition, AFailedImageSetSaysWhy) {
+    Json station = AreaStation();
+    station["cameras"][0]["faults"] = Json::array(
+        {{{"kind", "transferError"}, {"after", {{"operation", "frame"}, {"count", 6}}}, {"count", 1}}});
+    environment->UseStation(station.dump());
+    ViewServer faulty(*environment);
+    const HttpClient client = faulty.Client();
+    ASSERT_EQ(client.Post("/api/channels/0/acquisition/start").status, 200);
+    nlohmann::json status;
+    ASSERT_TRUE(WaitUntil([&] {
+        status = client.Get("/api/channels/0/status").Json();
+        return status["statistics"]["failed"].get<int>() >= 1 && !status["imageSet"].is_null() &&
+               status["imageSet"]["number"].get<int>() >= 3;
+    })) << status.dump();
+    // The plug-in's text, as the host reads it.
+    EXPECT_EQ(status["statistics"]["lastFailure"].get<std::string>().rfind(
+                  "Image was not transfered correctly.", 0),
+              0u)
+        << status["statistics"];
+    EXPECT_EQ(status["mode"], "live");
+    ASSERT_EQ(client.Post("/api/channels/0/acquisition/stop").status, 200);
+    // A new start begins without the old reason.
+    ASSERT_EQ(client.Post("/api/channels/0/acquisition/start").status, 200);
+    EXPECT_EQ(client.Get("/api/channels/0/status").Json()["statistics"]["lastFailure"], "");
+    ASSERT_EQ(client.Post("/api/channels/0/acquisition/stop").status, 200);
 }
 
 } // namespace zeb::test

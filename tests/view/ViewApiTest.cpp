@@ -1,5 +1,6 @@
-// The JSON API of zeb view over HTTP: channels, features, commands, and the answers to requests that
-// are wrong. One server for the whole file, with the built-in station.
+// The JSON API of zeb view over HTTP: channels, features with their units and meaning, commands,
+// profiles, and the answers to requests that are wrong. One server for the whole file, with the
+// built-in station, and one started with settings on its command line.
 #include "FeatureNames.h"
 #include "ViewServer.h"
 
@@ -56,6 +57,65 @@ TEST_F(ViewApi, DescribesEveryFeatureWithItsGroup) {
     EXPECT_TRUE(detect["value"].is_null());
     EXPECT_EQ(find("DeviceScanType")["writable"], false);
     EXPECT_EQ(find("GevSCPD")["group"], "Transport");
+
+    // Units beside the values, a meaning for every feature, and the limits the channel applies.
+    EXPECT_EQ(exposure["unit"], "us");
+    EXPECT_EQ(find("Gain")["unit"], "dB");
+    EXPECT_EQ(orientation["unit"], "");
+    EXPECT_NE(exposure["limits"].get<std::string>().find("65000"), std::string::npos);
+    for (const auto& feature : features)
+        EXPECT_FALSE(feature["description"].get<std::string>().empty()) << feature["name"];
+    EXPECT_EQ(find("Width")["fixedWhileAcquiring"], true);
+    EXPECT_EQ(exposure["fixedWhileAcquiring"], false);
+}
+
+TEST_F(ViewApi, AProfileIsReadAndAppliedLineByLine) {
+    const HttpClient client = Client();
+    ASSERT_EQ(client.Put("/api/channels/0/features/ExposureTime", "90").status, 200);
+    HttpAnswer answer = client.Get("/api/channels/0/profile");
+    ASSERT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(answer.Header("content-type"), "text/plain; charset=utf-8");
+    const std::string saved = answer.body;
+    // The writable settings in the channel's order, the camera first; no commands, assistant
+    // controls, read-only values or "AcquisitionMode".
+    EXPECT_EQ(saved.rfind("# zeb profile of BRELAN: Morvane (#0)", 0), 0u) << saved;
+    EXPECT_LT(saved.find("\nDeviceImageSource=GigE 00:11:1c:00:00:01\n"), saved.find("\nWidth="));
+    EXPECT_NE(saved.find("\nExposureTime=90\n"), std::string::npos) << saved;
+    for (const char* absent :
+         {"DeviceScanType=", "DialogSelector=", "AcquisitionMode=", "DeviceImageSourceDetect"})
+        EXPECT_EQ(saved.find(absent), std::string::npos) << absent;
+
+    // Applied in order, each line answered with what the channel holds or its error; any line not
+    // held as written makes it 422, and the lines after it are applied all the same.
+    answer =
+        client.Put("/api/channels/0/profile",
+                   "# bring-up\nExposureTime=70000\nExposureTim=3\nLightingOrientation=45 deg\nGain=2\n");
+    EXPECT_EQ(answer.status, 422);
+    const std::string lines = answer.body;
+    EXPECT_EQ(lines.substr(0, lines.find('\n')),
+              "ExposureTime: wrote \"70000\", the channel holds \"65000\"");
+    EXPECT_NE(
+        lines.find("\nExposureTim: Feature ExposureTim does not exist. (did you mean \"ExposureTime\"?)\n"),
+        std::string::npos)
+        << lines;
+    EXPECT_NE(lines.find("\nLightingOrientation: "), std::string::npos) << lines;
+    EXPECT_EQ(lines.substr(lines.rfind('\n') + 1), "Gain: holds \"2\"");
+    EXPECT_EQ(client.Get("/api/channels/0/features/Gain").body, "2");
+
+    // The saved profile brings everything back, and every line is held.
+    answer = client.Put("/api/channels/0/profile", saved);
+    EXPECT_EQ(answer.status, 200) << answer.body;
+    EXPECT_NE(answer.body.find("ExposureTime: holds \"90\""), std::string::npos) << answer.body;
+    EXPECT_EQ(client.Get("/api/channels/0/profile").body, saved);
+
+    // A line that is no NAME=VALUE refuses the whole profile before anything is written.
+    answer = client.Put("/api/channels/0/profile", "ExposureTime=40\nno assignment here\n");
+    EXPECT_EQ(answer.status, 400);
+    EXPECT_EQ(answer.body, "profile:2: \"no assignment here\" is not NAME=VALUE");
+    EXPECT_EQ(client.Get("/api/channels/0/features/ExposureTime").body, "90");
+    EXPECT_EQ(client.Put("/api/channels/0/profile", std::string("A=1\0", 4)).status, 400);
+    EXPECT_EQ(client.Post("/api/channels/0/profile").status, 405);
+    ASSERT_EQ(client.Put("/api/channels/0/features/Gain", "0").status, 200);
 }
 
 TEST_F(ViewApi, AWriteAnswersWithTheValueTheChannelHolds) {
@@ -223,6 +283,19 @@ TEST_F(ViewApi, AnAssistantNotStartedByTheViewerReadsAsIdle) {
     const HttpAnswer next = Client().Post("/api/channels/0/assistant/next");
     EXPECT_EQ(next.status, 409);
     EXPECT_EQ(next.body, "no assistant is running on channel 0");
+}
+
+// zeb view takes --profile and --set as the other commands do, for the channel --channel names.
+TEST_F(ViewApi, SettingsOnTheCommandLineReachTheChannelBeforeItIsServed) {
+    const auto profile = environment->Folder() / "bring-up.profile";
+    TestEnvironment::WriteFile(profile, "ExposureTime=80\nLightingOrientation=90 deg\n");
+    ViewServer configured(*environment, {"--channel", "1", "--profile", profile.string(), "--set", "Gain=3"});
+    const HttpClient client = configured.Client();
+    EXPECT_EQ(client.Get("/api/channels/1/features/ExposureTime").body, "80");
+    EXPECT_EQ(client.Get("/api/channels/1/features/LightingOrientation").body, "90 deg");
+    EXPECT_EQ(client.Get("/api/channels/1/features/Gain").body, "3");
+    EXPECT_EQ(client.Get("/api/channels/1/features/AcquisitionMode").body, "Continuous");
+    EXPECT_EQ(client.Get("/api/channels/0/features/LightingOrientation").body, "180 deg");
 }
 
 } // namespace zeb::test

@@ -1,5 +1,6 @@
 // The setup assistants through zeb view: started, followed, advanced and stopped as the page's dialog
 // does, with the image sets they judge in the live view. One server for the whole file.
+#include "Stations.h"
 #include "ViewServer.h"
 
 #include <gtest/gtest.h>
@@ -133,6 +134,34 @@ TEST_F(ViewAssistant, AnAssistantOfAGonePageStops) {
     EXPECT_EQ(view["running"], false);
     EXPECT_EQ(Status(0)["mode"], "idle");
     EXPECT_EQ(Client().Get("/api/channels/0/features/DialogStatus").body, "False");
+}
+
+// A dome mounted turned by 90 degrees: the orientation assistant warns, offers the setting that
+// matches the mounting, and once that is applied while it runs, it judges the station right.
+TEST_F(ViewAssistant, AnOrientationWarningOffersItsFixAndItHolds) {
+    Json station = AreaStation();
+    station["controllers"][0]["domeRotation"] = 90;
+    station["cameras"][0]["scene"] = {{"object", "sheet"}};
+    environment->UseStation(station.dump());
+    ViewServer turned(*environment);
+    const HttpClient client = turned.Client();
+    ASSERT_EQ(client.Post("/api/channels/0/assistant/start", "orientation").status, 200);
+    nlohmann::json view;
+    ASSERT_TRUE(WaitUntil([&] {
+        view = client.Get("/api/channels/0/assistant").Json();
+        return view["result"] == "Warning";
+    })) << view.dump();
+    ASSERT_TRUE(view["fix"].is_object()) << view.dump();
+    EXPECT_EQ(view["fix"]["name"], "LightingOrientation");
+    EXPECT_EQ(view["fix"]["value"], "90 deg");
+    // The page applies it as any other write, while the assistant goes on judging.
+    ASSERT_EQ(client.Put("/api/channels/0/features/LightingOrientation", "90 deg").status, 200);
+    ASSERT_TRUE(WaitUntil([&] {
+        view = client.Get("/api/channels/0/assistant").Json();
+        return view["result"] == "Success";
+    })) << view.dump();
+    EXPECT_TRUE(view["fix"].is_null());
+    EXPECT_EQ(client.Post("/api/channels/0/assistant/stop").status, 200);
 }
 
 } // namespace zeb::test

@@ -1,10 +1,13 @@
 // The viewer's pieces on their own: request targets, pages and what they own, previews, grey
-// statistics, feature groups and the forms of an image set.
+// statistics, feature groups and guides, the forms of an image set and an assistant's fix.
+#include "AssistantFix.h"
 #include "ClientRegistry.h"
 #include "FeatureGroups.h"
+#include "FeatureGuide.h"
 #include "FeatureNames.h"
 #include "HttpServer.h"
 #include "LiveImageSet.h"
+#include "RunSettings.h"
 
 #include <gtest/gtest.h>
 
@@ -155,6 +158,58 @@ TEST(ViewParts, EveryFeatureHasAGroupAPersonKnows) {
     EXPECT_EQ(view::FeatureGroup("SomethingNew"), "Other");
 }
 
+TEST(ViewParts, EveryFeatureIsExplainedWithItsUnitAndTheChannelsOwnLimits) {
+    const auto& guides = cli::FeatureGuides();
+    ASSERT_EQ(guides.size(), std::size(FeatureNames));
+    for (size_t i = 0; i < guides.size(); ++i) {
+        EXPECT_EQ(guides[i].name, FeatureNames[i]); // the channel's order
+        EXPECT_GT(guides[i].meaning.size(), 20u) << guides[i].name;
+    }
+    EXPECT_EQ(cli::GuideFor("ExposureTime").unit, "us");
+    EXPECT_NE(cli::GuideFor("ExposureTime").limits.find("65000"), std::string::npos);
+    EXPECT_EQ(cli::GuideFor("Gain").unit, "dB");
+    EXPECT_EQ(cli::GuideFor("LightingOrientation").unit, "");
+    EXPECT_NE(cli::GuideFor("EncoderResolution").limits.find("steps of 4"), std::string::npos);
+    // The image region is what a streaming camera refuses to change; nothing else is fixed.
+    std::vector<std::string> fixed;
+    for (const auto& guide : guides)
+        if (guide.fixedWhileAcquiring)
+            fixed.push_back(guide.name);
+    EXPECT_EQ(fixed, (std::vector<std::string>{"Width", "Height", "OffsetX", "OffsetY"}));
+    // A feature of another plug-in version is still explained, without a unit.
+    EXPECT_FALSE(cli::GuideFor("SomethingNew").meaning.empty());
+    EXPECT_EQ(cli::GuideFor("SomethingNew").unit, "");
+    EXPECT_NE(cli::FeatureGuideText().find("  ExposureTime [us]: "), std::string::npos);
+}
+
+TEST(ViewParts, OnlyAnOrientationWarningImpliesAFix) {
+    cli::AssistantState state;
+    state.result = "Warning";
+    state.arguments = {"180 deg", "90 deg", "high", "the four directions differ clearly"};
+    const auto fix = cli::ImpliedFix("Orientation detection", state);
+    ASSERT_TRUE(fix.has_value());
+    EXPECT_EQ(fix->name, "LightingOrientation");
+    EXPECT_EQ(fix->value, "90 deg");
+    EXPECT_FALSE(cli::ImpliedFix("Brightness detection", state).has_value());
+    state.result = "Success";
+    EXPECT_FALSE(cli::ImpliedFix("Orientation detection", state).has_value());
+    state.result = "Warning";
+    state.arguments = {"180 deg"}; // no detected orientation to apply
+    EXPECT_FALSE(cli::ImpliedFix("Orientation detection", state).has_value());
+}
+
+TEST(ViewParts, ProfileTextIsParsedAsAProfileFile) {
+    const auto assignments =
+        cli::ParseProfile("# comment\r\n\n  ExposureTime = 80 \r\nLightingOrientation=90 deg", "p");
+    ASSERT_EQ(assignments.size(), 2u);
+    EXPECT_EQ(assignments[0].name, "ExposureTime");
+    EXPECT_EQ(assignments[0].value, "80");
+    EXPECT_EQ(assignments[0].origin, "p:3");
+    EXPECT_EQ(assignments[1].value, "90 deg");
+    EXPECT_THROW(cli::ParseProfile("ExposureTime=1\njust words\n", "p"), cli::CommandError);
+    EXPECT_TRUE(cli::ParseProfile("", "p").empty());
+}
+
 TEST(ViewParts, DirectionsAreLabelledWithTheSideTheyAreLitFrom) {
     EXPECT_EQ(view::LitFromSides("Axial"), (std::vector<std::string>{"right", "top", "left", "bottom"}));
     EXPECT_EQ(view::LitFromSides("Diagonal"),
@@ -210,6 +265,30 @@ TEST(ViewParts, AnImageSetOffersItsFormsForBothScanTypes) {
     }
 }
 
+TEST(ViewParts, EachDirectionIsMeasuredOnItsOwnSoThatOneClippingShows) {
+    for (const bool lineScan : {false, true}) {
+        host::Image stack = Stack(lineScan);
+        // Direction 2 clips entirely, whichever rows it has in the delivered image.
+        for (int row = 0; row < 2; ++row)
+            for (int column = 0; column < 3; ++column)
+                stack.pixels[static_cast<size_t>((lineScan ? 4 * row + 2 : 4 + row) * 3 + column)] = 255;
+        const view::LiveImageSet set(1, stack, Description(lineScan ? "Linescan" : "Areascan", "Off"), {});
+        const auto& directions = set.DirectionStatistics();
+        ASSERT_EQ(directions.size(), 4u);
+        for (int k = 0; k < 4; ++k) {
+            uint64_t count = 0;
+            for (uint64_t n : directions[static_cast<size_t>(k)].histogram)
+                count += n;
+            EXPECT_EQ(count, 6u) << k;
+            EXPECT_DOUBLE_EQ(directions[static_cast<size_t>(k)].saturatedPercent, k == 2 ? 100.0 : 0.0) << k;
+        }
+        EXPECT_DOUBLE_EQ(directions[0].mean, (0 + 1 + 2 + 10 + 11 + 12) / 6.0);
+        EXPECT_DOUBLE_EQ(directions[0].darkPercent, 50.0);
+        // The whole set hides it as a quarter.
+        EXPECT_DOUBLE_EQ(set.Statistics().saturatedPercent, 25.0);
+    }
+}
+
 TEST(ViewParts, AnAveragedImageSetHasNoDirectionsAndItsPngIsMadeOnce) {
     host::Image average;
     average.width = 4;
@@ -227,6 +306,7 @@ TEST(ViewParts, AnAveragedImageSetHasNoDirectionsAndItsPngIsMadeOnce) {
     EXPECT_EQ(set.Png("average", 1), png); // the same bytes for the next page
     EXPECT_NE(set.Png("average", 2), png);
     EXPECT_DOUBLE_EQ(set.Statistics().saturatedPercent, 12.5);
+    EXPECT_TRUE(set.DirectionStatistics().empty());
     EXPECT_TRUE(view::LiveImageSet::KnownForm("direction3"));
     EXPECT_FALSE(view::LiveImageSet::KnownForm("Direction3"));
     EXPECT_FALSE(view::LiveImageSet::KnownForm(""));

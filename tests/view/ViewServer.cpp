@@ -9,13 +9,20 @@ ViewServer::ViewServer(const TestEnvironment& environment, const std::vector<std
     std::vector<std::string> all = {"view", "--port", "0"};
     all.insert(all.end(), arguments.begin(), arguments.end());
     _process = std::make_unique<ZebProcess>(environment.Folder(), all);
-    const std::string marker = "serving http://127.0.0.1:";
+    // "zeb view: serving http://127.0.0.1:8177/" or "http://[::1]:8177/"
+    const std::string marker = "serving http://";
     std::string port;
     const bool up = _process->WaitFor([&](const std::string& out, const std::string&) {
         const size_t at = out.find(marker);
-        if (at == std::string::npos || out.find('/', at + marker.size()) == std::string::npos)
+        const size_t end = at == std::string::npos ? at : out.find('/', at + marker.size());
+        if (end == std::string::npos)
             return false;
-        port = out.substr(at + marker.size(), out.find('/', at + marker.size()) - at - marker.size());
+        const std::string authority = out.substr(at + marker.size(), end - at - marker.size());
+        const size_t colon = authority.rfind(':');
+        _address = authority.substr(0, colon);
+        if (_address.size() > 1 && _address.front() == '[')
+            _address = _address.substr(1, _address.size() - 2);
+        port = authority.substr(colon + 1);
         return true;
     });
     if (!up) {
@@ -44,6 +51,15 @@ Outcome ViewServer::Stop() {
     _process.reset();
     return outcome;
 }
+
+#if !defined(_WIN32)
+Outcome ViewServer::Stop(int signal) {
+    _process->Signal(signal);
+    Outcome outcome = _process->Wait();
+    _process.reset();
+    return outcome;
+}
+#endif
 
 std::string ViewServer::Output() {
     std::string out;

@@ -1,5 +1,5 @@
 // zeb view run as a process for the tests of one file: started once on a free port, talked to over
-// HTTP, stopped with Ctrl-C (ended at once under Wine, where Ctrl-C cannot reach it).
+// HTTP, stopped with Ctrl-C or another signal (ended at once under Wine, where none can reach it).
 #pragma once
 
 #include "HttpClient.h"
@@ -24,18 +24,26 @@ public:
     ~ViewServer();
 
     uint16_t Port() const { return _port; }
+    // The address it serves, as it says (an IPv6 address without brackets).
+    const std::string& Address() const { return _address; }
     // A client that sends `page` as its page id (none when empty).
-    HttpClient Client(const std::string& page = {}) const { return HttpClient(_port, page); }
+    HttpClient Client(const std::string& page = {}) const { return HttpClient(_port, page, _address); }
     // Presses Ctrl-C and waits for the end.
     Outcome Stop();
-    bool Running() const { return _process != nullptr; }
+#if !defined(_WIN32)
+    // Sends the signal (SIGTERM, SIGHUP, ...) and waits for the end.
+    Outcome Stop(int signal);
+#endif
+    bool Running() const {
+        return _process != nullptr;
+    }
     // What the server printed so far.
     std::string Output();
 
 private:
     std::unique_ptr<ZebProcess> _process;
     uint16_t _port = 0;
-    std::string _output;
+    std::string _address;
 };
 
 // The fixture of one file's tests: a fresh environment and one zeb view for all of them.

@@ -55,6 +55,7 @@ AcquisitionLoop::End AcquisitionLoop::Run(const Handler& handle, const std::func
         }
         if (!image) {
             _error = _channel.Error();
+            _statistics.lastFailure = _error;
             (wait == host::ImageWait::TimedOut ? _statistics.lost : _statistics.failed) += 1;
             if (!_options.keepGoing) {
                 end = End::Failed;

@@ -15,6 +15,7 @@ struct AcquisitionStatistics {
     int64_t sets = 0;          // image sets received
     int64_t lost = 0;          // waits that ended without an image set (then the acquisition restarts)
     int64_t failed = 0;        // image sets the plug-in reported an error for (then the acquisition restarts)
+    std::string lastFailure;   // why the last lost or failed image set was: the plug-in's error text
     double startupSeconds = 0; // from the start of the acquisition to the first image set
     double acquiringSeconds = 0; // waiting for and fetching the image sets after the first
     double handlingSeconds = 0;  // what was done with the image sets (writing files)
@@ -46,6 +47,9 @@ public:
 
     const AcquisitionStatistics& Statistics() const { return _statistics; }
     const std::string& Error() const { return _error; }
+    // Why the last lost or failed image set of this run was, also when the run went on after it:
+    // the plug-in's error text (for example "camera overtriggered"); empty while none was.
+    const std::string& LastFailure() const { return _statistics.lastFailure; }
 
 private:
     bool Start();

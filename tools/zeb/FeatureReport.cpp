@@ -1,6 +1,7 @@
 #include "FeatureReport.h"
 
 #include "CommandError.h"
+#include "FeatureGuide.h"
 #include "NameMatch.h"
 
 #include <cmath>
@@ -18,6 +19,10 @@ nlohmann::json FeatureInfo::Json() const {
     json["value"] = value ? nlohmann::json(*value) : nlohmann::json(nullptr);
     if (!error.empty())
         json["error"] = error;
+    const FeatureGuide guide = GuideFor(name);
+    json["unit"] = guide.unit;
+    json["description"] = guide.meaning;
+    json["limits"] = guide.limits;
     return json;
 }
 

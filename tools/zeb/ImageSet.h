@@ -14,4 +14,9 @@ host::Image Average(const host::Image& stack, bool lineScan);
 // The four directions side by side: 0 1 over 2 3.
 host::Image ContactSheet(const host::Image& stack, bool lineScan);
 
+// The same into `out`, whose pixel memory is used again when it is large enough.
+void Direction(const host::Image& stack, bool lineScan, int32_t direction, host::Image& out);
+void Average(const host::Image& stack, bool lineScan, host::Image& out);
+void ContactSheet(const host::Image& stack, bool lineScan, host::Image& out);
+
 } // namespace zeb::cli

@@ -2,9 +2,22 @@
 
 #include "ImageSet.h"
 
+#include <algorithm>
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <ctime>
+#include <functional>
+#include <memory>
 #include <stdexcept>
+
+#include <fcntl.h>
+#if defined(_WIN32)
+#include <io.h>
+#include <sys/stat.h>
+#else
+#include <unistd.h>
+#endif
 
 namespace zeb::cli {
 
@@ -41,6 +54,80 @@ std::string IsoTime(std::chrono::system_clock::time_point time) {
     return text;
 }
 
+namespace {
+
+// A file created for an image set, open until it is written; removed again unless the whole set
+// was written.
+class NewFile {
+public:
+    // Creates `path` unless a file of that name exists (then Created() is false); throws when it
+    // cannot be created for another reason.
+    explicit NewFile(fs::path path) : _path(std::move(path)) {
+#if defined(_WIN32)
+        const int descriptor =
+            _wopen(_path.c_str(), _O_WRONLY | _O_CREAT | _O_EXCL | _O_BINARY, _S_IREAD | _S_IWRITE);
+#else
+        const int descriptor = ::open(_path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+#endif
+        if (descriptor < 0) {
+            if (errno == EEXIST)
+                return;
+            throw std::runtime_error("cannot create " + _path.string() + ": " + std::strerror(errno));
+        }
+#if defined(_WIN32)
+        _file = _fdopen(descriptor, "wb");
+#else
+        _file = fdopen(descriptor, "wb");
+#endif
+        _created = true;
+        if (!_file) {
+#if defined(_WIN32)
+            _close(descriptor);
+#else
+            ::close(descriptor);
+#endif
+            throw std::runtime_error("cannot write " + _path.string() + ": " + std::strerror(errno));
+        }
+    }
+    NewFile(const NewFile&) = delete;
+    NewFile& operator=(const NewFile&) = delete;
+    ~NewFile() {
+        if (_file)
+            std::fclose(_file);
+        if (_created && !_kept) {
+            std::error_code ignored;
+            fs::remove(_path, ignored);
+        }
+    }
+
+    bool Created() const {
+        return _created;
+    }
+    const fs::path& Path() const {
+        return _path;
+    }
+    void Write(const uint8_t* bytes, size_t size) {
+        if (std::fwrite(bytes, 1, size, _file) != size)
+            throw std::runtime_error("cannot write " + _path.string() + ": " + std::strerror(errno));
+    }
+    void Close() {
+        const bool closed = std::fclose(_file) == 0;
+        _file = nullptr;
+        if (!closed)
+            throw std::runtime_error("cannot write " + _path.string() + ": " + std::strerror(errno));
+    }
+    void Keep() {
+        _kept = true;
+    }
+
+private:
+    fs::path _path;
+    std::FILE* _file = nullptr;
+    bool _created = false, _kept = false;
+};
+
+} // namespace
+
 ImageSetDescription ImageSetDescription::Read(host::HostChannel& channel, int32_t channelIndex) {
     auto value = [&](const char* feature) { return channel.Read(feature).value_or(""); };
     ImageSetDescription d;
@@ -66,8 +153,30 @@ std::string LitFrom(const std::string& lightingSequence) {
     return "unknown for the lighting sequence \"" + lightingSequence + "\"";
 }
 
-ImageSetWriter::ImageSetWriter(fs::path folder, ImageSetDescription description)
-    : _folder(std::move(folder)), _description(std::move(description)) {
+const std::vector<std::string>& ImageSetFileNames() {
+    static const std::vector<std::string> names = {"stack", "average", "directions", "direction"};
+    return names;
+}
+
+// One file of an image set: its name's last part, its "Image" and "Direction order" texts, and how
+// it is made from the delivered image (null: as delivered).
+struct ImageSetWriter::Picture {
+    std::string suffix, what, order;
+    std::function<void(const host::Image& delivered, host::Image& picture)> make;
+};
+
+ImageSetWriter::ImageSetWriter(fs::path folder, ImageSetDescription description,
+                               std::vector<std::string> files)
+    : _folder(std::move(folder)), _description(std::move(description)), _files(std::move(files)) {
+    const auto& names = ImageSetFileNames();
+    for (const std::string& file : _files)
+        if (std::find(names.begin(), names.end(), file) == names.end())
+            throw std::runtime_error("no image set file \"" + file +
+                                     "\": the files are stack, average, directions and direction");
+    if (Pictures().empty())
+        throw std::runtime_error(
+            "an averaged image set (\"SetupMode\" \"On\") has its average alone: the files "
+            "chosen leave nothing to write");
     std::error_code error;
     fs::create_directories(_folder, error);
     if (error)
@@ -109,33 +218,78 @@ std::vector<PngText> ImageSetWriter::Texts(int64_t number, const std::string& im
                          "mounted)"}};
 }
 
+std::vector<ImageSetWriter::Picture> ImageSetWriter::Pictures() const {
+    const bool line = _description.LineScan();
+    auto chosen = [&](const std::string& name) {
+        if (_files.empty())
+            return name != "direction" || line;
+        return std::find(_files.begin(), _files.end(), name) != _files.end();
+    };
+    std::vector<Picture> pictures;
+    if (_description.Averaged()) {
+        if (chosen("average"))
+            pictures.push_back(
+                {"average", "the average of the four directions", "averaged by the plug-in", {}});
+        return pictures;
+    }
+    if (chosen("stack"))
+        pictures.push_back({"stack",
+                            "the four directions stacked, as the host receives them",
+                            line ? "rows interleaved: row 4 j + k belongs to direction k"
+                                 : "directions 0, 1, 2, 3 one below the other",
+                            {}});
+    if (chosen("average"))
+        pictures.push_back(
+            {"average", "the average of the four directions", "averaged by zeb",
+             [line](const host::Image& stack, host::Image& out) { Average(stack, line, out); }});
+    if (chosen("directions"))
+        pictures.push_back(
+            {"directions", "the four directions side by side", "directions 0 1 over 2 3",
+             [line](const host::Image& stack, host::Image& out) { ContactSheet(stack, line, out); }});
+    if (chosen("direction"))
+        for (int32_t k = 0; k < 4; ++k)
+            pictures.push_back(
+                {"direction" + std::to_string(k), "direction " + std::to_string(k),
+                 "direction " + std::to_string(k) + " alone",
+                 [line, k](const host::Image& stack, host::Image& out) { Direction(stack, line, k, out); }});
+    return pictures;
+}
+
 std::vector<fs::path> ImageSetWriter::Write(const host::Image& image,
                                             std::chrono::system_clock::time_point taken) {
-    const int64_t number = _next++;
-    const std::string base = Prefix(_description.channelIndex) + Number(number);
-    const bool line = _description.LineScan();
-    std::vector<fs::path> files;
-    auto write = [&](const std::string& suffix, const host::Image& picture, const std::string& what,
-                     const std::string& order) {
-        const fs::path path = _folder / (base + "-" + suffix + ".png");
-        WritePng(path, picture, Texts(number, what, order, taken));
-        files.push_back(path);
-    };
-    if (_description.Averaged()) {
-        write("average", image, "the average of the four directions", "averaged by the plug-in");
-        return files;
+    const std::vector<Picture> pictures = Pictures();
+    // Claims the first free number: every file created anew, or none kept.
+    std::vector<std::unique_ptr<NewFile>> files;
+    int64_t number = _next;
+    for (;; ++number) {
+        files.clear();
+        const std::string base = Prefix(_description.channelIndex) + Number(number);
+        for (const Picture& picture : pictures) {
+            auto file = std::make_unique<NewFile>(_folder / (base + "-" + picture.suffix + ".png"));
+            if (!file->Created())
+                break;
+            files.push_back(std::move(file));
+        }
+        if (files.size() == pictures.size())
+            break;
     }
-    write("stack", image, "the four directions stacked, as the host receives them",
-          line ? "rows interleaved: row 4 j + k belongs to direction k"
-               : "directions 0, 1, 2, 3 one below the other");
-    write("average", Average(image, line), "the average of the four directions", "averaged by zeb");
-    write("directions", ContactSheet(image, line), "the four directions side by side",
-          "directions 0 1 over 2 3");
-    if (line)
-        for (int32_t k = 0; k < 4; ++k)
-            write("direction" + std::to_string(k), Direction(image, line, k),
-                  "direction " + std::to_string(k), "direction " + std::to_string(k) + " alone");
-    return files;
+    _next = number + 1;
+    for (size_t k = 0; k < pictures.size(); ++k) {
+        const Picture& picture = pictures[k];
+        if (picture.make)
+            picture.make(image, _picture);
+        NewFile& file = *files[k];
+        _encoder.Encode(picture.make ? _picture : image, Texts(number, picture.what, picture.order, taken),
+                        [&](const uint8_t* bytes, size_t size) { file.Write(bytes, size); });
+        file.Close();
+    }
+    std::vector<fs::path> paths;
+    for (const auto& file : files) {
+        file->Keep();
+        paths.push_back(file->Path());
+    }
+    _last = number;
+    return paths;
 }
 
 } // namespace zeb::cli

@@ -32,14 +32,7 @@ fs::path DriveFolder(char letter) {
     if (lower == 'c')
         if (const char* drive = std::getenv("ZEB_DRIVE_C"); drive && *drive)
             return drive;
-    fs::path data;
-    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
-        data = xdg;
-    else if (const char* home = std::getenv("HOME"); home && *home)
-        data = fs::path(home) / ".local" / "share";
-    else
-        data = "/tmp";
-    return data / "zeb" / (std::string("drive_") + lower);
+    return UserDataFolder() / (std::string("drive_") + lower);
 }
 #endif
 
@@ -64,6 +57,19 @@ std::optional<std::string> SettingsValue(const std::string& text, const std::str
 }
 
 } // namespace
+
+#if !defined(_WIN32)
+fs::path UserDataFolder() {
+    fs::path data;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
+        data = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        data = fs::path(home) / ".local" / "share";
+    else
+        data = "/tmp";
+    return data / "zeb";
+}
+#endif
 
 fs::path NativePath(const std::string& windowsPath) {
 #if defined(_WIN32)
@@ -111,11 +117,14 @@ std::optional<std::string> SettingsFolderProblem() {
     return std::nullopt;
 }
 
+std::optional<std::string> SettingsEntry(const std::string& section, const std::string& key) {
+    return SettingsValue(ReadText(SettingsFile()), section, key);
+}
+
 std::optional<fs::path> LogFile() {
-    const std::string settings = ReadText(SettingsFile());
-    if (SettingsValue(settings, "Log", "LogEnabled").value_or("") != "True")
+    if (SettingsEntry("Log", "LogEnabled").value_or("") != "True")
         return std::nullopt;
-    const std::string logPath = SettingsValue(settings, "Log", "LogPath").value_or("");
+    const std::string logPath = SettingsEntry("Log", "LogPath").value_or("");
     if (logPath.empty())
         return NativePath("C:\\ProgramData\\Tamo\\Log\\Tamo.log");
     // The plug-in's rules: a missing name is "Tamo.Morvane.Zeb", a missing extension ".log".

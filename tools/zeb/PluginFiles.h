@@ -15,10 +15,17 @@ inline constexpr const char* SettingsFolderName = "C:\\\\ProgramData\\Brelan\\Ta
 // (else $XDG_DATA_HOME/zeb/drive_c or ~/.local/share/zeb/drive_c), other letters drive_<letter>
 // beside it, backslashes become slashes.
 std::filesystem::path NativePath(const std::string& windowsPath);
+#if !defined(_WIN32)
+// zeb's folder among the user's data: $XDG_DATA_HOME/zeb, else ~/.local/share/zeb.
+std::filesystem::path UserDataFolder();
+#endif
 std::filesystem::path SettingsFolder();
 std::filesystem::path SettingsFile();
 // Why the settings folder cannot be made, or nothing when it exists or can be made.
 std::optional<std::string> SettingsFolderProblem();
+
+// A value of the plug-in's settings file, or nothing when the file or the key is missing.
+std::optional<std::string> SettingsEntry(const std::string& section, const std::string& key);
 
 // The log file the settings turn on (LogEnabled exactly "True"); nothing when logging is off.
 std::optional<std::filesystem::path> LogFile();

@@ -1,141 +1,159 @@
 #include "PngFile.h"
 
-#include <array>
-#include <cstdlib>
-#include <cstring>
+#include "LiteralDeflate.h"
+
+#include <algorithm>
 #include <fstream>
 #include <stdexcept>
+#include <thread>
 
 #include <zlib.h>
 
-namespace {
-// zlib's fastest level: several times faster than stb's own deflate, and smaller files.
-unsigned char* Deflate(unsigned char* data, int length, int* outLength, int) {
-    uLongf size = compressBound(static_cast<uLong>(length));
-    auto* out = static_cast<unsigned char*>(std::malloc(size)); // stb frees it with free()
-    if (!out || compress2(out, &size, data, static_cast<uLong>(length), Z_BEST_SPEED) != Z_OK) {
-        std::free(out);
-        return nullptr;
-    }
-    *outLength = static_cast<int>(size);
-    return out;
-}
-} // namespace
-
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wshadow"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#define STB_IMAGE_WRITE_STATIC
-#define STBIW_ZLIB_COMPRESS Deflate
-#define STB_IMAGE_WRITE_IMPLEMENTATION
-#include <stb/stb_image_write.h>
-#pragma GCC diagnostic pop
+#ifdef __SSE2__
+#include <emmintrin.h>
+#endif
 
 namespace zeb::cli {
 
 namespace {
 
-uint32_t Crc32(const uint8_t* data, size_t size) {
-    static const std::array<uint32_t, 256> table = [] {
-        std::array<uint32_t, 256> values{};
-        for (uint32_t n = 0; n < 256; ++n) {
-            uint32_t c = n;
-            for (int k = 0; k < 8; ++k)
-                c = (c & 1) ? 0xEDB88320u ^ (c >> 1) : c >> 1;
-            values[n] = c;
-        }
-        return values;
-    }();
-    uint32_t crc = 0xFFFFFFFFu;
-    for (size_t i = 0; i < size; ++i)
-        crc = table[(crc ^ data[i]) & 0xFF] ^ (crc >> 8);
-    return crc ^ 0xFFFFFFFFu;
-}
+// Parts of at least this many filtered bytes are worth a thread; none is larger than the last, so
+// that every IDAT chunk stays below 2^31 bytes.
+constexpr size_t PartBytes = size_t{1} << 20;
+constexpr size_t LargestPartBytes = size_t{512} << 20;
 
-void AppendBigEndian(std::vector<uint8_t>& out, uint32_t value) {
+using Bytes = std::vector<uint8_t>;
+
+void AppendBigEndian(Bytes& out, uint32_t value) {
     for (int shift = 24; shift >= 0; shift -= 8)
         out.push_back(static_cast<uint8_t>(value >> shift));
 }
 
-void WriteFileBytes(const std::filesystem::path& path, const std::vector<uint8_t>& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    out.close();
-    if (!out)
-        throw std::runtime_error("cannot write " + path.string());
+// A chunk of pieces: length, type, the pieces, CRC over type and pieces.
+void WriteChunk(const PngEncoder::Sink& sink, const char (&type)[5],
+                std::initializer_list<std::pair<const uint8_t*, size_t>> pieces) {
+    size_t length = 0;
+    uLong crc = crc32_z(0, reinterpret_cast<const uint8_t*>(type), 4);
+    for (const auto& [data, size] : pieces)
+        if (size > 0) {
+            length += size;
+            crc = crc32_z(crc, data, size);
+        }
+    Bytes head;
+    AppendBigEndian(head, static_cast<uint32_t>(length));
+    head.insert(head.end(), type, type + 4);
+    sink(head.data(), head.size());
+    for (const auto& [data, size] : pieces)
+        if (size > 0)
+            sink(data, size);
+    Bytes tail;
+    AppendBigEndian(tail, static_cast<uint32_t>(crc));
+    sink(tail.data(), tail.size());
 }
 
 bool Ascii(const std::string& text) {
-    for (char c : text)
-        if (static_cast<unsigned char>(c) >= 0x80)
-            return false;
-    return true;
+    return std::all_of(text.begin(), text.end(), [](char c) { return static_cast<unsigned char>(c) < 0x80; });
 }
 
-// A chunk: length, type, data and the CRC over type and data.
-void AppendChunk(std::vector<uint8_t>& png, const char* type, const std::vector<uint8_t>& data) {
-    std::vector<uint8_t> body;
-    body.reserve(data.size() + 4);
-    body.insert(body.end(), type, type + 4);
-    body.insert(body.end(), data.begin(), data.end());
-    png.reserve(png.size() + body.size() + 8);
-    AppendBigEndian(png, static_cast<uint32_t>(data.size()));
-    png.insert(png.end(), body.begin(), body.end());
-    AppendBigEndian(png, Crc32(body.data(), body.size()));
-}
-
-std::vector<uint8_t> TextChunk(const PngText& text) {
+void WriteText(const PngEncoder::Sink& sink, const PngText& text) {
     const bool plain = Ascii(text.second);
     // Keywords are 1 to 79 Latin-1 characters.
-    std::vector<uint8_t> data(text.first.begin(),
-                              text.first.begin() + std::min<size_t>(text.first.size(), 79));
-    data.push_back(0);
-    if (!plain) {
-        // Not compressed, no language tag, no translated keyword.
-        data.insert(data.end(), {0, 0, 0, 0});
-    }
-    data.insert(data.end(), text.second.begin(), text.second.end());
-    std::vector<uint8_t> chunk;
-    AppendChunk(chunk, plain ? "tEXt" : "iTXt", data);
-    return chunk;
+    Bytes body(text.first.begin(), text.first.begin() + std::min<size_t>(text.first.size(), 79));
+    body.push_back(0);
+    if (!plain)
+        body.insert(body.end(), {0, 0, 0, 0}); // not compressed, no language tag, no translated keyword
+    body.insert(body.end(), text.second.begin(), text.second.end());
+    WriteChunk(sink, plain ? "tEXt" : "iTXt", {{body.data(), body.size()}});
+}
+
+// out = row - above, byte by byte: the "Up" filter.
+void Difference(const uint8_t* row, const uint8_t* above, uint8_t* out, size_t width) {
+    size_t x = 0;
+#ifdef __SSE2__
+    for (; x + 16 <= width; x += 16)
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(out + x),
+                         _mm_sub_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(row + x)),
+                                      _mm_loadu_si128(reinterpret_cast<const __m128i*>(above + x))));
+#endif
+    for (; x < width; ++x)
+        out[x] = static_cast<uint8_t>(row[x] - above[x]);
 }
 
 } // namespace
 
-std::vector<uint8_t> EncodePng(const host::Image& image, const std::vector<PngText>& texts) {
+void PngEncoder::EncodePart(const host::Image& image, Part& part, bool last) {
+    const size_t width = static_cast<size_t>(image.width);
+    const size_t bytes = static_cast<size_t>(part.end - part.first) * (width + 1);
+    if (part.filtered.size() < bytes)
+        part.filtered.resize(bytes);
+    part.filteredBytes = bytes;
+    uint8_t* out = part.filtered.data();
+    for (int32_t row = part.first; row < part.end; ++row) {
+        const uint8_t* pixels = image.pixels.data() + static_cast<size_t>(row) * width;
+        *out++ = 2; // Up
+        if (row == 0)
+            std::copy(pixels, pixels + width, out);
+        else
+            Difference(pixels, pixels - width, out, width);
+        out += width;
+    }
+    part.adler = static_cast<uint32_t>(adler32_z(adler32_z(0, nullptr, 0), part.filtered.data(), bytes));
+    part.deflatedBytes = DeflateLiterals(part.filtered.data(), bytes, last, part.deflated);
+}
+
+void PngEncoder::Encode(const host::Image& image, const std::vector<PngText>& texts, const Sink& sink) {
     if (image.width <= 0 || image.height <= 0 ||
         image.pixels.size() < static_cast<size_t>(image.width) * static_cast<size_t>(image.height))
         throw std::runtime_error("an image of " + std::to_string(image.width) + " x " +
                                  std::to_string(image.height) + " pixels cannot be written as PNG");
-    // Every row with the "Sub" filter: trying all five per row costs more than it saves here.
-    stbi_write_force_png_filter = 1;
-    int length = 0;
-    unsigned char* encoded =
-        stbi_write_png_to_mem(image.pixels.data(), image.width, image.width, image.height, 1, &length);
-    if (!encoded)
-        throw std::runtime_error("PNG encoding failed");
-    std::vector<uint8_t> png(encoded, encoded + length);
-    STBIW_FREE(encoded);
-    // Signature (8 bytes) and the header chunk (4 + 4 + 13 + 4 bytes) come first.
-    constexpr size_t afterHeader = 8 + 25;
-    std::vector<uint8_t> chunks;
-    for (const PngText& text : texts) {
-        const auto chunk = TextChunk(text);
-        chunks.insert(chunks.end(), chunk.begin(), chunk.end());
+    const size_t rows = static_cast<size_t>(image.height);
+    const size_t bytes = rows * (static_cast<size_t>(image.width) + 1);
+    const size_t threads = std::clamp<size_t>(std::thread::hardware_concurrency(), 1, 8);
+    const size_t count = std::min(rows, std::max({size_t{1}, std::min(threads, bytes / PartBytes),
+                                                  (bytes + LargestPartBytes - 1) / LargestPartBytes}));
+    if (_parts.size() < count)
+        _parts.resize(count); // never shrinks: each part's buffers serve the images that follow
+    for (size_t k = 0; k < count; ++k) {
+        _parts[k].first = static_cast<int32_t>(rows * k / count);
+        _parts[k].end = static_cast<int32_t>(rows * (k + 1) / count);
     }
-    png.insert(png.begin() + afterHeader, chunks.begin(), chunks.end());
+    {
+        std::vector<std::jthread> helpers;
+        for (size_t k = 1; k < count; ++k)
+            helpers.emplace_back([&, k] { EncodePart(image, _parts[k], k + 1 == count); });
+        EncodePart(image, _parts[0], count == 1);
+    }
+
+    static constexpr uint8_t Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    sink(Signature, sizeof Signature);
+    Bytes header;
+    AppendBigEndian(header, static_cast<uint32_t>(image.width));
+    AppendBigEndian(header, static_cast<uint32_t>(image.height));
+    header.insert(header.end(), {8, 0, 0, 0, 0}); // 8 bits, grey, deflate, adaptive filters, no interlace
+    WriteChunk(sink, "IHDR", {{header.data(), header.size()}});
+    for (const PngText& text : texts)
+        WriteText(sink, text);
+    // The zlib stream (RFC 1950): its header, the parts' blocks, the Adler-32 of all filtered bytes.
+    static constexpr uint8_t StreamHeader[2] = {0x78, 0x01}; // deflate, 32 KiB window, fastest
+    uLong adler = _parts[0].adler;
+    for (size_t k = 1; k < count; ++k)
+        adler = adler32_combine(adler, _parts[k].adler, static_cast<z_off_t>(_parts[k].filteredBytes));
+    Bytes trailer;
+    AppendBigEndian(trailer, static_cast<uint32_t>(adler));
+    for (size_t k = 0; k < count; ++k)
+        WriteChunk(sink, "IDAT",
+                   {{StreamHeader, k == 0 ? sizeof StreamHeader : 0},
+                    {_parts[k].deflated.data(), _parts[k].deflatedBytes},
+                    {trailer.data(), k + 1 == count ? trailer.size() : 0}});
+    WriteChunk(sink, "IEND", {});
+}
+
+std::vector<uint8_t> EncodePng(const host::Image& image, const std::vector<PngText>& texts) {
+    std::vector<uint8_t> png;
+    PngEncoder().Encode(
+        image, texts, [&](const uint8_t* bytes, size_t size) { png.insert(png.end(), bytes, bytes + size); });
     return png;
 }
-
-void WritePng(const std::filesystem::path& path, const host::Image& image,
-              const std::vector<PngText>& texts) {
-    WriteFileBytes(path, EncodePng(image, texts));
-}
-
-} // namespace zeb::cli
-
-namespace zeb::cli {
 
 std::vector<uint8_t> EncodePngSamples(const PngSamples& picture, const std::vector<PngText>& texts) {
     const bool sixteen = picture.eightBit.empty();
@@ -150,8 +168,8 @@ std::vector<uint8_t> EncodePngSamples(const PngSamples& picture, const std::vect
     // same byte of the pixel before.
     const size_t bytesPerPixel = static_cast<size_t>(picture.channels) * (sixteen ? 2 : 1);
     const size_t rowBytes = bytesPerPixel * static_cast<size_t>(picture.width);
-    std::vector<uint8_t> raw((rowBytes + 1) * static_cast<size_t>(picture.height));
-    std::vector<uint8_t> row(rowBytes);
+    Bytes raw((rowBytes + 1) * static_cast<size_t>(picture.height));
+    Bytes row(rowBytes);
     for (size_t y = 0; y < static_cast<size_t>(picture.height); ++y) {
         const size_t first = y * (rowBytes / (sixteen ? 2 : 1));
         for (size_t i = 0; i < rowBytes / (sixteen ? 2 : 1); ++i) {
@@ -168,31 +186,38 @@ std::vector<uint8_t> EncodePngSamples(const PngSamples& picture, const std::vect
             out[1 + i] = static_cast<uint8_t>(row[i] - (i >= bytesPerPixel ? row[i - bytesPerPixel] : 0));
     }
     uLongf size = compressBound(static_cast<uLong>(raw.size()));
-    std::vector<uint8_t> deflated(size);
+    Bytes deflated(size);
     if (compress2(deflated.data(), &size, raw.data(), static_cast<uLong>(raw.size()), Z_BEST_SPEED) != Z_OK)
         throw std::runtime_error("PNG encoding failed");
-    deflated.resize(size);
 
-    std::vector<uint8_t> png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
-    std::vector<uint8_t> header;
+    Bytes png;
+    const PngEncoder::Sink sink = [&](const uint8_t* bytes, size_t count) {
+        png.insert(png.end(), bytes, bytes + count);
+    };
+    static constexpr uint8_t Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    sink(Signature, sizeof Signature);
+    Bytes header;
     AppendBigEndian(header, static_cast<uint32_t>(picture.width));
     AppendBigEndian(header, static_cast<uint32_t>(picture.height));
     // Bit depth, colour type (0 grey, 2 RGB), compression, filter method, no interlace.
     header.insert(header.end(), {static_cast<uint8_t>(sixteen ? 16 : 8),
                                  static_cast<uint8_t>(picture.channels == 3 ? 2 : 0), 0, 0, 0});
-    AppendChunk(png, "IHDR", header);
-    for (const PngText& text : texts) {
-        const auto chunk = TextChunk(text);
-        png.insert(png.end(), chunk.begin(), chunk.end());
-    }
-    AppendChunk(png, "IDAT", deflated);
-    AppendChunk(png, "IEND", {});
+    WriteChunk(sink, "IHDR", {{header.data(), header.size()}});
+    for (const PngText& text : texts)
+        WriteText(sink, text);
+    WriteChunk(sink, "IDAT", {{deflated.data(), size}});
+    WriteChunk(sink, "IEND", {});
     return png;
 }
 
 void WritePngSamples(const std::filesystem::path& path, const PngSamples& picture,
                      const std::vector<PngText>& texts) {
-    WriteFileBytes(path, EncodePngSamples(picture, texts));
+    const Bytes png = EncodePngSamples(picture, texts);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    out.close();
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
 }
 
 } // namespace zeb::cli

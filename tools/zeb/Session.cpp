@@ -4,6 +4,7 @@
 #include "FeatureReport.h"
 #include "NameMatch.h"
 #include "PluginFiles.h"
+#include "WiringDiagnosis.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -40,6 +41,21 @@ std::string ReadFrom(const fs::path& file, uintmax_t offset) {
     in.seekg(static_cast<std::streamoff>(offset));
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
+
+// What the plug-in logs from now on, for a diagnosis afterwards; nothing while its log is off.
+class LogTail {
+public:
+    LogTail() : _file(LogFile()), _start(FileSize(_file)) {}
+    std::optional<std::string> Text() const {
+        if (!_file)
+            return std::nullopt;
+        return ReadFrom(*_file, _start);
+    }
+
+private:
+    std::optional<fs::path> _file;
+    uintmax_t _start;
+};
 } // namespace
 
 host::HostChannel& Session::Channel(int32_t index) {
@@ -58,8 +74,9 @@ host::HostChannel& Session::Channel(int32_t index) {
             throw error;
         }
         if (index != 0 && ChannelCount() > 0)
-            throw CommandError("no channel " + std::to_string(index) + ": the plug-in offers channels 0 to " +
-                               std::to_string(ChannelCount() - 1));
+            throw CommandError("no channel " + std::to_string(index) + ": the plug-in offers " +
+                               (ChannelCount() == 1 ? "channel 0 only"
+                                                    : "channels 0 to " + std::to_string(ChannelCount() - 1)));
         throw CommandError("no channel " + std::to_string(index) +
                            ": the station has no lighting controller");
     }
@@ -89,7 +106,8 @@ std::optional<std::string> Session::DomeModel(int32_t index) const {
     return found->second;
 }
 
-std::string SelectCamera(host::HostChannel& channel, const std::string& camera, bool required) {
+std::string SelectCamera(host::HostChannel& channel, const std::string& camera, bool required,
+                         std::vector<std::string>* wiring) {
     const auto current = channel.Read("DeviceImageSource");
     if (!current)
         throw PluginError(channel.Error());
@@ -108,21 +126,34 @@ std::string SelectCamera(host::HostChannel& channel, const std::string& camera, 
                 .Hint(DidYouMean(camera, cameras))
                 .Hint(list.empty() ? "the channel offers no camera" : "the channel offers " + list);
         }
+        const LogTail log;
         const WriteOutcome outcome = WriteFeature(channel, "DeviceImageSource", camera);
-        if (outcome.holds != camera)
-            throw CommandError("the camera \"" + camera + "\" cannot be used by " + channel.Name() +
-                               ": the channel holds \"" + outcome.holds + "\"")
-                .Hint("it may be in use by another channel or not wired to this channel's controller; the "
-                      "plug-in's log says why");
+        if (outcome.holds != camera) {
+            CommandError error("the camera \"" + camera + "\" cannot be used by " + channel.Name() +
+                               ": the channel holds \"" + outcome.holds + "\"");
+            for (const std::string& finding : DiagnoseWiring(channel, log.Text(), camera))
+                error.Hint(finding);
+            throw error.Hint(
+                "it may be in use by another channel or not wired to this channel's controller; the "
+                "plug-in's log says why");
+        }
         return camera;
     }
+    const LogTail log;
     if (!channel.Execute("DeviceImageSourceDetect"))
         throw PluginError(channel.Error());
     const std::string detected = channel.Read("DeviceImageSource").value_or("None");
-    if (detected == "None" && required)
-        throw CommandError("no camera is wired to the lighting controller of " + channel.Name())
-            .Hint("check the trigger cables, or name the camera with --camera");
-    return detected;
+    if (detected != "None" || (!required && !wiring))
+        return detected;
+    const std::vector<std::string> findings = DiagnoseWiring(channel, log.Text());
+    if (wiring)
+        *wiring = findings;
+    if (!required)
+        return detected;
+    CommandError error("no camera is wired to the lighting controller of " + channel.Name());
+    for (const std::string& finding : findings)
+        error.Hint(finding);
+    throw error.Hint("check the trigger cables, or name the camera with --camera");
 }
 
 void ApplySettings(host::HostChannel& channel, const std::vector<Assignment>& assignments,

@@ -63,8 +63,10 @@ host::HostChannel& PrepareChannel(Session& session, const ChannelOptions& option
                                   const std::vector<Assignment>& extra = {});
 
 // Selects `camera` (empty: the one wired to the channel's controller) unless one is selected.
-// Returns the selected camera, or "None"; throws CommandError when `required` and there is none.
-std::string SelectCamera(host::HostChannel& channel, const std::string& camera, bool required);
+// Returns the selected camera, or "None"; throws CommandError when `required` and there is none,
+// with what the wiring lacks. `wiring`, when given, receives those findings (see WiringDiagnosis).
+std::string SelectCamera(host::HostChannel& channel, const std::string& camera, bool required,
+                         std::vector<std::string>* wiring = nullptr);
 
 // Applies assignments in order; see PrepareChannel.
 void ApplySettings(host::HostChannel& channel, const std::vector<Assignment>& assignments,

@@ -112,6 +112,13 @@ SphereCalibrationRun CalibrateOnSphere(const std::vector<host::Image>& sets, con
 }
 
 void WriteCalibrationFile(const std::filesystem::path& file, const CalibrationRecord& record) {
+    // Its folder is made as the image sets' folder is (zeb view's --out may not exist yet).
+    std::error_code error;
+    if (file.has_parent_path())
+        std::filesystem::create_directories(file.parent_path(), error);
+    if (error)
+        throw CommandError("cannot create the folder " + file.parent_path().string() + ": " +
+                           error.message());
     std::ofstream out(file, std::ios::binary | std::ios::trunc);
     out << CalibrationToJson(record);
     out.close();

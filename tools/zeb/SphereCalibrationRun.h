@@ -34,7 +34,7 @@ SphereCalibrationRun CalibrateOnSphere(const std::vector<host::Image>& sets, con
                                        const ImageSetDescription& description,
                                        const photometric::SphereSettings& sphere);
 
-// Throws CommandError when the file cannot be written.
+// Makes its folder when missing; throws CommandError when the file cannot be written.
 void WriteCalibrationFile(const std::filesystem::path& file, const photometric::CalibrationRecord& record);
 
 } // namespace zeb::cli

@@ -7,16 +7,10 @@
 // ZEB: the zeb program (default build/linux/bin/zeb); CHROMIUM: the browser (default /usr/bin/chromium).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
 import { mkdtempSync, mkdirSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import puppeteer from 'puppeteer-core';
-
-const root = path.resolve(import.meta.dirname ?? path.dirname(new URL(import.meta.url).pathname), '../../..');
-const zeb = path.resolve(process.env.ZEB ?? path.join(root, 'build/linux/bin/zeb'));
-const chromium = process.env.CHROMIUM ?? '/usr/bin/chromium';
-const guard = 60000; // longest wait for anything; a slow machine is never a failure before it
+import { guard, launchBrowser, startServer, stopServer } from './harness.js';
 
 // The area-scan station with a 160 x 128 camera (0.4 mm pixels) over the sphere, noise on, its
 // dome mounted at 90 degrees while the channel starts at "180 deg".
@@ -30,29 +24,6 @@ const station = {
   cables: [{ controller: 0, port: 'Camera0Output0', camera: 'Cam A', line: 'Line0', inverted: false },
     { controller: 0, port: 'Camera0Input0', camera: 'Cam A', line: 'Line1', inverted: false }],
 };
-
-function startServer(folder) {
-  const stationFile = path.join(folder, 'station.json');
-  writeFileSync(stationFile, JSON.stringify(station));
-  const server = spawn(zeb, ['view', '--port', '0', '--out', folder, '--page-timeout', '2'], {
-    env: { ...process.env, ZEB_DRIVE_C: path.join(folder, 'drive_c'), ZEB_STATION: stationFile },
-    stdio: ['ignore', 'pipe', 'pipe'],
-  });
-  let output = '';
-  return new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error(`zeb view did not come up:\n${output}`)), guard);
-    server.stdout.on('data', (chunk) => {
-      output += chunk;
-      const found = output.match(/serving http:\/\/127\.0\.0\.1:(\d+)\//);
-      if (found) {
-        clearTimeout(timer);
-        resolve({ server, port: Number(found[1]), output: () => output });
-      }
-    });
-    server.stderr.on('data', (chunk) => { output += chunk; });
-    server.on('exit', (code) => reject(new Error(`zeb view ended with ${code}:\n${output}`)));
-  });
-}
 
 // The mean red, green and blue of the surface canvas over its middle half.
 function surfaceColour(page) {
@@ -70,16 +41,12 @@ function surfaceColour(page) {
 test('the Surface panel of zeb view in Chromium', async () => {
   const folder = mkdtempSync(path.join(os.tmpdir(), 'zeb-view-surface-'));
   mkdirSync(path.join(folder, 'profile'));
-  const { server, port, output } = await startServer(folder);
-  const browser = await puppeteer.launch({
-    executablePath: chromium,
-    headless: false, // the flags below say headless; puppeteer adds none of its own
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    userDataDir: path.join(folder, 'profile'),
-    defaultViewport: { width: 1500, height: 1000 },
-    protocolTimeout: guard * 3,
-  });
+  // zeb view takes the station file from the environment it inherits from this test.
+  const stationFile = path.join(folder, 'station.json');
+  writeFileSync(stationFile, JSON.stringify(station));
+  process.env.ZEB_STATION = stationFile;
+  const { server, port } = await startServer(folder);
+  const browser = await launchBrowser(folder);
   try {
     const page = await browser.newPage();
     page.setDefaultTimeout(guard);
@@ -137,9 +104,7 @@ test('the Surface panel of zeb view in Chromium', async () => {
     assert.deepEqual(errors, []);
   } finally {
     await browser.close();
-    server.kill('SIGINT');
-    await new Promise((resolve) => server.once('exit', resolve));
+    await stopServer(server, 'SIGINT');
     rmSync(folder, { recursive: true, force: true });
-    void output;
   }
 });

@@ -1,44 +1,21 @@
-// zeb view in headless Chromium, as a person uses it: the page opens, the acquisition starts and
-// images arrive, a higher exposure brightens the view, the brightness assistant runs to its result,
-// and a closed tab leaves nothing running that it alone started. Takes the README's screenshot.
+// zeb view in headless Chromium, as a person uses it: the page opens, features show their units and
+// meaning, the acquisition starts and images arrive with a histogram per direction, the image region
+// is fixed while streaming, a higher exposure brightens the view, another channel's tab shows that
+// channel alone, image sets are recorded, the zoom reads a saturated pixel's true value, a profile is
+// saved and loaded, the brightness assistant runs to its result and the orientation assistant's fix
+// is applied from its dialog, a closed tab leaves nothing running that it alone started, and the page
+// says "disconnected" once zeb view is gone. Takes the README's screenshot.
 //
 // ZEB: the zeb program (default build/linux/bin/zeb); ZEB_VIEW_SCREENSHOT: where the screenshot goes
 // (default build/linux/zeb-view.png); CHROMIUM: the browser (default /usr/bin/chromium).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { spawn } from 'node:child_process';
-import { mkdtempSync, mkdirSync, rmSync } from 'node:fs';
+import { existsSync, mkdtempSync, mkdirSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import puppeteer from 'puppeteer-core';
+import { guard, launchBrowser, root, startServer, stopServer } from './harness.js';
 
-const root = path.resolve(import.meta.dirname ?? path.dirname(new URL(import.meta.url).pathname), '../../..');
-const zeb = path.resolve(process.env.ZEB ?? path.join(root, 'build/linux/bin/zeb'));
 const screenshot = path.resolve(process.env.ZEB_VIEW_SCREENSHOT ?? path.join(root, 'build/linux/zeb-view.png'));
-const chromium = process.env.CHROMIUM ?? '/usr/bin/chromium';
-const guard = 60000; // longest wait for anything; a slow machine is never a failure before it
-
-// Starts zeb view on a free port in a folder of its own; resolves with the process and its port.
-function startServer(folder) {
-  const server = spawn(zeb, ['view', '--port', '0', '--out', path.join(folder, 'saved'), '--page-timeout', '2'], {
-    env: { ...process.env, ZEB_DRIVE_C: path.join(folder, 'drive_c') },
-    stdio: ['ignore', 'pipe', 'pipe'],
-  });
-  let output = '';
-  return new Promise((resolve, reject) => {
-    const timer = setTimeout(() => reject(new Error(`zeb view did not come up:\n${output}`)), guard);
-    server.stdout.on('data', (chunk) => {
-      output += chunk;
-      const found = output.match(/serving http:\/\/127\.0\.0\.1:(\d+)\//);
-      if (found) {
-        clearTimeout(timer);
-        resolve({ server, port: Number(found[1]), output: () => output });
-      }
-    });
-    server.stderr.on('data', (chunk) => { output += chunk; });
-    server.on('exit', (code) => reject(new Error(`zeb view ended with ${code}:\n${output}`)));
-  });
-}
 
 // Mean grey of a pane's canvas (the red channel: the saturation overlay keeps it at 255), and a
 // fingerprint of its pixels.
@@ -70,15 +47,7 @@ test('zeb view in Chromium', async () => {
   mkdirSync(path.join(folder, 'profile'));
   const { server, port, output } = await startServer(folder);
   const base = `http://127.0.0.1:${port}`;
-  const browser = await puppeteer.launch({
-    executablePath: chromium,
-    headless: false, // the flags below say headless; puppeteer adds none of its own
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    userDataDir: path.join(folder, 'profile'),
-    defaultViewport: { width: 1500, height: 1000 },
-    protocolTimeout: guard * 3,
-  });
+  const browser = await launchBrowser(folder);
   try {
     const page = await browser.newPage();
     page.setDefaultTimeout(guard);
@@ -93,6 +62,19 @@ test('zeb view in Chromium', async () => {
     assert.ok(groups.some((g) => g.startsWith('Lighting')), groups.join());
     const channels = await page.$$eval('#channels button', (b) => b.map((e) => e.textContent));
     assert.equal(channels.length, 2);
+
+    // Units beside the values, the meaning and the channel's limits as the name's tooltip.
+    const guide = (name) => page.$eval(`.feature[data-name="${name}"]`, (row) => ({
+      unit: row.querySelector('.unit') ? row.querySelector('.unit').textContent : '',
+      title: row.querySelector('.feature-name').title,
+    }));
+    const exposureGuide = await guide('ExposureTime');
+    assert.equal(exposureGuide.unit, 'us');
+    assert.match(exposureGuide.title, /microseconds/);
+    assert.match(exposureGuide.title, /65000/);
+    assert.equal((await guide('Gain')).unit, 'dB');
+    assert.equal((await guide('LightingOrientation')).unit, '');
+    assert.ok((await guide('LightingOrientation')).title.length > 20);
 
     // A modest exposure to start from, through the feature tree; the answer is the value held.
     const exposure = '.feature[data-name="ExposureTime"]';
@@ -121,6 +103,55 @@ test('zeb view in Chromium', async () => {
     assert.match(caption, /lit from/);
     assert.match(await page.$eval('#statistics', (s) => s.textContent), /live · [\d.]+ image sets\/s/);
 
+    // Each direction has its own histogram and statistics, so one clipping direction shows.
+    await page.waitForFunction(() => Array.from(document.querySelectorAll('.direction-facts')).every((p) => /mean [\d.]+ · saturated/.test(p.textContent)));
+    const drawnBars = await page.$$eval('.direction-histogram', (canvases) => canvases.map((c) => {
+      const data = c.getContext('2d').getImageData(0, 0, c.width, c.height).data;
+      let lit = 0;
+      for (let i = 3; i < data.length; i += 4) lit += data[i] > 0;
+      return lit;
+    }));
+    assert.equal(drawnBars.length, 4);
+    assert.ok(drawnBars.every((lit) => lit > 0), drawnBars.join());
+
+    // The image region is fixed while the camera streams: shown, not editable.
+    await page.waitForFunction(() => document.querySelector('.feature[data-name="Width"] .fixed') !== null);
+    assert.equal(await page.$('.feature[data-name="Width"] input'), null);
+    assert.ok(await page.$('.feature[data-name="ExposureTime"] input'));
+
+    // Channel 1's tab shows channel 1 alone from the click on: never channel 0's live status or images.
+    await page.evaluate(() => {
+      window.seen = [];
+      const observer = new MutationObserver(() => {
+        window.seen.push(document.querySelector('#statistics').textContent);
+      });
+      observer.observe(document.querySelector('#statistics'), { childList: true, characterData: true, subtree: true });
+      for (const figure of document.querySelectorAll('figure.pane')) {
+        new MutationObserver(() => { if (figure.dataset.set) window.seen.push(`drawn ${figure.dataset.form}`); }).observe(figure, { attributes: true, attributeFilter: ['data-set'] });
+      }
+      document.querySelectorAll('#channels button')[1].click();
+      // What the page shows the moment the tab is clicked, before any answer arrives.
+      window.atClick = document.querySelector('#statistics').textContent;
+    });
+    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('stopped'));
+    await page.waitForFunction(() => !document.querySelector('#start').disabled);
+    const seen = await page.evaluate(() => window.seen);
+    assert.ok(!(await page.evaluate(() => window.atClick)).startsWith('live'));
+    assert.ok(!seen.some((text) => text.startsWith('live') || text.startsWith('drawn')), seen.join(' | '));
+    assert.equal(await page.$eval('#set-facts', (p) => p.textContent), '');
+    await page.click('#start');
+    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('live'));
+    await page.waitForFunction(() => /image set \d+/.test(document.querySelector('#set-facts').textContent));
+    await page.click('#stop');
+    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('stopped'));
+    const channel1 = await (await fetch(`${base}/api/channels/1/status`)).json();
+    assert.equal(channel1.mode, 'idle');
+    assert.ok(channel1.statistics.imageSets >= 1);
+    assert.equal((await (await fetch(`${base}/api/channels/0/status`)).json()).mode, 'live');
+    await page.evaluate(() => document.querySelectorAll('#channels button')[0].click());
+    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('live'));
+    await page.waitForFunction(() => /image set \d+/.test(document.querySelector('#set-facts').textContent));
+
     // A higher exposure brightens the view: the page shows image sets taken with it.
     await page.waitForFunction(() => document.querySelector('#set-facts').textContent.includes('exposure 20 us'));
     await drawnAfter(page, '#average', await setNumber(page));
@@ -136,9 +167,71 @@ test('zeb view in Chromium', async () => {
     await page.$eval('#features', (aside) => { aside.scrollTop = 0; });
     await page.screenshot({ path: screenshot });
 
-    // Stop; then the brightness assistant in its dialog, to its result.
+    // Record two image sets of the running acquisition into --out.
+    await page.$eval('#record-amount', (input) => { input.value = '2'; });
+    await page.select('#record-unit', 'count');
+    await page.click('#record');
+    await page.waitForFunction(() => document.querySelector('#recording').textContent.startsWith('recorded 2 image sets'));
+    const recorded = readdirSync(path.join(folder, 'saved')).filter((f) => f.endsWith('-stack.png'));
+    assert.equal(recorded.length, 2, recorded.join());
+
+    // Stop: the region is editable again.
     await page.click('#stop');
     await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('stopped'));
+    await page.waitForFunction(() => document.querySelector('.feature[data-name="Width"] input') !== null);
+
+    // The zoom reads a saturated pixel as 255 with the saturation overlay on, says the zoom after the
+    // wheel, and shows the grey values from the zoom its hint names on.
+    await drawnAfter(page, '#directions figure[data-form="direction0"]', (await setNumber(page)) - 1);
+    const hot = await page.evaluate(async () => {
+      const response = await fetch(`/api/channels/0/image.png?form=direction0`);
+      const bitmap = await createImageBitmap(await response.blob());
+      const canvas = new OffscreenCanvas(bitmap.width, bitmap.height);
+      const context = canvas.getContext('2d');
+      context.drawImage(bitmap, 0, 0);
+      const data = context.getImageData(0, 0, bitmap.width, bitmap.height).data;
+      for (let i = 0; i < data.length; i += 4) {
+        if (data[i] === 255) return { x: (i / 4) % bitmap.width, y: Math.floor(i / 4 / bitmap.width) };
+      }
+      return null;
+    });
+    assert.ok(hot, 'no saturated pixel at this exposure');
+    assert.ok(await page.$eval('#saturation', (box) => box.checked));
+    await page.click('#directions figure[data-form="direction0"] canvas');
+    await page.waitForFunction(() => state.zoom && state.zoom.image);
+    const valuesFrom = Number((await page.$eval('#zoom-hint', (p) => p.textContent)).match(/from (\d+) x/)[1]);
+    // The pointer over the saturated pixel; the wheel zooms about it, so it stays under the pointer.
+    const pointAt = () => page.evaluate((p) => {
+      const canvas = document.querySelector('#zoom-canvas');
+      const rect = canvas.getBoundingClientRect();
+      const ratio = rect.width / canvas.width;
+      return { x: rect.left + (state.zoom.x + (p.x + 0.5) * state.zoom.scale) * ratio, y: rect.top + (state.zoom.y + (p.y + 0.5) * state.zoom.scale) * ratio };
+    }, hot);
+    let at = await pointAt();
+    await page.mouse.move(at.x, at.y);
+    // Whether the pixel's cell carries text: pixels other than the overlay's red.
+    const cellHasText = () => page.evaluate((p) => {
+      const canvas = document.querySelector('#zoom-canvas');
+      const z = state.zoom;
+      const left = Math.round(z.x + p.x * z.scale), top = Math.round(z.y + p.y * z.scale), size = Math.floor(z.scale);
+      const data = canvas.getContext('2d').getImageData(left + 1, top + 1, Math.max(1, size - 2), Math.max(1, size - 2)).data;
+      for (let i = 0; i < data.length; i += 4) if (data[i] < 128) return true;
+      return false;
+    }, hot);
+    let below = null;
+    let above = null;
+    for (let step = 0; step < 40 && above === null; ++step) {
+      await page.mouse.wheel({ deltaY: -100 });
+      const readout = await page.$eval('#zoom-readout', (r) => r.textContent);
+      const scale = await page.evaluate(() => state.zoom.scale);
+      assert.ok(readout.endsWith(`${scale.toFixed(2)} x`), `${readout} at ${scale}`);
+      if (scale < valuesFrom) below = await cellHasText();
+      else above = { text: await cellHasText(), readout };
+    }
+    assert.equal(below, false);
+    assert.equal(above.text, true);
+    assert.match(above.readout, new RegExp(`^x ${hot.x}, y ${hot.y}: grey 255 · `));
+    await page.click('#zoom-close');
     await page.click('#open-assistant');
     await page.waitForFunction(() => document.querySelector('#assistant-name').options.length >= 4);
     await page.select('#assistant-name', 'Brightness detection');
@@ -149,7 +242,47 @@ test('zeb view in Chromium', async () => {
     assert.match(await page.$eval('#assistant-instruction', (p) => p.textContent), /representative part/);
     await page.click('#assistant-stop');
     await page.waitForFunction(() => document.querySelector('#assistant-stop').disabled);
+    assert.equal(await page.$eval('#focus-graph', (c) => getComputedStyle(c).display), 'none');
+
+    // The orientation assistant warns about a wrong setting and offers the fix; the dialog leaves
+    // the page usable, and the fix applied, it judges the station right.
+    await page.select('.feature[data-name="LightingOrientation"] select', '90 deg');
+    await page.waitForFunction(() => document.querySelector('.feature[data-name="LightingOrientation"] .answer').textContent === 'holds 90 deg');
+    await page.select('#assistant-name', 'Orientation detection');
+    await page.click('#assistant-start');
+    await page.waitForFunction(() => document.querySelector('#assistant-result').textContent === 'Warning');
+    await page.waitForFunction(() => !document.querySelector('#assistant-fix-line').hidden);
+    assert.equal(await page.$eval('#assistant-fix', (b) => b.textContent), 'Apply 180 deg');
+    assert.equal(await page.$eval('#focus-graph', (c) => getComputedStyle(c).display), 'none');
+    await page.click('#assistant-fix');
+    await page.waitForFunction(() => document.querySelector('#assistant-result').textContent === 'Success');
+    assert.equal(await (await fetch(`${base}/api/channels/0/features/LightingOrientation`)).text(), '180 deg');
+    await page.click('#assistant-stop');
+    await page.waitForFunction(() => document.querySelector('#assistant-stop').disabled);
     await page.click('#assistant-close');
+
+    // Save the profile (a download), change a setting, load the profile: the setting comes back and
+    // each line says what the channel holds.
+    const downloads = path.join(folder, 'downloads');
+    const cdp = await page.createCDPSession();
+    await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
+    await page.click('#save-profile');
+    const profile = path.join(downloads, 'zeb-channel0.profile');
+    for (const until = Date.now() + guard; !existsSync(profile) && Date.now() < until;) await new Promise((r) => setTimeout(r, 50));
+    const saved = readFileSync(profile, 'utf8');
+    const exposureHeld = await (await fetch(`${base}/api/channels/0/features/ExposureTime`)).text();
+    assert.match(saved, new RegExp(`^ExposureTime=${exposureHeld}$`, 'm'));
+    await fetch(`${base}/api/channels/0/features/ExposureTime`, { method: 'PUT', body: '33', headers: { 'X-Zeb-Script': '1' } });
+    const edited = path.join(folder, 'edited.profile');
+    writeFileSync(edited, `${saved}Gain=70000\n`);
+    const input = await page.$('#profile-file');
+    await input.uploadFile(edited);
+    await page.waitForFunction(() => !document.querySelector('#profile-answer').hidden);
+    const answer = await page.$eval('#profile-answer', (p) => p.textContent);
+    assert.match(answer, new RegExp(`^ExposureTime: holds "${exposureHeld}"$`, 'm'));
+    assert.match(answer, /^Gain: /m); // the camera's answer to a gain beyond its range
+    assert.ok(await page.$eval('#profile-answer', (p) => p.classList.contains('bad')));
+    await page.waitForFunction((v) => document.querySelector('.feature[data-name="ExposureTime"] input').value === v, {}, exposureHeld);
     assert.deepEqual(errors, []);
 
     // A second tab starts channel 1 and is closed: the acquisition it alone started stops.
@@ -170,10 +303,17 @@ test('zeb view in Chromium', async () => {
       await new Promise((resolve) => setTimeout(resolve, 100));
     }
     assert.equal(mode, 'idle');
+
+    // zeb view stops: the page says it is disconnected and shows nothing as live.
+    await page.click('#start');
+    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('live'));
+    server.kill('SIGINT');
+    await page.waitForFunction(() => document.querySelector('#connection').textContent.startsWith('disconnected'));
+    await page.waitForFunction(() => document.querySelector('#statistics').textContent === 'disconnected');
+    assert.ok(await page.$eval('#start', (b) => b.disabled));
   } finally {
     await browser.close();
-    server.kill('SIGINT');
-    const code = await new Promise((resolve) => (server.exitCode !== null ? resolve(server.exitCode) : server.on('exit', resolve)));
+    const code = await stopServer(server, 'SIGINT');
     assert.equal(code, 0, output());
     assert.match(output(), /channel 0 \(BRELAN: Morvane \(#0\)\): released/);
     rmSync(folder, { recursive: true, force: true });

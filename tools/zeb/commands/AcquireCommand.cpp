@@ -6,6 +6,7 @@
 #include "FeatureReport.h"
 #include "ImageSetWriter.h"
 #include "Interrupt.h"
+#include "Output.h"
 #include "SurfaceWriter.h"
 
 #include <cstdio>
@@ -27,6 +28,12 @@ void AcquireCommand::Define(CLI::App& parent) {
                      "channel holds it)")
         ->check(CLI::IsMember({"Off", "On"}));
     _app->add_option("--out,-o", _out, "folder for the PNG files");
+    _app->add_option(
+            "--files", _files,
+            "the files of each image set, comma-separated: stack, average, directions (the 2 x 2 contact "
+            "sheet), direction (a file per direction) (default: every file of the image set's form)")
+        ->delimiter(',')
+        ->check(CLI::IsMember(ImageSetFileNames()));
     _app->add_option("--timeout", _timeoutSeconds, "longest wait for one image set, in seconds")
         ->check(CLI::Range(0.01, 3600.0));
     _app->add_flag("--json", _json, "print the result as JSON");
@@ -59,7 +66,7 @@ int AcquireCommand::Run(Session& session) {
     std::unique_ptr<ImageSetWriter> writer;
     if (writeFiles) {
         try {
-            writer = std::make_unique<ImageSetWriter>(_out, description);
+            writer = std::make_unique<ImageSetWriter>(_out, description, _files);
         } catch (const std::exception& error) {
             throw CommandError(error.what());
         }
@@ -76,17 +83,21 @@ int AcquireCommand::Run(Session& session) {
     options.timeoutMs = static_cast<int32_t>(_timeoutSeconds * 1000);
     AcquisitionLoop loop(channel, options);
     std::vector<std::string> files;
+    int64_t firstNumber = 0; // of the image sets written
     int32_t width = 0, height = 0;
     auto handle = [&](const host::Image& image, int64_t) {
         width = image.width;
         height = image.height;
-        if (writer)
-            for (const auto& file : writer->Write(image, std::chrono::system_clock::now()))
-                files.push_back(file.string());
+        if (!writer)
+            return;
+        const auto taken = std::chrono::system_clock::now();
+        for (const auto& file : writer->Write(image, taken))
+            files.push_back(file.string());
         if (surfaces)
-            for (const auto& file :
-                 surfaces->Write(image, writer->NextNumber() - 1, std::chrono::system_clock::now()))
+            for (const auto& file : surfaces->Write(image, writer->LastNumber(), taken))
                 files.push_back(file.string());
+        if (firstNumber == 0)
+            firstNumber = writer->LastNumber();
     };
     auto progress = [&](const AcquisitionStatistics& s) {
         if (_continuous)
@@ -129,6 +140,8 @@ int AcquireCommand::Run(Session& session) {
             json["requested"] = _count;
         if (end == AcquisitionLoop::End::Failed)
             json["error"] = loop.Error();
+        if (!loop.LastFailure().empty())
+            json["lastFailure"] = loop.LastFailure();
         std::printf("%s\n", json.dump(2).c_str());
     } else if (s.sets > 0) {
         std::printf("%lld image set%s of %d x %d pixels (%s) from %s, camera %s (%s)\n",
@@ -143,14 +156,21 @@ int AcquireCommand::Run(Session& session) {
             std::printf("writing the files took %.1f ms per image set\n",
                         1000.0 * s.handlingSeconds / double(s.sets));
         if (_continuous || s.lost || s.failed)
-            std::printf("%lld lost, %lld failed\n", static_cast<long long>(s.lost),
-                        static_cast<long long>(s.failed));
+            std::printf("%lld lost, %lld failed%s\n", static_cast<long long>(s.lost),
+                        static_cast<long long>(s.failed),
+                        loop.LastFailure().empty() ? ""
+                                                   : (" (the last: " + loop.LastFailure() + ")").c_str());
         if (!files.empty()) {
-            const long long last = writer->NextNumber() - 1, first = last - s.sets + 1;
+            // Another writer into the same folder may have taken numbers in between.
+            const int64_t last = writer->LastNumber();
             const std::string sets =
-                s.sets == 1 ? "image set " + std::to_string(first)
-                            : "image sets " + std::to_string(first) + " to " + std::to_string(last);
-            std::printf("wrote %zu files of %s to %s\n", files.size(), sets.c_str(), _out.c_str());
+                s.sets == 1 ? "image set " + std::to_string(last)
+                : last - firstNumber + 1 == s.sets
+                    ? "image sets " + std::to_string(firstNumber) + " to " + std::to_string(last)
+                    : std::to_string(s.sets) + " image sets numbered from " + std::to_string(firstNumber) +
+                          " to " + std::to_string(last);
+            std::printf("wrote %s of %s to %s\n", Count(static_cast<int64_t>(files.size()), "file").c_str(),
+                        sets.c_str(), _out.c_str());
         }
     }
     if (end == AcquisitionLoop::End::Stopped) {
@@ -160,7 +180,7 @@ int AcquireCommand::Run(Session& session) {
         else
             std::fprintf(stderr, "interrupted after %lld of %lld image sets\n",
                          static_cast<long long>(s.sets), static_cast<long long>(_count));
-        return InterruptedStatus;
+        return StoppedStatus();
     }
     if (end == AcquisitionLoop::End::Failed) {
         const bool lost = s.lost > 0 && s.failed == 0;

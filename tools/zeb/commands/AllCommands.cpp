@@ -14,6 +14,7 @@ std::vector<std::unique_ptr<Command>> AllCommands(bool withShell) {
     commands.push_back(std::make_unique<CalibrateCommand>());
     commands.push_back(std::make_unique<AssistCommand>());
     commands.push_back(std::make_unique<ProfileCommand>());
+    commands.push_back(std::make_unique<StationCommand>());
     if (withShell) {
         commands.push_back(std::make_unique<ShellCommand>());
         commands.push_back(std::make_unique<ViewCommand>());

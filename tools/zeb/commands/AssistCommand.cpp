@@ -2,11 +2,13 @@
 // result messages filled in.
 #include "Commands.h"
 
+#include "AssistantFix.h"
 #include "AssistantRunner.h"
 #include "CommandError.h"
 #include "ConsoleInput.h"
 #include "Interrupt.h"
 #include "NameMatch.h"
+#include "Output.h"
 
 #include <nlohmann/json.hpp>
 
@@ -46,6 +48,11 @@ std::string ResolveName(host::HostChannel& channel, const std::string& typed) {
     const AssistantNames names(channel.Choices("DialogSelector"));
     if (const auto name = names.Resolve(typed))
         return *name;
+    // The encoder belongs to a line-scan controller: say so before anything else.
+    if (EqualsIgnoringCase(AssistantNames::Expand(typed), "Encoder movement detection"))
+        throw CommandError("the encoder check needs a line-scan channel; " + channel.Name() +
+                           " is an area-scan channel")
+            .Hint("choose a line-scan channel with --channel (zeb channels shows each channel's scan type)");
     std::vector<std::string> candidates = names.Offered();
     for (const auto& [shortName, fullName] : AssistantNames::ShortNames())
         candidates.push_back(shortName);
@@ -53,10 +60,7 @@ std::string ResolveName(host::HostChannel& channel, const std::string& typed) {
     for (const std::string& name : names.Offered())
         list += (list.empty() ? "\"" : ", \"") + name + "\"";
     CommandError error("no assistant \"" + typed + "\" on " + channel.Name());
-    error.Hint(DidYouMean(typed, candidates)).Hint("the channel offers " + list);
-    if (EqualsIgnoringCase(AssistantNames::Expand(typed), "Encoder movement detection"))
-        error.Hint("the encoder check needs a line-scan channel");
-    throw error;
+    throw error.Hint(DidYouMean(typed, candidates)).Hint("the channel offers " + list);
 }
 
 } // namespace
@@ -99,8 +103,7 @@ int AssistCommand::Run(Session& session) {
                 if (!state.wantsImage)
                     throw CommandError("the assistant waits for nothing zeb can give it");
                 if (runner.ImagesTaken() >= _maxImages)
-                    throw CommandError("the assistant found no answer in " + std::to_string(_maxImages) +
-                                       " image sets");
+                    throw CommandError("the assistant found no answer in " + Count(_maxImages, "image set"));
                 continue;
             }
             const bool repeated = prompted && state.message == lastMessage && state.result == last.result;
@@ -169,12 +172,12 @@ int AssistCommand::Run(Session& session) {
                                             {"steps", steps}})
                                 .dump(2)
                                 .c_str());
-    if (status == 2 && name == "Orientation detection" && last.result == "Warning" &&
-        last.arguments.size() >= 2)
+    if (const auto fix = status == 2 ? ImpliedFix(name, last) : std::nullopt)
         std::fprintf(stderr,
-                     "zeb: the dome is mounted at %s: apply it with --set \"LightingOrientation=%s\", in a "
-                     "profile, or with set LightingOrientation \"%s\" in zeb shell\n",
-                     last.arguments[1].c_str(), last.arguments[1].c_str(), last.arguments[1].c_str());
+                     "zeb: the dome is mounted at %s: apply it with --set \"%s=%s\", in a profile, or with "
+                     "set %s \"%s\" in zeb shell\n",
+                     fix->value.c_str(), fix->name.c_str(), fix->value.c_str(), fix->name.c_str(),
+                     fix->value.c_str());
     return status;
 }
 

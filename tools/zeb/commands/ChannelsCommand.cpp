@@ -13,7 +13,7 @@ void ChannelsCommand::Define(CLI::App& parent) {
     _app = parent.add_subcommand("channels", "index, name, serial number and scan type of each channel");
     _app->add_flag("--detect", _detect,
                    "also find the camera wired to each channel's controller and show it, the dome model and "
-                   "the channel's state");
+                   "the channel's state; without a camera, what the wiring lacks");
     _app->add_flag("--json", _json, "print JSON");
     AddChannelOptions(*_app, _channel);
 }
@@ -22,6 +22,7 @@ namespace {
 struct ChannelReport {
     int32_t index = 0;
     std::string name, serial, scanType, camera, cameraModel, dome, state;
+    std::vector<std::string> wiring; // what the cabling lacks when no camera was found
 };
 
 ChannelReport Inspect(Session& session, int32_t index, bool detect) {
@@ -39,7 +40,7 @@ ChannelReport Inspect(Session& session, int32_t index, bool detect) {
         return report;
     }
     try {
-        report.camera = SelectCamera(channel, {}, false);
+        report.camera = SelectCamera(channel, {}, false, &report.wiring);
         if (report.camera != "None")
             report.cameraModel = channel.Read("DeviceImageSourceVendor").value_or("") + " " +
                                  channel.Read("DeviceImageSourceModel").value_or("") + ", serial number " +
@@ -73,6 +74,7 @@ int ChannelsCommand::Run(Session& session) {
                 item["cameraModel"] = r.cameraModel;
                 item["dome"] = r.dome.empty() ? nlohmann::json(nullptr) : nlohmann::json(r.dome);
                 item["state"] = r.state;
+                item["wiring"] = r.wiring;
             }
             json.push_back(item);
             continue;
@@ -86,6 +88,8 @@ int ChannelsCommand::Run(Session& session) {
                         r.dome.empty() ? "not reported (the plug-in names it only in its log, which is off)"
                                        : r.dome.c_str());
             std::printf("  state:  %s\n", r.state.c_str());
+            for (const std::string& finding : r.wiring)
+                std::printf("  wiring: %s\n", finding.c_str());
         }
     }
     if (_json)

@@ -72,6 +72,7 @@ private:
     bool _continuous = false;
     std::string _setupMode;
     std::string _out = ".";
+    std::vector<std::string> _files;
     double _timeoutSeconds = 20;
     bool _json = false;
     bool _surface = false;
@@ -116,6 +117,16 @@ private:
     ChannelOptions _channel;
     CLI::App* _save = nullptr;
     std::filesystem::path _file;
+};
+
+class StationCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+    bool LoadsPlugin() const override { return false; }
+
+private:
+    int32_t _channel = -1;
 };
 
 class ShellCommand : public Command {

@@ -1,6 +1,7 @@
 // zeb features: every feature of a channel with type, flags, value and choices.
 #include "Commands.h"
 
+#include "FeatureGuide.h"
 #include "FeatureReport.h"
 
 #include <cstdio>
@@ -14,6 +15,7 @@ void FeaturesCommand::Define(CLI::App& parent) {
     AddChannelOptions(*_app, _channel);
     _app->add_flag("--json", _json, "print JSON");
     _app->add_flag("--names", _names, "print only the names, one a line");
+    _app->footer(FeatureGuideText());
 }
 
 int FeaturesCommand::Run(Session& session) {
@@ -34,7 +36,7 @@ int FeaturesCommand::Run(Session& session) {
         std::printf("%s\n", json.dump(2).c_str());
         return 0;
     }
-    std::printf("%-34s %-8s %-5s %-28s %s\n", "Feature", "Type", "Flags", "Value", "Choices");
+    std::printf("%-34s %-8s %-5s %-28s %-8s %s\n", "Feature", "Type", "Flags", "Value", "Unit", "Choices");
     for (const FeatureInfo& feature : features) {
         std::string choices;
         for (const std::string& choice : feature.choices)
@@ -42,8 +44,9 @@ int FeaturesCommand::Run(Session& session) {
         const std::string value = feature.value           ? *feature.value
                                   : feature.error.empty() ? ""
                                                           : "(" + feature.error + ")";
-        std::printf("%-34s %-8s %-5s %-28s %s\n", feature.name.c_str(), feature.TypeName(),
-                    feature.Flags().c_str(), value.c_str(), choices.c_str());
+        std::printf("%-34s %-8s %-5s %-28s %-8s %s\n", feature.name.c_str(), feature.TypeName(),
+                    feature.Flags().c_str(), value.c_str(), GuideFor(feature.name).unit.c_str(),
+                    choices.c_str());
     }
     return 0;
 }

@@ -1,6 +1,8 @@
 // zeb get: read one feature.
 #include "Commands.h"
 
+#include "FeatureGuide.h"
+
 #include "FeatureReport.h"
 
 #include <cstdio>
@@ -11,6 +13,7 @@ void GetCommand::Define(CLI::App& parent) {
     _app = parent.add_subcommand("get", "read a feature");
     _app->add_option("NAME", _name, "feature name")->required();
     AddChannelOptions(*_app, _channel);
+    _app->footer(FeatureGuideText());
     _app->add_flag("--json", _json, "print the feature with its type, flags and choices as JSON");
 }
 

@@ -1,6 +1,7 @@
 // zeb profile save: keep a channel's writable feature values in a NAME=VALUE file for --profile.
 #include "Commands.h"
 
+#include "Output.h"
 #include "RunSettings.h"
 
 #include <cstdio>
@@ -21,7 +22,8 @@ int ProfileCommand::Run(Session& session) {
     host::HostChannel& channel = PrepareChannel(session, _channel, CameraNeed::Soft, {});
     SelectCamera(channel, {}, false);
     const size_t count = SaveProfile(channel, _file);
-    std::printf("wrote %zu settings of %s to %s\n", count, channel.Name().c_str(), _file.string().c_str());
+    std::printf("wrote %s of %s to %s\n", Count(static_cast<int64_t>(count), "setting").c_str(),
+                channel.Name().c_str(), _file.string().c_str());
     return 0;
 }
 

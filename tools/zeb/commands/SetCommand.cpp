@@ -1,6 +1,8 @@
 // zeb set: write one feature; says so when the channel holds another value than the one written.
 #include "Commands.h"
 
+#include "FeatureGuide.h"
+
 namespace zeb::cli {
 
 void SetCommand::Define(CLI::App& parent) {
@@ -10,6 +12,7 @@ void SetCommand::Define(CLI::App& parent) {
     _app->add_option("NAME", _name, "feature name")->required();
     _app->add_option("VALUE", _value, "the value, as text")->required();
     AddChannelOptions(*_app, _channel);
+    _app->footer(FeatureGuideText());
 }
 
 int SetCommand::Run(Session& session) {

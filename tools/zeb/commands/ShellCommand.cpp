@@ -14,20 +14,21 @@ void ShellCommand::Define(CLI::App& parent) {
     _app = parent.add_subcommand(
         "shell",
         "keep one plug-in loaded and run zeb's commands read from standard input, one a line "
-        "(a prompt on a terminal, none from a pipe); settings stay until zeb ends. \"quit\" or the end "
-        "of input ends it; it exits with the status of the last command that failed");
+        "(a prompt with line editing and history on a terminal, none from a pipe); settings stay until zeb "
+        "ends. \"quit\" or the end of input ends it; it exits with the status of the last command that "
+        "failed");
 }
 
 int ShellCommand::Run(Session& session) {
     const bool prompt = ConsoleInput::IsTerminal();
     int status = 0;
     while (true) {
-        if (prompt) {
-            std::printf("zeb> ");
-            std::fflush(stdout);
-        }
-        const ConsoleInput::Result input = ConsoleInput::Standard().ReadLine();
+        const ConsoleInput::Result input = ConsoleInput::Standard().ReadCommand("zeb> ");
         if (input.status == ConsoleInput::Status::Interrupted) {
+            if (EndRequested()) { // SIGTERM or SIGHUP ends the shell
+                status = StoppedStatus();
+                break;
+            }
             ClearInterrupt(); // Ctrl-C at the prompt only clears the line
             std::printf("\n");
             continue;
@@ -49,6 +50,10 @@ int ShellCommand::Run(Session& session) {
         ClearInterrupt();
         if (result != 0)
             status = result;
+        if (EndRequested()) {
+            status = StoppedStatus();
+            break;
+        }
         std::fflush(stdout);
     }
     if (prompt)

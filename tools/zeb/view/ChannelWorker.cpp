@@ -80,7 +80,17 @@ ChannelWorker::Outcome ChannelWorker::StopAssistant() {
 
 void ChannelWorker::Changed() {
     ++_revision;
-    _changed.notify_all();
+    WakeWaiters();
+}
+
+void ChannelWorker::WakeWaiters() const {
+    std::erase_if(_waiters, [&](const auto& waiter) {
+        if (waiter.first >= _revision && !_waitsEnded)
+            return waiter.second.expired(); // waits on, unless it gave up
+        if (const auto wake = waiter.second.lock())
+            (*wake)();
+        return true;
+    });
 }
 
 ChannelWorker::Status ChannelWorker::StatusLocked() const {
@@ -92,6 +102,8 @@ ChannelWorker::Status ChannelWorker::StatusLocked() const {
     status.statistics = _statistics;
     status.latest = _latest;
     status.error = _error;
+    status.lastFailure = _lastFailure;
+    status.recording = _recording;
     // The rate over the image sets of the last three seconds, while they keep coming.
     const Clock::time_point now = Clock::now();
     std::vector<Clock::time_point> recent;
@@ -111,10 +123,11 @@ ChannelWorker::Status ChannelWorker::CurrentStatus() const {
     return StatusLocked();
 }
 
-ChannelWorker::Status ChannelWorker::WaitForChange(uint64_t since, std::chrono::milliseconds wait) const {
-    std::unique_lock<std::mutex> lock(_mutex);
-    _changed.wait_for(lock, wait, [&] { return _revision > since || _waitsEnded; });
-    return StatusLocked();
+void ChannelWorker::WakeOnChange(uint64_t since,
+                                 const std::shared_ptr<const std::function<void()>>& wake) const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    _waiters.emplace_back(since, wake);
+    WakeWaiters(); // at once when it has changed already; and forgets those that gave up
 }
 
 ChannelWorker::AssistantView ChannelWorker::Assistant() const {
@@ -129,10 +142,80 @@ std::vector<std::filesystem::path> ChannelWorker::Save(const LiveImageSet& set) 
     return writer.Write(set.Delivered(), set.Taken());
 }
 
+ChannelWorker::Outcome ChannelWorker::StartRecording(int64_t count, double seconds) {
+    return Call([this, count, seconds](host::HostChannel&) -> Outcome {
+        std::lock_guard<std::mutex> lock(_mutex);
+        if (_mode != Mode::Live)
+            return {Outcome::Kind::Conflict,
+                    "channel " + std::to_string(_index) + " is not acquiring: start it, then record"};
+        _recording = {};
+        _recording.active = true;
+        _recording.count = count;
+        _recording.seconds = seconds;
+        _recordingEnd = Clock::now() +
+                        std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+        Changed();
+        return {};
+    });
+}
+
+ChannelWorker::Outcome ChannelWorker::StopRecording() {
+    return Call([this](host::HostChannel&) -> Outcome {
+        std::lock_guard<std::mutex> lock(_mutex);
+        if (_recording.active)
+            EndRecording("stopped");
+        return {};
+    });
+}
+
+void ChannelWorker::EndRecording(const std::string& why) {
+    _recording.active = false;
+    _recording.ended = why;
+    Changed();
+}
+
+void ChannelWorker::Record(const host::Image& image) {
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        if (!_recording.active)
+            return;
+        if (_recording.seconds > 0 && Clock::now() >= _recordingEnd) {
+            EndRecording("");
+            return;
+        }
+    }
+    std::vector<std::filesystem::path> files;
+    std::string failure;
+    try {
+        // The settings now are those the image set was taken with; one writer a set, so that the
+        // numbering also counts the sets that "save" wrote meanwhile.
+        std::lock_guard<std::mutex> lock(_saveMutex);
+        cli::ImageSetWriter writer(_options.saveFolder, cli::ImageSetDescription::Read(_channel, _index));
+        files = writer.Write(image, std::chrono::system_clock::now());
+    } catch (const std::exception& error) {
+        failure = error.what();
+    }
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (!_recording.active)
+        return;
+    if (!failure.empty()) {
+        EndRecording(failure);
+        return;
+    }
+    ++_recording.written;
+    _recording.lastFiles.clear();
+    for (const auto& file : files)
+        _recording.lastFiles.push_back(file.string());
+    if (_recording.count > 0 && _recording.written >= _recording.count)
+        EndRecording("");
+    else
+        Changed();
+}
+
 void ChannelWorker::EndWaits() {
     std::lock_guard<std::mutex> lock(_mutex);
     _waitsEnded = true;
-    _changed.notify_all();
+    WakeWaiters();
 }
 
 void ChannelWorker::Reap() {
@@ -156,7 +239,7 @@ void ChannelWorker::Shutdown() {
             control->kind = Control::Kind::Quit;
             _controls.push_back(control);
             _wake.notify_all();
-            _changed.notify_all();
+            WakeWaiters();
         }
     }
     if (_thread.joinable())
@@ -241,6 +324,9 @@ bool ChannelWorker::PumpLive() {
         Fulfil(std::exchange(_startPending, nullptr), {});
     RunJobs();
     std::lock_guard<std::mutex> lock(_mutex);
+    // A recording by time ends on time, even when no image set arrives after it.
+    if (_recording.active && _recording.seconds > 0 && Clock::now() >= _recordingEnd)
+        EndRecording("");
     // More pages that want the acquisition join it; any other request ends it.
     while (!_controls.empty() && _controls.front()->kind == Control::Kind::StartLive) {
         _owners.Join(_controls.front()->client);
@@ -252,6 +338,7 @@ bool ChannelWorker::PumpLive() {
 }
 
 void ChannelWorker::Deliver(const host::Image& image, bool always) {
+    Record(image);
     const Clock::time_point now = Clock::now();
     ++_setNumber;
     {
@@ -281,6 +368,7 @@ bool ChannelWorker::RunLive(std::shared_ptr<Control> start) {
         _mode = Mode::Live;
         _error.clear();
         _statistics = {};
+        _lastFailure.clear();
         _arrivals.clear();
         if (start)
             _owners.Reset(start->client);
@@ -301,6 +389,11 @@ bool ChannelWorker::RunLive(std::shared_ptr<Control> start) {
         std::lock_guard<std::mutex> lock(_mutex);
         // Lost and failed image sets are news; the count of image sets comes with the next one shown.
         const bool news = statistics.lost != _statistics.lost || statistics.failed != _statistics.failed;
+        if (statistics.failed != _statistics.failed)
+            _lastFailure = loop.Error();
+        else if (statistics.lost != _statistics.lost)
+            _lastFailure = "no image set within " + std::to_string(_options.imageTimeoutMs) + " ms" +
+                           (loop.Error().empty() ? "" : ": " + loop.Error());
         _statistics = statistics;
         if (news)
             Changed();
@@ -319,6 +412,8 @@ bool ChannelWorker::RunLive(std::shared_ptr<Control> start) {
         _mode = Mode::Idle;
         _statistics = loop.Statistics();
         _error = end == cli::AcquisitionLoop::End::Failed ? error : std::string();
+        if (_recording.active)
+            EndRecording("the acquisition ended after " + std::to_string(_recording.written) + " image sets");
         _owners.Clear();
         Changed();
     }

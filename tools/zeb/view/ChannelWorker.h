@@ -49,6 +49,16 @@ public:
         std::string text; // the plug-in's error text (Refused) or why not now (Conflict)
     };
 
+    // Writing the image sets of a running acquisition to the save folder, as zeb acquire does.
+    struct Recording {
+        bool active = false;
+        int64_t count = 0;   // image sets to write; 0: as many as arrive within `seconds`
+        double seconds = 0;  // how long to write; 0: until `count` are written
+        int64_t written = 0; // image sets written so far
+        std::vector<std::string> lastFiles;
+        std::string ended; // why it ended before its count or time ("" while active or when done)
+    };
+
     struct Status {
         Mode mode = Mode::Idle;
         uint64_t revision = 0; // grows with every change of what follows
@@ -58,6 +68,9 @@ public:
         double recentPerSecond = 0; // image sets per second over the last seconds
         std::shared_ptr<const LiveImageSet> latest;
         std::string error; // why the last acquisition or assistant ended on its own
+        // Why the last image set of this acquisition failed or was lost (the plug-in's text).
+        std::string lastFailure;
+        Recording recording;
     };
 
     struct AssistantView {
@@ -95,12 +108,18 @@ public:
     Outcome StopAssistant();
 
     Status CurrentStatus() const;
-    // Waits until the revision exceeds `since` or `wait` has passed.
-    Status WaitForChange(uint64_t since, std::chrono::milliseconds wait) const;
+    // Calls `wake` once the revision exceeds `since` or the waits have ended (at once when it has
+    // already). Held weakly: a waiter that stops waiting drops it and is forgotten. `wake` must be
+    // quick and must not call the worker.
+    void WakeOnChange(uint64_t since, const std::shared_ptr<const std::function<void()>>& wake) const;
     AssistantView Assistant() const;
     // Writes the image set as `zeb acquire` does, numbered after those in the folder; returns the
     // files. Throws std::runtime_error when they cannot be written.
     std::vector<std::filesystem::path> Save(const LiveImageSet& set);
+    // Writes the next `count` image sets, or those of the next `seconds`, of the running acquisition.
+    // Conflict when none runs; a recording under way starts afresh.
+    Outcome StartRecording(int64_t count, double seconds);
+    Outcome StopRecording();
 
     // Ends the waits of status requests now and from now on (the server is about to stop).
     void EndWaits();
@@ -132,7 +151,11 @@ private:
     bool RunAssistant(std::shared_ptr<Control> start, bool wasLive);
     // Counts a delivered image set and shows it, unless one was shown within the last moment.
     void Deliver(const host::Image& image, bool always);
-    void Changed(); // with _mutex held
+    void Changed();           // with _mutex held
+    void WakeWaiters() const; // with _mutex held
+    // Writes the image set when a recording wants it; ends the recording when it is complete.
+    void Record(const host::Image& image);
+    void EndRecording(const std::string& why); // with _mutex held
     Status StatusLocked() const;
     static void Fulfil(const std::shared_ptr<Control>& control, Outcome outcome);
 
@@ -143,8 +166,9 @@ private:
     std::string _name, _serial, _scanType;
 
     mutable std::mutex _mutex;
-    mutable std::condition_variable _wake;    // jobs or controls arrived
-    mutable std::condition_variable _changed; // the status changed
+    mutable std::condition_variable _wake; // jobs or controls arrived
+    // Who waits for a revision above the number: long polls (see WakeOnChange).
+    mutable std::vector<std::pair<uint64_t, std::weak_ptr<const std::function<void()>>>> _waiters;
     std::deque<std::function<void()>> _jobs;
     std::deque<std::shared_ptr<Control>> _controls;
     bool _quitting = false;
@@ -158,6 +182,9 @@ private:
     std::shared_ptr<const LiveImageSet> _latest;
     int64_t _setNumber = 0;
     std::string _error;
+    std::string _lastFailure;
+    Recording _recording;
+    std::chrono::steady_clock::time_point _recordingEnd{};
     AssistantView _assistant;
 
     std::shared_ptr<Control> _startPending; // worker thread only: the start to answer once running

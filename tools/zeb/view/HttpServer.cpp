@@ -4,6 +4,8 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <algorithm>
+#include <array>
 #include <atomic>
 #include <cctype>
 #include <condition_variable>
@@ -11,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 #include <thread>
+#include <unordered_map>
 
 namespace zeb::view {
 
@@ -41,6 +44,17 @@ HttpResponse HttpResponse::Json(int status, const std::string& json) {
     response.status = status;
     response.contentType = "application/json";
     response.body = json;
+    return response;
+}
+
+HttpResponse HttpWait::Later(std::chrono::milliseconds longest, std::function<void(const Wake&)> watch,
+                             std::function<HttpResponse()> answer) {
+    auto wait = std::make_shared<HttpWait>();
+    wait->longest = longest;
+    wait->watch = std::move(watch);
+    wait->answer = std::move(answer);
+    HttpResponse response;
+    response.wait = std::move(wait);
     return response;
 }
 
@@ -110,45 +124,20 @@ bool ParseTarget(const std::string& target, std::string& path, std::map<std::str
     return true;
 }
 
-struct HttpServer::State {
-    State(Handler handler_, Limits limits_)
-        : handler(std::move(handler_)), limits(limits_), pool(limits_.handlerThreads) {}
-    ~State() { acceptor.reset(); }
-
-    void Accept();
-    // Counts a request from reading it to writing its answer, so Stop can wait for the answers.
-    void Begin() {
-        std::lock_guard<std::mutex> lock(busyMutex);
-        ++busy;
-    }
-    void End() {
-        std::lock_guard<std::mutex> lock(busyMutex);
-        if (--busy == 0)
-            idle.notify_all();
-    }
-
-    Handler handler;
-    Limits limits;
-    net::thread_pool pool;
-    std::atomic<bool> stopping{false};
-    std::atomic<size_t> connections{0};
-    std::atomic<uint64_t> answered{0}, malformed{0};
-    std::mutex busyMutex;
-    std::condition_variable idle;
-    size_t busy = 0;
-    std::mutex startStop;
-    bool started = false, stopped = false;
-    std::vector<std::thread> ioThreads;
-    std::optional<tcp::acceptor> acceptor;
-    // Last, so that it goes first: destroying it destroys the connections still waiting in it.
-    net::io_context io;
-};
-
 namespace {
 
-bool IsParseError(const beast::error_code& error) {
-    return error.category() == beast::error_code(http::error::bad_method).category() &&
-           error != http::error::end_of_stream && error != http::error::partial_message;
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower)
+        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower;
+}
+
+std::string Trimmed(std::string_view text) {
+    const size_t first = text.find_first_not_of(" \t");
+    if (first == std::string_view::npos)
+        return {};
+    return std::string(text.substr(first, text.find_last_not_of(" \t") - first + 1));
 }
 
 int StatusOfParseError(const beast::error_code& error) {
@@ -159,20 +148,209 @@ int StatusOfParseError(const beast::error_code& error) {
     return 400;
 }
 
-// One client connection: reads a request, has it handled on the pool, writes the answer, and again
-// while the client keeps the connection alive.
+} // namespace
+
+struct RequestReader::Parser {
+    http::request_parser<http::string_body> beast;
+    bool headerChecked = false;
+};
+
+RequestReader::RequestReader(size_t headerBytes, size_t bodyBytes)
+    : _headerBytes(headerBytes), _bodyBytes(bodyBytes) {}
+
+RequestReader::~RequestReader() = default;
+
+RequestReader::Step RequestReader::Refuse(int status, std::string text) {
+    _parser.reset();
+    _refusal = HttpResponse::Text(status, std::move(text));
+    return Step::Malformed;
+}
+
+RequestReader::Step RequestReader::Feed(std::string_view bytes, size_t& used) {
+    used = 0;
+    if (!_parser) {
+        _parser = std::make_unique<Parser>();
+        _parser->beast.header_limit(static_cast<std::uint32_t>(_headerBytes));
+        _parser->beast.body_limit(static_cast<std::uint64_t>(_bodyBytes));
+    }
+    auto& beast = _parser->beast;
+    while (true) {
+        if (beast.is_header_done() && !_parser->headerChecked) {
+            // Beast goes by the last transfer coding alone and lets a body follow a request that
+            // has none; a client or proxy that reads the codings otherwise would see another
+            // request in that body. Only a lone "chunked" is taken.
+            _parser->headerChecked = true;
+            const auto& fields = beast.get();
+            std::vector<std::string> codings;
+            const auto [first, last] = fields.equal_range(http::field::transfer_encoding);
+            for (auto field = first; field != last; ++field) {
+                const std::string_view value(field->value().data(), field->value().size());
+                size_t start = 0;
+                while (start <= value.size()) {
+                    const size_t end = std::min(value.find(',', start), value.size());
+                    codings.push_back(Lower(Trimmed(value.substr(start, end - start))));
+                    start = end + 1;
+                }
+            }
+            if (!codings.empty()) {
+                if (fields.version() < 11 || codings.back() != "chunked" ||
+                    std::count(codings.begin(), codings.end(), "chunked") > 1 ||
+                    std::find(codings.begin(), codings.end(), "") != codings.end())
+                    return Refuse(400, "malformed request: a body's length must be given by Content-Length "
+                                       "or by \"Transfer-Encoding: chunked\" alone (HTTP/1.1)");
+                if (codings.size() > 1)
+                    return Refuse(501, "transfer coding \"" + codings.front() +
+                                           "\" is not supported: send the body as it is, or chunked");
+            }
+            if (fields.count(http::field::host) > 1)
+                return Refuse(400, "malformed request: more than one Host header");
+            beast.eager(true);
+        }
+        if (beast.is_done())
+            return Complete();
+        if (used == bytes.size())
+            return Step::NeedMore;
+        beast::error_code error;
+        used += beast.put(net::buffer(bytes.data() + used, bytes.size() - used), error);
+        if (error == http::error::need_more)
+            return Step::NeedMore;
+        if (error)
+            return Refuse(StatusOfParseError(error), "malformed request: " + error.message());
+    }
+}
+
+RequestReader::Step RequestReader::Complete() {
+    http::request<http::string_body> message = _parser->beast.release();
+    _parser.reset();
+    _version = message.version();
+    _keepAlive = message.keep_alive();
+    _request = HttpRequest();
+    _request.method = std::string(message.method_string());
+    for (const auto& field : message)
+        _request.headers[Lower(std::string_view(field.name_string().data(), field.name_string().size()))] =
+            std::string(field.value());
+    _request.body = std::move(message.body());
+    if (!ParseTarget(std::string(message.target()), _request.path, _request.query))
+        return Refuse(400,
+                      "malformed request target: it must be a path with well-formed %XX escapes and no NUL");
+    return Step::Request;
+}
+
+namespace {
+
+// On every answer: no page of another site may frame, embed or read what zeb view serves, and the
+// page may load nothing but its own files.
+const std::pair<const char*, const char*> SafetyHeaders[] = {
+    {"Content-Security-Policy",
+     "default-src 'self'; img-src 'self' blob: data:; style-src 'self' 'unsafe-inline'; "
+     "object-src 'none'; base-uri 'none'; form-action 'none'; frame-ancestors 'none'"},
+    {"X-Frame-Options", "DENY"},
+    {"X-Content-Type-Options", "nosniff"},
+    {"Cross-Origin-Resource-Policy", "same-origin"},
+    {"Referrer-Policy", "no-referrer"},
+};
+
+class Connection;
+
+// What a connection is doing; the ones that wait on their client are "slow" and make room first.
+enum class Phase { Reading, Handling, Waiting, Writing, Lingering };
+
+bool WaitsOnClient(Phase phase) {
+    return phase == Phase::Reading || phase == Phase::Writing || phase == Phase::Lingering;
+}
+
+using Clock = std::chrono::steady_clock;
+
+} // namespace
+
+struct HttpServer::State {
+    State(Handler handler_, Limits limits_)
+        : handler(std::move(handler_)), limits(limits_), pool(limits_.handlerThreads) {}
+    ~State() { acceptor.reset(); }
+
+    void Accept();
+    // Makes room for a connection from `client`: the connection that has waited longest on its
+    // client, among those of the client holding the most such connections, is closed; failing that,
+    // the oldest long poll is answered now. False when every connection is busy being answered.
+    bool MakeRoom();
+    // Counts a request from reading it to writing its answer, so Stop can wait for the answers.
+    void Begin() {
+        std::lock_guard<std::mutex> lock(busyMutex);
+        ++busy;
+    }
+    void End() {
+        std::lock_guard<std::mutex> lock(busyMutex);
+        if (--busy == 0)
+            idle.notify_all();
+    }
+    void Gone(Connection* connection) {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        registry.erase(connection);
+        if (registry.empty())
+            idle.notify_all();
+    }
+    // Waits until `done` holds (checked under busyMutex whenever a request ends or a connection
+    // goes) or `longest` has passed.
+    template <class Done> void WaitFor(std::chrono::milliseconds longest, Done done) {
+        const auto until = Clock::now() + longest;
+        std::unique_lock<std::mutex> lock(busyMutex);
+        while (!done() && Clock::now() < until)
+            idle.wait_for(lock, std::chrono::milliseconds(20));
+    }
+    size_t Connections() {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        return registry.size();
+    }
+    std::vector<std::shared_ptr<Connection>> Snapshot();
+
+    Handler handler;
+    Limits limits;
+    net::thread_pool pool;
+    std::atomic<bool> stopping{false};
+    std::atomic<uint64_t> answered{0}, malformed{0};
+    std::mutex busyMutex;
+    std::condition_variable idle;
+    size_t busy = 0;
+    std::mutex registryMutex;
+    std::unordered_map<Connection*, std::weak_ptr<Connection>> registry;
+    std::mutex startStop;
+    bool started = false, stopped = false;
+    std::vector<std::thread> ioThreads;
+    std::optional<tcp::acceptor> acceptor;
+    // Last, so that it goes first: destroying it destroys the connections still waiting in it.
+    net::io_context io;
+    // Keeps the I/O threads running while no operation is pending (a request on the pool).
+    std::optional<net::executor_work_guard<net::io_context::executor_type>> work;
+};
+
+namespace {
+
+// One client connection: reads a request, has it handled on the pool (or waits for what its answer
+// waits for), writes the answer, and again while the client keeps the connection alive.
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
-    Connection(tcp::socket socket, HttpServer::State& state) : _stream(std::move(socket)), _state(state) {
-        ++_state.connections;
+    Connection(tcp::socket socket, HttpServer::State& state)
+        : _stream(std::move(socket)), _state(state),
+          _reader(state.limits.headerBytes, state.limits.bodyBytes), _waitTimer(_stream.get_executor()) {
+        beast::error_code error;
+        const tcp::endpoint peer = _stream.socket().remote_endpoint(error);
+        if (!error)
+            _client = peer.address().to_string();
+        Mark(Phase::Reading);
     }
-    ~Connection() { --_state.connections; }
+    ~Connection() { _state.Gone(this); }
+
+    const std::string& Client() const { return _client; }
+    Phase CurrentPhase() const { return _phase; }
+    Clock::rep Since() const { return _since; }
+    // Claims the connection for MakeRoom; false when it is claimed already.
+    bool Claim() { return !_claimed.exchange(true); }
 
     void Start() {
-        net::dispatch(_stream.get_executor(), [self = shared_from_this()] { self->Read(); });
+        net::dispatch(_stream.get_executor(), [self = shared_from_this()] { self->ReadNext(); });
     }
 
-    // Answers 503 at once and closes: the server has as many connections as it takes.
+    // Answers 503 at once and closes: every connection is busy being answered.
     void Refuse() {
         net::dispatch(_stream.get_executor(), [self = shared_from_this()] {
             self->_state.Begin();
@@ -180,76 +358,158 @@ public:
         });
     }
 
-private:
-    void Read() {
-        _parser.emplace();
-        _parser->header_limit(static_cast<std::uint32_t>(_state.limits.headerBytes));
-        _parser->body_limit(static_cast<std::uint64_t>(_state.limits.bodyBytes));
-        _stream.expires_after(_state.limits.readTimeout);
-        http::async_read(
-            _stream, _buffer, *_parser,
-            [self = shared_from_this()](beast::error_code error, size_t) { self->OnRead(error); });
+    // Makes room: a connection waiting on its client closes, a long poll is answered now and closes.
+    void GiveWay() {
+        net::dispatch(_stream.get_executor(), [self = shared_from_this()] {
+            self->_closeAfter = true;
+            if (self->_phase == Phase::Waiting)
+                self->EndWait();
+            else if (WaitsOnClient(self->_phase))
+                self->Close();
+            self->_claimed = false;
+        });
     }
 
-    void OnRead(beast::error_code error) {
-        if (error) {
-            if (IsParseError(error)) {
-                ++_state.malformed;
-                _state.Begin();
-                Write(HttpResponse::Text(StatusOfParseError(error), "malformed request: " + error.message()),
-                      11, false);
-            } else {
-                Close();
-            }
-            return;
+    // The server stops: an idle connection closes, a long poll is answered now; a request under way
+    // is answered, and the connection closes after it.
+    void Finish() {
+        net::dispatch(_stream.get_executor(), [self = shared_from_this()] {
+            self->_closeAfter = true;
+            if (self->_phase == Phase::Waiting)
+                self->EndWait();
+            else if (self->_phase == Phase::Reading && !self->Arriving())
+                self->Close();
+        });
+    }
+
+private:
+    // Part of a request has come, or is waiting to be read.
+    bool Arriving() {
+        beast::error_code error;
+        return _partial || !_received.empty() || _stream.socket().available(error) > 0;
+    }
+
+    void Mark(Phase phase) {
+        _phase = phase;
+        _since = Clock::now().time_since_epoch().count();
+    }
+
+    void ReadNext() {
+        Mark(Phase::Reading);
+        _partial = false;
+        _stream.expires_after(_state.limits.readTimeout);
+        Parse();
+    }
+
+    void Parse() {
+        size_t used = 0;
+        const RequestReader::Step step = _reader.Feed(_received, used);
+        _received.erase(0, used);
+        _partial = _partial || used > 0;
+        switch (step) {
+        case RequestReader::Step::NeedMore:
+            if (_closeAfter && !_partial)
+                return Close();
+            return ReceiveMore();
+        case RequestReader::Step::Malformed:
+            ++_state.malformed;
+            _state.Begin();
+            return Write(_reader.Refusal(), 11, false);
+        case RequestReader::Step::Request:
+            return Dispatch();
         }
-        http::request<http::string_body> message = _parser->release();
-        const unsigned version = message.version();
-        const bool keepAlive = message.keep_alive();
+    }
+
+    void ReceiveMore() {
+        _stream.async_read_some(net::buffer(_chunk),
+                                [self = shared_from_this()](beast::error_code error, size_t count) {
+                                    if (error) // the client went away or took too long: nothing to answer
+                                        return self->Close();
+                                    self->_received.append(self->_chunk.data(), count);
+                                    self->Parse();
+                                });
+    }
+
+    void Dispatch() {
+        Mark(Phase::Handling);
         _state.Begin();
+        const unsigned version = _reader.Version();
+        const bool keepAlive = _reader.KeepAlive();
         if (_state.stopping) {
             Write(HttpResponse::Text(503, "zeb view is stopping"), version, false);
             return;
         }
-        auto request = std::make_shared<HttpRequest>();
-        request->method = std::string(message.method_string());
-        request->body = std::move(message.body());
-        for (const auto& field : message) {
-            std::string name(field.name_string());
-            for (char& c : name)
-                c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-            request->headers[name] = std::string(field.value());
-        }
-        if (!ParseTarget(std::string(message.target()), request->path, request->query)) {
-            ++_state.malformed;
-            Write(HttpResponse::Text(400, "malformed request target: it must be a path with well-formed "
-                                          "%XX escapes and no NUL"),
-                  version, false);
-            return;
-        }
+        auto request = std::make_shared<HttpRequest>(std::move(_reader.Request()));
         net::post(_state.pool, [self = shared_from_this(), request, version, keepAlive] {
-            HttpResponse response;
-            try {
-                response = self->_state.handler(*request);
-            } catch (const std::exception& failure) {
-                response = HttpResponse::Text(500, std::string("internal error: ") + failure.what());
-            } catch (...) {
-                response = HttpResponse::Text(500, "internal error");
-            }
+            HttpResponse response = self->Handle([&] { return self->_state.handler(*request); });
             net::post(self->_stream.get_executor(),
-                      [self, response = std::move(response), version, keepAlive] {
-                          self->Write(response, version, keepAlive && !self->_state.stopping);
+                      [self, response = std::move(response), version, keepAlive]() mutable {
+                          if (response.wait)
+                              return self->BeginWait(std::move(response.wait), version, keepAlive);
+                          self->Write(response, version, keepAlive);
                       });
+        });
+    }
+
+    // Runs a handler; what it throws becomes a 500 with its text.
+    static HttpResponse Handle(const std::function<HttpResponse()>& handler) {
+        try {
+            return handler();
+        } catch (const std::exception& failure) {
+            return HttpResponse::Text(500, std::string("internal error: ") + failure.what());
+        } catch (...) {
+            return HttpResponse::Text(500, "internal error");
+        }
+    }
+
+    void BeginWait(std::shared_ptr<const HttpWait> wait, unsigned version, bool keepAlive) {
+        Mark(Phase::Waiting);
+        _wait = std::move(wait);
+        _waitVersion = version;
+        _waitKeepAlive = keepAlive;
+        std::weak_ptr<Connection> weak = weak_from_this();
+        _wake = std::make_shared<const std::function<void()>>([weak] {
+            if (const auto self = weak.lock())
+                net::post(self->_stream.get_executor(), [self] { self->EndWait(); });
+        });
+        _waitTimer.expires_after(_wait->longest);
+        _waitTimer.async_wait([self = shared_from_this()](beast::error_code) { self->EndWait(); });
+        if (_wait->watch)
+            _wait->watch(_wake);
+        if (_closeAfter || _state.stopping)
+            EndWait();
+    }
+
+    void EndWait() {
+        if (_phase != Phase::Waiting)
+            return;
+        Mark(Phase::Handling);
+        _wake.reset();
+        _waitTimer.cancel();
+        std::shared_ptr<const HttpWait> wait = std::move(_wait);
+        net::post(_state.pool, [self = shared_from_this(), wait] {
+            HttpResponse response = Handle([&] {
+                return wait->answer ? wait->answer()
+                                    : HttpResponse::Text(500, "internal error: nothing answers");
+            });
+            response.wait.reset(); // an answer does not wait twice
+            net::post(self->_stream.get_executor(), [self, response = std::move(response)] {
+                self->Write(response, self->_waitVersion, self->_waitKeepAlive);
+            });
         });
     }
 
     // Writes the answer; then reads the next request, or closes.
     void Write(const HttpResponse& response, unsigned version, bool keepAlive) {
+        Mark(Phase::Writing);
+        keepAlive = keepAlive && !_closeAfter && !_state.stopping;
         auto message = std::make_shared<http::response<http::string_body>>(
             static_cast<http::status>(response.status), version);
         message->set(http::field::server, "zeb view");
         message->set(http::field::content_type, response.contentType);
         message->set(http::field::cache_control, "no-store");
+        for (const auto& [name, value] : SafetyHeaders)
+            message->set(name, value);
         for (const auto& [name, value] : response.headers)
             message->set(name, value);
         message->keep_alive(keepAlive);
@@ -262,8 +522,8 @@ private:
                               self->_state.End();
                               if (error)
                                   return self->Close();
-                              if (keepAlive)
-                                  return self->Read();
+                              if (keepAlive && !self->_closeAfter)
+                                  return self->ReadNext();
                               self->Linger();
                           });
     }
@@ -271,10 +531,11 @@ private:
     // After the last answer: stops sending and reads what the client still sends until it closes
     // (bounded), so that closing does not reset the connection before the client has the answer.
     void Linger() {
+        Mark(Phase::Lingering);
         beast::error_code ignored;
         _stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
         _stream.expires_after(std::chrono::seconds(2));
-        _stream.async_read_some(net::buffer(_drain),
+        _stream.async_read_some(net::buffer(_chunk),
                                 [self = shared_from_this()](beast::error_code error, size_t) {
                                     if (error || ++self->_drained > 64)
                                         return self->Close();
@@ -290,13 +551,65 @@ private:
 
     beast::tcp_stream _stream;
     HttpServer::State& _state;
-    beast::flat_buffer _buffer;
-    std::optional<http::request_parser<http::string_body>> _parser;
-    char _drain[1024];
+    RequestReader _reader;
+    std::string _client;   // the client's address
+    std::string _received; // bytes received and not yet read as a request
+    std::array<char, 4096> _chunk{};
+    bool _partial = false;    // part of a request has been read
+    bool _closeAfter = false; // the connection closes after the answer under way
     int _drained = 0;
+    std::atomic<Phase> _phase{Phase::Reading};
+    std::atomic<Clock::rep> _since{0};
+    std::atomic<bool> _claimed{false};
+    // The long poll under way.
+    net::steady_timer _waitTimer;
+    std::shared_ptr<const HttpWait> _wait;
+    HttpWait::Wake _wake;
+    unsigned _waitVersion = 11;
+    bool _waitKeepAlive = false;
 };
 
 } // namespace
+
+std::vector<std::shared_ptr<Connection>> HttpServer::State::Snapshot() {
+    std::lock_guard<std::mutex> lock(registryMutex);
+    std::vector<std::shared_ptr<Connection>> connections;
+    for (const auto& [raw, weak] : registry)
+        if (auto connection = weak.lock())
+            connections.push_back(std::move(connection));
+    return connections;
+}
+
+bool HttpServer::State::MakeRoom() {
+    const std::vector<std::shared_ptr<Connection>> connections = Snapshot();
+    std::map<std::string, size_t> slowByClient;
+    for (const auto& connection : connections)
+        if (WaitsOnClient(connection->CurrentPhase()))
+            ++slowByClient[connection->Client()];
+    const auto hog = std::max_element(slowByClient.begin(), slowByClient.end(),
+                                      [](const auto& a, const auto& b) { return a.second < b.second; });
+    // The candidates in the order they give way: the hog's slow connections, then long polls; the
+    // one that has waited longest first.
+    auto rank = [&](const Connection& connection) {
+        const Phase phase = connection.CurrentPhase();
+        if (WaitsOnClient(phase) && hog != slowByClient.end() && connection.Client() == hog->first)
+            return 0;
+        return phase == Phase::Waiting ? 1 : 2;
+    };
+    std::vector<std::shared_ptr<Connection>> candidates;
+    for (const auto& connection : connections)
+        if (rank(*connection) < 2)
+            candidates.push_back(connection);
+    std::sort(candidates.begin(), candidates.end(), [&](const auto& a, const auto& b) {
+        return std::make_pair(rank(*a), a->Since()) < std::make_pair(rank(*b), b->Since());
+    });
+    for (const auto& candidate : candidates)
+        if (candidate->Claim()) {
+            candidate->GiveWay();
+            return true;
+        }
+    return false;
+}
 
 void HttpServer::State::Accept() {
     acceptor->async_accept(net::make_strand(io), [this](beast::error_code error, tcp::socket socket) {
@@ -309,10 +622,15 @@ void HttpServer::State::Accept() {
             return;
         }
         auto connection = std::make_shared<Connection>(std::move(socket), *this);
-        if (connections > limits.connections)
-            connection->Refuse();
-        else
+        const bool room = Connections() < limits.connections || MakeRoom();
+        {
+            std::lock_guard<std::mutex> lock(registryMutex);
+            registry.emplace(connection.get(), connection);
+        }
+        if (room)
             connection->Start();
+        else
+            connection->Refuse();
         Accept();
     });
 }
@@ -355,6 +673,7 @@ uint16_t HttpServer::Start(const std::string& address, uint16_t port) {
         fail("listen on");
     const uint16_t bound = acceptor.local_endpoint().port();
     _state->started = true;
+    _state->work.emplace(_state->io.get_executor());
     _state->Accept();
     for (int i = 0; i < 2; ++i)
         _state->ioThreads.emplace_back([state = _state.get()] { state->io.run(); });
@@ -365,22 +684,26 @@ void HttpServer::Stop() {
     std::lock_guard<std::mutex> lock(_state->startStop);
     if (!_state->started || _state->stopped)
         return;
-    _state->stopped = true;
-    _state->stopping = true;
-    net::post(_state->io, [state = _state.get()] {
+    State& state = *_state;
+    state.stopped = true;
+    state.stopping = true;
+    net::post(state.io, [&state] {
         beast::error_code ignored;
-        state->acceptor->close(ignored);
+        state.acceptor->close(ignored);
     });
-    // The requests being handled are answered; then the connections go with the I/O threads.
-    _state->pool.join();
-    {
-        std::unique_lock<std::mutex> busy(_state->busyMutex);
-        _state->idle.wait_for(busy, std::chrono::seconds(5), [&] { return _state->busy == 0; });
-    }
-    _state->io.stop();
-    for (std::thread& thread : _state->ioThreads)
+    for (const auto& connection : state.Snapshot())
+        connection->Finish();
+    // Every request read so far is answered; a request that was arriving gets a moment to arrive
+    // (and is answered 503); then what is left is closed with the I/O threads.
+    state.WaitFor(std::chrono::duration_cast<std::chrono::milliseconds>(state.limits.handlerTimeout),
+                  [&] { return state.busy == 0; });
+    state.WaitFor(std::chrono::seconds(3), [&] { return state.busy == 0 && state.Connections() == 0; });
+    state.work.reset();
+    state.io.stop();
+    for (std::thread& thread : state.ioThreads)
         thread.join();
-    _state->ioThreads.clear();
+    state.ioThreads.clear();
+    state.pool.join();
 }
 
 uint64_t HttpServer::Answered() const {

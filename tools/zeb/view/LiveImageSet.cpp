@@ -129,4 +129,16 @@ const GreyStatistics& LiveImageSet::Statistics() const {
     return *_statistics;
 }
 
+const std::vector<GreyStatistics>& LiveImageSet::DirectionStatistics() const {
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (!_directionStatistics) {
+        _directionStatistics.emplace();
+        if (!_description.Averaged())
+            for (int32_t k = 0; k < 4; ++k)
+                _directionStatistics->push_back(
+                    Measure(cli::Direction(_delivered, _description.LineScan(), k)));
+    }
+    return *_directionStatistics;
+}
+
 } // namespace zeb::view

@@ -57,6 +57,8 @@ public:
     std::shared_ptr<const std::string> Png(const std::string& form, int32_t factor) const;
     // Measured once, on first use.
     const GreyStatistics& Statistics() const;
+    // The same for each of the four directions, once; empty for an averaged set.
+    const std::vector<GreyStatistics>& DirectionStatistics() const;
 
 private:
     int64_t _number;
@@ -66,6 +68,7 @@ private:
     mutable std::mutex _mutex;
     mutable std::map<std::pair<std::string, int32_t>, std::shared_ptr<const std::string>> _png;
     mutable std::optional<GreyStatistics> _statistics;
+    mutable std::optional<std::vector<GreyStatistics>> _directionStatistics;
 };
 
 } // namespace zeb::view

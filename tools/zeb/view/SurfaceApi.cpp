@@ -9,6 +9,7 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <condition_variable>
 #include <cstdlib>
 
 namespace zeb::view {
@@ -27,6 +28,29 @@ struct SurfaceApi::ChannelSurface {
 };
 
 namespace {
+
+// Waits until the worker's revision exceeds `since`, its waits end or `wait` has passed; returns
+// its status then.
+ChannelWorker::Status WaitForChange(const ChannelWorker& worker, uint64_t since,
+                                    std::chrono::milliseconds wait) {
+    struct Signal {
+        std::mutex mutex;
+        std::condition_variable changed;
+        bool woken = false;
+    };
+    const auto signal = std::make_shared<Signal>();
+    const auto wake = std::make_shared<const std::function<void()>>([signal] {
+        std::lock_guard<std::mutex> lock(signal->mutex);
+        signal->woken = true;
+        signal->changed.notify_all();
+    });
+    worker.WakeOnChange(since, wake);
+    {
+        std::unique_lock<std::mutex> lock(signal->mutex);
+        signal->changed.wait_for(lock, wait, [&] { return signal->woken; });
+    }
+    return worker.CurrentStatus();
+}
 
 // Every `factor`-th pixel of each row and column, `channels` samples each: a preview costs no more
 // than its pixels.
@@ -197,7 +221,7 @@ HttpResponse SurfaceApi::Calibrate(ChannelWorker& worker, const HttpRequest& req
         const auto until = std::chrono::steady_clock::now() + std::chrono::milliseconds(_imageTimeoutMs);
         while (status.mode == ChannelWorker::Mode::Live && status.latest &&
                status.latest->Number() <= asked && std::chrono::steady_clock::now() < until)
-            status = worker.WaitForChange(status.revision, std::chrono::milliseconds(500));
+            status = WaitForChange(worker, status.revision, std::chrono::milliseconds(500));
         if (status.mode == ChannelWorker::Mode::Live && status.latest && status.latest->Number() <= asked)
             return HttpResponse::Text(409, "no new image set within the image timeout; the acquisition runs "
                                            "without delivering");

@@ -6,6 +6,7 @@
 #include "FeatureReport.h"
 #include "HttpServer.h"
 #include "Interrupt.h"
+#include "RequestPolicy.h"
 #include "SurfaceApi.h"
 #include "ViewerApi.h"
 
@@ -28,21 +29,36 @@ void ViewCommand::Define(CLI::App& parent) {
         ->check(CLI::Range(0.1, 3600.0));
     _app->add_option("--timeout", _imageTimeoutSeconds, "longest wait for one image set, in seconds")
         ->check(CLI::Range(0.01, 3600.0));
+    AddChannelOptions(*_app, _settings);
+    _app->get_option("--channel")->description("the channel that --camera, --profile and --set apply to");
 }
 
 namespace {
 
-bool IsLoopback(const std::string& address) {
-    return address.rfind("127.", 0) == 0 || address == "::1";
+// Control characters written as \xNN, so that no text (a name the station gives, anything a request
+// carries) can break a line of zeb view's output or forge one.
+std::string Printable(const std::string& text) {
+    std::string out;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            out += c;
+            continue;
+        }
+        const char* digits = "0123456789abcdef";
+        out += {'\\', 'x', digits[byte >> 4], digits[byte & 15]};
+    }
+    return out;
 }
 
 void Say(const std::string& text) {
-    std::printf("%s\n", text.c_str());
+    std::printf("%s\n", Printable(text).c_str());
     std::fflush(stdout);
 }
 
-// Gives the channel its wired camera and continuous acquisition, so that Start shows it live.
-void Prepare(Session& session, int32_t index) {
+// Gives the channel its wired camera and continuous acquisition, so that Start shows it live; then
+// the channel that `settings` name gets its camera, profiles and --set values as any command does.
+void Prepare(Session& session, int32_t index, const ChannelOptions& settings) {
     host::HostChannel& channel = session.Channel(index);
     std::string camera;
     try {
@@ -52,6 +68,10 @@ void Prepare(Session& session, int32_t index) {
     } catch (const CommandError& error) {
         camera = "None (" + std::string(error.what()) + ")";
     }
+    if (index == settings.channel) {
+        PrepareChannel(session, settings, CameraNeed::Soft);
+        camera = channel.Read("DeviceImageSource").value_or(camera);
+    }
     Say("channel " + std::to_string(index) + ": " + channel.Name() + ", camera " + camera);
 }
 
@@ -59,10 +79,10 @@ void Prepare(Session& session, int32_t index) {
 
 int ViewCommand::Run(Session& session) {
     const int32_t count = session.ChannelCount();
-    if (count == 0)
-        session.Channel(0); // says why there is none
+    if (count == 0 || _settings.channel >= count)
+        session.Channel(_settings.channel); // says why there is none
     for (int32_t index = 0; index < count; ++index)
-        Prepare(session, index);
+        Prepare(session, index, _settings);
 
     view::ClientRegistry clients(std::chrono::duration_cast<view::ClientRegistry::Clock::duration>(
         std::chrono::duration<double>(_clientTimeoutSeconds)));
@@ -77,7 +97,7 @@ int ViewCommand::Run(Session& session) {
         served.push_back(workers.back().get());
     }
     view::ViewerApi::Options apiOptions;
-    apiOptions.loopbackOnly = IsLoopback(_bind);
+    apiOptions.loopbackOnly = view::IsLoopbackAddress(_bind);
     view::SurfaceApi surfaces(session, _out, options.imageTimeoutMs);
     apiOptions.surfaces = &surfaces;
     view::ViewerApi api(served, clients, apiOptions);

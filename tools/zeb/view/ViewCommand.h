@@ -18,6 +18,7 @@ private:
     std::filesystem::path _out = ".";
     double _clientTimeoutSeconds = 10;
     double _imageTimeoutSeconds = 20;
+    ChannelOptions _settings; // --channel with its --camera, --profile and --set, applied before serving
 };
 
 } // namespace zeb::cli

@@ -1,9 +1,12 @@
 #include "ViewerApi.h"
 
+#include "AssistantFix.h"
 #include "CommandError.h"
 #include "FeatureGroups.h"
+#include "FeatureGuide.h"
 #include "FeatureReport.h"
 #include "PageAssets.h"
+#include "RunSettings.h"
 #include "SurfaceApi.h"
 
 #include <nlohmann/json.hpp>
@@ -76,29 +79,44 @@ const char* ModeName(ChannelWorker::Mode mode) {
     return "idle";
 }
 
-json ImageSetJson(const LiveImageSet& set) {
-    const cli::ImageSetDescription& d = set.Description();
-    const GreyStatistics& grey = set.Statistics();
-    return {{"number", set.Number()},
-            {"width", set.Delivered().width},
-            {"height", set.Delivered().height},
-            {"directionWidth", set.DirectionWidth()},
-            {"directionHeight", set.DirectionHeight()},
-            {"averaged", d.Averaged()},
-            {"lineScan", d.LineScan()},
-            {"forms", set.Forms()},
-            {"takenMs",
-             std::chrono::duration_cast<std::chrono::milliseconds>(set.Taken().time_since_epoch()).count()},
-            {"camera", d.camera},
-            {"exposureTime", d.exposureTime},
-            {"gain", d.gain},
-            {"lightingSequence", d.lightingSequence},
-            {"lightingOrientation", d.lightingOrientation},
-            {"litFrom", LitFromSides(d.lightingSequence)},
-            {"histogram", grey.histogram},
+json GreyJson(const GreyStatistics& grey) {
+    return {{"histogram", grey.histogram},
             {"mean", grey.mean},
             {"saturatedPercent", grey.saturatedPercent},
             {"darkPercent", grey.darkPercent}};
+}
+
+json ImageSetJson(const LiveImageSet& set) {
+    const cli::ImageSetDescription& d = set.Description();
+    const GreyStatistics& grey = set.Statistics();
+    json directions = json::array();
+    for (const GreyStatistics& direction : set.DirectionStatistics())
+        directions.push_back(GreyJson(direction));
+    json entry = {
+        {"number", set.Number()},
+        {"width", set.Delivered().width},
+        {"height", set.Delivered().height},
+        {"directionWidth", set.DirectionWidth()},
+        {"directionHeight", set.DirectionHeight()},
+        {"averaged", d.Averaged()},
+        {"lineScan", d.LineScan()},
+        {"forms", set.Forms()},
+        {"takenMs",
+         std::chrono::duration_cast<std::chrono::milliseconds>(set.Taken().time_since_epoch()).count()},
+        {"camera", d.camera},
+        {"exposureTime", d.exposureTime},
+        {"gain", d.gain},
+        {"lightingSequence", d.lightingSequence},
+        {"lightingOrientation", d.lightingOrientation},
+        {"litFrom", LitFromSides(d.lightingSequence)},
+        {"directions", directions}};
+    entry.update(GreyJson(grey));
+    return entry;
+}
+
+json RecordingJson(const ChannelWorker::Recording& recording) {
+    return {{"active", recording.active},   {"count", recording.count},     {"seconds", recording.seconds},
+            {"written", recording.written}, {"files", recording.lastFiles}, {"ended", recording.ended}};
 }
 
 json StatusJson(const ChannelWorker& worker, const ChannelWorker::Status& status) {
@@ -115,7 +133,9 @@ json StatusJson(const ChannelWorker& worker, const ChannelWorker::Status& status
               {"perSecond", status.recentPerSecond},
               {"lost", s.lost},
               {"failed", s.failed},
+              {"lastFailure", status.lastFailure},
               {"startupMs", 1000.0 * s.startupSeconds}}},
+            {"recording", RecordingJson(status.recording)},
             {"imageSet", status.latest ? ImageSetJson(*status.latest) : json(nullptr)}};
 }
 
@@ -130,35 +150,13 @@ std::optional<int64_t> WholeNumber(const std::string& text, int64_t low, int64_t
     return value;
 }
 
-std::string HostName(const std::string& host) {
-    if (!host.empty() && host[0] == '[') {
-        const size_t end = host.find(']');
-        return end == std::string::npos ? host : host.substr(0, end + 1);
-    }
-    return host.substr(0, host.find(':'));
-}
-
 } // namespace
 
 ViewerApi::ViewerApi(std::vector<ChannelWorker*> workers, ClientRegistry& clients, Options options)
-    : _workers(std::move(workers)), _clients(clients), _options(options) {}
-
-std::string ViewerApi::Refusal(const HttpRequest& request) const {
-    const std::string host = request.Header("host");
-    if (_options.loopbackOnly && !host.empty()) {
-        const std::string name = HostName(host);
-        if (name != "127.0.0.1" && name != "localhost" && name != "[::1]")
-            return "zeb view serves this machine only; the request names the host \"" + host + "\"";
-    }
-    // Browsers name the page's site in Origin on requests that change something: it must be ours.
-    const std::string origin = request.Header("origin");
-    if (!origin.empty() && origin != "http://" + host)
-        return "requests from pages of other sites (" + origin + ") are refused";
-    return {};
-}
+    : _workers(std::move(workers)), _clients(clients), _options(options), _policy(options.loopbackOnly) {}
 
 HttpResponse ViewerApi::Handle(const HttpRequest& request) {
-    if (const std::string refusal = Refusal(request); !refusal.empty())
+    if (const std::string refusal = _policy.Refusal(request); !refusal.empty())
         return HttpResponse::Text(403, refusal);
     std::string client;
     if (request.headers.count(ClientHeader)) {
@@ -269,6 +267,13 @@ HttpResponse ViewerApi::Channel(ChannelWorker& worker, const HttpRequest& reques
     }
     if (parts.size() == 4 && what == "save")
         return method == "POST" ? Save(worker) : MethodNotAllowed("POST");
+    if (parts.size() == 4 && what == "profile") {
+        if (method != "GET" && method != "PUT")
+            return MethodNotAllowed("GET, PUT");
+        return Profile(worker, request);
+    }
+    if (parts.size() == 5 && what == "recording" && (parts[4] == "start" || parts[4] == "stop"))
+        return method == "POST" ? Recording(worker, request, parts[4]) : MethodNotAllowed("POST");
     if (parts.size() == 4 && _options.surfaces)
         if (auto answer = _options.surfaces->Handle(worker, request, what))
             return *answer;
@@ -282,6 +287,7 @@ HttpResponse ViewerApi::Features(ChannelWorker& worker) {
     for (const cli::FeatureInfo& feature : features) {
         json entry = feature.Json();
         entry["group"] = FeatureGroup(feature.name);
+        entry["fixedWhileAcquiring"] = cli::GuideFor(feature.name).fixedWhileAcquiring;
         list.push_back(std::move(entry));
     }
     return JsonAnswer(list);
@@ -366,9 +372,14 @@ HttpResponse ViewerApi::Status(ChannelWorker& worker, const HttpRequest& request
         return HttpResponse::Text(400,
                                   "since is a revision number and wait a number of milliseconds from 0 to " +
                                       std::to_string(_options.longestWaitMs));
-    const ChannelWorker::Status status =
-        worker.WaitForChange(static_cast<uint64_t>(*revision), std::chrono::milliseconds(*wait));
-    return JsonAnswer(StatusJson(worker, status));
+    // The wait holds no thread of the server: the worker wakes it at its next change.
+    ChannelWorker* channel = &worker;
+    return HttpWait::Later(
+        std::chrono::milliseconds(*wait),
+        [channel, since = static_cast<uint64_t>(*revision)](const HttpWait::Wake& wake) {
+            channel->WakeOnChange(since, wake);
+        },
+        [channel] { return JsonAnswer(StatusJson(*channel, channel->CurrentStatus())); });
 }
 
 HttpResponse ViewerApi::Assistant(ChannelWorker& worker) {
@@ -396,6 +407,8 @@ HttpResponse ViewerApi::Assistant(ChannelWorker& worker) {
         return f;
     });
     const cli::AssistantState& state = view.active || !view.name.empty() ? view.state : features.state;
+    const std::string name = view.name.empty() ? features.selector : view.name;
+    const auto fix = cli::ImpliedFix(name, state);
     return JsonAnswer({{"selector", features.selector},
                        {"choices", features.choices},
                        {"active", view.active},
@@ -407,6 +420,7 @@ HttpResponse ViewerApi::Assistant(ChannelWorker& worker) {
                        {"arguments", state.arguments},
                        {"images", view.images},
                        {"history", view.history},
+                       {"fix", fix ? json{{"name", fix->name}, {"value", fix->value}} : json(nullptr)},
                        {"error", view.error}});
 }
 
@@ -434,6 +448,41 @@ HttpResponse ViewerApi::Save(ChannelWorker& worker) {
     for (const auto& file : files)
         names.push_back(file.string());
     return JsonAnswer({{"imageSet", set->Number()}, {"files", names}});
+}
+
+HttpResponse ViewerApi::Profile(ChannelWorker& worker, const HttpRequest& request) {
+    if (request.method == "GET") {
+        const std::string text =
+            worker.Call([](host::HostChannel& channel) { return cli::ProfileText(channel); });
+        return HttpResponse::Text(200, text);
+    }
+    if (request.body.find('\0') != std::string::npos)
+        return HttpResponse::Text(400, "a profile is text without NUL bytes");
+    const std::vector<cli::Assignment> assignments = cli::ParseProfile(request.body, "profile");
+    const std::vector<cli::AppliedSetting> applied = worker.Call(
+        [assignments](host::HostChannel& channel) { return cli::ApplyEach(channel, assignments); });
+    std::string lines;
+    bool asWritten = true;
+    for (const cli::AppliedSetting& setting : applied) {
+        lines += (lines.empty() ? "" : "\n") + setting.Line();
+        asWritten = asWritten && setting.AsWritten();
+    }
+    return HttpResponse::Text(asWritten ? 200 : 422, lines);
+}
+
+HttpResponse ViewerApi::Recording(ChannelWorker& worker, const HttpRequest& request,
+                                  const std::string& what) {
+    if (what == "stop")
+        return Answer(worker.StopRecording(),
+                      [&] { return JsonAnswer(RecordingJson(worker.CurrentStatus().recording)); });
+    const std::string countText = request.Query("count"), secondsText = request.Query("seconds");
+    const auto count = WholeNumber(countText.empty() ? "0" : countText, 0, 1000000);
+    const auto seconds = WholeNumber(secondsText.empty() ? "0" : secondsText, 0, 86400);
+    if (!count || !seconds || (*count == 0) == (*seconds == 0))
+        return HttpResponse::Text(400, "record with count (1 to 1000000 image sets) or seconds (1 to 86400), "
+                                       "one of them");
+    return Answer(worker.StartRecording(*count, static_cast<double>(*seconds)),
+                  [&] { return JsonAnswer(RecordingJson(worker.CurrentStatus().recording)); });
 }
 
 } // namespace zeb::view

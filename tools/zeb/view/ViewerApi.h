@@ -5,6 +5,7 @@
 #include "ChannelWorker.h"
 #include "ClientRegistry.h"
 #include "HttpServer.h"
+#include "RequestPolicy.h"
 
 #include <string>
 #include <vector>
@@ -41,12 +42,13 @@ private:
     HttpResponse Assistant(ChannelWorker& worker);
     HttpResponse StartAssistant(ChannelWorker& worker, const std::string& typed, const std::string& client);
     HttpResponse Save(ChannelWorker& worker);
-    // Refuses requests that a page of another site or a foreign host name sends; empty when accepted.
-    std::string Refusal(const HttpRequest& request) const;
+    HttpResponse Profile(ChannelWorker& worker, const HttpRequest& request);
+    HttpResponse Recording(ChannelWorker& worker, const HttpRequest& request, const std::string& what);
 
     std::vector<ChannelWorker*> _workers;
     ClientRegistry& _clients;
     Options _options;
+    RequestPolicy _policy;
 };
 
 } // namespace zeb::view

@@ -17,19 +17,39 @@ const state = {
   answers: {}, // the channel's last answer to an edit, by feature name
   assistantTimer: null,
   zoom: null,
+  acquiring: false, // of the selected channel: its region features are then fixed
+  poll: null, // the status request under way, aborted when another channel is selected
+  connected: true,
 };
 
-async function api(method, path, body) {
-  const options = { method, headers: { 'X-Zeb-Client': pageId } };
+// Every request of the page goes through here: its page id, and whether zeb view still answers.
+async function api(method, path, body, signal) {
+  const options = { method, headers: { 'X-Zeb-Client': pageId }, signal };
   if (body !== undefined) {
     options.body = body;
     options.headers['Content-Type'] = 'text/plain; charset=utf-8';
   }
-  const response = await fetch(path, options);
-  const connection = $('connection');
-  connection.textContent = 'connected';
-  connection.classList.remove('lost');
+  let response;
+  try {
+    response = await fetch(path, options);
+  } catch (error) {
+    if (error.name !== 'AbortError') showConnection(false);
+    throw error;
+  }
+  showConnection(true);
   return response;
+}
+
+// Once zeb view is gone nothing on the page is live any more, and nothing can be started.
+function showConnection(connected) {
+  state.connected = connected;
+  const connection = $('connection');
+  connection.textContent = connected ? 'connected' : 'disconnected: zeb view does not answer';
+  connection.classList.toggle('lost', !connected);
+  if (!connected) {
+    $('statistics').textContent = 'disconnected';
+    for (const id of ['start', 'stop', 'save', 'record']) $(id).disabled = true;
+  }
 }
 
 async function apiJson(method, path, body) {
@@ -64,17 +84,38 @@ async function loadChannels() {
   }
 }
 
+// The page shows the selected channel at once: the previous channel's status request is dropped,
+// its images cleared, and the new channel's status read before anything else.
 async function selectChannel(index) {
   state.channel = index;
   state.revision = 0;
   state.shownSet = 0;
+  state.status = null;
   state.answers = {};
-  for (const canvas of document.querySelectorAll('figure.pane canvas')) {
+  if (state.poll) state.poll.abort();
+  for (const pane of document.querySelectorAll('figure.pane')) {
+    const canvas = pane.querySelector('canvas');
     canvas.width = 0;
     canvas.height = 0;
+    delete pane.dataset.set;
   }
+  for (const canvas of document.querySelectorAll('.direction-histogram')) drawCounts(canvas, null);
   drawHistogram(null);
+  $('set-facts').textContent = '';
+  for (const facts of document.querySelectorAll('.direction-facts')) facts.textContent = '';
+  for (const id of ['start', 'stop', 'save', 'record']) $(id).disabled = true;
+  $('statistics').textContent = '';
   say('');
+  try {
+    const status = await apiJson('GET', `/api/channels/${index}/status`);
+    if (index === state.channel) {
+      state.revision = status.revision;
+      showStatus(status);
+      if (status.imageSet) showImageSet(status.imageSet);
+    }
+  } catch (error) {
+    say(error.message, true);
+  }
   await loadChannels();
   await loadFeatures();
 }
@@ -122,6 +163,8 @@ function featureRow(feature) {
   const name = document.createElement('span');
   name.className = 'feature-name';
   name.textContent = feature.name;
+  name.title = feature.description + (feature.limits ? `\nLimits: ${feature.limits}.` : '') +
+    (feature.unit ? `\nUnit: ${feature.unit}` : '');
   const type = document.createElement('span');
   type.className = 'feature-type';
   const flags = (feature.readable ? 'R' : '-') + (feature.writable ? 'W' : '-') + (feature.common ? 'C' : '-');
@@ -132,7 +175,21 @@ function featureRow(feature) {
   value.className = 'feature-value';
   const answer = document.createElement('div');
   answer.className = 'answer';
-  value.append(editorFor(feature, answer));
+  const fixed = feature.fixedWhileAcquiring && state.acquiring;
+  value.append(fixed ? readOnlyValue(feature.value ?? '') : editorFor(feature, answer));
+  if (feature.unit) {
+    const unit = document.createElement('span');
+    unit.className = 'unit';
+    unit.textContent = feature.unit;
+    value.append(unit);
+  }
+  if (fixed) {
+    const note = document.createElement('span');
+    note.className = 'fixed';
+    note.textContent = 'fixed while acquiring';
+    note.title = 'The camera takes a new image region only while it does not stream: stop, then change it.';
+    value.append(note);
+  }
   const last = state.answers[feature.name];
   if (last) {
     answer.textContent = last.text;
@@ -154,11 +211,7 @@ function editorFor(feature, answer) {
     return button;
   }
   const current = feature.value ?? '';
-  if (!feature.writable) {
-    const output = document.createElement('output');
-    output.textContent = current === '' ? '—' : current;
-    return output;
-  }
+  if (!feature.writable) return readOnlyValue(current);
   const choices = feature.type === 'Bool' ? ['True', 'False'] : feature.choices;
   if (choices.length > 0) {
     const select = document.createElement('select');
@@ -185,6 +238,12 @@ function editorFor(feature, answer) {
   });
   input.defaultValue = current;
   return input;
+}
+
+function readOnlyValue(text) {
+  const output = document.createElement('output');
+  output.textContent = text === '' ? '—' : text;
+  return output;
 }
 
 function showAnswer(name, answer, text, className) {
@@ -221,6 +280,42 @@ async function execute(name, answer, button) {
   }
 }
 
+// ---- profiles ----
+
+$('save-profile').addEventListener('click', async () => {
+  const response = await api('GET', channelPath('profile'));
+  const text = await response.text();
+  if (!response.ok) {
+    say(`Save profile: ${text}`, true);
+    return;
+  }
+  const link = document.createElement('a');
+  link.href = URL.createObjectURL(new Blob([text], { type: 'text/plain' }));
+  link.download = `zeb-channel${state.channel}.profile`;
+  document.body.append(link);
+  link.click();
+  link.remove();
+  setTimeout(() => URL.revokeObjectURL(link.href), 10000);
+  say(`saved the profile of channel ${state.channel} as ${link.download}`);
+});
+$('load-profile').addEventListener('click', () => $('profile-file').click());
+$('profile-file').addEventListener('change', async () => {
+  const file = $('profile-file').files[0];
+  $('profile-file').value = '';
+  if (file) await loadProfile(file.name, await file.text());
+});
+
+// Applies a profile's settings in order and shows what the channel holds after each.
+async function loadProfile(name, text) {
+  const response = await api('PUT', channelPath('profile'), text);
+  const answer = $('profile-answer');
+  answer.hidden = false;
+  answer.textContent = `${name}:\n${await response.text()}`;
+  answer.classList.toggle('bad', !response.ok);
+  await loadFeatures();
+  await loadChannels();
+}
+
 // ---- acquisition ----
 
 async function control(path, what) {
@@ -244,15 +339,36 @@ $('save').addEventListener('click', async () => {
   say(`saved image set ${saved.imageSet}: ${saved.files.join(', ')}`);
 });
 $('refresh-features').addEventListener('click', loadFeatures);
+$('record').addEventListener('click', async () => {
+  const amount = Math.floor(Number($('record-amount').value));
+  if (!(amount >= 1)) {
+    say('Record: give how many image sets or seconds, 1 or more', true);
+    return;
+  }
+  // Recording takes the image sets of the running acquisition: start one first when none runs.
+  if (!state.status || state.status.mode !== 'live') {
+    if (!(await control('acquisition/start', 'Start'))) return;
+  }
+  const response = await api('POST', channelPath(`recording/start?${$('record-unit').value}=${amount}`));
+  if (!response.ok) say(`Record: ${await response.text()}`, true);
+});
 $('saturation').addEventListener('change', () => { state.shownSet = 0; });
 
 function showStatus(status) {
+  if (status.channel !== state.channel) return;
   state.status = status;
   const s = status.statistics;
   const running = status.acquiring;
   $('start').disabled = running;
   $('stop').disabled = status.mode !== 'live';
   $('save').disabled = !status.imageSet;
+  $('record').disabled = status.mode === 'assistant' || status.recording.active;
+  if (running !== state.acquiring) {
+    state.acquiring = running;
+    if (!state.editing) renderFeatures();
+  }
+  $('failure').textContent = s.lastFailure ? `last failed image set: ${s.lastFailure}` : '';
+  showRecording(status.recording);
   const mode = status.mode === 'assistant' ? 'assistant acquiring' : status.mode === 'live' ? 'live' : 'stopped';
   $('statistics').textContent =
     `${mode} · ${s.perSecond.toFixed(1)} image sets/s · ${s.imageSets} sets · ${s.lost} lost · ${s.failed} failed`;
@@ -265,6 +381,11 @@ function showStatus(status) {
     figure.classList.toggle('unavailable', Boolean(unavailable));
     figure.querySelector('figcaption').textContent =
       `Direction ${k}${side}` + (unavailable ? ' · averaged image sets have no single directions' : '');
+    const grey = set && set.directions[k];
+    const facts = figure.querySelector('.direction-facts');
+    drawCounts(figure.querySelector('.direction-histogram'), grey ? grey.histogram : null);
+    facts.textContent = grey ? greyFacts(grey) : '';
+    facts.classList.toggle('clipping', Boolean(grey && grey.saturatedPercent > 0));
   });
   if (set) {
     $('set-facts').textContent =
@@ -275,20 +396,41 @@ function showStatus(status) {
   }
 }
 
-// Waits for each change of the channel (an image set, a start or stop) and shows it.
+function showRecording(recording) {
+  const line = $('recording');
+  if (recording.active) {
+    const goal = recording.count > 0 ? `${recording.count} image sets` : `${recording.seconds} s`;
+    line.textContent = `recording ${goal}: ${recording.written} written`;
+  } else if (recording.written > 0 || recording.ended) {
+    line.textContent = `recorded ${recording.written} image sets` +
+      (recording.files.length ? `, the last ${recording.files.join(', ')}` : '') +
+      (recording.ended ? ` (${recording.ended})` : '');
+  } else {
+    line.textContent = '';
+  }
+}
+
+function greyFacts(grey) {
+  return `mean ${grey.mean.toFixed(1)} · saturated ${grey.saturatedPercent.toFixed(3)} % · dark ${grey.darkPercent.toFixed(3)} %`;
+}
+
+// Waits for each change of the selected channel (an image set, a start or stop) and shows it; a
+// change of channel aborts the wait, so the new channel is followed at once.
 async function follow() {
   while (true) {
+    const channel = state.channel;
+    const poll = new AbortController();
+    state.poll = poll;
     try {
-      const channel = state.channel;
-      const status = await apiJson('GET', `/api/channels/${channel}/status?since=${state.revision}&wait=2000`);
+      const response = await api('GET', `/api/channels/${channel}/status?since=${state.revision}&wait=2000`, undefined, poll.signal);
+      if (!response.ok) throw new Error(await response.text());
+      const status = await response.json();
       if (channel !== state.channel) continue;
       state.revision = status.revision;
       showStatus(status);
       if (status.imageSet && status.imageSet.number !== state.shownSet && !state.fetching) showImageSet(status.imageSet);
     } catch (error) {
-      const connection = $('connection');
-      connection.textContent = 'no answer from zeb view';
-      connection.classList.add('lost');
+      if (poll.signal.aborted) continue;
       await new Promise((resolve) => setTimeout(resolve, 1000));
     }
   }
@@ -296,6 +438,7 @@ async function follow() {
 
 // Draws the panes from the latest image set: previews shrunk to the panes' size, saturated pixels red.
 async function showImageSet(set) {
+  const channel = state.channel;
   state.fetching = true;
   try {
     const panes = Array.from(document.querySelectorAll('figure.pane'));
@@ -304,15 +447,19 @@ async function showImageSet(set) {
       if (!set.forms.includes(form)) return;
       const shownWidth = Math.max(pane.clientWidth * devicePixelRatio, 64);
       const scale = Math.max(1, Math.min(16, Math.floor(set.directionWidth / shownWidth)));
-      const response = await api('GET', channelPath(`image.png?form=${form}&scale=${scale}`));
+      const response = await api('GET', `/api/channels/${channel}/image.png?form=${form}&scale=${scale}`);
       if (!response.ok) return;
       const bitmap = await createImageBitmap(await response.blob());
+      // Another channel selected meanwhile: this one's images are not shown under its tab.
+      if (channel !== state.channel) return;
       drawImage(pane.querySelector('canvas'), bitmap);
       pane.dataset.set = response.headers.get('X-Zeb-Image-Set');
     }));
-    state.shownSet = set.number;
-    document.dispatchEvent(new CustomEvent('zeb-image-set', { detail: set }));
-    if (state.zoom) await loadZoomImage();
+    if (channel === state.channel) {
+      state.shownSet = set.number;
+      document.dispatchEvent(new CustomEvent('zeb-image-set', { detail: set }));
+      if (state.zoom) await loadZoomImage();
+    }
   } finally {
     state.fetching = false;
   }
@@ -344,11 +491,15 @@ function markSaturated(context, width, height) {
 }
 
 function drawHistogram(set) {
-  const canvas = $('histogram');
+  drawCounts($('histogram'), set ? set.histogram : null);
+  if (set) $('histogram-caption').textContent = `Histogram of every delivered pixel (logarithmic) · ${greyFacts(set)}`;
+}
+
+// 256 grey counts on a logarithmic scale; saturated red, dark blue.
+function drawCounts(canvas, counts) {
   const context = canvas.getContext('2d');
   context.clearRect(0, 0, canvas.width, canvas.height);
-  if (!set) return;
-  const counts = set.histogram;
+  if (!counts) return;
   const top = Math.log1p(Math.max(...counts));
   const barWidth = canvas.width / 256;
   for (let grey = 0; grey < 256; ++grey) {
@@ -356,12 +507,14 @@ function drawHistogram(set) {
     context.fillStyle = grey === 255 && counts[grey] > 0 ? '#e05050' : grey < 10 && counts[grey] > 0 ? '#4f9ee8' : '#c8cdd2';
     context.fillRect(grey * barWidth, canvas.height - height, Math.max(barWidth, 1), height);
   }
-  $('histogram-caption').textContent =
-    `Histogram of every delivered pixel (logarithmic) · mean ${set.mean.toFixed(1)} · ` +
-    `saturated ${set.saturatedPercent.toFixed(3)} % · dark ${set.darkPercent.toFixed(3)} %`;
 }
 
 // ---- zoom ----
+
+// From this zoom on, each pixel carries its grey value (the hint says the same number).
+const valuesFrom = 16;
+$('zoom-hint').textContent =
+  `Wheel zooms at the pointer, dragging moves the image; from ${valuesFrom} x on every pixel shows its grey value.`;
 
 for (const pane of document.querySelectorAll('figure.pane')) {
   pane.querySelector('canvas').addEventListener('click', () => openZoom(pane.dataset.form));
@@ -382,12 +535,19 @@ async function loadZoomImage() {
   const response = await api('GET', channelPath(`image.png?form=${zoom.form}`));
   if (!response.ok) return;
   const bitmap = await createImageBitmap(await response.blob());
+  if (zoom !== state.zoom) return;
   const canvas = document.createElement('canvas');
-  drawImage(canvas, bitmap);
+  canvas.width = bitmap.width;
+  canvas.height = bitmap.height;
+  const context = canvas.getContext('2d', { willReadFrequently: true });
+  context.drawImage(bitmap, 0, 0);
+  // The grey values as delivered, read before the saturation overlay colours the picture.
+  zoom.grey = context.getImageData(0, 0, canvas.width, canvas.height).data;
+  if ($('saturation').checked) markSaturated(context, canvas.width, canvas.height);
   zoom.image = canvas;
-  zoom.grey = canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data;
   if (!zoom.fitted) fitZoom();
   drawZoom();
+  showReadout();
 }
 
 function fitZoom() {
@@ -418,13 +578,13 @@ function drawPixelValues(context, zoom, canvas) {
     x: Math.min(zoom.image.width - 1, Math.floor((canvas.width - zoom.x) / zoom.scale)),
     y: Math.min(zoom.image.height - 1, Math.floor((canvas.height - zoom.y) / zoom.scale)),
   };
-  if ((last.x - first.x) * (last.y - first.y) > 4000 || zoom.scale < 24) return;
+  if (zoom.scale < valuesFrom) return;
   context.font = `${Math.min(14, zoom.scale / 3)}px ui-monospace, monospace`;
   context.textAlign = 'center';
   context.textBaseline = 'middle';
   for (let y = first.y; y <= last.y; ++y) {
     for (let x = first.x; x <= last.x; ++x) {
-      const grey = zoom.grey[(y * zoom.image.width + x) * 4 + 1];
+      const grey = greyAt(zoom, x, y);
       context.fillStyle = grey > 128 ? '#000' : '#fff';
       context.fillText(String(grey), zoom.x + (x + 0.5) * zoom.scale, zoom.y + (y + 0.5) * zoom.scale);
     }
@@ -445,6 +605,7 @@ zoomCanvas.addEventListener('wheel', (event) => {
   zoom.y = py - ((py - zoom.y) * scale) / zoom.scale;
   zoom.scale = scale;
   drawZoom();
+  showReadout();
 }, { passive: false });
 let drag = null;
 zoomCanvas.addEventListener('mousedown', (event) => { drag = { x: event.clientX, y: event.clientY }; });
@@ -460,14 +621,28 @@ zoomCanvas.addEventListener('mousemove', (event) => {
     drag = { x: event.clientX, y: event.clientY };
     drawZoom();
   }
-  const x = Math.floor(((event.clientX - rect.left) * ratio - zoom.x) / zoom.scale);
-  const y = Math.floor(((event.clientY - rect.top) * ratio - zoom.y) / zoom.scale);
+  zoom.pointer = { x: (event.clientX - rect.left) * ratio, y: (event.clientY - rect.top) * ratio };
+  showReadout();
+});
+
+function greyAt(zoom, x, y) {
+  return zoom.grey[(y * zoom.image.width + x) * 4];
+}
+
+// The pixel under the pointer with its grey value, and the zoom as it is now.
+function showReadout() {
+  const zoom = state.zoom;
+  if (!zoom || !zoom.image) return;
+  const pointer = zoom.pointer;
+  const x = pointer ? Math.floor((pointer.x - zoom.x) / zoom.scale) : -1;
+  const y = pointer ? Math.floor((pointer.y - zoom.y) / zoom.scale) : -1;
   const inside = x >= 0 && y >= 0 && x < zoom.image.width && y < zoom.image.height;
   $('zoom-readout').textContent = inside
-    ? `x ${x}, y ${y}: grey ${zoom.grey[(y * zoom.image.width + x) * 4 + 1]} · ${zoom.scale.toFixed(2)} x`
+    ? `x ${x}, y ${y}: grey ${greyAt(zoom, x, y)} · ${zoom.scale.toFixed(2)} x`
     : `${zoom.scale.toFixed(2)} x`;
-});
-$('zoom-fit').addEventListener('click', () => { if (state.zoom && state.zoom.image) { fitZoom(); drawZoom(); } });
+}
+
+$('zoom-fit').addEventListener('click', () => { if (state.zoom && state.zoom.image) { fitZoom(); drawZoom(); showReadout(); } });
 $('zoom-one').addEventListener('click', () => {
   const zoom = state.zoom;
   if (!zoom || !zoom.image) return;
@@ -475,14 +650,17 @@ $('zoom-one').addEventListener('click', () => {
   zoom.x = 0;
   zoom.y = 0;
   drawZoom();
+  showReadout();
 });
 $('zoom-close').addEventListener('click', () => $('zoom').close());
 $('zoom').addEventListener('close', () => { state.zoom = null; });
 
 // ---- assistants ----
 
+// The dialog leaves the page usable: a fix it offers, or any other setting, can be applied meanwhile.
 $('open-assistant').addEventListener('click', async () => {
-  $('assistant').showModal();
+  if ($('assistant').open) return;
+  $('assistant').show();
   await refreshAssistant(true);
   state.assistantTimer = setInterval(() => refreshAssistant(false), 400);
 });
@@ -495,6 +673,15 @@ $('assistant').addEventListener('close', () => {
 $('assistant-start').addEventListener('click', () => assistantControl('start', $('assistant-name').value));
 $('assistant-next').addEventListener('click', () => assistantControl('next'));
 $('assistant-stop').addEventListener('click', () => assistantControl('stop'));
+$('assistant-fix').addEventListener('click', async () => {
+  const fix = state.assistantFix;
+  if (!fix) return;
+  const response = await api('PUT', channelPath(`features/${encodeURIComponent(fix.name)}`), fix.value);
+  const text = await response.text();
+  $('assistant-fix-answer').textContent = response.ok ? `${fix.name} holds ${text}` : text;
+  await loadFeatures();
+  await refreshAssistant(false);
+});
 
 async function assistantControl(what, body) {
   const response = await api('POST', channelPath(`assistant/${what}`), body);
@@ -532,6 +719,15 @@ async function refreshAssistant(fillChoices) {
   }));
   $('assistant-images').textContent = view.active || view.images > 0 ? `${view.images} image sets evaluated` : '';
   if (view.error) $('assistant-error').textContent = view.error;
+  // The setting the result implies, offered as one click (the orientation: "Apply 90 deg").
+  state.assistantFix = view.fix;
+  $('assistant-fix-line').hidden = !view.fix;
+  if (view.fix) {
+    $('assistant-fix').textContent = `Apply ${view.fix.value}`;
+    $('assistant-fix').title = `Set ${view.fix.name} to "${view.fix.value}"`;
+  } else {
+    $('assistant-fix-answer').textContent = '';
+  }
   const graph = $('focus-graph');
   graph.hidden = view.name !== 'Focus detection';
   if (!graph.hidden) drawFocusGraph(graph, view.history);
@@ -578,6 +774,6 @@ window.addEventListener('pagehide', () => navigator.sendBeacon(`/api/clients/${p
   follow();
   // The feature values change under the page too (assistants, line rates): read them now and then.
   setInterval(() => {
-    if (!state.editing && !document.querySelector('dialog[open]')) loadFeatures();
+    if (!state.editing && !$('zoom').open && state.connected) loadFeatures();
   }, 5000);
 })();

@@ -1,0 +1,124 @@
+// zeb station prints a station file to start from, and a channel whose detection finds no camera
+// says which controller port and camera line to connect.
+#include "ZebTest.h"
+
+namespace zeb::test {
+
+namespace {
+class StationAndWiring : public ZebTest {};
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+} // namespace
+
+TEST_F(StationAndWiring, StationCommandPrintsAFileToStartFrom) {
+    const Outcome builtIn = Zeb({"station"});
+    ASSERT_EQ(builtIn.status, 0) << builtIn.err;
+    TestEnvironment::WriteFile(Path("s.json"), builtIn.out);
+    const Outcome fromDefault = Zeb({"channels", "--detect", "--json"});
+    const Outcome fromFile = Zeb({"--station", Path("s.json").string(), "channels", "--detect", "--json"});
+    ASSERT_EQ(fromDefault.status, 0) << fromDefault.err;
+    ASSERT_EQ(fromFile.status, 0) << fromFile.err;
+    EXPECT_EQ(Json::parse(fromFile.out), Json::parse(fromDefault.out));
+    EXPECT_EQ(Json::parse(fromFile.out)[1]["camera"], "Grabber 0 Port A");
+
+    const Outcome one = Zeb({"station", "--channel", "1"});
+    ASSERT_EQ(one.status, 0) << one.err;
+    const Json channel = Json::parse(one.out);
+    ASSERT_EQ(channel["controllers"].size(), 1u);
+    EXPECT_EQ(channel["controllers"][0], Json::parse(builtIn.out)["controllers"][1]);
+    ASSERT_EQ(channel["cameras"].size(), 1u);
+    EXPECT_EQ(channel["cameras"][0]["name"], "Grabber 0 Port A");
+    EXPECT_EQ(channel["cables"].size(), 2u);
+    const Outcome none = Zeb({"station", "--channel", "2"});
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.err, "zeb: no channel 2: the station has 2 channels\n");
+
+    // A station file of one's own comes back with every key filled in.
+    UseStation(AreaStation());
+    const Outcome own = Zeb({"station"});
+    ASSERT_EQ(own.status, 0) << own.err;
+    const Json file = Json::parse(own.out);
+    EXPECT_EQ(file["controllers"][0]["serial"], "MV-1000");
+    EXPECT_EQ(file["controllers"][0]["encoder"]["connected"], false);
+    EXPECT_EQ(file["cameras"][0]["sensor"]["noise"], 0);
+    EXPECT_EQ(file["cameras"][0]["scene"]["object"], "part");
+
+    TestEnvironment::WriteFile(_station, "{ \"controlers\": [] }"); // a misspelt key
+    const Outcome bad = Zeb({"station"});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_EQ(bad.err, "zeb: station file " + _station + " at /controlers: unknown key \"controlers\"\n");
+}
+
+TEST_F(StationAndWiring, AreaScanNamesTheMissingOrMisplacedWire) {
+    environment.EnableLogging("Debug");
+    Json station = AreaStation();
+    station["cables"] = Json::array({Cable(0, "Camera0Output0", "Cam A", "Line0")}); // no ready signal
+    UseStation(station);
+    Outcome run = Zeb({"acquire", "--out", Path("shots").string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "zeb: no camera is wired to the lighting controller of BRELAN: Morvane (#0)\n"
+                       "zeb: detection with \"Cam A\": the frame trigger reaches Line0; the ready signal "
+                       "reaches no controller input\n"
+                       "zeb: nothing carries the ready signal: connect Line1 of \"Cam A\" to Camera0Input0\n"
+                       "zeb: check the trigger cables, or name the camera with --camera\n");
+    // Naming the camera gives the same advice.
+    run = Zeb({"get", "Width", "--camera", "Cam A"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_TRUE(Contains(run.err, "zeb: nothing carries the ready signal: connect Line1 of \"Cam A\" to "
+                                  "Camera0Input0\n"))
+        << run.err;
+
+    // The trigger on an output line of the camera, the ready signal through a wire that inverts.
+    station["cables"] = Json::array(
+        {Cable(0, "Camera0Output0", "Cam A", "Line1"), Cable(0, "Camera0Input1", "Cam A", "Line3", true)});
+    UseStation(station);
+    run = Zeb({"channels", "--detect"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(Contains(run.out,
+                         "  state:  no camera is wired to its controller\n"
+                         "  wiring: detection with \"Cam A\": the frame trigger reaches none of its "
+                         "lines; the ready signal comes from Line3 into Camera0Input1 through a wire "
+                         "that inverts\n"
+                         "  wiring: Camera0Output0 is wired to Line1 of \"Cam A\", which is not an "
+                         "input line: the frame trigger needs Line0 or Line2\n"))
+        << run.out;
+}
+
+TEST_F(StationAndWiring, LineScanNamesTheMissingTriggerAndTheUnusedPort) {
+    environment.EnableLogging("Debug");
+    Json station = LineStation();
+    station["cables"] = Json::array({Cable(0, "AuxOutput0", "Line A", "Line0")}); // no frame trigger
+    UseStation(station);
+    Outcome run = Zeb({"channels", "--detect", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(
+        Json::parse(run.out)[0]["wiring"],
+        Json({"detection with \"Line A\": the line trigger (AuxOutput0) reaches Line0; the frame trigger "
+              "(AuxOutput1) reaches none of its lines",
+              "nothing carries the frame trigger: connect AuxOutput1 to Line1 of \"Line A\""}));
+
+    // Cabled as for an area-scan controller, and a camera wired to another controller.
+    station["controllers"].push_back(LineController(1));
+    station["cameras"].push_back(LineCamera("Line B"));
+    station["cables"] =
+        Json::array({Cable(0, "Camera0Output0", "Line A", "Line0"), Cable(0, "AuxOutput1", "Line A", "Line1"),
+                     Cable(1, "AuxOutput0", "Line B", "Line0")});
+    UseStation(station);
+    run = Zeb({"channels", "--detect", "--json"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const Json wiring = Json::parse(run.out)[0]["wiring"];
+    EXPECT_EQ(wiring[1], "nothing carries the line trigger: connect AuxOutput0 to Line0 of \"Line A\"")
+        << wiring;
+    EXPECT_EQ(wiring[2],
+              "Camera0Output0 is wired to Line0 of \"Line A\", but a line-scan controller does not "
+              "look for the camera there")
+        << wiring;
+    EXPECT_TRUE(Contains(wiring.dump(),
+                         "Line0 of \\\"Line B\\\" is wired to controller 1, not to this channel's "
+                         "controller 0"))
+        << wiring;
+}
+
+} // namespace zeb::test

@@ -1,0 +1,55 @@
+// zeb asked to end as services, `timeout`, containers and closed terminals ask (SIGTERM, SIGHUP):
+// it stops as for Ctrl-C, with the summary of what it did, and exits 128 + the signal's number.
+#include "ZebTest.h"
+
+#include <chrono>
+#include <csignal>
+#include <regex>
+#include <thread>
+
+namespace zeb::test {
+
+#if !defined(_WIN32)
+// Under Wine no signal of this test program reaches zeb.exe (see the Ctrl-C tests).
+
+class StopSignal : public ZebTest {};
+
+TEST_F(StopSignal, EndsAContinuousAcquisitionWithItsSummary) {
+    UseStation(AreaStation());
+    for (const auto& [signal, status] : {std::pair{SIGINT, 130}, {SIGTERM, 143}, {SIGHUP, 129}}) {
+        SCOPED_TRACE("signal " + std::to_string(signal));
+        ZebProcess zeb(environment.Folder(), {"--station", _station, "acquire", "--continuous"});
+        ASSERT_TRUE(zeb.WaitFor([](const std::string&, const std::string& err) {
+            return err.find("\r3 image sets, ") != std::string::npos;
+        }));
+        zeb.Signal(signal);
+        const Outcome run = zeb.Wait();
+        EXPECT_EQ(run.status, status) << run.err;
+        EXPECT_TRUE(std::regex_search(run.err, std::regex("interrupted after [0-9]+ image sets\n")))
+            << run.err;
+        EXPECT_TRUE(std::regex_search(run.out, std::regex("^[0-9]+ image sets of 64 x 192 pixels")))
+            << run.out;
+        EXPECT_NE(run.out.find("0 lost, 0 failed\n"), std::string::npos) << run.out;
+        // The acquisition was stopped: the camera's last operation.
+        std::string last;
+        for (const std::string& line : environment.TraceLines())
+            if (line.rfind("camera:", 0) == 0)
+                last = line.substr(line.find('\t') + 1);
+        EXPECT_EQ(last, "stop");
+    }
+}
+
+TEST_F(StopSignal, EndsAShellWaitingForItsNextLine) {
+    for (const auto& [signal, status] : {std::pair{SIGTERM, 143}, {SIGHUP, 129}}) {
+        ZebProcess zeb(environment.Folder(), {"shell"});
+        std::this_thread::sleep_for(std::chrono::milliseconds(500)); // it waits for a line
+        zeb.Signal(signal);
+        // It ends with its input still open.
+        EXPECT_FALSE(zeb.WaitFor([](const std::string&, const std::string&) { return false; }));
+        const Outcome run = zeb.Wait();
+        EXPECT_EQ(run.status, status) << run.err;
+    }
+}
+#endif
+
+} // namespace zeb::test

@@ -1,0 +1,172 @@
+// zeb view beside a browser: what a page of another site or origin sends is refused whatever it is,
+// a change needs the mark of zeb view's page or of a script, nothing may frame what zeb view serves,
+// a body is taken only by its length or a lone chunked coding, and loopback is told by the address.
+#include "ViewServer.h"
+
+#include <gtest/gtest.h>
+
+namespace zeb::test {
+
+class ViewSecurity : public ViewSuite {
+protected:
+    static void SetUpTestSuite() { StartServer(); }
+    static std::string Exposure() { return Client().Get("/api/channels/0/features/ExposureTime").body; }
+    static bool Acquiring() { return Client().Get("/api/channels/0/status").Json()["acquiring"]; }
+};
+
+TEST_F(ViewSecurity, PagesOfOtherSitesAndOriginsChangeNothingAndReadNothing) {
+    const std::string exposure = Exposure();
+    struct Case {
+        std::string what, method, target, body;
+        HttpClient::Headers headers;
+    };
+    std::vector<Case> cases;
+    // As a browser sends them from a page elsewhere (another port of this machine is "same-site").
+    for (const std::string site : {"cross-site", "same-site"}) {
+        cases.push_back({site + " navigation", "GET", "/", "", {{"Sec-Fetch-Site", site}}});
+        cases.push_back({site + " long poll",
+                         "GET",
+                         "/api/channels/0/status?since=0&wait=5000",
+                         "",
+                         {{"Sec-Fetch-Site", site}, {"Sec-Fetch-Mode", "no-cors"}}});
+        cases.push_back({site + " form",
+                         "POST",
+                         "/api/channels/0/acquisition/start",
+                         "",
+                         {{"Sec-Fetch-Site", site}, {"Origin", "http://localhost:9"}}});
+        cases.push_back({site + " no-cors fetch",
+                         "POST",
+                         "/api/channels/0/commands/AcquisitionStart",
+                         "",
+                         {{"Sec-Fetch-Site", site}}});
+        cases.push_back({site + " write with a page id",
+                         "PUT",
+                         "/api/channels/0/features/ExposureTime",
+                         "77",
+                         {{"Sec-Fetch-Site", site}, {"X-Zeb-Client", "intruder"}}});
+    }
+    cases.push_back(
+        {"a sandboxed frame", "POST", "/api/channels/0/acquisition/start", "", {{"Origin", "null"}}});
+    cases.push_back({"another origin",
+                     "PUT",
+                     "/api/channels/0/features/ExposureTime",
+                     "77",
+                     {{"Origin", "http://127.0.0.1:9"}}});
+    for (const Case& c : cases) {
+        const HttpAnswer answer = Client().Send(c.method, c.target, c.body, c.headers);
+        EXPECT_EQ(answer.status, 403) << c.what << ": " << answer.body;
+        EXPECT_FALSE(answer.body.empty()) << c.what;
+    }
+    // A simple form of an old browser that names no site: it cannot send the marks.
+    const HttpClient unmarked = Client().Unmarked();
+    EXPECT_EQ(unmarked.Post("/api/channels/0/acquisition/start").status, 403);
+    const HttpAnswer write = unmarked.Put("/api/channels/0/features/ExposureTime", "77");
+    EXPECT_EQ(write.status, 403);
+    EXPECT_NE(write.body.find("X-Zeb-Script"), std::string::npos) << write.body;
+    EXPECT_EQ(Exposure(), exposure);
+    EXPECT_FALSE(Acquiring());
+
+    // What comes from this machine: an address typed in the browser, the page itself (its id, or
+    // the browser's word that it is the same origin), a script.
+    EXPECT_EQ(unmarked.Get("/", {{"Sec-Fetch-Site", "none"}}).status, 200);
+    const std::string self = "http://" + unmarked.Host();
+    EXPECT_EQ(
+        unmarked.Put("/api/channels/0/features/ExposureTime", "61", {{"Sec-Fetch-Site", "same-origin"}}).body,
+        "61");
+    EXPECT_EQ(Client("page").Put("/api/channels/0/features/ExposureTime", "62", {{"Origin", self}}).body,
+              "62");
+    EXPECT_EQ(Client().Put("/api/channels/0/features/ExposureTime", exposure).body, exposure);
+}
+
+TEST_F(ViewSecurity, NothingServedMayBeFramedOrReadElsewhere) {
+    const HttpClient client = Client();
+    std::vector<std::pair<std::string, HttpAnswer>> answers = {
+        {"the page", client.Get("/")},
+        {"the script", client.Get("/viewer.js")},
+        {"the API", client.Get("/api/channels")},
+        {"a path that does not exist", client.Get("/nothing")},
+        {"a foreign host", client.Get("/", {{"Host", "evil.example"}})},
+        {"a preflight", client.Send("OPTIONS", "/api/channels/0/features/Gain", "",
+                                    {{"Origin", "http://evil.example"},
+                                     {"Access-Control-Request-Method", "PUT"},
+                                     {"Access-Control-Request-Headers", "x-zeb-client"}})},
+    };
+    for (const auto& [what, answer] : answers) {
+        EXPECT_NE(answer.Header("content-security-policy").find("frame-ancestors 'none'"), std::string::npos)
+            << what;
+        EXPECT_EQ(answer.Header("x-frame-options"), "DENY") << what;
+        EXPECT_EQ(answer.Header("x-content-type-options"), "nosniff") << what;
+        EXPECT_EQ(answer.Header("access-control-allow-origin"), "") << what;
+    }
+    EXPECT_GE(answers.back().second.status, 400);
+    // The page may run its own script only.
+    EXPECT_NE(answers[0].second.Header("content-security-policy").find("default-src 'self'"),
+              std::string::npos);
+    // The server's own answers too.
+    const std::string malformed = client.Raw("GET /%zz HTTP/1.1\r\n\r\n");
+    EXPECT_EQ(RawStatus(malformed), 400);
+    EXPECT_NE(malformed.find("frame-ancestors 'none'"), std::string::npos) << malformed;
+}
+
+TEST_F(ViewSecurity, ABodyIsTakenByItsLengthOrALoneChunkedCodingOnly) {
+    const std::string exposure = Exposure();
+    // Read as a request of its own, this body would set the exposure.
+    const std::string smuggled = "PUT /api/channels/0/features/ExposureTime HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                 "X-Zeb-Script: 1\r\nContent-Length: 2\r\n\r\n77";
+    auto chunk = [](const std::string& data) {
+        char size[16];
+        std::snprintf(size, sizeof size, "%zx\r\n", data.size());
+        return size + data + "\r\n0\r\n\r\n";
+    };
+    const std::string head = "GET /api/channels HTTP/1.1\r\nHost: 127.0.0.1\r\n";
+    struct Case {
+        std::string what, bytes;
+        int status;
+    };
+    const std::vector<Case> cases = {
+        {"chunked, then identity", head + "Transfer-Encoding: chunked, identity\r\n\r\n" + smuggled, 400},
+        {"gzip alone", head + "Transfer-Encoding: gzip\r\n\r\n" + smuggled, 400},
+        {"gzip, then chunked", head + "Transfer-Encoding: gzip, chunked\r\n\r\n" + chunk(smuggled), 501},
+        {"chunked twice in one header",
+         head + "Transfer-Encoding: chunked, chunked\r\n\r\n" + chunk(smuggled), 400},
+        {"chunked in two headers",
+         head + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk(smuggled), 400},
+        {"an empty coding", head + "Transfer-Encoding: ,chunked\r\n\r\n" + chunk(smuggled), 400},
+        {"chunked and a length",
+         head + "Transfer-Encoding: chunked\r\nContent-Length: 10\r\n\r\n" + chunk(smuggled), 400},
+        {"chunked in HTTP/1.0",
+         "GET /api/channels HTTP/1.0\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n" +
+             chunk(smuggled),
+         400},
+        {"two hosts", head + "Host: evil.example\r\n\r\n", 400},
+    };
+    for (const Case& c : cases) {
+        const std::string answer = Client().Raw(c.bytes);
+        EXPECT_EQ(RawStatus(answer), c.status) << c.what << ":\n" << answer;
+        // One answer, and the connection closed after it: nothing after it is read as a request.
+        EXPECT_EQ(answer.find("HTTP/1.1 ", 1), std::string::npos) << c.what << ":\n" << answer;
+    }
+    EXPECT_EQ(Exposure(), exposure);
+    // A lone chunked coding is read as such.
+    const std::string put =
+        Client().Raw("PUT /api/channels/0/features/ExposureTime HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                     "X-Zeb-Script: 1\r\nConnection: close\r\nTransfer-Encoding: Chunked\r\n\r\n" +
+                     chunk("63"));
+    EXPECT_EQ(RawStatus(put), 200) << put;
+    EXPECT_EQ(Exposure(), "63");
+    EXPECT_EQ(Client().Put("/api/channels/0/features/ExposureTime", exposure).body, exposure);
+}
+
+TEST(ViewLoopback, IsToldByTheAddressHoweverItIsWritten) {
+    for (const std::string bind : {"::ffff:127.0.0.1", "0:0:0:0:0:0:0:1"}) {
+        TestEnvironment environment;
+        ViewServer server(environment, {"--bind", bind});
+        const HttpClient client = server.Client();
+        EXPECT_EQ(client.Get("/api/channels", {{"Host", "evil.example:8177"}}).status, 403) << bind;
+        // The address it prints reaches it.
+        EXPECT_EQ(client.Get("/api/channels").status, 200) << bind << " " << client.Host();
+        EXPECT_EQ(server.Output().find("anyone who reaches"), std::string::npos) << bind;
+    }
+}
+
+} // namespace zeb::test

@@ -1,0 +1,52 @@
+// Starting zeb view and headless Chromium for the browser tests, and stopping them.
+//
+// ZEB: the zeb program (default build/linux/bin/zeb); CHROMIUM: the browser (default /usr/bin/chromium).
+import { spawn } from 'node:child_process';
+import path from 'node:path';
+import puppeteer from 'puppeteer-core';
+
+export const root = path.resolve(import.meta.dirname ?? path.dirname(new URL(import.meta.url).pathname), '../../..');
+export const zeb = path.resolve(process.env.ZEB ?? path.join(root, 'build/linux/bin/zeb'));
+export const chromium = process.env.CHROMIUM ?? '/usr/bin/chromium';
+export const guard = 60000; // longest wait for anything; a slow machine is never a failure before it
+
+// Starts zeb view on a free port in a folder of its own; resolves with the process and its port.
+export function startServer(folder) {
+  const server = spawn(zeb, ['view', '--port', '0', '--out', path.join(folder, 'saved'), '--page-timeout', '2'], {
+    env: { ...process.env, ZEB_DRIVE_C: path.join(folder, 'drive_c') },
+    stdio: ['ignore', 'pipe', 'pipe'],
+  });
+  let output = '';
+  return new Promise((resolve, reject) => {
+    const timer = setTimeout(() => reject(new Error(`zeb view did not come up:\n${output}`)), guard);
+    server.stdout.on('data', (chunk) => {
+      output += chunk;
+      const found = output.match(/serving http:\/\/127\.0\.0\.1:(\d+)\//);
+      if (found) {
+        clearTimeout(timer);
+        resolve({ server, port: Number(found[1]), output: () => output });
+      }
+    });
+    server.stderr.on('data', (chunk) => { output += chunk; });
+    server.on('exit', (code) => reject(new Error(`zeb view ended with ${code}:\n${output}`)));
+  });
+}
+
+// Sends the signal and resolves with the exit status.
+export function stopServer(server, signal) {
+  server.kill(signal);
+  return new Promise((resolve) => (server.exitCode !== null ? resolve(server.exitCode) : server.on('exit', resolve)));
+}
+
+// Headless Chromium with a profile in the folder.
+export function launchBrowser(folder) {
+  return puppeteer.launch({
+    executablePath: chromium,
+    headless: false, // the flags below say headless; puppeteer adds none of its own
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
+      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
+    userDataDir: path.join(folder, 'profile'),
+    defaultViewport: { width: 1500, height: 1000 },
+    protocolTimeout: guard * 3,
+  });
+}

@@ -1,0 +1,15 @@
+// What zeb writes for people to read: counts with their noun in the right number. Every line goes
+// to the C runtime's standard output or standard error (printf, fputs, CLI11 through std::cout and
+// std::cerr, the plug-in's own messages), whose text mode ends it in CR LF on Windows; nothing
+// writes to the file descriptors or console handles directly.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace zeb::cli {
+
+// "1 file", "2 files", "0 image sets": the count and the noun, plural unless the count is 1.
+std::string Count(int64_t count, const std::string& noun);
+
+} // namespace zeb::cli
