@@ -19,6 +19,8 @@ step "zeb view in headless Chromium"
 # puppeteer-core as pinned by the lock file; it drives Debian's chromium and downloads no browser.
 npm ci --prefix tests/view/browser --no-audit --no-fund
 ZEB=build/linux/bin/zeb ZEB_VIEW_SCREENSHOT=build/linux/zeb-view.png node --test tests/view/browser/viewer.test.js
+# The Surface panel: the live surface, the calibration on the sphere and its advice.
+ZEB=build/linux/bin/zeb node --test tests/view/browser/surface.test.js
 # Pages of other sites and origins attack zeb view; its own page still works.
 ZEB=build/linux/bin/zeb node --test tests/view/browser/crosssite.test.js
 

@@ -53,6 +53,25 @@ PngContents ReadPngFile(const std::filesystem::path& file) {
     return png;
 }
 
+PngSamplesRead ReadPngSamples(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    PngSamplesRead png;
+    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+    int width = 0, height = 0, channels = 0;
+    if (stbi_us* samples =
+            stbi_load_16_from_memory(data, static_cast<int>(bytes.size()), &width, &height, &channels, 0)) {
+        png.width = width;
+        png.height = height;
+        png.channels = channels;
+        png.bitDepth = bytes.size() > 24 ? data[24] : 0; // in the header chunk
+        png.samples.assign(samples, samples + static_cast<size_t>(width) * static_cast<size_t>(height) *
+                                                  static_cast<size_t>(channels));
+        stbi_image_free(samples);
+    }
+    return png;
+}
+
 void ZebTest::UseStation(const Json& station) {
     const auto path = Path("station.json");
     TestEnvironment::WriteFile(path, station.dump(2));

@@ -35,6 +35,8 @@ std::string Number(int64_t number) {
     return text;
 }
 
+} // namespace
+
 std::string IsoTime(std::chrono::system_clock::time_point time) {
     const std::time_t seconds = std::chrono::system_clock::to_time_t(time);
     std::tm utc{};
@@ -51,6 +53,8 @@ std::string IsoTime(std::chrono::system_clock::time_point time) {
                   static_cast<int>(milliseconds));
     return text;
 }
+
+namespace {
 
 // A file created for an image set, open until it is written; removed again unless the whole set
 // was written.
@@ -186,6 +190,10 @@ ImageSetWriter::ImageSetWriter(fs::path folder, ImageSetDescription description,
         if (number >= _next)
             _next = number + 1;
     }
+}
+
+fs::path ImageSetWriter::BasePath(int64_t number) const {
+    return _folder / (Prefix(_description.channelIndex) + Number(number));
 }
 
 std::vector<PngText> ImageSetWriter::Texts(int64_t number, const std::string& image, const std::string& order,

@@ -28,6 +28,9 @@ struct ImageSetDescription {
     static ImageSetDescription Read(host::HostChannel& channel, int32_t channelIndex);
 };
 
+// A time as UTC in ISO 8601 with milliseconds: "2025-01-31T12:00:00.000Z".
+std::string IsoTime(std::chrono::system_clock::time_point time);
+
 // The sides the four directions are lit from, as seen from the camera with the lighting
 // orientation set to how the dome is mounted: "right, top, left, bottom" for the axial sequence.
 std::string LitFrom(const std::string& lightingSequence);
@@ -54,12 +57,15 @@ public:
     // The number of the last image set written (0 before the first).
     int64_t LastNumber() const { return _last; }
     const ImageSetDescription& Description() const { return _description; }
+    // The files of image set `number` are this path with "-KIND.png" added.
+    std::filesystem::path BasePath(int64_t number) const;
+    // The text chunks of a file of image set `number` showing `image`.
+    std::vector<PngText> Texts(int64_t number, const std::string& image, const std::string& order,
+                               std::chrono::system_clock::time_point taken) const;
 
 private:
     struct Picture;
     std::vector<Picture> Pictures() const;
-    std::vector<PngText> Texts(int64_t number, const std::string& image, const std::string& order,
-                               std::chrono::system_clock::time_point taken) const;
 
     std::filesystem::path _folder;
     ImageSetDescription _description;

@@ -3,6 +3,7 @@
 #include "LiteralDeflate.h"
 
 #include <algorithm>
+#include <fstream>
 #include <stdexcept>
 #include <thread>
 
@@ -152,6 +153,71 @@ std::vector<uint8_t> EncodePng(const host::Image& image, const std::vector<PngTe
     PngEncoder().Encode(
         image, texts, [&](const uint8_t* bytes, size_t size) { png.insert(png.end(), bytes, bytes + size); });
     return png;
+}
+
+std::vector<uint8_t> EncodePngSamples(const PngSamples& picture, const std::vector<PngText>& texts) {
+    const bool sixteen = picture.eightBit.empty();
+    const size_t samples = static_cast<size_t>(std::max(picture.width, 0)) *
+                           static_cast<size_t>(std::max(picture.height, 0)) *
+                           static_cast<size_t>(std::max(picture.channels, 0));
+    if (picture.width <= 0 || picture.height <= 0 || (picture.channels != 1 && picture.channels != 3) ||
+        (sixteen ? picture.sixteenBit.size() : picture.eightBit.size()) < samples)
+        throw std::runtime_error("a picture of " + std::to_string(picture.width) + " x " +
+                                 std::to_string(picture.height) + " pixels cannot be written as PNG");
+    // Rows of big-endian samples, each after its filter byte: "Sub", the difference from the
+    // same byte of the pixel before.
+    const size_t bytesPerPixel = static_cast<size_t>(picture.channels) * (sixteen ? 2 : 1);
+    const size_t rowBytes = bytesPerPixel * static_cast<size_t>(picture.width);
+    Bytes raw((rowBytes + 1) * static_cast<size_t>(picture.height));
+    Bytes row(rowBytes);
+    for (size_t y = 0; y < static_cast<size_t>(picture.height); ++y) {
+        const size_t first = y * (rowBytes / (sixteen ? 2 : 1));
+        for (size_t i = 0; i < rowBytes / (sixteen ? 2 : 1); ++i) {
+            if (sixteen) {
+                row[2 * i] = static_cast<uint8_t>(picture.sixteenBit[first + i] >> 8);
+                row[2 * i + 1] = static_cast<uint8_t>(picture.sixteenBit[first + i]);
+            } else {
+                row[i] = picture.eightBit[first + i];
+            }
+        }
+        uint8_t* out = &raw[y * (rowBytes + 1)];
+        out[0] = 1;
+        for (size_t i = 0; i < rowBytes; ++i)
+            out[1 + i] = static_cast<uint8_t>(row[i] - (i >= bytesPerPixel ? row[i - bytesPerPixel] : 0));
+    }
+    uLongf size = compressBound(static_cast<uLong>(raw.size()));
+    Bytes deflated(size);
+    if (compress2(deflated.data(), &size, raw.data(), static_cast<uLong>(raw.size()), Z_BEST_SPEED) != Z_OK)
+        throw std::runtime_error("PNG encoding failed");
+
+    Bytes png;
+    const PngEncoder::Sink sink = [&](const uint8_t* bytes, size_t count) {
+        png.insert(png.end(), bytes, bytes + count);
+    };
+    static constexpr uint8_t Signature[8] = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    sink(Signature, sizeof Signature);
+    Bytes header;
+    AppendBigEndian(header, static_cast<uint32_t>(picture.width));
+    AppendBigEndian(header, static_cast<uint32_t>(picture.height));
+    // Bit depth, colour type (0 grey, 2 RGB), compression, filter method, no interlace.
+    header.insert(header.end(), {static_cast<uint8_t>(sixteen ? 16 : 8),
+                                 static_cast<uint8_t>(picture.channels == 3 ? 2 : 0), 0, 0, 0});
+    WriteChunk(sink, "IHDR", {{header.data(), header.size()}});
+    for (const PngText& text : texts)
+        WriteText(sink, text);
+    WriteChunk(sink, "IDAT", {{deflated.data(), size}});
+    WriteChunk(sink, "IEND", {});
+    return png;
+}
+
+void WritePngSamples(const std::filesystem::path& path, const PngSamples& picture,
+                     const std::vector<PngText>& texts) {
+    const Bytes png = EncodePngSamples(picture, texts);
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out.write(reinterpret_cast<const char*>(png.data()), static_cast<std::streamsize>(png.size()));
+    out.close();
+    if (!out)
+        throw std::runtime_error("cannot write " + path.string());
 }
 
 } // namespace zeb::cli

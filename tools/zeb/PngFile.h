@@ -9,6 +9,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <utility>
@@ -44,5 +45,25 @@ private:
 
 // The PNG file's bytes, from an encoder of its own.
 std::vector<uint8_t> EncodePng(const host::Image& image, const std::vector<PngText>& texts);
+
+} // namespace zeb::cli
+
+namespace zeb::cli {
+
+// A picture of 8- or 16-bit samples, grey (1 channel) or RGB (3), for the surface files: rows of
+// width x channels samples, one after the other.
+struct PngSamples {
+    int32_t width = 0, height = 0;
+    int32_t channels = 1;             // 1 grey, 3 RGB
+    std::vector<uint8_t> eightBit;    // when not empty: the samples
+    std::vector<uint16_t> sixteenBit; // else: the samples, 16 bits each
+};
+
+// The PNG file's bytes (deflated by zlib at its fastest level, each row with the "Sub" filter);
+// the text chunks follow the header chunk.
+std::vector<uint8_t> EncodePngSamples(const PngSamples& picture, const std::vector<PngText>& texts);
+// Writes it; throws std::runtime_error naming the file when it cannot be written.
+void WritePngSamples(const std::filesystem::path& path, const PngSamples& picture,
+                     const std::vector<PngText>& texts);
 
 } // namespace zeb::cli

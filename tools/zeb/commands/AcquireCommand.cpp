@@ -7,6 +7,7 @@
 #include "ImageSetWriter.h"
 #include "Interrupt.h"
 #include "Output.h"
+#include "SurfaceWriter.h"
 
 #include <cstdio>
 #include <memory>
@@ -37,6 +38,12 @@ void AcquireCommand::Define(CLI::App& parent) {
         ->check(CLI::Range(0.01, 3600.0));
     _app->add_flag("--json", _json, "print the result as JSON");
     _app->get_option("--count")->excludes(_app->get_option("--continuous"));
+    CLI::Option* surface = _app->add_flag("--surface", _surface,
+                                          "also write each image set's surface: -normals.png, -albedo.png, "
+                                          "-curvature.png");
+    AddSurfaceModelOptions(*_app, _surfaceModel, true);
+    _app->get_option("--model")->needs(surface);
+    _app->get_option("--calibration")->needs(surface);
 }
 
 namespace {
@@ -65,6 +72,11 @@ int AcquireCommand::Run(Session& session) {
         }
     }
 
+    const std::unique_ptr<SurfaceWriter> surfaces =
+        _surface
+            ? SurfaceWriter::ForAcquisition(channel, session, _channel.channel, _surfaceModel, writer.get())
+            : nullptr;
+
     AcquisitionLoop::Options options;
     options.count = _continuous ? 0 : _count;
     options.keepGoing = _continuous;
@@ -78,8 +90,12 @@ int AcquireCommand::Run(Session& session) {
         height = image.height;
         if (!writer)
             return;
-        for (const auto& file : writer->Write(image, std::chrono::system_clock::now()))
+        const auto taken = std::chrono::system_clock::now();
+        for (const auto& file : writer->Write(image, taken))
             files.push_back(file.string());
+        if (surfaces)
+            for (const auto& file : surfaces->Write(image, writer->LastNumber(), taken))
+                files.push_back(file.string());
         if (firstNumber == 0)
             firstNumber = writer->LastNumber();
     };

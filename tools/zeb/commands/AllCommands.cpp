@@ -11,6 +11,7 @@ std::vector<std::unique_ptr<Command>> AllCommands(bool withShell) {
     commands.push_back(std::make_unique<SetCommand>());
     commands.push_back(std::make_unique<ExecCommand>());
     commands.push_back(std::make_unique<AcquireCommand>());
+    commands.push_back(std::make_unique<CalibrateCommand>());
     commands.push_back(std::make_unique<AssistCommand>());
     commands.push_back(std::make_unique<ProfileCommand>());
     commands.push_back(std::make_unique<StationCommand>());

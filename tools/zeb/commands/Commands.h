@@ -2,6 +2,7 @@
 #pragma once
 
 #include "Command.h"
+#include "SurfaceModel.h"
 
 #include <filesystem>
 
@@ -73,6 +74,23 @@ private:
     std::string _out = ".";
     std::vector<std::string> _files;
     double _timeoutSeconds = 20;
+    bool _json = false;
+    bool _surface = false;
+    SurfaceModelOptions _surfaceModel;
+};
+
+class CalibrateCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+
+private:
+    ChannelOptions _channel;
+    std::string _out;
+    double _sphereRadius = 20, _sphereAlbedo = 0.6;
+    int32_t _count = 4;
+    double _timeoutSeconds = 20;
+    SurfaceModelOptions _model;
     bool _json = false;
 };
 

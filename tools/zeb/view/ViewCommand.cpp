@@ -7,6 +7,7 @@
 #include "HttpServer.h"
 #include "Interrupt.h"
 #include "RequestPolicy.h"
+#include "SurfaceApi.h"
 #include "ViewerApi.h"
 
 #include <cstdio>
@@ -97,6 +98,8 @@ int ViewCommand::Run(Session& session) {
     }
     view::ViewerApi::Options apiOptions;
     apiOptions.loopbackOnly = view::IsLoopbackAddress(_bind);
+    view::SurfaceApi surfaces(session, _out, options.imageTimeoutMs);
+    apiOptions.surfaces = &surfaces;
     view::ViewerApi api(served, clients, apiOptions);
     view::HttpServer server([&api](const view::HttpRequest& request) { return api.Handle(request); },
                             view::HttpServer::Limits{});

@@ -7,6 +7,7 @@
 #include "FeatureReport.h"
 #include "PageAssets.h"
 #include "RunSettings.h"
+#include "SurfaceApi.h"
 
 #include <nlohmann/json.hpp>
 
@@ -273,6 +274,9 @@ HttpResponse ViewerApi::Channel(ChannelWorker& worker, const HttpRequest& reques
     }
     if (parts.size() == 5 && what == "recording" && (parts[4] == "start" || parts[4] == "stop"))
         return method == "POST" ? Recording(worker, request, parts[4]) : MethodNotAllowed("POST");
+    if (parts.size() == 4 && _options.surfaces)
+        if (auto answer = _options.surfaces->Handle(worker, request, what))
+            return *answer;
     return NotFound(request.path);
 }
 

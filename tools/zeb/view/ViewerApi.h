@@ -12,13 +12,16 @@
 
 namespace zeb::view {
 
+class SurfaceApi;
+
 class ViewerApi {
 public:
     struct Options {
         // Bound to a loopback address: requests must name this machine in their Host header, so that
         // a web page elsewhere cannot reach the server through a name of its own (DNS rebinding).
         bool loopbackOnly = true;
-        int32_t longestWaitMs = 5000; // longest wait a status request may ask for
+        int32_t longestWaitMs = 5000;   // longest wait a status request may ask for
+        SurfaceApi* surfaces = nullptr; // the surface's paths, when served
     };
 
     ViewerApi(std::vector<ChannelWorker*> workers, ClientRegistry& clients, Options options);

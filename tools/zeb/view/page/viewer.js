@@ -457,6 +457,7 @@ async function showImageSet(set) {
     }));
     if (channel === state.channel) {
       state.shownSet = set.number;
+      document.dispatchEvent(new CustomEvent('zeb-image-set', { detail: set }));
       if (state.zoom) await loadZoomImage();
     }
   } finally {

@@ -1,0 +1,130 @@
+// The surface of the station's targets under the nominal lighting, noise on: a flat grey card is
+// flat and evenly grey, the part's domes are convex and its engraved ring concave; and pixels
+// without a usable set of directions are masked with their reason.
+#include "StationShots.h"
+#include "SurfaceImages.h"
+#include "SurfaceSolver.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+
+namespace zeb::photometric::test {
+
+TEST(Surface, TheGreyCardIsFlatAndEvenlyGreyAcrossTheField) {
+    // The card's directions differ by 1.3 times across the field: the model's fall-off must undo it.
+    const ShotSet shot = AreaShot("card", 320, 256);
+    SurfaceSolver solver(NominalModel(AreaNominal(320, 256)));
+    const Surface surface = solver.Solve(shot.View());
+    ASSERT_EQ(surface.width, 320);
+    ASSERT_EQ(surface.height, 256);
+    EXPECT_EQ(surface.ReliablePixels(), 320u * 256u);
+    // Blocks of 16 x 16 pixels: their mean albedo and mean normal, so that the sensor's noise
+    // averages out and the field's errors remain.
+    double lowest = 1e9, highest = 0, steepest = 0, sum = 0;
+    int32_t blocks = 0;
+    for (int32_t by = 0; by < 256; by += 16)
+        for (int32_t bx = 0; bx < 320; bx += 16) {
+            double albedo = 0;
+            Vector3 normal;
+            for (int32_t y = by; y < by + 16; ++y)
+                for (int32_t x = bx; x < bx + 16; ++x) {
+                    const size_t i = surface.Index(x, y);
+                    albedo += surface.albedo[i] / 256.0;
+                    normal = normal + Vector3{surface.normalX[i], surface.normalY[i], surface.normalZ[i]};
+                }
+            lowest = std::min(lowest, albedo);
+            highest = std::max(highest, albedo);
+            steepest = std::max(steepest, AngleDegrees(Normalised(normal), {0, 0, 1}));
+            sum += albedo;
+            ++blocks;
+        }
+    const double mean = sum / blocks;
+    std::printf("card: albedo %.4f (blocks %.4f to %.4f), largest tilt of a block %.3f degrees\n", mean,
+                lowest, highest, steepest);
+    EXPECT_NEAR(mean, 0.5, 0.005) << "the card's albedo, with the station's white level";
+    EXPECT_LE(highest - lowest, 0.01 * mean);
+    EXPECT_LE(steepest, 0.5);
+}
+
+TEST(Surface, ThePartsDomesAreConvexAndItsEngravedRingConcave) {
+    // 640 x 512 pixels of 0.1 mm: the ring's groove is 1.2 mm wide.
+    const ShotSet shot = AreaShot("part", 640, 512);
+    SurfaceSolver solver(NominalModel(AreaNominal(640, 512)));
+    const Surface surface = solver.Solve(shot.View());
+    EXPECT_GT(solver.RefinedPixels(), 5000u) << "the domes' flanks see part of the dome below their horizon";
+    // The mean curvature over a disc of `radius` mm around a point of the part (mm from the centre).
+    auto curvature = [&](double cx, double cy, double radius, double inner = 0) {
+        double sum = 0;
+        int32_t count = 0;
+        for (int32_t y = 0; y < 512; ++y)
+            for (int32_t x = 0; x < 640; ++x) {
+                const double r = std::hypot((x + 0.5) * 0.1 - 32 - cx, 25.6 - (y + 0.5) * 0.1 - cy);
+                if (r > radius || r < inner || !surface.Reliable(surface.Index(x, y)))
+                    continue;
+                sum += surface.curvature[surface.Index(x, y)];
+                ++count;
+            }
+        return count ? sum / count : 0.0;
+    };
+    // Spherical caps of 8.45 and 5.37 mm radius: a mean curvature of 1 / R.
+    const double dome = curvature(-12.8, 7.7, 3), smallDome = curvature(13.8, -6.1, 2);
+    const double ring = curvature(11.3, 11.3, 3.7, 3.5), plate = curvature(0, 20, 3);
+    std::printf("mean curvature (1/mm): domes %.4f and %.4f, ring %.4f, plate %.5f\n", dome, smallDome, ring,
+                plate);
+    EXPECT_NEAR(dome, 1 / 8.45, 0.02);
+    EXPECT_NEAR(smallDome, 1 / 5.37, 0.03);
+    EXPECT_LT(ring, -0.3);
+    EXPECT_NEAR(plate, 0, 0.01);
+    // The curvature picture: brighter on the domes, darker in the ring, 128 on the plate.
+    const std::vector<uint8_t> picture = CurvatureSamples(surface);
+    auto grey = [&](double mmX, double mmY) {
+        return picture[surface.Index(static_cast<int32_t>((mmX + 32) / 0.1),
+                                     static_cast<int32_t>((25.6 - mmY) / 0.1))];
+    };
+    EXPECT_GT(grey(-12.8, 7.7), 145);
+    EXPECT_LT(grey(11.3 + 3.6, 11.3), 60);
+    EXPECT_NEAR(grey(0, 20), 128, 6);
+}
+
+TEST(Surface, PixelsWithoutThreeUsableDirectionsAreMaskedWithTheirReason) {
+    // A 64 x 8 card from the station, then pixels clipped and dark by hand.
+    ShotSet shot = AreaShot("card", 64, 8);
+    auto set = [&](int32_t x, int32_t y, std::array<uint8_t, 4> grey) {
+        for (int32_t k = 0; k < 4; ++k)
+            shot.pixels[static_cast<size_t>((k * 8 + y) * 64 + x)] = grey[static_cast<size_t>(k)];
+    };
+    set(1, 1, {255, 255, 120, 120}); // two clipped
+    set(2, 1, {255, 2, 2, 120});     // clipped and dark
+    set(3, 1, {2, 3, 120, 3});       // three at the dark level
+    set(4, 1, {255, 120, 120, 120}); // one clipped: three remain
+    set(5, 1, {0, 0, 0, 0});         // no light at all
+    SurfaceSolver solver(NominalModel(AreaNominal(64, 8)));
+    const Surface surface = solver.Solve(shot.View());
+    auto status = [&](int32_t x) { return static_cast<PixelStatus>(surface.status[surface.Index(x, 1)]); };
+    EXPECT_EQ(status(1), PixelStatus::Saturated);
+    EXPECT_EQ(status(2), PixelStatus::Saturated);
+    EXPECT_EQ(status(3), PixelStatus::Dark);
+    EXPECT_EQ(status(4), PixelStatus::Reliable);
+    EXPECT_EQ(status(5), PixelStatus::Dark);
+    EXPECT_EQ(status(7), PixelStatus::Reliable);
+    // Unreliable pixels are black in the normals, 0 in the albedo and flat in the curvature.
+    const std::vector<uint16_t> normals = NormalSamples(surface), albedo = AlbedoSamples(surface);
+    const std::vector<uint8_t> curvature = CurvatureSamples(surface);
+    for (int32_t x : {1, 2, 3, 5}) {
+        const size_t i = surface.Index(x, 1);
+        EXPECT_EQ(normals[3 * i] + normals[3 * i + 1] + normals[3 * i + 2], 0) << x;
+        EXPECT_EQ(albedo[i], 0) << x;
+        EXPECT_EQ(curvature[i], 128) << x;
+    }
+    const size_t flat = surface.Index(7, 1);
+    EXPECT_NEAR(normals[3 * flat + 2], 65535, 30) << "a flat card's normal is the camera axis";
+    EXPECT_NEAR(normals[3 * flat], 32768, 700);
+    EXPECT_NEAR(albedo[flat], 0.5 * 65535, 0.03 * 65535);
+    // An image set that is not four directions.
+    EXPECT_THROW(solver.Solve({shot.pixels.data(), 64, 30, false}), std::invalid_argument);
+    EXPECT_THROW(solver.Solve({nullptr, 64, 32, false}), std::invalid_argument);
+}
+
+} // namespace zeb::photometric::test

@@ -1,0 +1,90 @@
+// The surface paths of zeb view's API over HTTP on a small area-scan station with the calibration
+// sphere, noise on: a calibration while idle acquires its own image set and is then used for the
+// live surface until the channel's orientation no longer fits it; wrong requests say why.
+#include "Stations.h"
+#include "ViewServer.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+namespace zeb::test {
+
+class ViewSurface : public ViewSuite {
+protected:
+    static void SetUpTestSuite() {
+        environment = new TestEnvironment();
+        Json station = AreaStation();
+        Json& camera = station["cameras"][0];
+        camera["features"]["SensorWidth"] = camera["features"]["Width"] = "160";
+        camera["features"]["SensorHeight"] = camera["features"]["Height"] = "128";
+        camera["scene"] = {{"object", "sphere"}};
+        camera["sensor"] = Json::object();
+        environment->UseStation(station.dump());
+        server = new ViewServer(*environment, {"--out", environment->Folder().string()});
+    }
+    // The surface of the latest image set after the one numbered `after`.
+    static HttpAnswer SurfaceAfter(int64_t after, const std::string& query) {
+        HttpAnswer answer;
+        WaitUntil([&] {
+            answer = Client().Get("/api/channels/0/surface.png?" + query);
+            return answer.status != 404 && std::stoll("0" + answer.Header("x-zeb-image-set")) > after;
+        });
+        return answer;
+    }
+};
+
+TEST_F(ViewSurface, CalibratesOnTheSphereAndShowsTheLiveSurfaceWithIt) {
+    EXPECT_EQ(Client().Get("/api/channels/0/surface.png").status, 404) << "no image set yet";
+    // Idle: the calibration acquires an image set of its own.
+    const HttpAnswer calibrated = Client().Post("/api/channels/0/calibrate");
+    ASSERT_EQ(calibrated.status, 200) << calibrated.body;
+    const auto figures = calibrated.Json();
+    EXPECT_EQ(figures["agrees"], true);
+    EXPECT_EQ(figures["orientation"], Json({{"set", "180 deg"}, {"detected", "180 deg"}}));
+    EXPECT_TRUE(figures["suggestedOrientation"].is_null());
+    EXPECT_LE(figures["meanErrorDegrees"].get<double>(), 1.5);
+    EXPECT_NEAR(figures["sphere"]["radius"].get<double>(), 50, 1);
+    EXPECT_EQ(figures["lights"].size(), 4u);
+    EXPECT_TRUE(std::filesystem::exists(environment->Folder() / "zeb-calibration-channel0.json"));
+
+    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 200);
+    HttpAnswer normals = SurfaceAfter(0, "form=normals&scale=2");
+    ASSERT_EQ(normals.status, 200) << normals.body;
+    EXPECT_EQ(normals.Header("content-type"), "image/png");
+    EXPECT_EQ(normals.Header("x-zeb-lighting-model").rfind("calibrated: dome radius 100.0 mm", 0), 0u);
+    EXPECT_NE(normals.Header("x-zeb-calibration").find("zeb-calibration-channel0.json (made "),
+              std::string::npos);
+    const int64_t number = std::stoll(normals.Header("x-zeb-image-set"));
+    // The same image set's other pictures come from the same solve.
+    const HttpAnswer curvature = Client().Get("/api/channels/0/surface.png?form=curvature");
+    ASSERT_EQ(curvature.status, 200);
+    EXPECT_GE(std::stoll(curvature.Header("x-zeb-image-set")), number);
+
+    // Another orientation than the calibration's: the nominal model, and the reason.
+    ASSERT_EQ(Client().Put("/api/channels/0/features/LightingOrientation", "90 deg").status, 200);
+    const auto status = Client().Get("/api/channels/0/status").Json();
+    const HttpAnswer turned = SurfaceAfter(status["imageSet"]["number"].get<int64_t>(), "form=albedo");
+    ASSERT_EQ(turned.status, 200) << turned.body;
+    EXPECT_EQ(turned.Header("x-zeb-lighting-model").rfind("nominal: ", 0), 0u);
+    EXPECT_NE(turned.Header("x-zeb-calibration").find("not used: the calibration"), std::string::npos)
+        << turned.Header("x-zeb-calibration");
+    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/stop").status, 200);
+}
+
+TEST_F(ViewSurface, WrongRequestsSayWhy) {
+    const HttpAnswer form = Client().Get("/api/channels/0/surface.png?form=height");
+    EXPECT_EQ(form.status, 400);
+    EXPECT_EQ(form.body, "form \"height\" is none of normals, albedo, curvature");
+    EXPECT_EQ(Client().Get("/api/channels/0/surface.png?scale=0").status, 400);
+    EXPECT_EQ(Client().Get("/api/channels/0/surface.png?scale=2.5").status, 400);
+    EXPECT_EQ(Client().Post("/api/channels/0/surface.png").status, 405);
+    EXPECT_EQ(Client().Get("/api/channels/0/calibrate").status, 405);
+    EXPECT_EQ(Client().Post("/api/channels/0/calibrate?sphereRadius=big").status, 400);
+    // A sphere of another size than the one under the camera is not taken for it.
+    const HttpAnswer wrongSize = Client().Post("/api/channels/0/calibrate?sphereRadius=5");
+    EXPECT_EQ(wrongSize.status, 422) << wrongSize.body;
+    EXPECT_EQ(Client().Post("/api/channels/9/calibrate").status, 404);
+}
+
+} // namespace zeb::test

@@ -1,0 +1,110 @@
+// zeb view's Surface panel in headless Chromium on a station whose dome is mounted 90 degrees away
+// from the channel's orientation, with the calibration sphere under a small camera: the live
+// surface follows the directions and switches between its pictures, the calibration names the
+// turned dome, its button applies the orientation, and a second calibration then agrees and is
+// named as the lighting model in use.
+//
+// ZEB: the zeb program (default build/linux/bin/zeb); CHROMIUM: the browser (default /usr/bin/chromium).
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { mkdtempSync, mkdirSync, rmSync, writeFileSync } from 'node:fs';
+import os from 'node:os';
+import path from 'node:path';
+import { guard, launchBrowser, startServer, stopServer } from './harness.js';
+
+// The area-scan station with a 160 x 128 camera (0.4 mm pixels) over the sphere, noise on, its
+// dome mounted at 90 degrees while the channel starts at "180 deg".
+const station = {
+  controllers: [{ deviceId: 0, serial: 'MV-1000', light: 'Dome M', domeRotation: 90,
+    registers: { 'Info.ScanType': 'Areascan' }, triggerInput: { periodMs: 20, pulseMs: 2 } }],
+  cameras: [{ name: 'Cam A', transport: 'Pleora', scanType: 'Areascan',
+    features: { DeviceModelName: 'VCXG-25M', DeviceSerialNumber: 'S-Cam A', SensorWidth: '160',
+      SensorHeight: '128', Width: '160', Height: '128' },
+    scene: { object: 'sphere' }, sensor: {} }],
+  cables: [{ controller: 0, port: 'Camera0Output0', camera: 'Cam A', line: 'Line0', inverted: false },
+    { controller: 0, port: 'Camera0Input0', camera: 'Cam A', line: 'Line1', inverted: false }],
+};
+
+// The mean red, green and blue of the surface canvas over its middle half.
+function surfaceColour(page) {
+  return page.evaluate(() => {
+    const canvas = document.querySelector('#surface-canvas');
+    if (canvas.width === 0) return null;
+    const x0 = Math.floor(canvas.width / 4), y0 = Math.floor(canvas.height / 4);
+    const data = canvas.getContext('2d').getImageData(x0, y0, canvas.width / 2, canvas.height / 2).data;
+    const sum = [0, 0, 0];
+    for (let i = 0; i < data.length; i += 4) for (let c = 0; c < 3; ++c) sum[c] += data[i + c];
+    return sum.map((s) => s / (data.length / 4));
+  });
+}
+
+test('the Surface panel of zeb view in Chromium', async () => {
+  const folder = mkdtempSync(path.join(os.tmpdir(), 'zeb-view-surface-'));
+  mkdirSync(path.join(folder, 'profile'));
+  // zeb view takes the station file from the environment it inherits from this test.
+  const stationFile = path.join(folder, 'station.json');
+  writeFileSync(stationFile, JSON.stringify(station));
+  process.env.ZEB_STATION = stationFile;
+  const { server, port } = await startServer(folder);
+  const browser = await launchBrowser(folder);
+  try {
+    const page = await browser.newPage();
+    page.setDefaultTimeout(guard);
+    const errors = [];
+    page.on('pageerror', (error) => errors.push(error.message));
+    await page.goto(`http://127.0.0.1:${port}/`);
+    await page.waitForFunction(() => document.querySelectorAll('#feature-groups details').length >= 5);
+
+    // Live: the normals follow the image sets, with the nominal model named.
+    await page.waitForFunction(() => !document.querySelector('#start').disabled);
+    await page.click('#start');
+    await page.waitForFunction(() => Number(document.querySelector('#surface-canvas').dataset.set || 0) > 0);
+    const first = await page.$eval('#surface-canvas', (c) => Number(c.dataset.set));
+    await page.waitForFunction((n) => Number(document.querySelector('#surface-canvas').dataset.set) > n, {}, first);
+    assert.match(await page.$eval('#surface-model', (p) => p.textContent), /^Lighting model: nominal: dome radius 100\.0 mm/);
+    const normals = await surfaceColour(page);
+    // Over the sphere the normals lean every way around z: blue (z) rules, red and green about even.
+    assert.ok(normals[2] > 200 && Math.abs(normals[0] - 128) < 40 && Math.abs(normals[1] - 128) < 40, String(normals));
+
+    // The curvature and the albedo are grey pictures.
+    await page.click('input[name="surface-form"][value="curvature"]');
+    await page.waitForFunction(() => document.querySelector('#surface-canvas').dataset.form === 'curvature');
+    const curvature = await surfaceColour(page);
+    assert.ok(curvature[0] === curvature[1] && curvature[1] === curvature[2], String(curvature));
+    await page.click('input[name="surface-form"][value="albedo"]');
+    await page.waitForFunction(() => document.querySelector('#surface-canvas').dataset.form === 'albedo');
+    assert.match(await page.$eval('#surface-caption', (c) => c.textContent), /albedo/);
+
+    // The calibration names the turned dome and offers the orientation that fits.
+    await page.click('#calibrate');
+    await page.waitForFunction(() => !document.querySelector('#calibrate').disabled &&
+      /Sphere at|no sphere/.test(document.querySelector('#calibration-figures').textContent));
+    const figures = await page.$eval('#calibration-figures', (p) => p.textContent);
+    assert.match(figures, /^Sphere at 79\.\d, 63\.\d, radius (49|50)\.\d pixels/, figures);
+    assert.match(await page.$eval('#calibration-advice', (p) => p.textContent),
+      /the lights look turned by 90 degrees: set LightingOrientation to "90 deg"/);
+    assert.equal(await page.$$eval('#calibration-lights li', (l) => l.length), 4);
+    assert.equal(await page.$eval('#apply-orientation', (b) => b.textContent), 'Set LightingOrientation to "90 deg"');
+    await page.click('#apply-orientation');
+    await page.waitForFunction(() => /is now "90 deg"/.test(document.querySelector('#calibration-advice').textContent));
+
+    // Calibrated again with the orientation applied: the lights agree, and the surface uses the file.
+    await page.click('#calibrate');
+    await page.waitForFunction(() => /agree/.test(document.querySelector('#calibration-advice').textContent));
+    const calibrated = await page.$eval('#calibration-figures', (p) => p.textContent);
+    const mean = Number(calibrated.match(/calibrated mean ([\d.]+)°/)[1]);
+    assert.ok(mean <= 1.5, calibrated);
+    await page.waitForFunction(() => /^Lighting model: calibrated/.test(document.querySelector('#surface-model').textContent));
+    assert.match(await page.$eval('#surface-model', (p) => p.textContent), /zeb-calibration-channel0\.json \(made /);
+    // With the lights where they are, the sphere is convex: brighter than flat (128) in the curvature.
+    await page.click('input[name="surface-form"][value="curvature"]');
+    await page.waitForFunction(() => document.querySelector('#surface-canvas').dataset.form === 'curvature');
+    const convex = await surfaceColour(page);
+    assert.ok(convex[0] > 132, String(convex));
+    assert.deepEqual(errors, []);
+  } finally {
+    await browser.close();
+    await stopServer(server, 'SIGINT');
+    rmSync(folder, { recursive: true, force: true });
+  }
+});

@@ -1,0 +1,200 @@
+#include "LightField.h"
+
+#include "PixelSolve.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zeb::photometric {
+
+namespace {
+
+// Millimetres between nodes: the light changes by hundredths of a degree over this distance.
+constexpr double NodeDistance = 3.0;
+// A facet this much (radians) short of tilting below the lowest emitter already takes the light
+// above its horizon, for the interpolation between nodes.
+constexpr double HorizonMargin = 0.02;
+
+// Column k of the least-squares inverse of the four light vectors is the solution for a signal of
+// 1 in step k alone. False when the lights do not span the space.
+bool LeastSquaresInverse(const std::array<Vector3, 4>& lights, float* inverse) {
+    for (size_t k = 0; k < 4; ++k) {
+        PixelSignal unit;
+        unit.usable = 0xF;
+        unit.signal[k] = 1;
+        Vector3 column;
+        if (!SolveScaledNormal(lights, unit, column))
+            return false;
+        inverse[0 * 4 + k] = static_cast<float>(column.x);
+        inverse[1 * 4 + k] = static_cast<float>(column.y);
+        inverse[2 * 4 + k] = static_cast<float>(column.z);
+    }
+    return true;
+}
+
+// The unit normal at grid point (i, j) of the stereographic table: (u, v) = (x, y) / (1 + z).
+Vector3 TableNormal(int32_t i, int32_t j, int32_t size) {
+    const double u = -1 + 2.0 * i / (size - 1), v = -1 + 2.0 * j / (size - 1);
+    const double r2 = u * u + v * v;
+    return {2 * u / (1 + r2), 2 * v / (1 + r2), (1 - r2) / (1 + r2)};
+}
+
+// Cell and share of a position along an axis of `nodes` points.
+struct Cell {
+    int32_t index = 0;
+    double share = 0;
+};
+Cell CellOf(double position, int32_t nodes) {
+    if (nodes < 2)
+        return {};
+    position = std::clamp(position, 0.0, nodes - 1.0);
+    const int32_t index = std::min(static_cast<int32_t>(position), nodes - 2);
+    return {index, position - index};
+}
+
+} // namespace
+
+LightField::LightField(const LightingModel& model, int32_t width, int32_t height, const ImageRegion& region)
+    : _model(model), _placement(model, std::max(width, 1), std::max(height, 1), region) {
+    for (const DirectionLight& direction : model.directions)
+        _lights.emplace_back(model.domeRadius, direction.patch);
+    const double pixel = model.camera.PixelSize();
+    _spacing = std::clamp(static_cast<int32_t>(std::lround(NodeDistance / pixel)), 4, 64);
+    _nodesX = (Width() - 1 + _spacing - 1) / _spacing + 1;
+    _nodesY = model.camera.lineScan ? 1 : (Height() - 1 + _spacing - 1) / _spacing + 1;
+    _nodes.resize(static_cast<size_t>(_nodesX) * static_cast<size_t>(_nodesY));
+    for (int32_t j = 0; j < _nodesY; ++j)
+        for (int32_t i = 0; i < _nodesX; ++i) {
+            Node& node =
+                _nodes[static_cast<size_t>(j) * static_cast<size_t>(_nodesX) + static_cast<size_t>(i)];
+            node.point = _placement.Point(i * _spacing, j * _spacing);
+            std::array<Vector3, 4> lights;
+            double lowest = Pi / 2;
+            for (size_t k = 0; k < 4; ++k) {
+                lights[k] =
+                    model.directions[k].whiteLevel * _placement.ToImage(_lights[k].VectorLight(node.point));
+                lowest = std::min(lowest, _lights[k].LowestElevation(node.point));
+            }
+            if (LeastSquaresInverse(lights, node.fast.data()))
+                node.fast[Coefficients] = static_cast<float>(std::cos(std::max(0.0, lowest - HorizonMargin)));
+            else
+                node.fast[Coefficients] = 2; // no facet is solved from the whole emitters here
+        }
+    _tables.resize(_nodes.size());
+    _tableOnce = std::make_unique<std::once_flag[]>(_nodes.size());
+}
+
+LightField::~LightField() = default;
+
+void LightField::RowSegmentsOf(int32_t row, RowSegments& segments) const {
+    const Cell y = CellOf(static_cast<double>(row) / _spacing, _nodesY);
+    const size_t count = Values;
+    segments.spacing = _spacing;
+    segments.count = _nodesX;
+    segments.start.resize(static_cast<size_t>(_nodesX) * count);
+    segments.slope.resize(static_cast<size_t>(_nodesX) * count);
+    // The nodes' values blended down to this row, then their change per pixel to the next column.
+    for (int32_t i = 0; i < _nodesX; ++i) {
+        const size_t upper =
+            static_cast<size_t>(y.index) * static_cast<size_t>(_nodesX) + static_cast<size_t>(i);
+        const size_t lower = _nodesY > 1 ? upper + static_cast<size_t>(_nodesX) : upper;
+        for (size_t c = 0; c < count; ++c)
+            segments.start[static_cast<size_t>(i) * count + c] =
+                static_cast<float>((1 - y.share) * _nodes[upper].fast[c] + y.share * _nodes[lower].fast[c]);
+    }
+    for (int32_t i = 0; i < _nodesX; ++i)
+        for (size_t c = 0; c < count; ++c) {
+            const size_t at = static_cast<size_t>(i) * count + c;
+            segments.slope[at] = i + 1 < _nodesX ? (segments.start[at + count] - segments.start[at]) /
+                                                       static_cast<float>(_spacing)
+                                                 : 0.0f;
+        }
+}
+
+LightField::Table LightField::BuildTable(const Node& node) const {
+    std::array<EmitterVectors, 4> emitters;
+    for (size_t k = 0; k < 4; ++k) {
+        _lights[k].Emitters(node.point, emitters[k]);
+        const float scale = static_cast<float>(_model.directions[k].whiteLevel);
+        const float turn = _placement.ToImage({1, 1, 1}).x; // -1 where the image is turned
+        for (size_t e = 0; e < emitters[k].x.size(); ++e) {
+            emitters[k].x[e] *= scale * turn;
+            emitters[k].y[e] *= scale * turn;
+            emitters[k].z[e] *= scale;
+        }
+    }
+    Table table(static_cast<size_t>(TableSize * TableSize * 12));
+    for (int32_t j = 0; j < TableSize; ++j)
+        for (int32_t i = 0; i < TableSize; ++i) {
+            const Vector3 n = TableNormal(i, j, TableSize);
+            const float nx = static_cast<float>(n.x), ny = static_cast<float>(n.y),
+                        nz = static_cast<float>(n.z);
+            float* entry = &table[static_cast<size_t>(j * TableSize + i) * 12];
+            for (size_t k = 0; k < 4; ++k) {
+                const EmitterVectors& e = emitters[k];
+                float sx = 0, sy = 0, sz = 0;
+                for (size_t at = 0; at < e.x.size(); ++at) {
+                    const float above = e.x[at] * nx + e.y[at] * ny + e.z[at] * nz > 0 ? 1.0f : 0.0f;
+                    sx += above * e.x[at];
+                    sy += above * e.y[at];
+                    sz += above * e.z[at];
+                }
+                entry[3 * k] = sx;
+                entry[3 * k + 1] = sy;
+                entry[3 * k + 2] = sz;
+            }
+        }
+    return table;
+}
+
+const LightField::Table& LightField::TableOf(size_t node) const {
+    std::call_once(_tableOnce[node],
+                   [&] { _tables[node] = std::make_unique<Table>(BuildTable(_nodes[node])); });
+    return *_tables[node];
+}
+
+LightField::Probe LightField::ProbeAt(int32_t column, int32_t row) const {
+    const Cell x = CellOf(static_cast<double>(column) / _spacing, _nodesX);
+    const Cell y = CellOf(static_cast<double>(row) / _spacing, _nodesY);
+    Probe probe;
+    for (int32_t corner = 0; corner < 4; ++corner) {
+        const int32_t dx = corner & 1, dy = corner >> 1;
+        const double share = (dx ? x.share : 1 - x.share) * (dy ? y.share : 1 - y.share);
+        const size_t node =
+            static_cast<size_t>(std::min(y.index + dy, _nodesY - 1)) * static_cast<size_t>(_nodesX) +
+            static_cast<size_t>(std::min(x.index + dx, _nodesX - 1));
+        // A node without a share needs no table: the first one with a share stands in for it.
+        probe._shares[static_cast<size_t>(corner)] = static_cast<float>(share);
+        probe._tables[static_cast<size_t>(corner)] = share > 0 ? TableOf(node).data() : nullptr;
+    }
+    for (size_t corner = 0; corner < 4; ++corner)
+        if (!probe._tables[corner])
+            for (const float* table : probe._tables)
+                if (table)
+                    probe._tables[corner] = table;
+    return probe;
+}
+
+void LightField::Probe::Lights(const Vector3& normal, std::array<Vector3, 4>& lights) const {
+    // Where the normal falls in the tables' grid: (u, v) = (x, y) / (1 + z).
+    const double lift = std::max(1 + normal.z, 1e-6);
+    const Cell u = CellOf((std::clamp(normal.x / lift, -1.0, 1.0) + 1) / 2 * (TableSize - 1), TableSize);
+    const Cell v = CellOf((std::clamp(normal.y / lift, -1.0, 1.0) + 1) / 2 * (TableSize - 1), TableSize);
+    const size_t entry = static_cast<size_t>(v.index * TableSize + u.index) * 12;
+    const size_t offsets[4] = {entry, entry + 12, entry + TableSize * 12, entry + TableSize * 12 + 12};
+    const float normalShares[4] = {
+        static_cast<float>((1 - u.share) * (1 - v.share)), static_cast<float>(u.share * (1 - v.share)),
+        static_cast<float>((1 - u.share) * v.share), static_cast<float>(u.share * v.share)};
+    float sum[12] = {};
+    for (size_t node = 0; node < 4; ++node)
+        for (size_t corner = 0; corner < 4; ++corner) {
+            const float weight = _shares[node] * normalShares[corner];
+            const float* values = _tables[node] + offsets[corner];
+            for (size_t c = 0; c < 12; ++c)
+                sum[c] += weight * values[c];
+        }
+    for (size_t k = 0; k < 4; ++k)
+        lights[k] = {sum[3 * k], sum[3 * k + 1], sum[3 * k + 2]};
+}
+
+} // namespace zeb::photometric

@@ -1,0 +1,94 @@
+// Photometric stereo at one pixel: the four directions' grey values, which of them are usable, and
+// the albedo and normal that explain them. An extended light seen partly below a facet's horizon
+// gives that facet only the part above it, so the solve takes the light above the horizon of the
+// normal found and solves again until the normal settles.
+#pragma once
+
+#include "Vector3.h"
+
+#include <array>
+#include <bit>
+#include <cmath>
+#include <cstdint>
+
+namespace zeb::photometric {
+
+// Why a pixel has no reliable normal; Reliable when it has one.
+enum class PixelStatus : uint8_t {
+    Reliable = 0,
+    Saturated = 1,  // fewer than three usable directions, one of them clipped at the top of the scale
+    Dark = 2,       // fewer than three usable directions, one of them at the dark level
+    NoSolution = 3, // the directions agree with no facet facing the camera
+};
+
+// The signal of the four directions above the dark level and which of them can be used.
+struct PixelSignal {
+    std::array<double, 4> signal{};
+    uint32_t usable = 0; // bit k: direction k
+    bool saturated = false, dark = false;
+
+    int32_t UsableCount() const { return std::popcount(usable); }
+};
+
+PixelSignal ClassifyPixel(const std::array<uint8_t, 4>& grey, double darkLevel, double minimumSignal,
+                          double saturation);
+
+// The albedo times the normal that fits the usable directions best (least squares), with the
+// directions' light vectors `lights`. False when they do not determine it.
+bool SolveScaledNormal(const std::array<Vector3, 4>& lights, const PixelSignal& pixel, Vector3& scaledNormal);
+
+struct PixelSolution {
+    Vector3 normal;
+    double albedo = 0;
+    PixelStatus status = PixelStatus::NoSolution;
+};
+
+// Solves with the light each direction gives a facet of the current normal, starting from `start`,
+// until the normal moves less than three hundredths of a degree (at most 20 rounds). `lights(normal,
+// out)` fills the four light vectors for a facet with that normal.
+template <typename LightsOf>
+PixelSolution RefineNormal(const LightsOf& lights, const PixelSignal& pixel, Vector3 start) {
+    PixelSolution solution;
+    if (pixel.UsableCount() < 3) {
+        solution.status = pixel.saturated ? PixelStatus::Saturated : PixelStatus::Dark;
+        return solution;
+    }
+    constexpr double Settled = 5.2e-4 * 5.2e-4; // squared: three hundredths of a degree
+    Vector3 normal = start.z > 0 ? Normalised(start) : Vector3{0, 0, 1};
+    bool solved = false;
+    double albedo = 0;
+    std::array<Vector3, 4> light;
+    for (int32_t round = 0; round < 20; ++round) {
+        lights(normal, light);
+        Vector3 scaled;
+        if (!SolveScaledNormal(light, pixel, scaled))
+            break;
+        const double length = Length(scaled);
+        const double across = std::hypot(scaled.x, scaled.y);
+        if (!(length > 0))
+            break;
+        if (!(scaled.z > 0)) {
+            // The whole lights of a steep facet can point the solve past the horizon: go on from a
+            // facet of the same azimuth tilted 80 degrees, with the light above its horizon.
+            if (!(across > 0))
+                break;
+            normal = {0.98481 * scaled.x / across, 0.98481 * scaled.y / across, 0.17365};
+            continue;
+        }
+        const Vector3 next = (1 / length) * scaled;
+        const double moved = Dot(next - normal, next - normal);
+        normal = next;
+        albedo = length;
+        solved = true;
+        if (moved < Settled)
+            break;
+    }
+    if (solved) {
+        solution.normal = normal;
+        solution.albedo = albedo;
+        solution.status = PixelStatus::Reliable;
+    }
+    return solution;
+}
+
+} // namespace zeb::photometric

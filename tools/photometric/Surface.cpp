@@ -1,0 +1,160 @@
+#include "Surface.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+
+namespace zeb::photometric {
+
+size_t Surface::ReliablePixels() const {
+    return static_cast<size_t>(std::count(status.begin(), status.end(), uint8_t{0}));
+}
+
+void Surface::Resize(int32_t newWidth, int32_t newHeight) {
+    width = std::max(newWidth, 0);
+    height = std::max(newHeight, 0);
+    const size_t pixels = static_cast<size_t>(width) * static_cast<size_t>(height);
+    for (auto* plane : {&albedo, &normalX, &normalY, &normalZ, &gradientX, &gradientY, &curvature})
+        plane->resize(pixels);
+    status.resize(pixels);
+}
+
+namespace {
+
+// Sums over a window of 2 r + 1 along a row, clamped at the ends. Inside the row each sum is added
+// up afresh from shifted copies: no chain of additions, so it vectorises.
+void BoxAlongRow(const float* __restrict row, float* __restrict target, int32_t width, int32_t r) {
+    auto clampedSum = [&](int32_t x) {
+        float sum = 0;
+        for (int32_t k = std::max(0, x - r); k <= std::min(width - 1, x + r); ++k)
+            sum += row[k];
+        return sum;
+    };
+    for (int32_t x = 0; x < std::min(r, width); ++x)
+        target[x] = clampedSum(x);
+    if (width > 2 * r) {
+        const size_t count = static_cast<size_t>(width - 2 * r);
+        float* __restrict middle = target + r;
+        std::fill(middle, middle + count, 0.0f);
+        for (int32_t k = 0; k <= 2 * r; ++k) {
+            const float* __restrict shifted = row + k;
+            for (size_t x = 0; x < count; ++x)
+                middle[x] += shifted[x];
+        }
+    }
+    for (int32_t x = std::max(r, width - r); x < width; ++x)
+        target[x] = clampedSum(x);
+}
+
+} // namespace
+
+void CurvatureFilter::Begin(const Surface& surface) {
+    _width = surface.width;
+    _height = surface.height;
+    _rx = surface.pixelSize > 0 ? std::max(1, static_cast<int32_t>(std::lround(_radius / surface.pixelSize)))
+                                : 1;
+    _ry =
+        surface.rowPitch > 0 ? std::max(1, static_cast<int32_t>(std::lround(_radius / surface.rowPitch))) : 1;
+    const size_t w = static_cast<size_t>(_width);
+    _row.assign(3 * w, 0.0f);
+    _boxed.assign(static_cast<size_t>(2 * _ry + 2) * 3 * w, 0.0f);
+    _sums.assign(3 * w, 0.0f);
+    _means.assign(static_cast<size_t>(2 * _ry + 1) * 2 * w, 0.0f);
+    _summed = _curved = 0;
+}
+
+float* CurvatureFilter::Boxed(int32_t y, size_t plane) {
+    return &_boxed[(static_cast<size_t>(y % (2 * _ry + 2)) * 3 + plane) * static_cast<size_t>(_width)];
+}
+
+float* CurvatureFilter::Mean(int32_t y, size_t plane) {
+    return &_means[(static_cast<size_t>(y % (2 * _ry + 1)) * 2 + plane) * static_cast<size_t>(_width)];
+}
+
+void CurvatureFilter::AddRow(Surface& surface, int32_t y) {
+    const size_t w = static_cast<size_t>(_width), at = surface.Index(0, y);
+    float* weight = _row.data();
+    float* nx = weight + w;
+    float* ny = nx + w;
+    for (size_t x = 0; x < w; ++x) {
+        const float reliable = surface.status[at + x] == 0 ? 1.0f : 0.0f;
+        weight[x] = reliable;
+        nx[x] = reliable * surface.normalX[at + x];
+        ny[x] = reliable * surface.normalY[at + x];
+    }
+    for (size_t plane = 0; plane < 3; ++plane)
+        BoxAlongRow(_row.data() + plane * w, Boxed(y, plane), _width, _rx);
+    // The window of row t reaches down to row t + ry: done once that row (or the last) is here.
+    while (_summed < _height && (_summed + _ry <= y || y == _height - 1))
+        FinishSums(_summed++);
+    while (_curved < _height && (std::min(_curved + _ry, _height - 1) < _summed))
+        FinishCurvature(surface, _curved++);
+}
+
+void CurvatureFilter::FinishSums(int32_t t) {
+    const size_t w = static_cast<size_t>(_width);
+    auto add = [&](int32_t row, float sign) {
+        for (size_t plane = 0; plane < 3; ++plane) {
+            const float* __restrict boxed = Boxed(row, plane);
+            float* __restrict sum = &_sums[plane * w];
+            for (size_t x = 0; x < w; ++x)
+                sum[x] += sign * boxed[x];
+        }
+    };
+    if (t == 0) {
+        std::fill(_sums.begin(), _sums.end(), 0.0f);
+        for (int32_t row = 0; row <= std::min(_ry, _height - 1); ++row)
+            add(row, 1);
+    } else {
+        if (t + _ry < _height)
+            add(t + _ry, 1);
+        if (t - _ry - 1 >= 0)
+            add(t - _ry - 1, -1);
+    }
+    // Where a window holds no reliable pixel its sums are 0, and so are its means.
+    const float* __restrict weight = &_sums[0];
+    const float* __restrict sumX = &_sums[w];
+    const float* __restrict sumY = &_sums[2 * w];
+    float* __restrict meanX = Mean(t, 0);
+    float* __restrict meanY = Mean(t, 1);
+    for (size_t x = 0; x < w; ++x) {
+        const float inverse = 1.0f / (weight[x] + 1e-30f);
+        meanX[x] = sumX[x] * inverse;
+        meanY[x] = sumY[x] * inverse;
+    }
+}
+
+void CurvatureFilter::FinishCurvature(Surface& surface, int32_t y) {
+    // Central differences across the window; rows run down the image while y runs up it.
+    const int32_t width = _width, rx = _rx;
+    const float sx = static_cast<float>(0.5 / (2 * rx * surface.pixelSize));
+    const float sy = static_cast<float>(0.5 / (2 * _ry * surface.rowPitch));
+    const float* __restrict above = Mean(std::max(y - _ry, 0), 1);
+    const float* __restrict below = Mean(std::min(y + _ry, _height - 1), 1);
+    const float* __restrict row = Mean(y, 0);
+    const size_t at = surface.Index(0, y);
+    float* __restrict curvature = &surface.curvature[at];
+    for (int32_t x = 0; x < width; ++x)
+        curvature[x] = sy * (above[x] - below[x]);
+    auto across = [&](int32_t x) {
+        curvature[x] += sx * (row[std::min(x + rx, width - 1)] - row[std::max(x - rx, 0)]);
+    };
+    for (int32_t x = 0; x < std::min(rx, width); ++x)
+        across(x);
+    for (int32_t x = rx; x < width - rx; ++x)
+        curvature[x] += sx * (row[x + rx] - row[x - rx]);
+    for (int32_t x = std::max(rx, width - rx); x < width; ++x)
+        across(x);
+    const uint8_t* status = &surface.status[at];
+    for (int32_t x = 0; x < width; ++x)
+        if (status[x] != 0)
+            curvature[x] = 0;
+}
+
+void CurvatureFilter::Apply(Surface& surface) {
+    Begin(surface);
+    for (int32_t y = 0; y < surface.height; ++y)
+        AddRow(surface, y);
+}
+
+} // namespace zeb::photometric

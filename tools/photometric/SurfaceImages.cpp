@@ -1,0 +1,64 @@
+#include "SurfaceImages.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace zeb::photometric {
+
+namespace {
+
+// `value` in [0, 1] as a sample of `top`, rounded and clipped.
+template <typename Sample> Sample Scaled(double value, double top) {
+    return static_cast<Sample>(std::lround(std::clamp(value, 0.0, 1.0) * top));
+}
+
+template <typename Sample> std::vector<Sample> Normals(const Surface& surface, double top) {
+    std::vector<Sample> samples(surface.status.size() * 3, 0);
+    for (size_t i = 0; i < surface.status.size(); ++i) {
+        if (!surface.Reliable(i))
+            continue;
+        samples[3 * i] = Scaled<Sample>((surface.normalX[i] + 1) / 2.0, top);
+        samples[3 * i + 1] = Scaled<Sample>((surface.normalY[i] + 1) / 2.0, top);
+        samples[3 * i + 2] = Scaled<Sample>((surface.normalZ[i] + 1) / 2.0, top);
+    }
+    return samples;
+}
+
+template <typename Sample> std::vector<Sample> Albedos(const Surface& surface, double top) {
+    std::vector<Sample> samples(surface.status.size(), 0);
+    for (size_t i = 0; i < surface.status.size(); ++i)
+        if (surface.Reliable(i))
+            samples[i] = Scaled<Sample>(surface.albedo[i], top);
+    return samples;
+}
+
+} // namespace
+
+std::vector<uint16_t> NormalSamples(const Surface& surface) {
+    return Normals<uint16_t>(surface, 65535);
+}
+
+std::vector<uint16_t> AlbedoSamples(const Surface& surface) {
+    return Albedos<uint16_t>(surface, 65535);
+}
+
+std::vector<uint8_t> NormalColours(const Surface& surface) {
+    return Normals<uint8_t>(surface, 255);
+}
+
+std::vector<uint8_t> AlbedoGreys(const Surface& surface) {
+    return Albedos<uint8_t>(surface, 255);
+}
+
+std::vector<uint8_t> CurvatureSamples(const Surface& surface, double scale) {
+    std::vector<uint8_t> samples(surface.status.size(), 128);
+    if (!(scale > 0))
+        return samples;
+    for (size_t i = 0; i < surface.status.size(); ++i)
+        if (surface.Reliable(i))
+            samples[i] =
+                static_cast<uint8_t>(std::clamp(std::lround(128 + surface.curvature[i] / scale), 0L, 255L));
+    return samples;
+}
+
+} // namespace zeb::photometric

@@ -1,0 +1,48 @@
+// The surface in zeb view: the latest image set's albedo, normals and mean curvature as pictures,
+// computed once per image set with the channel's lighting model (the calibration zeb view made on
+// the sphere while the channel's orientation and sequence still fit it, else the nominal model),
+// and the calibration on the sphere. Its paths are documented in the README's API section.
+#pragma once
+
+#include "ChannelWorker.h"
+#include "HttpServer.h"
+#include "Session.h"
+#include "SurfaceModel.h"
+#include "SurfaceSolver.h"
+
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zeb::view {
+
+class SurfaceApi {
+public:
+    // `calibrations`: the folder of the calibration files it writes (zeb-calibration-channelN.json).
+    SurfaceApi(cli::Session& session, std::filesystem::path calibrations, int32_t imageTimeoutMs);
+    ~SurfaceApi();
+
+    // GET surface.png?form=normals|albedo|curvature[&scale=N] and POST calibrate[?sphereRadius=MM]
+    // below /api/channels/{i}/; none for other paths.
+    std::optional<HttpResponse> Handle(ChannelWorker& worker, const HttpRequest& request,
+                                       const std::string& what);
+
+private:
+    struct ChannelSurface;
+    ChannelSurface& Of(const ChannelWorker& worker);
+    HttpResponse Picture(ChannelWorker& worker, const HttpRequest& request);
+    HttpResponse Calibrate(ChannelWorker& worker, const HttpRequest& request);
+    std::filesystem::path CalibrationFile(int32_t channel) const;
+
+    cli::Session& _session;
+    std::filesystem::path _calibrations;
+    int32_t _imageTimeoutMs;
+    std::mutex _mutex; // guards _channels
+    std::map<int32_t, std::unique_ptr<ChannelSurface>> _channels;
+};
+
+} // namespace zeb::view
