@@ -10,6 +10,7 @@
 #include <cmath>
 
 #ifdef __SSE2__
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -299,10 +300,16 @@ bool HasAvx2() {
     return __builtin_cpu_supports("avx2") && __builtin_cpu_supports("aes");
 }
 
+// Vector AES (CPUID leaf 7, ECX bit 9), read directly: not every compiler's cpu-feature builtin knows it.
+bool HasVaes() {
+    unsigned a = 0, b = 0, c = 0, d = 0;
+    return __get_cpuid_count(7, 0, &a, &b, &c, &d) && (c & (1u << 9)) != 0;
+}
+
 bool HasAvx512Vbmi() {
     __builtin_cpu_init();
     return __builtin_cpu_supports("avx512f") && __builtin_cpu_supports("avx512bw") &&
-           __builtin_cpu_supports("avx512vbmi") && __builtin_cpu_supports("vaes");
+           __builtin_cpu_supports("avx512vbmi") && HasVaes();
 }
 
 #endif
