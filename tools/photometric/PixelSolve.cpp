@@ -21,34 +21,36 @@ PixelSignal ClassifyPixel(const std::array<uint8_t, 4>& grey, double darkLevel, 
 
 bool SolveScaledNormal(const std::array<Vector3, 4>& lights, const PixelSignal& pixel,
                        Vector3& scaledNormal) {
-    // Normal equations A g = b over the usable directions, solved by Cramer's rule.
-    double a[3][3] = {}, b[3] = {};
+    // Normal equations A g = b over the usable directions (A symmetric), solved by Cramer's rule.
+    // An unusable direction takes part with weight 0, so that the sums are free of branches.
+    double a00 = 0, a01 = 0, a02 = 0, a11 = 0, a12 = 0, a22 = 0, b0 = 0, b1 = 0, b2 = 0;
     for (size_t k = 0; k < 4; ++k) {
-        if (!(pixel.usable & (1u << k)))
-            continue;
-        const double l[3] = {lights[k].x, lights[k].y, lights[k].z};
-        for (int r = 0; r < 3; ++r) {
-            b[r] += l[r] * pixel.signal[k];
-            for (int c = 0; c < 3; ++c)
-                a[r][c] += l[r] * l[c];
-        }
+        const double weight = (pixel.usable >> k) & 1u;
+        const double x = lights[k].x, y = lights[k].y, z = lights[k].z;
+        const double wx = weight * x, wy = weight * y, wz = weight * z;
+        a00 += wx * x;
+        a01 += wx * y;
+        a02 += wx * z;
+        a11 += wy * y;
+        a12 += wy * z;
+        a22 += wz * z;
+        b0 += wx * pixel.signal[k];
+        b1 += wy * pixel.signal[k];
+        b2 += wz * pixel.signal[k];
     }
-    const double c00 = a[1][1] * a[2][2] - a[1][2] * a[2][1];
-    const double c01 = a[1][2] * a[2][0] - a[1][0] * a[2][2];
-    const double c02 = a[1][0] * a[2][1] - a[1][1] * a[2][0];
-    const double determinant = a[0][0] * c00 + a[0][1] * c01 + a[0][2] * c02;
-    const double scale = a[0][0] + a[1][1] + a[2][2];
+    // The cofactors; the inverse of a symmetric matrix is symmetric.
+    const double c00 = a11 * a22 - a12 * a12, c01 = a02 * a12 - a01 * a22, c02 = a01 * a12 - a02 * a11;
+    const double c11 = a00 * a22 - a02 * a02, c12 = a01 * a02 - a00 * a12, c22 = a00 * a11 - a01 * a01;
+    const double determinant = a00 * c00 + a01 * c01 + a02 * c02;
+    const double scale = a00 + a11 + a22;
     if (!(std::fabs(determinant) > 1e-9 * scale * scale * scale))
         return false;
-    const double inverse[3][3] = {
-        {c00, a[0][2] * a[2][1] - a[0][1] * a[2][2], a[0][1] * a[1][2] - a[0][2] * a[1][1]},
-        {c01, a[0][0] * a[2][2] - a[0][2] * a[2][0], a[0][2] * a[1][0] - a[0][0] * a[1][2]},
-        {c02, a[0][1] * a[2][0] - a[0][0] * a[2][1], a[0][0] * a[1][1] - a[0][1] * a[1][0]}};
     const double reciprocal = 1 / determinant;
-    scaledNormal = {(inverse[0][0] * b[0] + inverse[0][1] * b[1] + inverse[0][2] * b[2]) * reciprocal,
-                    (inverse[1][0] * b[0] + inverse[1][1] * b[1] + inverse[1][2] * b[2]) * reciprocal,
-                    (inverse[2][0] * b[0] + inverse[2][1] * b[1] + inverse[2][2] * b[2]) * reciprocal};
-    return std::isfinite(scaledNormal.x) && std::isfinite(scaledNormal.y) && std::isfinite(scaledNormal.z);
+    scaledNormal = {(c00 * b0 + c01 * b1 + c02 * b2) * reciprocal,
+                    (c01 * b0 + c11 * b1 + c12 * b2) * reciprocal,
+                    (c02 * b0 + c12 * b1 + c22 * b2) * reciprocal};
+    // An infinity or a NaN in any component makes the sum one too.
+    return std::isfinite(scaledNormal.x + scaledNormal.y + scaledNormal.z);
 }
 
 } // namespace zeb::photometric

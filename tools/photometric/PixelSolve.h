@@ -64,12 +64,12 @@ PixelSolution RefineNormal(const LightsOf& lights, const PixelSignal& pixel, Vec
         if (!SolveScaledNormal(light, pixel, scaled))
             break;
         const double length = Length(scaled);
-        const double across = std::hypot(scaled.x, scaled.y);
         if (!(length > 0))
             break;
         if (!(scaled.z > 0)) {
             // The whole lights of a steep facet can point the solve past the horizon: go on from a
             // facet of the same azimuth tilted 80 degrees, with the light above its horizon.
+            const double across = std::sqrt(scaled.x * scaled.x + scaled.y * scaled.y);
             if (!(across > 0))
                 break;
             normal = {0.98481 * scaled.x / across, 0.98481 * scaled.y / across, 0.17365};

@@ -21,9 +21,13 @@ void Surface::Resize(int32_t newWidth, int32_t newHeight) {
 
 namespace {
 
-// Sums over a window of 2 r + 1 along a row, clamped at the ends. Inside the row each sum is added
-// up afresh from shifted copies: no chain of additions, so it vectorises.
-void BoxAlongRow(const float* __restrict row, float* __restrict target, int32_t width, int32_t r) {
+// Sums over a window of 2 r + 1 along a row, clamped at the ends. Inside the row the sums are built
+// by doubling: level d holds the sums of 2^d neighbours, each level from the one before, and the
+// window's sum adds the levels its width's binary digits name. A few passes of plain additions
+// instead of one per neighbour, none chained from pixel to pixel, so that each vectorises.
+// `levels` is working memory.
+void BoxAlongRow(const float* __restrict row, float* __restrict target, int32_t width, int32_t r,
+                 std::vector<float>& levels) {
     auto clampedSum = [&](int32_t x) {
         float sum = 0;
         for (int32_t k = std::max(0, x - r); k <= std::min(width - 1, x + r); ++k)
@@ -32,18 +36,48 @@ void BoxAlongRow(const float* __restrict row, float* __restrict target, int32_t 
     };
     for (int32_t x = 0; x < std::min(r, width); ++x)
         target[x] = clampedSum(x);
-    if (width > 2 * r) {
-        const size_t count = static_cast<size_t>(width - 2 * r);
-        float* __restrict middle = target + r;
-        std::fill(middle, middle + count, 0.0f);
-        for (int32_t k = 0; k <= 2 * r; ++k) {
-            const float* __restrict shifted = row + k;
-            for (size_t x = 0; x < count; ++x)
-                middle[x] += shifted[x];
-        }
-    }
     for (int32_t x = std::max(r, width - r); x < width; ++x)
         target[x] = clampedSum(x);
+    const int32_t window = 2 * r + 1;
+    if (width < window)
+        return;
+    const size_t w = static_cast<size_t>(width), inside = static_cast<size_t>(width - 2 * r);
+    int32_t depth = 0;
+    while ((2 << depth) <= window)
+        ++depth;
+    levels.resize(static_cast<size_t>(depth + 1) * w);
+    std::copy(row, row + w, levels.begin());
+    for (int32_t d = 1; d <= depth; ++d) {
+        const size_t span = size_t{1} << (d - 1), count = w - (2 * span - 1);
+        const float* __restrict lower = &levels[static_cast<size_t>(d - 1) * w];
+        float* __restrict level = &levels[static_cast<size_t>(d) * w];
+        for (size_t x = 0; x < count; ++x)
+            level[x] = lower[x] + lower[x + span];
+    }
+    // The widest level first, then the narrower ones that the window's width still needs.
+    float* __restrict sum = target + r;
+    const float* __restrict widest = &levels[static_cast<size_t>(depth) * w];
+    std::copy(widest, widest + inside, sum);
+    size_t offset = size_t{1} << depth;
+    for (int32_t d = depth - 1; d >= 0; --d)
+        if (window & (1 << d)) {
+            const float* __restrict level = &levels[static_cast<size_t>(d) * w + offset];
+            for (size_t x = 0; x < inside; ++x)
+                sum[x] += level[x];
+            offset += size_t{1} << d;
+        }
+}
+
+// The planes the window sums add up, for one row: weight 1 where the normal is reliable and 0
+// elsewhere, then nx and ny times that weight.
+void WeightedNormals(size_t width, const uint8_t* __restrict status, const float* __restrict normalX,
+                     const float* __restrict normalY, float* __restrict planes) {
+    for (size_t x = 0; x < width; ++x) {
+        const float reliable = status[x] == 0 ? 1.0f : 0.0f;
+        planes[x] = reliable;
+        planes[width + x] = reliable * normalX[x];
+        planes[2 * width + x] = reliable * normalY[x];
+    }
 }
 
 } // namespace
@@ -73,17 +107,9 @@ float* CurvatureFilter::Mean(int32_t y, size_t plane) {
 
 void CurvatureFilter::AddRow(Surface& surface, int32_t y) {
     const size_t w = static_cast<size_t>(_width), at = surface.Index(0, y);
-    float* weight = _row.data();
-    float* nx = weight + w;
-    float* ny = nx + w;
-    for (size_t x = 0; x < w; ++x) {
-        const float reliable = surface.status[at + x] == 0 ? 1.0f : 0.0f;
-        weight[x] = reliable;
-        nx[x] = reliable * surface.normalX[at + x];
-        ny[x] = reliable * surface.normalY[at + x];
-    }
+    WeightedNormals(w, &surface.status[at], &surface.normalX[at], &surface.normalY[at], _row.data());
     for (size_t plane = 0; plane < 3; ++plane)
-        BoxAlongRow(_row.data() + plane * w, Boxed(y, plane), _width, _rx);
+        BoxAlongRow(_row.data() + plane * w, Boxed(y, plane), _width, _rx, _levels);
     // The window of row t reaches down to row t + ry: done once that row (or the last) is here.
     while (_summed < _height && (_summed + _ry <= y || y == _height - 1))
         FinishSums(_summed++);

@@ -69,6 +69,7 @@ private:
     std::vector<float> _boxed;        // rows summed along x, a ring of 2 ry + 2 rows x 3 planes
     std::vector<float> _sums;         // window sums down the columns, 3 planes
     std::vector<float> _means;        // mean nx and ny, a ring of 2 ry + 1 rows x 2 planes
+    std::vector<float> _levels;       // working memory of the sums along a row
 };
 
 } // namespace zeb::photometric

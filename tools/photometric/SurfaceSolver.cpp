@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 #include <stdexcept>
 #include <string>
 
@@ -55,11 +56,14 @@ namespace {
 // cosine of the horizon tilt (value 12) for the flags. Free of branches and of aliasing so that
 // the compiler vectorises it. A pixel without signal, or facing away, gets infinities here: it is
 // solved again and overwritten.
-void SolveSegment(int32_t count, const uint8_t* __restrict d0, const uint8_t* __restrict d1,
-                  const uint8_t* __restrict d2, const uint8_t* __restrict d3, const float* __restrict start,
-                  const float* __restrict slope, float dark, float* __restrict albedo, float* __restrict nx,
-                  float* __restrict ny, float* __restrict nz, float* __restrict px, float* __restrict py,
-                  float* __restrict cosHorizon) {
+// The same arithmetic in every form (no contraction into fused multiply-adds: gcc keeps ISO C++'s
+// rounding), so that the vector widths give the same bits.
+[[gnu::always_inline]] inline void
+SolveSegmentBody(int32_t count, const uint8_t* __restrict d0, const uint8_t* __restrict d1,
+                 const uint8_t* __restrict d2, const uint8_t* __restrict d3, const float* __restrict start,
+                 const float* __restrict slope, float dark, float* __restrict albedo, float* __restrict nx,
+                 float* __restrict ny, float* __restrict nz, float* __restrict px, float* __restrict py,
+                 float* __restrict cosHorizon) {
     for (int32_t x = 0; x < count; ++x) {
         const float t = static_cast<float>(x);
         const float s0 = static_cast<float>(d0[x]) - dark, s1 = static_cast<float>(d1[x]) - dark,
@@ -82,6 +86,33 @@ void SolveSegment(int32_t count, const uint8_t* __restrict d0, const uint8_t* __
         py[x] = -y1 * gradient;
         cosHorizon[x] = start[12] + t * slope[12];
     }
+}
+
+using SegmentSolver = void (*)(int32_t, const uint8_t*, const uint8_t*, const uint8_t*, const uint8_t*,
+                               const float*, const float*, float, float*, float*, float*, float*, float*,
+                               float*, float*);
+
+void SolveSegment(int32_t count, const uint8_t* __restrict d0, const uint8_t* __restrict d1,
+                  const uint8_t* __restrict d2, const uint8_t* __restrict d3, const float* __restrict start,
+                  const float* __restrict slope, float dark, float* __restrict albedo, float* __restrict nx,
+                  float* __restrict ny, float* __restrict nz, float* __restrict px, float* __restrict py,
+                  float* __restrict cosHorizon) {
+    SolveSegmentBody(count, d0, d1, d2, d3, start, slope, dark, albedo, nx, ny, nz, px, py, cosHorizon);
+}
+
+// Eight pixels at a time where the processor has AVX2.
+[[gnu::target("avx2")]] void
+SolveSegmentAvx2(int32_t count, const uint8_t* __restrict d0, const uint8_t* __restrict d1,
+                 const uint8_t* __restrict d2, const uint8_t* __restrict d3, const float* __restrict start,
+                 const float* __restrict slope, float dark, float* __restrict albedo, float* __restrict nx,
+                 float* __restrict ny, float* __restrict nz, float* __restrict px, float* __restrict py,
+                 float* __restrict cosHorizon) {
+    SolveSegmentBody(count, d0, d1, d2, d3, start, slope, dark, albedo, nx, ny, nz, px, py, cosHorizon);
+}
+
+SegmentSolver ChooseSegmentSolver() {
+    __builtin_cpu_init();
+    return __builtin_cpu_supports("avx2") ? SolveSegmentAvx2 : SolveSegment;
 }
 
 // Marks the pixels to solve again: a direction that cannot be used (at or below `usableAbove`,
@@ -113,13 +144,14 @@ void SurfaceSolver::SolveRow(const ImageSetView& images, int32_t row, Surface& s
                   *d3 = images.Row(3, row);
     const size_t at = surface.Index(0, row);
     const float dark = static_cast<float>(_model.darkLevel);
+    static const SegmentSolver solveSegment = ChooseSegmentSolver();
     for (int32_t i = 0; i < _segments.count; ++i) {
         const int32_t first = i * _segments.spacing;
         if (first >= width)
             break;
         const int32_t count = std::min(width - first, _segments.spacing);
         const size_t x = static_cast<size_t>(first), values = static_cast<size_t>(i) * LightField::Values;
-        SolveSegment(count, d0 + x, d1 + x, d2 + x, d3 + x, &_segments.start[values],
+        solveSegment(count, d0 + x, d1 + x, d2 + x, d3 + x, &_segments.start[values],
                      &_segments.slope[values], dark, &surface.albedo[at + x], &surface.normalX[at + x],
                      &surface.normalY[at + x], &surface.normalZ[at + x], &surface.gradientX[at + x],
                      &surface.gradientY[at + x], &_cosHorizon[x]);
@@ -136,19 +168,21 @@ void SurfaceSolver::RefineRow(const ImageSetView& images, int32_t y, Surface& su
     const int32_t width = surface.width;
     const size_t w = static_cast<size_t>(width);
     // How far the settled normal of the pixel to the left, or above, lay from its first solve: the
-    // same correction is a close start for this pixel, so that it settles in fewer rounds.
-    Correction* const above = &_corrections[(y % 2 == 0 ? w : 0)];
+    // same correction is a close start for this pixel, so that it settles in fewer rounds. Each
+    // correction names its row, so that the rows' entries need no clearing.
+    const Correction* const above = &_corrections[(y % 2 == 0 ? w : 0)];
     Correction* const current = &_corrections[(y % 2 == 0 ? 0 : w)];
-    const uint8_t* refine = _refine.data();
-    for (int32_t x = 0; x < width; ++x) {
-        Correction& correction = current[x];
-        correction.known = false;
-        if (!refine[x])
-            continue;
+    const uint8_t* const refine = _refine.data();
+    const uint8_t* const rows[4] = {images.Row(0, y), images.Row(1, y), images.Row(2, y), images.Row(3, y)};
+    // Most pixels need no second solve: jump from one marked pixel to the next.
+    for (const uint8_t* marked = static_cast<const uint8_t*>(std::memchr(refine, 1, w)); marked;
+         marked = static_cast<const uint8_t*>(
+             std::memchr(marked + 1, 1, w - static_cast<size_t>(marked + 1 - refine)))) {
+        const int32_t x = static_cast<int32_t>(marked - refine);
         ++_refined;
         std::array<uint8_t, 4> grey;
-        for (int32_t k = 0; k < 4; ++k)
-            grey[static_cast<size_t>(k)] = images.Row(k, y)[x];
+        for (size_t k = 0; k < 4; ++k)
+            grey[k] = rows[k][x];
         const PixelSignal pixel =
             ClassifyPixel(grey, _model.darkLevel, _model.minimumSignal, _model.saturation);
         const size_t i = surface.Index(x, y);
@@ -156,9 +190,9 @@ void SurfaceSolver::RefineRow(const ImageSetView& images, int32_t y, Surface& su
         const bool fastSolved = pixel.UsableCount() == 4 && fast.z > 0;
         Vector3 start{0, 0, 1};
         if (fastSolved) {
-            const Correction* near = x > 0 && current[x - 1].known ? &current[x - 1]
-                                     : above[x].known              ? &above[x]
-                                                                   : nullptr;
+            const Correction* near = x > 0 && current[x - 1].row == y ? &current[x - 1]
+                                     : above[x].row == y - 1          ? &above[x]
+                                                                      : nullptr;
             start = near ? Normalised(fast + near->shift) : fast;
         }
         const LightField::Probe probe = _field->ProbeAt(x, y);
@@ -175,7 +209,7 @@ void SurfaceSolver::RefineRow(const ImageSetView& images, int32_t y, Surface& su
         surface.gradientX[i] = reliable ? static_cast<float>(-n.x / n.z) : 0.0f;
         surface.gradientY[i] = reliable ? static_cast<float>(-n.y / n.z) : 0.0f;
         if (reliable && fastSolved)
-            correction = {n - fast, true};
+            current[x] = {n - fast, y};
     }
 }
 

@@ -46,8 +46,8 @@ private:
     std::vector<float> _cosHorizon;
     std::vector<uint8_t> _refine;
     struct Correction {
-        Vector3 shift; // the settled normal less the first solve's
-        bool known = false;
+        Vector3 shift;    // the settled normal less the first solve's
+        int32_t row = -2; // the row it was found in
     };
     std::vector<Correction> _corrections; // two rows: the one being refined and the one above
     size_t _refined = 0;
