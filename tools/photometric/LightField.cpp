@@ -176,15 +176,23 @@ LightField::Probe LightField::ProbeAt(int32_t column, int32_t row) const {
 }
 
 void LightField::Probe::Lights(const Vector3& normal, std::array<Vector3, 4>& lights) const {
-    // Where the normal falls in the tables' grid: (u, v) = (x, y) / (1 + z).
-    const double lift = std::max(1 + normal.z, 1e-6);
-    const Cell u = CellOf((std::clamp(normal.x / lift, -1.0, 1.0) + 1) / 2 * (TableSize - 1), TableSize);
-    const Cell v = CellOf((std::clamp(normal.y / lift, -1.0, 1.0) + 1) / 2 * (TableSize - 1), TableSize);
-    const size_t entry = static_cast<size_t>(v.index * TableSize + u.index) * 12;
+    // Where the normal falls in the tables' grid: (u, v) = (x, y) / (1 + z), in single precision
+    // like the tables (this runs in every round of every pixel solved again).
+    const float toGrid =
+        static_cast<float>(TableSize - 1) / 2 / std::max(1 + static_cast<float>(normal.z), 1e-6f);
+    auto cellOf = [](float position) {
+        // Clamped so that a NaN lands on 0.
+        position = std::max(0.0f, std::min(position, static_cast<float>(TableSize - 1)));
+        const int32_t index = std::min(static_cast<int32_t>(position), TableSize - 2);
+        return std::pair{index, position - static_cast<float>(index)};
+    };
+    constexpr float Middle = (TableSize - 1) / 2.0f;
+    const auto [u, uShare] = cellOf(static_cast<float>(normal.x) * toGrid + Middle);
+    const auto [v, vShare] = cellOf(static_cast<float>(normal.y) * toGrid + Middle);
+    const size_t entry = static_cast<size_t>(v * TableSize + u) * 12;
     const size_t offsets[4] = {entry, entry + 12, entry + TableSize * 12, entry + TableSize * 12 + 12};
-    const float normalShares[4] = {
-        static_cast<float>((1 - u.share) * (1 - v.share)), static_cast<float>(u.share * (1 - v.share)),
-        static_cast<float>((1 - u.share) * v.share), static_cast<float>(u.share * v.share)};
+    const float normalShares[4] = {(1 - uShare) * (1 - vShare), uShare * (1 - vShare), (1 - uShare) * vShare,
+                                   uShare * vShare};
     float sum[12] = {};
     for (size_t node = 0; node < 4; ++node)
         for (size_t corner = 0; corner < 4; ++corner) {
