@@ -178,15 +178,15 @@ int AcquireCommand::Run(Session& session) {
             std::fprintf(stderr, "interrupted after %lld image set%s\n", static_cast<long long>(s.sets),
                          s.sets == 1 ? "" : "s");
         else
-            std::fprintf(stderr, "interrupted after %lld of %lld image sets\n",
-                         static_cast<long long>(s.sets), static_cast<long long>(_count));
+            std::fprintf(stderr, "interrupted after %lld of %s\n", static_cast<long long>(s.sets),
+                         Count(_count, "image set").c_str());
         return StoppedStatus();
     }
     if (end == AcquisitionLoop::End::Failed) {
         const bool lost = s.lost > 0 && s.failed == 0;
         CommandError error = lost ? CommandError(loop.Error()) : PluginError(loop.Error());
         if (s.sets > 0)
-            error.Hint("after " + std::to_string(s.sets) + " of " + std::to_string(_count) + " image sets");
+            error.Hint("after " + std::to_string(s.sets) + " of " + Count(_count, "image set"));
         throw error;
     }
     return 0;
