@@ -44,51 +44,77 @@ struct PixelSolution {
 };
 
 // Solves with the light each direction gives a facet of the current normal, starting from `start`,
-// until the normal moves less than three hundredths of a degree (at most 20 rounds). `lights(normal,
-// out)` fills the four light vectors for a facet with that normal.
-template <typename LightsOf>
-PixelSolution RefineNormal(const LightsOf& lights, const PixelSignal& pixel, Vector3 start) {
-    PixelSolution solution;
-    if (pixel.UsableCount() < 3) {
-        solution.status = pixel.saturated ? PixelStatus::Saturated : PixelStatus::Dark;
-        return solution;
+// until the normal moves less than three hundredths of a degree (at most 20 rounds), one round at a
+// time: each round waits for the one before, so a caller may take turns between a few pixels to
+// keep the processor busy.
+class NormalRefinement {
+public:
+    NormalRefinement(const PixelSignal& pixel, const Vector3& start)
+        : _pixel(pixel), _normal(start.z > 0 ? Normalised(start) : Vector3{0, 0, 1}) {
+        if (pixel.UsableCount() < 3) {
+            _unusable = pixel.saturated ? PixelStatus::Saturated : PixelStatus::Dark;
+            _done = true;
+        }
     }
-    constexpr double Settled = 5.2e-4 * 5.2e-4; // squared: three hundredths of a degree
-    Vector3 normal = start.z > 0 ? Normalised(start) : Vector3{0, 0, 1};
-    bool solved = false;
-    double albedo = 0;
-    std::array<Vector3, 4> light;
-    for (int32_t round = 0; round < 20; ++round) {
-        lights(normal, light);
+
+    bool Done() const { return _done; }
+
+    // One round. `lights(normal, out)` fills the four light vectors for a facet with that normal.
+    template <typename LightsOf> void Round(const LightsOf& lights) {
+        constexpr double Settled = 5.2e-4 * 5.2e-4; // squared: three hundredths of a degree
+        std::array<Vector3, 4> light;
+        lights(_normal, light);
         Vector3 scaled;
-        if (!SolveScaledNormal(light, pixel, scaled))
-            break;
-        const double length = Length(scaled);
-        if (!(length > 0))
-            break;
+        _done = ++_rounds >= 20;
+        if (!SolveScaledNormal(light, _pixel, scaled) || !(Dot(scaled, scaled) > 0)) {
+            _done = true;
+            return;
+        }
         if (!(scaled.z > 0)) {
             // The whole lights of a steep facet can point the solve past the horizon: go on from a
             // facet of the same azimuth tilted 80 degrees, with the light above its horizon.
             const double across = std::sqrt(scaled.x * scaled.x + scaled.y * scaled.y);
             if (!(across > 0))
-                break;
-            normal = {0.98481 * scaled.x / across, 0.98481 * scaled.y / across, 0.17365};
-            continue;
+                _done = true;
+            else
+                _normal = {0.98481 * scaled.x / across, 0.98481 * scaled.y / across, 0.17365};
+            return;
         }
+        const double length = Length(scaled);
         const Vector3 next = (1 / length) * scaled;
-        const double moved = Dot(next - normal, next - normal);
-        normal = next;
-        albedo = length;
-        solved = true;
+        const double moved = Dot(next - _normal, next - _normal);
+        _normal = next;
+        _albedo = length;
+        _solved = true;
         if (moved < Settled)
-            break;
+            _done = true;
     }
-    if (solved) {
-        solution.normal = normal;
-        solution.albedo = albedo;
-        solution.status = PixelStatus::Reliable;
+
+    PixelSolution Solution() const {
+        PixelSolution solution;
+        if (_solved)
+            solution = {_normal, _albedo, PixelStatus::Reliable};
+        else
+            solution.status = _unusable;
+        return solution;
     }
-    return solution;
+
+private:
+    const PixelSignal& _pixel;
+    Vector3 _normal;
+    double _albedo = 0;
+    int32_t _rounds = 0;
+    bool _solved = false, _done = false;
+    PixelStatus _unusable = PixelStatus::NoSolution; // why there is no solution, when there is none
+};
+
+// The rounds of one pixel until its normal settles.
+template <typename LightsOf>
+PixelSolution RefineNormal(const LightsOf& lights, const PixelSignal& pixel, Vector3 start) {
+    NormalRefinement refinement(pixel, start);
+    while (!refinement.Done())
+        refinement.Round(lights);
+    return refinement.Solution();
 }
 
 } // namespace zeb::photometric

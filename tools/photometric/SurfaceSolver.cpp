@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
@@ -165,21 +166,37 @@ void SurfaceSolver::SolveRow(const ImageSetView& images, int32_t row, Surface& s
 }
 
 void SurfaceSolver::RefineRow(const ImageSetView& images, int32_t y, Surface& surface) {
-    const int32_t width = surface.width;
-    const size_t w = static_cast<size_t>(width);
+    const size_t w = static_cast<size_t>(surface.width);
     // How far the settled normal of the pixel to the left, or above, lay from its first solve: the
     // same correction is a close start for this pixel, so that it settles in fewer rounds. Each
     // correction names its row, so that the rows' entries need no clearing.
     const Correction* const above = &_corrections[(y % 2 == 0 ? w : 0)];
     Correction* const current = &_corrections[(y % 2 == 0 ? 0 : w)];
-    const uint8_t* const refine = _refine.data();
     const uint8_t* const rows[4] = {images.Row(0, y), images.Row(1, y), images.Row(2, y), images.Row(3, y)};
     // Most pixels need no second solve: jump from one marked pixel to the next.
-    for (const uint8_t* marked = static_cast<const uint8_t*>(std::memchr(refine, 1, w)); marked;
-         marked = static_cast<const uint8_t*>(
-             std::memchr(marked + 1, 1, w - static_cast<size_t>(marked + 1 - refine)))) {
-        const int32_t x = static_cast<int32_t>(marked - refine);
-        ++_refined;
+    _marked.clear();
+    const uint8_t* const refine = _refine.data();
+    for (const uint8_t* at = static_cast<const uint8_t*>(std::memchr(refine, 1, w)); at;
+         at = static_cast<const uint8_t*>(std::memchr(at + 1, 1, w - static_cast<size_t>(at + 1 - refine))))
+        _marked.push_back(static_cast<int32_t>(at - refine));
+    _refined += _marked.size();
+
+    // One marked pixel on its way: its signal, its first solve and its rounds.
+    struct Job {
+        int32_t x;
+        size_t i;
+        PixelSignal pixel;
+        Vector3 fast;
+        bool fastSolved;
+        LightField::Probe probe;
+        NormalRefinement refinement;
+
+        Job(int32_t column, size_t index, const PixelSignal& signal, const Vector3& first, bool solved,
+            const LightField::Probe& lights, const Vector3& start)
+            : x(column), i(index), pixel(signal), fast(first), fastSolved(solved), probe(lights),
+              refinement(pixel, start) {}
+    };
+    auto begin = [&](std::optional<Job>& job, int32_t x) {
         std::array<uint8_t, 4> grey;
         for (size_t k = 0; k < 4; ++k)
             grey[k] = rows[k][x];
@@ -195,10 +212,11 @@ void SurfaceSolver::RefineRow(const ImageSetView& images, int32_t y, Surface& su
                                                                       : nullptr;
             start = near ? Normalised(fast + near->shift) : fast;
         }
-        const LightField::Probe probe = _field->ProbeAt(x, y);
-        const PixelSolution solution = RefineNormal(
-            [&](const Vector3& normal, std::array<Vector3, 4>& lights) { probe.Lights(normal, lights); },
-            pixel, start);
+        job.emplace(x, i, pixel, fast, fastSolved, _field->ProbeAt(x, y), start);
+    };
+    auto finish = [&](const Job& job) {
+        const PixelSolution solution = job.refinement.Solution();
+        const size_t i = job.i;
         surface.status[i] = static_cast<uint8_t>(solution.status);
         const bool reliable = solution.status == PixelStatus::Reliable;
         const Vector3 n = reliable ? solution.normal : Vector3{};
@@ -208,8 +226,31 @@ void SurfaceSolver::RefineRow(const ImageSetView& images, int32_t y, Surface& su
         surface.albedo[i] = reliable ? static_cast<float>(solution.albedo) : 0.0f;
         surface.gradientX[i] = reliable ? static_cast<float>(-n.x / n.z) : 0.0f;
         surface.gradientY[i] = reliable ? static_cast<float>(-n.y / n.z) : 0.0f;
-        if (reliable && fastSolved)
-            current[x] = {n - fast, y};
+        if (reliable && job.fastSolved)
+            current[job.x] = {n - job.fast, y};
+    };
+    // Four pixels take turns, round by round: while one round waits for its solve, the others' can
+    // go on. All but the first of them start from the correction above, their left one not yet known.
+    constexpr size_t Lanes = 4;
+    std::optional<Job> jobs[Lanes];
+    for (size_t m = 0; m < _marked.size(); m += Lanes) {
+        const size_t count = std::min<size_t>(Lanes, _marked.size() - m);
+        for (size_t j = 0; j < count; ++j)
+            begin(jobs[j], _marked[m + j]);
+        for (bool going = true; going;) {
+            going = false;
+            for (size_t j = 0; j < count; ++j) {
+                Job& job = *jobs[j];
+                if (job.refinement.Done())
+                    continue;
+                job.refinement.Round([&](const Vector3& normal, std::array<Vector3, 4>& lights) {
+                    job.probe.Lights(normal, lights);
+                });
+                going = true;
+            }
+        }
+        for (size_t j = 0; j < count; ++j)
+            finish(*jobs[j]);
     }
 }
 

@@ -45,6 +45,7 @@ private:
     int32_t _segmentsRow = -1;
     std::vector<float> _cosHorizon;
     std::vector<uint8_t> _refine;
+    std::vector<int32_t> _marked; // the columns of a row to solve again
     struct Correction {
         Vector3 shift;    // the settled normal less the first solve's
         int32_t row = -2; // the row it was found in
