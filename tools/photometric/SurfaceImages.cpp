@@ -7,9 +7,14 @@ namespace zeb::photometric {
 
 namespace {
 
+// `value` times `top` as a sample, rounded and clipped to [0, top] (a NaN to 0).
+template <typename Sample> Sample Clipped(double value, double top) {
+    return static_cast<Sample>(std::max(0.0, std::min(value, top)) + 0.5);
+}
+
 // `value` in [0, 1] as a sample of `top`, rounded and clipped.
 template <typename Sample> Sample Scaled(double value, double top) {
-    return static_cast<Sample>(std::lround(std::clamp(value, 0.0, 1.0) * top));
+    return Clipped<Sample>(value * top, top);
 }
 
 template <typename Sample> std::vector<Sample> Normals(const Surface& surface, double top) {
@@ -56,8 +61,7 @@ std::vector<uint8_t> CurvatureSamples(const Surface& surface, double scale) {
         return samples;
     for (size_t i = 0; i < surface.status.size(); ++i)
         if (surface.Reliable(i))
-            samples[i] =
-                static_cast<uint8_t>(std::clamp(std::lround(128 + surface.curvature[i] / scale), 0L, 255L));
+            samples[i] = Clipped<uint8_t>(128 + surface.curvature[i] / scale, 255);
     return samples;
 }
 

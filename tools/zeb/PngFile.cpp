@@ -21,6 +21,8 @@ namespace {
 // that every IDAT chunk stays below 2^31 bytes.
 constexpr size_t PartBytes = size_t{1} << 20;
 constexpr size_t LargestPartBytes = size_t{512} << 20;
+// The zlib stream's header (RFC 1950): deflate, 32 KiB window, the fastest level.
+constexpr uint8_t StreamHeader[2] = {0x78, 0x01};
 
 using Bytes = std::vector<uint8_t>;
 
@@ -134,7 +136,6 @@ void PngEncoder::Encode(const host::Image& image, const std::vector<PngText>& te
     for (const PngText& text : texts)
         WriteText(sink, text);
     // The zlib stream (RFC 1950): its header, the parts' blocks, the Adler-32 of all filtered bytes.
-    static constexpr uint8_t StreamHeader[2] = {0x78, 0x01}; // deflate, 32 KiB window, fastest
     uLong adler = _parts[0].adler;
     for (size_t k = 1; k < count; ++k)
         adler = adler32_combine(adler, _parts[k].adler, static_cast<z_off_t>(_parts[k].filteredBytes));
@@ -171,26 +172,32 @@ std::vector<uint8_t> EncodePngSamples(const PngSamples& picture, const std::vect
     Bytes raw((rowBytes + 1) * static_cast<size_t>(picture.height));
     Bytes row(rowBytes);
     for (size_t y = 0; y < static_cast<size_t>(picture.height); ++y) {
-        const size_t first = y * (rowBytes / (sixteen ? 2 : 1));
-        for (size_t i = 0; i < rowBytes / (sixteen ? 2 : 1); ++i) {
-            if (sixteen) {
-                row[2 * i] = static_cast<uint8_t>(picture.sixteenBit[first + i] >> 8);
-                row[2 * i + 1] = static_cast<uint8_t>(picture.sixteenBit[first + i]);
-            } else {
-                row[i] = picture.eightBit[first + i];
+        if (sixteen) {
+            const uint16_t* source = &picture.sixteenBit[y * rowBytes / 2];
+            for (size_t i = 0; i < rowBytes / 2; ++i) {
+                row[2 * i] = static_cast<uint8_t>(source[i] >> 8);
+                row[2 * i + 1] = static_cast<uint8_t>(source[i]);
             }
+        } else {
+            std::copy_n(&picture.eightBit[y * rowBytes], rowBytes, row.begin());
         }
         uint8_t* out = &raw[y * (rowBytes + 1)];
         out[0] = 1;
         for (size_t i = 0; i < rowBytes; ++i)
             out[1 + i] = static_cast<uint8_t>(row[i] - (i >= bytesPerPixel ? row[i - bytesPerPixel] : 0));
     }
-    uLongf size = compressBound(static_cast<uLong>(raw.size()));
-    Bytes deflated(size);
-    if (compress2(deflated.data(), &size, raw.data(), static_cast<uLong>(raw.size()), Z_BEST_SPEED) != Z_OK)
-        throw std::runtime_error("PNG encoding failed");
+    // The zlib stream: its header, the rows' bytes as literals, the Adler-32 of the rows.
+    Bytes deflated;
+    const size_t size = DeflateLiterals(raw.data(), raw.size(), true, deflated);
+    Bytes trailer;
+    AppendBigEndian(trailer,
+                    static_cast<uint32_t>(adler32_z(adler32_z(0, nullptr, 0), raw.data(), raw.size())));
 
     Bytes png;
+    size_t textBytes = 0;
+    for (const PngText& text : texts)
+        textBytes += text.first.size() + text.second.size() + 32;
+    png.reserve(size + textBytes + 128); // the chunks' lengths, names and checksums included
     const PngEncoder::Sink sink = [&](const uint8_t* bytes, size_t count) {
         png.insert(png.end(), bytes, bytes + count);
     };
@@ -205,7 +212,9 @@ std::vector<uint8_t> EncodePngSamples(const PngSamples& picture, const std::vect
     WriteChunk(sink, "IHDR", {{header.data(), header.size()}});
     for (const PngText& text : texts)
         WriteText(sink, text);
-    WriteChunk(sink, "IDAT", {{deflated.data(), size}});
+    WriteChunk(
+        sink, "IDAT",
+        {{StreamHeader, sizeof StreamHeader}, {deflated.data(), size}, {trailer.data(), trailer.size()}});
     WriteChunk(sink, "IEND", {});
     return png;
 }
