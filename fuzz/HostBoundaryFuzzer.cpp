@@ -3,9 +3,10 @@
 // must return 0 or 1; anything else, a crash, a hang or a sanitizer report is a finding.
 //
 // The station's clock runs virtually: before each call it moves on by a time the input chooses (0
-// to 12.7 ms), so an input does the same whatever the machine's speed, and a slow (instrumented)
-// run does not make the station simulate ever more events per call. The plug-in's own waits stay
-// as they are.
+// to 2.54 ms in steps of 20 us), so an input does the same whatever the machine's speed, and a slow
+// (instrumented) run does not make the station simulate ever more events per call. Steps this
+// short reach the same branches as steps five times longer (frames, overruns, timeouts over a few
+// calls) for a fifth of the simulated line clock. The plug-in's own waits stay as they are.
 //
 // The plug-in is started once and kept for the whole run, as a host keeps it. After each input the
 // channels it changed are put back through the host interface (acquisition stopped, the camera
@@ -94,10 +95,10 @@ public:
         station.SetManualTime(station.Now());
         station.UseManualClock(true);
     }
-    void Advance(uint8_t tenthsOfMilliseconds) {
+    void Advance(uint8_t steps) {
         auto& station = zeb::station::Station::Instance();
         std::lock_guard lock(station.Mutex());
-        station.SetManualTime(station.Now() + int64_t{tenthsOfMilliseconds} * 100'000);
+        station.SetManualTime(station.Now() + int64_t{steps} * 20'000);
     }
 };
 
@@ -150,7 +151,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   "controllers": [ { "deviceId": 0, "light": "Dome M", "registers": { "Info.ScanType": "Areascan" },
                      "triggerInput": { "periodMs": 5, "pulseMs": 1 } },
                    { "deviceId": 1, "light": "Dome L", "registers": { "Info.ScanType": "Linescan" },
-                     "encoder": { "connected": true, "speed": 0.5 } } ],
+                     "encoder": { "connected": true, "speed": 5 } } ],
   "cameras": [ { "name": "Cam A", "transport": "Pleora", "scanType": "Areascan",
                  "features": { "SensorWidth": "32", "SensorHeight": "16", "Width": "32", "Height": "16" } },
                { "name": "Line A", "transport": "MicroEnable", "scanType": "Linescan",
