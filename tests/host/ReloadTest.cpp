@@ -55,11 +55,7 @@ protected:
 };
 
 TEST_F(Reload, ThirtyLoadsAndUnloadsLeaveNothingBehind) {
-    Json station = AreaStation();
-    station["controllers"].push_back(LineController(1));
-    station["cameras"].push_back(LineCamera());
-    for (const Json& cable : LineCables(1, "Line A"))
-        station["cables"].push_back(cable);
+    Json station = AreaAndLineStation();
     for (Json& camera : station["cameras"])
         camera.erase("sensor"); // the sensor's noise, as by default: its shared plane is made too
     environment.UseStation(station.dump());

@@ -42,13 +42,8 @@ protected:
 };
 
 TEST_F(Soak, ThousandImageSetsOnBothScanTypes) {
-    Json station = AreaStation();
-    station["controllers"].push_back(LineController(1));
-    station["cameras"].push_back(LineCamera());
-    for (const Json& cable : LineCables(1, "Line A"))
-        station["cables"].push_back(cable);
     environment.WriteSettings("[Log]\nLogEnabled=False\n");
-    Load(station, false);
+    Load(AreaAndLineStation(), false);
     host::HostChannel area = Channel(0), line = Channel(1);
     ASSERT_TRUE(area.Write("DeviceImageSource", "Cam A"));
     ASSERT_TRUE(line.Write("DeviceImageSource", "Line A"));

@@ -25,16 +25,8 @@ struct ShotSet {
 // Dome M mounted at `rotation` degrees and the diagonal sequence at the plug-in's light (brightness
 // 200, 50 us) with the sequencer's orientation at 0 degrees.
 inline ShotSet AreaShot(const std::string& object, int32_t width, int32_t height, int32_t rotation = 0) {
-    Json station = zeb::test::AreaStation();
-    station["controllers"][0]["domeRotation"] = rotation;
-    Json& camera = station["cameras"][0];
-    for (const char* feature : {"SensorWidth", "Width"})
-        camera["features"][feature] = std::to_string(width);
-    for (const char* feature : {"SensorHeight", "Height"})
-        camera["features"][feature] = std::to_string(height);
-    camera["scene"] = {{"object", object}};
-    camera["sensor"] = Json::object(); // noise, dark offset 2 and all
-    StationRig rig(station);
+    // The default sensor: noise, dark offset 2 and all.
+    StationRig rig(zeb::test::AreaSceneStation(object, width, height, Json::object(), rotation));
     rig.StartArea("Cam A");
     const station::test::Shot shot = rig.ImageSet("Cam A");
     ShotSet set{width, 4 * height, false, {}};

@@ -97,19 +97,6 @@ double AngleDegrees(const Vec& a, const Vec& b) {
 // The diagonal sequence on an unturned dome lights quadrants 1, 0, 2, 3 in its four steps.
 constexpr int QuadrantOfStep[4] = {1, 0, 2, 3};
 
-Json AreaRig(const std::string& object, int32_t width, int32_t height, const Json& sensor) {
-    Json station = zeb::test::AreaStation();
-    station["controllers"][0]["domeRotation"] = 0;
-    Json& camera = station["cameras"][0];
-    for (const char* feature : {"SensorWidth", "Width"})
-        camera["features"][feature] = std::to_string(width);
-    for (const char* feature : {"SensorHeight", "Height"})
-        camera["features"][feature] = std::to_string(height);
-    camera["scene"] = {{"object", object}};
-    camera["sensor"] = sensor;
-    return station;
-}
-
 struct NormalErrors {
     double mean = 0;
     double largest = 0;
@@ -169,7 +156,7 @@ TEST(Optics, PhotometricStereoRecoversTheHemisphereAndTheCard) {
     const Json defaultSensor = Json::object(); // noise, dark offset 2 and all
     const double pixel = 64.0 / 160;
     // The hemisphere: 20 mm radius on the object plane; its cap up to 60 degrees of tilt.
-    StationRig sphere(AreaRig("sphere", 160, 128, defaultSensor));
+    StationRig sphere(zeb::test::AreaSceneStation("sphere", 160, 128, defaultSensor));
     sphere.StartArea("Cam A");
     const Shot sphereShot = sphere.ImageSet("Cam A");
     ASSERT_EQ(sphereShot.frames.size(), 4u);
@@ -191,7 +178,7 @@ TEST(Optics, PhotometricStereoRecoversTheHemisphereAndTheCard) {
     EXPECT_GT(classic.mean, 2 * cap.mean) << "facets turned away from a quadrant lose part of its light";
 
     // The card: flat and uniform; its four directions differ by the dome's geometry alone.
-    StationRig card(AreaRig("card", 160, 128, defaultSensor));
+    StationRig card(zeb::test::AreaSceneStation("card", 160, 128, defaultSensor));
     card.StartArea("Cam A");
     const Shot cardShot = card.ImageSet("Cam A");
     ASSERT_EQ(cardShot.frames.size(), 4u);
@@ -208,7 +195,7 @@ TEST(Optics, PhotometricStereoRecoversTheHemisphereAndTheCard) {
 }
 
 TEST(Optics, CardDirectionsDifferByTheDomeGeometry) {
-    StationRig card(AreaRig("card", 64, 48, zeb::test::ExactSensor()));
+    StationRig card(zeb::test::AreaSceneStation("card", 64, 48, zeb::test::ExactSensor()));
     card.StartArea("Cam A");
     const Shot shot = card.ImageSet("Cam A");
     ASSERT_EQ(shot.frames.size(), 4u);
@@ -237,7 +224,7 @@ struct PairFigures {
 // documented model: K * S + (K * readNoise)^2 + 1/12 for the rounding, K = 10^(gain/20) / 40.
 PairFigures FlatFieldPair(double gainDecibels, const std::string& exposure) {
     const auto take = [&](const Json& sensor, int sets) {
-        StationRig rig(AreaRig("card", 320, 240, sensor));
+        StationRig rig(zeb::test::AreaSceneStation("card", 320, 240, sensor));
         rig.StartArea("Cam A", exposure);
         rig.SetCamera("Cam A", "Gain", std::to_string(gainDecibels));
         std::vector<Shot> shots;
@@ -281,7 +268,7 @@ TEST(Optics, FlatFieldPairFollowsTheNoiseModel) {
 
 TEST(Optics, NoiseIsFreshInEveryFrameAndFollowsTheSeed) {
     const auto twoSets = [](const Json& sensor) {
-        StationRig rig(AreaRig("card", 64, 48, sensor));
+        StationRig rig(zeb::test::AreaSceneStation("card", 64, 48, sensor));
         rig.StartArea("Cam A");
         return std::make_pair(rig.ImageSet("Cam A"), rig.ImageSet("Cam A"));
     };
@@ -299,7 +286,7 @@ TEST(Optics, NoiseIsFreshInEveryFrameAndFollowsTheSeed) {
 TEST(Optics, ExtendedQuadrantsLeaveNoPixelOfThePartDark) {
     // The plug-in's default light: diagonal, brightness 200, 50 us; a sensor without dark offset or
     // noise, so that only the light keeps a pixel above 0.
-    StationRig part(AreaRig("part", 640, 512, zeb::test::ExactSensor()));
+    StationRig part(zeb::test::AreaSceneStation("part", 640, 512, zeb::test::ExactSensor()));
     part.StartArea("Cam A");
     const Shot shot = part.ImageSet("Cam A");
     ASSERT_EQ(shot.frames.size(), 4u);

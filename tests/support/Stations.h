@@ -107,4 +107,30 @@ inline Json LineStation() {
             {"cables", LineCables(0, "Line A")}};
 }
 
+// The area-scan station on controller 0 and the line-scan one on controller 1, each wired.
+inline Json AreaAndLineStation() {
+    Json station = AreaStation();
+    station["controllers"].push_back(LineController(1));
+    station["cameras"].push_back(LineCamera());
+    for (const Json& cable : LineCables(1, "Line A"))
+        station["cables"].push_back(cable);
+    return station;
+}
+
+// The area-scan station with `object` under a width x height camera with `sensor`, the Dome M
+// mounted at `rotation` degrees.
+inline Json AreaSceneStation(const std::string& object, int width, int height, const Json& sensor,
+                             int rotation = 0) {
+    Json station = AreaStation();
+    station["controllers"][0]["domeRotation"] = rotation;
+    Json& camera = station["cameras"][0];
+    for (const char* feature : {"SensorWidth", "Width"})
+        camera["features"][feature] = std::to_string(width);
+    for (const char* feature : {"SensorHeight", "Height"})
+        camera["features"][feature] = std::to_string(height);
+    camera["scene"] = {{"object", object}};
+    camera["sensor"] = sensor;
+    return station;
+}
+
 } // namespace zeb::test

@@ -50,3 +50,15 @@ export function launchBrowser(folder) {
     protocolTimeout: guard * 3,
   });
 }
+
+// A new tab on zeb view, its script errors collected in `errors`, once channel 0's feature tree
+// stands.
+export async function openPage(browser, port) {
+  const page = await browser.newPage();
+  page.setDefaultTimeout(guard);
+  const errors = [];
+  page.on('pageerror', (error) => errors.push(error.message));
+  await page.goto(`http://127.0.0.1:${port}/`);
+  await page.waitForFunction(() => document.querySelectorAll('#feature-groups details').length >= 5);
+  return { page, errors };
+}

@@ -10,7 +10,7 @@ import assert from 'node:assert/strict';
 import { mkdtempSync, mkdirSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { guard, launchBrowser, startServer, stopServer } from './harness.js';
+import { launchBrowser, openPage, startServer, stopServer } from './harness.js';
 
 // The area-scan station with a 160 x 128 camera (0.4 mm pixels) over the sphere, noise on, its
 // dome mounted at 90 degrees while the channel starts at "180 deg".
@@ -48,12 +48,7 @@ test('the Surface panel of zeb view in Chromium', async () => {
   const { server, port } = await startServer(folder);
   const browser = await launchBrowser(folder);
   try {
-    const page = await browser.newPage();
-    page.setDefaultTimeout(guard);
-    const errors = [];
-    page.on('pageerror', (error) => errors.push(error.message));
-    await page.goto(`http://127.0.0.1:${port}/`);
-    await page.waitForFunction(() => document.querySelectorAll('#feature-groups details').length >= 5);
+    const { page, errors } = await openPage(browser, port);
 
     // Live: the normals follow the image sets, with the nominal model named.
     await page.waitForFunction(() => !document.querySelector('#start').disabled);

@@ -13,7 +13,7 @@ import assert from 'node:assert/strict';
 import { existsSync, mkdtempSync, mkdirSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { guard, launchBrowser, root, startServer, stopServer } from './harness.js';
+import { guard, launchBrowser, openPage, root, startServer, stopServer } from './harness.js';
 
 const screenshot = path.resolve(process.env.ZEB_VIEW_SCREENSHOT ?? path.join(root, 'build/linux/zeb-view.png'));
 
@@ -49,14 +49,9 @@ test('zeb view in Chromium', async () => {
   const base = `http://127.0.0.1:${port}`;
   const browser = await launchBrowser(folder);
   try {
-    const page = await browser.newPage();
-    page.setDefaultTimeout(guard);
-    const errors = [];
-    page.on('pageerror', (error) => errors.push(error.message));
-    await page.goto(`${base}/`);
+    const { page, errors } = await openPage(browser, port);
 
     // The feature tree of channel 0, grouped.
-    await page.waitForFunction(() => document.querySelectorAll('#feature-groups details').length >= 5);
     const groups = await page.$$eval('#feature-groups summary', (s) => s.map((e) => e.textContent));
     assert.ok(groups.some((g) => g.startsWith('Device and camera')), groups.join());
     assert.ok(groups.some((g) => g.startsWith('Lighting')), groups.join());
@@ -286,9 +281,7 @@ test('zeb view in Chromium', async () => {
     assert.deepEqual(errors, []);
 
     // A second tab starts channel 1 and is closed: the acquisition it alone started stops.
-    const tab = await browser.newPage();
-    tab.setDefaultTimeout(guard);
-    await tab.goto(`${base}/`);
+    const { page: tab } = await openPage(browser, port);
     await tab.waitForFunction(() => document.querySelectorAll('#channels button').length === 2);
     await tab.evaluate(() => document.querySelectorAll('#channels button')[1].click());
     await tab.waitForFunction(() => document.querySelector('#channels button.selected').textContent.startsWith('#1'));
