@@ -13,12 +13,14 @@ cmake --build --preset coverage
 find build/coverage -name '*.gcda' -delete
 ctest --preset coverage || echo "coverage: some tests failed; the figures below include what ran" >&2
 # Branches the compiler adds for exceptions are left out: they are not decisions of the code.
+# Each folder's per-file report goes to build/coverage/FOLDER.txt (gcovr replaces the file it writes,
+# so it must never be pointed at a device such as /dev/null).
 # Counters bumped by several threads at once can come out negative in gcov's report (a lost update);
 # gcovr passes over such a line instead of giving up on the whole folder.
 for folder in src platform station; do
   printf '%-9s ' "$folder/"
   gcovr --root . --object-directory build/coverage --filter "$folder/" --exclude-throw-branches \
-    --exclude-unreachable-branches --gcov-ignore-parse-errors --print-summary --output /dev/null 2>/dev/null |
+    --exclude-unreachable-branches --gcov-ignore-parse-errors --print-summary --output "build/coverage/$folder.txt" 2>/dev/null |
     tr '\n' ' '
   echo
 done
