@@ -7,6 +7,8 @@
 #include <poll.h>
 #include <pty.h>
 #include <sys/wait.h>
+#include <termios.h>
+#include <thread>
 #include <unistd.h>
 #endif
 
@@ -49,7 +51,15 @@ public:
     Terminal(const Terminal&) = delete;
     Terminal& operator=(const Terminal&) = delete;
 
+    // Types once the line editor reads key by key: the prompt appears before it leaves the
+    // terminal's line mode, and keys typed in between would reach the terminal's own line editing
+    // (which takes Ctrl-D as an end of input that never gets to zeb).
     void Type(const std::string& keys) {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        termios mode{};
+        while (tcgetattr(_master, &mode) == 0 && (mode.c_lflag & ICANON) &&
+               std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
         ASSERT_EQ(write(_master, keys.data(), keys.size()), ssize_t(keys.size()));
     }
     // Waits until `text` appears after what earlier waits matched; false after a guard against a hang.
@@ -65,10 +75,13 @@ public:
         }
         return false;
     }
-    // The exit status once zeb has ended.
+    // The exit status once zeb has ended; -1 when it has not within a minute (a guard against a hang:
+    // the destructor ends it).
     int Wait() {
-        while (Read(1000)) {
-        }
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (Read(100))
+            if (std::chrono::steady_clock::now() > deadline)
+                return -1;
         int raw = 0;
         waitpid(_pid, &raw, 0);
         _ended = true;
