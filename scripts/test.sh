@@ -6,6 +6,9 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 step() { printf '\n=== %s\n' "$*"; }
+# With ZEB_PRUNE_BUILDS=1 (CI, whose disk is small and shared) a build tree goes once its tests
+# have run; a developer's trees stay for the next incremental build.
+done_with() { if [ "${ZEB_PRUNE_BUILDS:-}" = 1 ]; then rm -rf "build/$1"; fi; }
 
 step "Formatting"
 git ls-files '*.cpp' '*.h' | xargs clang-format --dry-run --Werror
@@ -23,6 +26,7 @@ ZEB=build/linux/bin/zeb ZEB_VIEW_SCREENSHOT=build/linux/zeb-view.png node --test
 ZEB=build/linux/bin/zeb node --test tests/view/browser/surface.test.js
 # Pages of other sites and origins attack zeb view; its own page still works.
 ZEB=build/linux/bin/zeb node --test tests/view/browser/crosssite.test.js
+done_with linux
 
 step "Windows x64 DLL under Wine"
 export WINEDEBUG=-all
@@ -38,16 +42,19 @@ wineserver -p >/dev/null 2>&1 || true
 timeout 900 wine cmd /c exit >/dev/null 2>&1 || true
 ctest --preset windows
 wineserver -k >/dev/null 2>&1 || true
+done_with windows
 
 step "AddressSanitizer and UndefinedBehaviorSanitizer"
 cmake --preset asan >/dev/null
 cmake --build --preset asan
 ASAN_OPTIONS=detect_leaks=1 ctest --preset asan
+done_with asan
 
 step "ThreadSanitizer"
 cmake --preset tsan >/dev/null
 cmake --build --preset tsan --target zeb_host_tests zeb_shared
 ctest --preset tsan -R 'Concurrency'
+done_with tsan
 
 if [ -f fuzz/CMakeLists.txt ]; then
   step "Fuzzing the host boundary, the settings file and the station file"

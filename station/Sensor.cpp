@@ -61,19 +61,19 @@ const std::vector<uint8_t>& SensorNoise::DeviationsOf(const Image& clean) {
 }
 
 void SensorNoise::ExposeFrame(const Image& clean, uint8_t* out) {
-    const uint8_t* deviations = _form->readsDeviations ? DeviationsOf(clean).data() : nullptr;
-    _form->apply(clean->data(), deviations, out, clean->size(), NextKey(), _scale);
+    const uint8_t* deviations = _form.readsDeviations ? DeviationsOf(clean).data() : nullptr;
+    _form.apply(clean->data(), deviations, out, clean->size(), NextKey(), _scale);
 }
 
 void SensorNoise::ExposeLine(uint8_t* row, size_t count) {
     const uint8_t* deviations = nullptr;
-    if (_form->readsDeviations) {
+    if (_form.readsDeviations) {
         _lineDeviations.resize(count);
         for (size_t i = 0; i < count; ++i)
             _lineDeviations[i] = _scale.codes[row[i]];
         deviations = _lineDeviations.data();
     }
-    _form->apply(row, deviations, row, count, NextKey(), _scale);
+    _form.apply(row, deviations, row, count, NextKey(), _scale);
 }
 
 } // namespace zeb::station

@@ -45,6 +45,9 @@ public:
     void ExposeFrame(const Image& clean, uint8_t* out);
     // One line: `row` holds the noiseless values and receives them with fresh noise.
     void ExposeLine(uint8_t* row, size_t count);
+    // The form of the noise pass (the fastest this processor runs unless told): every form gives
+    // the same bytes, so only tests and benchmarks choose one.
+    void UseForm(const NoiseForm& form) { _form = form; }
 
 private:
     // The key of the next exposure.
@@ -58,7 +61,7 @@ private:
     bool _active = false;
     NoiseScale _scale;
     uint64_t _exposures = 0;
-    const NoiseForm* _form = &FastestNoiseForm();
+    NoiseForm _form = FastestNoiseForm();
     struct Planes {
         Image image; // kept, so that its address names it
         std::vector<uint8_t> deviations;

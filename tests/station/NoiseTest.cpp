@@ -5,6 +5,7 @@
 // The correlations are taken FFT-free on a reduced set of pixels: a block of the first frame against
 // the window of the second at every shift, so that each shift costs the block's size.
 #include "NoiseKernels.h"
+#include "Sensor.h"
 #include "StationRig.h"
 
 #include <gtest/gtest.h>
@@ -70,6 +71,43 @@ TEST_P(NoiseForms, GiveTheReferenceBytesForEveryLengthAndKey) {
             }
         }
     }
+}
+
+// Through the sensor: frames of more images than it keeps deviation planes for, an evicted image
+// again and a cached one, an image after the gain changed, and lines in place.
+TEST_P(NoiseForms, GiveTheSensorsFramesAndLinesOfThePlainForm) {
+    std::mt19937 random(11);
+    std::vector<Image> images;
+    for (int i = 0; i < 10; ++i) {
+        std::vector<uint8_t> pixels(4099);
+        for (uint8_t& pixel : pixels)
+            pixel = static_cast<uint8_t>(random());
+        images.push_back(std::make_shared<const std::vector<uint8_t>>(std::move(pixels)));
+    }
+    const auto expose = [&](const NoiseForm& form) {
+        SensorNoise sensor;
+        sensor.UseForm(form);
+        sensor.Configure(SensorSettings{.seed = 7}, 6);
+        std::vector<uint8_t> exposed;
+        const auto frame = [&](size_t index) {
+            std::vector<uint8_t> out(images[index]->size());
+            sensor.ExposeFrame(images[index], out.data());
+            exposed.insert(exposed.end(), out.begin(), out.end());
+        };
+        for (const size_t index : {0, 1, 2, 3, 4, 5, 6, 7, 8, 9, 0, 9, 3})
+            frame(index);
+        sensor.Configure(SensorSettings{.seed = 7}, 12);
+        frame(9);
+        for (const size_t index : {2, 5}) {
+            std::vector<uint8_t> row(images[index]->begin(), images[index]->begin() + 1333);
+            sensor.ExposeLine(row.data(), row.size());
+            exposed.insert(exposed.end(), row.begin(), row.end());
+        }
+        return exposed;
+    };
+    const std::vector<uint8_t> exposed = expose(GetParam());
+    EXPECT_EQ(exposed, expose(zeb::station::NoiseForms().front()));
+    EXPECT_FALSE(std::equal(images[0]->begin(), images[0]->end(), exposed.begin())) << "noise was added";
 }
 
 INSTANTIATE_TEST_SUITE_P(OnThisProcessor, NoiseForms, ::testing::ValuesIn(zeb::station::NoiseForms()),

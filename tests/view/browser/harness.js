@@ -58,6 +58,18 @@ export async function openPage(browser, port) {
   page.setDefaultTimeout(guard);
   const errors = [];
   page.on('pageerror', (error) => errors.push(error.message));
+  // A wait that runs out says what the page showed then: the acquisition's state and any message.
+  const waitForFunction = page.waitForFunction.bind(page);
+  page.waitForFunction = async (...args) => {
+    try {
+      return await waitForFunction(...args);
+    } catch (error) {
+      const shown = await page.evaluate(() => ['statistics', 'message', 'failure', 'set-facts']
+        .map((id) => `#${id}: ${document.getElementById(id)?.textContent ?? '(none)'}`).join('\n')).catch(() => '');
+      error.message += `\nthe page showed:\n${shown}`;
+      throw error;
+    }
+  };
   await page.goto(`http://127.0.0.1:${port}/`);
   await page.waitForFunction(() => document.querySelectorAll('#feature-groups details').length >= 5);
   return { page, errors };
