@@ -182,3 +182,60 @@ TEST(StationBehaviour, EveryOperationIsTraced) {
 }
 
 } // namespace zeb::station::test
+
+namespace zeb::station::test {
+
+// The camera's features refuse what a GenICam camera refuses, with its words, and keep the value;
+// numbers land on the increment within the limits the region leaves.
+TEST(StationBehaviour, CameraFeaturesRefuseAndRoundAsTheCameraDoes) {
+    StationRig rig(AreaStation());
+    Station& station = *rig.station;
+    const auto set = [&](const std::string& feature, const std::string& value) {
+        return station.SetCameraFeature("Cam A", feature, value).error;
+    };
+    std::string value;
+    EXPECT_EQ(set("Gain", "2"), "Camera Cam A is not open.");
+    EXPECT_EQ(station.GetCameraFeature("Cam A", "Gain", value).error, "Camera Cam A is not open.");
+    ASSERT_TRUE(station.OpenCamera("Cam A", "ImageSource").Ok());
+
+    EXPECT_EQ(set("Nope", "1"), "Feature Nope does not exist.");
+    EXPECT_EQ(station.GetCameraFeature("Cam A", "Nope", value).error, "Feature Nope does not exist.");
+    EXPECT_EQ(set("SensorWidth", "64"), "Feature SensorWidth is read-only.");
+    EXPECT_EQ(set("Gain", "loud"), "Feature Gain refused the value \"loud\": not a number.");
+    EXPECT_EQ(set("ReverseXY", "yes"),
+              "Feature ReverseXY refused the value \"yes\": expected True or False.");
+    EXPECT_EQ(set("AcquisitionMode", "Burst"),
+              "Feature AcquisitionMode refused the value \"Burst\": not one of its entries.");
+    rig.SetCamera("Cam A", "LineSelector", "Line0"); // an input
+    EXPECT_EQ(set("LineSource", "TriggerReady"),
+              "Feature LineSource refused the value \"TriggerReady\": the selected line is no output.");
+    EXPECT_EQ(rig.GetCamera("Cam A", "LineSource"), "Off");
+    std::vector<std::string> entries;
+    EXPECT_EQ(station.GetCameraEnum("Cam A", "Gain", entries).error, "Feature Gain is no enumeration.");
+    ASSERT_TRUE(station.GetCameraEnum("Cam A", "LineSelector", entries).Ok());
+    EXPECT_EQ(entries, (std::vector<std::string>{"Line0", "Line1", "Line2", "Line3"}));
+
+    // Width in steps of 8 from 16, at most what the offset leaves of the sensor; booleans as 1 and 0.
+    const int32_t sensorWidth = std::stoi(rig.GetCamera("Cam A", "SensorWidth"));
+    rig.SetCamera("Cam A", "Width", "30.9");
+    EXPECT_EQ(rig.GetCamera("Cam A", "Width"), "24");
+    rig.SetCamera("Cam A", "OffsetX", "21");
+    EXPECT_EQ(rig.GetCamera("Cam A", "OffsetX"), "16");
+    rig.SetCamera("Cam A", "Width", "1e9");
+    EXPECT_EQ(rig.GetCamera("Cam A", "Width"), std::to_string(sensorWidth - 16));
+    rig.SetCamera("Cam A", "Width", "-5");
+    EXPECT_EQ(rig.GetCamera("Cam A", "Width"), "16");
+    rig.SetCamera("Cam A", "ReverseXY", "1");
+    EXPECT_EQ(rig.GetCamera("Cam A", "ReverseXY"), "True");
+    rig.SetCamera("Cam A", "Gain", "99");
+    EXPECT_EQ(rig.GetCamera("Cam A", "Gain"), "24");
+
+    // While it streams, the region and the mode stay as they are; exposure and gain do not.
+    ASSERT_TRUE(station.StartCamera("Cam A").Ok());
+    EXPECT_EQ(set("Width", "32"), "Feature Width cannot be changed while the camera streams.");
+    EXPECT_EQ(rig.GetCamera("Cam A", "Width"), "16");
+    EXPECT_EQ(set("ExposureTime", "80"), "");
+    EXPECT_GT(std::stod(rig.GetCamera("Cam A", "AcquisitionFrameRate")), 0);
+}
+
+} // namespace zeb::station::test

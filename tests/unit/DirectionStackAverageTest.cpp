@@ -138,3 +138,28 @@ TEST(DirectionStackAverage, NoFramesGiveAnEmptyImage) {
     const Layout layout{40, 8, 0, 1, 8};
     ExpectLikeTheLongWay(layout, {});
 }
+
+TEST(DirectionStackAverage, FramesOutsideTheSetAndEmptyShapesWriteNothingWrong) {
+    // Three frames of 8 x 2: the fourth direction reads as zeros, frames -1 and 3 are not the set's.
+    Zeb::DirectionStackAverage average(8, 2, 3, 1, 2);
+    const std::vector<uint8_t> a(16, 40), b(16, 80), c(16, 120), stray(16, 255);
+    average.SetFrame(-1, stray.data(), 8);
+    average.SetFrame(3, stray.data(), 8);
+    average.SetFrame(0, a.data(), 8);
+    average.SetFrame(1, b.data(), 8);
+    average.SetFrame(2, c.data(), 8);
+    std::vector<uint8_t> out(17, 0xEE);
+    average.Write(out.data(), 2, nullptr);
+    EXPECT_EQ(std::vector<uint8_t>(out.begin(), out.end() - 1), std::vector<uint8_t>(16, 60));
+    EXPECT_EQ(out.back(), 0xEE);
+
+    // No width, negative sizes: nothing written. Frames of no height: zeros.
+    std::vector<uint8_t> untouched(8, 0xEE);
+    Zeb::DirectionStackAverage(0, 4, 4, 1, 4).Write(untouched.data(), 4, nullptr);
+    Zeb::DirectionStackAverage(-3, 2, -1, 0, 2).Write(untouched.data(), 1, nullptr);
+    EXPECT_EQ(untouched, std::vector<uint8_t>(8, 0xEE));
+    Zeb::DirectionStackAverage flat(8, 0, 4, 1, 0);
+    flat.SetFrame(0, a.data(), 8);
+    flat.Write(untouched.data(), 1, nullptr);
+    EXPECT_EQ(untouched, std::vector<uint8_t>(8, 0));
+}
