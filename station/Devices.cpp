@@ -38,9 +38,8 @@ bool IsHexSequence(const std::string& v) {
     return true;
 }
 
-bool EndsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+bool EndsWith(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
 bool OneOf(std::string_view v, std::initializer_list<std::string_view> values) {
