@@ -460,13 +460,13 @@ std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, std::strin
     if (name == "TriggerMode")
         return FeatureSpec{FeatureKind::Enum, false, false, {"Off", "On"}};
     if (name == "TriggerSource" || name == "LineSelector") {
-        FeatureSpec spec{FeatureKind::Enum, false, false, {}};
-        spec.values.reserve(camera.lines.size() + 1);
+        FeatureSpec traits{FeatureKind::Enum, false, false, {}};
+        traits.values.reserve(camera.lines.size() + 1);
         for (const CameraLine& cameraLine : camera.lines)
-            spec.values.emplace_back(cameraLine.name);
+            traits.values.emplace_back(cameraLine.name);
         if (name == "TriggerSource")
-            spec.values.emplace_back("Software");
-        return spec;
+            traits.values.emplace_back("Software");
+        return traits;
     }
     if (name == "LineMode")
         return FeatureSpec{FeatureKind::Enum, true, false, {"Input", "Output"}};
