@@ -38,13 +38,12 @@ bool IsHexSequence(const std::string& v) {
     return true;
 }
 
-bool EndsWith(const std::string& text, const std::string& suffix) {
-    return text.size() >= suffix.size() &&
-           text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
+bool EndsWith(std::string_view text, std::string_view suffix) {
+    return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
 }
 
-bool OneOf(const std::string& v, std::initializer_list<const char*> values) {
-    for (const char* candidate : values)
+bool OneOf(std::string_view v, std::initializer_list<std::string_view> values) {
+    for (const std::string_view candidate : values)
         if (v == candidate)
             return true;
     return false;
@@ -438,10 +437,7 @@ std::vector<CameraLine> DefaultCameraLines(const std::string& scanType) {
     return {{"Line0", "Input"}, {"Line1", "Output"}, {"Line2", "Input"}, {"Line3", "Output"}};
 }
 
-std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, const std::string& name) {
-    std::vector<std::string> lineNames;
-    for (const CameraLine& line : camera.lines)
-        lineNames.push_back(line.name);
+std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, std::string_view name) {
     const bool line = camera.Linescan();
     if (OneOf(name, {"DeviceVendorName", "DeviceModelName", "DeviceSerialNumber", "PixelFormat"}))
         return FeatureSpec{FeatureKind::Text, true, false, {}};
@@ -459,17 +455,19 @@ std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, const std:
         return FeatureSpec{FeatureKind::Enum, false, true, {"SingleFrame", "Continuous"}};
     if (name == "TriggerSelector")
         return FeatureSpec{FeatureKind::Enum, false, false,
-                           line ? std::vector<std::string>{"LineStart", "AcquisitionStart"}
-                                : std::vector<std::string>{"FrameStart"}};
+                           line ? std::vector<std::string_view>{"LineStart", "AcquisitionStart"}
+                                : std::vector<std::string_view>{"FrameStart"}};
     if (name == "TriggerMode")
         return FeatureSpec{FeatureKind::Enum, false, false, {"Off", "On"}};
-    if (name == "TriggerSource") {
-        std::vector<std::string> sources = lineNames;
-        sources.push_back("Software");
-        return FeatureSpec{FeatureKind::Enum, false, false, sources};
+    if (name == "TriggerSource" || name == "LineSelector") {
+        FeatureSpec traits{FeatureKind::Enum, false, false, {}};
+        traits.values.reserve(camera.lines.size() + 1);
+        for (const CameraLine& cameraLine : camera.lines)
+            traits.values.emplace_back(cameraLine.name);
+        if (name == "TriggerSource")
+            traits.values.emplace_back("Software");
+        return traits;
     }
-    if (name == "LineSelector")
-        return FeatureSpec{FeatureKind::Enum, false, false, lineNames};
     if (name == "LineMode")
         return FeatureSpec{FeatureKind::Enum, true, false, {"Input", "Output"}};
     if (name == "LineSource")

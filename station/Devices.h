@@ -243,7 +243,7 @@ struct FeatureSpec {
     FeatureKind kind = FeatureKind::Text;
     bool readOnly = false;
     bool lockedWhileStreaming = false;
-    std::vector<std::string> values; // enumerations
+    std::vector<std::string_view> values; // enumerations: texts of the program or of the camera's lines
 };
 
 // Default features of a camera by scan type and transport.
@@ -251,7 +251,8 @@ TextMap DefaultCameraFeatures(const std::string& scanType, const std::string& tr
 std::map<std::string, FeatureLimits> DefaultCameraLimits(const std::string& scanType);
 std::vector<CameraLine> DefaultCameraLines(const std::string& scanType);
 // The traits of a camera feature (kind, access, entries), or none when the camera has no such feature.
-std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, const std::string& name);
+// The entries stay valid while the camera's lines do.
+std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, std::string_view name);
 
 // Decimal text of a number: integers plainly, other values shortest round-trip without exponent.
 std::string NumberText(double value);

@@ -49,7 +49,8 @@ void Sequencer::Enable(SimController& c, bool on, Nanoseconds now) {
 }
 
 bool Sequencer::OnSignals(SimController& c, Nanoseconds now) {
-    if (c.Offline(now))
+    // A sequencer that is off takes no edge: Enable reads the levels afresh when it is switched on.
+    if (!c.enabled || c.Offline(now))
         return false;
     bool changed = false;
     const bool trigger = _wiring.SeenTriggerLevel(c, now);

@@ -22,18 +22,21 @@ bool Replace(std::string& stored, const std::string& value) {
     return true;
 }
 
-std::string ControllerDevice(int32_t id) {
-    return "controller:" + std::to_string(id);
-}
-std::string CameraDevice(const std::string& name) {
-    return "camera:" + name;
-}
-
-// One trace line: the operation's fields, then the error when it failed.
-void Trace(const std::string& device, std::vector<std::string> fields, const Outcome& outcome) {
-    if (!outcome.Ok())
-        fields.push_back("error: " + outcome.error);
-    TraceLine(device, fields);
+// Puts every register back to its factory value. The register set never changes after loading, so
+// the values are assigned in place, keeping each entry's storage, rather than the table copied anew.
+void RestoreFactory(SimController& controller) {
+    if (controller.registers.size() != controller.factory.size()) {
+        controller.registers = controller.factory;
+        return;
+    }
+    for (const auto& [name, value] : controller.factory) {
+        const auto it = controller.registers.find(name);
+        if (it == controller.registers.end()) {
+            controller.registers = controller.factory;
+            return;
+        }
+        it->second = value;
+    }
 }
 
 } // namespace
@@ -84,7 +87,7 @@ Outcome Station::Connect(int32_t id) {
     }
     if (outcome.Ok())
         c->connected = true;
-    TraceLine(ControllerDevice(id), {"connect", outcome.Ok() ? "ok" : "failed"});
+    TraceController(id, {"connect", outcome.Ok() ? "ok" : "failed"});
     return outcome;
 }
 
@@ -93,10 +96,10 @@ Outcome Station::LoadFactory(int32_t id) {
     Outcome outcome = CheckController(id, c, "factory", "");
     if (outcome.Ok()) {
         _sequencer.Enable(*c, false, Present());
-        c->registers = c->factory;
+        RestoreFactory(*c);
         _timeline.Propagate();
     }
-    Trace(ControllerDevice(id), {"factory"}, outcome);
+    TraceController(id, {"factory"}, outcome.error);
     return outcome;
 }
 
@@ -140,7 +143,8 @@ Outcome Station::GetRegister(int32_t id, const std::string& name, std::string& v
             value = c->registers[name];
         }
     }
-    Trace(ControllerDevice(id), {"get", name, outcome.Ok() ? value : std::string()}, outcome);
+    TraceController(id, {"get", name, outcome.Ok() ? std::string_view(value) : std::string_view()},
+                    outcome.error);
     return outcome;
 }
 
@@ -173,7 +177,7 @@ Outcome Station::SetRegister(int32_t id, const std::string& name, const std::str
         if (changed)
             _timeline.Propagate();
     }
-    Trace(ControllerDevice(id), {"set", name, value}, outcome);
+    TraceController(id, {"set", name, value}, outcome.error);
     return outcome;
 }
 
@@ -200,7 +204,7 @@ Outcome Station::OpenCamera(const std::string& name, const std::string& mode) {
         CameraSimulation::Open(*camera, mode);
         _timeline.Propagate();
     }
-    Trace(CameraDevice(name), {"open"}, outcome);
+    TraceCamera(name, {"open"}, outcome.error);
     return outcome;
 }
 
@@ -212,7 +216,7 @@ Outcome Station::CloseCamera(const std::string& name) {
     // A camera that does not answer is left to itself; the library forgets it all the same.
     CameraSimulation::Close(*camera);
     _timeline.Propagate();
-    Trace(CameraDevice(name), {"close"}, outcome);
+    TraceCamera(name, {"close"}, outcome.error);
     return outcome;
 }
 
@@ -238,7 +242,7 @@ Outcome Station::StartCamera(const std::string& name) {
                 line.level = _wiring.CameraInputLevel(*camera, line.name);
         _timeline.Propagate();
     }
-    Trace(CameraDevice(name), {"start"}, outcome);
+    TraceCamera(name, {"start"}, outcome.error);
     return outcome;
 }
 
@@ -252,7 +256,7 @@ Outcome Station::StopCamera(const std::string& name) {
         CameraSimulation::Stop(*camera);
         _timeline.Propagate();
     }
-    Trace(CameraDevice(name), {"stop"}, outcome);
+    TraceCamera(name, {"stop"}, outcome.error);
     return outcome;
 }
 
@@ -344,7 +348,7 @@ Outcome Station::SetCameraFeature(const std::string& name, const std::string& fe
         if (changed)
             _timeline.Propagate();
     }
-    Trace(CameraDevice(name), {"set", feature, value}, outcome);
+    TraceCamera(name, {"set", feature, value}, outcome.error);
     return outcome;
 }
 
@@ -381,7 +385,8 @@ Outcome Station::GetCameraFeature(const std::string& name, const std::string& fe
         else
             value = camera->Feature(feature);
     }
-    Trace(CameraDevice(name), {"get", feature, outcome.Ok() ? value : std::string()}, outcome);
+    TraceCamera(name, {"get", feature, outcome.Ok() ? std::string_view(value) : std::string_view()},
+                outcome.error);
     return outcome;
 }
 
@@ -395,7 +400,7 @@ Outcome Station::GetCameraEnum(const std::string& name, const std::string& featu
     else if (outcome.Ok() && (!traits || traits->kind != FeatureKind::Enum))
         outcome.error = "Feature " + feature + " is no enumeration.";
     if (outcome.Ok())
-        values = traits->values;
+        values.assign(traits->values.begin(), traits->values.end());
     return outcome;
 }
 

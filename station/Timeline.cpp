@@ -29,13 +29,16 @@ void Timeline::Propagate() {
         bool changed = false;
         for (auto& [id, controller] : _devices.controllers)
             changed = _sequencer.OnSignals(*controller, _present) || changed;
+        // Only a streaming line camera takes an edge on its inputs (the start of a frame); a camera
+        // reads its input levels afresh when it starts.
         for (auto& camera : _devices.cameras) {
+            if (!camera->Linescan() || !camera->started)
+                continue;
             for (CameraLine& line : camera->lines) {
                 if (line.mode != "Input")
                     continue;
                 const bool level = _wiring.CameraInputLevel(*camera, line.name);
-                if (level && !line.level && camera->Linescan() && camera->started &&
-                    camera->Feature("TriggerSource[AcquisitionStart]") == line.name) {
+                if (level && !line.level && camera->Feature("TriggerSource[AcquisitionStart]") == line.name) {
                     _cameras.StartLineFrame(*camera);
                     changed = true;
                 }
@@ -49,9 +52,9 @@ void Timeline::Propagate() {
 
 void Timeline::AdvanceTo(Nanoseconds target) {
     // Clocks that nobody listens to are counted, not stepped: a fast generator feeding an endless
-    // sequence costs nothing while no camera takes its pulses.
+    // sequence costs nothing while no camera takes its pulses. Only a running sequence has steps to count.
     for (auto& [id, controller] : _devices.controllers)
-        if (!_sequencer.Listened(*controller))
+        if (controller->enabled && controller->armed && !_sequencer.Listened(*controller))
             _sequencer.FastForward(*controller, target);
     int64_t events = 0;
     while (true) {

@@ -161,12 +161,12 @@ ExitCode ImageSource::SetFeature(const String& name, const String& value) {
         if (value != "ImageSource" && value != "DigitalInputs")
             throw Exception("OpenMode " + value + " is not supported.", Function("SetFeature"));
         _openMode = value;
-        zeb::station::TraceLine("camera:" + _name.Std(), {"set", name.Std(), value.Std()});
+        zeb::station::TraceCamera(_name.Std(), {"set", name.Std(), value.Std()});
         return 0;
     }
     if (name == "CameraEvents") {
         _cameraEvents = value;
-        zeb::station::TraceLine("camera:" + _name.Std(), {"set", name.Std(), value.Std()});
+        zeb::station::TraceCamera(_name.Std(), {"set", name.Std(), value.Std()});
         return 0;
     }
     Station& station = Station::Instance();
