@@ -142,7 +142,7 @@ int AcquireCommand::Run(Session& session) {
             json["error"] = loop.Error();
         if (!loop.LastFailure().empty())
             json["lastFailure"] = loop.LastFailure();
-        std::printf("%s\n", json.dump(2).c_str());
+        std::printf("%s\n", JsonText(json, 2).c_str());
     } else if (s.sets > 0) {
         std::printf("%lld image set%s of %d x %d pixels (%s) from %s, camera %s (%s)\n",
                     static_cast<long long>(s.sets), s.sets == 1 ? "" : "s", width, height,

@@ -162,15 +162,15 @@ int AssistCommand::Run(Session& session) {
     if (outcome != "finished")
         dialogue.Line(outcome);
     if (_json)
-        std::printf("%s\n", nlohmann::json({{"assistant", name},
-                                            {"channel", probe.Name()},
-                                            {"outcome", outcome},
-                                            {"result", last.result.empty() ? "Undefined" : last.result},
-                                            {"message", last.message},
-                                            {"arguments", last.arguments},
-                                            {"imageSets", runner.ImagesTaken()},
-                                            {"steps", steps}})
-                                .dump(2)
+        std::printf("%s\n", JsonText({{"assistant", name},
+                                      {"channel", probe.Name()},
+                                      {"outcome", outcome},
+                                      {"result", last.result.empty() ? "Undefined" : last.result},
+                                      {"message", last.message},
+                                      {"arguments", last.arguments},
+                                      {"imageSets", runner.ImagesTaken()},
+                                      {"steps", steps}},
+                                     2)
                                 .c_str());
     if (const auto fix = status == 2 ? ImpliedFix(name, last) : std::nullopt)
         std::fprintf(stderr,

@@ -2,6 +2,7 @@
 // with the figures that say whether the station's images make a good surface and whether the
 // lights are where the channel's orientation and sequence put them.
 #include "Commands.h"
+#include "Output.h"
 
 #include "AcquisitionLoop.h"
 #include "CommandError.h"
@@ -70,7 +71,7 @@ int CalibrateCommand::Run(Session& session) {
 
     const LightingVerdict& verdict = result.verdict;
     if (_json) {
-        std::printf("%s\n", run.Figures().dump(2).c_str());
+        std::printf("%s\n", JsonText(run.Figures(), 2).c_str());
     } else {
         std::printf("sphere: centre %.1f, %.1f, radius %.1f pixels (%.2f mm), from %d image set%s\n",
                     result.sphere.x, result.sphere.y, result.sphere.radius, run.record.sphereRadiusMm,

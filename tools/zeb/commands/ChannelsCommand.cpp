@@ -1,5 +1,6 @@
 // zeb channels: the channels of the plug-in; with --detect, the wired camera, dome and state.
 #include "Commands.h"
+#include "Output.h"
 
 #include "CommandError.h"
 
@@ -93,7 +94,7 @@ int ChannelsCommand::Run(Session& session) {
         }
     }
     if (_json)
-        std::printf("%s\n", json.dump(2).c_str());
+        std::printf("%s\n", JsonText(json, 2).c_str());
     return 0;
 }
 

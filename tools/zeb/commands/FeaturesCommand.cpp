@@ -1,5 +1,6 @@
 // zeb features: every feature of a channel with type, flags, value and choices.
 #include "Commands.h"
+#include "Output.h"
 
 #include "FeatureGuide.h"
 #include "FeatureReport.h"
@@ -33,7 +34,7 @@ int FeaturesCommand::Run(Session& session) {
         nlohmann::json json = nlohmann::json::array();
         for (const FeatureInfo& feature : features)
             json.push_back(feature.Json());
-        std::printf("%s\n", json.dump(2).c_str());
+        std::printf("%s\n", JsonText(json, 2).c_str());
         return 0;
     }
     std::printf("%-34s %-8s %-5s %-28s %-8s %s\n", "Feature", "Type", "Flags", "Value", "Unit", "Choices");

@@ -1,5 +1,6 @@
 // zeb get: read one feature.
 #include "Commands.h"
+#include "Output.h"
 
 #include "FeatureGuide.h"
 
@@ -23,7 +24,7 @@ int GetCommand::Run(Session& session) {
         const FeatureInfo info = DescribeFeature(channel, _name);
         if (!info.error.empty())
             throw PluginError(info.error);
-        std::printf("%s\n", info.Json().dump(2).c_str());
+        std::printf("%s\n", JsonText(info.Json(), 2).c_str());
         return 0;
     }
     const auto value = channel.Read(_name);

@@ -1,4 +1,5 @@
 #include "SurfaceApi.h"
+#include "Output.h"
 
 #include "AcquisitionLoop.h"
 #include "CommandError.h"
@@ -288,7 +289,7 @@ HttpResponse SurfaceApi::Calibrate(ChannelWorker& worker, const HttpRequest& req
         suggested.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(suggested);
     answer["file"] = file.string();
     answer["lightingModel"] = run.record.model.Describe();
-    return HttpResponse::Json(200, answer.dump());
+    return HttpResponse::Json(200, cli::JsonText(answer));
 }
 
 } // namespace zeb::view

@@ -1,4 +1,5 @@
 #include "ViewerApi.h"
+#include "Output.h"
 
 #include "AssistantFix.h"
 #include "CommandError.h"
@@ -47,7 +48,7 @@ HttpResponse MethodNotAllowed(const std::string& allowed) {
 }
 
 HttpResponse JsonAnswer(const json& value) {
-    return HttpResponse::Json(200, value.dump());
+    return HttpResponse::Json(200, cli::JsonText(value));
 }
 
 // A failed feature operation: the plug-in's text verbatim, 404 when the feature does not exist.
