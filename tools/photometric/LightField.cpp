@@ -39,18 +39,20 @@ Vector3 TableNormal(int32_t i, int32_t j, int32_t size) {
     return {2 * u / (1 + r2), 2 * v / (1 + r2), (1 - r2) / (1 + r2)};
 }
 
-// Cell and share of a position along an axis of `nodes` points.
-struct Cell {
+// Cell and share of a position along an axis of `nodes` points, in the precision of `Real` (single
+// where it runs in every round of a pixel's solve). A NaN lands on the first cell.
+template <typename Real> struct CellIn {
     int32_t index = 0;
-    double share = 0;
+    Real share = 0;
 };
-Cell CellOf(double position, int32_t nodes) {
+template <typename Real> CellIn<Real> CellOf(Real position, int32_t nodes) {
     if (nodes < 2)
         return {};
-    position = std::clamp(position, 0.0, nodes - 1.0);
+    position = std::max(Real{0}, std::min(position, static_cast<Real>(nodes - 1)));
     const int32_t index = std::min(static_cast<int32_t>(position), nodes - 2);
-    return {index, position - index};
+    return {index, position - static_cast<Real>(index)};
 }
+using Cell = CellIn<double>;
 
 } // namespace
 
@@ -180,15 +182,9 @@ void LightField::Probe::Lights(const Vector3& normal, std::array<Vector3, 4>& li
     // like the tables (this runs in every round of every pixel solved again).
     const float toGrid =
         static_cast<float>(TableSize - 1) / 2 / std::max(1 + static_cast<float>(normal.z), 1e-6f);
-    auto cellOf = [](float position) {
-        // Clamped so that a NaN lands on 0.
-        position = std::max(0.0f, std::min(position, static_cast<float>(TableSize - 1)));
-        const int32_t index = std::min(static_cast<int32_t>(position), TableSize - 2);
-        return std::pair{index, position - static_cast<float>(index)};
-    };
     constexpr float Middle = (TableSize - 1) / 2.0f;
-    const auto [u, uShare] = cellOf(static_cast<float>(normal.x) * toGrid + Middle);
-    const auto [v, vShare] = cellOf(static_cast<float>(normal.y) * toGrid + Middle);
+    const auto [u, uShare] = CellOf(static_cast<float>(normal.x) * toGrid + Middle, TableSize);
+    const auto [v, vShare] = CellOf(static_cast<float>(normal.y) * toGrid + Middle, TableSize);
     const size_t entry = static_cast<size_t>(v * TableSize + u) * 12;
     const size_t offsets[4] = {entry, entry + 12, entry + TableSize * 12, entry + TableSize * 12 + 12};
     const float normalShares[4] = {(1 - uShare) * (1 - vShare), uShare * (1 - vShare), (1 - uShare) * vShare,

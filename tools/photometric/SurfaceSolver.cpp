@@ -230,7 +230,7 @@ void SurfaceSolver::RefineRow(const ImageSetView& images, int32_t y, Surface& su
             current[job.x] = {n - job.fast, y};
     };
     // Four pixels take turns, round by round: while one round waits for its solve, the others' can
-    // go on. All but the first of them start from the correction above, their left one not yet known.
+    // go on. A pixel whose left neighbour takes its turns beside it starts from the correction above.
     constexpr size_t Lanes = 4;
     std::optional<Job> jobs[Lanes];
     for (size_t m = 0; m < _marked.size(); m += Lanes) {
