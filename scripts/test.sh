@@ -5,7 +5,9 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 
-step() { printf '\n=== %s\n' "$*"; }
+# Each step says how long the run has taken so far, so that a slow step shows in CI's log.
+started=$SECONDS
+step() { printf '\n=== %s (at %d min %02d s)\n' "$*" $(((SECONDS - started) / 60)) $(((SECONDS - started) % 60)); }
 # With ZEB_PRUNE_BUILDS=1 (CI, whose disk is small and shared) a build tree goes once its tests
 # have run; a developer's trees stay for the next incremental build.
 done_with() { if [ "${ZEB_PRUNE_BUILDS:-}" = 1 ]; then rm -rf "build/$1"; fi; }
@@ -62,3 +64,4 @@ if [ -f fuzz/CMakeLists.txt ]; then
   cmake --build --preset fuzz --target zeb_fuzz_host zeb_fuzz_settings zeb_fuzz_station zeb_fuzz_http
   scripts/fuzz.sh
 fi
+step "Done"
