@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 scripts/setup.sh
 
 # Each step says how long the run has taken so far, so that a slow step shows in CI's log.
-started=$SECONDS
+started=0 # from the start of this script, package set-up included
 step() { printf '\n=== %s (at %d min %02d s)\n' "$*" $(((SECONDS - started) / 60)) $(((SECONDS - started) % 60)); }
 # With ZEB_PRUNE_BUILDS=1 (CI, whose disk is small and shared) a build tree goes once its tests
 # have run; a developer's trees stay for the next incremental build.
