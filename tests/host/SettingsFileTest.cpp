@@ -1,4 +1,4 @@
-// The settings file as people write it: saved by a Windows editor, pasted from the README, with a
+// The settings file as people write it: saved by a Windows editor, pasted from the manual, with a
 // log on another drive.
 #include "ChannelTest.h"
 
@@ -6,15 +6,17 @@ namespace zeb::test {
 
 namespace {
 
-// The settings example of the README, as it stands there.
-std::string ReadmeSettingsExample() {
-    const std::string readme = TestEnvironment::ReadSourceFile(ZEB_README);
+const std::string IntegratingPage = std::string(ZEB_DOCS) + "/integrating.md";
+
+// The settings example of the manual's page on integrating, as it stands there.
+std::string DocumentedSettingsExample() {
+    const std::string page = TestEnvironment::ReadSourceFile(IntegratingPage);
     const std::string fence = "```ini\n";
-    const size_t begin = readme.find(fence);
-    const size_t end = readme.find("```", begin == std::string::npos ? 0 : begin + fence.size());
+    const size_t begin = page.find(fence);
+    const size_t end = page.find("```", begin == std::string::npos ? 0 : begin + fence.size());
     if (begin == std::string::npos || end == std::string::npos)
         return "";
-    return readme.substr(begin + fence.size(), end - begin - fence.size());
+    return page.substr(begin + fence.size(), end - begin - fence.size());
 }
 
 } // namespace
@@ -44,9 +46,10 @@ TEST_F(SettingsFile, ByteOrderMarkAndCrLfOfAWindowsEditor) {
     EXPECT_EQ(Settings(), user + "\r\n[Exceptions]\r\nLightingDetection=True\r\n");
 }
 
-TEST_F(SettingsFile, TheReadmeExampleWorksAsItStands) {
-    const std::string example = ReadmeSettingsExample();
-    ASSERT_NE(example.find("LogEnabled=True"), std::string::npos) << "no settings example in " << ZEB_README;
+TEST_F(SettingsFile, TheDocumentedExampleWorksAsItStands) {
+    const std::string example = DocumentedSettingsExample();
+    ASSERT_NE(example.find("LogEnabled=True"), std::string::npos)
+        << "no settings example in " << IntegratingPage;
     // The log file the example names: C:\ProgramData\Brelan\Logs\zeb.log.
 #if defined(_WIN32)
     const std::filesystem::path logs = "C:\\ProgramData\\Brelan\\Logs";

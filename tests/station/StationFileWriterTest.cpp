@@ -127,7 +127,7 @@ TEST(StationFileWriter, UnusualValuesComeBack) {
 
 TEST(StationFileWriter, EveryLoadableCorpusInputComesBack) {
     const fs::path corpus = zeb::test::TestEnvironment::SourcePath(
-        (fs::path(ZEB_README).parent_path() / "fuzz/station-corpus").string());
+        (fs::path(ZEB_DOCS).parent_path() / "fuzz/station-corpus").string());
     int loaded = 0;
     for (const auto& entry : fs::directory_iterator(corpus)) {
         std::unique_ptr<Station> station;

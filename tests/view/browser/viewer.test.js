@@ -4,7 +4,7 @@
 // channel alone, image sets are recorded, the zoom reads a saturated pixel's true value, a profile is
 // saved and loaded, the brightness assistant runs to its result and the orientation assistant's fix
 // is applied from its dialog, a closed tab leaves nothing running that it alone started, and the page
-// says "disconnected" once zeb view is gone. Takes the README's screenshot.
+// says "disconnected" once zeb view is gone. Takes the screenshot of the manual (docs/images/zeb-view.png).
 //
 // ZEB: the zeb program (default build/linux/bin/zeb); ZEB_VIEW_SCREENSHOT: where the screenshot goes
 // (default build/linux/zeb-view.png); CHROMIUM: the browser (default /usr/bin/chromium).

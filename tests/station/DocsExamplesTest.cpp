@@ -1,6 +1,6 @@
-// The station-file examples of the README, as a person pastes them: the area-scan one runs
-// fault-free, the line-scan one is the built-in line-scan channel as zeb station prints it and
-// acquires, the last injects the faults it describes.
+// The station-file examples of the manual's station page, as a person pastes them: the area-scan
+// one runs fault-free, the line-scan one is the built-in line-scan channel as zeb station prints it
+// and acquires, the last injects the faults it describes.
 #include "StationFileWriter.h"
 #include "StationRig.h"
 #include "TestEnvironment.h"
@@ -9,21 +9,23 @@ namespace zeb::station::test {
 
 namespace {
 
-// The JSON blocks of the README's station-file section, in order.
+const std::string StationPage = std::string(ZEB_DOCS) + "/station.md";
+
+// The JSON blocks of the station page's section on the station file, in order.
 std::vector<std::string> StationFileExamples() {
-    const std::string readme = zeb::test::TestEnvironment::ReadSourceFile(ZEB_README);
-    const size_t section = readme.find("### Station file");
-    const size_t next = readme.find("\n### ", section == std::string::npos ? 0 : section + 1);
+    const std::string page = zeb::test::TestEnvironment::ReadSourceFile(StationPage);
+    const size_t section = page.find("\n## The station file\n");
+    const size_t next = page.find("\n## ", section == std::string::npos ? 0 : section + 1);
     std::vector<std::string> examples;
     if (section == std::string::npos)
         return examples;
     const std::string fence = "```json\n";
-    for (size_t at = readme.find(fence, section); at != std::string::npos && at < next;
-         at = readme.find(fence, at)) {
-        const size_t end = readme.find("```", at + fence.size());
+    for (size_t at = page.find(fence, section); at != std::string::npos && at < next;
+         at = page.find(fence, at)) {
+        const size_t end = page.find("```", at + fence.size());
         if (end == std::string::npos)
             break;
-        examples.push_back(readme.substr(at + fence.size(), end - at - fence.size()));
+        examples.push_back(page.substr(at + fence.size(), end - at - fence.size()));
         at = end + 3;
     }
     return examples;
@@ -33,9 +35,9 @@ constexpr const char* Camera = "GigE 00:11:1c:00:00:01";
 
 } // namespace
 
-TEST(ReadmeStationFile, AreaScanExampleRunsFaultFree) {
+TEST(DocsStationFile, AreaScanExampleRunsFaultFree) {
     const std::vector<std::string> examples = StationFileExamples();
-    ASSERT_EQ(examples.size(), 3u) << "the README's station file section names " << ZEB_README;
+    ASSERT_EQ(examples.size(), 3u) << "the station file section of " << StationPage;
     StationRig rig(Json::parse(examples[0])); // connects every controller at the first attempt
     rig.controller = 3;
     rig.StartArea(Camera);
@@ -52,12 +54,12 @@ TEST(ReadmeStationFile, AreaScanExampleRunsFaultFree) {
     }
 }
 
-TEST(ReadmeStationFile, LineScanExampleIsTheBuiltInChannelAndAcquires) {
+TEST(DocsStationFile, LineScanExampleIsTheBuiltInChannelAndAcquires) {
     const std::vector<std::string> examples = StationFileExamples();
     ASSERT_EQ(examples.size(), 3u);
     auto builtIn = Station::Default();
     EXPECT_EQ(Json::parse(examples[1]), Json::parse(StationFileText(*builtIn, 1)))
-        << "the README shows what zeb station --channel 1 prints";
+        << "the page shows what zeb station --channel 1 prints";
     StationRig rig(Json::parse(examples[1]));
     rig.controller = 1;
     const std::string camera = "Grabber 0 Port A";
@@ -72,7 +74,7 @@ TEST(ReadmeStationFile, LineScanExampleIsTheBuiltInChannelAndAcquires) {
     EXPECT_GT(sum / static_cast<double>(shot.frames[0].size()), 20) << "a lit frame";
 }
 
-TEST(ReadmeStationFile, FaultExampleInjectsItsFaults) {
+TEST(DocsStationFile, FaultExampleInjectsItsFaults) {
     const std::vector<std::string> examples = StationFileExamples();
     ASSERT_EQ(examples.size(), 3u);
     auto station = Station::FromJson(examples[2], "faults.json");
