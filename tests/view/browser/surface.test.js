@@ -76,9 +76,9 @@ test('the Surface panel of zeb view in Chromium', async () => {
     const before = await page.$eval('#surface-canvas', (c) => Number(c.dataset.set));
     assert.equal(await page.$eval('#surface-canvas', (c) => getComputedStyle(c).opacity), '1');
     await page.select('.feature[data-name="SetupMode"] select', 'On');
-    await page.waitForFunction(() => document.querySelector('#surface-canvas').classList.contains('stale'));
+    await page.waitForFunction(() => document.querySelector('#surface-canvas').classList.contains('stale') &&
+      /^No surface for image set \d+: with SetupMode "On"/.test(document.querySelector('#surface-caption').textContent));
     const averaged = await page.$eval('#surface-caption', (c) => c.textContent);
-    assert.match(averaged, /^No surface for image set \d+: with SetupMode "On"/);
     const of = Number(averaged.match(/The picture is of image set (\d+), not current/)[1]);
     assert.ok(of >= before, averaged);
     assert.equal(await page.$eval('#surface-canvas', (c) => Number(c.dataset.set)), of);

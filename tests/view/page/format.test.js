@@ -37,11 +37,15 @@ test('grey facts count the saturated and dark pixels from the histogram', () => 
   histogram[255] = 0;
   assert.equal(greyFacts({ histogram, mean: 0, saturatedPercent: 0, darkPercent: 0.0005 }),
     'mean 0.0 · saturated 0 % · dark < 0.001 % (5 px)');
+  // From a tenth of a percent on the percentage says enough.
+  histogram[255] = 10267;
+  assert.equal(greyFacts({ histogram, mean: 142.6, saturatedPercent: 0.783, darkPercent: 0.0999 }),
+    'mean 142.6 · saturated 0.783 % · dark 0.100 % (5 px)');
 });
 
 test('grey facts of a short, missing or broken histogram keep the percentages', () => {
-  assert.equal(greyFacts({ histogram: [7, 1], mean: 1, saturatedPercent: 0.5, darkPercent: 100 }),
-    'mean 1.0 · saturated 0.500 % · dark 100.0 % (8 px)');
+  assert.equal(greyFacts({ histogram: [7, 1], mean: 1, saturatedPercent: 0.05, darkPercent: 0.01 }),
+    'mean 1.0 · saturated 0.050 % · dark 0.010 % (8 px)');
   assert.equal(greyFacts({ mean: 200, saturatedPercent: 2, darkPercent: 0 }), 'mean 200.0 · saturated 2.00 % · dark 0 %');
   assert.equal(greyFacts({ histogram: [], mean: NaN, saturatedPercent: NaN, darkPercent: 0 }), 'mean ? · saturated ? % · dark 0 %');
 });

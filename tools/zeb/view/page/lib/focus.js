@@ -9,8 +9,8 @@ export function focusPoints(history) {
     .filter(([value, maximum]) => Number.isFinite(value) && Number.isFinite(maximum));
 }
 
-// Where point i of `count` with value v lies on a graph of `size`: the first at the left margin, the
-// last at the right, 0 at the bottom margin and the top a tenth above the largest maximum.
+// Where the points lie on a graph of `size`: x(i) for the i-th, from the left margin to the right
+// one; y(v) for a value, 0 on the bottom margin and the largest maximum a tenth below the top.
 export function graphScale(points, size) {
   const top = Math.max(1, ...points.map((p) => p[1])) * 1.1;
   return {

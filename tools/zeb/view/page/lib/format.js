@@ -19,12 +19,13 @@ export function formatCount(count) {
   return count < 0 ? `-${grouped}` : grouped;
 }
 
-// "mean 41.3 · saturated 0.002 % (12 px) · dark 0 %" for a direction or a whole image set. The pixel
-// counts come from the histogram (grey 255 saturated, grey 0 to 9 dark).
+// "mean 41.3 · saturated 0.002 % (12 px) · dark 0 %" for a direction or a whole image set. Below a
+// tenth of a percent the pixels are counted too, from the histogram (grey 255 saturated, grey 0 to
+// 9 dark): there a percentage alone says little.
 export function greyFacts(grey) {
   const histogram = Array.isArray(grey.histogram) ? grey.histogram : [];
   const pixels = (percent, count) =>
-    `${formatPercent(percent)} %` + (percent > 0 && count > 0 ? ` (${formatCount(count)} px)` : '');
+    `${formatPercent(percent)} %` + (percent > 0 && percent < 0.1 && count > 0 ? ` (${formatCount(count)} px)` : '');
   const saturated = Number(histogram[255]) || 0;
   let dark = 0;
   for (let grey = 0; grey < Math.min(10, histogram.length); ++grey) dark += Number(histogram[grey]) || 0;
