@@ -21,6 +21,8 @@ cmake --build --preset linux
 ctest --preset linux
 
 step "zeb view in headless Chromium"
+# The page's helpers that need no browser, under node's own test runner.
+node --test tests/view/page/*.test.js
 # puppeteer-core as pinned by the lock file; it drives Debian's chromium and downloads no browser.
 npm ci --prefix tests/view/browser --no-audit --no-fund
 ZEB=build/linux/bin/zeb ZEB_VIEW_SCREENSHOT=build/linux/zeb-view.png node --test tests/view/browser/viewer.test.js

@@ -10,9 +10,10 @@ export const zeb = path.resolve(process.env.ZEB ?? path.join(root, 'build/linux/
 export const chromium = process.env.CHROMIUM ?? '/usr/bin/chromium';
 export const guard = 60000; // longest wait for anything; a slow machine is never a failure before it
 
-// Starts zeb view on a free port in a folder of its own; resolves with the process and its port.
-export function startServer(folder) {
-  const server = spawn(zeb, ['view', '--port', '0', '--out', path.join(folder, 'saved'), '--page-timeout', '2'], {
+// Starts zeb view in a folder of its own, on `port` (0: a free one); resolves with the process and
+// its port.
+export function startServer(folder, port = 0) {
+  const server = spawn(zeb, ['view', '--port', String(port), '--out', path.join(folder, 'saved'), '--page-timeout', '2'], {
     env: { ...process.env, ZEB_DRIVE_C: path.join(folder, 'drive_c') },
     stdio: ['ignore', 'pipe', 'pipe'],
   });

@@ -1,7 +1,8 @@
 // zeb view's Surface panel in headless Chromium on a station whose dome is mounted 90 degrees away
 // from the channel's orientation, with the calibration sphere under a small camera: the live
-// surface follows the directions and switches between its pictures, the calibration names the
-// turned dome, its button applies the orientation, and a second calibration then agrees and is
+// surface follows the directions and switches between its pictures, averaged image sets (SetupMode
+// "On") leave it dimmed with the reason until single directions come again, the calibration names
+// the turned dome, its button applies the orientation, and a second calibration then agrees and is
 // named as the lighting model in use.
 //
 // ZEB: the zeb program (default build/linux/bin/zeb); CHROMIUM: the browser (default /usr/bin/chromium).
@@ -69,6 +70,23 @@ test('the Surface panel of zeb view in Chromium', async () => {
     await page.click('input[name="surface-form"][value="albedo"]');
     await page.waitForFunction(() => document.querySelector('#surface-canvas').dataset.form === 'albedo');
     assert.match(await page.$eval('#surface-caption', (c) => c.textContent), /albedo/);
+
+    // Averaged image sets have no surface: the last picture stays, dimmed, and the caption says
+    // which set it is of and why no newer one comes; single directions bring it back.
+    const before = await page.$eval('#surface-canvas', (c) => Number(c.dataset.set));
+    assert.equal(await page.$eval('#surface-canvas', (c) => getComputedStyle(c).opacity), '1');
+    await page.select('.feature[data-name="SetupMode"] select', 'On');
+    await page.waitForFunction(() => document.querySelector('#surface-canvas').classList.contains('stale') &&
+      /^No surface for image set \d+: with SetupMode "On"/.test(document.querySelector('#surface-caption').textContent));
+    const averaged = await page.$eval('#surface-caption', (c) => c.textContent);
+    const of = Number(averaged.match(/The picture is of image set (\d+), not current/)[1]);
+    assert.ok(of >= before, averaged);
+    assert.equal(await page.$eval('#surface-canvas', (c) => Number(c.dataset.set)), of);
+    assert.ok(Number(await page.$eval('#surface-canvas', (c) => getComputedStyle(c).opacity)) < 0.5);
+    await page.select('.feature[data-name="SetupMode"] select', 'Off');
+    await page.waitForFunction((n) => Number(document.querySelector('#surface-canvas').dataset.set) > n &&
+      !document.querySelector('#surface-canvas').classList.contains('stale'), {}, of);
+    assert.match(await page.$eval('#surface-caption', (c) => c.textContent), /^Image set \d+, albedo/);
 
     // The calibration names the turned dome and offers the orientation that fits.
     await page.click('#calibrate');

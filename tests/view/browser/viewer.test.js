@@ -1,10 +1,14 @@
 // zeb view in headless Chromium, as a person uses it: the page opens, features show their units and
-// meaning, the acquisition starts and images arrive with a histogram per direction, the image region
-// is fixed while streaming, a higher exposure brightens the view, another channel's tab shows that
-// channel alone, image sets are recorded, the zoom reads a saturated pixel's true value, a profile is
-// saved and loaded, the brightness assistant runs to its result and the orientation assistant's fix
-// is applied from its dialog, a closed tab leaves nothing running that it alone started, and the page
-// says "disconnected" once zeb view is gone. Takes the screenshot of the manual (docs/images/zeb-view.png).
+// meaning, the acquisition starts and images arrive with a histogram per direction (red only where a
+// direction clips), every feature fixed while streaming is shown read-only, a higher exposure
+// brightens the view, another channel's tab shows that channel alone (its images, histogram and
+// surface), image sets are recorded and saved under the numbers their files carry, Stop says when it
+// cuts a recording short, the zoom reads a saturated pixel's true value, a profile is saved and
+// loaded (the notes under the features follow it; the page's own profile loads while live without a
+// failure), the brightness assistant runs to its result and the orientation assistant's fix is
+// applied from its dialog, a closed tab leaves nothing running that it alone started, and once zeb
+// view is gone the page says "disconnected" with every control that needs it disabled, until zeb
+// view answers again. Takes the screenshot of the manual (docs/images/zeb-view.png).
 //
 // ZEB: the zeb program (default build/linux/bin/zeb); ZEB_VIEW_SCREENSHOT: where the screenshot goes
 // (default build/linux/zeb-view.png); CHROMIUM: the browser (default /usr/bin/chromium).
@@ -46,6 +50,7 @@ test('zeb view in Chromium', async () => {
   const folder = mkdtempSync(path.join(os.tmpdir(), 'zeb-view-browser-'));
   mkdirSync(path.join(folder, 'profile'));
   const { server, port, output } = await startServer(folder);
+  let second = null; // zeb view started again on the same port
   const base = `http://127.0.0.1:${port}`;
   const browser = await launchBrowser(folder);
   try {
@@ -108,13 +113,33 @@ test('zeb view in Chromium', async () => {
     }));
     assert.equal(drawnBars.length, 4);
     assert.ok(drawnBars.every((lit) => lit > 0), drawnBars.join());
+    // A direction is red from a tenth of a percent of saturated pixels on, as its tooltip says; a
+    // handful of them is counted, not flagged.
+    const facts = await page.$$eval('.direction-facts', (ps) => ps.map((p) => ({ text: p.textContent, title: p.title, red: p.classList.contains('clipping') })));
+    for (const fact of facts) {
+      assert.match(fact.title, /Red when 0\.1 % or more/);
+      const shown = fact.text.match(/saturated (< )?([\d.]+) %/);
+      assert.ok(shown, fact.text);
+      if (shown[1] || Number(shown[2]) < 0.05) assert.equal(fact.red, false, fact.text);
+      if (Number(shown[2]) >= 0.2) assert.equal(fact.red, true, fact.text);
+      assert.doesNotMatch(fact.text, /saturated 0\.000 %/);
+    }
 
-    // The image region is fixed while the camera streams: shown, not editable.
-    await page.waitForFunction(() => document.querySelector('.feature[data-name="Width"] .fixed') !== null);
-    assert.equal(await page.$('.feature[data-name="Width"] input'), null);
+    // Every feature zeb view marks as fixed while the camera streams (the image region) is shown,
+    // not editable.
+    const fixedNames = (await (await fetch(`${base}/api/channels/0/features`)).json())
+      .filter((f) => f.fixedWhileAcquiring).map((f) => f.name);
+    assert.ok(fixedNames.includes('Width'), fixedNames.join());
+    await page.waitForFunction((names) => names.every((n) => document.querySelector(`.feature[data-name="${n}"] .fixed`)), {}, fixedNames);
+    for (const name of fixedNames) {
+      assert.equal(await page.$(`.feature[data-name="${name}"] input, .feature[data-name="${name}"] select`), null, name);
+    }
     assert.ok(await page.$('.feature[data-name="ExposureTime"] input'));
 
-    // Channel 1's tab shows channel 1 alone from the click on: never channel 0's live status or images.
+    // Channel 1's tab shows channel 1 alone from the click on: never channel 0's live status, images,
+    // histogram or surface.
+    await page.waitForFunction(() => Number(document.querySelector('#surface-canvas').dataset.set || 0) > 0);
+    assert.match(await page.$eval('#histogram-caption', (c) => c.textContent), /· mean/);
     await page.evaluate(() => {
       window.seen = [];
       const observer = new MutationObserver(() => {
@@ -124,15 +149,25 @@ test('zeb view in Chromium', async () => {
       for (const figure of document.querySelectorAll('figure.pane')) {
         new MutationObserver(() => { if (figure.dataset.set) window.seen.push(`drawn ${figure.dataset.form}`); }).observe(figure, { attributes: true, attributeFilter: ['data-set'] });
       }
+      const surface = document.querySelector('#surface-canvas');
+      new MutationObserver(() => { if (surface.dataset.set) window.seen.push('drawn surface'); }).observe(surface, { attributes: true, attributeFilter: ['data-set'] });
       document.querySelectorAll('#channels button')[1].click();
       // What the page shows the moment the tab is clicked, before any answer arrives.
-      window.atClick = document.querySelector('#statistics').textContent;
+      window.atClick = {
+        statistics: document.querySelector('#statistics').textContent,
+        histogram: document.querySelector('#histogram-caption').textContent,
+        surface: { width: surface.width, set: surface.dataset.set ?? '', caption: document.querySelector('#surface-caption').textContent },
+      };
     });
     await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('stopped'));
     await page.waitForFunction(() => !document.querySelector('#start').disabled);
     const seen = await page.evaluate(() => window.seen);
-    assert.ok(!(await page.evaluate(() => window.atClick)).startsWith('live'));
+    const atClick = await page.evaluate(() => window.atClick);
+    assert.ok(!atClick.statistics.startsWith('live'));
+    assert.equal(atClick.histogram, 'Histogram of every delivered pixel');
+    assert.deepEqual(atClick.surface, { width: 0, set: '', caption: 'The surface shows with the next image set.' });
     assert.ok(!seen.some((text) => text.startsWith('live') || text.startsWith('drawn')), seen.join(' | '));
+    assert.equal(await page.$eval('#histogram-caption', (c) => c.textContent), 'Histogram of every delivered pixel');
     assert.equal(await page.$eval('#set-facts', (p) => p.textContent), '');
     await page.click('#start');
     await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('live'));
@@ -170,9 +205,29 @@ test('zeb view in Chromium', async () => {
     const recorded = readdirSync(path.join(folder, 'saved')).filter((f) => f.endsWith('-stack.png'));
     assert.equal(recorded.length, 2, recorded.join());
 
-    // Stop: the region is editable again.
+    // "Save this image set" names the files it wrote, and a number only where the files carry it.
+    await page.evaluate(() => { document.querySelector('#message').textContent = ''; });
+    await page.click('#save');
+    await page.waitForFunction(() => document.querySelector('#message').textContent.startsWith('saved'));
+    const savedLine = await page.$eval('#message', (m) => m.textContent);
+    const named = savedLine.match(/ in (.*): (.*)$/);
+    assert.ok(named, savedLine);
+    assert.equal(named[1], path.join(folder, 'saved'));
+    const savedFiles = named[2].split(', ');
+    assert.ok(savedFiles.some((f) => f.endsWith('-stack.png')), savedLine);
+    for (const file of savedFiles) assert.ok(existsSync(path.join(folder, 'saved', file)), file);
+    const claimed = savedLine.match(/^saved image set (\d+) /);
+    if (claimed) assert.ok(savedFiles.every((f) => f.includes(`-${claimed[1].padStart(4, '0')}-`)), savedLine);
+    else assert.match(savedLine, /^saved the live view's image set \d+ /);
+
+    // Stop during a recording says that it cut the recording short; the region is editable again.
+    await page.$eval('#record-amount', (input) => { input.value = '1000'; });
+    await page.click('#record');
+    await page.waitForFunction(() => /^recording 1000 image sets: [1-9]/.test(document.querySelector('#recording').textContent));
     await page.click('#stop');
     await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('stopped'));
+    await page.waitForFunction(() => /^Stopped; the recording of 1000 image sets was cut short with \d+ written/.test(document.querySelector('#message').textContent));
+    await page.waitForFunction(() => /^recorded \d+ image sets of 1000 image sets, cut short: /.test(document.querySelector('#recording').textContent));
     await page.waitForFunction(() => document.querySelector('.feature[data-name="Width"] input') !== null);
 
     // The zoom reads a saturated pixel as 255 with the saturation overlay on, says the zoom after the
@@ -193,21 +248,22 @@ test('zeb view in Chromium', async () => {
     assert.ok(hot, 'no saturated pixel at this exposure');
     assert.ok(await page.$eval('#saturation', (box) => box.checked));
     await page.click('#directions figure[data-form="direction0"] canvas');
-    await page.waitForFunction(() => state.zoom && state.zoom.image);
+    await page.waitForFunction(() => document.querySelector('#zoom-canvas').dataset.ready === '1');
     const valuesFrom = Number((await page.$eval('#zoom-hint', (p) => p.textContent)).match(/from (\d+) x/)[1]);
     // The pointer over the saturated pixel; the wheel zooms about it, so it stays under the pointer.
     const pointAt = () => page.evaluate((p) => {
       const canvas = document.querySelector('#zoom-canvas');
       const rect = canvas.getBoundingClientRect();
       const ratio = rect.width / canvas.width;
-      return { x: rect.left + (state.zoom.x + (p.x + 0.5) * state.zoom.scale) * ratio, y: rect.top + (state.zoom.y + (p.y + 0.5) * state.zoom.scale) * ratio };
+      const z = canvas.dataset;
+      return { x: rect.left + (Number(z.x) + (p.x + 0.5) * Number(z.scale)) * ratio, y: rect.top + (Number(z.y) + (p.y + 0.5) * Number(z.scale)) * ratio };
     }, hot);
     let at = await pointAt();
     await page.mouse.move(at.x, at.y);
     // Whether the pixel's cell carries text: pixels other than the overlay's red.
     const cellHasText = () => page.evaluate((p) => {
       const canvas = document.querySelector('#zoom-canvas');
-      const z = state.zoom;
+      const z = { x: Number(canvas.dataset.x), y: Number(canvas.dataset.y), scale: Number(canvas.dataset.scale) };
       const left = Math.round(z.x + p.x * z.scale), top = Math.round(z.y + p.y * z.scale), size = Math.floor(z.scale);
       const data = canvas.getContext('2d').getImageData(left + 1, top + 1, Math.max(1, size - 2), Math.max(1, size - 2)).data;
       for (let i = 0; i < data.length; i += 4) if (data[i] < 128) return true;
@@ -218,7 +274,7 @@ test('zeb view in Chromium', async () => {
     for (let step = 0; step < 40 && above === null; ++step) {
       await page.mouse.wheel({ deltaY: -100 });
       const readout = await page.$eval('#zoom-readout', (r) => r.textContent);
-      const scale = await page.evaluate(() => state.zoom.scale);
+      const scale = await page.$eval('#zoom-canvas', (c) => Number(c.dataset.scale));
       assert.ok(readout.endsWith(`${scale.toFixed(2)} x`), `${readout} at ${scale}`);
       if (scale < valuesFrom) below = await cellHasText();
       else above = { text: await cellHasText(), readout };
@@ -256,8 +312,8 @@ test('zeb view in Chromium', async () => {
     await page.waitForFunction(() => document.querySelector('#assistant-stop').disabled);
     await page.click('#assistant-close');
 
-    // Save the profile (a download), change a setting, load the profile: the setting comes back and
-    // each line says what the channel holds.
+    // Save the profile (a download), change a setting, load an edited profile: each line says what
+    // the channel holds, and so do the notes under the features, not what they said before.
     const downloads = path.join(folder, 'downloads');
     const cdp = await page.createCDPSession();
     await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
@@ -269,15 +325,38 @@ test('zeb view in Chromium', async () => {
     assert.match(saved, new RegExp(`^ExposureTime=${exposureHeld}$`, 'm'));
     await fetch(`${base}/api/channels/0/features/ExposureTime`, { method: 'PUT', body: '33', headers: { 'X-Zeb-Script': '1' } });
     const edited = path.join(folder, 'edited.profile');
-    writeFileSync(edited, `${saved}Gain=70000\n`);
+    const loaded = String(Number(exposureHeld) - 15);
+    writeFileSync(edited, `${saved.replace(/^ExposureTime=.*$/m, `ExposureTime=${loaded}`)}Gain=70000\n`);
     const input = await page.$('#profile-file');
     await input.uploadFile(edited);
-    await page.waitForFunction(() => !document.querySelector('#profile-answer').hidden);
-    const answer = await page.$eval('#profile-answer', (p) => p.textContent);
-    assert.match(answer, new RegExp(`^ExposureTime: holds "${exposureHeld}"$`, 'm'));
-    assert.match(answer, /^Gain: /m); // the camera's answer to a gain beyond its range
-    assert.ok(await page.$eval('#profile-answer', (p) => p.classList.contains('bad')));
-    await page.waitForFunction((v) => document.querySelector('.feature[data-name="ExposureTime"] input').value === v, {}, exposureHeld);
+    await page.waitForFunction(() => document.querySelector('#profile-answer p')?.textContent.startsWith('edited.profile: '));
+    const lines = await page.$$eval('#profile-answer li', (items) => items.map((li) => ({ text: li.textContent, kind: li.dataset.kind })));
+    assert.deepEqual(lines.find((l) => l.text.startsWith('ExposureTime: ')), { text: `ExposureTime: holds "${loaded}"`, kind: 'held' });
+    // The camera's answer to a gain beyond its range: adjusted or refused, and said so.
+    const gain = lines.findLast((l) => l.text.startsWith('Gain: '));
+    assert.ok(['adjusted', 'refused'].includes(gain.kind), JSON.stringify(gain));
+    assert.match(await page.$eval('#profile-answer p', (p) => p.textContent), new RegExp(`^edited.profile: ${lines.length} settings: \\d+ held, .*1 ${gain.kind}`));
+    assert.ok(await page.$eval('#profile-answer p', (p) => p.classList.contains('bad') || p.classList.contains('adjusted')));
+    await page.waitForFunction((v) => document.querySelector('.feature[data-name="ExposureTime"] input').value === v, {}, loaded);
+    assert.equal(await page.$eval('.feature[data-name="ExposureTime"] .answer', (a) => a.textContent), `holds ${loaded}`);
+    const gainNote = await page.$eval('.feature[data-name="Gain"] .answer', (a) => a.textContent);
+    if (gain.kind === 'adjusted') assert.match(gainNote, /^holds .* \(adjusted\)$/);
+    else assert.equal(`Gain: ${gainNote}`, gain.text);
+
+    // The page's own profile, saved while live, loads while live without a failure: values the
+    // channel holds already are no failure, even where it refuses to write them while streaming.
+    await page.click('#start');
+    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('live'));
+    const ownProfile = path.join(folder, 'live.profile');
+    writeFileSync(ownProfile, await (await fetch(`${base}/api/channels/0/profile`)).text());
+    await input.uploadFile(ownProfile);
+    await page.waitForFunction(() => document.querySelector('#profile-answer p')?.textContent.startsWith('live.profile: '));
+    const ownLines = await page.$$eval('#profile-answer li', (items) => items.map((li) => `${li.dataset.kind} ${li.textContent}`));
+    assert.ok(ownLines.length > 10, ownLines.join('\n'));
+    assert.ok(ownLines.every((l) => /^(held|normalised|unchanged) /.test(l)), ownLines.join('\n'));
+    assert.ok(!(await page.$eval('#profile-answer p', (p) => p.classList.contains('bad'))));
+    await page.click('#stop');
+    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('stopped'));
     assert.deepEqual(errors, []);
 
     // A second tab starts channel 1 and is closed: the acquisition it alone started stops.
@@ -297,18 +376,35 @@ test('zeb view in Chromium', async () => {
     }
     assert.equal(mode, 'idle');
 
-    // zeb view stops: the page says it is disconnected and shows nothing as live.
+    // zeb view stops: the page says it is disconnected, shows nothing as live, and every control
+    // that needs zeb view is disabled, the zoom's aside.
     await page.click('#start');
     await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('live'));
-    server.kill('SIGINT');
+    assert.equal(await stopServer(server, 'SIGINT'), 0, output());
     await page.waitForFunction(() => document.querySelector('#connection').textContent.startsWith('disconnected'));
     await page.waitForFunction(() => document.querySelector('#statistics').textContent === 'disconnected');
-    assert.ok(await page.$eval('#start', (b) => b.disabled));
+    const needServer = '#channels button, #start, #stop, #save, #record, #open-assistant, #refresh-features, ' +
+      '#save-profile, #load-profile, #calibrate, input[name="surface-form"], #feature-groups input, #feature-groups select, ' +
+      '#feature-groups button';
+    const enabled = await page.$$eval(needServer, (controls) => controls.filter((c) => !c.matches(':disabled')).map((c) => c.id || c.outerHTML));
+    assert.deepEqual(enabled, []);
+    assert.ok(await page.$$eval(needServer, (controls) => controls.length) > 20);
+    assert.ok(!(await page.$eval('#saturation', (box) => box.matches(':disabled'))));
+
+    // zeb view answers again on the same port: the page follows it without a reload.
+    second = await startServer(folder, port);
+    await page.waitForFunction(() => document.querySelector('#connection').textContent === 'connected');
+    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('stopped'));
+    await page.waitForFunction(() => !document.querySelector('#start').matches(':disabled') &&
+      !document.querySelector('#refresh-features').matches(':disabled') &&
+      !document.querySelector('.feature[data-name="ExposureTime"] input').matches(':disabled'));
+    assert.deepEqual(errors, []);
   } finally {
     await browser.close();
     const code = await stopServer(server, 'SIGINT');
     assert.equal(code, 0, output());
     assert.match(output(), /channel 0 \(BRELAN: Morvane \(#0\)\): released/);
+    if (second) assert.equal(await stopServer(second.server, 'SIGINT'), 0, second.output());
     rmSync(folder, { recursive: true, force: true });
   }
 });

@@ -1,87 +1,123 @@
-// The Surface panel of zeb view: the latest image set's albedo, normals or mean curvature as the
-// lighting model in use computes them, and the calibration on the sphere with its figures and
-// advice. It uses viewer.js's page state and the surface paths of the JSON API.
-'use strict';
+// The Surface panel: the latest image set's albedo, normals or mean curvature as the lighting model
+// in use computes them, and the calibration on the sphere with its figures and advice. The picture
+// follows the image sets the live view shows; one that is not of the set shown is dimmed and the
+// caption says why.
+import { api, apiJson } from './api.js';
+import { channelPath, currentStatus, onSelect, selectedChannel } from './channel.js';
+import { loadFeatures } from './features.js';
+import { previewScale } from './lib/histogram.js';
+import { averagedCaption, calibrationFigures, lightText, surfaceCaption, waitingCaption } from './lib/surface.js';
+import { onImageSetShown } from './live.js';
+import { $, clearCanvas, say } from './ui.js';
 
-const surface = { form: 'normals', fetching: false, shown: 0, pending: null };
+let form = 'normals';
+let fetching = false;
+let shown = 0; // the image set the picture is of
+let pending = null; // a set (or another picture) asked for while one was fetched
 
-(function buildSurfacePanel() {
-  const panel = $('surface');
-  panel.innerHTML = `
-    <div class="surface-head">
-      <h2>Surface</h2>
-      <span class="surface-forms" role="radiogroup" aria-label="Surface picture">
-        <label><input type="radio" name="surface-form" value="albedo"> albedo</label>
-        <label><input type="radio" name="surface-form" value="normals" checked> normals</label>
-        <label><input type="radio" name="surface-form" value="curvature"> curvature</label>
-      </span>
-    </div>
-    <canvas id="surface-canvas"></canvas>
-    <figcaption id="surface-caption">The surface shows with the next image set.</figcaption>
-    <p id="surface-model" class="facts"></p>
+const panel = $('surface');
+panel.innerHTML = `
+  <div class="surface-head">
+    <h2>Surface</h2>
+    <fieldset class="needs-server surface-forms" role="radiogroup" aria-label="Surface picture">
+      <label><input type="radio" name="surface-form" value="albedo"> albedo</label>
+      <label><input type="radio" name="surface-form" value="normals" checked> normals</label>
+      <label><input type="radio" name="surface-form" value="curvature"> curvature</label>
+    </fieldset>
+  </div>
+  <canvas id="surface-canvas"></canvas>
+  <figcaption id="surface-caption"></figcaption>
+  <p id="surface-model" class="facts"></p>
+  <fieldset class="needs-server">
     <button id="calibrate">Calibrate with the sphere</button>
     <div id="calibration" hidden>
       <p id="calibration-figures" class="facts"></p>
       <ol id="calibration-lights" class="arguments" start="0"></ol>
       <p id="calibration-advice"></p>
       <button id="apply-orientation" class="primary" hidden></button>
-    </div>`;
-  for (const radio of panel.querySelectorAll('input[name="surface-form"]')) {
-    radio.addEventListener('change', () => {
-      surface.form = radio.value;
-      surface.shown = 0;
-      showSurface(state.status && state.status.imageSet);
-    });
-  }
-  $('calibrate').addEventListener('click', calibrate);
-  $('apply-orientation').addEventListener('click', applyOrientation);
-})();
+    </div>
+  </fieldset>`;
+$('surface-caption').textContent = waitingCaption;
 
-// viewer.js announces every image set it has drawn: the surface follows at the same rate.
-document.addEventListener('zeb-image-set', (event) => showSurface(event.detail));
+for (const radio of panel.querySelectorAll('input[name="surface-form"]')) {
+  radio.addEventListener('change', () => {
+    form = radio.value;
+    shown = 0;
+    const set = currentStatus() && currentStatus().imageSet;
+    if (set) showSurface(set);
+  });
+}
+$('calibrate').addEventListener('click', calibrate);
+$('apply-orientation').addEventListener('click', applyOrientation);
+
+// Nothing of the previous channel's surface or calibration stays under the new one's tab.
+onSelect(() => {
+  shown = 0;
+  pending = null;
+  const canvas = $('surface-canvas');
+  clearCanvas(canvas);
+  canvas.classList.remove('stale');
+  delete canvas.dataset.set;
+  delete canvas.dataset.form;
+  $('surface-caption').textContent = waitingCaption;
+  $('surface-model').textContent = '';
+  $('calibration').hidden = true;
+  $('apply-orientation').hidden = true;
+});
+
+onImageSetShown((set) => showSurface(set));
+
+// The picture is kept but dimmed: it is not of the image set the live view shows.
+function showNotCurrent(text) {
+  $('surface-canvas').classList.add('stale');
+  $('surface-caption').textContent = text;
+}
 
 async function showSurface(set) {
-  if (!set) return;
-  if (surface.fetching) {
-    surface.pending = set;
+  if (fetching) {
+    pending = set;
     return;
   }
-  if (set.number === surface.shown) return;
-  surface.fetching = true;
-  const form = surface.form;
+  if (set.averaged) {
+    showNotCurrent(averagedCaption(set.number, shown));
+    return;
+  }
+  if (set.number === shown) return;
+  fetching = true;
+  const channel = selectedChannel();
+  const asked = form;
   try {
     const canvas = $('surface-canvas');
-    const shownWidth = Math.max(canvas.clientWidth * devicePixelRatio, 64);
-    const scale = Math.max(1, Math.min(16, Math.floor(set.directionWidth / shownWidth)));
-    const response = await api('GET', channelPath(`surface.png?form=${form}&scale=${scale}`));
+    const scale = previewScale(set.directionWidth, canvas.clientWidth * devicePixelRatio);
+    const response = await api('GET', channelPath(`surface.png?form=${asked}&scale=${scale}`, channel));
     if (!response.ok) throw new Error(await response.text());
     const bitmap = await createImageBitmap(await response.blob());
-    canvas.width = bitmap.width;
-    canvas.height = bitmap.height;
-    canvas.getContext('2d').drawImage(bitmap, 0, 0);
-    const number = response.headers.get('X-Zeb-Image-Set');
-    canvas.dataset.set = number;
-    canvas.dataset.form = form;
-    const described = { albedo: 'albedo: white is 1', normals: 'normals as colour: red x, green y, blue z',
-      curvature: 'mean curvature: 128 flat, brighter convex' };
-    $('surface-caption').textContent = `Image set ${number}, ${described[form]}; ` +
-      `${response.headers.get('X-Zeb-Reliable-Percent')} % of the pixels with a reliable normal`;
-    $('surface-model').textContent = `Lighting model: ${response.headers.get('X-Zeb-Lighting-Model')}. ` +
-      `Calibration: ${response.headers.get('X-Zeb-Calibration')}`;
-    if (form === surface.form) surface.shown = set.number;
+    if (channel === selectedChannel()) {
+      canvas.width = bitmap.width;
+      canvas.height = bitmap.height;
+      canvas.getContext('2d').drawImage(bitmap, 0, 0);
+      canvas.classList.remove('stale');
+      const number = response.headers.get('X-Zeb-Image-Set');
+      canvas.dataset.set = number;
+      canvas.dataset.form = asked;
+      $('surface-caption').textContent = surfaceCaption(number, asked, response.headers.get('X-Zeb-Reliable-Percent'));
+      $('surface-model').textContent = `Lighting model: ${response.headers.get('X-Zeb-Lighting-Model')}. ` +
+        `Calibration: ${response.headers.get('X-Zeb-Calibration')}`;
+      if (asked === form) shown = Number(number) || set.number;
+    }
   } catch (error) {
-    $('surface-caption').textContent = error.message;
+    if (channel === selectedChannel()) showNotCurrent(error.message);
   } finally {
-    surface.fetching = false;
+    fetching = false;
   }
-  // A set (or another picture) asked for while this one was fetched comes next.
-  const next = surface.pending;
-  surface.pending = null;
-  if (next && next.number !== surface.shown) showSurface(next);
+  const next = pending;
+  pending = null;
+  if (next && next.number !== shown) showSurface(next);
 }
 
 async function calibrate() {
   const button = $('calibrate');
+  const channel = selectedChannel();
   button.disabled = true;
   $('calibration').hidden = false;
   $('calibration-figures').textContent = 'calibrating on the sphere…';
@@ -89,18 +125,14 @@ async function calibrate() {
   $('calibration-advice').textContent = '';
   $('apply-orientation').hidden = true;
   try {
-    const result = await apiJson('POST', channelPath('calibrate'));
-    const f = (value) => value.toFixed(2);
-    $('calibration-figures').textContent =
-      `Sphere at ${result.sphere.x.toFixed(1)}, ${result.sphere.y.toFixed(1)}, radius ${result.sphere.radius.toFixed(1)} pixels. ` +
-      `Normal error over the cap to 60°: calibrated mean ${f(result.meanErrorDegrees)}°, ` +
-      `95th percentile ${f(result.p95ErrorDegrees)}°; nominal model mean ${f(result.nominalMeanErrorDegrees)}°. ` +
-      `Written to ${result.file}.`;
-    for (const light of result.lights) {
+    const result = await apiJson('POST', channelPath('calibrate', channel));
+    if (channel !== selectedChannel()) return;
+    $('calibration-figures').textContent = calibrationFigures(result);
+    $('calibration-lights').replaceChildren(...result.lights.map((light) => {
       const item = document.createElement('li');
-      item.textContent = `azimuth ${light.azimuthDegrees.toFixed(1)}°, elevation ${light.elevationDegrees.toFixed(1)}°`;
-      $('calibration-lights').append(item);
-    }
+      item.textContent = lightText(light);
+      return item;
+    }));
     const advice = $('calibration-advice');
     advice.textContent = result.agrees
       ? `The lights agree with LightingOrientation "${result.orientation.set}".`
@@ -112,9 +144,9 @@ async function calibrate() {
       apply.dataset.value = result.suggestedOrientation;
       apply.hidden = false;
     }
-    surface.shown = 0;
+    shown = 0;
   } catch (error) {
-    $('calibration-figures').textContent = error.message;
+    if (channel === selectedChannel()) $('calibration-figures').textContent = error.message;
   } finally {
     button.disabled = false;
   }
@@ -130,12 +162,13 @@ async function applyOrientation() {
   }
   $('apply-orientation').hidden = true;
   // The channel programs the light sequence when an acquisition starts: a running one starts again.
-  if (state.status && state.status.mode === 'live') {
+  const status = currentStatus();
+  if (status && status.mode === 'live') {
     await api('POST', channelPath('acquisition/stop'));
     await api('POST', channelPath('acquisition/start'));
   }
   $('calibration-advice').textContent = `LightingOrientation is now "${text}": calibrate again to check.`;
   $('calibration-advice').className = 'answer good';
-  surface.shown = 0;
+  shown = 0;
   await loadFeatures();
 }

@@ -1,0 +1,45 @@
+// The feature tree's choices: groups, editors while acquiring, and whether a note still applies.
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+import { choicesFor, editorKind, featureTitle, groupFeatures, noteShows } from '../../../tools/zeb/view/page/lib/features.js';
+
+test('groups in the page\'s order, empty ones left out, an unknown one last', () => {
+  const features = [
+    { name: 'GevA', group: 'Transport' }, { name: 'Width', group: 'Image format' },
+    { name: 'New', group: 'Future' }, { name: 'Height', group: 'Image format' },
+    { name: 'DeviceScanType', group: 'Device and camera' },
+  ];
+  assert.deepEqual(groupFeatures(features).map((g) => [g.group, g.members.map((m) => m.name)]), [
+    ['Device and camera', ['DeviceScanType']], ['Image format', ['Width', 'Height']],
+    ['Transport', ['GevA']], ['Future', ['New']],
+  ]);
+  assert.deepEqual(groupFeatures([]), []);
+});
+
+test('a feature fixed while acquiring is shown, not edited, whatever its type', () => {
+  const kinds = (feature) => [editorKind(feature, false), editorKind(feature, true)];
+  assert.deepEqual(kinds({ type: 'Int', writable: true, fixedWhileAcquiring: true, choices: [] }), ['text', 'fixed']);
+  assert.deepEqual(kinds({ type: 'Bool', writable: true, fixedWhileAcquiring: true }), ['choice', 'fixed']);
+  assert.deepEqual(kinds({ type: 'Enum', writable: true, fixedWhileAcquiring: true, choices: ['A'] }), ['choice', 'fixed']);
+  assert.deepEqual(kinds({ type: 'Float', writable: true, choices: [] }), ['text', 'text']);
+  assert.deepEqual(kinds({ type: 'Enum', writable: false, choices: ['A'] }), ['readonly', 'readonly']);
+  assert.deepEqual(kinds({ type: 'Command', writable: true, fixedWhileAcquiring: true }), ['command', 'command']);
+  assert.deepEqual(choicesFor({ type: 'Bool', choices: ['x'] }), ['True', 'False']);
+  assert.deepEqual(choicesFor({ type: 'String' }), []);
+});
+
+test('a note stays only while the feature holds what it said', () => {
+  const note = { text: 'holds 60', className: 'answer good', value: '60' };
+  assert.ok(noteShows(note, '60'));
+  assert.ok(noteShows(note, '60.0'));
+  assert.ok(!noteShows(note, '45')); // loaded from a profile or set by a script since
+  assert.ok(!noteShows(null, '60'));
+  assert.ok(noteShows({ text: 'done', value: '' }, null)); // a command has no value
+  assert.ok(!noteShows({ text: 'refused', value: '' }, '3'));
+});
+
+test('the name\'s tooltip: meaning, limits and unit', () => {
+  assert.equal(featureTitle({ description: 'Exposure.', limits: 'at most 65000', unit: 'us' }),
+    'Exposure.\nLimits: at most 65000.\nUnit: us');
+  assert.equal(featureTitle({ description: 'Mirror.', limits: '', unit: '' }), 'Mirror.');
+});
