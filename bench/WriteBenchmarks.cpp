@@ -2,9 +2,9 @@
 // under the default light with the sensor's noise) written as the stack, the average and the contact
 // sheet with their text chunks, by the writer zeb acquire and zeb view use. Reported as image sets per
 // second and as megabytes of pixels per second (the three images hold 11.8 MB a set).
-#include "ImageSetWriter.h"
 #include "Scene.h"
 #include "Sensor.h"
+#include "files/ImageSetWriter.h"
 
 #include <benchmark/benchmark.h>
 

@@ -2,8 +2,8 @@
 // the run in the images, line-scan directions, camera choice, the files chosen, several writers in
 // one folder, large and saturated images, Ctrl-C and failures; and the PNG encoder of its files,
 // read back by zlib.
-#include "PngFile.h"
 #include "ZebTest.h"
+#include "imagefiles/Png.h"
 
 #include <zlib.h>
 
@@ -441,17 +441,20 @@ TEST(PngEncoder, ImagesOfEveryShapeAndSpreadReadBackExactly) {
          image(2048, 1100, [&](size_t) { return static_cast<uint8_t>(random()); })},
         {"2.3 MB in parts, a gradient",
          image(2047, 1101, [](size_t i) { return static_cast<uint8_t>(i % 2047 / 9 + i / 2047 / 7); })}};
-    cli::PngEncoder encoder; // one encoder for all: its buffers are used again
-    for (const auto& [what, picture] : images) {
+    imagefiles::PngEncoder encoder; // one encoder for all: its buffers are used again
+    for (const auto& [what, made] : images) {
         SCOPED_TRACE(what);
+        const imagefiles::Picture picture{made.width, made.height, 1, made.pixels, {}};
         std::vector<uint8_t> png;
         encoder.Encode(
             picture, {{"Title", what}, {"Comment", "gr\xc3\xbcn"}},
             [&](const uint8_t* bytes, size_t size) { png.insert(png.end(), bytes, bytes + size); });
-        EXPECT_TRUE(InflatePng(png, picture.width, picture.height) == picture.pixels);
-        EXPECT_TRUE(cli::EncodePng(picture, {}).size() < png.size()) << "the text chunks are in the file";
+        EXPECT_TRUE(InflatePng(png, made.width, made.height) == made.pixels);
+        EXPECT_TRUE(imagefiles::EncodePng(picture, {}).size() < png.size())
+            << "the text chunks are in the file";
     }
-    EXPECT_THROW(encoder.Encode(host::Image{}, {}, [](const uint8_t*, size_t) {}), std::runtime_error);
+    EXPECT_THROW(encoder.Encode(imagefiles::Picture{}, {}, [](const uint8_t*, size_t) {}),
+                 std::runtime_error);
 }
 
 } // namespace zeb::test

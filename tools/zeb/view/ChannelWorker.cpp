@@ -1,6 +1,6 @@
-#include "ChannelWorker.h"
+#include "view/ChannelWorker.h"
 
-#include "ImageSetWriter.h"
+#include "files/ImageSetWriter.h"
 
 namespace zeb::view {
 

@@ -4,11 +4,11 @@
 // polls of an acquisition or an assistant.
 #pragma once
 
-#include "AcquisitionLoop.h"
-#include "AssistantRunner.h"
-#include "ClientRegistry.h"
-#include "HostChannel.h"
-#include "LiveImageSet.h"
+#include "hostkit/HostChannel.h"
+#include "runs/AcquisitionLoop.h"
+#include "runs/AssistantRunner.h"
+#include "view/ClientRegistry.h"
+#include "view/LiveImageSet.h"
 
 #include <condition_variable>
 #include <deque>

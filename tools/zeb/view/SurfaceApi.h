@@ -4,11 +4,11 @@
 // and the calibration on the sphere. Its paths are documented in the README's API section.
 #pragma once
 
-#include "ChannelWorker.h"
-#include "HttpServer.h"
-#include "Session.h"
-#include "SurfaceModel.h"
-#include "SurfaceSolver.h"
+#include "photometric/SurfaceSolver.h"
+#include "session/ChannelLighting.h"
+#include "session/Session.h"
+#include "view/ChannelWorker.h"
+#include "view/http/HttpServer.h"
 
 #include <filesystem>
 #include <map>

@@ -1,14 +1,14 @@
-#include "ViewerApi.h"
-#include "Output.h"
+#include "view/ViewerApi.h"
+#include "base/JsonText.h"
 
-#include "AssistantFix.h"
-#include "CommandError.h"
-#include "FeatureGroups.h"
-#include "FeatureGuide.h"
-#include "FeatureReport.h"
-#include "PageAssets.h"
-#include "RunSettings.h"
-#include "SurfaceApi.h"
+#include "base/CommandError.h"
+#include "runs/AssistantFix.h"
+#include "session/FeatureGuide.h"
+#include "session/FeatureReport.h"
+#include "session/RunSettings.h"
+#include "view/FeatureGroups.h"
+#include "view/PageAssets.h"
+#include "view/SurfaceApi.h"
 
 #include <nlohmann/json.hpp>
 

@@ -2,10 +2,10 @@
 // status is documented in the README's API section.
 #pragma once
 
-#include "ChannelWorker.h"
-#include "ClientRegistry.h"
-#include "HttpServer.h"
-#include "RequestPolicy.h"
+#include "view/ChannelWorker.h"
+#include "view/ClientRegistry.h"
+#include "view/RequestPolicy.h"
+#include "view/http/HttpServer.h"
 
 #include <string>
 #include <vector>
