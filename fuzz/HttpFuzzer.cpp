@@ -8,7 +8,7 @@
 #include "view/ChannelWorker.h"
 #include "view/ClientRegistry.h"
 #include "view/ViewerApi.h"
-#include "view/http/HttpServer.h"
+#include "view/http/RequestReader.h"
 
 #include <cstdint>
 #include <cstdio>

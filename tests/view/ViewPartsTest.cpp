@@ -7,7 +7,7 @@
 #include "view/ClientRegistry.h"
 #include "view/FeatureGroups.h"
 #include "view/LiveImageSet.h"
-#include "view/http/HttpServer.h"
+#include "view/http/RequestReader.h"
 
 #include <gtest/gtest.h>
 

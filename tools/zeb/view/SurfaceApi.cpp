@@ -125,20 +125,6 @@ SurfaceApi::ChannelSurface& SurfaceApi::Of(const ChannelWorker& worker) {
     return *slot;
 }
 
-std::optional<HttpResponse> SurfaceApi::Handle(ChannelWorker& worker, const HttpRequest& request,
-                                               const std::string& what) {
-    const bool picture = what == "surface.png";
-    if (!picture && what != "calibrate")
-        return std::nullopt;
-    const std::string allowed = picture ? "GET" : "POST";
-    if (request.method != allowed) {
-        HttpResponse response = HttpResponse::Text(405, "use " + allowed + " here");
-        response.headers.emplace_back("Allow", allowed);
-        return response;
-    }
-    return picture ? Picture(worker, request) : Calibrate(worker, request);
-}
-
 HttpResponse SurfaceApi::Picture(ChannelWorker& worker, const HttpRequest& request) {
     const std::string form = request.Query("form", "normals");
     if (form != "normals" && form != "albedo" && form != "curvature")
