@@ -1,6 +1,7 @@
 #include "commands/ConsoleInput.h"
 
 #include "commands/Interrupt.h"
+#include "commands/KeyDecoder.h"
 #include "session/PluginFiles.h"
 
 #include <chrono>
@@ -130,42 +131,41 @@ bool ConsoleInput::ReadTerminal(int milliseconds) {
 
 namespace {
 
-// libedit's source of characters: standard input decoded from UTF-8, polled so that a Ctrl-C ends
-// the line being edited (-1 makes libedit return).
-int NextCharacter(FILE*) {
-    auto next = []() -> int {
-        while (!Interrupted()) {
-            pollfd input{STDIN_FILENO, POLLIN, 0};
-            const int ready = poll(&input, 1, PollMilliseconds);
-            if (ready < 0 && errno != EINTR)
-                return -1;
-            if (ready <= 0)
-                continue;
-            unsigned char byte = 0;
-            const ssize_t count = read(STDIN_FILENO, &byte, 1);
-            if (count == 1 && byte == 0x03) { // Ctrl-C read as a key where the terminal does not signal it
-                RequestInterrupt();
-                return -1;
-            }
-            if (count == 1)
-                return byte;
-            if (count == 0 || errno != EINTR)
-                return -1;
+// The next byte of standard input, polled so that a Ctrl-C is seen while waiting; -1 at its end, on
+// an error, or after a Ctrl-C.
+int NextByte() {
+    while (!Interrupted()) {
+        pollfd input{STDIN_FILENO, POLLIN, 0};
+        const int ready = poll(&input, 1, PollMilliseconds);
+        if (ready < 0 && errno != EINTR)
+            return -1;
+        if (ready <= 0)
+            continue;
+        unsigned char byte = 0;
+        const ssize_t count = read(STDIN_FILENO, &byte, 1);
+        if (count == 1 && byte == 0x03) { // Ctrl-C read as a key where the terminal does not signal it
+            RequestInterrupt();
+            return -1;
         }
-        return -1;
-    };
-    const int first = next();
-    if (first < 0x80)
-        return first;
-    const int more = first >= 0xF0 ? 3 : first >= 0xE0 ? 2 : first >= 0xC0 ? 1 : 0;
-    int code = first & (0x3F >> more);
-    for (int i = 0; i < more; ++i) {
-        const int byte = next();
+        if (count == 1)
+            return byte;
+        if (count == 0 || errno != EINTR)
+            return -1;
+    }
+    return -1;
+}
+
+// libedit's source of characters: standard input decoded in the locale's encoding (see KeyDecoder);
+// -1 makes libedit return, which a Ctrl-C uses to end the line being edited.
+int NextCharacter(FILE*) {
+    static KeyDecoder decoder; // libedit reads on the one thread that edits
+    while (true) {
+        const int byte = NextByte();
         if (byte < 0)
             return -1;
-        code = (code << 6) | (byte & 0x3F);
+        if (const auto character = decoder.Feed(static_cast<unsigned char>(byte)))
+            return static_cast<int>(*character);
     }
-    return code;
 }
 
 void StartEditing() {

@@ -1,5 +1,7 @@
 #include "session/StationFaults.h"
 
+#include "base/JsonText.h"
+
 #include <nlohmann/json.hpp>
 
 #include <cstdlib>
@@ -57,7 +59,7 @@ StationFaults StationFaults::FromFile(const std::string& path) {
             std::string name = std::string(device) + " ";
             if (item.contains(idKey))
                 name += item[idKey].is_string() ? "\"" + item[idKey].get<std::string>() + "\""
-                                                : item[idKey].dump();
+                                                : JsonText(item[idKey]);
             for (const auto& fault : item["faults"])
                 if (fault.is_object())
                     station._faults.push_back(name + ": " + Describe(fault));
