@@ -4,7 +4,7 @@
 // same bytes measured in the same run ("x_memcpy"), with image sets per second ("sets_per_s").
 #include "Scene.h"
 #include "Sensor.h"
-#include "SurfaceSolver.h"
+#include "photometric/SurfaceSolver.h"
 
 #include <benchmark/benchmark.h>
 

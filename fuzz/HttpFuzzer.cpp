@@ -3,12 +3,12 @@
 // over the two channels of a small simulated station, the page's and the policy's rules included. A
 // long poll is answered at once. An answer the API does not document (a 500 among them), a crash, a
 // hang or a sanitizer report is a finding. What an input starts is stopped after it.
-#include "ChannelWorker.h"
-#include "ClientRegistry.h"
-#include "FeatureReport.h"
-#include "HttpServer.h"
-#include "Session.h"
-#include "ViewerApi.h"
+#include "session/FeatureReport.h"
+#include "session/Session.h"
+#include "view/ChannelWorker.h"
+#include "view/ClientRegistry.h"
+#include "view/ViewerApi.h"
+#include "view/http/RequestReader.h"
 
 #include <cstdint>
 #include <cstdio>

@@ -14,9 +14,6 @@ protected:
     }
 };
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 } // namespace
 
 TEST_F(AssistCommand, ShortNamesAndJson) {
@@ -32,12 +29,12 @@ TEST_F(AssistCommand, ShortNamesAndJson) {
               0u);
     ASSERT_EQ(result["steps"].size(), 2u);
     EXPECT_EQ(result["steps"][0]["message"], "Initialization done.");
-    EXPECT_TRUE(Contains(run.err, "Turn the encoder and check")) << run.err; // the dialogue on standard error
+    EXPECT_THAT(run.err, HasSubstr("Turn the encoder and check")); // the dialogue on standard error
 
     run = Zeb({"assist", "brightness", "--yes"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Contains(run.out, "Success: The mean of the intensity image is ")) << run.out;
-    EXPECT_FALSE(Contains(run.out, "{0}"));
+    EXPECT_THAT(run.out, HasSubstr("Success: The mean of the intensity image is "));
+    EXPECT_THAT(run.out, Not(HasSubstr("{0}")));
 
     run = Zeb({"assist", "Brightnes"});
     EXPECT_EQ(run.status, 1);
@@ -65,14 +62,14 @@ TEST_F(AssistCommand, OrientationFoundAndItsFixApplied) {
     UseStation(station);
     Outcome run = Zeb({"assist", "orientation", "--yes"});
     EXPECT_EQ(run.status, 2) << run.err;
-    EXPECT_TRUE(
-        Contains(run.out, "Warning: The set orientation is 180 deg, the detected orientation is 90 deg."))
+    EXPECT_THAT(run.out,
+                HasSubstr("Warning: The set orientation is 180 deg, the detected orientation is 90 deg."))
         << run.out;
-    EXPECT_TRUE(Contains(run.err, "--set \"LightingOrientation=90 deg\"")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("--set \"LightingOrientation=90 deg\""));
     run = Zeb({"assist", "Orientation Detection", "--yes", "--set", "LightingOrientation=90 deg"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(
-        Contains(run.out, "Success: The set orientation is 90 deg, the detected orientation is 90 deg."))
+    EXPECT_THAT(run.out,
+                HasSubstr("Success: The set orientation is 90 deg, the detected orientation is 90 deg."))
         << run.out;
 }
 
@@ -81,17 +78,17 @@ TEST_F(AssistCommand, EndOfInputStops) {
     const size_t before = FactoryLoads();
     Outcome run = Zeb({"assist", "brightness"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.out, "Success: The mean of the intensity image is ")) << run.out;
-    EXPECT_TRUE(Contains(run.out,
-                         "Press Enter for \"Next\" (Ctrl-C or the end of input stops) \nstopped: end of "
-                         "input\n"))
+    EXPECT_THAT(run.out, HasSubstr("Success: The mean of the intensity image is "));
+    EXPECT_THAT(run.out,
+                HasSubstr("Press Enter for \"Next\" (Ctrl-C or the end of input stops) \nstopped: end of "
+                          "input\n"))
         << run.out;
     EXPECT_GT(FactoryLoads(), before);
 
     // Enter for "Next", as a person would.
     run = Zeb({"assist", "brightness"}, "\n");
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_FALSE(Contains(run.out, "stopped")) << run.out;
+    EXPECT_THAT(run.out, Not(HasSubstr("stopped")));
 }
 
 TEST_F(AssistCommand, CtrlCPressesStop) {
@@ -103,15 +100,15 @@ TEST_F(AssistCommand, CtrlCPressesStop) {
 #endif
     UseStation(AreaStation());
     ZebProcess zeb(environment.Folder(), {"--station", _station, "assist", "brightness"});
-    ASSERT_TRUE(
-        zeb.WaitFor([](const std::string& out, const std::string&) { return Contains(out, "Press Enter"); }));
+    ASSERT_TRUE(zeb.WaitFor(
+        [](const std::string& out, const std::string&) { return Value(out, HasSubstr("Press Enter")); }));
     const size_t before = FactoryLoads();
     zeb.Interrupt();
-    ASSERT_TRUE(
-        zeb.WaitFor([](const std::string& out, const std::string&) { return Contains(out, "stopped"); }));
+    ASSERT_TRUE(zeb.WaitFor(
+        [](const std::string& out, const std::string&) { return Value(out, HasSubstr("stopped")); }));
     const Outcome run = zeb.Wait();
     EXPECT_EQ(run.status, 130) << run.err;
-    EXPECT_TRUE(Contains(run.out, "\nstopped\n")) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("\nstopped\n"));
     EXPECT_GT(FactoryLoads(), before);
 }
 

@@ -28,10 +28,6 @@ protected:
     }
 };
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
-
 double AngleFrom(double azimuth, double expected) {
     const double d = std::fmod(std::fabs(azimuth - expected), 360.0);
     return d > 180 ? 360 - d : d;
@@ -43,8 +39,9 @@ TEST_F(CalibrateCommand, NamesATurnedDomeThenCalibratesTheSurfaceFiles) {
     UseTarget("sphere", 90);
     Outcome run = Zeb({"calibrate", "--json", "--count", "2", "--out", Path("turned.json").string()});
     EXPECT_EQ(run.status, 2) << run.err;
-    EXPECT_TRUE(Contains(
-        run.err, "zeb: the lights look turned by 90 degrees: set LightingOrientation to \"90 deg\"\n"))
+    EXPECT_THAT(
+        run.err,
+        HasSubstr("zeb: the lights look turned by 90 degrees: set LightingOrientation to \"90 deg\"\n"))
         << run.err;
     const Json turned = Json::parse(run.out);
     std::vector<std::string> keys;
@@ -83,7 +80,7 @@ TEST_F(CalibrateCommand, NamesATurnedDomeThenCalibratesTheSurfaceFiles) {
     arguments.insert(arguments.end(), mounted.begin(), mounted.end());
     run = Zeb(arguments);
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Contains(run.out, "wrote 6 files of image set 1")) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("wrote 6 files of image set 1"));
     const PngSamplesRead normals = ReadPngSamples(Path("shots") / "zeb-channel0-0001-normals.png");
     const PngSamplesRead albedo = ReadPngSamples(Path("shots") / "zeb-channel0-0001-albedo.png");
     const PngSamplesRead curvature = ReadPngSamples(Path("shots") / "zeb-channel0-0001-curvature.png");
@@ -117,17 +114,17 @@ TEST_F(CalibrateCommand, NamesATurnedDomeThenCalibratesTheSurfaceFiles) {
     EXPECT_NEAR(curvature.samples[5 * 160 + 5] / 257.0, 128, 3);
     const PngContents texts = ReadPngFile(Path("shots") / "zeb-channel0-0001-curvature.png");
     EXPECT_EQ(texts.texts.at("Lighting model").rfind("calibrated: dome radius 100.0 mm", 0), 0u);
-    EXPECT_TRUE(Contains(texts.texts.at("Calibration"), "calibration.json (made "))
+    EXPECT_THAT(texts.texts.at("Calibration"), HasSubstr("calibration.json (made "))
         << texts.texts.at("Calibration");
-    EXPECT_TRUE(Contains(texts.texts.at("Curvature scale"), "0.005 per millimetre"));
+    EXPECT_THAT(texts.texts.at("Curvature scale"), HasSubstr("0.005 per millimetre"));
     EXPECT_EQ(texts.texts.at("Image set"), "1");
 
     // The calibration holds for the orientation it was made with, and says so otherwise.
     run = Zeb({"acquire", "--surface", "--calibration", Path("calibration.json").string(), "--out",
                Path("shots").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(
-        Contains(run.err, "was made with LightingOrientation \"90 deg\"; the channel holds \"180 deg\""))
+    EXPECT_THAT(run.err,
+                HasSubstr("was made with LightingOrientation \"90 deg\"; the channel holds \"180 deg\""))
         << run.err;
 }
 
@@ -135,25 +132,25 @@ TEST_F(CalibrateCommand, WhatCannotWorkSaysWhy) {
     UseTarget("part");
     Outcome run = Zeb({"calibrate", "--count", "1", "--out", Path("calibration.json").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "zeb: ") && Contains(run.err, "sphere")) << run.err;
+    EXPECT_THAT(run.err, AllOf(HasSubstr("zeb: "), HasSubstr("sphere")));
     EXPECT_FALSE(std::filesystem::exists(Path("calibration.json")));
 
     run = Zeb({"acquire", "--surface", "--model", "tilt=3", "--out", Path("shots").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "--model: unknown setting \"tilt\" (settings: domeModel, domeRadius,"))
+    EXPECT_THAT(run.err, HasSubstr("--model: unknown setting \"tilt\" (settings: domeModel, domeRadius,"))
         << run.err;
     run = Zeb({"acquire", "--surface", "--model", "workingDistance=far", "--out", Path("shots").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "--model workingDistance: \"far\" is not a number from -1000 to 1000"))
+    EXPECT_THAT(run.err, HasSubstr("--model workingDistance: \"far\" is not a number from -1000 to 1000"))
         << run.err;
     run = Zeb({"acquire", "--surface", "--setup-mode", "On", "--out", Path("shots").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "the surface needs the four directions")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("the surface needs the four directions"));
     TestEnvironment::WriteFile(Path("broken.json"), "{\"version\": 1}");
     run = Zeb({"acquire", "--surface", "--calibration", Path("broken.json").string(), "--out",
                Path("shots").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "broken.json: no \"date\" in the file")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("broken.json: no \"date\" in the file"));
 
     // The part's surface with the nominal model: convex domes, concave ring, in the curvature file.
     run = Zeb({"acquire", "--surface", "--out", Path("shots").string()});

@@ -7,9 +7,6 @@ namespace zeb::test {
 namespace {
 class FeatureCommands : public ZebTest {};
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 } // namespace
 
 TEST_F(FeatureCommands, ChannelsAndFeaturesAsTextAndJson) {
@@ -19,11 +16,11 @@ TEST_F(FeatureCommands, ChannelsAndFeaturesAsTextAndJson) {
     EXPECT_EQ(run.out, "0\tBRELAN: Morvane (#0)\tMV-1000\tAreascan\n");
     run = Zeb({"features"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Contains(run.out, "DeviceScanType                     Enum     R--   Areascan")) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("DeviceScanType                     Enum     R--   Areascan"));
     // The unit beside each value.
-    EXPECT_TRUE(Contains(run.out, " Unit ")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "                        us       \n")) << run.out;
-    EXPECT_TRUE(Contains(run.out, "0 deg, 90 deg, 180 deg, 270 deg"));
+    EXPECT_THAT(run.out, HasSubstr(" Unit "));
+    EXPECT_THAT(run.out, HasSubstr("                        us       \n"));
+    EXPECT_THAT(run.out, HasSubstr("0 deg, 90 deg, 180 deg, 270 deg"));
 
     run = Zeb({"features", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -51,15 +48,15 @@ TEST_F(FeatureCommands, ChannelsAndFeaturesAsTextAndJson) {
     for (const char* command : {"get", "set"}) {
         run = Zeb({"help", command});
         EXPECT_EQ(run.status, 0) << run.err;
-        EXPECT_TRUE(Contains(run.out, "  ExposureTime [us]: ")) << command << run.out;
-        EXPECT_TRUE(Contains(run.out, "  Gain [dB]: ")) << command;
-        EXPECT_TRUE(Contains(run.out, "65000")) << command;
+        EXPECT_THAT(run.out, HasSubstr("  ExposureTime [us]: ")) << command << run.out;
+        EXPECT_THAT(run.out, HasSubstr("  Gain [dB]: ")) << command;
+        EXPECT_THAT(run.out, HasSubstr("65000")) << command;
     }
     // zeb view takes the settings of the other commands and refuses a wrong one before it serves.
     run = Zeb({"view", "--port", "0", "--set", "ExposureTim=80"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(
-        Contains(run.err, "zeb: Feature ExposureTim does not exist.\nzeb: did you mean \"ExposureTime\"?"))
+    EXPECT_THAT(run.err,
+                HasSubstr("zeb: Feature ExposureTim does not exist.\nzeb: did you mean \"ExposureTime\"?"))
         << run.err;
     run = Zeb({"channels", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
@@ -97,7 +94,7 @@ TEST_F(FeatureCommands, DetectShowsTheWiredCameraTheDomeAndTheState) {
 
     environment.WriteSettings("[Log]\nLogEnabled=False\n");
     run = Zeb({"channels", "--detect"});
-    EXPECT_TRUE(Contains(run.out, "dome:   not reported")) << run.out;
+    EXPECT_THAT(run.out, HasSubstr("dome:   not reported"));
 }
 
 TEST_F(FeatureCommands, WritesSayWhatTheChannelHolds) {
@@ -105,24 +102,24 @@ TEST_F(FeatureCommands, WritesSayWhatTheChannelHolds) {
     // With the camera selected first, the camera clamps the exposure to the channel's maximum.
     Outcome run = Zeb({"set", "ExposureTime", "70000"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "ExposureTime: wrote \"70000\", the channel holds \"65000\"\n")) << run.err;
-    EXPECT_TRUE(Contains(run.err, "--accept-adjusted"));
+    EXPECT_THAT(run.err, HasSubstr("ExposureTime: wrote \"70000\", the channel holds \"65000\"\n"));
+    EXPECT_THAT(run.err, HasSubstr("--accept-adjusted"));
     run = Zeb({"set", "ExposureTime", "70000", "--accept-adjusted"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Contains(run.err, "ExposureTime: wrote \"70000\", the channel holds \"65000\"\n"));
+    EXPECT_THAT(run.err, HasSubstr("ExposureTime: wrote \"70000\", the channel holds \"65000\"\n"));
     // The same number in another form is reported but is what was asked for.
     run = Zeb({"set", "ExposureTime", "80.0"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Contains(run.err, "ExposureTime: wrote \"80.0\", the channel holds \"80\"\n")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("ExposureTime: wrote \"80.0\", the channel holds \"80\"\n"));
     run = Zeb({"set", "ExposureTime", "80"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "");
-    EXPECT_FALSE(Contains(run.err, "wrote"));
+    EXPECT_THAT(run.err, Not(HasSubstr("wrote")));
 
     // Not a number: refused by the plug-in or held differently, never a silent success.
     run = Zeb({"set", "ExposureTime", "abc"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "\"abc\"")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("\"abc\""));
     // The plug-in's errors verbatim.
     run = Zeb({"set", "TestPattern", "Sideways"});
     EXPECT_EQ(run.status, 1);
@@ -136,7 +133,7 @@ TEST_F(FeatureCommands, LineScanValuesAreAligned) {
     UseStation(LineStation());
     Outcome run = Zeb({"set", "EncoderResolution", "1001"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "EncoderResolution: wrote \"1001\", the channel holds \"1000\"\n"))
+    EXPECT_THAT(run.err, HasSubstr("EncoderResolution: wrote \"1001\", the channel holds \"1000\"\n"))
         << run.err;
 }
 
@@ -147,7 +144,7 @@ TEST_F(FeatureCommands, UnknownNamesGetSuggestions) {
     EXPECT_EQ(run.err, "zeb: Feature Exposure does not exist.\nzeb: did you mean \"ExposureTime\"?\n");
     run = Zeb({"get", "lightingorientation"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "did you mean \"LightingOrientation\"?")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("did you mean \"LightingOrientation\"?"));
     run = Zeb({"chanels"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err,
@@ -157,7 +154,7 @@ TEST_F(FeatureCommands, UnknownNamesGetSuggestions) {
     EXPECT_EQ(run.err, "zeb: no channel 4: the plug-in offers channel 0 only\n");
     run = Zeb({"get"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "NAME is required")) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("NAME is required"));
 }
 
 TEST_F(FeatureCommands, SetValuesReachTheCommandInOrder) {

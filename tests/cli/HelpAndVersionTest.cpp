@@ -9,9 +9,6 @@ namespace zeb::test {
 namespace {
 class HelpAndVersion : public ZebTest {};
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 } // namespace
 
 TEST_F(HelpAndVersion, HelpShowsEachOptionsDefault) {
@@ -20,7 +17,7 @@ TEST_F(HelpAndVersion, HelpShowsEachOptionsDefault) {
     EXPECT_TRUE(std::regex_search(help.out, std::regex("--count[^\n]*=1\\b"))) << help.out;
     EXPECT_TRUE(std::regex_search(help.out, std::regex("--out[^\n]*=\\.\\s"))) << help.out;
     EXPECT_TRUE(std::regex_search(help.out, std::regex("--channel[^\n]*=0\\b"))) << help.out;
-    EXPECT_TRUE(Contains(help.out, "--setup-mode"));
+    EXPECT_THAT(help.out, HasSubstr("--setup-mode"));
     const Outcome same = Zeb({"acquire", "--help"});
     EXPECT_EQ(same.status, 0);
     EXPECT_EQ(same.out, help.out);
@@ -46,8 +43,8 @@ TEST_F(HelpAndVersion, VersionOfZebAndOfThePlugin) {
 TEST_F(HelpAndVersion, BashCompletion) {
     const Outcome run = Zeb({"completion"});
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Contains(run.out, "complete -F _zeb zeb\n"));
-    EXPECT_TRUE(Contains(run.out, "features --names"));
+    EXPECT_THAT(run.out, HasSubstr("complete -F _zeb zeb\n"));
+    EXPECT_THAT(run.out, HasSubstr("features --names"));
 #if !defined(_WIN32)
     // Complete as bash does: the script sourced, the words of the line so far.
     TestEnvironment::WriteFile(Path("completion.bash"), run.out);
@@ -76,7 +73,7 @@ TEST_F(HelpAndVersion, CountsAgreeAndLinesEndAsThePlatformWants) {
     std::vector<Outcome> runs;
     runs.push_back(Zeb({"acquire", "--setup-mode", "On", "--out", Path("shots").string()}));
     EXPECT_EQ(runs.back().status, 0) << runs.back().err;
-    EXPECT_TRUE(Contains(runs.back().out, "wrote 1 file of image set 1 to ")) << runs.back().out;
+    EXPECT_THAT(runs.back().out, HasSubstr("wrote 1 file of image set 1 to ")) << runs.back().out;
     runs.push_back(Zeb({"--help"}));
     runs.push_back(Zeb({"acquire", "--count", "x"}));
     runs.push_back(Zeb({"station"}));
@@ -87,7 +84,7 @@ TEST_F(HelpAndVersion, CountsAgreeAndLinesEndAsThePlatformWants) {
     UseStation(station);
     runs.push_back(Zeb({"channels", "--detect"}));
     runs.push_back(Zeb({"acquire"}));
-    EXPECT_TRUE(Contains(runs.back().err, "zeb: nothing carries the frame trigger")) << runs.back().err;
+    EXPECT_THAT(runs.back().err, HasSubstr("zeb: nothing carries the frame trigger")) << runs.back().err;
     // Every line written to standard output and standard error, whoever writes it (zeb, CLI11, the
     // plug-in), ends in CR LF on Windows and in LF elsewhere, and no line end is doubled.
 #if defined(_WIN32)

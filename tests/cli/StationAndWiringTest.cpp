@@ -7,9 +7,6 @@ namespace zeb::test {
 namespace {
 class StationAndWiring : public ZebTest {};
 
-bool Contains(const std::string& text, const std::string& part) {
-    return text.find(part) != std::string::npos;
-}
 } // namespace
 
 TEST_F(StationAndWiring, StationCommandPrintsAFileToStartFrom) {
@@ -66,8 +63,8 @@ TEST_F(StationAndWiring, AreaScanNamesTheMissingOrMisplacedWire) {
     // Naming the camera gives the same advice.
     run = Zeb({"get", "Width", "--camera", "Cam A"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_TRUE(Contains(run.err, "zeb: nothing carries the ready signal: connect Line1 of \"Cam A\" to "
-                                  "Camera0Input0\n"))
+    EXPECT_THAT(run.err, HasSubstr("zeb: nothing carries the ready signal: connect Line1 of \"Cam A\" to "
+                                   "Camera0Input0\n"))
         << run.err;
 
     // The trigger on an output line of the camera, the ready signal through a wire that inverts.
@@ -76,13 +73,13 @@ TEST_F(StationAndWiring, AreaScanNamesTheMissingOrMisplacedWire) {
     UseStation(station);
     run = Zeb({"channels", "--detect"});
     EXPECT_EQ(run.status, 0) << run.err;
-    EXPECT_TRUE(Contains(run.out,
-                         "  state:  no camera is wired to its controller\n"
-                         "  wiring: detection with \"Cam A\": the frame trigger reaches none of its "
-                         "lines; the ready signal comes from Line3 into Camera0Input1 through a wire "
-                         "that inverts\n"
-                         "  wiring: Camera0Output0 is wired to Line1 of \"Cam A\", which is not an "
-                         "input line: the frame trigger needs Line0 or Line2\n"))
+    EXPECT_THAT(run.out,
+                HasSubstr("  state:  no camera is wired to its controller\n"
+                          "  wiring: detection with \"Cam A\": the frame trigger reaches none of its "
+                          "lines; the ready signal comes from Line3 into Camera0Input1 through a wire "
+                          "that inverts\n"
+                          "  wiring: Camera0Output0 is wired to Line1 of \"Cam A\", which is not an "
+                          "input line: the frame trigger needs Line0 or Line2\n"))
         << run.out;
 }
 
@@ -115,9 +112,9 @@ TEST_F(StationAndWiring, LineScanNamesTheMissingTriggerAndTheUnusedPort) {
               "Camera0Output0 is wired to Line0 of \"Line A\", but a line-scan controller does not "
               "look for the camera there")
         << wiring;
-    EXPECT_TRUE(Contains(wiring.dump(),
-                         "Line0 of \\\"Line B\\\" is wired to controller 1, not to this channel's "
-                         "controller 0"))
+    EXPECT_THAT(wiring.dump(),
+                HasSubstr("Line0 of \\\"Line B\\\" is wired to controller 1, not to this channel's "
+                          "controller 0"))
         << wiring;
 }
 

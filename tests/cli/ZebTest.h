@@ -5,11 +5,18 @@
 #include "HostTest.h"
 #include "ZebProcess.h"
 
+#include <gmock/gmock.h>
+
 #include <map>
 #include <string>
 #include <vector>
 
 namespace zeb::test {
+
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::Not;
+using ::testing::Value;
 
 // Pixels and text chunks of a PNG file.
 struct PngContents {

@@ -23,7 +23,7 @@ double Dot(const Vec& a, const Vec& b) {
     return a.x * b.x + a.y * b.y + a.z * b.z;
 }
 
-// The dome as the README documents it: a hemisphere of radius R glowing evenly (Lambertian) from
+// The dome as docs/optics.md documents it: a hemisphere of radius R glowing evenly (Lambertian) from
 // its rim up to the camera's opening of 0.15 R, quadrant q spanning the azimuths 90 degrees wide
 // around 135, 45, 225, 315. What each small emitter gives a point p: cos(emitter) dA d / |d|^3,
 // the direction toward it scaled by its irradiance on a surface facing it.

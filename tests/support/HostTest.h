@@ -47,7 +47,7 @@ protected:
     std::vector<std::string> Trace(const std::string& device) const {
         std::vector<std::string> lines;
         for (const std::string& line : environment.TraceLines())
-            if (line.rfind(device + "\t", 0) == 0)
+            if (line.starts_with(device + "\t"))
                 lines.push_back(line.substr(device.size() + 1));
         return lines;
     }

@@ -27,7 +27,7 @@ std::string TestEnvironment::ReadFile(const fs::path& path) {
 
 fs::path TestEnvironment::SourcePath(const std::string& path) {
 #if defined(_WIN32)
-    if (path.rfind('/', 0) == 0)
+    if (path.starts_with('/'))
         return "Z:" + path;
 #endif
     return path;

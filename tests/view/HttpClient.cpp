@@ -179,7 +179,7 @@ int IdleConnections::Closed() {
 }
 
 int RawStatus(const std::string& answer) {
-    if (answer.rfind("HTTP/1.", 0) != 0 || answer.size() < 12)
+    if (!answer.starts_with("HTTP/1.") || answer.size() < 12)
         return 0;
     return std::atoi(answer.substr(9, 3).c_str());
 }

@@ -1,10 +1,19 @@
 // The JSON API of zeb view over HTTP: channels, features with their units and meaning, commands,
-// profiles, and the answers to requests that are wrong. One server for the whole file, with the
-// built-in station, and one started with settings on its command line.
+// profiles, the answers to requests that are wrong, and the routes as the API's documentation lists
+// them. One server for the whole file, with the built-in station, and one started with settings on
+// its command line.
 #include "FeatureNames.h"
 #include "ViewServer.h"
+#include "view/ViewerApi.h"
 
 #include <gtest/gtest.h>
+
+#include <algorithm>
+#include <fstream>
+#include <map>
+#include <ostream>
+#include <regex>
+#include <tuple>
 
 namespace zeb::test {
 
@@ -225,6 +234,99 @@ TEST_F(ViewApi, WrongPathsMethodsAndChannelsAreRefusedWithAText) {
     EXPECT_EQ(client.Get("/api/channels", {{"X-Zeb-Client", "a b"}}).status, 400);
     EXPECT_EQ(client.Get("/api/channels", {{"X-Zeb-Client", std::string(65, 'a')}}).status, 400);
     EXPECT_EQ(client.Post("/api/clients/a%20b/close").status, 400);
+}
+
+namespace {
+
+struct DocumentedRoute {
+    std::string method, path;
+    bool operator<(const DocumentedRoute& other) const {
+        return std::tie(path, method) < std::tie(other.path, other.method);
+    }
+    bool operator==(const DocumentedRoute& other) const = default;
+    friend std::ostream& operator<<(std::ostream& out, const DocumentedRoute& route) {
+        return out << route.method << " " << route.path;
+    }
+};
+
+// The path of a target as the API's table writes it: "/api/channels/{i}/status[?since=R&wait=MS]"
+// is "/api/channels/{i}/status".
+std::string PathOf(const std::string& target) {
+    return target.substr(0, target.find_first_of("?["));
+}
+
+// The rows of the API's table in its documentation, as "| `METHOD /path` | ...", with the further
+// paths a row names for the same method: "`.../stop`" (the last part replaced), "`/viewer.js`".
+std::vector<DocumentedRoute> DocumentedRoutes() {
+    std::ifstream in(ZEB_API_DOC);
+    EXPECT_TRUE(in) << "cannot read " << ZEB_API_DOC;
+    const std::regex row("^\\| `(GET|HEAD|PUT|POST|PATCH|DELETE) (/[^`]*)`([^|]*)\\|");
+    const std::regex span("`([^`]*)`");
+    std::vector<DocumentedRoute> routes;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::smatch match;
+        if (!std::regex_search(line, match, row))
+            continue;
+        const std::string method = match[1];
+        std::string path = PathOf(match[2]);
+        routes.push_back({method, path});
+        const std::string more = match[3];
+        for (auto at = std::sregex_iterator(more.begin(), more.end(), span); at != std::sregex_iterator();
+             ++at) {
+            const std::string text = (*at)[1];
+            if (text.starts_with("..."))
+                path = path.substr(0, path.rfind('/')) + text.substr(3);
+            else if (text.starts_with("/"))
+                path = PathOf(text);
+            else
+                continue; // another query, as "`?seconds=T`"
+            routes.push_back({method, path});
+        }
+    }
+    return routes;
+}
+
+} // namespace
+
+// The API's documentation and zeb view's table of routes list the same requests; a method a path
+// does not take is answered 405 with the methods it does take, as documented.
+TEST_F(ViewApi, ServesTheDocumentedRoutesAndNoOthers) {
+    const std::vector<DocumentedRoute> documented = DocumentedRoutes();
+    ASSERT_GT(documented.size(), 20u);
+    std::vector<DocumentedRoute> api, page;
+    for (const DocumentedRoute& route : documented)
+        (route.path.starts_with("/api/") ? api : page).push_back(route);
+    std::vector<DocumentedRoute> routed;
+    bool servesThePage = false;
+    for (const view::ViewerApi::Route& route : view::ViewerApi::Routes()) {
+        if (std::string(route.pattern) == "/*")
+            servesThePage = std::string(route.method) == "GET";
+        else
+            routed.push_back({route.method, route.pattern});
+    }
+    std::sort(api.begin(), api.end());
+    std::sort(routed.begin(), routed.end());
+    EXPECT_EQ(api, routed);
+    EXPECT_TRUE(servesThePage);
+
+    const HttpClient client = Client();
+    for (const DocumentedRoute& route : page) {
+        EXPECT_EQ(route.method, "GET");
+        EXPECT_EQ(client.Get(route.path).status, 200) << route.path;
+    }
+    std::map<std::string, std::string> allowed; // by path, in the documentation's order
+    for (const DocumentedRoute& route : documented)
+        allowed[route.path] += (allowed[route.path].empty() ? "" : ", ") + route.method;
+    for (const auto& [path, methods] : allowed) {
+        const std::string target =
+            std::regex_replace(std::regex_replace(std::regex_replace(path, std::regex("\\{i\\}"), "0"),
+                                                  std::regex("\\{name\\}"), "ExposureTime"),
+                               std::regex("\\{page\\}"), "reader");
+        const HttpAnswer answer = client.Send("DELETE", target, {}, {});
+        EXPECT_EQ(answer.status, 405) << target;
+        EXPECT_EQ(answer.Header("allow"), methods) << target;
+    }
 }
 
 TEST_F(ViewApi, OnlyThisMachineAndThisSiteAreServed) {

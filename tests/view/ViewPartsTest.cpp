@@ -1,13 +1,13 @@
 // The viewer's pieces on their own: request targets, pages and what they own, previews, grey
 // statistics, feature groups and guides, the forms of an image set and an assistant's fix.
-#include "AssistantFix.h"
-#include "ClientRegistry.h"
-#include "FeatureGroups.h"
-#include "FeatureGuide.h"
 #include "FeatureNames.h"
-#include "HttpServer.h"
-#include "LiveImageSet.h"
-#include "RunSettings.h"
+#include "runs/AssistantFix.h"
+#include "session/FeatureGuide.h"
+#include "session/RunSettings.h"
+#include "view/ClientRegistry.h"
+#include "view/FeatureGroups.h"
+#include "view/LiveImageSet.h"
+#include "view/http/RequestReader.h"
 
 #include <gtest/gtest.h>
 

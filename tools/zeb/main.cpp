@@ -1,7 +1,7 @@
 // zeb: a vision host in miniature. It loads the plug-in through GetVideoChannel and the channel
 // entry points only, exactly as a host application does.
-#include "CommandLine.h"
-#include "Interrupt.h"
+#include "commands/CommandLine.h"
+#include "commands/Interrupt.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -1,13 +1,14 @@
 // zeb acquire: acquire image sets and keep each under numbered PNG names with its metadata.
-#include "Commands.h"
+#include "commands/Commands.h"
 
-#include "AcquisitionLoop.h"
-#include "CommandError.h"
-#include "FeatureReport.h"
-#include "ImageSetWriter.h"
-#include "Interrupt.h"
-#include "Output.h"
-#include "SurfaceWriter.h"
+#include "base/CommandError.h"
+#include "base/JsonText.h"
+#include "base/Text.h"
+#include "commands/Interrupt.h"
+#include "files/ImageSetWriter.h"
+#include "files/SurfaceWriter.h"
+#include "runs/AcquisitionLoop.h"
+#include "session/FeatureReport.h"
 
 #include <cstdio>
 #include <memory>

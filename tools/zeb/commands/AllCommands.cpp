@@ -1,5 +1,4 @@
-#include "Commands.h"
-#include "view/ViewCommand.h"
+#include "commands/Commands.h"
 
 namespace zeb::cli {
 

@@ -1,14 +1,15 @@
 // zeb assist: run a setup assistant as a person at the host would, with its instructions and its
 // result messages filled in.
-#include "Commands.h"
+#include "commands/Commands.h"
 
-#include "AssistantFix.h"
-#include "AssistantRunner.h"
-#include "CommandError.h"
-#include "ConsoleInput.h"
-#include "Interrupt.h"
-#include "NameMatch.h"
-#include "Output.h"
+#include "base/CommandError.h"
+#include "base/JsonText.h"
+#include "base/NameMatch.h"
+#include "base/Text.h"
+#include "commands/ConsoleInput.h"
+#include "commands/Interrupt.h"
+#include "runs/AssistantFix.h"
+#include "runs/AssistantRunner.h"
 
 #include <nlohmann/json.hpp>
 

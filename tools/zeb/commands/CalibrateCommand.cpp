@@ -1,13 +1,13 @@
 // zeb calibrate: the lights measured on a matte sphere under the camera, kept in a calibration file,
 // with the figures that say whether the station's images make a good surface and whether the
 // lights are where the channel's orientation and sequence put them.
-#include "Commands.h"
-#include "Output.h"
+#include "base/JsonText.h"
+#include "commands/Commands.h"
 
-#include "AcquisitionLoop.h"
-#include "CommandError.h"
-#include "Interrupt.h"
-#include "SphereCalibrationRun.h"
+#include "base/CommandError.h"
+#include "commands/Interrupt.h"
+#include "runs/AcquisitionLoop.h"
+#include "runs/SphereCalibrationRun.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
 // zeb channels: the channels of the plug-in; with --detect, the wired camera, dome and state.
-#include "Commands.h"
-#include "Output.h"
+#include "base/JsonText.h"
+#include "commands/Commands.h"
 
-#include "CommandError.h"
+#include "base/CommandError.h"
 
 #include <nlohmann/json.hpp>
 

@@ -1,7 +1,8 @@
 // A zeb command: its sub-command of the command line with its options, and what it does.
 #pragma once
 
-#include "Session.h"
+#include "session/ChannelLighting.h"
+#include "session/Session.h"
 
 #include <CLI/CLI.hpp>
 
@@ -29,6 +30,8 @@ protected:
 
 // --channel, --camera, --set, --profile and --accept-adjusted.
 void AddChannelOptions(CLI::App& app, ChannelOptions& options);
+// --model (and --calibration when `withCalibration`).
+void AddSurfaceModelOptions(CLI::App& app, SurfaceModelOptions& options, bool withCalibration);
 
 // Every command, in the order of zeb's help; `shell` only when `withShell`.
 std::vector<std::unique_ptr<Command>> AllCommands(bool withShell);

@@ -1,8 +1,8 @@
 // The commands of zeb. Each lives in a file of its own.
 #pragma once
 
-#include "Command.h"
-#include "SurfaceModel.h"
+#include "commands/Command.h"
+#include "session/ChannelLighting.h"
 
 #include <filesystem>
 
@@ -133,6 +133,20 @@ class ShellCommand : public Command {
 public:
     void Define(CLI::App& parent) override;
     int Run(Session& session) override;
+};
+
+class ViewCommand : public Command {
+public:
+    void Define(CLI::App& parent) override;
+    int Run(Session& session) override;
+
+private:
+    int32_t _port = 8177;
+    std::string _bind = "127.0.0.1";
+    std::filesystem::path _out = ".";
+    double _clientTimeoutSeconds = 10;
+    double _imageTimeoutSeconds = 20;
+    ChannelOptions _settings; // --channel with its --camera, --profile and --set, applied before serving
 };
 
 class HelpCommand : public Command {

@@ -1,10 +1,10 @@
 // zeb completion: a bash completion script for zeb's commands, options, feature and assistant
 // names. Feature names are asked from the plug-in (zeb features --names) the first time they are
 // completed, so they always match the plug-in in use.
-#include "Commands.h"
+#include "commands/Commands.h"
 
-#include "AssistantRunner.h"
-#include "CommandLine.h"
+#include "commands/CommandLine.h"
+#include "runs/AssistantRunner.h"
 
 #include <cstdio>
 

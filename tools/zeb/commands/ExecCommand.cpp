@@ -1,7 +1,7 @@
 // zeb exec: execute a command feature.
-#include "Commands.h"
+#include "commands/Commands.h"
 
-#include "FeatureReport.h"
+#include "session/FeatureReport.h"
 
 namespace zeb::cli {
 

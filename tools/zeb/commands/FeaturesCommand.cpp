@@ -1,9 +1,9 @@
 // zeb features: every feature of a channel with type, flags, value and choices.
-#include "Commands.h"
-#include "Output.h"
+#include "base/JsonText.h"
+#include "commands/Commands.h"
 
-#include "FeatureGuide.h"
-#include "FeatureReport.h"
+#include "session/FeatureGuide.h"
+#include "session/FeatureReport.h"
 
 #include <cstdio>
 

@@ -1,10 +1,10 @@
 // zeb get: read one feature.
-#include "Commands.h"
-#include "Output.h"
+#include "base/JsonText.h"
+#include "commands/Commands.h"
 
-#include "FeatureGuide.h"
+#include "session/FeatureGuide.h"
 
-#include "FeatureReport.h"
+#include "session/FeatureReport.h"
 
 #include <cstdio>
 

@@ -1,9 +1,9 @@
 // zeb help: zeb's help, or a command's with each option's default.
-#include "Commands.h"
+#include "commands/Commands.h"
 
-#include "CommandError.h"
-#include "CommandLine.h"
-#include "NameMatch.h"
+#include "base/CommandError.h"
+#include "base/NameMatch.h"
+#include "commands/CommandLine.h"
 
 #include <cstdio>
 

@@ -1,8 +1,8 @@
 // zeb profile save: keep a channel's writable feature values in a NAME=VALUE file for --profile.
-#include "Commands.h"
+#include "commands/Commands.h"
 
-#include "Output.h"
-#include "RunSettings.h"
+#include "base/Text.h"
+#include "session/RunSettings.h"
 
 #include <cstdio>
 

@@ -1,7 +1,7 @@
 // zeb set: write one feature; says so when the channel holds another value than the one written.
-#include "Commands.h"
+#include "commands/Commands.h"
 
-#include "FeatureGuide.h"
+#include "session/FeatureGuide.h"
 
 namespace zeb::cli {
 

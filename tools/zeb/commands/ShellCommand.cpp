@@ -1,10 +1,10 @@
 // zeb shell: one plug-in kept loaded; the commands are read from standard input, one a line.
-#include "Commands.h"
+#include "commands/Commands.h"
 
-#include "CommandError.h"
-#include "CommandLine.h"
-#include "ConsoleInput.h"
-#include "Interrupt.h"
+#include "base/CommandError.h"
+#include "commands/CommandLine.h"
+#include "commands/ConsoleInput.h"
+#include "commands/Interrupt.h"
 
 #include <cstdio>
 
@@ -42,7 +42,7 @@ int ShellCommand::Run(Session& session) {
             status = Report(error);
             continue;
         }
-        if (words.empty() || words[0].rfind("#", 0) == 0)
+        if (words.empty() || words[0].starts_with("#"))
             continue;
         if (words[0] == "quit" || words[0] == "exit")
             break;

@@ -1,12 +1,12 @@
 // zeb station: the simulated station as a station file with every key, to start a station of one's
 // own from. zeb reads and writes it with the station's own code, which it links for this (the
 // plug-in's copy stays out of reach, as for any host).
-#include "Commands.h"
+#include "commands/Commands.h"
 
-#include "CommandError.h"
-#include "Output.h"
 #include "Station.h"
 #include "StationFileWriter.h"
+#include "base/CommandError.h"
+#include "base/Text.h"
 
 #include <cstdio>
 #include <cstdlib>

@@ -2,13 +2,18 @@
 // that a sequence of calls (wait for an image set, then fetch it) is never interleaved with another
 // request's calls: the server's threads queue their work to it, and it runs that work between the
 // polls of an acquisition or an assistant.
+//
+// ChannelWorker.cpp is the thread and its queues; ChannelModes.cpp what runs on it (idle, live, an
+// assistant); Recorder.h writes image sets; ChangeWaiters.h keeps the long polls.
 #pragma once
 
-#include "AcquisitionLoop.h"
-#include "AssistantRunner.h"
-#include "ClientRegistry.h"
-#include "HostChannel.h"
-#include "LiveImageSet.h"
+#include "hostkit/HostChannel.h"
+#include "runs/AcquisitionLoop.h"
+#include "runs/AssistantRunner.h"
+#include "view/ChangeWaiters.h"
+#include "view/ClientRegistry.h"
+#include "view/LiveImageSet.h"
+#include "view/Recorder.h"
 
 #include <condition_variable>
 #include <deque>
@@ -50,14 +55,7 @@ public:
     };
 
     // Writing the image sets of a running acquisition to the save folder, as zeb acquire does.
-    struct Recording {
-        bool active = false;
-        int64_t count = 0;   // image sets to write; 0: as many as arrive within `seconds`
-        double seconds = 0;  // how long to write; 0: until `count` are written
-        int64_t written = 0; // image sets written so far
-        std::vector<std::string> lastFiles;
-        std::string ended; // why it ended before its count or time ("" while active or when done)
-    };
+    using Recording = Recorder::Recording;
 
     struct Status {
         Mode mode = Mode::Idle;
@@ -151,8 +149,7 @@ private:
     bool RunAssistant(std::shared_ptr<Control> start, bool wasLive);
     // Counts a delivered image set and shows it, unless one was shown within the last moment.
     void Deliver(const host::Image& image, bool always);
-    void Changed();           // with _mutex held
-    void WakeWaiters() const; // with _mutex held
+    void Changed(); // with _mutex held
     // Writes the image set when a recording wants it; ends the recording when it is complete.
     void Record(const host::Image& image);
     void EndRecording(const std::string& why); // with _mutex held
@@ -167,15 +164,12 @@ private:
 
     mutable std::mutex _mutex;
     mutable std::condition_variable _wake; // jobs or controls arrived
-    // Who waits for a revision above the number: long polls (see WakeOnChange).
-    mutable std::vector<std::pair<uint64_t, std::weak_ptr<const std::function<void()>>>> _waiters;
+    mutable ChangeWaiters _changes;        // the revision, and the long polls waiting for it
     std::deque<std::function<void()>> _jobs;
     std::deque<std::shared_ptr<Control>> _controls;
     bool _quitting = false;
-    bool _waitsEnded = false;
     bool _releasePending = false;
     Mode _mode = Mode::Idle;
-    uint64_t _revision = 0;
     Ownership _owners;
     cli::AcquisitionStatistics _statistics;
     std::deque<std::chrono::steady_clock::time_point> _arrivals;
@@ -183,13 +177,11 @@ private:
     int64_t _setNumber = 0;
     std::string _error;
     std::string _lastFailure;
-    Recording _recording;
-    std::chrono::steady_clock::time_point _recordingEnd{};
+    Recorder _recorder;
     AssistantView _assistant;
 
     std::shared_ptr<Control> _startPending; // worker thread only: the start to answer once running
     std::chrono::steady_clock::time_point _published{}; // worker thread only: when a set was last shown
-    std::mutex _saveMutex;
     std::string _farewell;
     std::thread _thread;
 };

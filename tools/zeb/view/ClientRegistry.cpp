@@ -1,4 +1,4 @@
-#include "ClientRegistry.h"
+#include "view/ClientRegistry.h"
 
 #include <algorithm>
 

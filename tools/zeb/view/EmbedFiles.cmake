@@ -26,7 +26,7 @@ foreach(name ${FILES})
   math(EXPR index "${index} + 1")
 endforeach()
 file(WRITE ${OUTPUT}.new "// Made by EmbedFiles.cmake from the page's files; do not edit.
-#include \"PageAssets.h\"
+#include \"view/PageAssets.h\"
 
 namespace zeb::view {
 

@@ -1,30 +1,24 @@
-#include "FeatureGroups.h"
+#include "view/FeatureGroups.h"
 
 #include <set>
 
 namespace zeb::view {
 
-namespace {
-bool StartsWith(const std::string& text, const char* prefix) {
-    return text.rfind(prefix, 0) == 0;
-}
-} // namespace
-
 std::string FeatureGroup(const std::string& feature) {
     static const std::set<std::string> imageFormat = {"Width",     "Height",      "OffsetX",  "OffsetY",
                                                       "ReverseXY", "TestPattern", "SetupMode"};
-    if (StartsWith(feature, "DeviceImageSource") || feature == "DeviceScanType")
+    if (feature.starts_with("DeviceImageSource") || feature == "DeviceScanType")
         return "Device and camera";
     if (imageFormat.count(feature))
         return "Image format";
-    if (StartsWith(feature, "Acquisition") || StartsWith(feature, "Trigger") || feature == "ExposureTime" ||
+    if (feature.starts_with("Acquisition") || feature.starts_with("Trigger") || feature == "ExposureTime" ||
         feature == "Gain" || feature == "EncoderResolution")
         return "Acquisition";
-    if (StartsWith(feature, "Lighting"))
+    if (feature.starts_with("Lighting"))
         return "Lighting";
-    if (StartsWith(feature, "Dialog"))
+    if (feature.starts_with("Dialog"))
         return "Assistants";
-    if (StartsWith(feature, "Gev"))
+    if (feature.starts_with("Gev"))
         return "Transport";
     return "Other";
 }

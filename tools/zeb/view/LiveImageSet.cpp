@@ -1,7 +1,8 @@
-#include "LiveImageSet.h"
+#include "view/LiveImageSet.h"
 
-#include "ImageSet.h"
-#include "PngFile.h"
+#include "files/ImageSet.h"
+#include "imagefiles/Png.h"
+#include "session/ImageSetDescription.h"
 
 namespace zeb::view {
 
@@ -116,7 +117,8 @@ std::shared_ptr<const std::string> LiveImageSet::Png(const std::string& form, in
     const std::optional<host::Image> image = Form(form);
     if (!image)
         return nullptr;
-    const std::vector<uint8_t> bytes = cli::EncodePng(Shrink(*image, factor), {});
+    const host::Image shrunk = Shrink(*image, factor);
+    const std::vector<uint8_t> bytes = imagefiles::EncodePng(cli::GreyPicture(shrunk), {});
     auto png = std::make_shared<const std::string>(bytes.begin(), bytes.end());
     std::lock_guard<std::mutex> lock(_mutex);
     return _png.emplace(key, std::move(png)).first->second;

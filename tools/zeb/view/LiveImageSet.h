@@ -3,8 +3,8 @@
 // statistics of its grey values.
 #pragma once
 
-#include "HostChannel.h"
-#include "ImageSetWriter.h"
+#include "hostkit/HostChannel.h"
+#include "session/ImageSetDescription.h"
 
 #include <array>
 #include <chrono>

@@ -1,19 +1,14 @@
-#include "RequestPolicy.h"
+#include "view/RequestPolicy.h"
+
+#include "base/Text.h"
 
 #include <boost/asio/ip/address.hpp>
 
 #include <algorithm>
-#include <cctype>
 
 namespace zeb::view {
 
 namespace {
-
-std::string Lower(std::string text) {
-    for (char& c : text)
-        c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return text;
-}
 
 // The host of a Host header without its port; an IPv6 address without its brackets.
 std::string HostName(const std::string& host) {
@@ -44,7 +39,7 @@ std::string RequestPolicy::Refusal(const HttpRequest& request) const {
     const std::string host = request.Header("host");
     if (_loopbackOnly && !host.empty()) {
         const std::string name = HostName(host);
-        if (Lower(name) != "localhost" && !IsLoopbackAddress(name))
+        if (cli::Lowercase(name) != "localhost" && !IsLoopbackAddress(name))
             return "zeb view serves this machine only; the request names the host \"" + host + "\"";
     }
     // Browsers say where a request comes from: Sec-Fetch-Site on every request (a request of the
@@ -56,11 +51,10 @@ std::string RequestPolicy::Refusal(const HttpRequest& request) const {
         return "requests from pages of other sites or origins are refused" +
                (origin.empty() ? std::string() : " (" + origin + ")");
     if (ChangesSomething(request.method) && site != "same-origin" && !request.headers.count("x-zeb-client") &&
-        !request.headers.count(Lower(ScriptHeader)))
-        return std::string(
-                   "a request that changes something must come from zeb view's page, or from a script "
-                   "that sends the header ") +
-               ScriptHeader;
+        !request.headers.count(cli::Lowercase(ScriptHeader)))
+        return "a request that changes something must come from zeb view's page, or from a script that "
+               "sends the header " +
+               std::string(ScriptHeader);
     return {};
 }
 

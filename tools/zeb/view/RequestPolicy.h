@@ -5,7 +5,7 @@
 // preflight, which zeb view never grants).
 #pragma once
 
-#include "HttpServer.h"
+#include "view/http/HttpMessage.h"
 
 #include <string>
 

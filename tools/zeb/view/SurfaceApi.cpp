@@ -1,11 +1,11 @@
-#include "SurfaceApi.h"
-#include "Output.h"
+#include "view/SurfaceApi.h"
+#include "base/JsonText.h"
 
-#include "AcquisitionLoop.h"
-#include "CommandError.h"
-#include "PngFile.h"
-#include "SphereCalibrationRun.h"
-#include "SurfaceImages.h"
+#include "base/CommandError.h"
+#include "imagefiles/Png.h"
+#include "photometric/SurfaceImages.h"
+#include "runs/AcquisitionLoop.h"
+#include "runs/SphereCalibrationRun.h"
 
 #include <nlohmann/json.hpp>
 
@@ -78,11 +78,10 @@ std::string PngOf(const photometric::Surface& surface, const std::string& form, 
     const std::vector<uint8_t> samples = form == "normals"  ? photometric::NormalColours(surface)
                                          : form == "albedo" ? photometric::AlbedoGreys(surface)
                                                             : photometric::CurvatureSamples(surface);
-    cli::PngSamples picture;
-    picture.channels = channels;
-    picture.eightBit =
-        Subsample(samples, surface.width, surface.height, channels, factor, picture.width, picture.height);
-    const std::vector<uint8_t> png = cli::EncodePngSamples(picture, {});
+    int32_t width = 0, height = 0;
+    const std::vector<uint8_t> subsampled =
+        Subsample(samples, surface.width, surface.height, channels, factor, width, height);
+    const std::vector<uint8_t> png = imagefiles::EncodePng({width, height, channels, subsampled, {}}, {});
     return std::string(png.begin(), png.end());
 }
 
@@ -124,20 +123,6 @@ SurfaceApi::ChannelSurface& SurfaceApi::Of(const ChannelWorker& worker) {
     if (!slot)
         slot = std::make_unique<ChannelSurface>();
     return *slot;
-}
-
-std::optional<HttpResponse> SurfaceApi::Handle(ChannelWorker& worker, const HttpRequest& request,
-                                               const std::string& what) {
-    const bool picture = what == "surface.png";
-    if (!picture && what != "calibrate")
-        return std::nullopt;
-    const std::string allowed = picture ? "GET" : "POST";
-    if (request.method != allowed) {
-        HttpResponse response = HttpResponse::Text(405, "use " + allowed + " here");
-        response.headers.emplace_back("Allow", allowed);
-        return response;
-    }
-    return picture ? Picture(worker, request) : Calibrate(worker, request);
 }
 
 HttpResponse SurfaceApi::Picture(ChannelWorker& worker, const HttpRequest& request) {

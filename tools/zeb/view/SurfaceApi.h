@@ -1,14 +1,14 @@
 // The surface in zeb view: the latest image set's albedo, normals and mean curvature as pictures,
 // computed once per image set with the channel's lighting model (the calibration zeb view made on
 // the sphere while the channel's orientation and sequence still fit it, else the nominal model),
-// and the calibration on the sphere. Its paths are documented in the README's API section.
+// and the calibration on the sphere. Its paths are documented in docs/http-api.md.
 #pragma once
 
-#include "ChannelWorker.h"
-#include "HttpServer.h"
-#include "Session.h"
-#include "SurfaceModel.h"
-#include "SurfaceSolver.h"
+#include "photometric/SurfaceSolver.h"
+#include "session/ChannelLighting.h"
+#include "session/Session.h"
+#include "view/ChannelWorker.h"
+#include "view/http/HttpMessage.h"
 
 #include <filesystem>
 #include <map>
@@ -26,16 +26,14 @@ public:
     SurfaceApi(cli::Session& session, std::filesystem::path calibrations, int32_t imageTimeoutMs);
     ~SurfaceApi();
 
-    // GET surface.png?form=normals|albedo|curvature[&scale=N] and POST calibrate[?sphereRadius=MM]
-    // below /api/channels/{i}/; none for other paths.
-    std::optional<HttpResponse> Handle(ChannelWorker& worker, const HttpRequest& request,
-                                       const std::string& what);
+    // GET /api/channels/{i}/surface.png?form=normals|albedo|curvature[&scale=N]
+    HttpResponse Picture(ChannelWorker& worker, const HttpRequest& request);
+    // POST /api/channels/{i}/calibrate[?sphereRadius=MM]
+    HttpResponse Calibrate(ChannelWorker& worker, const HttpRequest& request);
 
 private:
     struct ChannelSurface;
     ChannelSurface& Of(const ChannelWorker& worker);
-    HttpResponse Picture(ChannelWorker& worker, const HttpRequest& request);
-    HttpResponse Calibrate(ChannelWorker& worker, const HttpRequest& request);
     std::filesystem::path CalibrationFile(int32_t channel) const;
 
     cli::Session& _session;

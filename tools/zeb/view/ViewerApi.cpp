@@ -1,14 +1,14 @@
-#include "ViewerApi.h"
-#include "Output.h"
+#include "view/ViewerApi.h"
 
-#include "AssistantFix.h"
-#include "CommandError.h"
-#include "FeatureGroups.h"
-#include "FeatureGuide.h"
-#include "FeatureReport.h"
-#include "PageAssets.h"
-#include "RunSettings.h"
-#include "SurfaceApi.h"
+#include "base/CommandError.h"
+#include "base/JsonText.h"
+#include "session/FeatureGuide.h"
+#include "session/FeatureReport.h"
+#include "session/RunSettings.h"
+#include "view/ApiJson.h"
+#include "view/FeatureGroups.h"
+#include "view/PageAssets.h"
+#include "view/SurfaceApi.h"
 
 #include <nlohmann/json.hpp>
 
@@ -20,10 +20,46 @@ namespace zeb::view {
 
 using nlohmann::json;
 
+struct ViewerApi::Call {
+    const HttpRequest& request;
+    const std::string& client;
+    ChannelWorker* worker = nullptr; // the channel "{i}" names
+    std::string name;                // what "{name}" or "{page}" stands for
+};
+
+const std::vector<ViewerApi::Route>& ViewerApi::Routes() {
+    static const std::vector<Route> routes = {
+        {"GET", "/api/channels", &ViewerApi::ChannelList},
+        {"GET", "/api/channels/{i}/features", &ViewerApi::Features},
+        {"GET", "/api/channels/{i}/features/{name}", &ViewerApi::ReadFeature},
+        {"PUT", "/api/channels/{i}/features/{name}", &ViewerApi::WriteFeature},
+        {"POST", "/api/channels/{i}/commands/{name}", &ViewerApi::Command},
+        {"POST", "/api/channels/{i}/acquisition/start", &ViewerApi::StartAcquisition},
+        {"POST", "/api/channels/{i}/acquisition/stop", &ViewerApi::StopAcquisition},
+        {"GET", "/api/channels/{i}/status", &ViewerApi::Status},
+        {"GET", "/api/channels/{i}/image.png", &ViewerApi::Image},
+        {"GET", "/api/channels/{i}/surface.png", &ViewerApi::SurfacePicture, true},
+        {"POST", "/api/channels/{i}/calibrate", &ViewerApi::Calibrate, true},
+        {"POST", "/api/channels/{i}/save", &ViewerApi::Save},
+        {"POST", "/api/channels/{i}/recording/start", &ViewerApi::StartRecording},
+        {"POST", "/api/channels/{i}/recording/stop", &ViewerApi::StopRecording},
+        {"GET", "/api/channels/{i}/profile", &ViewerApi::ReadProfile},
+        {"PUT", "/api/channels/{i}/profile", &ViewerApi::ApplyProfile},
+        {"GET", "/api/channels/{i}/assistant", &ViewerApi::Assistant},
+        {"POST", "/api/channels/{i}/assistant/start", &ViewerApi::StartAssistant},
+        {"POST", "/api/channels/{i}/assistant/next", &ViewerApi::NextAssistant},
+        {"POST", "/api/channels/{i}/assistant/stop", &ViewerApi::StopAssistant},
+        {"POST", "/api/clients/{page}/close", &ViewerApi::CloseClient},
+        {"GET", "/*", &ViewerApi::Page},
+    };
+    return routes;
+}
+
 namespace {
 
 constexpr const char* ClientHeader = "x-zeb-client";
 
+// The parts of a path between its slashes: "/api/channels" gives "api", "channels"; "/" gives "".
 std::vector<std::string> Split(const std::string& path) {
     std::vector<std::string> parts;
     size_t start = 1;
@@ -37,8 +73,26 @@ std::vector<std::string> Split(const std::string& path) {
     return parts;
 }
 
+// Whether the path's parts fit the route's pattern; `parameters` gets each "{...}" with its part.
+bool Matches(const std::string& pattern, const std::vector<std::string>& parts,
+             std::vector<std::pair<std::string, std::string>>& parameters) {
+    if (pattern == "/*")
+        return parts[0] != "api";
+    const std::vector<std::string> wanted = Split(pattern);
+    if (wanted.size() != parts.size())
+        return false;
+    parameters.clear();
+    for (size_t i = 0; i < wanted.size(); ++i) {
+        if (wanted[i].starts_with("{"))
+            parameters.emplace_back(wanted[i], parts[i]);
+        else if (wanted[i] != parts[i])
+            return false;
+    }
+    return true;
+}
+
 HttpResponse NotFound(const std::string& path) {
-    return HttpResponse::Text(404, "nothing at " + path + "; the README lists the API");
+    return HttpResponse::Text(404, "nothing at " + path + "; docs/http-api.md lists the API");
 }
 
 HttpResponse MethodNotAllowed(const std::string& allowed) {
@@ -68,78 +122,6 @@ HttpResponse Answer(const ChannelWorker::Outcome& outcome, const std::function<H
     return done();
 }
 
-const char* ModeName(ChannelWorker::Mode mode) {
-    switch (mode) {
-    case ChannelWorker::Mode::Live:
-        return "live";
-    case ChannelWorker::Mode::Assistant:
-        return "assistant";
-    case ChannelWorker::Mode::Idle:
-        break;
-    }
-    return "idle";
-}
-
-json GreyJson(const GreyStatistics& grey) {
-    return {{"histogram", grey.histogram},
-            {"mean", grey.mean},
-            {"saturatedPercent", grey.saturatedPercent},
-            {"darkPercent", grey.darkPercent}};
-}
-
-json ImageSetJson(const LiveImageSet& set) {
-    const cli::ImageSetDescription& d = set.Description();
-    const GreyStatistics& grey = set.Statistics();
-    json directions = json::array();
-    for (const GreyStatistics& direction : set.DirectionStatistics())
-        directions.push_back(GreyJson(direction));
-    json entry = {
-        {"number", set.Number()},
-        {"width", set.Delivered().width},
-        {"height", set.Delivered().height},
-        {"directionWidth", set.DirectionWidth()},
-        {"directionHeight", set.DirectionHeight()},
-        {"averaged", d.Averaged()},
-        {"lineScan", d.LineScan()},
-        {"forms", set.Forms()},
-        {"takenMs",
-         std::chrono::duration_cast<std::chrono::milliseconds>(set.Taken().time_since_epoch()).count()},
-        {"camera", d.camera},
-        {"exposureTime", d.exposureTime},
-        {"gain", d.gain},
-        {"lightingSequence", d.lightingSequence},
-        {"lightingOrientation", d.lightingOrientation},
-        {"litFrom", LitFromSides(d.lightingSequence)},
-        {"directions", directions}};
-    entry.update(GreyJson(grey));
-    return entry;
-}
-
-json RecordingJson(const ChannelWorker::Recording& recording) {
-    return {{"active", recording.active},   {"count", recording.count},     {"seconds", recording.seconds},
-            {"written", recording.written}, {"files", recording.lastFiles}, {"ended", recording.ended}};
-}
-
-json StatusJson(const ChannelWorker& worker, const ChannelWorker::Status& status) {
-    const cli::AcquisitionStatistics& s = status.statistics;
-    return {{"channel", worker.Index()},
-            {"revision", status.revision},
-            {"mode", ModeName(status.mode)},
-            {"acquiring", status.mode != ChannelWorker::Mode::Idle},
-            {"kept", status.kept},
-            {"pages", status.pages},
-            {"error", status.error},
-            {"statistics",
-             {{"imageSets", s.sets},
-              {"perSecond", status.recentPerSecond},
-              {"lost", s.lost},
-              {"failed", s.failed},
-              {"lastFailure", status.lastFailure},
-              {"startupMs", 1000.0 * s.startupSeconds}}},
-            {"recording", RecordingJson(status.recording)},
-            {"imageSet", status.latest ? ImageSetJson(*status.latest) : json(nullptr)}};
-}
-
 // A whole decimal number within [low, high], or none.
 std::optional<int64_t> WholeNumber(const std::string& text, int64_t low, int64_t high) {
     if (text.empty() || text.size() > 18 ||
@@ -149,6 +131,32 @@ std::optional<int64_t> WholeNumber(const std::string& text, int64_t low, int64_t
     if (value < low || value > high)
         return std::nullopt;
     return value;
+}
+
+HttpResponse AssistantAnswer(ChannelWorker& worker) {
+    const ChannelWorker::AssistantView view = worker.Assistant();
+    const bool readState = !view.active;
+    const AssistantFeatures features = worker.Call([readState](host::HostChannel& channel) {
+        AssistantFeatures f;
+        f.selector = channel.Read("DialogSelector").value_or("");
+        f.choices = channel.Choices("DialogSelector");
+        if (readState) {
+            // As a host polls an assistant it did not start (reading the result advances it).
+            f.state.running = channel.Read("DialogStatus").value_or("") == "True";
+            f.state.result = channel.Read("DialogResult").value_or("");
+            f.state.instruction = channel.Read("DialogInstruction").value_or("");
+            const std::string arguments = channel.Read("DialogResultMessageArguments").value_or("");
+            f.state.message =
+                cli::FillPlaceholders(channel.Read("DialogResultMessage").value_or(""), arguments);
+            f.state.arguments = cli::SplitArguments(arguments);
+        }
+        return f;
+    });
+    return JsonAnswer(AssistantJson(view, features));
+}
+
+HttpResponse RecordingAnswer(ChannelWorker& worker, const ChannelWorker::Outcome& outcome) {
+    return Answer(outcome, [&] { return JsonAnswer(RecordingJson(worker.CurrentStatus().recording)); });
 }
 
 } // namespace
@@ -166,9 +174,8 @@ HttpResponse ViewerApi::Handle(const HttpRequest& request) {
             return HttpResponse::Text(400, "the X-Zeb-Client header must be 1 to 64 letters, digits, - or _");
         _clients.Touch(client);
     }
-    const std::vector<std::string> parts = Split(request.path);
     try {
-        return Route(request, parts, client);
+        return Dispatch(request, client);
     } catch (const ChannelBusy& busy) {
         return HttpResponse::Text(503, busy.what());
     } catch (const cli::CommandError& error) {
@@ -177,43 +184,52 @@ HttpResponse ViewerApi::Handle(const HttpRequest& request) {
     }
 }
 
-HttpResponse ViewerApi::Route(const HttpRequest& request, const std::vector<std::string>& parts,
-                              const std::string& client) {
-    const bool get = request.method == "GET";
-    if (parts.empty() || parts[0] != "api") {
-        if (!get)
-            return MethodNotAllowed("GET");
-        const PageAsset* asset = FindPageAsset(request.path == "/" ? "/index.html" : request.path);
-        if (!asset)
-            return NotFound(request.path);
-        HttpResponse response;
-        response.contentType = asset->type;
-        response.body.assign(reinterpret_cast<const char*>(asset->data), asset->size);
-        return response;
+HttpResponse ViewerApi::Dispatch(const HttpRequest& request, const std::string& client) {
+    const std::vector<std::string> parts = Split(request.path);
+    // A channel zeb view does not serve, whatever follows it.
+    if (parts.size() >= 3 && parts[0] == "api" && parts[1] == "channels" &&
+        !WholeNumber(parts[2], 0, static_cast<int64_t>(_workers.size()) - 1))
+        return HttpResponse::Text(404, "no channel \"" + parts[2] + "\"; zeb view serves channels 0 to " +
+                                           std::to_string(static_cast<int64_t>(_workers.size()) - 1));
+    std::vector<std::string> allowed;
+    for (const Route& route : Routes()) {
+        std::vector<std::pair<std::string, std::string>> parameters;
+        if ((route.surface && !_options.surfaces) || !Matches(route.pattern, parts, parameters))
+            continue;
+        if (request.method != route.method) {
+            if (std::find(allowed.begin(), allowed.end(), route.method) == allowed.end())
+                allowed.push_back(route.method);
+            continue;
+        }
+        Call call{request, client, nullptr, {}};
+        for (const auto& [parameter, part] : parameters) {
+            if (parameter == "{i}")
+                call.worker = _workers[static_cast<size_t>(*WholeNumber(part, 0, INT64_MAX))];
+            else
+                call.name = part;
+        }
+        return (this->*route.answer)(call);
     }
-    if (parts.size() == 2 && parts[1] == "channels")
-        return get ? ChannelList() : MethodNotAllowed("GET");
-    if (parts.size() >= 3 && parts[1] == "channels") {
-        const auto index = WholeNumber(parts[2], 0, static_cast<int64_t>(_workers.size()) - 1);
-        if (!index)
-            return HttpResponse::Text(404, "no channel \"" + parts[2] + "\"; zeb view serves channels 0 to " +
-                                               std::to_string(static_cast<int64_t>(_workers.size()) - 1));
-        return Channel(*_workers[static_cast<size_t>(*index)], request, parts, client);
-    }
-    if (parts.size() == 4 && parts[1] == "clients" && parts[3] == "close") {
-        if (request.method != "POST")
-            return MethodNotAllowed("POST");
-        if (!ClientRegistry::ValidId(parts[2]))
-            return HttpResponse::Text(400, "a page id is 1 to 64 letters, digits, - or _");
-        _clients.Close(parts[2]);
-        for (ChannelWorker* worker : _workers)
-            worker->Reap();
-        return HttpResponse::Text(200, "goodbye");
-    }
-    return NotFound(request.path);
+    if (allowed.empty())
+        return NotFound(request.path);
+    std::string methods;
+    for (const std::string& method : allowed)
+        methods += (methods.empty() ? "" : ", ") + method;
+    return MethodNotAllowed(methods);
 }
 
-HttpResponse ViewerApi::ChannelList() {
+HttpResponse ViewerApi::Page(const Call& call) {
+    const std::string& path = call.request.path;
+    const PageAsset* asset = FindPageAsset(path == "/" ? "/index.html" : path);
+    if (!asset)
+        return NotFound(path);
+    HttpResponse response;
+    response.contentType = asset->type;
+    response.body.assign(reinterpret_cast<const char*>(asset->data), asset->size);
+    return response;
+}
+
+HttpResponse ViewerApi::ChannelList(const Call&) {
     json channels = json::array();
     for (ChannelWorker* worker : _workers) {
         const std::string camera = worker->Call(
@@ -230,60 +246,9 @@ HttpResponse ViewerApi::ChannelList() {
     return JsonAnswer(channels);
 }
 
-HttpResponse ViewerApi::Channel(ChannelWorker& worker, const HttpRequest& request,
-                                const std::vector<std::string>& parts, const std::string& client) {
-    const std::string& method = request.method;
-    const std::string what = parts.size() > 3 ? parts[3] : std::string();
-    if (parts.size() == 4 && what == "features")
-        return method == "GET" ? Features(worker) : MethodNotAllowed("GET");
-    if (parts.size() == 5 && what == "features") {
-        if (method != "GET" && method != "PUT")
-            return MethodNotAllowed("GET, PUT");
-        return Feature(worker, request, parts[4]);
-    }
-    if (parts.size() == 5 && what == "commands")
-        return method == "POST" ? Command(worker, parts[4]) : MethodNotAllowed("POST");
-    if (parts.size() == 5 && what == "acquisition" && (parts[4] == "start" || parts[4] == "stop")) {
-        if (method != "POST")
-            return MethodNotAllowed("POST");
-        const ChannelWorker::Outcome outcome =
-            parts[4] == "start" ? worker.StartAcquisition(client) : worker.StopAcquisition();
-        return Answer(outcome, [&] { return JsonAnswer(StatusJson(worker, worker.CurrentStatus())); });
-    }
-    if (parts.size() == 4 && what == "image.png")
-        return method == "GET" ? Image(worker, request) : MethodNotAllowed("GET");
-    if (parts.size() == 4 && what == "status")
-        return method == "GET" ? Status(worker, request) : MethodNotAllowed("GET");
-    if (parts.size() == 4 && what == "assistant")
-        return method == "GET" ? Assistant(worker) : MethodNotAllowed("GET");
-    if (parts.size() == 5 && what == "assistant" &&
-        (parts[4] == "start" || parts[4] == "next" || parts[4] == "stop")) {
-        if (method != "POST")
-            return MethodNotAllowed("POST");
-        if (parts[4] == "start")
-            return StartAssistant(worker, request.body, client);
-        const ChannelWorker::Outcome outcome =
-            parts[4] == "next" ? worker.NextAssistant() : worker.StopAssistant();
-        return Answer(outcome, [&] { return Assistant(worker); });
-    }
-    if (parts.size() == 4 && what == "save")
-        return method == "POST" ? Save(worker) : MethodNotAllowed("POST");
-    if (parts.size() == 4 && what == "profile") {
-        if (method != "GET" && method != "PUT")
-            return MethodNotAllowed("GET, PUT");
-        return Profile(worker, request);
-    }
-    if (parts.size() == 5 && what == "recording" && (parts[4] == "start" || parts[4] == "stop"))
-        return method == "POST" ? Recording(worker, request, parts[4]) : MethodNotAllowed("POST");
-    if (parts.size() == 4 && _options.surfaces)
-        if (auto answer = _options.surfaces->Handle(worker, request, what))
-            return *answer;
-    return NotFound(request.path);
-}
-
-HttpResponse ViewerApi::Features(ChannelWorker& worker) {
+HttpResponse ViewerApi::Features(const Call& call) {
     const std::vector<cli::FeatureInfo> features =
-        worker.Call([](host::HostChannel& channel) { return cli::DescribeFeatures(channel); });
+        call.worker->Call([](host::HostChannel& channel) { return cli::DescribeFeatures(channel); });
     json list = json::array();
     for (const cli::FeatureInfo& feature : features) {
         json entry = feature.Json();
@@ -294,32 +259,36 @@ HttpResponse ViewerApi::Features(ChannelWorker& worker) {
     return JsonAnswer(list);
 }
 
-HttpResponse ViewerApi::Feature(ChannelWorker& worker, const HttpRequest& request, const std::string& name) {
-    struct Result {
-        bool ok = false;
-        std::string text; // the value, or the plug-in's error
-        cli::WriteOutcome::Kind kind = cli::WriteOutcome::Kind::Held;
-    };
-    if (request.method == "GET") {
-        const Result result = worker.Call([name](host::HostChannel& channel) {
-            const auto value = channel.Read(name);
-            return value ? Result{true, *value} : Result{false, channel.Error()};
-        });
-        return result.ok ? HttpResponse::Text(200, result.text) : FeatureFailure(name, result.text);
-    }
-    if (request.body.find('\0') != std::string::npos)
-        return HttpResponse::Text(400, "a feature value is text without NUL bytes");
-    const std::string value = request.body;
-    const Result result = worker.Call([name, value](host::HostChannel& channel) {
-        try {
-            const cli::WriteOutcome outcome = cli::WriteFeature(channel, name, value);
-            return Result{true, outcome.holds, outcome.kind};
-        } catch (const cli::CommandError& error) {
-            return Result{false, error.what()};
-        }
+namespace {
+struct FeatureResult {
+    bool ok = false;
+    std::string text; // the value, or the plug-in's error
+    cli::WriteOutcome::Kind kind = cli::WriteOutcome::Kind::Held;
+};
+} // namespace
+
+HttpResponse ViewerApi::ReadFeature(const Call& call) {
+    const FeatureResult result = call.worker->Call([name = call.name](host::HostChannel& channel) {
+        const auto value = channel.Read(name);
+        return value ? FeatureResult{true, *value} : FeatureResult{false, channel.Error()};
     });
+    return result.ok ? HttpResponse::Text(200, result.text) : FeatureFailure(call.name, result.text);
+}
+
+HttpResponse ViewerApi::WriteFeature(const Call& call) {
+    if (call.request.body.find('\0') != std::string::npos)
+        return HttpResponse::Text(400, "a feature value is text without NUL bytes");
+    const FeatureResult result =
+        call.worker->Call([name = call.name, value = call.request.body](host::HostChannel& channel) {
+            try {
+                const cli::WriteOutcome outcome = cli::WriteFeature(channel, name, value);
+                return FeatureResult{true, outcome.holds, outcome.kind};
+            } catch (const cli::CommandError& error) {
+                return FeatureResult{false, error.what()};
+            }
+        });
     if (!result.ok)
-        return FeatureFailure(name, result.text);
+        return FeatureFailure(call.name, result.text);
     HttpResponse response = HttpResponse::Text(200, result.text);
     const char* kind = result.kind == cli::WriteOutcome::Kind::Held         ? "held"
                        : result.kind == cli::WriteOutcome::Kind::Normalised ? "normalised"
@@ -328,16 +297,31 @@ HttpResponse ViewerApi::Feature(ChannelWorker& worker, const HttpRequest& reques
     return response;
 }
 
-HttpResponse ViewerApi::Command(ChannelWorker& worker, const std::string& name) {
-    const auto failure = worker.Call([name](host::HostChannel& channel) -> std::optional<std::string> {
-        if (channel.Execute(name))
-            return std::nullopt;
-        return channel.Error();
-    });
-    return failure ? FeatureFailure(name, *failure) : HttpResponse::Text(200, "done");
+HttpResponse ViewerApi::Command(const Call& call) {
+    const auto failure =
+        call.worker->Call([name = call.name](host::HostChannel& channel) -> std::optional<std::string> {
+            if (channel.Execute(name))
+                return std::nullopt;
+            return channel.Error();
+        });
+    return failure ? FeatureFailure(call.name, *failure) : HttpResponse::Text(200, "done");
 }
 
-HttpResponse ViewerApi::Image(ChannelWorker& worker, const HttpRequest& request) {
+HttpResponse ViewerApi::StartAcquisition(const Call& call) {
+    ChannelWorker& worker = *call.worker;
+    return Answer(worker.StartAcquisition(call.client),
+                  [&] { return JsonAnswer(StatusJson(worker, worker.CurrentStatus())); });
+}
+
+HttpResponse ViewerApi::StopAcquisition(const Call& call) {
+    ChannelWorker& worker = *call.worker;
+    return Answer(worker.StopAcquisition(),
+                  [&] { return JsonAnswer(StatusJson(worker, worker.CurrentStatus())); });
+}
+
+HttpResponse ViewerApi::Image(const Call& call) {
+    ChannelWorker& worker = *call.worker;
+    const HttpRequest& request = call.request;
     const std::shared_ptr<const LiveImageSet> set = worker.CurrentStatus().latest;
     const std::string form =
         request.Query("form", set && set->Description().Averaged() ? "average" : "stack");
@@ -363,12 +347,13 @@ HttpResponse ViewerApi::Image(ChannelWorker& worker, const HttpRequest& request)
     return response;
 }
 
-HttpResponse ViewerApi::Status(ChannelWorker& worker, const HttpRequest& request) {
-    const std::string since = request.Query("since");
+HttpResponse ViewerApi::Status(const Call& call) {
+    ChannelWorker& worker = *call.worker;
+    const std::string since = call.request.Query("since");
     if (since.empty())
         return JsonAnswer(StatusJson(worker, worker.CurrentStatus()));
     const auto revision = WholeNumber(since, 0, INT64_MAX);
-    const auto wait = WholeNumber(request.Query("wait", "0"), 0, _options.longestWaitMs);
+    const auto wait = WholeNumber(call.request.Query("wait", "0"), 0, _options.longestWaitMs);
     if (!revision || !wait)
         return HttpResponse::Text(400,
                                   "since is a revision number and wait a number of milliseconds from 0 to " +
@@ -383,59 +368,16 @@ HttpResponse ViewerApi::Status(ChannelWorker& worker, const HttpRequest& request
         [channel] { return JsonAnswer(StatusJson(*channel, channel->CurrentStatus())); });
 }
 
-HttpResponse ViewerApi::Assistant(ChannelWorker& worker) {
-    const ChannelWorker::AssistantView view = worker.Assistant();
-    struct Features {
-        std::string selector;
-        std::vector<std::string> choices;
-        cli::AssistantState state;
-    };
-    const bool readState = !view.active;
-    const Features features = worker.Call([readState](host::HostChannel& channel) {
-        Features f;
-        f.selector = channel.Read("DialogSelector").value_or("");
-        f.choices = channel.Choices("DialogSelector");
-        if (readState) {
-            // As a host polls an assistant it did not start (reading the result advances it).
-            f.state.running = channel.Read("DialogStatus").value_or("") == "True";
-            f.state.result = channel.Read("DialogResult").value_or("");
-            f.state.instruction = channel.Read("DialogInstruction").value_or("");
-            const std::string arguments = channel.Read("DialogResultMessageArguments").value_or("");
-            f.state.message =
-                cli::FillPlaceholders(channel.Read("DialogResultMessage").value_or(""), arguments);
-            f.state.arguments = cli::SplitArguments(arguments);
-        }
-        return f;
-    });
-    const cli::AssistantState& state = view.active || !view.name.empty() ? view.state : features.state;
-    const std::string name = view.name.empty() ? features.selector : view.name;
-    const auto fix = cli::ImpliedFix(name, state);
-    return JsonAnswer({{"selector", features.selector},
-                       {"choices", features.choices},
-                       {"active", view.active},
-                       {"name", view.name},
-                       {"running", view.active ? view.state.running : features.state.running},
-                       {"instruction", state.instruction},
-                       {"result", state.result},
-                       {"message", state.message},
-                       {"arguments", state.arguments},
-                       {"images", view.images},
-                       {"history", view.history},
-                       {"fix", fix ? json{{"name", fix->name}, {"value", fix->value}} : json(nullptr)},
-                       {"error", view.error}});
+HttpResponse ViewerApi::SurfacePicture(const Call& call) {
+    return _options.surfaces->Picture(*call.worker, call.request);
 }
 
-HttpResponse ViewerApi::StartAssistant(ChannelWorker& worker, const std::string& typed,
-                                       const std::string& client) {
-    const std::vector<std::string> offered =
-        worker.Call([](host::HostChannel& channel) { return channel.Choices("DialogSelector"); });
-    const std::string name =
-        cli::AssistantNames(offered).Resolve(typed).value_or(cli::AssistantNames::Expand(typed));
-    const ChannelWorker::Outcome outcome = worker.StartAssistant(name, client);
-    return Answer(outcome, [&] { return Assistant(worker); });
+HttpResponse ViewerApi::Calibrate(const Call& call) {
+    return _options.surfaces->Calibrate(*call.worker, call.request);
 }
 
-HttpResponse ViewerApi::Save(ChannelWorker& worker) {
+HttpResponse ViewerApi::Save(const Call& call) {
+    ChannelWorker& worker = *call.worker;
     const std::shared_ptr<const LiveImageSet> set = worker.CurrentStatus().latest;
     if (!set)
         return HttpResponse::Text(404, "channel " + std::to_string(worker.Index()) + " has no image set yet");
@@ -451,16 +393,31 @@ HttpResponse ViewerApi::Save(ChannelWorker& worker) {
     return JsonAnswer({{"imageSet", set->Number()}, {"files", names}});
 }
 
-HttpResponse ViewerApi::Profile(ChannelWorker& worker, const HttpRequest& request) {
-    if (request.method == "GET") {
-        const std::string text =
-            worker.Call([](host::HostChannel& channel) { return cli::ProfileText(channel); });
-        return HttpResponse::Text(200, text);
-    }
-    if (request.body.find('\0') != std::string::npos)
+HttpResponse ViewerApi::StartRecording(const Call& call) {
+    const std::string countText = call.request.Query("count"), secondsText = call.request.Query("seconds");
+    const auto count = WholeNumber(countText.empty() ? "0" : countText, 0, 1000000);
+    const auto seconds = WholeNumber(secondsText.empty() ? "0" : secondsText, 0, 86400);
+    if (!count || !seconds || (*count == 0) == (*seconds == 0))
+        return HttpResponse::Text(400, "record with count (1 to 1000000 image sets) or seconds (1 to 86400), "
+                                       "one of them");
+    return RecordingAnswer(*call.worker, call.worker->StartRecording(*count, static_cast<double>(*seconds)));
+}
+
+HttpResponse ViewerApi::StopRecording(const Call& call) {
+    return RecordingAnswer(*call.worker, call.worker->StopRecording());
+}
+
+HttpResponse ViewerApi::ReadProfile(const Call& call) {
+    const std::string text =
+        call.worker->Call([](host::HostChannel& channel) { return cli::ProfileText(channel); });
+    return HttpResponse::Text(200, text);
+}
+
+HttpResponse ViewerApi::ApplyProfile(const Call& call) {
+    if (call.request.body.find('\0') != std::string::npos)
         return HttpResponse::Text(400, "a profile is text without NUL bytes");
-    const std::vector<cli::Assignment> assignments = cli::ParseProfile(request.body, "profile");
-    const std::vector<cli::AppliedSetting> applied = worker.Call(
+    const std::vector<cli::Assignment> assignments = cli::ParseProfile(call.request.body, "profile");
+    const std::vector<cli::AppliedSetting> applied = call.worker->Call(
         [assignments](host::HostChannel& channel) { return cli::ApplyEach(channel, assignments); });
     std::string lines;
     bool asWritten = true;
@@ -471,19 +428,35 @@ HttpResponse ViewerApi::Profile(ChannelWorker& worker, const HttpRequest& reques
     return HttpResponse::Text(asWritten ? 200 : 422, lines);
 }
 
-HttpResponse ViewerApi::Recording(ChannelWorker& worker, const HttpRequest& request,
-                                  const std::string& what) {
-    if (what == "stop")
-        return Answer(worker.StopRecording(),
-                      [&] { return JsonAnswer(RecordingJson(worker.CurrentStatus().recording)); });
-    const std::string countText = request.Query("count"), secondsText = request.Query("seconds");
-    const auto count = WholeNumber(countText.empty() ? "0" : countText, 0, 1000000);
-    const auto seconds = WholeNumber(secondsText.empty() ? "0" : secondsText, 0, 86400);
-    if (!count || !seconds || (*count == 0) == (*seconds == 0))
-        return HttpResponse::Text(400, "record with count (1 to 1000000 image sets) or seconds (1 to 86400), "
-                                       "one of them");
-    return Answer(worker.StartRecording(*count, static_cast<double>(*seconds)),
-                  [&] { return JsonAnswer(RecordingJson(worker.CurrentStatus().recording)); });
+HttpResponse ViewerApi::Assistant(const Call& call) {
+    return AssistantAnswer(*call.worker);
+}
+
+HttpResponse ViewerApi::StartAssistant(const Call& call) {
+    ChannelWorker& worker = *call.worker;
+    const std::string& typed = call.request.body;
+    const std::vector<std::string> offered =
+        worker.Call([](host::HostChannel& channel) { return channel.Choices("DialogSelector"); });
+    const std::string name =
+        cli::AssistantNames(offered).Resolve(typed).value_or(cli::AssistantNames::Expand(typed));
+    return Answer(worker.StartAssistant(name, call.client), [&] { return AssistantAnswer(worker); });
+}
+
+HttpResponse ViewerApi::NextAssistant(const Call& call) {
+    return Answer(call.worker->NextAssistant(), [&] { return AssistantAnswer(*call.worker); });
+}
+
+HttpResponse ViewerApi::StopAssistant(const Call& call) {
+    return Answer(call.worker->StopAssistant(), [&] { return AssistantAnswer(*call.worker); });
+}
+
+HttpResponse ViewerApi::CloseClient(const Call& call) {
+    if (!ClientRegistry::ValidId(call.name))
+        return HttpResponse::Text(400, "a page id is 1 to 64 letters, digits, - or _");
+    _clients.Close(call.name);
+    for (ChannelWorker* worker : _workers)
+        worker->Reap();
+    return HttpResponse::Text(200, "goodbye");
 }
 
 } // namespace zeb::view

@@ -1,11 +1,12 @@
-// What zeb view answers: the page's files and the JSON API over the channel workers. Every path and
-// status is documented in the README's API section.
+// What zeb view answers: the page's files and the JSON API over the channel workers, routed by one
+// table of method, path pattern and handler (Routes()), which the API's documentation lists row for
+// row and which also says what a 405 allows.
 #pragma once
 
-#include "ChannelWorker.h"
-#include "ClientRegistry.h"
-#include "HttpServer.h"
-#include "RequestPolicy.h"
+#include "view/ChannelWorker.h"
+#include "view/ClientRegistry.h"
+#include "view/RequestPolicy.h"
+#include "view/http/HttpMessage.h"
 
 #include <string>
 #include <vector>
@@ -24,26 +25,48 @@ public:
         SurfaceApi* surfaces = nullptr; // the surface's paths, when served
     };
 
+    // A request as its route answers it: the channel that "{i}" names, and the "{name}" or "{page}".
+    struct Call;
+    struct Route {
+        const char* method;
+        // "/api/channels/{i}/features/{name}": a "{...}" part stands for any one part of the path;
+        // "/*" for every path outside /api (the page's files).
+        const char* pattern;
+        HttpResponse (ViewerApi::*answer)(const Call& call);
+        bool surface = false; // served only with the surface
+    };
+    // Every route, in the order the API's documentation lists them.
+    static const std::vector<Route>& Routes();
+
     ViewerApi(std::vector<ChannelWorker*> workers, ClientRegistry& clients, Options options);
 
     HttpResponse Handle(const HttpRequest& request);
 
 private:
-    HttpResponse Route(const HttpRequest& request, const std::vector<std::string>& parts,
-                       const std::string& client);
-    HttpResponse ChannelList();
-    HttpResponse Channel(ChannelWorker& worker, const HttpRequest& request,
-                         const std::vector<std::string>& parts, const std::string& client);
-    HttpResponse Features(ChannelWorker& worker);
-    HttpResponse Feature(ChannelWorker& worker, const HttpRequest& request, const std::string& name);
-    HttpResponse Command(ChannelWorker& worker, const std::string& name);
-    HttpResponse Image(ChannelWorker& worker, const HttpRequest& request);
-    HttpResponse Status(ChannelWorker& worker, const HttpRequest& request);
-    HttpResponse Assistant(ChannelWorker& worker);
-    HttpResponse StartAssistant(ChannelWorker& worker, const std::string& typed, const std::string& client);
-    HttpResponse Save(ChannelWorker& worker);
-    HttpResponse Profile(ChannelWorker& worker, const HttpRequest& request);
-    HttpResponse Recording(ChannelWorker& worker, const HttpRequest& request, const std::string& what);
+    HttpResponse Page(const Call& call);
+    HttpResponse ChannelList(const Call& call);
+    HttpResponse Features(const Call& call);
+    HttpResponse ReadFeature(const Call& call);
+    HttpResponse WriteFeature(const Call& call);
+    HttpResponse Command(const Call& call);
+    HttpResponse StartAcquisition(const Call& call);
+    HttpResponse StopAcquisition(const Call& call);
+    HttpResponse Status(const Call& call);
+    HttpResponse Image(const Call& call);
+    HttpResponse SurfacePicture(const Call& call);
+    HttpResponse Calibrate(const Call& call);
+    HttpResponse Save(const Call& call);
+    HttpResponse StartRecording(const Call& call);
+    HttpResponse StopRecording(const Call& call);
+    HttpResponse ReadProfile(const Call& call);
+    HttpResponse ApplyProfile(const Call& call);
+    HttpResponse Assistant(const Call& call);
+    HttpResponse StartAssistant(const Call& call);
+    HttpResponse NextAssistant(const Call& call);
+    HttpResponse StopAssistant(const Call& call);
+    HttpResponse CloseClient(const Call& call);
+
+    HttpResponse Dispatch(const HttpRequest& request, const std::string& client);
 
     std::vector<ChannelWorker*> _workers;
     ClientRegistry& _clients;

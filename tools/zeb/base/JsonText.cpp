@@ -1,0 +1,9 @@
+#include "base/JsonText.h"
+
+namespace zeb::cli {
+
+std::string JsonText(const nlohmann::json& value, int indent) {
+    return value.dump(indent, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+} // namespace zeb::cli

@@ -1,0 +1,199 @@
+#include "commands/CommandLine.h"
+
+#include "base/CommandError.h"
+#include "base/NameMatch.h"
+#include "commands/Command.h"
+#include "session/PluginFiles.h"
+#include "session/StationFaults.h"
+
+#include <cstdio>
+#include <cstdlib>
+
+namespace zeb::cli {
+
+struct CommandLine::Parts {
+    CLI::App app{
+        "zeb: a vision host in miniature. It loads the plug-in through GetVideoChannel and the channel "
+        "entry points only, as a host application does.",
+        "zeb"};
+    std::vector<std::unique_ptr<Command>> commands;
+    std::string station, plugin;
+    bool settings = false, version = false;
+};
+
+namespace {
+
+void SetVariable(const char* name, const std::string& value) {
+#if defined(_WIN32)
+    _putenv_s(name, value.c_str());
+#else
+    setenv(name, value.c_str(), 1);
+#endif
+}
+
+void PrintSettings() {
+    std::printf("settings: %s\n", SettingsFile().string().c_str());
+#if !defined(_WIN32)
+    std::printf("drive C:  %s\n", NativePath("C:").string().c_str());
+#endif
+    const auto log = LogFile();
+    std::printf("log:      %s\n",
+                log ? log->string().c_str() : "off (\"LogEnabled\" is not \"True\" in the settings)");
+}
+
+void PrintVersion(const std::string& pluginPath) {
+    std::printf("zeb %s\n", ZEB_VERSION);
+    const std::string path = pluginPath.empty() ? host::Plugin::DefaultPath() : pluginPath;
+    const auto version = PluginVersion(path);
+    std::printf("plug-in %s %s\n", version ? version->c_str() : "(version not found)", path.c_str());
+}
+
+} // namespace
+
+CommandLine::CommandLine(Mode mode) : _parts(std::make_unique<Parts>()), _mode(mode) {
+    CLI::App& app = _parts->app;
+    app.option_defaults()->always_capture_default();
+    app.require_subcommand(mode == Mode::Shell ? 1 : 0, 1);
+    app.get_formatter()->column_width(34);
+    if (mode == Mode::Program) {
+        app.add_option("--station", _parts->station, "the station file (sets ZEB_STATION)")
+            ->check(CLI::ExistingFile);
+        app.add_option("--plugin", _parts->plugin, "the plug-in file (default: ZEB_PLUGIN, else beside zeb)");
+        app.add_flag("--settings", _parts->settings, "where the plug-in's settings file and log live");
+        app.add_flag("--version", _parts->version, "zeb's and the plug-in's version");
+        app.fallthrough();
+        app.footer(
+            "Run 'zeb help COMMAND' or 'zeb COMMAND --help' for a command's options and their defaults.");
+    }
+    _parts->commands = AllCommands(mode == Mode::Program);
+    for (auto& command : _parts->commands) {
+        command->Define(app);
+        if (mode == Mode::Program)
+            command->App()->fallthrough();
+    }
+}
+
+CommandLine::~CommandLine() = default;
+
+CLI::App& CommandLine::App() {
+    return _parts->app;
+}
+
+std::vector<std::string> CommandLine::CommandNames() const {
+    std::vector<std::string> names;
+    for (const auto& command : _parts->commands)
+        names.push_back(command->App()->get_name());
+    return names;
+}
+
+int Report(const CommandError& error) {
+    std::fprintf(stderr, "zeb: %s\n", error.what());
+    for (const std::string& hint : error.Hints())
+        std::fprintf(stderr, "zeb: %s\n", hint.c_str());
+    if (error.From() == CommandError::Origin::Plugin)
+        if (const std::string note = StationFaults::FromEnvironment().Note(); !note.empty())
+            std::fprintf(stderr, "zeb: %s\n", note.c_str());
+    return error.Status();
+}
+
+int CommandLine::Run(const std::vector<std::string>& arguments, Session* session) {
+    CLI::App& app = _parts->app;
+    // An unknown command gets a suggestion instead of CLI11's "not expected".
+    for (size_t i = 0; i < arguments.size(); ++i) {
+        const std::string& word = arguments[i];
+        if (word == "--station" || word == "--plugin") {
+            ++i;
+            continue;
+        }
+        if (word.starts_with("-"))
+            continue;
+        const auto names = CommandNames();
+        if (std::find(names.begin(), names.end(), word) == names.end())
+            return Report(CommandError("unknown command \"" + word + "\"")
+                              .Hint(DidYouMean(word, names))
+                              .Hint("see zeb help"));
+        break;
+    }
+    try {
+        std::vector<std::string> reversed(arguments.rbegin(), arguments.rend());
+        app.parse(reversed);
+    } catch (const CLI::CallForHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::CallForAllHelp& help) {
+        return app.exit(help);
+    } catch (const CLI::ParseError& error) {
+        if (error.get_exit_code() == 0)
+            return app.exit(error);
+        std::string where;
+        for (const CLI::App* sub : app.get_subcommands())
+            where = " (see zeb help " + sub->get_name() + ")";
+        std::fprintf(stderr, "zeb: %s%s\n", error.what(), where.c_str());
+        return 1;
+    }
+
+    try {
+        std::unique_ptr<Session> own;
+        if (_mode == Mode::Program) {
+            if (!_parts->station.empty())
+                SetVariable("ZEB_STATION", _parts->station);
+            own = std::make_unique<Session>(_parts->plugin);
+            session = own.get();
+            if (_parts->version)
+                PrintVersion(_parts->plugin);
+            if (_parts->settings)
+                PrintSettings();
+        }
+        for (auto& command : _parts->commands)
+            if (command->App()->parsed())
+                return command->Run(*session);
+        if (_parts->version || _parts->settings)
+            return 0;
+        std::fprintf(stderr, "%s", app.help().c_str());
+        return 1;
+    } catch (const CommandError& error) {
+        return Report(error);
+    } catch (const std::exception& error) {
+        return Report(CommandError(error.what()));
+    }
+}
+
+std::vector<std::string> SplitWords(const std::string& line) {
+    std::vector<std::string> words;
+    std::string word;
+    bool inWord = false;
+    char quote = 0;
+    for (size_t i = 0; i < line.size(); ++i) {
+        const char c = line[i];
+        if (quote) {
+            if (c == quote)
+                quote = 0;
+            else if (c == '\\' && quote == '"' && i + 1 < line.size() &&
+                     (line[i + 1] == '"' || line[i + 1] == '\\'))
+                word += line[++i];
+            else
+                word += c;
+        } else if (c == '"' || c == '\'') {
+            quote = c;
+            inWord = true;
+        } else if (c == '\\' && i + 1 < line.size()) {
+            word += line[++i];
+            inWord = true;
+        } else if (c == ' ' || c == '\t') {
+            if (inWord)
+                words.push_back(word);
+            word.clear();
+            inWord = false;
+        } else {
+            word += c;
+            inWord = true;
+        }
+    }
+    if (quote)
+        throw CommandError(std::string("the line ends inside a ") + (quote == '"' ? "\"...\"" : "'...'") +
+                           " quote");
+    if (inWord)
+        words.push_back(word);
+    return words;
+}
+
+} // namespace zeb::cli

@@ -1,0 +1,46 @@
+// zeb's command line: parsing with CLI11, running the chosen command, reporting its failure.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace CLI {
+class App;
+}
+
+namespace zeb::cli {
+
+class CommandError;
+class Session;
+
+class CommandLine {
+public:
+    // Program: zeb as started, with --station, --plugin, --settings and --version. Shell: one line
+    // of `zeb shell`, on the session that the shell keeps.
+    enum class Mode { Program, Shell };
+    explicit CommandLine(Mode mode);
+    ~CommandLine();
+
+    // Parses and runs; returns the exit status. `session` is required in Shell mode.
+    int Run(const std::vector<std::string>& arguments, Session* session = nullptr);
+
+    // The CLI11 application with every command, for help and completion.
+    CLI::App& App();
+    // Names of the commands.
+    std::vector<std::string> CommandNames() const;
+
+private:
+    struct Parts;
+    std::unique_ptr<Parts> _parts;
+    Mode _mode;
+};
+
+// Splits a shell line into words: blanks separate, "..." and '...' quote, \ escapes outside '...'.
+// Throws CommandError for an unterminated quote.
+std::vector<std::string> SplitWords(const std::string& line);
+
+// Prints a failure: "zeb: message", its hints, and the station file's faults for a plug-in error.
+int Report(const CommandError& error);
+
+} // namespace zeb::cli

@@ -1,0 +1,39 @@
+// The options several commands share.
+#include "commands/Command.h"
+
+namespace zeb::cli {
+
+void AddChannelOptions(CLI::App& app, ChannelOptions& options) {
+    app.add_option("--channel,-c", options.channel, "channel index")->check(CLI::NonNegativeNumber);
+    app.add_option("--camera", options.camera,
+                   "select this camera instead of the one detected as wired to the channel's controller");
+    app.add_option("--profile", options.profiles,
+                   "apply a profile (NAME=VALUE lines) before the command's work")
+        ->allow_extra_args(false)
+        ->check(CLI::ExistingFile)
+        ->default_str("");
+    app.add_option("--set", options.sets, "write a feature before the command's work; repeatable, in order")
+        ->allow_extra_args(false)
+        ->type_name("NAME=VALUE")
+        ->default_str("");
+    app.add_flag("--accept-adjusted", options.acceptAdjusted,
+                 "go on when the channel holds another value than the one written (clamped, aligned)");
+}
+
+void AddSurfaceModelOptions(CLI::App& app, SurfaceModelOptions& options, bool withCalibration) {
+    std::string help = "a value of the nominal lighting model; repeatable. Settings: ";
+    for (const auto& [name, meaning] : SurfaceModelSettings())
+        help += name + " (" + meaning + "); ";
+    help.resize(help.size() - 2);
+    CLI::Option* model = app.add_option("--model", options.settings, help)
+                             ->allow_extra_args(false)
+                             ->type_name("NAME=VALUE")
+                             ->default_str("");
+    if (withCalibration)
+        app.add_option("--calibration", options.calibration,
+                       "compute the surface with the lights measured by zeb calibrate, kept in this file")
+            ->check(CLI::ExistingFile)
+            ->excludes(model);
+}
+
+} // namespace zeb::cli

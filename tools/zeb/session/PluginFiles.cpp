@@ -1,0 +1,176 @@
+#include "session/PluginFiles.h"
+
+#include "base/NameMatch.h"
+#include "base/Text.h"
+
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <iterator>
+#include <sstream>
+
+namespace zeb::cli {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+std::string ReadText(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+#if !defined(_WIN32)
+fs::path DriveFolder(char letter) {
+    const char lower = static_cast<char>(std::tolower(static_cast<unsigned char>(letter)));
+    if (lower == 'c')
+        if (const char* drive = std::getenv("ZEB_DRIVE_C"); drive && *drive)
+            return drive;
+    return UserDataFolder() / (std::string("drive_") + lower);
+}
+#endif
+
+// A value of the settings file: section and key without regard to case; the last one counts.
+std::optional<std::string> SettingsValue(const std::string& text, const std::string& section,
+                                         const std::string& key) {
+    std::istringstream in(text);
+    std::string line, current;
+    std::optional<std::string> value;
+    while (std::getline(in, line)) {
+        const std::string trimmed = Trim(line);
+        if (trimmed.size() >= 2 && trimmed.front() == '[' && trimmed.back() == ']') {
+            current = Trim(trimmed.substr(1, trimmed.size() - 2));
+        } else if (!trimmed.empty() && trimmed[0] != ';' && trimmed[0] != '#') {
+            const size_t equals = trimmed.find('=');
+            if (equals != std::string::npos && EqualsIgnoringCase(current, section) &&
+                EqualsIgnoringCase(Trim(trimmed.substr(0, equals)), key))
+                value = Trim(trimmed.substr(equals + 1));
+        }
+    }
+    return value;
+}
+
+} // namespace
+
+#if !defined(_WIN32)
+fs::path UserDataFolder() {
+    fs::path data;
+    if (const char* xdg = std::getenv("XDG_DATA_HOME"); xdg && *xdg)
+        data = xdg;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        data = fs::path(home) / ".local" / "share";
+    else
+        data = "/tmp";
+    return data / "zeb";
+}
+#endif
+
+fs::path NativePath(const std::string& windowsPath) {
+#if defined(_WIN32)
+    return fs::path(windowsPath).lexically_normal(); // "C:\\ProgramData" is "C:\ProgramData"
+#else
+    const bool drive = windowsPath.size() >= 2 && std::isalpha(static_cast<unsigned char>(windowsPath[0])) &&
+                       windowsPath[1] == ':';
+    std::string rest;
+    for (size_t i = drive ? 2 : 0; i < windowsPath.size(); ++i) {
+        const char c = windowsPath[i] == '\\' ? '/' : windowsPath[i];
+        if (drive && c == '/' && (rest.empty() || rest.back() == '/'))
+            continue;
+        rest += c;
+    }
+    if (!drive)
+        return fs::path(rest);
+    return rest.empty() ? DriveFolder(windowsPath[0]) : DriveFolder(windowsPath[0]) / rest;
+#endif
+}
+
+fs::path SettingsFolder() {
+    return NativePath(SettingsFolderName);
+}
+
+fs::path SettingsFile() {
+    return SettingsFolder() / "Config.conf";
+}
+
+std::optional<std::string> SettingsFolderProblem() {
+    const fs::path folder = SettingsFolder();
+    std::error_code error;
+    if (fs::is_directory(folder, error))
+        return std::nullopt;
+    // The nearest part of the path that exists decides: a file there blocks the folder.
+    for (fs::path part = folder; !part.empty() && part != part.parent_path(); part = part.parent_path()) {
+        if (fs::exists(part, error)) {
+            if (!fs::is_directory(part, error))
+                return part.string() + " is a file, not a folder";
+            break;
+        }
+    }
+    fs::create_directories(folder, error);
+    if (error)
+        return error.message();
+    return std::nullopt;
+}
+
+std::optional<std::string> SettingsEntry(const std::string& section, const std::string& key) {
+    return SettingsValue(ReadText(SettingsFile()), section, key);
+}
+
+std::optional<fs::path> LogFile() {
+    if (SettingsEntry("Log", "LogEnabled").value_or("") != "True")
+        return std::nullopt;
+    const std::string logPath = SettingsEntry("Log", "LogPath").value_or("");
+    if (logPath.empty())
+        return NativePath("C:\\ProgramData\\Tamo\\Log\\Tamo.log");
+    // The plug-in's rules: a missing name is "Tamo.Morvane.Zeb", a missing extension ".log".
+    const size_t separator = logPath.find_last_of("\\/");
+    const size_t nameStart =
+        separator == std::string::npos ? (logPath.size() >= 2 && logPath[1] == ':' ? 2 : 0) : separator + 1;
+    std::string folder = logPath.substr(0, nameStart), name = logPath.substr(nameStart);
+    if (name.empty())
+        name = "Tamo.Morvane.Zeb";
+    const size_t dot = name.rfind('.');
+    if (dot == std::string::npos || dot == 0 || name == "..")
+        name += ".log";
+    return NativePath(folder + name);
+}
+
+std::optional<std::string> DomeModelInLog(const std::string& logText) {
+    const std::string marker = "LightingModel = ";
+    const size_t at = logText.rfind(marker);
+    if (at == std::string::npos)
+        return std::nullopt;
+    const size_t end = logText.find_first_of("\r\n", at);
+    return Trim(logText.substr(at + marker.size(),
+                               end == std::string::npos ? std::string::npos : end - at - marker.size()));
+}
+
+std::optional<std::string> PluginVersion(const fs::path& pluginFile) {
+    // The plug-in logs "Morvane ZEB version: <major>.<minor>.<patch>.<build>"; the text is a string
+    // of its own in the file: four dot-separated numbers between zero bytes.
+    const std::string bytes = ReadText(pluginFile);
+    size_t start = 0;
+    while (start < bytes.size()) {
+        const size_t end = bytes.find('\0', start);
+        const size_t length = (end == std::string::npos ? bytes.size() : end) - start;
+        if (length >= 7 && length <= 23) {
+            const std::string text = bytes.substr(start, length);
+            int dots = 0;
+            bool valid = std::isdigit(static_cast<unsigned char>(text.front())) &&
+                         std::isdigit(static_cast<unsigned char>(text.back()));
+            for (size_t i = 0; valid && i < text.size(); ++i) {
+                if (text[i] == '.')
+                    valid = ++dots <= 3 && text[i + 1] != '.';
+                else
+                    valid = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
+            }
+            if (valid && dots == 3)
+                return text;
+        }
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return std::nullopt;
+}
+
+} // namespace zeb::cli

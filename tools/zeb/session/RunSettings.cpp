@@ -1,0 +1,97 @@
+#include "session/RunSettings.h"
+
+#include "base/CommandError.h"
+#include "base/Text.h"
+
+#include <fstream>
+#include <sstream>
+
+namespace zeb::cli {
+
+Assignment ParseAssignment(const std::string& text, const std::string& origin) {
+    const size_t equals = text.find('=');
+    const std::string name = Trim(text.substr(0, equals));
+    if (equals == std::string::npos || name.empty())
+        throw CommandError(origin + ": \"" + text + "\" is not NAME=VALUE");
+    return {name, Trim(text.substr(equals + 1)), origin};
+}
+
+std::vector<Assignment> LoadProfile(const std::filesystem::path& file) {
+    std::ifstream in(file, std::ios::binary);
+    if (!in)
+        throw CommandError("cannot read the profile " + file.string());
+    std::ostringstream text;
+    text << in.rdbuf();
+    return ParseProfile(text.str(), file.string());
+}
+
+std::vector<Assignment> ParseProfile(const std::string& text, const std::string& origin) {
+    std::istringstream in(text);
+    std::vector<Assignment> assignments;
+    std::string line;
+    for (int number = 1; std::getline(in, line); ++number) {
+        const std::string trimmed = Trim(line);
+        if (trimmed.empty() || trimmed[0] == '#')
+            continue;
+        assignments.push_back(ParseAssignment(trimmed, origin + ":" + std::to_string(number)));
+    }
+    return assignments;
+}
+
+bool BelongsInProfile(const FeatureInfo& feature) {
+    return feature.writable && feature.type != 4 && feature.value && !feature.name.starts_with("Dialog") &&
+           feature.name != "AcquisitionMode";
+}
+
+std::string ProfileText(host::HostChannel& channel, size_t* count) {
+    const std::vector<FeatureInfo> features = DescribeFeatures(channel);
+    std::string text =
+        "# zeb profile of " + channel.Name() + ": NAME=VALUE, one a line, applied in this order\n";
+    size_t kept = 0;
+    for (const FeatureInfo& feature : features)
+        if (BelongsInProfile(feature)) {
+            text += feature.name + "=" + *feature.value + "\n";
+            ++kept;
+        }
+    if (count)
+        *count = kept;
+    return text;
+}
+
+size_t SaveProfile(host::HostChannel& channel, const std::filesystem::path& file) {
+    size_t count = 0;
+    const std::string text = ProfileText(channel, &count);
+    std::ofstream out(file, std::ios::binary | std::ios::trunc);
+    out << text;
+    out.close();
+    if (!out)
+        throw CommandError("cannot write the profile " + file.string());
+    return count;
+}
+
+std::string AppliedSetting::Line() const {
+    if (!outcome)
+        return assignment.name + ": " + error;
+    if (outcome->kind == WriteOutcome::Kind::Held)
+        return assignment.name + ": holds \"" + outcome->holds + "\"";
+    return outcome->Describe();
+}
+
+std::vector<AppliedSetting> ApplyEach(host::HostChannel& channel,
+                                      const std::vector<Assignment>& assignments) {
+    std::vector<AppliedSetting> applied;
+    for (const Assignment& assignment : assignments) {
+        AppliedSetting setting{assignment, std::nullopt, {}};
+        try {
+            setting.outcome = WriteFeature(channel, assignment.name, assignment.value);
+        } catch (const CommandError& error) {
+            setting.error = error.what();
+            for (const std::string& hint : error.Hints())
+                setting.error += " (" + hint + ")";
+        }
+        applied.push_back(std::move(setting));
+    }
+    return applied;
+}
+
+} // namespace zeb::cli

@@ -1,0 +1,49 @@
+// Settings for a run: NAME=VALUE assignments from --set and from profiles, and profile files.
+#pragma once
+
+#include "hostkit/HostChannel.h"
+#include "session/FeatureReport.h"
+
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace zeb::cli {
+
+struct Assignment {
+    std::string name, value;
+    std::string origin; // "--set" or "FILE:LINE", for messages
+};
+
+// "NAME=VALUE": the name and value trimmed of blanks; throws CommandError when there is no name.
+Assignment ParseAssignment(const std::string& text, const std::string& origin);
+
+// A profile: one NAME=VALUE a line; blank lines and lines starting with '#' are comments.
+std::vector<Assignment> LoadProfile(const std::filesystem::path& file);
+// The same from a profile's text; `origin` names it in messages ("FILE" gives "FILE:LINE").
+std::vector<Assignment> ParseProfile(const std::string& text, const std::string& origin);
+
+// Whether a profile keeps the feature: writable values only. Commands are actions, the assistant
+// controls steer a running assistant, and "AcquisitionMode" is chosen by zeb acquire.
+bool BelongsInProfile(const FeatureInfo& feature);
+// The channel's profile features as they are now, as a profile's text, and how many.
+std::string ProfileText(host::HostChannel& channel, size_t* count = nullptr);
+// Writes ProfileText to the file; returns how many features it holds.
+size_t SaveProfile(host::HostChannel& channel, const std::filesystem::path& file);
+
+// One assignment applied: what the channel then holds, or the plug-in's error.
+struct AppliedSetting {
+    Assignment assignment;
+    std::optional<WriteOutcome> outcome; // none when the write failed
+    std::string error;
+    // Held, or the same number in another form.
+    bool AsWritten() const { return outcome && outcome->kind != WriteOutcome::Kind::Adjusted; }
+    // `ExposureTime: holds "80"`, `ExposureTime: wrote "70000", the channel holds "65000"` or
+    // `ExposureTime: ` and the plug-in's error.
+    std::string Line() const;
+};
+// Applies every assignment in order, going on after one that fails.
+std::vector<AppliedSetting> ApplyEach(host::HostChannel& channel, const std::vector<Assignment>& assignments);
+
+} // namespace zeb::cli

@@ -1,0 +1,88 @@
+// One client connection of the server: reads a request, has it handled on the pool (or waits for
+// what its answer waits for), writes the answer, and again while the client keeps the connection
+// alive. Everything it does runs on its own strand of the server's I/O threads.
+#pragma once
+
+#include "view/http/RequestReader.h"
+#include "view/http/ServerState.h"
+
+#include <boost/beast/core.hpp>
+
+#include <array>
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <string>
+
+namespace zeb::view {
+
+// What a connection is doing; the ones that wait on their client are "slow" and make room first.
+enum class Phase { Reading, Handling, Waiting, Writing, Lingering };
+
+bool WaitsOnClient(Phase phase);
+
+class Connection : public std::enable_shared_from_this<Connection> {
+public:
+    Connection(boost::asio::ip::tcp::socket socket, ServerState& state);
+    ~Connection();
+
+    const std::string& Client() const { return _client; }
+    Phase CurrentPhase() const { return _phase; }
+    ServerState::Clock::rep Since() const { return _since; }
+    // Claims the connection for MakeRoom; false when it is claimed already.
+    bool Claim() { return !_claimed.exchange(true); }
+    void Start();
+
+    // Answers 503 at once and closes: every connection is busy being answered.
+    void Refuse();
+
+    // Makes room: a connection waiting on its client closes, a long poll is answered now and closes.
+    void GiveWay();
+
+    // The server stops: an idle connection closes, a long poll is answered now; a request under way
+    // is answered, and the connection closes after it.
+    void Finish();
+
+private:
+    // Part of a request has come, or is waiting to be read.
+    bool Arriving();
+    void Mark(Phase phase);
+    void ReadNext();
+    void Parse();
+    void ReceiveMore();
+    void Dispatch();
+
+    // Runs a handler; what it throws becomes a 500 with its text.
+    static HttpResponse Handle(const std::function<HttpResponse()>& handler);
+    void BeginWait(std::shared_ptr<const HttpWait> wait, unsigned version, bool keepAlive);
+    void EndWait();
+
+    // Writes the answer; then reads the next request, or closes.
+    void Write(const HttpResponse& response, unsigned version, bool keepAlive);
+
+    // After the last answer: stops sending and reads what the client still sends until it closes
+    // (bounded), so that closing does not reset the connection before the client has the answer.
+    void Linger();
+    void Close();
+
+    boost::beast::tcp_stream _stream;
+    ServerState& _state;
+    RequestReader _reader;
+    std::string _client;   // the client's address
+    std::string _received; // bytes received and not yet read as a request
+    std::array<char, 4096> _chunk{};
+    bool _partial = false;    // part of a request has been read
+    bool _closeAfter = false; // the connection closes after the answer under way
+    int _drained = 0;
+    std::atomic<Phase> _phase{Phase::Reading};
+    std::atomic<ServerState::Clock::rep> _since{0};
+    std::atomic<bool> _claimed{false};
+    // The long poll under way.
+    boost::asio::steady_timer _waitTimer;
+    std::shared_ptr<const HttpWait> _wait;
+    HttpWait::Wake _wake;
+    unsigned _waitVersion = 11;
+    bool _waitKeepAlive = false;
+};
+
+} // namespace zeb::view
