@@ -4,6 +4,7 @@
 #include "Tamo/Path.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -14,6 +15,7 @@
 #include <limits>
 #include <mutex>
 #include <string_view>
+#include <type_traits>
 
 namespace Tamo {
 
@@ -24,20 +26,44 @@ namespace {
 
 // The framework's own log file when the settings name none.
 constexpr const char* DefaultPath = "C:\\ProgramData\\Tamo\\Log\\Tamo.log";
+// Room for a log file's path with its terminating zero; a longer path cannot be opened.
+constexpr size_t PathCapacity = 4096;
+using PathText = std::array<char, PathCapacity>;
+
+// A path as the log keeps it: zero-terminated, empty when it does not fit.
+constexpr PathText MakePathText(std::string_view text) {
+    PathText path{};
+    if (text.size() < PathCapacity)
+        for (size_t i = 0; i < text.size(); ++i)
+            path[i] = text[i];
+    return path;
+}
 
 // The log file, opened (and its folder made) when the first line is written, so that a path set
 // after Initialize leaves no empty file at the default place.
+//
+// Its state is made before any code runs and never destroyed (a mutex without a destructor, the
+// path in a buffer of its own): the framework outlives the plug-in that uses it, and a host may
+// still call the plug-in after the module's static objects are gone (a channel released from the
+// host's exit handler writes its line then). The module's unload only closes the file; a line
+// written after that opens it, is appended and closes it again.
 struct LogFile {
     std::mutex mutex;
     std::FILE* file = nullptr;
-    String path = DefaultPath;
+    PathText path = MakePathText(DefaultPath);
     bool unopenable = false; // the path could not be opened: not tried again until it changes
+    bool unloaded = false;   // the module has unloaded: nothing closes the file later
 
+    void SetPath(std::string_view text) {
+        Close();
+        path = MakePathText(text);
+        unopenable = text.size() >= PathCapacity;
+    }
     // True once the file is open for the next line.
     bool Ready() {
         if (!file && !unopenable) {
             std::error_code ignored;
-            const auto native = Path::Native(path);
+            const auto native = Path::Native(path.data());
             if (native.has_parent_path())
                 std::filesystem::create_directories(native.parent_path(), ignored);
             file = std::fopen(native.string().c_str(), "ab");
@@ -51,11 +77,20 @@ struct LogFile {
         file = nullptr;
         unopenable = false;
     }
-    ~LogFile() { Close(); }
 };
+static_assert(std::is_trivially_destructible_v<LogFile>, "the log's state must survive the module's unload");
 
-// The process's log file, released (and closed) when the module unloads.
-[[gnu::init_priority(zeb::lifetime::Log)]] LogFile theFile;
+constinit LogFile theFile;
+
+// The log's turn in the module's unload, after every other piece has written its last line.
+struct LogClosing {
+    ~LogClosing() {
+        std::lock_guard lock(theFile.mutex);
+        theFile.Close();
+        theFile.unloaded = true;
+    }
+};
+[[gnu::init_priority(zeb::lifetime::Log)]] LogClosing logClosing;
 
 // One field of a line as it is written: tabs, line ends and the other control characters become
 // \t, \n, \r and \xHH, so that whatever a caller passes (a host's feature name, say) neither
@@ -375,15 +410,13 @@ void Log::SetLogLevel(int32_t level) {
 
 void Log::SetLogPath(const String& path) {
     std::lock_guard lock(theFile.mutex);
-    theFile.Close();
-    theFile.path = path;
+    theFile.SetPath(path.Std());
 }
 
 void Log::Shutdown() {
     std::lock_guard lock(theFile.mutex);
     _running = false;
-    theFile.Close();
-    theFile.path = DefaultPath;
+    theFile.SetPath(DefaultPath);
     _level = LogLevel::Debug;
 }
 
@@ -422,6 +455,8 @@ void Log::Write(int32_t level, const String& message, int32_t line, const String
         return;
     std::fwrite(entry.data(), 1, entry.size(), theFile.file);
     std::fflush(theFile.file);
+    if (theFile.unloaded)
+        theFile.Close();
 }
 
 } // namespace Tamo
