@@ -64,7 +64,8 @@ VideoChannel* Main::FindChannel(qrZEB_Handle handle) const {
 
 template <typename Operation>
 qrZEB_Long Main::Call(char* errorText, qrZEB_Handle handle, const char* sourceName, Operation operation) {
-    VideoChannel* channel = Instance().ChannelFromHandle(handle);
+    // After unload has begun the channels are gone and no handle names one.
+    VideoChannel* channel = _loaded ? Instance().ChannelFromHandle(handle) : nullptr;
     if (!channel) {
         CopyString(errorText, Tamo::String(sourceName) + ": Invalid channel handle.");
         return 1;
@@ -207,12 +208,16 @@ qrZEB_Long Main::FillDescriptor(char* errorText, qrZEB_Long index, qrZEB_Channel
     const char* function = "Tamo::Morvane::Zeb::GetVideoChannel";
     try {
         Tamo::Log::WriteFormat(Tamo::Dump, __LINE__, function, SourceFile, "GetVideoChannel(%d)", index);
-        Initialize();
-        if (index < 0 || index >= _channels.Count())
+        // After unload has begun no channel is left: as an index out of range.
+        if (!_loaded)
+            return 1;
+        Main& main = Instance();
+        main.Initialize();
+        if (index < 0 || index >= main._channels.Count())
             return 1;
         if (!descriptor)
             throw Tamo::Exception("Invalid argument: descriptor is null.", function);
-        VideoChannel& channel = *_channels[index];
+        VideoChannel& channel = *main._channels[index];
         std::lock_guard lock(channel.Mutex().Native());
         // The host's structure may be shorter than ours: write only through byte offsets that fit.
         int32_t size = 0;
@@ -260,5 +265,5 @@ qrZEB_Long Main::FillDescriptor(char* errorText, qrZEB_Long index, qrZEB_Channel
 
 extern "C" qrZEB_Long GetVideoChannel(char* errorText, qrZEB_Long index,
                                       qrZEB_ChannelDescriptor* descriptor) {
-    return Tamo::Morvane::Zeb::Main::Instance().FillDescriptor(errorText, index, descriptor);
+    return Tamo::Morvane::Zeb::Main::FillDescriptor(errorText, index, descriptor);
 }

@@ -13,8 +13,9 @@
 // detaches the DLLs in the reverse order of their loading: there a handler of a DLL loaded before
 // the plug-in is the one that runs after it.
 //
-// The handler writes what ReleaseVideoChannel returned into RESULT_FILE with the operating system's
-// own calls, since the C library may be shutting down by then.
+// The handler then asks for a feature's value and for the channel again, as a careless host might,
+// and writes what the three calls returned into RESULT_FILE with the operating system's own calls,
+// since the C library may be shutting down by then.
 #include "HostChannel.h"
 #include "Plugin.h"
 
@@ -33,8 +34,8 @@
 namespace {
 
 // What the handler needs, in storage that no destructor touches.
-qrZEB_Command release = nullptr;
-qrZEB_Handle handle = 0;
+qrZEB_GetVideoChannel getVideoChannel = nullptr;
+qrZEB_ChannelDescriptor descriptor;
 char resultFile[4096];
 
 void WriteResult(const char* text) {
@@ -57,13 +58,21 @@ void WriteResult(const char* text) {
 }
 
 void ReleaseAtExit() {
-    if (!release) {
-        WriteResult("no channel");
+    if (!descriptor.ReleaseVideoChannel) {
+        WriteResult("no channel\n");
         return;
     }
     char errorText[256] = {};
-    char text[32];
-    std::snprintf(text, sizeof text, "%d", static_cast<int>(release(errorText, handle)));
+    char value[256] = {};
+    const int released = descriptor.ReleaseVideoChannel(errorText, descriptor.handle);
+    const int read = descriptor.ReadValue(errorText, descriptor.handle, "Width", value);
+    qrZEB_ChannelDescriptor again{};
+    again.size = sizeof again;
+    char getError[256] = {};
+    const int got = getVideoChannel(getError, 0, &again);
+    char text[1024];
+    std::snprintf(text, sizeof text, "ReleaseVideoChannel %d\nReadValue %d %s\nGetVideoChannel %d %s\n",
+                  released, read, read == 0 ? value : errorText, got, getError);
     WriteResult(text);
 }
 
@@ -111,8 +120,8 @@ int main(int argc, char** argv) {
             std::fprintf(stderr, "channel 0: %s\n", channel.Error().c_str());
             return 1;
         }
-        release = channel.Descriptor().ReleaseVideoChannel;
-        handle = channel.Descriptor().handle;
+        getVideoChannel = plugin.GetVideoChannel();
+        descriptor = channel.Descriptor();
     } catch (const std::exception& error) {
         std::fprintf(stderr, "%s\n", error.what());
         return 1;
