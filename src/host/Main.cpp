@@ -6,6 +6,7 @@
 #include "Scanner.h"
 #include "TamoAcquisition.h"
 #include "VideoChannel.h"
+#include "ZebVersion.h"
 
 #include <cctype>
 #include <filesystem>
@@ -23,7 +24,6 @@ bool Main::_loaded = false;
 namespace {
 
 constexpr const char* SourceFile = "Main";
-constexpr const char* Version = "26.1.0.564";
 
 void Notify(int32_t line, const char* function, const char* message) {
     Tamo::Log::WriteFormat(Tamo::Notify, line, function, SourceFile, message);
@@ -153,7 +153,8 @@ void Main::Initialize() {
         cameraEvents = _settings.EntryValue("Log", "LogCameraEvents");
     }
     const bool lightingDetection = _settings.EntryValue("Exceptions", "LightingDetection") != "False";
-    Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, function, SourceFile, "Morvane ZEB version: %s", Version);
+    Tamo::Log::WriteFormat(Tamo::Notify, __LINE__, function, SourceFile, "Morvane ZEB version: %s",
+                           ZEB_PLUGIN_VERSION);
     Notify(__LINE__, function, "Load settings done");
 
     Tamo::Acquisition::Main::Instance().Load("Tamo.Acquisition.MicroEnable");
