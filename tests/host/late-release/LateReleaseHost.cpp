@@ -20,6 +20,7 @@
 #include "Plugin.h"
 
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <exception>
 
