@@ -8,6 +8,10 @@
 // that are there. Nothing of it outlives the module: a host that unloads the plug-in gets every
 // byte, file and handle back.
 //
+// A host may still call the plug-in after its static objects are gone, while its code is mapped
+// (a channel released from the host's exit handler at process exit). What such a call reaches, the
+// log, keeps its state in storage that is never destroyed; its place below only closes the file.
+//
 // Each piece of state is one object at namespace scope marked [[gnu::init_priority(...)]] with
 // its number below: objects with a priority are made before every object without one, lowest
 // number first, and destroyed in the reverse order (GCC and Clang, ELF and PE alike).

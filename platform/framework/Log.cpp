@@ -4,6 +4,7 @@
 #include "Tamo/Path.h"
 
 #include <algorithm>
+#include <array>
 #include <charconv>
 #include <chrono>
 #include <cmath>
@@ -14,6 +15,7 @@
 #include <limits>
 #include <mutex>
 #include <string_view>
+#include <type_traits>
 
 namespace Tamo {
 
@@ -24,23 +26,49 @@ namespace {
 
 // The framework's own log file when the settings name none.
 constexpr const char* DefaultPath = "C:\\ProgramData\\Tamo\\Log\\Tamo.log";
+// Room for a log file's path with its terminating zero; a longer path cannot be opened.
+constexpr size_t PathCapacity = 4096;
+using PathText = std::array<char, PathCapacity>;
+
+// A path as the log keeps it: zero-terminated, empty when it does not fit.
+constexpr PathText MakePathText(std::string_view text) {
+    PathText path{};
+    if (text.size() < PathCapacity)
+        for (size_t i = 0; i < text.size(); ++i)
+            path[i] = text[i];
+    return path;
+}
 
 // The log file, opened (and its folder made) when the first line is written, so that a path set
 // after Initialize leaves no empty file at the default place.
+//
+// Its state is made before any code runs and never destroyed: the framework outlives the plug-in
+// that uses it, and a host may still call the plug-in after the module's static objects are gone
+// (a channel released from the host's exit handler writes its line then).
 struct LogFile {
-    std::mutex mutex;
     std::FILE* file = nullptr;
-    String path = DefaultPath;
+    PathText path = MakePathText(DefaultPath);
     bool unopenable = false; // the path could not be opened: not tried again until it changes
+    std::atomic<bool> unloaded{false};
 
+    void SetPath(std::string_view text) {
+        Close();
+        path = MakePathText(text); // empty when it does not fit: no file is opened
+    }
+    // The file opened for appending; null when there is no path or it cannot be opened.
+    std::FILE* Open() const {
+        if (path[0] == '\0')
+            return nullptr;
+        std::error_code ignored;
+        const auto native = Path::Native(path.data());
+        if (native.has_parent_path())
+            std::filesystem::create_directories(native.parent_path(), ignored);
+        return std::fopen(native.string().c_str(), "ab");
+    }
     // True once the file is open for the next line.
     bool Ready() {
         if (!file && !unopenable) {
-            std::error_code ignored;
-            const auto native = Path::Native(path);
-            if (native.has_parent_path())
-                std::filesystem::create_directories(native.parent_path(), ignored);
-            file = std::fopen(native.string().c_str(), "ab");
+            file = Open();
             unopenable = !file;
         }
         return file != nullptr;
@@ -51,11 +79,22 @@ struct LogFile {
         file = nullptr;
         unopenable = false;
     }
-    ~LogFile() { Close(); }
 };
+static_assert(std::is_trivially_destructible_v<LogFile>, "the log's state must survive the module's unload");
+constinit LogFile theFile;
 
-// The process's log file, released (and closed) when the module unloads.
-[[gnu::init_priority(zeb::lifetime::Log)]] LogFile theFile;
+// The lock of the log file while the module is loaded. At the module's unload, after every other
+// piece has written its last line, the file is closed and the lock goes; a line written after that
+// opens the file, is appended and closes it again.
+struct LogLock {
+    std::mutex mutex;
+    ~LogLock() {
+        std::lock_guard lock(mutex);
+        theFile.Close();
+        theFile.unloaded = true;
+    }
+};
+[[gnu::init_priority(zeb::lifetime::Log)]] LogLock theLock;
 
 // One field of a line as it is written: tabs, line ends and the other control characters become
 // \t, \n, \r and \xHH, so that whatever a caller passes (a host's feature name, say) neither
@@ -364,7 +403,7 @@ const char* Log::LevelWord(int32_t level) {
 }
 
 void Log::Initialize() {
-    std::lock_guard lock(theFile.mutex);
+    std::lock_guard lock(theLock.mutex);
     theFile.Close();
     _running = true;
 }
@@ -374,16 +413,14 @@ void Log::SetLogLevel(int32_t level) {
 }
 
 void Log::SetLogPath(const String& path) {
-    std::lock_guard lock(theFile.mutex);
-    theFile.Close();
-    theFile.path = path;
+    std::lock_guard lock(theLock.mutex);
+    theFile.SetPath(path.Std());
 }
 
 void Log::Shutdown() {
-    std::lock_guard lock(theFile.mutex);
+    std::lock_guard lock(theLock.mutex);
     _running = false;
-    theFile.Close();
-    theFile.path = DefaultPath;
+    theFile.SetPath(DefaultPath);
     _level = LogLevel::Debug;
 }
 
@@ -417,7 +454,14 @@ void Log::Write(int32_t level, const String& message, int32_t line, const String
     AppendField(entry, text);
     entry += '\n';
 
-    std::lock_guard lock(theFile.mutex);
+    if (theFile.unloaded.load(std::memory_order_acquire)) {
+        if (std::FILE* appended = theFile.Open()) {
+            std::fwrite(entry.data(), 1, entry.size(), appended);
+            std::fclose(appended);
+        }
+        return;
+    }
+    std::lock_guard lock(theLock.mutex);
     if (!theFile.Ready())
         return;
     std::fwrite(entry.data(), 1, entry.size(), theFile.file);

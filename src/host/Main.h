@@ -61,7 +61,7 @@ public:
     static void CopyString(char* destination, const Tamo::String& text);
 
     // Fills the host's descriptor for one channel (the work of GetVideoChannel).
-    qrZEB_Long FillDescriptor(char* errorText, qrZEB_Long index, qrZEB_ChannelDescriptor* descriptor);
+    static qrZEB_Long FillDescriptor(char* errorText, qrZEB_Long index, qrZEB_ChannelDescriptor* descriptor);
 
     static bool _loaded;
 

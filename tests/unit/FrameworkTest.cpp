@@ -299,6 +299,24 @@ TEST(LogFormat, LongMessagesAreCutAt1998Characters) {
     EXPECT_EQ(Tamo::Log::Format(long3000.c_str()).Std(), std::string(1998, 'x'));
 }
 
+// The log keeps its path in a buffer of its own: a path too long for it is refused whole, never
+// cut to a shorter path that could name another file.
+TEST(LogFile, APathTooLongForTheLogWritesNothingAndTheNextPathWorks) {
+    zeb::test::TestEnvironment environment;
+    std::string deep = environment.Folder().string();
+    while (deep.size() < 5000)
+        deep += "/d";
+    Tamo::Log::Initialize();
+    Tamo::Log::SetLogPath((deep + "/zeb.log").c_str());
+    Tamo::Log::Write(Tamo::Notify, "lost", 1, "F", "Test");
+    EXPECT_FALSE(std::filesystem::exists(environment.Folder() / "d")) << "a cut path was written";
+
+    Tamo::Log::SetLogPath(environment.LogFile().string().c_str());
+    Tamo::Log::Write(Tamo::Notify, "kept", 2, "F", "Test");
+    Tamo::Log::Shutdown();
+    EXPECT_EQ(environment.LogMessages(), std::vector<std::string>{"kept"});
+}
+
 // A byte-order mark and CR LF line endings, as Windows editors write them.
 TEST(IniFile, ByteOrderMarkAndLineEndingsStayAsTheUserWroteThem) {
     zeb::test::TestEnvironment environment;
