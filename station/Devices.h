@@ -1,9 +1,11 @@
 // The devices of the station as records: lighting controllers, cameras with their lines and frames,
-// and the cables between them; the faults a device can be given; the factory register set of a
-// controller and the feature traits of a camera. The engines that make the devices behave (wiring,
-// camera simulation, sequencer, timeline) work on these records.
+// and the cables between them; the faults a device can be given. The engines that make the devices
+// behave (wiring, camera simulation, sequencer, timeline) work on these records. A controller's
+// factory register set is in Registers.h, a camera's feature traits in CameraFeatures.h.
 #pragma once
 
+#include "Numbers.h"
+#include "Registers.h"
 #include "Scene.h"
 #include "Sensor.h"
 
@@ -222,47 +224,5 @@ struct DeviceSet {
 };
 
 bool IsTrue(const std::string& value); // "1" or "True"
-
-// The factory register set of a controller, in register-list order.
-std::vector<std::pair<std::string, std::string>> FactoryRegisters();
-bool IsReadOnlyRegister(const std::string& name);
-// Checks a value for a register; returns the refusal reason, or empty when the value is accepted.
-std::string CheckRegisterValue(const std::string& name, const std::string& value);
-// The controller port names a cable may start at.
-bool IsControllerPort(const std::string& port);
-bool IsOutputPort(const std::string& port);
-// Polarity register of a controller port ("Camera1Input0" -> "CameraIo1.Input0.InvertPolarity").
-// Empty for a port that has none.
-std::string_view PolarityRegister(std::string_view port);
-// Registers of the camera outputs 1 that only hardware version 2 and later have.
-bool IsVersion2Register(const std::string& name);
-
-enum class FeatureKind { Int, Float, Bool, Enum, Text };
-
-struct FeatureSpec {
-    FeatureKind kind = FeatureKind::Text;
-    bool readOnly = false;
-    bool lockedWhileStreaming = false;
-    std::vector<std::string_view> values; // enumerations: texts of the program or of the camera's lines
-};
-
-// Default features of a camera by scan type and transport.
-TextMap DefaultCameraFeatures(const std::string& scanType, const std::string& transport);
-std::map<std::string, FeatureLimits> DefaultCameraLimits(const std::string& scanType);
-std::vector<CameraLine> DefaultCameraLines(const std::string& scanType);
-// The traits of a camera feature (kind, access, entries), or none when the camera has no such feature.
-// The entries stay valid while the camera's lines do.
-std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, std::string_view name);
-
-// Decimal text of a number: integers plainly, other values shortest round-trip without exponent.
-std::string NumberText(double value);
-// Numbers read from texts the same way in every locale (a host may switch its process to decimal
-// commas). Leading spaces and a plus sign are allowed, as the C library allows them.
-// The whole text as a finite number; none when the text is anything else.
-std::optional<double> ParseNumber(const std::string& text);
-// The number the text begins with, as the C library reads it: "inf" and numbers too large for a
-// double are infinite, numbers too close to 0 are 0; 0 when the text begins with no number.
-double LeadingNumber(const std::string& text);
-int64_t LeadingInteger(const std::string& text, int base = 10);
 
 } // namespace zeb::station

@@ -6,6 +6,7 @@
 // and the optics. Time advances lazily whenever the station is called; the station starts no threads.
 #pragma once
 
+#include "CameraFeatures.h"
 #include "Cameras.h"
 #include "Devices.h"
 #include "Scene.h"

@@ -1,4 +1,5 @@
 // Reading a station from its JSON file; every error names the file, the place and the reason.
+#include "CameraFeatures.h"
 #include "Devices.h"
 #include "ModuleLifetime.h"
 #include "Station.h"

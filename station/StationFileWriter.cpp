@@ -1,5 +1,6 @@
 #include "StationFileWriter.h"
 
+#include "CameraFeatures.h"
 #include "Devices.h"
 #include "Station.h"
 #include "StationFileKeys.h"
