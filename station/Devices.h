@@ -6,6 +6,7 @@
 
 #include "Numbers.h"
 #include "Registers.h"
+#include "Replay.h"
 #include "Scene.h"
 #include "Sensor.h"
 
@@ -69,8 +70,10 @@ bool FaultStrikes(std::vector<Fault>& faults, OfflineWindow& offline, Nanosecond
                   const std::string& name);
 
 // What lit one sequencer step: brightness per physical quadrant, the pulse length, the dome that
-// gave the light and how far the transport had carried the object at that moment.
+// gave the light, how far the transport had carried the object at that moment, and which step of
+// the light sequence it was.
 struct Lighting {
+    int32_t step = 0;
     std::array<float, 4> brightness{0, 0, 0, 0};
     float pulseMicroseconds = 0;
     double domeRadius = DefaultDomeRadius;
@@ -148,6 +151,7 @@ struct Frame {
     int32_t width = 0, height = 0;
     std::vector<uint8_t> pixels;
     bool transferError = false;
+    std::string error; // why the frame cannot be handed out, when it cannot
 };
 
 class SimCamera {
@@ -192,6 +196,11 @@ public:
     double lastFrameMaximumRate = 0;
     // The sensor's temporal noise, drawn afresh for every frame and line.
     SensorNoise noise;
+    // Recorded image sets played back instead of the scene, and where the playback stands: the set
+    // of the last frame and, in area scan, the direction it took.
+    std::shared_ptr<Recording> recording;
+    int64_t playedSet = -1;
+    int32_t playedDirection = -1;
 
     bool Linescan() const { return scanType == "Linescan"; }
     const std::string& Feature(std::string_view feature) const;
