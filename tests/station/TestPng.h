@@ -18,11 +18,21 @@ public:
     // `bits` is 8 or 16; `levels` hold the pixels row after row.
     static std::string Grey(int32_t width, int32_t height, int32_t bits, const std::vector<uint16_t>& levels,
                             const std::vector<std::pair<std::string, std::string>>& texts = {}) {
+        return Image(width, height, bits, 0, levels, texts);
+    }
+
+    // Any colour type (0 grey, 2 colour, 4 grey with alpha, 6 colour with alpha): `levels` hold each
+    // pixel's samples in turn.
+    static std::string Image(int32_t width, int32_t height, int32_t bits, int32_t colourType,
+                             const std::vector<uint16_t>& levels,
+                             const std::vector<std::pair<std::string, std::string>>& texts = {}) {
+        const int32_t samples = colourType == 2 ? 3 : colourType == 4 ? 2 : colourType == 6 ? 4 : 1;
         std::string raw;
         for (int32_t row = 0; row < height; ++row) {
             raw.push_back('\0'); // no filter
-            for (int32_t column = 0; column < width; ++column) {
-                const uint16_t level = levels[static_cast<size_t>(row) * static_cast<size_t>(width) + column];
+            for (int32_t at = 0; at < width * samples; ++at) {
+                const uint16_t level =
+                    levels[static_cast<size_t>(row) * static_cast<size_t>(width * samples) + at];
                 if (bits == 16)
                     raw.push_back(static_cast<char>(level >> 8));
                 raw.push_back(static_cast<char>(level & 0xFF));
@@ -32,7 +42,7 @@ public:
         std::string header;
         Append32(header, static_cast<uint32_t>(width));
         Append32(header, static_cast<uint32_t>(height));
-        header += {static_cast<char>(bits), 0, 0, 0, 0};
+        header += {static_cast<char>(bits), static_cast<char>(colourType), 0, 0, 0};
         Chunk(png, "IHDR", header);
         for (const auto& [keyword, text] : texts)
             Chunk(png, "tEXt", keyword + std::string(1, '\0') + text);
