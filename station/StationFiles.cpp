@@ -60,7 +60,30 @@ public:
     }
 };
 
+class Memory : public FileSource {
+public:
+    Memory(std::string bytes, std::vector<std::string> names)
+        : _bytes(std::move(bytes)), _names(std::move(names)) {}
+    std::string Read(const std::filesystem::path&, uint64_t limit) const override {
+        if (_bytes.size() > limit)
+            throw std::runtime_error("is larger than " + std::to_string(limit) + " bytes");
+        return _bytes;
+    }
+    std::string Head(const std::filesystem::path&, size_t count) const override {
+        return _bytes.substr(0, count);
+    }
+    std::vector<std::string> List(const std::filesystem::path&) const override { return _names; }
+
+private:
+    std::string _bytes;
+    std::vector<std::string> _names;
+};
+
 } // namespace
+
+std::shared_ptr<const FileSource> MemoryFiles(std::string bytes, std::vector<std::string> names) {
+    return std::make_shared<Memory>(std::move(bytes), std::move(names));
+}
 
 std::shared_ptr<const FileSource> DiskFiles() {
     static const std::shared_ptr<const FileSource> disk = std::make_shared<Disk>();

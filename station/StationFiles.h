@@ -25,6 +25,9 @@ public:
 
 // The files on disk.
 std::shared_ptr<const FileSource> DiskFiles();
+// Files from memory, for the station-file fuzzer and its corpus: every file named holds `bytes`, and
+// every folder lists `names`.
+std::shared_ptr<const FileSource> MemoryFiles(std::string bytes, std::vector<std::string> names);
 
 // A path as the station file gives it, relative to the station file's folder unless it is absolute.
 std::filesystem::path BesideStationFile(const std::string& stationFile, const std::string& path);
