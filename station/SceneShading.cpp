@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <unordered_map>
 
 namespace zeb::station {
 
@@ -61,6 +62,20 @@ struct Placement {
     double base = 0;             // the object plane's height in the dome's frame
 };
 
+// The height most of the grid stands at (the plate of a part, or the object plane around it), from
+// a sample of its points: the sweep passes lightly over what is flat at that height.
+float MostCommonHeight(const std::vector<float>& z) {
+    std::unordered_map<float, int32_t> counts;
+    const size_t step = std::max<size_t>(1, z.size() / 4096);
+    for (size_t at = 0; at < z.size(); at += step)
+        ++counts[z[at]];
+    std::pair<float, int32_t> most{z.empty() ? 0.0f : z.front(), 0};
+    for (const auto& [height, count] : counts)
+        if (count > most.second || (count == most.second && height < most.first))
+            most = {height, count};
+    return most.first;
+}
+
 // The relief the shadows are swept over: the image's pixels, and beyond them, on the same grid, the
 // object's relief that lies within reach of casting a shadow into the image.
 ReliefGrid GridFor(const RenderRequest& r, const Object& object, const Placement& at, double domeRadius) {
@@ -90,7 +105,6 @@ ReliefGrid GridFor(const RenderRequest& r, const Object& object, const Placement
     }
     grid.width = width + margins[0] + margins[1];
     grid.height = height + margins[2] + margins[3];
-    grid.plane = static_cast<float>(at.base);
     grid.imageX = margins[0];
     grid.imageY = margins[2];
     grid.z.resize(static_cast<size_t>(grid.width) * static_cast<size_t>(grid.height));
@@ -99,6 +113,7 @@ ReliefGrid GridFor(const RenderRequest& r, const Object& object, const Placement
             grid.z[static_cast<size_t>(row) * grid.width + column] =
                 static_cast<float>(at.base + object.Height(at.left + (column - grid.imageX) * at.pixel,
                                                            at.top - (row - grid.imageY) * at.along));
+    grid.plane = MostCommonHeight(grid.z);
     return grid;
 }
 

@@ -108,7 +108,7 @@ struct Direction {
 // One azimuth sector: its middle direction, its width and chord, the directions of its edges, and of
 // the equal parts it is split into where a quadrant's edge runs through it.
 struct Sector {
-    static constexpr int Parts = 8;
+    static constexpr int Parts = 4;
     Direction middle;
     double width = 0, chord = 0, partChord = 0;
     double fromX = 1, fromY = 0, toX = 1, toY = 0;

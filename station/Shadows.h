@@ -22,9 +22,9 @@
 
 namespace zeb::station {
 
-// Azimuth sectors of the horizon: 6 degrees each, centred so that the diagonals toward the quadrants'
-// middles are sector middles.
-constexpr int32_t ShadowSectors = 60;
+// Azimuth sectors of the horizon: 360 / 44 = 8.2 degrees each, centred so that the diagonals toward
+// the quadrants' middles are sector middles (44 is four times an odd number).
+constexpr int32_t ShadowSectors = 44;
 
 // The heights the horizons are swept over: the object's surface on the camera's pixel grid, extended
 // beyond the image where relief outside it can shade it.

@@ -210,7 +210,7 @@ TEST(Shadows, CylinderCastsAShadowAwayFromEachQuadrantAsFarAsTheGeometrySays) {
         EXPECT_GT(endPixel, 60);
         EXPECT_NEAR(last, endPixel, 2) << "quadrant " << q;
         EXPECT_NEAR(half, expectedHalf, 2) << "quadrant " << q;
-        EXPECT_LT(worst, 0.07) << "quadrant " << q << ": the soft shadow's light lost, pixel by pixel";
+        EXPECT_LT(worst, 0.085) << "quadrant " << q << ": the soft shadow's light lost, pixel by pixel";
         // Toward the lit quadrant nothing is lost: the cylinder stands behind.
         for (int32_t k = 20; k < 160; k += 10) {
             const int32_t column = away[q][0] > 0 ? 159 - k : 160 + k,
