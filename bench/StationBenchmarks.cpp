@@ -1,17 +1,24 @@
 // Benchmarks of the simulated station: what a frame costs once its image is rendered (the cached
 // image copied, or copied with fresh sensor noise), a whole image set through the station's device
-// operations, and the one-time shading of a scene. Each is reported against a memcpy of the same
-// bytes measured in the same run.
+// operations, and the one-time shading of a scene, the built-in part's and a height map's with cast
+// shadows, matte and glossy. Frame costs are reported against a memcpy of the same bytes measured in
+// the same run.
+#include "HeightMap.h"
 #include "NoiseKernels.h"
 #include "Scene.h"
 #include "Sensor.h"
 #include "Station.h"
+#include "StationFiles.h"
+#include "Targets.h"
+
+#include "../tests/station/TestPng.h"
 
 #include "RatioReporter.h"
 
 #include <benchmark/benchmark.h>
 
 #include <array>
+#include <cmath>
 #include <cstdio>
 #include <cstring>
 #include <map>
@@ -89,12 +96,62 @@ void BM_NoisePass(benchmark::State& state, NoiseForm form) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes));
 }
 
-// Shading a scene the first time: the 1280 x 1024 part of the default station.
+// Shading a scene the first time: the 1280 x 1024 part of the default station, cast shadows and all.
 void BM_ShadePart(benchmark::State& state) {
     for (auto _ : state) {
         SceneRenderer renderer;
         benchmark::DoNotOptimize(renderer.Render(PartRequest(1280, 1024)));
     }
+}
+
+// A part of one's own: the built-in part's relief (domes, pad, ring groove, scratch) as a 1280 x 1024
+// height map of 0.05 mm pixels and 0.1 um levels, standing 0.5 mm on its object plane.
+std::shared_ptr<const HeightMapObject> PartMap(const Material& material) {
+    constexpr int32_t Columns = 1280, Rows = 1024;
+    std::vector<uint16_t> levels(size_t{Columns} * Rows);
+    for (int32_t row = 0; row < Rows; ++row)
+        for (int32_t column = 0; column < Columns; ++column) {
+            const double x = (column + 0.5 - Columns / 2.0) * 0.05, y = (Rows / 2.0 - row - 0.5) * 0.05;
+            levels[size_t(row) * Columns + column] =
+                static_cast<uint16_t>(std::lround((TargetSurface("part", x, y, 0).height + 0.5) / 0.0001));
+        }
+    HeightMapSpec spec;
+    spec.heightMap = "part.png";
+    spec.heightScale = 0.0001;
+    spec.material = material;
+    const auto files = MemoryFiles(zeb::test::TestPng::Grey(Columns, Rows, 16, levels), {});
+    return HeightMapObject::Load(spec, "bench.json", *files);
+}
+
+RenderRequest HeightMapRequest(const Material& material) {
+    RenderRequest request = PartRequest(1280, 1024);
+    request.scene.ownObject = PartMap(material);
+    return request;
+}
+
+// Shading the height map once per configuration: horizons, cast shadows and (glossy) the lobe.
+void BM_ShadeHeightMap(benchmark::State& state, const Material& material) {
+    const RenderRequest request = HeightMapRequest(material);
+    for (auto _ : state)
+        benchmark::DoNotOptimize(ShadeScene(request));
+}
+
+// A frame of the height map once it is shaded: the cache lookup and the copy.
+void BM_HeightMapFrame(benchmark::State& state) {
+    SceneRenderer renderer;
+    const RenderRequest request = HeightMapRequest(Material{});
+    std::vector<uint8_t> frame(size_t{1280} * 1024);
+    renderer.Render(request);
+    for (auto _ : state) {
+        const Image image = renderer.Render(request);
+        std::memcpy(frame.data(), image->data(), image->size());
+        benchmark::DoNotOptimize(frame.data());
+    }
+    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * frame.size()));
+}
+
+void BM_MemcpyHeightMapFrame(benchmark::State& state) {
+    zeb::bench::MeasureMemcpy(state, size_t{1280} * 1024);
 }
 
 const char* StationJson() {
@@ -179,6 +236,24 @@ BENCHMARK(BM_StationImageSet)
     ->Repetitions(7)
     ->ReportAggregatesOnly(true);
 BENCHMARK(BM_ShadePart)->Unit(benchmark::kMillisecond)->UseRealTime()->Iterations(3);
+BENCHMARK_CAPTURE(BM_ShadeHeightMap, matte, Material{})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK_CAPTURE(BM_ShadeHeightMap, glossy, Material{"glossy", 0.1, 0.5})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Iterations(3);
+BENCHMARK(BM_MemcpyHeightMapFrame)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
+BENCHMARK(BM_HeightMapFrame)
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->Repetitions(7)
+    ->ReportAggregatesOnly(true);
 
 using zeb::bench::RatioReporter;
 
@@ -207,6 +282,7 @@ int main(int argc, char** argv) {
         ratio(name.c_str(), "BM_MemcpyFrame");
     }
     ratio("BM_StationImageSet", "BM_MemcpyImageSet");
+    ratio("BM_HeightMapFrame", "BM_MemcpyHeightMapFrame");
     benchmark::Shutdown();
     return 0;
 }

@@ -2,7 +2,12 @@
 // a station that loads must then run a short session without a crash or a hang: controllers
 // connected and programmed as the plug-in programs them, cameras opened, started and triggered,
 // frames rendered and handed out, time advanced.
+//
+// The input is the station file, then optionally a zero byte and the bytes that every file it names
+// holds (height and albedo maps, recorded image sets): the files come from memory, never the disk,
+// and a folder holds two recorded sets.
 #include "Station.h"
+#include "StationFiles.h"
 
 #include <cstdint>
 #include <cstdio>
@@ -42,9 +47,17 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    const std::string input(reinterpret_cast<const char*>(data), size);
+    const size_t split = input.find('\0');
+    // Without file bytes, every file is empty and every folder holds no set.
+    const auto files = split == std::string::npos
+                           ? zeb::station::MemoryFiles("", {})
+                           : zeb::station::MemoryFiles(
+                                 input.substr(split + 1),
+                                 {"zeb-channel0-0002-stack.png", "zeb-channel0-0001-stack.png", "notes.txt"});
     std::unique_ptr<Station> station;
     try {
-        station = Station::FromJson(std::string(reinterpret_cast<const char*>(data), size), "fuzz.json");
+        station = Station::FromJson(input.substr(0, split), "fuzz.json", files);
     } catch (const std::runtime_error& error) {
         if (std::string(error.what()).rfind("station file fuzz.json", 0) != 0) {
             std::fprintf(stderr, "refusal without the file's name: %s\n", error.what());

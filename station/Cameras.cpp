@@ -28,6 +28,11 @@ int32_t StripRows(const SimCamera& camera) {
     return static_cast<int32_t>(std::clamp(std::round(ObjectPitch / pixel), 1.0, double{MaxStripRows}));
 }
 
+// A played-back frame's error as the acquisition library reports a frame that did not arrive whole.
+std::string Unplayable(const SimCamera& camera, const std::string& reason) {
+    return "bufferResult failed. Camera " + camera.name + " could not play back its recording: " + reason;
+}
+
 RenderRequest RequestFor(const SimCamera& camera, const Lighting& lighting) {
     RenderRequest request;
     request.scene = camera.scene;
@@ -109,6 +114,7 @@ std::unique_ptr<Frame> CameraSimulation::NewFrame(SimCamera& camera, int32_t wid
     frame->width = width;
     frame->height = height;
     frame->transferError = false;
+    frame->error.clear();
     frame->pixels.resize(static_cast<size_t>(std::max(0, width)) * static_cast<size_t>(std::max(0, height)));
     return frame;
 }
@@ -176,6 +182,11 @@ void CameraSimulation::CompleteAreaFrame(SimCamera& camera, Nanoseconds now) {
     if (!camera.started || camera.Offline(now))
         return;
     auto frame = NewFrame(camera, camera.Int("Width"), camera.Int("Height"));
+    if (camera.recording) {
+        PlayDirection(camera, *frame);
+        Deliver(camera, std::move(frame), now);
+        return;
+    }
     const Image image = _renderer.Render(RequestFor(camera, camera.pendingLighting));
     if (image->size() == frame->pixels.size()) {
         camera.noise.Configure(camera.sensor, GainDecibels(camera));
@@ -191,6 +202,8 @@ void CameraSimulation::StartLineFrame(SimCamera& camera) {
     if (camera.lineFrameActive || !camera.started)
         return;
     camera.lineFrame = NewFrame(camera, camera.Int("Width"), camera.Int("Height"));
+    if (camera.recording)
+        ++camera.playedSet; // each frame plays the next set
     camera.linesInFrame = 0;
     camera.currentMaximumRate = 0;
     camera.lastLineTrigger = 0;
@@ -204,6 +217,11 @@ void CameraSimulation::CaptureLine(SimCamera& camera, const Lighting& lighting, 
     }
     camera.lastLineTrigger = now;
     Frame& frame = *camera.lineFrame;
+    if (camera.recording) {
+        PlayRow(camera, frame);
+        FinishLine(camera, now);
+        return;
+    }
     const RenderRequest request = RequestFor(camera, lighting);
     const Image strip = _renderer.Render(request);
     const size_t width = static_cast<size_t>(frame.width);
@@ -225,11 +243,52 @@ void CameraSimulation::CaptureLine(SimCamera& camera, const Lighting& lighting, 
         if (camera.noise.Active())
             camera.noise.ExposeLine(row, width);
     }
+    FinishLine(camera, now);
+}
+
+void CameraSimulation::FinishLine(SimCamera& camera, Nanoseconds now) {
     ++camera.linesInFrame;
-    if (camera.linesInFrame >= frame.height) {
+    if (camera.linesInFrame >= camera.lineFrame->height) {
         camera.lineFrameActive = false;
         camera.lastFrameMaximumRate = camera.currentMaximumRate;
         Deliver(camera, std::move(camera.lineFrame), now);
+    }
+}
+
+void CameraSimulation::PlayDirection(SimCamera& camera, Frame& frame) {
+    Recording& recording = *camera.recording;
+    const int32_t direction = camera.pendingLighting.step % 4;
+    if (camera.playedSet < 0 || direction <= camera.playedDirection)
+        ++camera.playedSet; // a step that does not follow the last one begins the next set
+    camera.playedDirection = direction;
+    const size_t width = static_cast<size_t>(frame.width), rows = static_cast<size_t>(frame.height);
+    if (frame.width != recording.Width() || frame.height != recording.Rows() / 4) {
+        frame.error = Unplayable(camera, recording.Mismatch(frame.width, frame.height, false));
+        return;
+    }
+    try {
+        const std::vector<uint8_t>& stack = recording.Stack(camera.playedSet);
+        std::memcpy(frame.pixels.data(), stack.data() + static_cast<size_t>(direction) * rows * width,
+                    rows * width);
+    } catch (const std::runtime_error& error) {
+        frame.error = Unplayable(camera, error.what());
+    }
+}
+
+void CameraSimulation::PlayRow(SimCamera& camera, Frame& frame) {
+    Recording& recording = *camera.recording;
+    if (!frame.error.empty())
+        return;
+    if (frame.width != recording.Width() || frame.height != recording.Rows()) {
+        frame.error = Unplayable(camera, recording.Mismatch(frame.width, frame.height, true));
+        return;
+    }
+    try {
+        const std::vector<uint8_t>& stack = recording.Stack(camera.playedSet);
+        const size_t width = static_cast<size_t>(frame.width), row = static_cast<size_t>(camera.linesInFrame);
+        std::memcpy(frame.pixels.data() + row * width, stack.data() + row * width, width);
+    } catch (const std::runtime_error& error) {
+        frame.error = Unplayable(camera, error.what());
     }
 }
 

@@ -1,7 +1,9 @@
 // The cameras' behaviour: an area-scan camera exposes a frame for each trigger that finds it ready
 // and reads it out; a line-scan camera fills a frame one row per line trigger between its
 // acquisition starts; finished frames are buffered for the acquisition library, with transfer
-// errors and lost triggers as configured. The images come from the optics.
+// errors and lost triggers as configured. The images come from the optics, or from the camera's
+// recording: then each frame holds the recorded pixels as they are, without noise, offset, gain,
+// exposure or blur, and an area frame the direction of the set that its sequencer step names.
 #pragma once
 
 #include "Devices.h"
@@ -33,6 +35,11 @@ public:
 private:
     void CompleteAreaFrame(SimCamera& camera, Nanoseconds now);
     void CaptureLine(SimCamera& camera, const Lighting& lighting, Nanoseconds now);
+    // A recorded set's direction for the step that triggered an area frame, or one row of a line frame.
+    static void PlayDirection(SimCamera& camera, Frame& frame);
+    static void PlayRow(SimCamera& camera, Frame& frame);
+    // Counts a line camera's row; hands the frame out when it is full.
+    static void FinishLine(SimCamera& camera, Nanoseconds now);
     static std::unique_ptr<Frame> NewFrame(SimCamera& camera, int32_t width, int32_t height);
     static void Deliver(SimCamera& camera, std::unique_ptr<Frame> frame, Nanoseconds now);
 

@@ -1,9 +1,12 @@
 // The devices of the station as records: lighting controllers, cameras with their lines and frames,
-// and the cables between them; the faults a device can be given; the factory register set of a
-// controller and the feature traits of a camera. The engines that make the devices behave (wiring,
-// camera simulation, sequencer, timeline) work on these records.
+// and the cables between them; the faults a device can be given. The engines that make the devices
+// behave (wiring, camera simulation, sequencer, timeline) work on these records. A controller's
+// factory register set is in Registers.h, a camera's feature traits in CameraFeatures.h.
 #pragma once
 
+#include "Numbers.h"
+#include "Registers.h"
+#include "Replay.h"
 #include "Scene.h"
 #include "Sensor.h"
 
@@ -67,8 +70,10 @@ bool FaultStrikes(std::vector<Fault>& faults, OfflineWindow& offline, Nanosecond
                   const std::string& name);
 
 // What lit one sequencer step: brightness per physical quadrant, the pulse length, the dome that
-// gave the light and how far the transport had carried the object at that moment.
+// gave the light, how far the transport had carried the object at that moment, and which step of
+// the light sequence it was.
 struct Lighting {
+    int32_t step = 0;
     std::array<float, 4> brightness{0, 0, 0, 0};
     float pulseMicroseconds = 0;
     double domeRadius = DefaultDomeRadius;
@@ -146,6 +151,7 @@ struct Frame {
     int32_t width = 0, height = 0;
     std::vector<uint8_t> pixels;
     bool transferError = false;
+    std::string error; // why the frame cannot be handed out, when it cannot
 };
 
 class SimCamera {
@@ -190,6 +196,11 @@ public:
     double lastFrameMaximumRate = 0;
     // The sensor's temporal noise, drawn afresh for every frame and line.
     SensorNoise noise;
+    // Recorded image sets played back instead of the scene, and where the playback stands: the set
+    // of the last frame and, in area scan, the direction it took.
+    std::shared_ptr<Recording> recording;
+    int64_t playedSet = -1;
+    int32_t playedDirection = -1;
 
     bool Linescan() const { return scanType == "Linescan"; }
     const std::string& Feature(std::string_view feature) const;
@@ -222,47 +233,5 @@ struct DeviceSet {
 };
 
 bool IsTrue(const std::string& value); // "1" or "True"
-
-// The factory register set of a controller, in register-list order.
-std::vector<std::pair<std::string, std::string>> FactoryRegisters();
-bool IsReadOnlyRegister(const std::string& name);
-// Checks a value for a register; returns the refusal reason, or empty when the value is accepted.
-std::string CheckRegisterValue(const std::string& name, const std::string& value);
-// The controller port names a cable may start at.
-bool IsControllerPort(const std::string& port);
-bool IsOutputPort(const std::string& port);
-// Polarity register of a controller port ("Camera1Input0" -> "CameraIo1.Input0.InvertPolarity").
-// Empty for a port that has none.
-std::string_view PolarityRegister(std::string_view port);
-// Registers of the camera outputs 1 that only hardware version 2 and later have.
-bool IsVersion2Register(const std::string& name);
-
-enum class FeatureKind { Int, Float, Bool, Enum, Text };
-
-struct FeatureSpec {
-    FeatureKind kind = FeatureKind::Text;
-    bool readOnly = false;
-    bool lockedWhileStreaming = false;
-    std::vector<std::string_view> values; // enumerations: texts of the program or of the camera's lines
-};
-
-// Default features of a camera by scan type and transport.
-TextMap DefaultCameraFeatures(const std::string& scanType, const std::string& transport);
-std::map<std::string, FeatureLimits> DefaultCameraLimits(const std::string& scanType);
-std::vector<CameraLine> DefaultCameraLines(const std::string& scanType);
-// The traits of a camera feature (kind, access, entries), or none when the camera has no such feature.
-// The entries stay valid while the camera's lines do.
-std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, std::string_view name);
-
-// Decimal text of a number: integers plainly, other values shortest round-trip without exponent.
-std::string NumberText(double value);
-// Numbers read from texts the same way in every locale (a host may switch its process to decimal
-// commas). Leading spaces and a plus sign are allowed, as the C library allows them.
-// The whole text as a finite number; none when the text is anything else.
-std::optional<double> ParseNumber(const std::string& text);
-// The number the text begins with, as the C library reads it: "inf" and numbers too large for a
-// double are infinite, numbers too close to 0 are 0; 0 when the text begins with no number.
-double LeadingNumber(const std::string& text);
-int64_t LeadingInteger(const std::string& text, int base = 10);
 
 } // namespace zeb::station

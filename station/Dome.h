@@ -37,6 +37,9 @@ public:
     explicit Dome(double radius = DefaultDomeRadius);
 
     double Radius() const { return _radius; }
+    // What one quadrant gives a surface facing the camera at the centre of the rim's plane, in the
+    // emitters' own units (solid angle times cosine): relative irradiance is divided by it.
+    double Reference() const { return _reference; }
     // Azimuth in degrees (counter-clockwise from the image's right, as seen from the camera) of the
     // middle of a quadrant.
     static double QuadrantAzimuth(int32_t quadrant);

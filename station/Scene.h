@@ -1,18 +1,18 @@
-// The object under a camera and its image before the sensor's noise. The targets are surfaces of
-// known shape over the object plane: the part (a machined plate with spherical domes, a raised pad,
-// an engraved ring and a scratch), a true hemisphere for light calibration, a flat uniform card,
-// and a white sheet of paper touching the dome. The camera sees a field of view of given width in
-// millimetres centred under the dome; the object plane lies the working distance below the dome's
-// rim (the sheet lies on it). Each pixel is shaded by the dome's quadrants as its point and normal
-// receive them (see Dome.h), scaled by the albedo; the lens blurs; a dark offset is added and the
-// grey values are clipped to 8 bits. A line camera sees one line across the middle of the dome
-// while the transport carries the object under it, so its image is a strip of the object along
-// the transport, lit everywhere as the line is.
+// The object under a camera and its image before the sensor's noise. The object is one of the
+// built-in targets (Targets.h) or a part of one's own from a height map (HeightMap.h). The camera
+// sees a field of view of given width in millimetres centred under the dome; the object plane lies
+// the working distance below the dome's rim (the sheet lies on it). Each pixel is shaded by the
+// dome's quadrants as its point and normal receive them (see Dome.h), less what the object's own
+// relief hides of them (Shadows.h), scaled by the albedo; a glossy surface adds its lobe (Gloss.h);
+// the lens blurs; a dark offset is added and the grey values are clipped to 8 bits. A line camera sees one
+// line across the middle of the dome while the transport carries the object under it, so its image is a strip
+// of the object along the transport, lit everywhere as the line is.
 //
 // Rendered images are cached, so handing out a frame costs a copy, not shading.
 #pragma once
 
 #include "Dome.h"
+#include "HeightMap.h"
 
 #include <array>
 #include <cstdint>
@@ -30,10 +30,17 @@ constexpr double DefaultLineFieldOfView = 102.4;
 constexpr double ObjectPitch = 51.2;
 
 struct SceneSettings {
-    std::string object = "part"; // "part", "sphere", "card" (or "grey"), "sheet"
+    std::string object = "part"; // a built-in target: "part", "sphere", "card" (or "grey"), "sheet"
+    // A part of one's own; when set, `object` is not used.
+    std::shared_ptr<const HeightMapObject> ownObject;
+    // A folder of recorded image sets that the camera plays back instead of a scene; empty: none.
+    std::string replay;
     double defocus = 0;          // lens blur radius in pixels; 0 is best focus
     double fieldOfView = 0;      // millimetres across the sensor's width; 0: the default of the scan type
     double workingDistance = 10; // millimetres from the dome's rim down to the object plane
+    // Millimetres from the rim's plane up to the lens's entrance pupil on the dome's axis, toward which
+    // glossy surfaces reflect; 0: at the dome's top (its radius).
+    double cameraHeight = 0;
 };
 
 struct RenderRequest {
@@ -54,18 +61,10 @@ struct RenderRequest {
 
 using Image = std::shared_ptr<const std::vector<uint8_t>>;
 
-// Where a pixel's surface point lies and how it faces.
-struct SurfacePoint {
-    double height = 0; // millimetres above the object plane
-    Vector3 normal{0, 0, 1};
-    double albedo = 0;
-};
-
-// The surface of a target at a point of the object plane (millimetres from the field's centre, x to
-// the image's right, y to its top). `texture` in [-1, 1] is the pixel's own fine surface texture.
-SurfacePoint TargetSurface(const std::string& object, double x, double y, double texture);
-// The lowest and highest surface point of a target above its object plane.
-std::pair<double, double> TargetHeights(const std::string& object);
+// The light of each quadrant at each pixel of the request: relative irradiance times the albedo of
+// the diffuse part, plus a glossy surface's lobe, less what the relief hides; row after row as the
+// image shows them. A weight of 1 makes one full grey scale of 1. Computed anew at each call.
+std::array<std::vector<float>, 4> ShadeScene(const RenderRequest& request);
 
 class SceneRenderer {
 public:

@@ -136,6 +136,7 @@ void Sequencer::Step(SimController& c, Nanoseconds now) {
     if (control == 0)
         return;
     Lighting lighting = StepLighting(c, stepIndex);
+    lighting.step = stepIndex;
     lighting.transport = TransportPosition(c, now);
     for (const char* port : {"Camera0Output0", "Camera1Output0", "Camera2Output0", "Camera0Output1",
                              "Camera1Output1", "Camera2Output1"})

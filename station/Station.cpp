@@ -235,6 +235,13 @@ Outcome Station::StartCamera(const std::string& name) {
                             std::to_string(needed) + " bytes for " + std::to_string(GrabberBuffers) +
                             " image buffers.";
     }
+    if (outcome.Ok() && camera->recording) {
+        const int32_t rows = camera->Int("Height");
+        const std::string mismatch =
+            camera->recording->Mismatch(camera->Int("Width"), rows, camera->Linescan());
+        if (!mismatch.empty())
+            outcome.error = "Camera " + name + " cannot play back its recording: " + mismatch + ".";
+    }
     if (outcome.Ok()) {
         CameraSimulation::Start(*camera, Present());
         for (CameraLine& line : camera->lines)
@@ -423,6 +430,8 @@ Outcome Station::GetFrame(const std::string& name, int64_t index, Frame*& frame)
     if (it->second->transferError)
         return {"bufferResult failed. Frame " + std::to_string(index) + " of " + name +
                 " arrived incomplete; packets were lost on the way."};
+    if (!it->second->error.empty())
+        return {it->second->error};
     frame = it->second.get();
     return {};
 }

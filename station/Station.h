@@ -6,10 +6,12 @@
 // and the optics. Time advances lazily whenever the station is called; the station starts no threads.
 #pragma once
 
+#include "CameraFeatures.h"
 #include "Cameras.h"
 #include "Devices.h"
 #include "Scene.h"
 #include "Sequencer.h"
+#include "StationFiles.h"
 #include "Timeline.h"
 #include "Wiring.h"
 
@@ -25,8 +27,10 @@ public:
     // The process's station: ZEB_STATION names its file, else the built-in default station. A bad
     // file is reported on standard error and in the log, and the station then holds no devices.
     static Station& Instance();
-    // A station from JSON text; throws std::runtime_error with the place and reason of an error.
-    static std::unique_ptr<Station> FromJson(const std::string& text, const std::string& fileName);
+    // A station from JSON text; throws std::runtime_error with the place and reason of an error. The
+    // files it names (height and albedo maps, recordings) lie beside `fileName` in `files`.
+    static std::unique_ptr<Station> FromJson(const std::string& text, const std::string& fileName,
+                                             std::shared_ptr<const FileSource> files = DiskFiles());
     static std::unique_ptr<Station> FromFile(const std::string& path);
     static std::unique_ptr<Station> Default();
     static const char* DefaultJson();

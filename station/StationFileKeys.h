@@ -18,7 +18,10 @@ inline constexpr std::array Camera{"name",        "transport",       "scanType",
                                    "sensitivity", "readoutNsPerRow", "grabberMemory", "faults"};
 inline constexpr std::array Line{"name", "mode"};
 inline constexpr std::array Limits{"min", "max", "increment"};
-inline constexpr std::array Scene{"object", "defocus", "fieldOfView", "workingDistance"};
+inline constexpr std::array Scene{"object",      "replay",          "defocus",
+                                  "fieldOfView", "workingDistance", "cameraHeight"};
+inline constexpr std::array OwnObject{"heightMap", "heightScale", "pixelSize", "albedoMap", "material"};
+inline constexpr std::array Material{"type", "roughness", "specular"};
 inline constexpr std::array Sensor{"electronsPerGrey", "readNoise", "darkOffset", "noise", "seed"};
 inline constexpr std::array Fault{"kind", "after", "durationMs", "delayMs", "count"};
 inline constexpr std::array FaultAfter{"operation", "name", "count"};

@@ -1,5 +1,6 @@
 #include "StationFileWriter.h"
 
+#include "CameraFeatures.h"
 #include "Devices.h"
 #include "Station.h"
 #include "StationFileKeys.h"
@@ -183,6 +184,42 @@ Json Limits(const SimCamera& camera) {
     return limits;
 }
 
+// The object: a built-in target's name, or a part of one's own with its files as the station file
+// named them.
+Json ObjectEntry(const SceneSettings& scene) {
+    if (!scene.ownObject)
+        return scene.object;
+    const HeightMapSpec& spec = scene.ownObject->Spec();
+    const Material& m = spec.material;
+    const Json material = InOrder(keys::Material, {{"type", m.type},
+                                                   {"roughness", m.Glossy() ? Number(m.roughness) : Absent},
+                                                   {"specular", m.Glossy() ? Number(m.specular) : Absent}});
+    return InOrder(keys::OwnObject, {{"heightMap", spec.heightMap},
+                                     {"heightScale", Number(spec.heightScale)},
+                                     {"pixelSize", Number(spec.pixelSize)},
+                                     {"albedoMap", spec.albedoMap.empty() ? Absent : Json(spec.albedoMap)},
+                                     {"material", material}});
+}
+
+Json SceneEntry(const SceneSettings& scene) {
+    if (!scene.replay.empty()) // a recording stands alone
+        return InOrder(keys::Scene, {{"object", Absent},
+                                     {"replay", scene.replay},
+                                     {"defocus", Absent},
+                                     {"fieldOfView", Absent},
+                                     {"workingDistance", Absent},
+                                     {"cameraHeight", Absent}});
+    // Where the camera looks from matters to glossy surfaces alone: written for them, or when set.
+    const bool glossy = scene.ownObject && scene.ownObject->Spec().material.Glossy();
+    return InOrder(keys::Scene, {{"object", ObjectEntry(scene)},
+                                 {"replay", Absent},
+                                 {"defocus", Number(scene.defocus)},
+                                 {"fieldOfView", Number(scene.fieldOfView)},
+                                 {"workingDistance", Number(scene.workingDistance)},
+                                 {"cameraHeight",
+                                  glossy || scene.cameraHeight != 0 ? Number(scene.cameraHeight) : Absent}});
+}
+
 Json CameraEntry(const SimCamera& c) {
     Json lines = Json::array();
     for (const CameraLine& line : c.lines)
@@ -194,10 +231,7 @@ Json CameraEntry(const SimCamera& c) {
                     {"features", Features(c)},
                     {"lines", lines},
                     {"limits", Limits(c)},
-                    {"scene", InOrder(keys::Scene, {{"object", c.scene.object},
-                                                    {"defocus", Number(c.scene.defocus)},
-                                                    {"fieldOfView", Number(c.scene.fieldOfView)},
-                                                    {"workingDistance", Number(c.scene.workingDistance)}})},
+                    {"scene", SceneEntry(c.scene)},
                     {"sensor", InOrder(keys::Sensor, {{"electronsPerGrey", Number(c.sensor.electronsPerGrey)},
                                                       {"readNoise", Number(c.sensor.readNoise)},
                                                       {"darkOffset", Number(c.sensor.darkOffset)},

@@ -42,7 +42,8 @@ TEST(StationFile, ErrorsNameFilePlaceAndReason) {
          "at /cameras/0/sensor/noise: expected a number from 0 to 100"},
         {camera + R"("sensor": {"gain": 1}}]})", "at /cameras/0/sensor/gain: unknown key \"gain\""},
         {camera + R"("scene": {"object": "cube"}}]})",
-         "at /cameras/0/scene/object: expected \"part\", \"sphere\", \"card\" or \"sheet\""},
+         "at /cameras/0/scene/object: expected \"part\", \"sphere\", \"card\", \"sheet\" or a height map "
+         "object"},
         {camera + R"("scene": {"fieldOfView": 0}}]})",
          "at /cameras/0/scene/fieldOfView: expected a number from 1 to 10000"},
         {camera + R"("features": {"SensorWidth": "64", "Width": "128"}}]})",

@@ -41,11 +41,33 @@ Json Records(Station& station) {
             limits[name] = {range.minimum, range.maximum, range.increment};
         for (const CameraLine& line : c->lines)
             lines.push_back({line.name, line.mode});
-        records["cameras"].push_back(
-            {c->name, c->transport, c->scanType, c->features, limits, lines, c->scene.object,
-             c->scene.defocus, c->scene.fieldOfView, c->scene.workingDistance, c->sensor.electronsPerGrey,
-             c->sensor.readNoise, c->sensor.darkOffset, c->sensor.noise, c->sensor.seed, c->sensitivity,
-             c->readoutPerRow, c->grabberMemory, FaultRecords(c->faults)});
+        Json object = c->scene.object;
+        if (const auto& own = c->scene.ownObject) {
+            const HeightMapSpec& spec = own->Spec();
+            object = {spec.heightMap,     spec.albedoMap,          spec.heightScale,      spec.pixelSize,
+                      spec.material.type, spec.material.roughness, spec.material.specular};
+        }
+        records["cameras"].push_back({c->name,
+                                      c->transport,
+                                      c->scanType,
+                                      c->features,
+                                      limits,
+                                      lines,
+                                      object,
+                                      c->scene.replay,
+                                      c->scene.cameraHeight,
+                                      c->scene.defocus,
+                                      c->scene.fieldOfView,
+                                      c->scene.workingDistance,
+                                      c->sensor.electronsPerGrey,
+                                      c->sensor.readNoise,
+                                      c->sensor.darkOffset,
+                                      c->sensor.noise,
+                                      c->sensor.seed,
+                                      c->sensitivity,
+                                      c->readoutPerRow,
+                                      c->grabberMemory,
+                                      FaultRecords(c->faults)});
     }
     for (const Cable& cable : station.Cables())
         records["cables"].push_back({cable.controller, cable.port, cable.camera, cable.line, cable.inverted});
@@ -53,12 +75,13 @@ Json Records(Station& station) {
 }
 
 // Writes the station, loads what was written and expects the same station and the same text again.
-void ExpectRoundTrip(Station& station, const std::string& what) {
+void ExpectRoundTrip(Station& station, const std::string& what,
+                     std::shared_ptr<const FileSource> files = DiskFiles()) {
     SCOPED_TRACE(what);
     const std::string text = StationFileText(station);
     std::unique_ptr<Station> reloaded;
     try {
-        reloaded = Station::FromJson(text, "written.json");
+        reloaded = Station::FromJson(text, "written.json", files);
     } catch (const std::exception& error) {
         FAIL() << error.what() << "\n" << text;
     }
@@ -131,13 +154,18 @@ TEST(StationFileWriter, EveryLoadableCorpusInputComesBack) {
     int loaded = 0;
     for (const auto& entry : fs::directory_iterator(corpus)) {
         std::unique_ptr<Station> station;
+        // As the fuzzer reads an input: the station file, then the bytes of every file it names.
+        const std::string input = zeb::test::TestEnvironment::ReadFile(entry.path());
+        const size_t split = input.find('\0');
+        const auto files = MemoryFiles(split == std::string::npos ? "" : input.substr(split + 1),
+                                       {"zeb-channel0-0001-stack.png"});
         try {
-            station = Station::FromJson(zeb::test::TestEnvironment::ReadFile(entry.path()), "input");
+            station = Station::FromJson(input.substr(0, split), "input", files);
         } catch (const std::exception&) {
             continue; // the corpus holds files the reader refuses, too
         }
         ++loaded;
-        ExpectRoundTrip(*station, entry.path().filename().string());
+        ExpectRoundTrip(*station, entry.path().filename().string(), files);
         if (HasFailure())
             break;
     }

@@ -31,8 +31,9 @@ public:
     // The device id of the controller the rig programs.
     int32_t controller = 0;
 
-    explicit StationRig(const Json& json) {
-        station = Station::FromJson(json.dump(), "rig.json");
+    // `file`: the station file's name, from which the names of the files it gives are relative.
+    explicit StationRig(const Json& json, const std::string& file = "rig.json") {
+        station = Station::FromJson(json.dump(), file);
         station->UseManualClock(true);
         for (const auto& [id, serial] : station->Peers())
             EXPECT_TRUE(station->Connect(id).Ok());
