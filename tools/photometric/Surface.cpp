@@ -17,6 +17,7 @@ void Surface::Resize(int32_t newWidth, int32_t newHeight) {
     for (auto* plane : {&albedo, &normalX, &normalY, &normalZ, &gradientX, &gradientY, &curvature})
         plane->resize(pixels);
     status.resize(pixels);
+    heightMap.clear();
 }
 
 namespace {
