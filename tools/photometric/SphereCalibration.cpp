@@ -32,6 +32,14 @@ int32_t Wrap(int32_t degrees) {
     return ((degrees % 360) + 360) % 360;
 }
 
+// A pixel coordinate from a position, kept within [low, high] before it becomes an integer (a
+// position that is not a number gives `low`).
+int32_t PixelWithin(double position, int32_t low, int32_t high) {
+    if (!(position >= low))
+        return low;
+    return position > high ? high : static_cast<int32_t>(position);
+}
+
 // The sphere's surface under a pixel, from its place in the image.
 class SphereShape {
 public:
@@ -74,12 +82,11 @@ std::vector<SpherePixel> CapPixels(const ImageSetView& images, const SphereInIma
     const PixelPlacement placement(model, images.width, images.DirectionHeight(), region);
     const double reach = std::pow(std::sin(Radians(tilt)), 2);
     std::vector<SpherePixel> pixels;
-    const int32_t top = std::max(0, static_cast<int32_t>(std::floor(sphere.y - shape.RowRadius())));
-    const int32_t bottom =
-        std::min(images.DirectionHeight() - 1, static_cast<int32_t>(std::ceil(sphere.y + shape.RowRadius())));
-    const int32_t left = std::max(0, static_cast<int32_t>(std::floor(sphere.x - sphere.radius)));
-    const int32_t right =
-        std::min(images.width - 1, static_cast<int32_t>(std::ceil(sphere.x + sphere.radius)));
+    const int32_t lastRow = images.DirectionHeight() - 1, lastColumn = images.width - 1;
+    const int32_t top = PixelWithin(std::floor(sphere.y - shape.RowRadius()), 0, lastRow);
+    const int32_t bottom = PixelWithin(std::ceil(sphere.y + shape.RowRadius()), 0, lastRow);
+    const int32_t left = PixelWithin(std::floor(sphere.x - sphere.radius), 0, lastColumn);
+    const int32_t right = PixelWithin(std::ceil(sphere.x + sphere.radius), 0, lastColumn);
     for (int32_t y = top; y <= bottom; y += stride)
         for (int32_t x = left; x <= right; x += stride) {
             if (shape.Reach(x, y) > reach)
@@ -102,7 +109,7 @@ std::vector<SpherePixel> CapPixels(const ImageSetView& images, const SphereInIma
 int32_t StrideFor(const SphereInImage& sphere, const CameraGeometry& camera, double tilt, size_t wanted) {
     const double area =
         Pi * std::pow(sphere.radius * std::sin(Radians(tilt)), 2) * camera.PixelSize() / camera.RowPitch();
-    return std::max(1, static_cast<int32_t>(std::ceil(std::sqrt(area / static_cast<double>(wanted)))));
+    return PixelWithin(std::ceil(std::sqrt(area / static_cast<double>(wanted))), 1, 1 << 20);
 }
 
 // The light of a model's steps at one point, by every emitter above a facet's horizon.
@@ -366,6 +373,13 @@ LightingVerdict JudgeLights(const std::array<double, 4>& azimuths, const std::st
     // Step k of a sequence is lit from its documented side turned by the orientation set less the
     // dome's mounting: find the mounting and sequence that put each step where it was measured.
     LightingVerdict verdict;
+    for (double azimuth : azimuths)
+        if (!std::isfinite(azimuth)) {
+            verdict.agrees = false;
+            verdict.advice =
+                "the lights could not be measured: check that each step lights its part of the dome";
+            return verdict;
+        }
     double bestError = 1e9;
     int32_t bestMounting = -1;
     std::string bestSequence;
@@ -410,7 +424,25 @@ LightingVerdict JudgeLights(const std::array<double, 4>& azimuths, const std::st
 }
 
 SphereCalibration::SphereCalibration(NominalSettings nominal, ImageRegion region, SphereSettings sphere)
-    : _nominal(std::move(nominal)), _region(region), _sphere(sphere) {}
+    : _nominal(std::move(nominal)), _region(region), _sphere(sphere) {
+    NominalModel(_nominal); // throws for settings that make no lighting
+    auto tilt = [](double degrees) { return std::isfinite(degrees) && degrees > 0 && degrees < 90; };
+    if (!(std::isfinite(sphere.radius) && sphere.radius > 0 && std::isfinite(sphere.albedo) &&
+          sphere.albedo > 0) ||
+        !tilt(sphere.fitTilt) || !tilt(sphere.evaluationTilt))
+        throw std::invalid_argument(
+            "the sphere needs a radius and an albedo above 0, and caps of 0 to 90 degrees");
+}
+
+namespace {
+
+void CheckPlace(const SphereInImage& sphere) {
+    if (!(std::isfinite(sphere.x) && std::isfinite(sphere.y) && std::isfinite(sphere.radius) &&
+          sphere.radius > 0))
+        throw CalibrationError("the sphere's place in the image must be numbers, with a radius above 0");
+}
+
+} // namespace
 
 SphereInImage SphereCalibration::FindSphere(const ImageSetView& images) const {
     const CameraGeometry& camera = _nominal.camera;
@@ -482,6 +514,7 @@ std::vector<SolvedPixel> SolveCap(const ImageSetView& images, const SphereInImag
 
 Surface SphereCalibration::SphereNormals(const ImageSetView& images, const SphereInImage& sphere,
                                          const LightingModel& model, double tilt, int32_t stride) const {
+    CheckPlace(sphere);
     Surface surface;
     surface.Resize(images.width, images.DirectionHeight());
     surface.pixelSize = model.camera.PixelSize();
@@ -502,6 +535,7 @@ Surface SphereCalibration::SphereNormals(const ImageSetView& images, const Spher
 
 NormalErrors SphereCalibration::Errors(const ImageSetView& images, const SphereInImage& sphere,
                                        const LightingModel& model) const {
+    CheckPlace(sphere);
     const int32_t stride = StrideFor(sphere, model.camera, _sphere.evaluationTilt, JudgedPixels);
     std::vector<double> errors;
     for (const SolvedPixel& s : SolveCap(images, sphere, model, _region, _sphere.evaluationTilt, stride)) {
@@ -549,6 +583,11 @@ CalibrationResult SphereCalibration::Calibrate(const ImageSetView& images) const
     for (size_t k = 0; k < 4; ++k) {
         const StepFit fit = FitStep(pixels, k, nominal.domeRadius, nominal.directions[k].patch.widthDegrees,
                                     _sphere.albedo, turned);
+        if (!(std::isfinite(fit.whiteLevel) && fit.whiteLevel > 0))
+            throw CalibrationError(
+                "step " + std::to_string(k) +
+                " gives the sphere no light that an arc of the dome explains: check that it "
+                "lights its part of the dome");
         result.calibrated.directions[k].patch.azimuthDegrees = fit.azimuth;
         result.calibrated.directions[k].whiteLevel = fit.whiteLevel;
         azimuths[k] = fit.azimuth;

@@ -73,13 +73,16 @@ LightingVerdict JudgeLights(const std::array<double, 4>& azimuths, const std::st
 class SphereCalibration {
 public:
     // `nominal`: the channel's documented lighting; `region`: where the image lies on the sensor.
+    // Throws std::invalid_argument for settings that make no lighting (NominalModel) or a sphere
+    // without a size, an albedo or caps of 0 to 90 degrees.
     SphereCalibration(NominalSettings nominal, ImageRegion region = {}, SphereSettings sphere = {});
 
     // Throws CalibrationError when no whole sphere of the expected size is in the image set.
     CalibrationResult Calibrate(const ImageSetView& images) const;
 
     // The parts, for tests and tools: the sphere in an image set, and the normal errors of a model
-    // on it (solved with the sphere's known heights, so that the model alone is judged).
+    // on it (solved with the sphere's known heights, so that the model alone is judged). A sphere
+    // whose place is not a number is a CalibrationError.
     SphereInImage FindSphere(const ImageSetView& images) const;
     NormalErrors Errors(const ImageSetView& images, const SphereInImage& sphere,
                         const LightingModel& model) const;

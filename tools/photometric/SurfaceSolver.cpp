@@ -10,7 +10,14 @@
 namespace zeb::photometric {
 
 SurfaceSolver::SurfaceSolver(LightingModel model, ImageRegion region, SurfaceOptions options)
-    : _model(std::move(model)), _region(region), _options(options), _curvature(options.curvatureRadius) {}
+    : _model(std::move(model)), _region(region), _options(options), _curvature(options.curvatureRadius) {
+    if (const std::string problem = ModelProblem(_model); !problem.empty())
+        throw std::invalid_argument(problem);
+    if (!(std::isfinite(options.curvatureRadius) && options.curvatureRadius >= 0))
+        throw std::invalid_argument("the curvature radius must be a number of millimetres, 0 or more");
+    if (!(std::isfinite(options.heightSettled) && options.heightSettled >= 0) || options.heightRounds < 0)
+        throw std::invalid_argument("the height rounds and tolerance must be 0 or more");
+}
 
 SurfaceSolver::~SurfaceSolver() = default;
 

@@ -25,6 +25,8 @@ struct SurfaceOptions {
 
 class SurfaceSolver {
 public:
+    // Throws std::invalid_argument for an unusable model (ModelProblem) or options (a curvature
+    // radius or height tolerance that is not a number of 0 or more, rounds below 0).
     explicit SurfaceSolver(LightingModel model, ImageRegion region = {}, SurfaceOptions options = {});
     ~SurfaceSolver();
 
