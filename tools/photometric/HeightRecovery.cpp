@@ -47,17 +47,17 @@ void HeightRecovery::Recover(const ImageSetView& images, Surface& surface, int32
     }
     surface.heightMap.assign(pixels, std::numeric_limits<float>::quiet_NaN());
     for (size_t i = 0; i < pixels; ++i)
-        if (surface.Reliable(i))
+        if (NormalIntegration::Integrable(surface, i))
             surface.heightMap[i] = _heights[i];
 }
 
 bool HeightRecovery::Settled(const Surface& surface, double settled) {
-    // Settled when at most one reliable pixel in a thousand moved further: a few grazing pixels at
+    // Settled when at most one pixel with a height in a thousand moved further: a few grazing pixels at
     // a rim may still hop between two answers, and their neighbours with them.
     size_t reliable = 0, moving = 0;
     _change = 0;
     for (size_t i = 0; i < surface.status.size(); ++i)
-        if (surface.Reliable(i)) {
+        if (NormalIntegration::Integrable(surface, i)) {
             const double change = std::fabs(_heights[i] - _previous[i]);
             ++reliable;
             moving += change > settled ? 1 : 0;

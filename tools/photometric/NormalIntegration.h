@@ -9,8 +9,8 @@
 // The differences are then integrated in the least-squares sense (GridPoisson). A pair with an
 // unreliable pixel carries no difference: only a faint pull toward equal heights, so that gaps are
 // bridged smoothly and parts cut off by them still get a height, without bending what the
-// reliable pixels say. The heights are finally placed so that the surface's lowest part (its
-// lowest percent) lies on the object plane.
+// reliable pixels say. The heights are finally placed so that the most common height of the
+// reliable pixels (the plate an object stands on, the flat of a part) lies on the object plane.
 #pragma once
 
 #include "GridPoisson.h"
@@ -22,10 +22,14 @@ namespace zeb::photometric {
 
 class NormalIntegration {
 public:
-    // Heights in millimetres above the object plane at every pixel of `surface`, from its reliable
-    // normals and its pixel size and row pitch. `heights` holds the start on entry (a former
+    // Heights in millimetres above the object plane at every pixel of `surface`, from the normals
+    // of its integrable pixels and its pixel size and row pitch. `heights` holds the start on entry (a former
     // answer, or empty). Returns the iterations of the solve.
     int32_t Integrate(const Surface& surface, std::vector<float>& heights, double tolerance = 1e-5);
+
+    // Whether a pixel's normal gives it a height: reliable and not standing nearly vertical (a
+    // facet within about a degree of vertical has no slope to speak of).
+    static bool Integrable(const Surface& surface, size_t i);
 
     // The height change (mm) along one axis from a pixel's centre, `step` millimetres along it:
     // `along` is the unit normal's component along the axis, `nz` its component toward the camera,

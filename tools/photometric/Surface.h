@@ -33,8 +33,8 @@ struct Surface {
     std::vector<float> gradientX, gradientY; // dz/dx and dz/dy: -nx/nz, -ny/nz
     std::vector<float> curvature;            // mean curvature, 1/mm, positive where convex
     std::vector<uint8_t> status;             // PixelStatus; 0 where the normal is reliable
-    // Millimetres above the object plane where the normal is reliable, NaN elsewhere; empty unless
-    // heights were recovered (SurfaceOptions::recoverHeight).
+    // Millimetres above the object plane where the normal is reliable and not within about a degree
+    // of vertical, NaN elsewhere; empty unless heights were recovered (SurfaceOptions::recoverHeight).
     std::vector<float> heightMap;
 
     size_t Index(int32_t x, int32_t y) const {
