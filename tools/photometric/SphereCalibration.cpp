@@ -258,6 +258,60 @@ Region LargestRegionAbove(const std::vector<float>& average, int32_t width, int3
     return best;
 }
 
+// Whether the region at or above `level` within `within` pixels of `around` (one that reaches the
+// image's edge) is a sphere of `expected` pixels radius cut by it: its boundary away from the
+// image's edge lies on a circle of about that radius (an algebraic least-squares circle), whose
+// centre is returned.
+bool CutSphere(const std::vector<float>& average, int32_t width, int32_t height, double aspect, float level,
+               const Region& around, double within, double expected, double& centreX, double& centreY) {
+    auto inside = [&](int32_t x, int32_t y) {
+        return average[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] >=
+                   level &&
+               std::hypot(x - around.x, (y - around.y) * aspect) <= within;
+    };
+    // Sums for the circle x^2 + y^2 + d x + e y + f = 0 through the boundary's points (y in
+    // millimetres of the rows, as x).
+    double m[3][3] = {}, v[3] = {};
+    size_t points = 0;
+    for (int32_t y = 1; y + 1 < height; ++y)
+        for (int32_t x = 1; x + 1 < width; ++x) {
+            if (!inside(x, y) ||
+                (inside(x - 1, y) && inside(x + 1, y) && inside(x, y - 1) && inside(x, y + 1)))
+                continue;
+            const double row[3] = {static_cast<double>(x), y * aspect, 1};
+            const double target = -(x * x + y * aspect * y * aspect);
+            for (size_t i = 0; i < 3; ++i) {
+                for (size_t j = 0; j < 3; ++j)
+                    m[i][j] += row[i] * row[j];
+                v[i] += row[i] * target;
+            }
+            ++points;
+        }
+    if (points < 20)
+        return false;
+    auto determinant = [](const double a[3][3]) {
+        return a[0][0] * (a[1][1] * a[2][2] - a[1][2] * a[2][1]) -
+               a[0][1] * (a[1][0] * a[2][2] - a[1][2] * a[2][0]) +
+               a[0][2] * (a[1][0] * a[2][1] - a[1][1] * a[2][0]);
+    };
+    const double whole = determinant(m);
+    if (!(std::fabs(whole) > 0))
+        return false;
+    double solution[3];
+    for (size_t c = 0; c < 3; ++c) {
+        double replaced[3][3];
+        for (size_t i = 0; i < 3; ++i)
+            for (size_t j = 0; j < 3; ++j)
+                replaced[i][j] = j == c ? v[i] : m[i][j];
+        solution[c] = determinant(replaced) / whole;
+    }
+    centreX = -solution[0] / 2;
+    const double centreRow = -solution[1] / 2; // millimetres of rows, as x
+    const double radius = std::sqrt(std::max(0.0, centreX * centreX + centreRow * centreRow - solution[2]));
+    centreY = centreRow / aspect;
+    return std::fabs(radius - expected) <= 0.15 * expected;
+}
+
 // The radius of the sphere's edge to a fraction of a pixel. The sphere grows darker toward its rim,
 // so a fixed level cuts it short; along the mean profile over rings a quarter pixel wide, the edge
 // is where the profile falls to half way between the sphere a pixel and a half inside and the plate.
@@ -448,6 +502,21 @@ SphereInImage SphereCalibration::FindSphere(const ImageSetView& images) const {
     const CameraGeometry& camera = _nominal.camera;
     const int32_t width = images.width, height = images.DirectionHeight();
     const double aspect = camera.RowPitch() / camera.PixelSize();
+    // A set clipped over much of the image shows no sphere, whatever lies under the camera.
+    size_t clipped = 0;
+    for (int32_t y = 0; y < height; ++y)
+        for (int32_t x = 0; x < width; ++x)
+            for (int32_t k = 0; k < 4; ++k)
+                if (images.Row(k, y)[x] == 255) {
+                    ++clipped;
+                    break;
+                }
+    const double clippedShare = static_cast<double>(clipped) / (static_cast<double>(width) * height);
+    if (clippedShare > 0.25)
+        throw CalibrationError(
+            Format("the image set is clipped over %.0f %% of its pixels: lower the exposure "
+                   "or the gain",
+                   100 * clippedShare));
     const std::vector<float> average = AverageSignal(images, _nominal.darkLevel);
     // The bright sphere against its darker plate; then its edge at half way between the plate and
     // the sphere's own rim, so that the whole disc counts.
@@ -471,13 +540,23 @@ SphereInImage SphereCalibration::FindSphere(const ImageSetView& images) const {
     const float edge = static_cast<float>((plateLevel + rimLevel) / 2);
     const Region disc = RegionAbove(average, width, height, aspect, edge, first, 1.3 * first.radius);
 
-    if (disc.touchesEdge)
-        throw CalibrationError(
-            Format("the sphere is cut by the image's edge (centre at %.0f, %.0f): centre it under "
-                   "the camera, or make the image taller",
-                   disc.x, disc.y));
-    const double radius = EdgeRadius(average, width, height, aspect, disc, plateLevel);
+    // A bright region larger than the sphere is something else (a part, a card), even where it
+    // reaches the image's edge.
     const double expected = _sphere.radius / camera.PixelSize();
+    if (disc.radius > 1.2 * expected)
+        throw CalibrationError(Format(
+            "no sphere found: the bright region is larger than a sphere of %.1f mm radius", _sphere.radius));
+    if (disc.touchesEdge) {
+        double centreX = 0, centreY = 0;
+        if (!CutSphere(average, width, height, aspect, edge, first, 1.3 * first.radius, expected, centreX,
+                       centreY))
+            throw CalibrationError("no sphere found: the image set shows no bright disc on a darker plate");
+        throw CalibrationError(
+            Format("the sphere is cut by the image's edge (centre at %.0f, %.0f): centre it "
+                   "under the camera, or make the image taller",
+                   centreX, centreY));
+    }
+    const double radius = EdgeRadius(average, width, height, aspect, disc, plateLevel);
     if (std::fabs(radius - expected) > 0.1 * expected)
         throw CalibrationError(
             Format("no sphere of %.1f mm radius found: the bright disc has %.1f mm (check the "
