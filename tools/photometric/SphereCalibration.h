@@ -9,6 +9,7 @@
 #pragma once
 
 #include "LightingModel.h"
+#include "SphereFinder.h"
 #include "Surface.h"
 
 #include <optional>
@@ -22,11 +23,6 @@ struct SphereSettings {
     double albedo = 0.6;        // of its matte surface
     double fitTilt = 70;        // degrees: the cap whose pixels measure the lights
     double evaluationTilt = 60; // degrees: the cap the figures are taken over
-};
-
-// Where the sphere lies in the image: its centre (column, row) and radius in pixels across.
-struct SphereInImage {
-    double x = 0, y = 0, radius = 0;
 };
 
 struct NormalErrors {
@@ -54,12 +50,6 @@ struct CalibrationResult {
     NormalErrors errors, nominalErrors;
     std::array<LightDirection, 4> lights;
     LightingVerdict verdict;
-};
-
-// A sphere that cannot be found or measured: the text says why and what to do.
-class CalibrationError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
 };
 
 // The light at the centre of the field under `model`, per step.
