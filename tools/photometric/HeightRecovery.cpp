@@ -6,6 +6,15 @@
 
 namespace zeb::photometric {
 
+namespace {
+
+// The integration's tolerance in the rounds, as a share of its right-hand side.
+constexpr double RoundTolerance = 1e-3;
+// A pixel whose light moved less than this (mm) since it was last solved keeps its answer.
+constexpr float SolvedWithin = 0.002f;
+
+} // namespace
+
 HeightRecovery::HeightRecovery(const LightingModel& model, const ImageRegion& region, const LightField& plane)
     : _model(model), _volume(model, plane.Width(), plane.Height(), region, &plane) {}
 
@@ -18,14 +27,17 @@ void HeightRecovery::Recover(const ImageSetView& images, Surface& surface, int32
     _lit.assign(pixels, 0.0f);
     _step.assign(pixels, 0.0f);
     _gain.assign(pixels, 1.0f);
+    _solvedAt.assign(pixels, 0.0f); // the first solve lit every pixel on the object plane
     _rounds = 0;
     _change = 0;
+    // The rounds light each pixel at its height, for which hundredths of a millimetre are plenty:
+    // they integrate to a looser tolerance, and the last heights are then finished from there.
     for (;;) {
-        _integration.Integrate(surface, _heights);
-        if (_rounds > 0 && Settled(surface, settled))
+        _integration.Integrate(surface, _heights, RoundTolerance);
+        if ((_rounds > 0 && Settled(surface, settled)) || _rounds >= maxRounds) {
+            _integration.Integrate(surface, _heights);
             break;
-        if (_rounds >= maxRounds)
-            break;
+        }
         _previous = _heights;
         // Each pixel is lit at its new height. Where a pixel's height swung back, its normal and its
         // height feed each other too strongly (a grazing facet at a rim): its move is cut by what the
@@ -73,6 +85,10 @@ void HeightRecovery::SolveAtHeights(const ImageSetView& images, Surface& surface
         const uint8_t* rows[4] = {images.Row(0, y), images.Row(1, y), images.Row(2, y), images.Row(3, y)};
         for (int32_t x = 0; x < surface.width; ++x) {
             const size_t i = surface.Index(x, y);
+            // A pixel's answer depends on the height it is lit at alone.
+            if (std::fabs(_lit[i] - _solvedAt[i]) < SolvedWithin)
+                continue;
+            _solvedAt[i] = _lit[i];
             std::array<uint8_t, 4> grey;
             for (size_t k = 0; k < 4; ++k)
                 grey[k] = rows[k][x];

@@ -39,6 +39,7 @@ private:
     NormalIntegration _integration;
     std::vector<float> _heights, _previous; // integrated, this round's and the last
     std::vector<float> _lit;                // the height each pixel is lit at
+    std::vector<float> _solvedAt;           // the height its normal was last solved at
     std::vector<float> _step, _gain;        // per pixel: the last move toward its height, and its share
     int32_t _rounds = 0;
     double _change = 0;
