@@ -11,6 +11,7 @@
 
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <string>
@@ -55,23 +56,40 @@ photometric::SurfaceOptions WithHeights() {
     return options;
 }
 
-// The mean angle between the recovered and the true normals over the sphere's cap to 60 degrees.
-double SphereError(const photometric::Surface& surface) {
+// Against the truth: the mean angle between the recovered and the true normals and the mean albedo
+// over the sphere's cap to 60 degrees, and the height error within 1 mm of its top.
+struct SphereFigures {
+    double degrees = 0, p95 = 0, albedo = 0, top = 0;
+};
+SphereFigures SphereError(const photometric::Surface& surface) {
     const double cx = surface.width / 2.0 - 0.5, cy = surface.height / 2.0 - 0.5,
                  radius = surface.width * 20 / 64.0;
-    double sum = 0;
-    size_t count = 0;
+    SphereFigures figures;
+    std::vector<double> errors;
+    size_t topCount = 0;
     for (int32_t y = 0; y < surface.height; ++y)
         for (int32_t x = 0; x < surface.width; ++x) {
             const double dx = (x - cx) / radius, dy = (y - cy) / radius, r2 = dx * dx + dy * dy;
             const size_t i = surface.Index(x, y);
             if (r2 > 0.75 || !surface.Reliable(i))
                 continue;
-            sum += photometric::AngleDegrees({dx, -dy, std::sqrt(1 - r2)},
-                                             {surface.normalX[i], surface.normalY[i], surface.normalZ[i]});
-            ++count;
+            errors.push_back(photometric::AngleDegrees(
+                {dx, -dy, std::sqrt(1 - r2)}, {surface.normalX[i], surface.normalY[i], surface.normalZ[i]}));
+            figures.albedo += surface.albedo[i];
+            if (surface.HasHeights() && r2 * 400 <= 1) {
+                figures.top += surface.heightMap[i] - 20 * std::sqrt(1 - r2);
+                ++topCount;
+            }
         }
-    return count ? sum / static_cast<double>(count) : 0;
+    if (errors.empty())
+        return figures;
+    for (double e : errors)
+        figures.degrees += e / static_cast<double>(errors.size());
+    figures.albedo /= static_cast<double>(errors.size());
+    std::sort(errors.begin(), errors.end());
+    figures.p95 = errors[errors.size() * 95 / 100];
+    figures.top /= static_cast<double>(std::max<size_t>(topCount, 1));
+    return figures;
 }
 
 void MeasureHeights(benchmark::State& state, const std::string& object) {
@@ -99,8 +117,13 @@ void MeasureHeights(benchmark::State& state, const std::string& object) {
     state.counters["x_plane"] = planeTime > 0 ? heightTime / planeTime : 0;
     state.counters["rounds"] = tall.HeightRounds();
     if (object == "sphere") {
-        state.counters["plane_deg"] = SphereError(flat);
-        state.counters["heights_deg"] = SphereError(surface);
+        const SphereFigures before = SphereError(flat), after = SphereError(surface);
+        state.counters["plane_deg"] = before.degrees;
+        state.counters["plane_albedo"] = before.albedo;
+        state.counters["heights_deg"] = after.degrees;
+        state.counters["heights_p95"] = after.p95;
+        state.counters["heights_albedo"] = after.albedo;
+        state.counters["top_mm"] = after.top;
     }
 }
 
