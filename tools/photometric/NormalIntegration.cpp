@@ -12,6 +12,7 @@ namespace {
 // reliable pixels facing the camera: far below the weakest pair of reliable ones, so that it fills
 // gaps without pulling what the reliable pixels say.
 constexpr float BridgeWeight = 1e-6f;
+// The weight of a pair at a silhouette or across a crease (PairOf).
 constexpr double SilhouetteWeight = 0.02;
 // Neighbours whose normals are within 10 degrees lie on one smooth surface; beyond 30 they meet at
 // a crease (cosines of the angles).

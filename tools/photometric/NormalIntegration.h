@@ -1,16 +1,19 @@
 // Heights from normals. Between two neighbouring pixels with reliable normals, each pixel's surface
-// is followed from its centre to the point half way: the surface as a circular arc through the
-// pixel with its normal and its curvature along the way (the change of the normal toward the
-// neighbour on the side where it changes less, so that a crease such as the foot of an object does
-// not pass for curvature). Where the arc turns vertical before half way (an object's silhouette)
-// the pixel's part ends there. This is exact on a sphere, so that the steep rim of a tall object
-// brings its full height, where the plain mean of two slopes would miss most of it.
+// is followed from its centre to the point where the two meet: the surface as a circular arc
+// through the pixel with its normal and its curvature along the way (the change of the normal
+// measured over a few pixels on the side where it changes less, so that a crease such as the foot
+// of an object does not pass for curvature). They meet half way, or, where one arc stands vertical
+// before the other pixel (an object's silhouette), at that point. This is exact on a sphere, so
+// that the steep rim of a tall object brings its full height, where the plain mean of two slopes
+// would miss most of it.
 //
-// The differences are then integrated in the least-squares sense (GridPoisson). A pair with an
-// unreliable pixel carries no difference: only a faint pull toward equal heights, so that gaps are
-// bridged smoothly and parts cut off by them still get a height, without bending what the
-// reliable pixels say. The heights are finally placed so that the most common height of the
-// reliable pixels (the plate an object stands on, the flat of a part) lies on the object plane.
+// The differences are then integrated in the least-squares sense (GridPoisson), each pair counted by
+// how sure its difference is: silhouettes and creases far less than smooth slopes. A pair with an
+// unreliable pixel, or one within a degree of vertical, carries no difference: only a faint pull
+// toward equal heights, so that gaps are bridged smoothly and parts cut off by them still get a
+// height, without bending what the reliable pixels say. The heights are finally placed so that the
+// most common height of the reliable pixels (the plate an object stands on, the flat of a part)
+// lies on the object plane.
 #pragma once
 
 #include "GridPoisson.h"
