@@ -118,6 +118,12 @@ TEST(NumericalEdges, ClippedAndDarkDirectionsInEveryPositionAndCount) {
             const size_t i = surface.Index(static_cast<int32_t>(2 * c), 4);
             if (cases[c].status == PixelStatus::Reliable)
                 continue;
+            // Beside each case, an untouched pixel of the card: its normal the camera's axis, within
+            // one pixel's noise (4 degrees).
+            const size_t beside = i + 1;
+            EXPECT_NEAR(normals[3 * beside + 2], 65535, 100);
+            EXPECT_NEAR(normals[3 * beside], 32768, 2300);
+            EXPECT_NEAR(albedo[beside], 0.5 * 65535, 0.03 * 65535);
             EXPECT_EQ(normals[3 * i] + normals[3 * i + 1] + normals[3 * i + 2], 0);
             EXPECT_EQ(albedo[i], 0);
             EXPECT_EQ(curvature[i], 128);
@@ -310,8 +316,8 @@ TEST(NumericalEdges, ImagesOfOnePixelOneRowOrColumnAndVeryWideOnes) {
     // Image sets that do not hold four directions.
     const uint8_t byte = 0;
     for (const ImageSetView& bad : {ImageSetView{&byte, 0, 4, false}, ImageSetView{&byte, 1, 2, false},
-                                    ImageSetView{&byte, -3, 8, false}, ImageSetView{&byte, 1, -4, true},
-                                    ImageSetView{nullptr, 1, 4, false}}) {
+                                    ImageSetView{&byte, 1, 6, false}, ImageSetView{&byte, -3, 8, false},
+                                    ImageSetView{&byte, 1, -4, true}, ImageSetView{nullptr, 1, 4, false}}) {
         EXPECT_THROW(SurfaceSolver(NominalModel({})).Solve(bad), std::invalid_argument);
         EXPECT_THROW(SphereCalibration(NominalSettings{}).Calibrate(bad), CalibrationError);
     }
