@@ -28,13 +28,14 @@ class GridPoisson {
 public:
     struct Outcome {
         int32_t iterations = 0;
-        double residual = 0; // the last residual as a share of the first
+        double residual = 0; // the last residual as a share of the right-hand side
     };
 
     // Solves into `heights` (its values on entry are the start; resized and zeroed when it does not
-    // fit the grid), to `tolerance` of the first residual or `maxIterations`. Heights left free by
-    // zero weights keep the value the start gives them; the solution of each connected part is
-    // defined up to a constant.
+    // fit the grid) until the residual falls to `tolerance` of the right-hand side (or of the first
+    // residual, where that is larger), or after `maxIterations`. Each connected part is held at its
+    // first pixel to that pixel's start: the solution is the least-squares one up to each part's
+    // constant, and a pixel without weights keeps its start.
     Outcome Solve(const GridDifferences& differences, std::vector<float>& heights, double tolerance = 1e-6,
                   int32_t maxIterations = 300);
 
