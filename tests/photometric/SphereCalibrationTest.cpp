@@ -9,6 +9,7 @@
 
 #include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace zeb::photometric::test {
 
@@ -147,9 +148,15 @@ TEST(SphereCalibration, TheLineScanSphereGivesTheAreaScanNormals) {
 }
 
 TEST(SphereCalibration, NoWholeSphereIsACleanError) {
-    // The part has no sphere; a sphere of another size is not this one.
+    // The part has no sphere, though its bright plate reaches every edge; a sphere of another size
+    // is not this one.
     const ShotSet part = AreaShot("part", 160, 128);
-    EXPECT_THROW(SphereCalibration(AreaNominal(160, 128)).Calibrate(part.View()), CalibrationError);
+    try {
+        SphereCalibration(AreaNominal(160, 128)).Calibrate(part.View());
+        ADD_FAILURE() << "a sphere was found on the part";
+    } catch (const CalibrationError& error) {
+        EXPECT_EQ(std::string(error.what()).substr(0, 16), "no sphere found:") << error.what();
+    }
     const ShotSet sphere = AreaShot("sphere", 160, 128);
     SphereSettings larger;
     larger.radius = 30;
@@ -161,9 +168,23 @@ TEST(SphereCalibration, NoWholeSphereIsACleanError) {
                      "no sphere of 30.0 mm radius found: the bright disc has 19.9 mm (check the "
                      "sphere's radius and the field of view, 64.0 mm across the sensor)");
     }
-    // Too few rows for the whole sphere.
+    // Too few rows for the whole sphere: named with where its centre is; a card shows no sphere.
     const ShotSet cut = AreaShot("sphere", 320, 160);
-    EXPECT_THROW(SphereCalibration(AreaNominal(320, 160)).Calibrate(cut.View()), CalibrationError);
+    try {
+        SphereCalibration(AreaNominal(320, 160)).Calibrate(cut.View());
+        ADD_FAILURE() << "a cut sphere was measured";
+    } catch (const CalibrationError& error) {
+        const std::string text = error.what();
+        EXPECT_EQ(text.substr(0, 50), "the sphere is cut by the image's edge (centre at 1") << text;
+        EXPECT_NE(text.find("): centre it under the camera, or make the image taller"), std::string::npos);
+    }
+    const ShotSet card = AreaShot("card", 160, 128);
+    try {
+        SphereCalibration(AreaNominal(160, 128)).Calibrate(card.View());
+        ADD_FAILURE() << "a sphere was found on the card";
+    } catch (const CalibrationError& error) {
+        EXPECT_EQ(std::string(error.what()).substr(0, 16), "no sphere found:") << error.what();
+    }
     const std::vector<uint8_t> three(64 * 3, 0);
     EXPECT_THROW(SphereCalibration(AreaNominal(64, 1)).Calibrate({three.data(), 64, 3, false}),
                  CalibrationError);
@@ -191,6 +212,137 @@ TEST(CalibrationFile, WhatIsNotACalibrationIsRefusedWithItsReason) {
     EXPECT_EQ(reason(json.dump()), "\"domeRadius\" in \"geometry\" is not a number");
     json["geometry"]["domeRadius"] = -1;
     EXPECT_EQ(reason(json.dump()), "\"domeRadius\" in \"geometry\" is out of range");
+}
+
+} // namespace zeb::photometric::test
+
+namespace zeb::photometric::test {
+
+TEST(CalibrationFile, NamesThatAreNotUtf8AreKeptWithReplacementCharacters) {
+    // Channel and camera names come from the plug-in as bytes: a lone 0xFF, a cut-off two-byte
+    // sequence, a stray continuation byte.
+    CalibrationRecord record;
+    record.model = NominalModel({});
+    record.date = "2025-01-01T00:00:00Z";
+    record.channel = "Kanal \xff\xfe";
+    record.camera = "Cam\x83 A \xc3";
+    record.domeModel = "Dome M \xc3\x84"; // valid UTF-8 (Ä) stays as it is
+    std::string text;
+    ASSERT_NO_THROW(text = CalibrationToJson(record));
+    const CalibrationRecord back = CalibrationFromJson(text);
+    const std::string replacement = "\xef\xbf\xbd";
+    EXPECT_EQ(back.channel, "Kanal " + replacement + replacement);
+    EXPECT_EQ(back.camera, "Cam" + replacement + " A " + replacement);
+    EXPECT_EQ(back.domeModel, record.domeModel);
+    EXPECT_EQ(back.model.directions[2].whiteLevel, record.model.directions[2].whiteLevel);
+
+    // Values a file cannot hold are refused before it is written, and values beyond what a
+    // lighting can be read back are refused with the reason.
+    CalibrationRecord broken = record;
+    broken.meanErrorDegrees = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_THROW(CalibrationToJson(broken), std::invalid_argument);
+    broken = record;
+    broken.model.directions[1].whiteLevel = std::numeric_limits<double>::infinity();
+    EXPECT_THROW(CalibrationToJson(broken), std::invalid_argument);
+    auto reason = [](const std::string& json) {
+        try {
+            CalibrationFromJson(json);
+        } catch (const std::runtime_error& error) {
+            return std::string(error.what());
+        }
+        return std::string("accepted");
+    };
+    std::string huge = text;
+    huge.replace(huge.find("\"exposureTime\": 0"), 17, "\"exposureTime\": 1e999");
+    EXPECT_EQ(reason(huge), "not a calibration file (not a JSON object)") << "a number no double holds";
+    nlohmann::json json = nlohmann::json::parse(text);
+    json["geometry"]["darkLevel"] = 254;
+    EXPECT_EQ(reason(json.dump()),
+              "the lighting in the file cannot be used: the dark level, the least signal and "
+              "the saturation must be grey levels in that order");
+    json["geometry"]["darkLevel"] = 2;
+    json["geometry"]["workingDistance"] = 500;
+    EXPECT_EQ(reason(json.dump()),
+              "the lighting in the file cannot be used: the object plane must lie inside the "
+              "dome (a working distance of less than its radius)");
+}
+
+TEST(SphereCalibration, LightsThatCannotBeFoundEndInAVerdictOrAClearError) {
+    // Four directions showing the same picture (every step lights the same quadrants): no arc
+    // explains them apart, and the verdict says so with finite figures that a file can keep.
+    const ShotSet shot = AreaShot("sphere", 160, 128);
+    ShotSet same = shot;
+    const size_t frame = 160 * 128;
+    for (size_t i = 0; i < frame; ++i) {
+        int sum = 0;
+        for (size_t k = 0; k < 4; ++k)
+            sum += shot.pixels[k * frame + i];
+        for (size_t k = 0; k < 4; ++k)
+            same.pixels[k * frame + i] = static_cast<uint8_t>(sum / 4);
+    }
+    const CalibrationResult result = SphereCalibration(AreaNominal(160, 128)).Calibrate(same.View());
+    std::printf(
+        "one picture four times: lit from %.0f, %.0f, %.0f, %.0f degrees, errors %.1f (nominal %.1f); %s\n",
+        result.calibrated.directions[0].patch.azimuthDegrees,
+        result.calibrated.directions[1].patch.azimuthDegrees,
+        result.calibrated.directions[2].patch.azimuthDegrees,
+        result.calibrated.directions[3].patch.azimuthDegrees, result.errors.meanDegrees,
+        result.nominalErrors.meanDegrees, result.verdict.advice.c_str());
+    EXPECT_FALSE(result.verdict.agrees);
+    EXPECT_NE(result.verdict.advice.find("check the cables between the controller and the dome"),
+              std::string::npos);
+    EXPECT_GT(result.errors.meanDegrees, 20);
+    CalibrationRecord record;
+    record.model = result.calibrated;
+    record.meanErrorDegrees = result.errors.meanDegrees;
+    record.p95ErrorDegrees = result.errors.p95Degrees;
+    record.nominalMeanErrorDegrees = result.nominalErrors.meanDegrees;
+    EXPECT_NO_THROW(CalibrationFromJson(CalibrationToJson(record)));
+
+    // Exposed eight times longer, the sphere and its plate are clipped all over; twice, the
+    // sphere's cap is.
+    auto refusal = [](const ShotSet& set) {
+        try {
+            SphereCalibration(AreaNominal(160, 128)).Calibrate(set.View());
+        } catch (const CalibrationError& error) {
+            return std::string(error.what());
+        }
+        return std::string("measured");
+    };
+    const std::string bright = refusal(AreaShotThrough("sphere", 160, 128, 160, 128, 0, 0, "400"));
+    EXPECT_EQ(bright.substr(0, 34), "the image set is clipped over 100 ") << bright;
+    EXPECT_NE(bright.find("lower the exposure or the gain"), std::string::npos);
+    EXPECT_EQ(refusal(AreaShotThrough("sphere", 160, 128, 160, 128, 0, 0, "100")),
+              "the image set is clipped over 38 % of its pixels: lower the exposure or the gain");
+    // Noise is no sphere.
+    ShotSet noise = shot;
+    uint32_t state = 12345;
+    for (uint8_t& grey : noise.pixels) {
+        state = state * 1664525u + 1013904223u;
+        grey = static_cast<uint8_t>(state >> 24);
+    }
+    EXPECT_THROW(SphereCalibration(AreaNominal(160, 128)).Calibrate(noise.View()), CalibrationError);
+}
+
+TEST(SphereCalibration, ASphereAtTheImagesEdgeIsMeasuredThroughItsRegionOrRefused) {
+    // A 240 x 240 region of the 320 x 256 sensor whose edge passes 10 pixels from the sphere
+    // (radius 100 pixels of 0.2 mm, centred at 159.5, 127.5 on the sensor).
+    const ShotSet near = AreaShotThrough("sphere", 320, 256, 220, 240, 50, 8);
+    const CalibrationResult result =
+        SphereCalibration(AreaNominal(320, 256), {50, 8, false}).Calibrate(near.View());
+    EXPECT_NEAR(result.sphere.x, 109.5, 0.5);
+    EXPECT_NEAR(result.sphere.y, 119.5, 0.5);
+    EXPECT_LE(result.errors.meanDegrees, 1.0);
+    EXPECT_TRUE(result.verdict.agrees) << result.verdict.advice;
+    // The region's edge through the sphere.
+    const ShotSet cut = AreaShotThrough("sphere", 320, 256, 200, 256, 0, 0);
+    try {
+        SphereCalibration(AreaNominal(320, 256)).Calibrate(cut.View());
+        ADD_FAILURE() << "a cut sphere was measured";
+    } catch (const CalibrationError& error) {
+        EXPECT_NE(std::string(error.what()).find("the sphere is cut by the image's edge"), std::string::npos)
+            << error.what();
+    }
 }
 
 } // namespace zeb::photometric::test

@@ -24,15 +24,36 @@ struct ShotSet {
 // An area-scan image set of `object` on a width x height camera over the default 64 mm field, the
 // Dome M mounted at `rotation` degrees and the diagonal sequence at the plug-in's light (brightness
 // 200, 50 us) with the sequencer's orientation at 0 degrees.
-inline ShotSet AreaShot(const std::string& object, int32_t width, int32_t height, int32_t rotation = 0) {
-    // The default sensor: noise, dark offset 2 and all.
-    StationRig rig(zeb::test::AreaSceneStation(object, width, height, Json::object(), rotation));
-    rig.StartArea("Cam A");
+inline ShotSet AreaShotOf(const Json& station, int32_t width, int32_t height,
+                          const std::string& exposure = "50") {
+    StationRig rig(station);
+    rig.StartArea("Cam A", exposure);
     const station::test::Shot shot = rig.ImageSet("Cam A");
     ShotSet set{width, 4 * height, false, {}};
     for (const auto& frame : shot.frames)
         set.pixels.insert(set.pixels.end(), frame.begin(), frame.end());
     return set;
+}
+
+inline ShotSet AreaShot(const std::string& object, int32_t width, int32_t height, int32_t rotation = 0) {
+    // The default sensor: noise, dark offset 2 and all.
+    return AreaShotOf(zeb::test::AreaSceneStation(object, width, height, Json::object(), rotation), width,
+                      height);
+}
+
+// The same through a region of the sensor: `width` x `height` pixels from (`offsetX`, `offsetY`)
+// of a `sensorWidth` x `sensorHeight` sensor, exposed `exposure` microseconds (the light's pulse as
+// long).
+inline ShotSet AreaShotThrough(const std::string& object, int32_t sensorWidth, int32_t sensorHeight,
+                               int32_t width, int32_t height, int32_t offsetX, int32_t offsetY,
+                               const std::string& exposure = "50") {
+    Json station = zeb::test::AreaSceneStation(object, sensorWidth, sensorHeight, Json::object());
+    Json& features = station["cameras"][0]["features"];
+    features["Width"] = std::to_string(width);
+    features["Height"] = std::to_string(height);
+    features["OffsetX"] = std::to_string(offsetX);
+    features["OffsetY"] = std::to_string(offsetY);
+    return AreaShotOf(station, width, height, exposure);
 }
 
 // A line-scan image set: a line of `width` pixels across 102.4 mm under the Dome L, the encoder

@@ -1,6 +1,5 @@
 // The surface of the station's targets under the nominal lighting, noise on: a flat grey card is
-// flat and evenly grey, the part's domes are convex and its engraved ring concave; and pixels
-// without a usable set of directions are masked with their reason.
+// flat and evenly grey, the part's domes are convex and its engraved ring concave.
 #include "StationShots.h"
 #include "SurfaceImages.h"
 #include "SurfaceSolver.h"
@@ -86,45 +85,6 @@ TEST(Surface, ThePartsDomesAreConvexAndItsEngravedRingConcave) {
     EXPECT_GT(grey(-12.8, 7.7), 145);
     EXPECT_LT(grey(11.3 + 3.6, 11.3), 60);
     EXPECT_NEAR(grey(0, 20), 128, 6);
-}
-
-TEST(Surface, PixelsWithoutThreeUsableDirectionsAreMaskedWithTheirReason) {
-    // A 64 x 8 card from the station, then pixels clipped and dark by hand.
-    ShotSet shot = AreaShot("card", 64, 8);
-    auto set = [&](int32_t x, int32_t y, std::array<uint8_t, 4> grey) {
-        for (int32_t k = 0; k < 4; ++k)
-            shot.pixels[static_cast<size_t>((k * 8 + y) * 64 + x)] = grey[static_cast<size_t>(k)];
-    };
-    set(1, 1, {255, 255, 120, 120}); // two clipped
-    set(2, 1, {255, 2, 2, 120});     // clipped and dark
-    set(3, 1, {2, 3, 120, 3});       // three at the dark level
-    set(4, 1, {255, 120, 120, 120}); // one clipped: three remain
-    set(5, 1, {0, 0, 0, 0});         // no light at all
-    SurfaceSolver solver(NominalModel(AreaNominal(64, 8)));
-    const Surface surface = solver.Solve(shot.View());
-    auto status = [&](int32_t x) { return static_cast<PixelStatus>(surface.status[surface.Index(x, 1)]); };
-    EXPECT_EQ(status(1), PixelStatus::Saturated);
-    EXPECT_EQ(status(2), PixelStatus::Saturated);
-    EXPECT_EQ(status(3), PixelStatus::Dark);
-    EXPECT_EQ(status(4), PixelStatus::Reliable);
-    EXPECT_EQ(status(5), PixelStatus::Dark);
-    EXPECT_EQ(status(7), PixelStatus::Reliable);
-    // Unreliable pixels are black in the normals, 0 in the albedo and flat in the curvature.
-    const std::vector<uint16_t> normals = NormalSamples(surface), albedo = AlbedoSamples(surface);
-    const std::vector<uint8_t> curvature = CurvatureSamples(surface);
-    for (int32_t x : {1, 2, 3, 5}) {
-        const size_t i = surface.Index(x, 1);
-        EXPECT_EQ(normals[3 * i] + normals[3 * i + 1] + normals[3 * i + 2], 0) << x;
-        EXPECT_EQ(albedo[i], 0) << x;
-        EXPECT_EQ(curvature[i], 128) << x;
-    }
-    const size_t flat = surface.Index(7, 1);
-    EXPECT_NEAR(normals[3 * flat + 2], 65535, 30) << "a flat card's normal is the camera axis";
-    EXPECT_NEAR(normals[3 * flat], 32768, 700);
-    EXPECT_NEAR(albedo[flat], 0.5 * 65535, 0.03 * 65535);
-    // An image set that is not four directions.
-    EXPECT_THROW(solver.Solve({shot.pixels.data(), 64, 30, false}), std::invalid_argument);
-    EXPECT_THROW(solver.Solve({nullptr, 64, 32, false}), std::invalid_argument);
 }
 
 } // namespace zeb::photometric::test

@@ -12,6 +12,8 @@ namespace zeb::photometric {
 using Json = nlohmann::json;
 
 LightingModel CalibrationRecord::ModelFor(double exposureMicroseconds, double gainDecibels) const {
+    if (!std::isfinite(exposureMicroseconds) || !std::isfinite(gainDecibels))
+        throw std::invalid_argument("the exposure time and gain must be numbers");
     LightingModel scaled = model;
     if (exposureTime > 0 && exposureMicroseconds > 0) {
         const double factor =
@@ -24,6 +26,12 @@ LightingModel CalibrationRecord::ModelFor(double exposureMicroseconds, double ga
 
 std::string CalibrationToJson(const CalibrationRecord& r) {
     const LightingModel& m = r.model;
+    for (double value : {r.exposureTime, r.gain, r.sphereX, r.sphereY, r.sphereRadius, r.sphereRadiusMm,
+                         r.sphereAlbedo, r.meanErrorDegrees, r.p95ErrorDegrees, r.nominalMeanErrorDegrees})
+        if (!std::isfinite(value))
+            throw std::invalid_argument("a calibration holding a value that is not a number cannot be kept");
+    if (const std::string problem = ModelProblem(m); !problem.empty())
+        throw std::invalid_argument("a calibration whose lighting cannot be used cannot be kept: " + problem);
     const std::array<LightDirection, 4> lights = LightDirections(m);
     Json steps = Json::array();
     for (size_t k = 0; k < 4; ++k)
@@ -61,7 +69,7 @@ std::string CalibrationToJson(const CalibrationRecord& r) {
                         {{"meanErrorDegrees", r.meanErrorDegrees},
                          {"p95ErrorDegrees", r.p95ErrorDegrees},
                          {"nominalMeanErrorDegrees", r.nominalMeanErrorDegrees}}}};
-    return json.dump(2) + "\n";
+    return json.dump(2, ' ', false, Json::error_handler_t::replace) + "\n";
 }
 
 namespace {
@@ -141,6 +149,8 @@ CalibrationRecord CalibrationFromJson(const std::string& text) {
     r.meanErrorDegrees = Number(figures, "meanErrorDegrees", "\"figures\"", 0, 180);
     r.p95ErrorDegrees = Number(figures, "p95ErrorDegrees", "\"figures\"", 0, 180);
     r.nominalMeanErrorDegrees = Number(figures, "nominalMeanErrorDegrees", "\"figures\"", 0, 180);
+    if (const std::string problem = ModelProblem(m); !problem.empty())
+        throw std::runtime_error("the lighting in the file cannot be used: " + problem);
     return r;
 }
 

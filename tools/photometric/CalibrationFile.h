@@ -26,15 +26,19 @@ struct CalibrationRecord {
     double sphereX = 0, sphereY = 0, sphereRadius = 0, sphereRadiusMm = 0, sphereAlbedo = 0;
     double meanErrorDegrees = 0, p95ErrorDegrees = 0, nominalMeanErrorDegrees = 0;
 
-    // The model for another exposure and gain: the white levels scale with both.
+    // The model for another exposure and gain: the white levels scale with both. Throws
+    // std::invalid_argument for an exposure or gain that is not a number.
     LightingModel ModelFor(double exposureMicroseconds, double gainDecibels) const;
 };
 
 constexpr int32_t CalibrationVersion = 1;
 
+// Texts that are not UTF-8 (names read from the plug-in) are written with U+FFFD in place of the
+// bytes that are not. Throws std::invalid_argument for a record holding a number that is not one
+// (which could not be read back).
 std::string CalibrationToJson(const CalibrationRecord& record);
 // Throws std::runtime_error naming what is wrong (not JSON, another version, a missing or wrong
-// value) for a text that is not a calibration file.
+// value, a lighting that cannot be used) for a text that is not a calibration file.
 CalibrationRecord CalibrationFromJson(const std::string& text);
 
 } // namespace zeb::photometric

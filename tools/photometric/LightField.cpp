@@ -113,6 +113,21 @@ void LightField::RowSegmentsOf(int32_t row, RowSegments& segments) const {
         }
 }
 
+void LightField::ValuesAt(int32_t column, int32_t row, float* values) const {
+    const Cell x = CellOf(static_cast<double>(column) / _spacing, _nodesX);
+    const Cell y = CellOf(static_cast<double>(row) / _spacing, _nodesY);
+    const size_t upper =
+        static_cast<size_t>(y.index) * static_cast<size_t>(_nodesX) + static_cast<size_t>(x.index);
+    const size_t right = _nodesX > 1 ? 1 : 0, down = _nodesY > 1 ? static_cast<size_t>(_nodesX) : 0;
+    const float sx = static_cast<float>(x.share), sy = static_cast<float>(y.share);
+    const float* a = _nodes[upper].fast.data();
+    const float* b = _nodes[upper + right].fast.data();
+    const float* c = _nodes[upper + down].fast.data();
+    const float* d = _nodes[upper + down + right].fast.data();
+    for (size_t v = 0; v < static_cast<size_t>(Values); ++v)
+        values[v] = (1 - sy) * ((1 - sx) * a[v] + sx * b[v]) + sy * ((1 - sx) * c[v] + sx * d[v]);
+}
+
 LightField::Table LightField::BuildTable(const Node& node) const {
     std::array<EmitterVectors, 4> emitters;
     for (size_t k = 0; k < 4; ++k) {

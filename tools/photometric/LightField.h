@@ -45,6 +45,8 @@ public:
         std::vector<float> start, slope;
     };
     void RowSegmentsOf(int32_t row, RowSegments& segments) const;
+    // The same values at one pixel.
+    void ValuesAt(int32_t column, int32_t row, float* values) const;
     // The light at one pixel for facets of any normal: the tables of the nodes around it with their
     // shares, found once for the rounds of a pixel's solve.
     class Probe {

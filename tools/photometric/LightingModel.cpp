@@ -47,12 +47,34 @@ double StationWhiteLevel(bool lineScan, const std::string& domeModel, const std:
     return 255 * sensitivity * exposureMicroseconds * std::pow(10.0, gainDecibels / 20) * brightness / 100;
 }
 
+std::string ModelProblem(const LightingModel& model) {
+    auto positive = [](double value) { return std::isfinite(value) && value > 0; };
+    const CameraGeometry& camera = model.camera;
+    if (!positive(model.domeRadius) || !positive(camera.fieldOfView) || camera.sensorWidth <= 0 ||
+        (!camera.lineScan && camera.sensorHeight <= 0))
+        return "the dome and the field of view need a size";
+    if (!std::isfinite(model.workingDistance) || std::fabs(model.workingDistance) >= model.domeRadius)
+        return "the object plane must lie inside the dome (a working distance of less than its radius)";
+    if (!(std::isfinite(camera.linePitch) && camera.linePitch >= 0))
+        return "the line pitch must be a number of millimetres, 0 or more";
+    for (const DirectionLight& direction : model.directions) {
+        if (!positive(direction.whiteLevel))
+            return "the white level of each step must be a positive number";
+        if (!std::isfinite(direction.patch.azimuthDegrees) || !positive(direction.patch.widthDegrees) ||
+            direction.patch.widthDegrees > 360)
+            return "each step's arc needs an azimuth and a width of up to 360 degrees";
+    }
+    if (!(std::isfinite(model.darkLevel) && std::isfinite(model.minimumSignal) &&
+          std::isfinite(model.saturation) && model.darkLevel >= 0 && model.minimumSignal >= 0 &&
+          model.darkLevel + model.minimumSignal < model.saturation))
+        return "the dark level, the least signal and the saturation must be grey levels in that order";
+    return {};
+}
+
 LightingModel NominalModel(const NominalSettings& settings) {
     const SequenceArcs arcs = ArcsOfSequence(settings.sequence);
     if (!arcs.known)
         throw std::invalid_argument("unknown lighting sequence \"" + settings.sequence + "\"");
-    if (!(settings.domeRadius > 0) || !(settings.camera.fieldOfView > 0) || settings.camera.sensorWidth <= 0)
-        throw std::invalid_argument("the dome and the field of view need a size");
     LightingModel model;
     model.source = "nominal";
     model.domeRadius = settings.domeRadius;
@@ -66,6 +88,8 @@ LightingModel NominalModel(const NominalSettings& settings) {
         model.directions[k].patch = {std::fmod(arcs.azimuths[k] + turn + 720, 360), arcs.width};
         model.directions[k].whiteLevel = settings.whiteLevel;
     }
+    if (const std::string problem = ModelProblem(model); !problem.empty())
+        throw std::invalid_argument(problem);
     return model;
 }
 

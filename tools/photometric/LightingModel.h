@@ -68,7 +68,12 @@ struct NominalSettings {
     double darkLevel = 2;
 };
 
-// Throws std::invalid_argument for an unknown sequence or a geometry without size.
+// What makes a model unusable, as one sentence naming the value (a size that is not a positive
+// number, an object plane outside the dome, a white level that is not a positive number, grey
+// levels out of order); empty when it can be used.
+std::string ModelProblem(const LightingModel& model);
+
+// Throws std::invalid_argument for an unknown sequence or an unusable model (ModelProblem).
 LightingModel NominalModel(const NominalSettings& settings);
 
 // The azimuths the four steps of a sequence light when the orientation matches the mounting

@@ -17,12 +17,6 @@ constexpr size_t FitPixels = 2500;
 constexpr size_t SearchPixels = 400;
 constexpr size_t JudgedPixels = 6000;
 
-std::string Format(const char* format, double a, double b = 0, double c = 0) {
-    char text[256];
-    std::snprintf(text, sizeof text, format, a, b, c);
-    return text;
-}
-
 double AngleBetween(double a, double b) {
     const double d = std::fmod(std::fabs(a - b), 360.0);
     return d > 180 ? 360 - d : d;
@@ -30,6 +24,14 @@ double AngleBetween(double a, double b) {
 
 int32_t Wrap(int32_t degrees) {
     return ((degrees % 360) + 360) % 360;
+}
+
+// A pixel coordinate from a position, kept within [low, high] before it becomes an integer (a
+// position that is not a number gives `low`).
+int32_t PixelWithin(double position, int32_t low, int32_t high) {
+    if (!(position >= low))
+        return low;
+    return position > high ? high : static_cast<int32_t>(position);
 }
 
 // The sphere's surface under a pixel, from its place in the image.
@@ -74,12 +76,11 @@ std::vector<SpherePixel> CapPixels(const ImageSetView& images, const SphereInIma
     const PixelPlacement placement(model, images.width, images.DirectionHeight(), region);
     const double reach = std::pow(std::sin(Radians(tilt)), 2);
     std::vector<SpherePixel> pixels;
-    const int32_t top = std::max(0, static_cast<int32_t>(std::floor(sphere.y - shape.RowRadius())));
-    const int32_t bottom =
-        std::min(images.DirectionHeight() - 1, static_cast<int32_t>(std::ceil(sphere.y + shape.RowRadius())));
-    const int32_t left = std::max(0, static_cast<int32_t>(std::floor(sphere.x - sphere.radius)));
-    const int32_t right =
-        std::min(images.width - 1, static_cast<int32_t>(std::ceil(sphere.x + sphere.radius)));
+    const int32_t lastRow = images.DirectionHeight() - 1, lastColumn = images.width - 1;
+    const int32_t top = PixelWithin(std::floor(sphere.y - shape.RowRadius()), 0, lastRow);
+    const int32_t bottom = PixelWithin(std::ceil(sphere.y + shape.RowRadius()), 0, lastRow);
+    const int32_t left = PixelWithin(std::floor(sphere.x - sphere.radius), 0, lastColumn);
+    const int32_t right = PixelWithin(std::ceil(sphere.x + sphere.radius), 0, lastColumn);
     for (int32_t y = top; y <= bottom; y += stride)
         for (int32_t x = left; x <= right; x += stride) {
             if (shape.Reach(x, y) > reach)
@@ -102,7 +103,7 @@ std::vector<SpherePixel> CapPixels(const ImageSetView& images, const SphereInIma
 int32_t StrideFor(const SphereInImage& sphere, const CameraGeometry& camera, double tilt, size_t wanted) {
     const double area =
         Pi * std::pow(sphere.radius * std::sin(Radians(tilt)), 2) * camera.PixelSize() / camera.RowPitch();
-    return std::max(1, static_cast<int32_t>(std::ceil(std::sqrt(area / static_cast<double>(wanted)))));
+    return PixelWithin(std::ceil(std::sqrt(area / static_cast<double>(wanted))), 1, 1 << 20);
 }
 
 // The light of a model's steps at one point, by every emitter above a facet's horizon.
@@ -125,167 +126,6 @@ private:
     bool _turned;
     std::vector<DomeLight> _lights;
 };
-
-// The average signal of the four directions above the dark level.
-std::vector<float> AverageSignal(const ImageSetView& images, double darkLevel) {
-    const int32_t width = images.width, height = images.DirectionHeight();
-    std::vector<float> average(static_cast<size_t>(width) * static_cast<size_t>(height));
-    for (int32_t y = 0; y < height; ++y)
-        for (int32_t x = 0; x < width; ++x) {
-            double sum = 0;
-            for (int32_t k = 0; k < 4; ++k)
-                sum += images.Row(k, y)[x];
-            average[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] =
-                static_cast<float>(sum / 4 - darkLevel);
-        }
-    return average;
-}
-
-// Otsu's threshold: the level that best splits the values into two classes.
-double OtsuThreshold(const std::vector<float>& values) {
-    std::array<double, 256> histogram{};
-    for (float v : values)
-        histogram[static_cast<size_t>(std::clamp(std::lround(v), 0L, 255L))] += 1;
-    const double total = static_cast<double>(values.size());
-    double sumAll = 0;
-    for (size_t i = 0; i < 256; ++i)
-        sumAll += static_cast<double>(i) * histogram[i];
-    double below = 0, sumBelow = 0, best = -1, threshold = 0;
-    for (size_t i = 0; i < 255; ++i) {
-        below += histogram[i];
-        sumBelow += static_cast<double>(i) * histogram[i];
-        const double above = total - below;
-        if (below == 0 || above == 0)
-            continue;
-        const double meanBelow = sumBelow / below, meanAbove = (sumAll - sumBelow) / above;
-        const double between = below * above * (meanBelow - meanAbove) * (meanBelow - meanAbove);
-        if (between > best) {
-            best = between;
-            threshold = static_cast<double>(i) + 0.5;
-        }
-    }
-    return threshold;
-}
-
-double Median(std::vector<float> values) {
-    if (values.empty())
-        return 0;
-    const auto middle = values.begin() + static_cast<std::ptrdiff_t>(values.size() / 2);
-    std::nth_element(values.begin(), middle, values.end());
-    return *middle;
-}
-
-// A bright region: its centre, the radius of a disc of its area (pixels across), its size.
-struct Region {
-    double x = 0, y = 0, radius = 0;
-    bool touchesEdge = false;
-    size_t pixels = 0;
-};
-// The pixels at or above `level` within `within` pixels of the centre of `around`.
-Region RegionAbove(const std::vector<float>& average, int32_t width, int32_t height, double aspect,
-                   float level, const Region& around, double within) {
-    Region region;
-    double sumX = 0, sumY = 0;
-    for (int32_t y = 0; y < height; ++y)
-        for (int32_t x = 0; x < width; ++x) {
-            if (average[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)] < level)
-                continue;
-            if (std::hypot(x - around.x, (y - around.y) * aspect) > within)
-                continue;
-            sumX += x;
-            sumY += y;
-            ++region.pixels;
-            region.touchesEdge |= x == 0 || y == 0 || x == width - 1 || y == height - 1;
-        }
-    if (region.pixels == 0)
-        return region;
-    region.x = sumX / static_cast<double>(region.pixels);
-    region.y = sumY / static_cast<double>(region.pixels);
-    region.radius = std::sqrt(static_cast<double>(region.pixels) * aspect / Pi);
-    return region;
-}
-
-// The largest connected region at or above `level`: the sphere, where a line camera's image set
-// also shows parts of the objects before and after it.
-Region LargestRegionAbove(const std::vector<float>& average, int32_t width, int32_t height, double aspect,
-                          float level) {
-    std::vector<uint8_t> seen(average.size(), 0);
-    std::vector<size_t> stack;
-    Region best;
-    for (size_t start = 0; start < average.size(); ++start) {
-        if (seen[start] || average[start] < level)
-            continue;
-        Region region;
-        double sumX = 0, sumY = 0;
-        seen[start] = 1;
-        stack.push_back(start);
-        while (!stack.empty()) {
-            const size_t at = stack.back();
-            stack.pop_back();
-            const int32_t x = static_cast<int32_t>(at % static_cast<size_t>(width));
-            const int32_t y = static_cast<int32_t>(at / static_cast<size_t>(width));
-            sumX += x;
-            sumY += y;
-            ++region.pixels;
-            region.touchesEdge |= x == 0 || y == 0 || x == width - 1 || y == height - 1;
-            const std::array<std::pair<int32_t, int32_t>, 4> neighbours = {
-                std::pair{x - 1, y}, std::pair{x + 1, y}, std::pair{x, y - 1}, std::pair{x, y + 1}};
-            for (const auto& [nx, ny] : neighbours) {
-                if (nx < 0 || ny < 0 || nx >= width || ny >= height)
-                    continue;
-                const size_t next =
-                    static_cast<size_t>(ny) * static_cast<size_t>(width) + static_cast<size_t>(nx);
-                if (!seen[next] && average[next] >= level) {
-                    seen[next] = 1;
-                    stack.push_back(next);
-                }
-            }
-        }
-        if (region.pixels > best.pixels) {
-            region.x = sumX / static_cast<double>(region.pixels);
-            region.y = sumY / static_cast<double>(region.pixels);
-            region.radius = std::sqrt(static_cast<double>(region.pixels) * aspect / Pi);
-            best = region;
-        }
-    }
-    return best;
-}
-
-// The radius of the sphere's edge to a fraction of a pixel. The sphere grows darker toward its rim,
-// so a fixed level cuts it short; along the mean profile over rings a quarter pixel wide, the edge
-// is where the profile falls to half way between the sphere a pixel and a half inside and the plate.
-double EdgeRadius(const std::vector<float>& average, int32_t width, int32_t height, double aspect,
-                  const Region& disc, double plateLevel) {
-    constexpr double Bin = 0.25;
-    const double inner = 0.8 * disc.radius, outer = 1.2 * disc.radius;
-    const size_t bins = static_cast<size_t>(std::ceil((outer - inner) / Bin)) + 1;
-    std::vector<double> sums(bins, 0), counts(bins, 0);
-    const int32_t rows = static_cast<int32_t>(std::ceil(outer / aspect));
-    for (int32_t y = std::max(0, static_cast<int32_t>(disc.y) - rows);
-         y <= std::min(height - 1, static_cast<int32_t>(disc.y) + rows); ++y)
-        for (int32_t x = std::max(0, static_cast<int32_t>(disc.x - outer));
-             x <= std::min(width - 1, static_cast<int32_t>(disc.x + outer)); ++x) {
-            const double reach = std::hypot(x - disc.x, (y - disc.y) * aspect);
-            if (reach < inner || reach >= outer)
-                continue;
-            const size_t bin = static_cast<size_t>((reach - inner) / Bin);
-            sums[bin] +=
-                average[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)];
-            counts[bin] += 1;
-        }
-    auto profile = [&](size_t bin) { return counts[bin] > 0 ? sums[bin] / counts[bin] : plateLevel; };
-    const size_t inside = static_cast<size_t>(1.5 / Bin);
-    // Outward from inside the sphere to the first fall below half way.
-    for (size_t bin = static_cast<size_t>(0.1 * disc.radius / Bin) + inside; bin < bins; ++bin) {
-        const double half = (plateLevel + profile(bin - inside)) / 2;
-        if (profile(bin - 1) >= half && profile(bin) < half) {
-            // Between the centres of the two bins, where the profile crosses half way.
-            const double a = profile(bin - 1), b = profile(bin);
-            return inner + (static_cast<double>(bin) - 0.5 + (a - half) / (a - b)) * Bin;
-        }
-    }
-    return disc.radius;
-}
 
 // The arc middle and white level of step k that explain the sphere's pixels best: the arc is
 // searched all round the dome in steps of 5 degrees on a few pixels, then refined on all of them.
@@ -366,6 +206,13 @@ LightingVerdict JudgeLights(const std::array<double, 4>& azimuths, const std::st
     // Step k of a sequence is lit from its documented side turned by the orientation set less the
     // dome's mounting: find the mounting and sequence that put each step where it was measured.
     LightingVerdict verdict;
+    for (double azimuth : azimuths)
+        if (!std::isfinite(azimuth)) {
+            verdict.agrees = false;
+            verdict.advice =
+                "the lights could not be measured: check that each step lights its part of the dome";
+            return verdict;
+        }
     double bestError = 1e9;
     int32_t bestMounting = -1;
     std::string bestSequence;
@@ -388,10 +235,10 @@ LightingVerdict JudgeLights(const std::array<double, 4>& azimuths, const std::st
     if (bestError > Tolerance) {
         verdict.agrees = false;
         verdict.advice =
-            Format("the steps follow neither sequence in any orientation (lit from %.0f, %.0f", azimuths[0],
-                   azimuths[1]) +
-            Format(", %.0f and %.0f degrees): check the cables between the controller and the dome",
-                   azimuths[2], azimuths[3]);
+            FormatText("the steps follow neither sequence in any orientation (lit from %.0f, %.0f",
+                       azimuths[0], azimuths[1]) +
+            FormatText(", %.0f and %.0f degrees): check the cables between the controller and the dome",
+                       azimuths[2], azimuths[3]);
         return verdict;
     }
     verdict.detectedOrientation = bestMounting;
@@ -410,52 +257,28 @@ LightingVerdict JudgeLights(const std::array<double, 4>& azimuths, const std::st
 }
 
 SphereCalibration::SphereCalibration(NominalSettings nominal, ImageRegion region, SphereSettings sphere)
-    : _nominal(std::move(nominal)), _region(region), _sphere(sphere) {}
+    : _nominal(std::move(nominal)), _region(region), _sphere(sphere) {
+    NominalModel(_nominal); // throws for settings that make no lighting
+    auto tilt = [](double degrees) { return std::isfinite(degrees) && degrees > 0 && degrees < 90; };
+    if (!(std::isfinite(sphere.radius) && sphere.radius > 0 && std::isfinite(sphere.albedo) &&
+          sphere.albedo > 0) ||
+        !tilt(sphere.fitTilt) || !tilt(sphere.evaluationTilt))
+        throw std::invalid_argument(
+            "the sphere needs a radius and an albedo above 0, and caps of 0 to 90 degrees");
+}
+
+namespace {
+
+void CheckPlace(const SphereInImage& sphere) {
+    if (!(std::isfinite(sphere.x) && std::isfinite(sphere.y) && std::isfinite(sphere.radius) &&
+          sphere.radius > 0))
+        throw CalibrationError("the sphere's place in the image must be numbers, with a radius above 0");
+}
+
+} // namespace
 
 SphereInImage SphereCalibration::FindSphere(const ImageSetView& images) const {
-    const CameraGeometry& camera = _nominal.camera;
-    const int32_t width = images.width, height = images.DirectionHeight();
-    const double aspect = camera.RowPitch() / camera.PixelSize();
-    const std::vector<float> average = AverageSignal(images, _nominal.darkLevel);
-    // The bright sphere against its darker plate; then its edge at half way between the plate and
-    // the sphere's own rim, so that the whole disc counts.
-    const double threshold = OtsuThreshold(average);
-    std::vector<float> plate;
-    for (float v : average)
-        if (v < threshold)
-            plate.push_back(v);
-    const Region first = LargestRegionAbove(average, width, height, aspect, static_cast<float>(threshold));
-    if (first.pixels < 20 || plate.empty())
-        throw CalibrationError("no sphere found: the image set shows no bright disc on a darker plate");
-    std::vector<float> rim;
-    for (int32_t y = 0; y < height; ++y)
-        for (int32_t x = 0; x < width; ++x) {
-            const double reach = std::hypot(x - first.x, (y - first.y) * aspect) / first.radius;
-            if (reach > 0.90 && reach < 0.97)
-                rim.push_back(
-                    average[static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x)]);
-        }
-    const double plateLevel = Median(plate), rimLevel = std::max(Median(rim), static_cast<double>(threshold));
-    const float edge = static_cast<float>((plateLevel + rimLevel) / 2);
-    const Region disc = RegionAbove(average, width, height, aspect, edge, first, 1.3 * first.radius);
-
-    if (disc.touchesEdge)
-        throw CalibrationError(
-            Format("the sphere is cut by the image's edge (centre at %.0f, %.0f): centre it under "
-                   "the camera, or make the image taller",
-                   disc.x, disc.y));
-    const double radius = EdgeRadius(average, width, height, aspect, disc, plateLevel);
-    const double expected = _sphere.radius / camera.PixelSize();
-    if (std::fabs(radius - expected) > 0.1 * expected)
-        throw CalibrationError(
-            Format("no sphere of %.1f mm radius found: the bright disc has %.1f mm (check the "
-                   "sphere's radius and the field of view, %.1f mm across the sensor)",
-                   _sphere.radius, radius * camera.PixelSize(), camera.fieldOfView));
-    // A disc, not some other bright shape: nearly all of it inside the circle found.
-    const Region inside = RegionAbove(average, width, height, aspect, edge, disc, disc.radius);
-    if (static_cast<double>(inside.pixels) < 0.97 * static_cast<double>(disc.pixels))
-        throw CalibrationError("no sphere found: the bright region is not round");
-    return {disc.x, disc.y, radius};
+    return FindSphereIn(images, _nominal.camera, _nominal.darkLevel, _sphere.radius);
 }
 
 namespace {
@@ -482,6 +305,7 @@ std::vector<SolvedPixel> SolveCap(const ImageSetView& images, const SphereInImag
 
 Surface SphereCalibration::SphereNormals(const ImageSetView& images, const SphereInImage& sphere,
                                          const LightingModel& model, double tilt, int32_t stride) const {
+    CheckPlace(sphere);
     Surface surface;
     surface.Resize(images.width, images.DirectionHeight());
     surface.pixelSize = model.camera.PixelSize();
@@ -502,6 +326,7 @@ Surface SphereCalibration::SphereNormals(const ImageSetView& images, const Spher
 
 NormalErrors SphereCalibration::Errors(const ImageSetView& images, const SphereInImage& sphere,
                                        const LightingModel& model) const {
+    CheckPlace(sphere);
     const int32_t stride = StrideFor(sphere, model.camera, _sphere.evaluationTilt, JudgedPixels);
     std::vector<double> errors;
     for (const SolvedPixel& s : SolveCap(images, sphere, model, _region, _sphere.evaluationTilt, stride)) {
@@ -549,6 +374,11 @@ CalibrationResult SphereCalibration::Calibrate(const ImageSetView& images) const
     for (size_t k = 0; k < 4; ++k) {
         const StepFit fit = FitStep(pixels, k, nominal.domeRadius, nominal.directions[k].patch.widthDegrees,
                                     _sphere.albedo, turned);
+        if (!(std::isfinite(fit.whiteLevel) && fit.whiteLevel > 0))
+            throw CalibrationError(
+                "step " + std::to_string(k) +
+                " gives the sphere no light that an arc of the dome explains: check that it "
+                "lights its part of the dome");
         result.calibrated.directions[k].patch.azimuthDegrees = fit.azimuth;
         result.calibrated.directions[k].whiteLevel = fit.whiteLevel;
         azimuths[k] = fit.azimuth;

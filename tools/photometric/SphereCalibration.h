@@ -9,6 +9,7 @@
 #pragma once
 
 #include "LightingModel.h"
+#include "SphereFinder.h"
 #include "Surface.h"
 
 #include <optional>
@@ -22,11 +23,6 @@ struct SphereSettings {
     double albedo = 0.6;        // of its matte surface
     double fitTilt = 70;        // degrees: the cap whose pixels measure the lights
     double evaluationTilt = 60; // degrees: the cap the figures are taken over
-};
-
-// Where the sphere lies in the image: its centre (column, row) and radius in pixels across.
-struct SphereInImage {
-    double x = 0, y = 0, radius = 0;
 };
 
 struct NormalErrors {
@@ -56,12 +52,6 @@ struct CalibrationResult {
     LightingVerdict verdict;
 };
 
-// A sphere that cannot be found or measured: the text says why and what to do.
-class CalibrationError : public std::runtime_error {
-public:
-    using std::runtime_error::runtime_error;
-};
-
 // The light at the centre of the field under `model`, per step.
 std::array<LightDirection, 4> LightDirections(const LightingModel& model);
 
@@ -73,13 +63,16 @@ LightingVerdict JudgeLights(const std::array<double, 4>& azimuths, const std::st
 class SphereCalibration {
 public:
     // `nominal`: the channel's documented lighting; `region`: where the image lies on the sensor.
+    // Throws std::invalid_argument for settings that make no lighting (NominalModel) or a sphere
+    // without a size, an albedo or caps of 0 to 90 degrees.
     SphereCalibration(NominalSettings nominal, ImageRegion region = {}, SphereSettings sphere = {});
 
     // Throws CalibrationError when no whole sphere of the expected size is in the image set.
     CalibrationResult Calibrate(const ImageSetView& images) const;
 
     // The parts, for tests and tools: the sphere in an image set, and the normal errors of a model
-    // on it (solved with the sphere's known heights, so that the model alone is judged).
+    // on it (solved with the sphere's known heights, so that the model alone is judged). A sphere
+    // whose place is not a number is a CalibrationError.
     SphereInImage FindSphere(const ImageSetView& images) const;
     NormalErrors Errors(const ImageSetView& images, const SphereInImage& sphere,
                         const LightingModel& model) const;

@@ -17,6 +17,7 @@ void Surface::Resize(int32_t newWidth, int32_t newHeight) {
     for (auto* plane : {&albedo, &normalX, &normalY, &normalZ, &gradientX, &gradientY, &curvature})
         plane->resize(pixels);
     status.resize(pixels);
+    heightMap.clear();
 }
 
 namespace {
@@ -85,10 +86,15 @@ void WeightedNormals(size_t width, const uint8_t* __restrict status, const float
 void CurvatureFilter::Begin(const Surface& surface) {
     _width = surface.width;
     _height = surface.height;
-    _rx = surface.pixelSize > 0 ? std::max(1, static_cast<int32_t>(std::lround(_radius / surface.pixelSize)))
-                                : 1;
-    _ry =
-        surface.rowPitch > 0 ? std::max(1, static_cast<int32_t>(std::lround(_radius / surface.rowPitch))) : 1;
+    // Pixels across the window's half, from 1 to the image's size whatever the radius and pixels
+    // (a window larger than the image sums all of it).
+    auto reach = [&](double pitch, int32_t size) {
+        const double pixels = pitch > 0 ? _radius / pitch : 1;
+        return static_cast<int32_t>(std::lround(
+            std::clamp(std::isfinite(pixels) ? pixels : 1.0, 1.0, static_cast<double>(std::max(size, 1)))));
+    };
+    _rx = reach(surface.pixelSize, surface.width);
+    _ry = reach(surface.rowPitch, surface.height);
     const size_t w = static_cast<size_t>(_width);
     _row.assign(3 * w, 0.0f);
     _boxed.assign(static_cast<size_t>(2 * _ry + 2) * 3 * w, 0.0f);

@@ -33,12 +33,17 @@ struct Surface {
     std::vector<float> gradientX, gradientY; // dz/dx and dz/dy: -nx/nz, -ny/nz
     std::vector<float> curvature;            // mean curvature, 1/mm, positive where convex
     std::vector<uint8_t> status;             // PixelStatus; 0 where the normal is reliable
+    // Millimetres above the object plane where the normal is reliable and not within about a degree
+    // of vertical, NaN elsewhere; empty unless heights were recovered (SurfaceOptions::recoverHeight).
+    std::vector<float> heightMap;
 
     size_t Index(int32_t x, int32_t y) const {
         return static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
     }
     bool Reliable(size_t i) const { return status[i] == static_cast<uint8_t>(PixelStatus::Reliable); }
     size_t ReliablePixels() const;
+    bool HasHeights() const { return !heightMap.empty() && heightMap.size() == status.size(); }
+    // Sizes every plane but the heights, which it empties.
     void Resize(int32_t newWidth, int32_t newHeight);
 };
 

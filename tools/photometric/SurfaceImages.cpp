@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace zeb::photometric {
 
@@ -63,6 +64,43 @@ std::vector<uint8_t> CurvatureSamples(const Surface& surface, double scale) {
         if (surface.Reliable(i))
             samples[i] = Clipped<uint8_t>(128 + surface.curvature[i] / scale, 255);
     return samples;
+}
+
+double LowestHeight(const Surface& surface) {
+    double lowest = std::numeric_limits<double>::infinity();
+    if (surface.HasHeights())
+        for (float h : surface.heightMap)
+            if (std::isfinite(h))
+                lowest = std::min(lowest, static_cast<double>(h));
+    return std::isfinite(lowest) ? lowest : std::numeric_limits<double>::quiet_NaN();
+}
+
+std::vector<uint16_t> HeightSamples(const Surface& surface) {
+    if (!surface.HasHeights())
+        return {};
+    std::vector<uint16_t> samples(surface.heightMap.size(), 0);
+    const double lowest = LowestHeight(surface);
+    for (size_t i = 0; i < samples.size(); ++i)
+        if (std::isfinite(surface.heightMap[i]))
+            samples[i] = Clipped<uint16_t>((surface.heightMap[i] - lowest) * 1000, 65535);
+    return samples;
+}
+
+std::vector<uint8_t> HeightGreys(const Surface& surface) {
+    if (!surface.HasHeights())
+        return {};
+    std::vector<uint8_t> greys(surface.heightMap.size(), 0);
+    const double lowest = LowestHeight(surface);
+    double highest = lowest;
+    for (float h : surface.heightMap)
+        if (std::isfinite(h))
+            highest = std::max(highest, static_cast<double>(h));
+    const double span = highest > lowest ? highest - lowest : 1;
+    for (size_t i = 0; i < greys.size(); ++i)
+        if (std::isfinite(surface.heightMap[i]))
+            greys[i] =
+                static_cast<uint8_t>(1 + Clipped<uint8_t>((surface.heightMap[i] - lowest) / span * 254, 254));
+    return greys;
 }
 
 } // namespace zeb::photometric

@@ -19,9 +19,20 @@ std::vector<uint16_t> NormalSamples(const Surface& surface);
 std::vector<uint16_t> AlbedoSamples(const Surface& surface);
 // 8-bit grey: 128 + curvature / scale, clipped; brighter where convex, 128 where not reliable.
 std::vector<uint8_t> CurvatureSamples(const Surface& surface, double scale = DefaultCurvatureScale);
+// The recovered heights as the -height.png picture, 16-bit grey: micrometres above the lowest point
+// of the recovered surface (its lowest pixel with a height), rounded and clipped at 65535 (65.535
+// mm); 0 where no height is known (and at the lowest point itself). Empty when the surface holds
+// no heights.
+std::vector<uint16_t> HeightSamples(const Surface& surface);
+// The height of that lowest point in millimetres above the object plane (the picture's zero); NaN
+// when no pixel has a height.
+double LowestHeight(const Surface& surface);
 // 8-bit pictures for a screen: the normals as colour ((n + 1) / 2 x 255 per channel, black where not
 // reliable) and the albedo as grey (albedo x 255).
 std::vector<uint8_t> NormalColours(const Surface& surface);
 std::vector<uint8_t> AlbedoGreys(const Surface& surface);
+// The heights for a screen: from the lowest point (1) to the highest (255), 0 where no height is
+// known; empty when the surface holds no heights.
+std::vector<uint8_t> HeightGreys(const Surface& surface);
 
 } // namespace zeb::photometric

@@ -10,14 +10,24 @@
 namespace zeb::photometric {
 
 SurfaceSolver::SurfaceSolver(LightingModel model, ImageRegion region, SurfaceOptions options)
-    : _model(std::move(model)), _region(region), _options(options), _curvature(options.curvatureRadius) {}
+    : _model(std::move(model)), _region(region), _options(options), _curvature(options.curvatureRadius) {
+    if (const std::string problem = ModelProblem(_model); !problem.empty())
+        throw std::invalid_argument(problem);
+    if (!(std::isfinite(options.curvatureRadius) && options.curvatureRadius >= 0))
+        throw std::invalid_argument("the curvature radius must be a number of millimetres, 0 or more");
+    if (!(std::isfinite(options.heightSettled) && options.heightSettled >= 0) || options.heightRounds < 0)
+        throw std::invalid_argument("the height rounds and tolerance must be 0 or more");
+}
 
 SurfaceSolver::~SurfaceSolver() = default;
 
 const LightField& SurfaceSolver::FieldFor(int32_t width, int32_t height) {
     if (!_field || _field->Width() != width || _field->Height() != height) {
+        _heights.reset();
         _field = std::make_unique<LightField>(_model, width, height, _region);
         _segmentsRow = -1;
+        if (_options.recoverHeight)
+            _heights = std::make_unique<HeightRecovery>(_model, _region, *_field);
     }
     return *_field;
 }
@@ -42,11 +52,19 @@ void SurfaceSolver::Solve(const ImageSetView& images, Surface& surface) {
     // Row by row, so that each row's planes are still in the cache for the steps after the first.
     _refined = 0;
     _corrections.assign(2 * static_cast<size_t>(width), Correction{});
+    // Without heights the curvature follows the solve row by row; with them it waits for the last
+    // round's normals.
+    const bool withHeights = _heights != nullptr;
     _curvature.Begin(surface);
     for (int32_t y = 0; y < height; ++y) {
         SolveRow(images, y, surface);
         RefineRow(images, y, surface);
-        _curvature.AddRow(surface, y);
+        if (!withHeights)
+            _curvature.AddRow(surface, y);
+    }
+    if (withHeights) {
+        _heights->Recover(images, surface, _options.heightRounds, _options.heightSettled);
+        _curvature.Apply(surface);
     }
 }
 

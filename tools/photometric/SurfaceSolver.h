@@ -5,6 +5,7 @@
 // settles. The light field is kept for the next image set of the same size.
 #pragma once
 
+#include "HeightRecovery.h"
 #include "LightField.h"
 #include "Surface.h"
 
@@ -15,10 +16,17 @@ namespace zeb::photometric {
 struct SurfaceOptions {
     // Millimetres around each pixel over which the normals are averaged for the curvature.
     double curvatureRadius = 0.2;
+    // Tall objects: recover the heights and solve each pixel again at its height (HeightRecovery),
+    // in at most `heightRounds` rounds, until the heights settle within `heightSettled` mm.
+    bool recoverHeight = false;
+    int32_t heightRounds = 8;
+    double heightSettled = 0.01;
 };
 
 class SurfaceSolver {
 public:
+    // Throws std::invalid_argument for an unusable model (ModelProblem) or options (a curvature
+    // radius or height tolerance that is not a number of 0 or more, rounds below 0).
     explicit SurfaceSolver(LightingModel model, ImageRegion region = {}, SurfaceOptions options = {});
     ~SurfaceSolver();
 
@@ -27,8 +35,10 @@ public:
     // std::invalid_argument for an image set that does not hold four directions.
     void Solve(const ImageSetView& images, Surface& surface);
     Surface Solve(const ImageSetView& images);
-    // How many pixels of the last image set needed the light above their horizon.
+    // How many pixels of the last image set needed the light above their horizon (on the plane).
     size_t RefinedPixels() const { return _refined; }
+    // With heights: the rounds of the last image set, 0 without.
+    int32_t HeightRounds() const { return _heights ? _heights->Rounds() : 0; }
 
 private:
     const LightField& FieldFor(int32_t width, int32_t height);
@@ -40,6 +50,7 @@ private:
     ImageRegion _region;
     SurfaceOptions _options;
     std::unique_ptr<LightField> _field;
+    std::unique_ptr<HeightRecovery> _heights; // with heights: over the same image size as the field
     // One row's inverse matrices and horizon tilts along it, and its pixels to solve again.
     LightField::RowSegments _segments;
     int32_t _segmentsRow = -1;
