@@ -40,16 +40,20 @@ int32_t Deviate(uint32_t bits);
 double DeviateStandardDeviation();
 
 // out[p] = clamp(clean[p] + noise of pixel p, 0, 255) for every p below `count`, pixel 0 being the
-// exposure's first; `out` may be `clean`. `deviations` holds scale.codes[clean[p]] for the forms that read it
-// (see NoiseForm), and may be null for the others.
-using NoiseFunction = void (*)(const uint8_t* clean, const uint8_t* deviations, uint8_t* out, size_t count,
+// exposure's first; `out` may be `clean`. `codes` holds scale.codes[clean[p]] for the forms that read
+// it (see NoiseForm), and may be null for the others.
+using NoiseFunction = void (*)(const uint8_t* clean, const uint8_t* codes, uint8_t* out, size_t count,
                                NoiseKey key, const NoiseScale& scale);
+// codes[p] = scale.codes[clean[p]] for every p below `count`.
+using CodeLookup = void (*)(const uint8_t* clean, uint8_t* codes, size_t count, const NoiseScale& scale);
 
 // One form of the pass. All give the same bytes; the plain loop is the reference.
 struct NoiseForm {
     const char* name;
     NoiseFunction apply;
-    bool readsDeviations; // looks the codes up in `deviations` rather than in the scale's table
+    // For the forms that read the pixels' codes from a plane rather than look them up in the scale's
+    // table: the form's fastest way to fill that plane. Null for the others.
+    CodeLookup lookUpCodes;
 };
 // Every form this processor runs, the plain loop first, for tests and benchmarks.
 std::vector<NoiseForm> NoiseForms();
