@@ -319,14 +319,10 @@ void ApplyAvx2Vaes(const uint8_t* clean, const uint8_t* codes, uint8_t* out, siz
 
 // The pass over 64 pixels at a time, the 128 deviates and the generator's counters in registers.
 //
-// On the Intel cores with these instructions every 512-bit operation issues on port 0 or port 5 (the
-// AES rounds and the multiplies on port 0, the byte permutes on port 5), so the pass costs about half
-// its count of vector operations in cycles; each step below is chosen to spend as few as it can. Per
-// 64 pixels, when the noise fits a byte: the counter's step and three AES rounds, one permute for all
-// 64 deviates, two multiply-adds and two rounding multiplies, one permute to interleave the noise
-// bytes, and two exclusive ors and a saturating add. The codes come from the cached plane of codes
-// with loads that zero every other byte, which splits them into the even and odd pixels' for free,
-// rather than from four permutes and a blend of the 256-entry table.
+// Per 64 pixels, when the noise fits a byte: the counter's step and three AES rounds, one permute for
+// all 64 deviates, two multiply-adds and two rounding multiplies, one permute to interleave the noise
+// bytes, two exclusive ors and a saturating add; the loads that zero every other byte split the codes
+// into the even and the odd pixels' (NoiseKernels.h says why so few).
 class Avx512Pass {
 public:
     ZEB_AVX512 Avx512Pass(NoiseKey key, const NoiseScale& scale)
