@@ -174,11 +174,14 @@ void LookUpCodes(const uint8_t* clean, uint8_t* codes, size_t count, const Noise
 
 // Whether every noise of the scale lies in -128..127: then a vector form may add it to the clean value
 // in a byte with saturation. The noise grows with the product, whose extremes are the largest code
-// times the lowest and the highest deviate.
+// times the lowest and the highest deviate. Asked once per frame or line, so kept to a few operations.
 bool NoiseFitsAByte(const NoiseScale& scale) {
-    const int32_t code = *std::max_element(scale.codes.begin(), scale.codes.end());
-    const auto [lowest, highest] = std::minmax_element(Deviates.begin(), Deviates.end());
-    for (const int32_t deviate : {int32_t{*lowest}, int32_t{*highest}}) {
+    constexpr int32_t lowest = *std::min_element(Deviates.begin(), Deviates.end());
+    constexpr int32_t highest = *std::max_element(Deviates.begin(), Deviates.end());
+    uint8_t code = 0;
+    for (const uint8_t c : scale.codes)
+        code = std::max(code, c);
+    for (const int32_t deviate : {lowest, highest}) {
         const int32_t noise = NoiseOf(code * deviate, scale.rounding);
         if (noise < -128 || noise > 127)
             return false;
