@@ -1,7 +1,7 @@
 // Benchmarks of the simulated station: what a frame costs once its image is rendered (the cached
-// image copied, or copied with fresh sensor noise), a line camera's noisy line, a whole image set
-// through the station's device operations, and the one-time shading of a scene. Each is reported
-// against a memcpy of the same bytes measured in the same run.
+// image copied, or copied with fresh sensor noise), a whole image set through the station's device
+// operations, and the one-time shading of a scene. Each is reported against a memcpy of the same
+// bytes measured in the same run.
 #include "NoiseKernels.h"
 #include "Scene.h"
 #include "Sensor.h"
@@ -89,27 +89,6 @@ void BM_NoisePass(benchmark::State& state, NoiseForm form) {
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * FrameBytes));
 }
 
-// One line of a line camera, in place in a row the caches hold, as the camera exposes it: the form's
-// lookup of the codes and the noise pass. Against a memcpy of the row.
-constexpr size_t LineBytes = 4096;
-
-void BM_MemcpyLine(benchmark::State& state) {
-    zeb::bench::MeasureMemcpy(state, LineBytes);
-}
-
-void BM_NoisyLine(benchmark::State& state) {
-    SensorNoise noise;
-    noise.Configure(SensorSettings{}, 0);
-    std::vector<uint8_t> row(LineBytes);
-    for (size_t i = 0; i < LineBytes; ++i)
-        row[i] = static_cast<uint8_t>(40 + i % 160);
-    for (auto _ : state) {
-        noise.ExposeLine(row.data(), row.size());
-        benchmark::DoNotOptimize(row.data());
-    }
-    state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * LineBytes));
-}
-
 // Shading a scene the first time: the 1280 x 1024 part of the default station.
 void BM_ShadePart(benchmark::State& state) {
     for (auto _ : state) {
@@ -189,8 +168,6 @@ BENCHMARK(BM_NoisyFrame)
     ->UseRealTime()
     ->Repetitions(7)
     ->ReportAggregatesOnly(true);
-BENCHMARK(BM_MemcpyLine)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
-BENCHMARK(BM_NoisyLine)->UseRealTime()->Repetitions(7)->ReportAggregatesOnly(true);
 BENCHMARK(BM_MemcpyImageSet)
     ->Unit(benchmark::kMillisecond)
     ->UseRealTime()
@@ -229,7 +206,6 @@ int main(int argc, char** argv) {
         const std::string name = std::string("BM_NoisePass/") + form.name;
         ratio(name.c_str(), "BM_MemcpyFrame");
     }
-    ratio("BM_NoisyLine", "BM_MemcpyLine");
     ratio("BM_StationImageSet", "BM_MemcpyImageSet");
     benchmark::Shutdown();
     return 0;
