@@ -377,7 +377,7 @@ private:
 
     // Byte 2 i from byte 2 i of the first vector, byte 2 i + 1 from byte 2 i of the second (index 64 on).
     static ZEB_AVX512 __m512i InterleaveLowBytes() {
-        alignas(64) std::array<uint8_t, 64> index{};
+        std::array<uint8_t, 64> index{};
         for (size_t i = 0; i < 64; ++i)
             index[i] = static_cast<uint8_t>(i % 2 == 0 ? i : 63 + i);
         return _mm512_loadu_si512(index.data());
