@@ -219,7 +219,7 @@ public:
           _pixelOrder(_mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1, 9, 2,
                                        10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15)) {}
 
-    template <bool NoiseFitsAByte>
+    template <bool ByteNoise>
     ZEB_AVX2 __attribute__((always_inline)) __m256i Apply(__m256i clean, __m256i code, __m256i bits) const {
         const __m256i deviate = _mm256_add_epi8(
             _mm256_shuffle_epi8(_coarse, _mm256_and_si256(bits, _lowNibble)),
@@ -228,7 +228,7 @@ public:
             _mm256_mulhrs_epi16(_mm256_maddubs_epi16(code, _mm256_and_si256(deviate, _evenBytes)), _rounding);
         const __m256i oddNoise = _mm256_mulhrs_epi16(
             _mm256_maddubs_epi16(code, _mm256_andnot_si256(_evenBytes, deviate)), _rounding);
-        if constexpr (NoiseFitsAByte) {
+        if constexpr (ByteNoise) {
             const __m256i noise = _mm256_shuffle_epi8(_mm256_packs_epi16(evenNoise, oddNoise), _pixelOrder);
             return _mm256_xor_si256(_mm256_adds_epi8(_mm256_xor_si256(clean, _topBits), noise), _topBits);
         } else {
@@ -243,7 +243,7 @@ private:
 };
 
 // With AES-NI: blocks 2 j and 2 j + 1, for the pixels 32 j to 32 j + 31, in two registers.
-template <bool NoiseFitsAByte>
+template <bool ByteNoise>
 __attribute__((target("avx2,aes"))) void RunAvx2(const uint8_t* clean, const uint8_t* codes, uint8_t* out,
                                                  size_t count, NoiseKey key, const NoiseScale& scale) {
     const Avx2Noise noise(scale);
@@ -266,13 +266,13 @@ __attribute__((target("avx2,aes"))) void RunAvx2(const uint8_t* clean, const uin
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(clean + p));
         const __m256i code = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(codes + p));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + p),
-                            noise.Apply<NoiseFitsAByte>(c, code, _mm256_set_m128i(high, low)));
+                            noise.Apply<ByteNoise>(c, code, _mm256_set_m128i(high, low)));
     }
     ApplyPlainFrom(clean + p, out + p, p, count - p, key, scale);
 }
 
 // With VAES: both blocks in one register, each AES round one instruction.
-template <bool NoiseFitsAByte>
+template <bool ByteNoise>
 __attribute__((target("avx2,vaes"))) void RunAvx2Vaes(const uint8_t* clean, const uint8_t* codes,
                                                       uint8_t* out, size_t count, NoiseKey key,
                                                       const NoiseScale& scale) {
@@ -291,7 +291,7 @@ __attribute__((target("avx2,vaes"))) void RunAvx2Vaes(const uint8_t* clean, cons
         x = _mm256_aesenclast_epi128(x, keys[Rounds - 1]);
         const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(clean + p));
         const __m256i code = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(codes + p));
-        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + p), noise.Apply<NoiseFitsAByte>(c, code, x));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + p), noise.Apply<ByteNoise>(c, code, x));
     }
     ApplyPlainFrom(clean + p, out + p, p, count - p, key, scale);
 }
@@ -345,7 +345,7 @@ public:
 
     // The next 64 pixels with their noise, from their clean values and their codes, those of the odd
     // pixels zeroed in `evenCodes` and those of the even pixels in `oddCodes`.
-    template <bool NoiseFitsAByte>
+    template <bool ByteNoise>
     ZEB_AVX512 __attribute__((always_inline)) __m512i Next(__m512i clean, __m512i evenCodes,
                                                            __m512i oddCodes) {
         // Four blocks of the generator: 64 bytes, one for each pixel, and their deviates.
@@ -356,7 +356,7 @@ public:
         const __m512i deviate = _mm512_permutex2var_epi8(_deviates0, x, _deviates1);
         const __m512i evenNoise = _mm512_mulhrs_epi16(_mm512_maddubs_epi16(evenCodes, deviate), _rounding);
         const __m512i oddNoise = _mm512_mulhrs_epi16(_mm512_maddubs_epi16(oddCodes, deviate), _rounding);
-        if constexpr (NoiseFitsAByte) {
+        if constexpr (ByteNoise) {
             const __m512i noise = _mm512_permutex2var_epi8(evenNoise, _interleave, oddNoise);
             return _mm512_xor_si512(_mm512_adds_epi8(_mm512_xor_si512(clean, _topBits), noise), _topBits);
         } else {
@@ -384,24 +384,23 @@ private:
     }
 };
 
-template <bool NoiseFitsAByte>
+template <bool ByteNoise>
 ZEB_AVX512 void RunAvx512(const uint8_t* clean, const uint8_t* codes, uint8_t* out, size_t count,
                           NoiseKey key, const NoiseScale& scale) {
     constexpr __mmask64 even = Avx512Pass::EvenPixels;
     Avx512Pass pass(key, scale);
     size_t p = 0;
     for (; p + 64 <= count; p += 64)
-        _mm512_storeu_si512(out + p, pass.Next<NoiseFitsAByte>(_mm512_loadu_si512(clean + p),
-                                                               _mm512_maskz_loadu_epi8(even, codes + p),
-                                                               _mm512_maskz_loadu_epi8(~even, codes + p)));
+        _mm512_storeu_si512(out + p, pass.Next<ByteNoise>(_mm512_loadu_si512(clean + p),
+                                                          _mm512_maskz_loadu_epi8(even, codes + p),
+                                                          _mm512_maskz_loadu_epi8(~even, codes + p)));
     if (p < count) {
         // The last pixels through the same code, masked.
         const __mmask64 pixels = (__mmask64{1} << (count - p)) - 1;
-        _mm512_mask_storeu_epi8(
-            out + p, pixels,
-            pass.Next<NoiseFitsAByte>(_mm512_maskz_loadu_epi8(pixels, clean + p),
-                                      _mm512_maskz_loadu_epi8(pixels & even, codes + p),
-                                      _mm512_maskz_loadu_epi8(pixels & ~even, codes + p)));
+        _mm512_mask_storeu_epi8(out + p, pixels,
+                                pass.Next<ByteNoise>(_mm512_maskz_loadu_epi8(pixels, clean + p),
+                                                     _mm512_maskz_loadu_epi8(pixels & even, codes + p),
+                                                     _mm512_maskz_loadu_epi8(pixels & ~even, codes + p)));
     }
 }
 
