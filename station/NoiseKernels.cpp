@@ -1,6 +1,6 @@
 // The noise pass as a plain loop (the reference, and the form for processors without AVX2), with AVX2
-// and AES-NI, and with AVX-512 VBMI and VAES, which holds the 256 deviation codes and the 128 deviates
-// in registers. All three give the same bytes: the plain loop runs the AES rounds in software.
+// and AES-NI, with AVX2 and VAES, and with AVX-512 VBMI and VAES. All give the same bytes: the plain
+// loop runs the AES rounds in software. NoiseKernels.h says what each costs and why.
 //
 // Windows aligns the stack to 16 bytes only: the vector forms keep their vectors in registers, and
 // the mingw build assembles every vector move as an unaligned one.
@@ -138,10 +138,13 @@ Block BlockBits(uint64_t block, NoiseKey key, const std::array<Block, Rounds>& k
     return state;
 }
 
+// The noise in whole grey levels of the product code x deviate.
+int32_t NoiseOf(int32_t product, int16_t rounding) {
+    return (product * rounding + (1 << 14)) >> 15;
+}
+
 uint8_t NoisyPixel(uint8_t clean, uint8_t code, uint32_t bits, int16_t rounding) {
-    const int32_t product = code * Deviate(bits);
-    const int32_t noise = (product * rounding + (1 << 14)) >> 15;
-    return static_cast<uint8_t>(std::clamp(clean + noise, 0, 255));
+    return static_cast<uint8_t>(std::clamp(clean + NoiseOf(code * Deviate(bits), rounding), 0, 255));
 }
 
 // Pixels `first` to `first + count - 1` of the exposure; `clean` and `out` point at pixel `first`.
@@ -164,60 +167,149 @@ void ApplyPlain(const uint8_t* clean, const uint8_t*, uint8_t* out, size_t count
 
 #ifdef __SSE2__
 
+void LookUpCodes(const uint8_t* clean, uint8_t* codes, size_t count, const NoiseScale& scale) {
+    for (size_t p = 0; p < count; ++p)
+        codes[p] = scale.codes[clean[p]];
+}
+
+// Whether every noise of the scale lies in -128..127: then a vector form may add it to the clean value
+// in a byte with saturation. The noise grows with the product, whose extremes are the largest code
+// times the lowest and the highest deviate. Asked once per frame or line, so kept to a few operations.
+bool NoiseFitsAByte(const NoiseScale& scale) {
+    constexpr int32_t lowest = *std::min_element(Deviates.begin(), Deviates.end());
+    constexpr int32_t highest = *std::max_element(Deviates.begin(), Deviates.end());
+    uint8_t code = 0;
+    for (const uint8_t c : scale.codes)
+        code = std::max(code, c);
+    for (const int32_t deviate : {lowest, highest}) {
+        const int32_t noise = NoiseOf(code * deviate, scale.rounding);
+        if (noise < -128 || noise > 127)
+            return false;
+    }
+    return true;
+}
+
 // 128 bits of the generator in a vector register.
 __attribute__((target("sse2"))) __m128i Lane(NoiseKey k) {
     return _mm_set_epi64x(static_cast<int64_t>(k.high), static_cast<int64_t>(k.low));
 }
 
-// Both vector forms compute, per pair of pixels in a 16-bit lane: the products code x deviate of the
+// Every vector form computes, per pair of pixels in a 16-bit lane, the products code x deviate of the
 // even and of the odd pixel (multiply-add of unsigned codes by signed deviates with the other byte
-// zeroed), rounded to whole grey levels, added to the clean values, packed with saturation to 0..255
-// and put back in pixel order (the pack leaves the even pixels of each 16 bytes before the odd).
+// zeroed) and rounds them to whole grey levels with one multiply (NoiseOf). Then either the clean
+// values are split into 16-bit lanes, the noise added and the sums packed with saturation to 0..255,
+// which leaves the even pixels of each 16 bytes before the odd and takes a shuffle back into pixel
+// order; or, when the noise fits a byte (NoiseFitsAByte), the noise bytes are interleaved and added to
+// the clean values with signed saturation around 128: clamp(c + n, 0, 255) = sat(c - 128 + n) + 128,
+// where - 128 and + 128 both flip the top bit.
 
-__attribute__((target("avx2,aes"))) void ApplyAvx2(const uint8_t* clean, const uint8_t* deviations,
-                                                   uint8_t* out, size_t count, NoiseKey key,
-                                                   const NoiseScale& scale) {
-    const __m256i coarse =
-        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Coarse.data())));
-    const __m256i fine =
-        _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Fine.data())));
-    const __m256i lowNibble = _mm256_set1_epi8(0x0F), lowThreeBits = _mm256_set1_epi8(0x07);
-    const __m256i evenBytes = _mm256_set1_epi16(0x00FF);
-    const __m256i rounding = _mm256_set1_epi16(scale.rounding);
-    const __m256i pixelOrder = _mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1,
-                                                9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15);
+#define ZEB_AVX2 __attribute__((target("avx2")))
+
+// The AVX2 forms' arithmetic on 32 pixels, given the generator's 32 bytes for them: the deviate of each
+// byte is Coarse and Fine looked up by its nibbles.
+class Avx2Noise {
+public:
+    ZEB_AVX2 explicit Avx2Noise(const NoiseScale& scale)
+        : _coarse(
+              _mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Coarse.data())))),
+          _fine(_mm256_broadcastsi128_si256(_mm_loadu_si128(reinterpret_cast<const __m128i*>(Fine.data())))),
+          _lowNibble(_mm256_set1_epi8(0x0F)), _lowThreeBits(_mm256_set1_epi8(0x07)),
+          _evenBytes(_mm256_set1_epi16(0x00FF)), _topBits(_mm256_set1_epi8(static_cast<char>(0x80))),
+          _rounding(_mm256_set1_epi16(scale.rounding)),
+          _pixelOrder(_mm256_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15, 0, 8, 1, 9, 2,
+                                       10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15)) {}
+
+    template <bool ByteNoise>
+    ZEB_AVX2 __attribute__((always_inline)) __m256i Apply(__m256i clean, __m256i code, __m256i bits) const {
+        const __m256i deviate = _mm256_add_epi8(
+            _mm256_shuffle_epi8(_coarse, _mm256_and_si256(bits, _lowNibble)),
+            _mm256_shuffle_epi8(_fine, _mm256_and_si256(_mm256_srli_epi16(bits, 4), _lowThreeBits)));
+        const __m256i evenNoise =
+            _mm256_mulhrs_epi16(_mm256_maddubs_epi16(code, _mm256_and_si256(deviate, _evenBytes)), _rounding);
+        const __m256i oddNoise = _mm256_mulhrs_epi16(
+            _mm256_maddubs_epi16(code, _mm256_andnot_si256(_evenBytes, deviate)), _rounding);
+        if constexpr (ByteNoise) {
+            const __m256i noise = _mm256_shuffle_epi8(_mm256_packs_epi16(evenNoise, oddNoise), _pixelOrder);
+            return _mm256_xor_si256(_mm256_adds_epi8(_mm256_xor_si256(clean, _topBits), noise), _topBits);
+        } else {
+            const __m256i even = _mm256_add_epi16(_mm256_and_si256(clean, _evenBytes), evenNoise);
+            const __m256i odd = _mm256_add_epi16(_mm256_srli_epi16(clean, 8), oddNoise);
+            return _mm256_shuffle_epi8(_mm256_packus_epi16(even, odd), _pixelOrder);
+        }
+    }
+
+private:
+    const __m256i _coarse, _fine, _lowNibble, _lowThreeBits, _evenBytes, _topBits, _rounding, _pixelOrder;
+};
+
+// With AES-NI: blocks 2 j and 2 j + 1, for the pixels 32 j to 32 j + 31, in two registers.
+template <bool ByteNoise>
+__attribute__((target("avx2,aes"))) void RunAvx2(const uint8_t* clean, const uint8_t* codes, uint8_t* out,
+                                                 size_t count, NoiseKey key, const NoiseScale& scale) {
+    const Avx2Noise noise(scale);
     __m128i keys[Rounds];
     for (int round = 1; round <= Rounds; ++round)
         keys[round - 1] = Lane(RoundKey(key, round));
-    // Blocks 2 j and 2 j + 1 for the pixels 32 j to 32 j + 31.
     __m128i nextLow = Lane(BlockInput(key, 0)), nextHigh = Lane(BlockInput(key, 1));
     const __m128i step = Lane(BlockInput({}, 2));
     size_t p = 0;
     for (; p + 32 <= count; p += 32) {
-        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(clean + p));
-        const __m256i code = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(deviations + p));
-        __m128i low = nextLow, high = nextHigh;
+        __m128i low = _mm_aesenc_si128(nextLow, keys[0]), high = _mm_aesenc_si128(nextHigh, keys[0]);
         nextLow = _mm_add_epi64(nextLow, step);
         nextHigh = _mm_add_epi64(nextHigh, step);
-        for (int round = 0; round + 1 < Rounds; ++round) {
+        for (int round = 1; round + 1 < Rounds; ++round) {
             low = _mm_aesenc_si128(low, keys[round]);
             high = _mm_aesenc_si128(high, keys[round]);
         }
-        const __m256i x = _mm256_set_m128i(_mm_aesenclast_si128(high, keys[Rounds - 1]),
-                                           _mm_aesenclast_si128(low, keys[Rounds - 1]));
-        const __m256i deviate = _mm256_add_epi8(
-            _mm256_shuffle_epi8(coarse, _mm256_and_si256(x, lowNibble)),
-            _mm256_shuffle_epi8(fine, _mm256_and_si256(_mm256_srli_epi16(x, 4), lowThreeBits)));
-        const __m256i evenNoise =
-            _mm256_mulhrs_epi16(_mm256_maddubs_epi16(code, _mm256_and_si256(deviate, evenBytes)), rounding);
-        const __m256i oddNoise = _mm256_mulhrs_epi16(
-            _mm256_maddubs_epi16(code, _mm256_andnot_si256(evenBytes, deviate)), rounding);
-        const __m256i even = _mm256_add_epi16(_mm256_and_si256(c, evenBytes), evenNoise);
-        const __m256i odd = _mm256_add_epi16(_mm256_srli_epi16(c, 8), oddNoise);
+        low = _mm_aesenclast_si128(low, keys[Rounds - 1]);
+        high = _mm_aesenclast_si128(high, keys[Rounds - 1]);
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(clean + p));
+        const __m256i code = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(codes + p));
         _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + p),
-                            _mm256_shuffle_epi8(_mm256_packus_epi16(even, odd), pixelOrder));
+                            noise.Apply<ByteNoise>(c, code, _mm256_set_m128i(high, low)));
     }
     ApplyPlainFrom(clean + p, out + p, p, count - p, key, scale);
+}
+
+// With VAES: both blocks in one register, each AES round one instruction.
+template <bool ByteNoise>
+__attribute__((target("avx2,vaes"))) void RunAvx2Vaes(const uint8_t* clean, const uint8_t* codes,
+                                                      uint8_t* out, size_t count, NoiseKey key,
+                                                      const NoiseScale& scale) {
+    const Avx2Noise noise(scale);
+    __m256i keys[Rounds];
+    for (int round = 1; round <= Rounds; ++round)
+        keys[round - 1] = _mm256_broadcastsi128_si256(Lane(RoundKey(key, round)));
+    __m256i blocks = _mm256_set_m128i(Lane(BlockInput(key, 1)), Lane(BlockInput(key, 0)));
+    const __m256i step = _mm256_broadcastsi128_si256(Lane(BlockInput({}, 2)));
+    size_t p = 0;
+    for (; p + 32 <= count; p += 32) {
+        __m256i x = _mm256_aesenc_epi128(blocks, keys[0]);
+        blocks = _mm256_add_epi64(blocks, step);
+        for (int round = 1; round + 1 < Rounds; ++round)
+            x = _mm256_aesenc_epi128(x, keys[round]);
+        x = _mm256_aesenclast_epi128(x, keys[Rounds - 1]);
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(clean + p));
+        const __m256i code = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(codes + p));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(out + p), noise.Apply<ByteNoise>(c, code, x));
+    }
+    ApplyPlainFrom(clean + p, out + p, p, count - p, key, scale);
+}
+
+void ApplyAvx2(const uint8_t* clean, const uint8_t* codes, uint8_t* out, size_t count, NoiseKey key,
+               const NoiseScale& scale) {
+    if (NoiseFitsAByte(scale))
+        RunAvx2<true>(clean, codes, out, count, key, scale);
+    else
+        RunAvx2<false>(clean, codes, out, count, key, scale);
+}
+
+void ApplyAvx2Vaes(const uint8_t* clean, const uint8_t* codes, uint8_t* out, size_t count, NoiseKey key,
+                   const NoiseScale& scale) {
+    if (NoiseFitsAByte(scale))
+        RunAvx2Vaes<true>(clean, codes, out, count, key, scale);
+    else
+        RunAvx2Vaes<false>(clean, codes, out, count, key, scale);
 }
 
 // GCC 12's AVX-512 shifts and broadcasts start from an "undefined" vector that it then reports as
@@ -228,68 +320,118 @@ __attribute__((target("avx2,aes"))) void ApplyAvx2(const uint8_t* clean, const u
 
 #define ZEB_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi,vaes")))
 
-// The pass over 64 pixels at a time, its tables and the generator's counters in registers.
+// The pass over 64 pixels at a time, the 128 deviates and the generator's counters in registers.
+//
+// Per 64 pixels, when the noise fits a byte: the counter's step and three AES rounds, one permute for
+// all 64 deviates, two multiply-adds and two rounding multiplies, one permute to interleave the noise
+// bytes, two exclusive ors and a saturating add; the loads that zero every other byte split the codes
+// into the even and the odd pixels' (NoiseKernels.h says why so few).
 class Avx512Pass {
 public:
     ZEB_AVX512 Avx512Pass(NoiseKey key, const NoiseScale& scale)
-        : _codes0(_mm512_loadu_si512(scale.codes.data())),
-          _codes1(_mm512_loadu_si512(scale.codes.data() + 64)),
-          _codes2(_mm512_loadu_si512(scale.codes.data() + 128)),
-          _codes3(_mm512_loadu_si512(scale.codes.data() + 192)),
-          _deviates0(_mm512_loadu_si512(Deviates.data())),
-          _deviates1(_mm512_loadu_si512(Deviates.data() + 64)), _evenBytes(_mm512_set1_epi16(0x00FF)),
-          _rounding(_mm512_set1_epi16(scale.rounding)),
+        : _deviates0(_mm512_loadu_si512(Deviates.data())),
+          _deviates1(_mm512_loadu_si512(Deviates.data() + 64)), _rounding(_mm512_set1_epi16(scale.rounding)),
+          _evenBytes(_mm512_set1_epi16(0x00FF)), _topBits(_mm512_set1_epi8(static_cast<char>(0x80))),
           _pixelOrder(
               _mm512_broadcast_i32x4(_mm_setr_epi8(0, 8, 1, 9, 2, 10, 3, 11, 4, 12, 5, 13, 6, 14, 7, 15))),
-          _keys{Lanes(RoundKey(key, 1)), Lanes(RoundKey(key, 2)), Lanes(RoundKey(key, 3))},
+          _interleave(InterleaveLowBytes()), _keys{Lanes(RoundKey(key, 1)), Lanes(RoundKey(key, 2)),
+                                                   Lanes(RoundKey(key, 3))},
           _blocks(_mm512_inserti64x4(
               _mm512_castsi256_si512(_mm256_set_m128i(Lane(BlockInput(key, 1)), Lane(BlockInput(key, 0)))),
               _mm256_set_m128i(Lane(BlockInput(key, 3)), Lane(BlockInput(key, 2))), 1)),
           _step(Lanes(BlockInput({}, 4))) {}
 
-    // The next 64 pixels with their noise.
-    ZEB_AVX512 __attribute__((always_inline)) __m512i Next(__m512i clean) {
-        constexpr __mmask64 evenPixels = 0x5555555555555555ull;
-        const __m512i code = _mm512_mask_blend_epi8(_mm512_movepi8_mask(clean),
-                                                    _mm512_permutex2var_epi8(_codes0, clean, _codes1),
-                                                    _mm512_permutex2var_epi8(_codes2, clean, _codes3));
-        // Four blocks of the generator: 64 bytes, one for each pixel.
-        __m512i x = _blocks;
+    static constexpr __mmask64 EvenPixels = 0x5555555555555555ull;
+
+    // The next 64 pixels with their noise, from their clean values and their codes, those of the odd
+    // pixels zeroed in `evenCodes` and those of the even pixels in `oddCodes`.
+    template <bool ByteNoise>
+    ZEB_AVX512 __attribute__((always_inline)) __m512i Next(__m512i clean, __m512i evenCodes,
+                                                           __m512i oddCodes) {
+        // Four blocks of the generator: 64 bytes, one for each pixel, and their deviates.
+        __m512i x = _mm512_aesenc_epi128(_blocks, _keys[0]);
         _blocks = _mm512_add_epi64(_blocks, _step);
-        x = _mm512_aesenc_epi128(x, _keys[0]);
         x = _mm512_aesenc_epi128(x, _keys[1]);
         x = _mm512_aesenclast_epi128(x, _keys[2]);
-        // The deviates of the even and of the odd pixels, the other bytes zero.
-        const __m512i evenDeviate = _mm512_maskz_permutex2var_epi8(evenPixels, _deviates0, x, _deviates1);
-        const __m512i oddDeviate = _mm512_maskz_permutex2var_epi8(~evenPixels, _deviates0, x, _deviates1);
-        const __m512i evenNoise = _mm512_mulhrs_epi16(_mm512_maddubs_epi16(code, evenDeviate), _rounding);
-        const __m512i oddNoise = _mm512_mulhrs_epi16(_mm512_maddubs_epi16(code, oddDeviate), _rounding);
-        const __m512i even = _mm512_add_epi16(_mm512_and_si512(clean, _evenBytes), evenNoise);
-        const __m512i odd = _mm512_add_epi16(_mm512_srli_epi16(clean, 8), oddNoise);
-        return _mm512_shuffle_epi8(_mm512_packus_epi16(even, odd), _pixelOrder);
+        const __m512i deviate = _mm512_permutex2var_epi8(_deviates0, x, _deviates1);
+        const __m512i evenNoise = _mm512_mulhrs_epi16(_mm512_maddubs_epi16(evenCodes, deviate), _rounding);
+        const __m512i oddNoise = _mm512_mulhrs_epi16(_mm512_maddubs_epi16(oddCodes, deviate), _rounding);
+        if constexpr (ByteNoise) {
+            const __m512i noise = _mm512_permutex2var_epi8(evenNoise, _interleave, oddNoise);
+            return _mm512_xor_si512(_mm512_adds_epi8(_mm512_xor_si512(clean, _topBits), noise), _topBits);
+        } else {
+            const __m512i even = _mm512_add_epi16(_mm512_and_si512(clean, _evenBytes), evenNoise);
+            const __m512i odd = _mm512_add_epi16(_mm512_srli_epi16(clean, 8), oddNoise);
+            return _mm512_shuffle_epi8(_mm512_packus_epi16(even, odd), _pixelOrder);
+        }
     }
 
 private:
-    const __m512i _codes0, _codes1, _codes2, _codes3, _deviates0, _deviates1;
-    const __m512i _evenBytes, _rounding, _pixelOrder;
+    const __m512i _deviates0, _deviates1, _rounding, _evenBytes, _topBits, _pixelOrder, _interleave;
     const __m512i _keys[Rounds];
     __m512i _blocks; // the inputs of the next four blocks
     const __m512i _step;
 
     // The same 128 bits in each of the four lanes.
     static ZEB_AVX512 __m512i Lanes(NoiseKey k) { return _mm512_broadcast_i32x4(Lane(k)); }
+
+    // Byte 2 i from byte 2 i of the first vector, byte 2 i + 1 from byte 2 i of the second (index 64 on).
+    static ZEB_AVX512 __m512i InterleaveLowBytes() {
+        std::array<uint8_t, 64> index{};
+        for (size_t i = 0; i < 64; ++i)
+            index[i] = static_cast<uint8_t>(i % 2 == 0 ? i : 63 + i);
+        return _mm512_loadu_si512(index.data());
+    }
 };
 
-ZEB_AVX512 void ApplyAvx512(const uint8_t* clean, const uint8_t*, uint8_t* out, size_t count, NoiseKey key,
-                            const NoiseScale& scale) {
+template <bool ByteNoise>
+ZEB_AVX512 void RunAvx512(const uint8_t* clean, const uint8_t* codes, uint8_t* out, size_t count,
+                          NoiseKey key, const NoiseScale& scale) {
+    constexpr __mmask64 even = Avx512Pass::EvenPixels;
     Avx512Pass pass(key, scale);
     size_t p = 0;
     for (; p + 64 <= count; p += 64)
-        _mm512_storeu_si512(out + p, pass.Next(_mm512_loadu_si512(clean + p)));
+        _mm512_storeu_si512(out + p, pass.Next<ByteNoise>(_mm512_loadu_si512(clean + p),
+                                                          _mm512_maskz_loadu_epi8(even, codes + p),
+                                                          _mm512_maskz_loadu_epi8(~even, codes + p)));
     if (p < count) {
         // The last pixels through the same code, masked.
         const __mmask64 pixels = (__mmask64{1} << (count - p)) - 1;
-        _mm512_mask_storeu_epi8(out + p, pixels, pass.Next(_mm512_maskz_loadu_epi8(pixels, clean + p)));
+        _mm512_mask_storeu_epi8(out + p, pixels,
+                                pass.Next<ByteNoise>(_mm512_maskz_loadu_epi8(pixels, clean + p),
+                                                     _mm512_maskz_loadu_epi8(pixels & even, codes + p),
+                                                     _mm512_maskz_loadu_epi8(pixels & ~even, codes + p)));
+    }
+}
+
+void ApplyAvx512(const uint8_t* clean, const uint8_t* codes, uint8_t* out, size_t count, NoiseKey key,
+                 const NoiseScale& scale) {
+    if (NoiseFitsAByte(scale))
+        RunAvx512<true>(clean, codes, out, count, key, scale);
+    else
+        RunAvx512<false>(clean, codes, out, count, key, scale);
+}
+
+// The codes of 64 pixels: two permutes look each byte up in both halves of the 256-entry table, its top
+// bit picks one.
+ZEB_AVX512 inline __attribute__((always_inline)) __m512i CodesOf(__m512i clean, const __m512i (&table)[4]) {
+    return _mm512_mask_blend_epi8(_mm512_movepi8_mask(clean),
+                                  _mm512_permutex2var_epi8(table[0], clean, table[1]),
+                                  _mm512_permutex2var_epi8(table[2], clean, table[3]));
+}
+
+ZEB_AVX512 void LookUpCodesAvx512(const uint8_t* clean, uint8_t* codes, size_t count,
+                                  const NoiseScale& scale) {
+    const __m512i table[4] = {
+        _mm512_loadu_si512(scale.codes.data()), _mm512_loadu_si512(scale.codes.data() + 64),
+        _mm512_loadu_si512(scale.codes.data() + 128), _mm512_loadu_si512(scale.codes.data() + 192)};
+    size_t p = 0;
+    for (; p + 64 <= count; p += 64)
+        _mm512_storeu_si512(codes + p, CodesOf(_mm512_loadu_si512(clean + p), table));
+    if (p < count) {
+        const __mmask64 pixels = (__mmask64{1} << (count - p)) - 1;
+        _mm512_mask_storeu_epi8(codes + p, pixels,
+                                CodesOf(_mm512_maskz_loadu_epi8(pixels, clean + p), table));
     }
 }
 
@@ -351,12 +493,14 @@ NoiseScale NoiseScale::From(const std::array<double, 256>& deviations) {
 }
 
 std::vector<NoiseForm> NoiseForms() {
-    std::vector<NoiseForm> forms{{"plain", ApplyPlain, false}};
+    std::vector<NoiseForm> forms{{"plain", ApplyPlain, nullptr}};
 #ifdef __SSE2__
     if (HasAvx2())
-        forms.push_back({"AVX2", ApplyAvx2, true});
+        forms.push_back({"AVX2", ApplyAvx2, LookUpCodes});
+    if (HasAvx2() && HasVaes())
+        forms.push_back({"AVX2-VAES", ApplyAvx2Vaes, LookUpCodes});
     if (HasAvx512Vbmi())
-        forms.push_back({"AVX-512", ApplyAvx512, false});
+        forms.push_back({"AVX-512", ApplyAvx512, LookUpCodesAvx512});
 #endif
     return forms;
 }

@@ -52,8 +52,7 @@ const std::vector<uint8_t>& SensorNoise::DeviationsOf(const Image& clean) {
             return _planes.front().deviations;
         }
     Planes planes{clean, std::vector<uint8_t>(clean->size())};
-    for (size_t i = 0; i < clean->size(); ++i)
-        planes.deviations[i] = _scale.codes[(*clean)[i]];
+    _form.lookUpCodes(clean->data(), planes.deviations.data(), clean->size(), _scale);
     _planes.push_front(std::move(planes));
     if (_planes.size() > CachedPlanes)
         _planes.pop_back();
@@ -61,16 +60,15 @@ const std::vector<uint8_t>& SensorNoise::DeviationsOf(const Image& clean) {
 }
 
 void SensorNoise::ExposeFrame(const Image& clean, uint8_t* out) {
-    const uint8_t* deviations = _form.readsDeviations ? DeviationsOf(clean).data() : nullptr;
+    const uint8_t* deviations = _form.lookUpCodes ? DeviationsOf(clean).data() : nullptr;
     _form.apply(clean->data(), deviations, out, clean->size(), NextKey(), _scale);
 }
 
 void SensorNoise::ExposeLine(uint8_t* row, size_t count) {
     const uint8_t* deviations = nullptr;
-    if (_form.readsDeviations) {
+    if (_form.lookUpCodes) {
         _lineDeviations.resize(count);
-        for (size_t i = 0; i < count; ++i)
-            _lineDeviations[i] = _scale.codes[row[i]];
+        _form.lookUpCodes(row, _lineDeviations.data(), count, _scale);
         deviations = _lineDeviations.data();
     }
     _form.apply(row, deviations, row, count, NextKey(), _scale);

@@ -73,6 +73,54 @@ TEST_P(NoiseForms, GiveTheReferenceBytesForEveryLengthAndKey) {
     }
 }
 
+// Scales whose largest noise is just inside and just outside a signed byte (127 and 128 grey levels,
+// -127 and -128 below), where the vector forms change how they add it: every code the same, so that
+// every pixel whose bits give the extreme deviates reaches them, and clean values on both sides of
+// the middle so that no clipping hides a wrong sign.
+TEST_P(NoiseForms, GiveTheReferenceBytesWhereTheNoiseJustFitsAByteAndWhereNot) {
+    const NoiseForm reference = zeb::station::NoiseForms().front();
+    const NoiseForm form = GetParam();
+    std::mt19937 random(5);
+    std::vector<uint8_t> clean(4096);
+    for (uint8_t& pixel : clean)
+        pixel = static_cast<uint8_t>(64 + random() % 128);
+    // noise = (code x deviate x rounding + 2^14) >> 15 for the deviates +-126: at rounding 256, code
+    // 129 gives 127 and -127, code 130 gives 128 and -128; at rounding 512, code 64 gives 126, 65 gives 128.
+    for (const auto& [rounding, code] :
+         {std::pair<int16_t, uint8_t>{256, 129}, {256, 130}, {512, 64}, {512, 65}}) {
+        SCOPED_TRACE("rounding " + std::to_string(rounding) + ", code " + std::to_string(code));
+        NoiseScale scale;
+        scale.rounding = rounding;
+        scale.codes.fill(code);
+        const std::vector<uint8_t> codes(clean.size(), code);
+        std::vector<uint8_t> expected(clean.size()), actual(clean.size());
+        reference.apply(clean.data(), codes.data(), expected.data(), clean.size(), NoiseKey::Of(4, 2), scale);
+        form.apply(clean.data(), codes.data(), actual.data(), clean.size(), NoiseKey::Of(4, 2), scale);
+        ASSERT_EQ(actual, expected);
+        const auto [darkest, brightest] = std::minmax_element(expected.begin(), expected.end());
+        EXPECT_TRUE(*darkest == 0 && *brightest == 255) << "the extreme noise reached both ends";
+    }
+}
+
+// The form's own lookup of the codes gives the scale's table for every length, writing nothing past it.
+TEST_P(NoiseForms, LookTheCodesUpAsTheScalesTable) {
+    const NoiseForm form = GetParam();
+    if (!form.lookUpCodes)
+        GTEST_SKIP() << form.name << " reads no codes";
+    const NoiseScale scale = ScaleUpTo(60);
+    std::vector<uint8_t> clean(1000);
+    for (size_t i = 0; i < clean.size(); ++i)
+        clean[i] = static_cast<uint8_t>(i * 37 + i / 256);
+    for (const size_t count :
+         {size_t{0}, size_t{1}, size_t{63}, size_t{64}, size_t{65}, size_t{256}, clean.size()}) {
+        std::vector<uint8_t> codes(count + 1, 77);
+        form.lookUpCodes(clean.data(), codes.data(), count, scale);
+        for (size_t i = 0; i < count; ++i)
+            ASSERT_EQ(codes[i], scale.codes[clean[i]]) << "pixel " << i << " of " << count;
+        EXPECT_EQ(codes[count], 77) << count << " pixels";
+    }
+}
+
 // Through the sensor: frames of more images than it keeps deviation planes for, an evicted image
 // again and a cached one, an image after the gain changed, and lines in place.
 TEST_P(NoiseForms, GiveTheSensorsFramesAndLinesOfThePlainForm) {
