@@ -72,6 +72,16 @@ nlohmann::ordered_json SphereCalibrationRun::Figures() const {
                                         : nlohmann::ordered_json(Orientation(detected))}}}};
 }
 
+nlohmann::ordered_json SphereCalibrationRun::FiguresAndVerdict() const {
+    nlohmann::ordered_json answer = Figures();
+    const std::string suggested = SuggestedOrientation();
+    answer["agrees"] = result.verdict.agrees;
+    answer["advice"] = result.verdict.advice;
+    answer["suggestedOrientation"] =
+        suggested.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(suggested);
+    return answer;
+}
+
 std::string SphereCalibrationRun::SuggestedOrientation() const {
     const int32_t detected = result.verdict.detectedOrientation;
     if (detected < 0 || detected == std::atoi(record.lightingOrientation.c_str()))
@@ -83,7 +93,17 @@ SphereCalibrationRun CalibrateOnSphere(const std::vector<host::Image>& sets, con
                                        const ImageSetDescription& description, const SphereSettings& sphere) {
     SphereCalibrationRun run;
     const SphereCalibration calibration(lighting.nominal, lighting.region, sphere);
-    const host::Image image = AverageOfSphere(sets, calibration, description.LineScan(), run.setsUsed);
+    host::Image image;
+    try {
+        image = AverageOfSphere(sets, calibration, description.LineScan(), run.setsUsed);
+    } catch (const CommandError& error) {
+        // A taller line-scan image takes longer: the advice says where the plug-in's wait stops it.
+        const std::string what = error.what();
+        if (what.find("make the image taller") == std::string::npos || !description.lineTiming ||
+            description.lineTiming->TallestImage().empty())
+            throw;
+        throw CommandError(what + " (" + description.lineTiming->TallestImage() + ")");
+    }
     try {
         run.result =
             calibration.Calibrate({image.pixels.data(), image.width, image.height, description.LineScan()});
