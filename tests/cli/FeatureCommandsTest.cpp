@@ -172,7 +172,7 @@ TEST_F(FeatureCommands, SetValuesReachTheCommandInOrder) {
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "zeb: Enum value not valid. (Name = LightingOrientation, Value = 91 deg)\n"
                        "zeb: the choices are \"0 deg\", \"90 deg\", \"180 deg\", \"270 deg\"; did you mean "
-                       "\"90 deg\"?\n");
+                       "\"90 deg\" or \"0 deg\"?\n");
 }
 
 TEST_F(FeatureCommands, WhatAPersonGetsWrongIsNamed) {

@@ -175,8 +175,10 @@ TEST_F(ShellAndProfile, ProfileSavedAndApplied) {
     TestEnvironment::WriteFile(Path("hand.profile"), "# by hand\n\n  Gain = 2  \r\nTestPattern=Up\n");
     run = Zeb({"get", "Gain", "--profile", Path("hand.profile").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, StartsWith("zeb: Enum value not valid. (Name = TestPattern, Value = Up)\nzeb: in " +
-                                    Path("hand.profile").string() + ":4\nzeb: the choices are "));
+    EXPECT_EQ(run.err,
+              "zeb: Enum value not valid. (Name = TestPattern, Value = Up)\nzeb: the choices are \"Off\", "
+              "\"On\"; did you mean \"On\"?\nzeb: in " +
+                  Path("hand.profile").string() + ":4\n");
 
     // profile load applies one; in zeb shell it lasts for the commands after it.
     run = Zeb({"profile", "load", profile});

@@ -13,7 +13,7 @@ class UntrustedFiles : public ZebTest {};
 bool HasControlBytes(const std::string& text) {
     for (const char c : text) {
         const auto byte = static_cast<unsigned char>(c);
-        if ((byte < 0x20 && c != '\n' && c != '\r') || byte == 0x7f)
+        if ((byte < 0x20 && c != '\n' && c != '\r' && c != '\t') || byte == 0x7f) // zeb's columns are tabs
             return true;
     }
     return false;
@@ -66,10 +66,15 @@ TEST_F(UntrustedFiles, FilesFarTooLargeForAProfileOrAStationAreRefused) {
         EXPECT_EQ(printed.status, 1) << file;
         EXPECT_EQ(printed.err, station.err);
     }
-    // A folder named as a profile.
-    const Outcome folder = Zeb({"get", "Gain", "--profile", environment.Folder().string()});
-    EXPECT_EQ(folder.status, 1);
-    EXPECT_THAT(folder.err, HasSubstr("it is a folder"));
+    // A folder named as a profile or a station.
+    for (const std::vector<std::string>& command :
+         {std::vector<std::string>{"get", "Gain", "--profile", environment.Folder().string()},
+          {"--station", environment.Folder().string(), "channels"}}) {
+        const Outcome folder = Zeb(command);
+        EXPECT_EQ(folder.status, 1);
+        EXPECT_THAT(folder.err, StartsWith("zeb: "));
+        EXPECT_EQ(std::count(folder.err.begin(), folder.err.end(), '\n'), 1) << folder.err;
+    }
 }
 
 TEST_F(UntrustedFiles, NamesFromAStationFileReachTheTerminalEscaped) {

@@ -165,21 +165,21 @@ int AssistCommand::Run(Session& session) {
         dialogue.Line(outcome);
     const auto fix = status == 2 ? ImpliedFix(name, last) : std::nullopt;
     if (_json)
-        std::printf(
-            "%s\n",
-            JsonText(
-                {{"assistant", name},
-                 {"channel", probe.Name()},
-                 {"outcome", outcome},
-                 {"result", last.result.empty() ? "Undefined" : last.result},
-                 {"message", last.message},
-                 {"arguments", last.arguments},
-                 {"imageSets", runner.ImagesTaken()},
-                 {"steps", steps},
-                 {"fix", fix ? nlohmann::json{{"name", fix->name}, {"value", fix->value}, {"why", fix->why}}
-                             : nlohmann::json(nullptr)}},
-                2)
-                .c_str());
+        std::printf("%s\n",
+                    JsonText(nlohmann::json{{"assistant", name},
+                                            {"channel", probe.Name()},
+                                            {"outcome", outcome},
+                                            {"result", last.result.empty() ? "Undefined" : last.result},
+                                            {"message", last.message},
+                                            {"arguments", last.arguments},
+                                            {"imageSets", runner.ImagesTaken()},
+                                            {"steps", steps},
+                                            {"fix", fix ? nlohmann::json{{"name", fix->name},
+                                                                         {"value", fix->value},
+                                                                         {"why", fix->why}}
+                                                        : nlohmann::json(nullptr)}},
+                             2)
+                        .c_str());
     if (fix)
         std::fprintf(stderr,
                      "zeb: %s: apply %s \"%s\" with --set \"%s=%s\", in a profile, or with set %s \"%s\" in "

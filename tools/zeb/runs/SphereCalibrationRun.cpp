@@ -4,6 +4,7 @@
 #include "base/Text.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -47,6 +48,21 @@ host::Image AverageOfSphere(const std::vector<host::Image>& sets, const SphereCa
         average.pixels[i] = clipped ? 255 : static_cast<uint8_t>((sum + chosen.size() / 2) / chosen.size());
     }
     return average;
+}
+
+// The finder takes a bright region that reaches the image's edge for a sphere cut by it when a
+// circle fits the region's boundary. A circle whose centre lies more than the sphere's radius
+// inside every edge is cut by none of them: the region is something else (a part, a card).
+bool CutByNoEdge(const std::string& message, const host::Image& image, const LightingModel& model,
+                 double radiusMm) {
+    double x = 0, y = 0;
+    const size_t at = message.find("(centre at ");
+    if (!message.starts_with("the sphere is cut by the image's edge") || at == std::string::npos ||
+        std::sscanf(message.c_str() + at, "(centre at %lf, %lf)", &x, &y) != 2)
+        return false;
+    const double columns = radiusMm / model.camera.PixelSize(), rows = radiusMm / model.camera.RowPitch();
+    const double width = image.width, height = image.height / 4.0;
+    return x - columns > 0 && x + columns < width && y - rows > 0 && y + rows < height;
 }
 
 std::string Orientation(int32_t degrees) {
@@ -97,8 +113,17 @@ SphereCalibrationRun CalibrateOnSphere(const std::vector<host::Image>& sets, con
     try {
         image = AverageOfSphere(sets, calibration, description.LineScan(), run.setsUsed);
     } catch (const CommandError& error) {
-        // A taller line-scan image takes longer: the advice says where the plug-in's wait stops it.
         const std::string what = error.what();
+        if (!sets.empty() && CutByNoEdge(what, sets.front(), lighting.model, sphere.radius)) {
+            char text[200];
+            std::snprintf(
+                text, sizeof text,
+                "no sphere found: the bright region reaches the image's edge, but no sphere of %.1f mm "
+                "radius cut by the edge fits it",
+                sphere.radius);
+            throw CommandError(text);
+        }
+        // A taller line-scan image takes longer: the advice says where the plug-in's wait stops it.
         if (what.find("make the image taller") == std::string::npos || !description.lineTiming ||
             description.lineTiming->TallestImage().empty())
             throw;
