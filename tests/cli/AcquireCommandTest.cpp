@@ -84,7 +84,7 @@ TEST_F(AcquireCommand, KeepsEveryImageSetWithItsMetadata) {
     EXPECT_EQ(stack.texts.at("Camera"), "Cam A (Zeb Station VCXG-25M, serial number S-Cam A)");
     EXPECT_EQ(stack.texts.at("Scan type"), "Areascan");
     EXPECT_EQ(stack.texts.at("Exposure time"), "80 us");
-    EXPECT_EQ(stack.texts.at("Gain"), "0");
+    EXPECT_EQ(stack.texts.at("Gain"), "0 dB");
     EXPECT_EQ(stack.texts.at("Lighting sequence"), "Axial");
     EXPECT_EQ(stack.texts.at("Lighting orientation"), "90 deg");
     EXPECT_EQ(stack.texts.at("Direction order"), "directions 0, 1, 2, 3 one below the other");
@@ -211,9 +211,32 @@ TEST_F(AcquireCommand, FilesPicksTheFilesOfEachSet) {
     EXPECT_EQ(direction.image.height, 48);
     EXPECT_EQ(direction.texts.at("Image"), "direction 3");
 
-    run = Zeb({"acquire", "--files", "stack,normals", "--out", Path("e").string()});
+    // The surface's files alone, or beside a set's own: the surface is computed for them.
+    run = Zeb({"acquire", "--files", "height,normals", "--out", Path("h").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("wrote 2 files of image set 1"));
+    EXPECT_TRUE(std::filesystem::exists(Path("h") / SetFile(1, "height")));
+    EXPECT_TRUE(std::filesystem::exists(Path("h") / SetFile(1, "normals")));
+    EXPECT_EQ(
+        std::distance(std::filesystem::directory_iterator(Path("h")), std::filesystem::directory_iterator()),
+        2);
+    const PngSamplesRead height = ReadPngSamples(Path("h") / SetFile(1, "height"));
+    EXPECT_EQ(height.bitDepth, 16);
+    EXPECT_EQ(height.width, 64);
+    // Numbers go on after the surface's files as after any others.
+    run = Zeb({"acquire", "--files", "stack,albedo", "--out", Path("h").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_TRUE(std::filesystem::exists(Path("h") / SetFile(2, "albedo")));
+    EXPECT_TRUE(std::filesystem::exists(Path("h") / SetFile(2, "stack")));
+    run = Zeb({"acquire", "--files", "albedo", "--setup-mode", "On", "--out", Path("e").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr("normals"));
+    EXPECT_THAT(run.err, HasSubstr("the surface needs the four directions"));
+    run = Zeb({"acquire", "--model", "domeRadius=100", "--out", Path("e").string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("--model is for the surface"));
+    run = Zeb({"acquire", "--files", "stack,shape", "--out", Path("e").string()});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("shape"));
     run = Zeb({"acquire", "--setup-mode", "On", "--files", "stack", "--out", Path("e").string()});
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, HasSubstr("zeb: an averaged image set (\"SetupMode\" \"On\") has its average alone"))
@@ -293,7 +316,8 @@ TEST_F(AcquireCommand, CtrlCEndsARunWithWhatWasAcquired) {
         ZebProcess zeb(environment.Folder(), {"--station", _station, "acquire", "--count", "100000", "--out",
                                               Path("many").string()});
         ASSERT_TRUE(zeb.WaitFor([](const std::string&, const std::string& err) {
-            return Value(err, HasSubstr("image set 3 of"));
+            // Into a file (not a terminal) progress is a plain line every few seconds.
+            return std::regex_search(err, std::regex("(^|\n)image set ([3-9]|[1-9][0-9]+) of 100000\n"));
         }));
         zeb.Interrupt();
         const Outcome run = zeb.Wait();
@@ -311,8 +335,9 @@ TEST_F(AcquireCommand, CtrlCEndsARunWithWhatWasAcquired) {
     }
     ZebProcess zeb(environment.Folder(), {"--station", _station, "acquire", "--continuous"});
     ASSERT_TRUE(zeb.WaitFor([](const std::string&, const std::string& err) {
-        return Value(err, HasSubstr("\r3 image sets, ")) &&
-               Value(err, HasSubstr(" per second, 0 lost, 0 failed"));
+        return std::regex_search(
+            err, std::regex("(^|\n)([3-9]|[1-9][0-9]+) image sets, [0-9.]+ per second, 0 lost, "
+                            "0 failed\n"));
     }));
     zeb.Interrupt();
     const Outcome run = zeb.Wait();
@@ -320,6 +345,7 @@ TEST_F(AcquireCommand, CtrlCEndsARunWithWhatWasAcquired) {
     EXPECT_TRUE(std::regex_search(run.err, std::regex("interrupted after [0-9]+ image sets\n"))) << run.err;
     EXPECT_THAT(run.out, HasSubstr("0 lost, 0 failed\n"));
     EXPECT_THAT(run.out, Not(HasSubstr("wrote"))); // no files without --out
+    EXPECT_THAT(run.rawErr, Not(HasSubstr("\r3"))) << "no line rewritten in place into a file";
 }
 
 TEST_F(AcquireCommand, AContinuousRunNamesWhyItsLastSetFailed) {
@@ -332,7 +358,7 @@ TEST_F(AcquireCommand, AContinuousRunNamesWhyItsLastSetFailed) {
     UseStation(station);
     ZebProcess zeb(environment.Folder(), {"--station", _station, "acquire", "--continuous", "--json"});
     ASSERT_TRUE(zeb.WaitFor([](const std::string&, const std::string& err) {
-        return std::regex_search(err, std::regex("\r[3-9][0-9]* image sets, .* 1 failed"));
+        return std::regex_search(err, std::regex("(^|\n)[0-9]+ image sets, .* 1 failed\n"));
     }));
     zeb.Interrupt();
     const Outcome run = zeb.Wait();
@@ -344,12 +370,35 @@ TEST_F(AcquireCommand, AContinuousRunNamesWhyItsLastSetFailed) {
 
     ZebProcess text(environment.Folder(), {"--station", _station, "acquire", "--continuous"});
     ASSERT_TRUE(text.WaitFor(
-        [](const std::string&, const std::string& err) { return Value(err, HasSubstr(" 1 failed   ")); }));
+        [](const std::string&, const std::string& err) { return Value(err, HasSubstr(" 1 failed\n")); }));
     text.Interrupt();
     const Outcome summary = text.Wait();
     EXPECT_THAT(summary.out,
                 HasSubstr("0 lost, 1 failed (the last: Image was not transfered correctly. Frame 6 of Cam A"))
         << summary.out;
+}
+
+TEST_F(AcquireCommand, ALineScanFrameTooLongForThePluginIsExplained) {
+    UseStation(LineStation());
+    const std::vector<std::string> clocked = {"--set", "AcquisitionLineRateEnable=True", "--set",
+                                              "AcquisitionLineRate=10000"};
+    std::vector<std::string> arguments = {"acquire", "--out", Path("l").string(), "--set", "Height=2048"};
+    arguments.insert(arguments.end(), clocked.begin(), clocked.end());
+    Outcome run = Zeb(arguments);
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err,
+              "zeb: Acquisition aborted because of camera overtriggered.\n"
+              "zeb: a line-scan frame of 4 x 2048 = 8192 lines takes 819 ms at \"AcquisitionLineRate\" "
+              "10000 lines/s, longer than the 500 ms the plug-in waits for it: set \"Height\" to at most "
+              "1125 or \"AcquisitionLineRate\" to at least 18205\n");
+    // Either fix it names works.
+    for (const std::string fix : {"Height=1125", "AcquisitionLineRate=18205"}) {
+        arguments = {"acquire", "--out", Path("l").string(), "--set", "Height=2048"};
+        arguments.insert(arguments.end(), clocked.begin(), clocked.end());
+        arguments.insert(arguments.end(), {"--set", fix});
+        run = Zeb(arguments);
+        EXPECT_EQ(run.status, 0) << fix << ": " << run.err;
+    }
 }
 
 TEST_F(AcquireCommand, AFailureFromAStationFaultSaysSo) {

@@ -3,7 +3,9 @@
 // the calibration then agrees and is used for the surface files, and what cannot work says why.
 #include "ZebTest.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdio>
 
 namespace zeb::test {
 
@@ -43,12 +45,20 @@ TEST_F(CalibrateCommand, NamesATurnedDomeThenCalibratesTheSurfaceFiles) {
         run.err,
         HasSubstr("zeb: the lights look turned by 90 degrees: set LightingOrientation to \"90 deg\"\n"))
         << run.err;
-    const Json turned = Json::parse(run.out);
+    const nlohmann::ordered_json ordered = nlohmann::ordered_json::parse(run.out);
     std::vector<std::string> keys;
-    for (const auto& [key, value] : turned.items())
+    for (const auto& [key, value] : ordered.items())
         keys.push_back(key);
-    EXPECT_EQ(keys, (std::vector<std::string>{"lights", "meanErrorDegrees", "nominalMeanErrorDegrees",
-                                              "orientation", "p95ErrorDegrees", "sphere"}));
+    // The figures in the documented order, then the verdict as zeb view's API gives it.
+    EXPECT_EQ(keys, (std::vector<std::string>{"sphere", "meanErrorDegrees", "p95ErrorDegrees",
+                                              "nominalMeanErrorDegrees", "lights", "orientation", "agrees",
+                                              "advice", "suggestedOrientation", "imageSets", "imageSetsUsed",
+                                              "file"}));
+    const Json turned = Json::parse(run.out);
+    EXPECT_EQ(turned["agrees"], false);
+    EXPECT_EQ(turned["suggestedOrientation"], "90 deg");
+    EXPECT_THAT(turned["advice"].get<std::string>(), HasSubstr("set LightingOrientation to \"90 deg\""));
+    EXPECT_EQ(turned["imageSets"], 2);
     EXPECT_EQ(turned["orientation"], Json({{"set", "180 deg"}, {"detected", "90 deg"}}));
     EXPECT_EQ(turned["sphere"].size(), 3u);
     EXPECT_NEAR(turned["sphere"]["x"].get<double>(), 79.5, 0.5);
@@ -80,7 +90,7 @@ TEST_F(CalibrateCommand, NamesATurnedDomeThenCalibratesTheSurfaceFiles) {
     arguments.insert(arguments.end(), mounted.begin(), mounted.end());
     run = Zeb(arguments);
     ASSERT_EQ(run.status, 0) << run.err;
-    EXPECT_THAT(run.out, HasSubstr("wrote 6 files of image set 1"));
+    EXPECT_THAT(run.out, HasSubstr("wrote 7 files of image set 1"));
     const PngSamplesRead normals = ReadPngSamples(Path("shots") / "zeb-channel0-0001-normals.png");
     const PngSamplesRead albedo = ReadPngSamples(Path("shots") / "zeb-channel0-0001-albedo.png");
     const PngSamplesRead curvature = ReadPngSamples(Path("shots") / "zeb-channel0-0001-curvature.png");
@@ -93,8 +103,8 @@ TEST_F(CalibrateCommand, NamesATurnedDomeThenCalibratesTheSurfaceFiles) {
     EXPECT_EQ(curvature.bitDepth, 8);
     // The mean normal over 5 x 5 pixels around (x, y): the sphere's centre is (79.5, 63.5), its
     // radius 50 pixels, so at (105, 64) the normal is (0.51, -0.01, 0.86) and at (80, 39) (-0.01, 0.49,
-    // 0.87). The files take every pixel to lie on the object plane; half way up the 20 mm sphere the
-    // light comes from lower, so its flanks come out about 3.5 degrees steeper (0.56).
+    // 0.87). The surface is solved with each pixel at its recovered height, so the flanks keep their
+    // true slope (taken on the object plane, half way up they would come out 3.5 degrees steeper: 0.56).
     auto normal = [&](int32_t x, int32_t y, int32_t c) {
         double sum = 0;
         for (int32_t dy = -2; dy <= 2; ++dy)
@@ -103,9 +113,9 @@ TEST_F(CalibrateCommand, NamesATurnedDomeThenCalibratesTheSurfaceFiles) {
                     normals.samples[static_cast<size_t>(((y + dy) * 160 + x + dx) * 3 + c)] / 65535.0 * 2 - 1;
         return sum / 25;
     };
-    EXPECT_NEAR(normal(105, 64, 0), 0.56, 0.03);
+    EXPECT_NEAR(normal(105, 64, 0), 0.51, 0.03);
     EXPECT_NEAR(normal(105, 64, 1), -0.01, 0.03);
-    EXPECT_NEAR(normal(80, 39, 1), 0.54, 0.03) << "y points to the image's top";
+    EXPECT_NEAR(normal(80, 39, 1), 0.49, 0.03) << "y points to the image's top";
     EXPECT_NEAR(normal(80, 64, 2), 1, 0.01);
     EXPECT_NEAR(albedo.samples[64 * 160 + 80] / 65535.0, 0.6, 0.03) << "the sphere's albedo";
     EXPECT_NEAR(albedo.samples[5 * 160 + 5] / 65535.0, 0.2, 0.02) << "the plate's";
@@ -129,11 +139,21 @@ TEST_F(CalibrateCommand, NamesATurnedDomeThenCalibratesTheSurfaceFiles) {
 }
 
 TEST_F(CalibrateCommand, WhatCannotWorkSaysWhy) {
-    UseTarget("part");
+    // Targets without a sphere: no sphere found, whatever bright shapes they show.
+    for (const std::string target : {"card", "part"}) {
+        UseTarget(target);
+        const Outcome run = Zeb({"calibrate", "--count", "1", "--out", Path("calibration.json").string()});
+        EXPECT_EQ(run.status, 1) << target;
+        EXPECT_THAT(run.err, StartsWith("zeb: no sphere found")) << target;
+        EXPECT_FALSE(std::filesystem::exists(Path("calibration.json")));
+    }
+    // The built-in station's part fills its 1280 x 1024 image to the edges: a bright region at the
+    // edge is no sphere cut by it.
+    _station.clear();
     Outcome run = Zeb({"calibrate", "--count", "1", "--out", Path("calibration.json").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, AllOf(HasSubstr("zeb: "), HasSubstr("sphere")));
-    EXPECT_FALSE(std::filesystem::exists(Path("calibration.json")));
+    EXPECT_THAT(run.err, StartsWith("zeb: no sphere found")) << run.err;
+    UseTarget("part");
 
     run = Zeb({"acquire", "--surface", "--model", "tilt=3", "--out", Path("shots").string()});
     EXPECT_EQ(run.status, 1);
@@ -158,6 +178,78 @@ TEST_F(CalibrateCommand, WhatCannotWorkSaysWhy) {
     const PngContents texts = ReadPngFile(Path("shots") / "zeb-channel0-0001-normals.png");
     EXPECT_EQ(texts.texts.at("Lighting model").rfind("nominal: dome radius 100.0 mm", 0), 0u);
     EXPECT_EQ(texts.texts.at("Calibration"), "none: the dome's documented geometry");
+}
+
+// The surface of the 20 mm sphere from one noisy set, 640 x 480 pixels of 0.1 mm and the nominal
+// model, through zeb acquire: its normals, albedo and height against the sphere's truth.
+TEST_F(CalibrateCommand, TheSphereSurfaceFromOneNoisySetHoldsItsFigures) {
+    Json station = AreaStation();
+    station["controllers"][0]["domeRotation"] = 180;
+    Json& camera = station["cameras"][0];
+    camera["features"] = {{"DeviceModelName", "VCXG-25M"},
+                          {"SensorWidth", "640"},
+                          {"SensorHeight", "480"},
+                          {"Width", "640"},
+                          {"Height", "480"}};
+    camera["scene"] = {{"object", "sphere"}, {"fieldOfView", 64}};
+    camera["sensor"] = Json::object();
+    UseStation(station);
+    const Outcome run = Zeb({"acquire", "--surface", "--out", Path("sphere").string()});
+    ASSERT_EQ(run.status, 0) << run.err;
+    const PngSamplesRead normals = ReadPngSamples(Path("sphere") / "zeb-channel0-0001-normals.png");
+    const PngSamplesRead albedo = ReadPngSamples(Path("sphere") / "zeb-channel0-0001-albedo.png");
+    const PngSamplesRead height = ReadPngSamples(Path("sphere") / "zeb-channel0-0001-height.png");
+    const PngContents heightTexts = ReadPngFile(Path("sphere") / "zeb-channel0-0001-height.png");
+    ASSERT_EQ(normals.width, 640);
+    ASSERT_EQ(height.width, 640);
+    EXPECT_EQ(height.bitDepth, 16);
+    // The zero: the lowest point of the recovered surface, in millimetres above the object plane.
+    const std::string zero = heightTexts.texts.at("Height zero");
+    const size_t comma = zero.find(", ");
+    ASSERT_NE(comma, std::string::npos) << zero;
+    const double lowest = std::stod(zero.substr(comma + 2));
+    EXPECT_NEAR(lowest, 0, 0.5) << zero;
+
+    // Over the cap to 60 degrees of tilt: centre (319.5, 239.5), radius 200 pixels.
+    const double cx = 319.5, cy = 239.5, radius = 200;
+    double angleSum = 0, albedoSum = 0;
+    size_t count = 0;
+    for (int32_t y = 0; y < 480; ++y)
+        for (int32_t x = 0; x < 640; ++x) {
+            const double dx = (x - cx) / radius, dy = (cy - y) / radius, r2 = dx * dx + dy * dy;
+            if (r2 > 0.75) // sin(60 degrees) squared
+                continue;
+            const size_t at = static_cast<size_t>(y * 640 + x);
+            double n[3];
+            for (size_t c = 0; c < 3; ++c)
+                n[c] = normals.samples[at * 3 + c] / 65535.0 * 2 - 1;
+            if (n[0] == -1 && n[1] == -1 && n[2] == -1)
+                continue; // not reliable (clipped)
+            const double dot = n[0] * dx + n[1] * dy + n[2] * std::sqrt(1 - r2);
+            const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
+            angleSum += std::acos(std::clamp(dot / length, -1.0, 1.0)) * 180 / M_PI;
+            albedoSum += albedo.samples[at] / 65535.0;
+            ++count;
+        }
+    ASSERT_GT(count, 80000u);
+    EXPECT_LE(angleSum / count, 1.5) << "mean normal error, degrees";
+    EXPECT_NEAR(albedoSum / count, 0.6, 0.6 * 0.03) << "albedo";
+    // The top: the mean over the pixels within 1 mm (10 pixels) of the centre.
+    double topSum = 0;
+    size_t topCount = 0;
+    for (int32_t y = 230; y <= 249; ++y)
+        for (int32_t x = 310; x <= 329; ++x)
+            if (std::hypot(x - cx, y - cy) <= 10 && height.samples[static_cast<size_t>(y * 640 + x)] > 0) {
+                topSum += height.samples[static_cast<size_t>(y * 640 + x)] / 1000.0 + lowest;
+                ++topCount;
+            }
+    ASSERT_GT(topCount, 200u);
+    std::printf(
+        "sphere through zeb: mean normal error %.2f degrees, albedo %.3f, top %.2f mm, zero %.3f mm\n",
+        angleSum / count, albedoSum / count, topSum / topCount, lowest);
+    // The library's own test reaches the top within 2 %; through zeb acquire (the camera's default
+    // exposure, the nominal model as the channel gives it) the top read 21.9 mm: held here to 12 %.
+    EXPECT_NEAR(topSum / topCount, 20.0, 2.4) << "height of the top, mm";
 }
 
 } // namespace zeb::test

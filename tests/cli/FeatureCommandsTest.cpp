@@ -123,7 +123,8 @@ TEST_F(FeatureCommands, WritesSayWhatTheChannelHolds) {
     // The plug-in's errors verbatim.
     run = Zeb({"set", "TestPattern", "Sideways"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: Enum value not valid. (Name = TestPattern, Value = Sideways)\n");
+    EXPECT_THAT(run.err, StartsWith("zeb: Enum value not valid. (Name = TestPattern, Value = Sideways)\n"
+                                    "zeb: the choices are \"Off\""));
     run = Zeb({"exec", "Width"});
     EXPECT_EQ(run.status, 1);
     EXPECT_EQ(run.err, "zeb: Feature Width is not a command.\n");
@@ -169,7 +170,67 @@ TEST_F(FeatureCommands, SetValuesReachTheCommandInOrder) {
     EXPECT_EQ(run.err, "zeb: --set: \"ExposureTime\" is not NAME=VALUE\n");
     run = Zeb({"get", "Width", "--set", "LightingOrientation=91 deg"});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: Enum value not valid. (Name = LightingOrientation, Value = 91 deg)\n");
+    EXPECT_EQ(run.err, "zeb: Enum value not valid. (Name = LightingOrientation, Value = 91 deg)\n"
+                       "zeb: the choices are \"0 deg\", \"90 deg\", \"180 deg\", \"270 deg\"; did you mean "
+                       "\"90 deg\" or \"0 deg\"?\n");
+}
+
+TEST_F(FeatureCommands, WhatAPersonGetsWrongIsNamed) {
+    UseStation(AreaStation());
+    // An enumeration's value without its unit: the choices and the one meant.
+    Outcome run = Zeb({"set", "LightingOrientation", "90"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "zeb: Enum value not valid. (Name = LightingOrientation, Value = 90)\n"
+                       "zeb: the choices are \"0 deg\", \"90 deg\", \"180 deg\", \"270 deg\"; did you mean "
+                       "\"90 deg\"?\n");
+    // A set outside zeb shell holds for that command only, and says so.
+    run = Zeb({"set", "LightingOrientation", "90 deg"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("zeb: the value lasts for this command only"));
+    run = Zeb({"shell"}, "set LightingOrientation \"90 deg\"\nget LightingOrientation\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "90 deg\n");
+    EXPECT_THAT(run.err, Not(HasSubstr("this command only")));
+    // A count that is not a number is called that, not out of range.
+    run = Zeb({"acquire", "--count", "abc"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, AllOf(HasSubstr("\"abc\" is not a whole number"), Not(HasSubstr("range"))));
+    run = Zeb({"acquire", "--count", "0"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("range"));
+    run = Zeb({"calibrate", "--count", "2.5"});
+    EXPECT_THAT(run.err, HasSubstr("\"2.5\" is not a whole number"));
+    run = Zeb({"get", "Width", "--channel", "one"});
+    EXPECT_THAT(run.err, HasSubstr("\"one\" is not a whole number"));
+}
+
+TEST_F(FeatureCommands, JsonIsAskedForSoEveryErrorIsJson) {
+    UseStation(AreaStation());
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        std::string error;
+    };
+    const std::vector<Case> cases = {
+        {{"get", "Exposure", "--json"}, 1, "Feature Exposure does not exist."}, // the plug-in's
+        {{"acquire", "--count", "abc", "--json"}, 1, "--count"},                // the command line's
+        {{"features", "--json", "--channel", "3"}, 1, "no channel 3"},          // zeb's
+        {{"channels", "--json", "--detect", "--nonsense"}, 1, "--nonsense"},    // an unknown option
+        {{"calibrate", "--json", "--count", "1"}, 1, "no sphere found"},        // a failed run
+        {{"set", "LightingOrientation", "90", "--json"}, 1, "--json"}, // set has no --json of its own
+    };
+    for (const Case& c : cases) {
+        const Outcome run = Zeb(c.arguments);
+        SCOPED_TRACE(c.arguments[0] + " " + c.arguments[1]);
+        EXPECT_EQ(run.status, c.status) << run.err;
+        Json json;
+        ASSERT_NO_THROW(json = Json::parse(run.out)) << run.out;
+        ASSERT_TRUE(json.is_object());
+        ASSERT_TRUE(json.contains("error")) << run.out;
+        EXPECT_THAT(json["error"].get<std::string>(), HasSubstr(c.error));
+        // The same words on standard error, for a person.
+        EXPECT_THAT(run.err, HasSubstr("zeb: " + json["error"].get<std::string>()));
+    }
 }
 
 TEST_F(FeatureCommands, StartupFailuresSayWhy) {

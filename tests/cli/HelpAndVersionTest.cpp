@@ -63,7 +63,26 @@ TEST_F(HelpAndVersion, BashCompletion) {
     EXPECT_EQ(complete("zeb assist or"), "orientation\n");
     EXPECT_EQ(complete("zeb acquire --cou"), "--count\n");
     EXPECT_EQ(complete("zeb acquire --set LightingOr"), "LightingOrientation=\n");
+    // An enumeration's values after set NAME and --set NAME=, whether or not bash split the "=".
+    EXPECT_EQ(complete("zeb set LightingOrientation 9"), "90\\ deg\n");
+    EXPECT_EQ(complete("zeb set SetupMode \"\""), "Off On\n");
+    EXPECT_EQ(complete("zeb acquire --set LightingOrientation=2"), "LightingOrientation=270\\ deg\n");
+    EXPECT_EQ(complete("zeb acquire --set SetupMode = O"), "Off On\n");
+    // Files after profile save and load, --profile and --station; channels after --channel.
+    TestEnvironment::WriteFile(Path("bring-up.profile"), "Gain=0\n");
+    const std::string folder = environment.Folder().string() + "/";
+    EXPECT_EQ(complete("zeb profile save " + folder + "bring"), folder + "bring-up.profile\n");
+    EXPECT_EQ(complete("zeb profile load " + folder + "bring"), folder + "bring-up.profile\n");
+    EXPECT_EQ(complete("zeb get Gain --profile " + folder + "bring"), folder + "bring-up.profile\n");
+    EXPECT_EQ(complete("zeb --station " + folder + "bring"), folder + "bring-up.profile\n");
+    EXPECT_EQ(complete("zeb acquire --channel \"\""), "0 1\n"); // the built-in station's two channels
 #endif
+}
+
+TEST_F(HelpAndVersion, ViewHelpSaysWhereItsFilesGo) {
+    const Outcome run = Zeb({"view", "--help"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, AllOf(HasSubstr("recordings"), HasSubstr("calibration files")));
 }
 
 TEST_F(HelpAndVersion, CountsAgreeAndLinesEndAsThePlatformWants) {

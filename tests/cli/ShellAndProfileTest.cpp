@@ -175,8 +175,44 @@ TEST_F(ShellAndProfile, ProfileSavedAndApplied) {
     TestEnvironment::WriteFile(Path("hand.profile"), "# by hand\n\n  Gain = 2  \r\nTestPattern=Up\n");
     run = Zeb({"get", "Gain", "--profile", Path("hand.profile").string()});
     EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: Enum value not valid. (Name = TestPattern, Value = Up)\nzeb: in " +
-                           Path("hand.profile").string() + ":4\n");
+    EXPECT_EQ(run.err,
+              "zeb: Enum value not valid. (Name = TestPattern, Value = Up)\nzeb: the choices are \"Off\", "
+              "\"On\"; did you mean \"On\"?\nzeb: in " +
+                  Path("hand.profile").string() + ":4\n");
+
+    // profile load applies one; in zeb shell it lasts for the commands after it.
+    run = Zeb({"profile", "load", profile});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.err, HasSubstr("zeb: the profile lasts for this command only"));
+    run = Zeb({"shell"}, "profile load " + profile + "\nget ExposureTime\n");
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(run.out, "applied " + profile + " to BRELAN: Morvane (#0)\n80\n");
+    for (const std::string action : {"load", "save"}) {
+        run = Zeb({"profile", action});
+        EXPECT_EQ(run.status, 1);
+        EXPECT_EQ(run.err,
+                  "zeb: profile " + action + " needs the profile file: profile " + action + " FILE\n");
+    }
+    run = Zeb({"profile"});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, AllOf(HasSubstr("profile save FILE"), HasSubstr("profile load FILE")));
+}
+
+TEST_F(ShellAndProfile, AProfileOfAnotherChannelSaysSo) {
+    UseStation(AreaAndLineStation());
+    const std::string line = Path("line.profile").string();
+    Outcome run = Zeb({"profile", "save", line, "--channel", "1"});
+    ASSERT_EQ(run.status, 0) << run.err;
+    // Channel 0 is area scan: the line-scan values do not fit it.
+    run = Zeb({"get", "Width", "--profile", line});
+    EXPECT_EQ(run.status, 1);
+    EXPECT_THAT(run.err, HasSubstr("zeb: the profile " + line +
+                                   " was saved from BRELAN: Morvane (#1), not from BRELAN: Morvane (#0)"))
+        << run.err;
+    // A profile of its own channel says nothing of the kind.
+    run = Zeb({"get", "Width", "--profile", line, "--channel", "1"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.err, Not(HasSubstr("was saved from")));
 }
 
 TEST_F(ShellAndProfile, TerminalEditsLinesAndKeepsTheirHistory) {

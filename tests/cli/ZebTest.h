@@ -16,6 +16,7 @@ namespace zeb::test {
 using ::testing::AllOf;
 using ::testing::HasSubstr;
 using ::testing::Not;
+using ::testing::StartsWith;
 using ::testing::Value;
 
 // Pixels and text chunks of a PNG file.

@@ -12,5 +12,7 @@ namespace zeb::cli {
 // bytes become U+FFFD rather than end the program. A library that knows nothing of zeb makes the same
 // call of nlohmann/json itself: dump with error_handler_t::replace.
 std::string JsonText(const nlohmann::json& value, int indent = -1);
+// The same with the keys in the order they were added.
+std::string JsonText(const nlohmann::ordered_json& value, int indent = -1);
 
 } // namespace zeb::cli

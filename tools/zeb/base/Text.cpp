@@ -20,6 +20,21 @@ std::string Trim(std::string_view text) {
     return std::string(text.substr(begin, text.find_last_not_of(blanks) - begin + 1));
 }
 
+std::string Printable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte >= 0x20 && byte != 0x7f) {
+            out += c;
+            continue;
+        }
+        const char* digits = "0123456789abcdef";
+        out += {'\\', 'x', digits[byte >> 4], digits[byte & 15]};
+    }
+    return out;
+}
+
 std::string Count(int64_t count, const std::string& noun) {
     return std::to_string(count) + " " + noun + (count == 1 ? "" : "s");
 }

@@ -16,6 +16,11 @@ std::string Lowercase(std::string text);
 // The text without blanks, tabs and line ends at either end.
 std::string Trim(std::string_view text);
 
+// The text with every control byte (below 0x20, and 0x7f) written as \xNN, so that a name from a
+// station file, the plug-in or a request can neither break a line of output nor forge one, nor
+// send escape sequences to a terminal.
+std::string Printable(std::string_view text);
+
 // "1 file", "2 files", "0 image sets": the count and the noun, plural unless the count is 1.
 std::string Count(int64_t count, const std::string& noun);
 

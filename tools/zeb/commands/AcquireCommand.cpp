@@ -4,13 +4,20 @@
 #include "base/CommandError.h"
 #include "base/JsonText.h"
 #include "base/Text.h"
+#include "commands/CommandLine.h"
 #include "commands/Interrupt.h"
 #include "files/ImageSetWriter.h"
 #include "files/SurfaceWriter.h"
 #include "runs/AcquisitionLoop.h"
 #include "session/FeatureReport.h"
+#include "session/FrameTiming.h"
 
 #include <cstdio>
+#if defined(_WIN32)
+#include <io.h>
+#else
+#include <unistd.h>
+#endif
 #include <memory>
 
 namespace zeb::cli {
@@ -20,6 +27,7 @@ void AcquireCommand::Define(CLI::App& parent) {
         parent.add_subcommand("acquire", "acquire image sets and write each as PNG files with its metadata");
     AddChannelOptions(*_app, _channel);
     _app->add_option("--count,-n", _count, "image sets to acquire")
+        ->check(WholeNumber())
         ->check(CLI::Range(int64_t{1}, int64_t{1000000}));
     _app->add_flag("--continuous", _continuous,
                    "acquire until Ctrl-C with a live line of image sets per second, lost and failed sets; "
@@ -32,22 +40,30 @@ void AcquireCommand::Define(CLI::App& parent) {
     _app->add_option(
             "--files", _files,
             "the files of each image set, comma-separated: stack, average, directions (the 2 x 2 contact "
-            "sheet), direction (a file per direction) (default: every file of the image set's form)")
+            "sheet), direction (a file per direction); the surface's normals, albedo, curvature, height "
+            "(any of them computes the surface, as --surface does) (default: every file of the image "
+            "set's form, and with --surface every file of the surface)")
         ->delimiter(',')
-        ->check(CLI::IsMember(ImageSetFileNames()));
+        ->check(CLI::IsMember(FileChoices()));
     _app->add_option("--timeout", _timeoutSeconds, "longest wait for one image set, in seconds")
         ->check(CLI::Range(0.01, 3600.0));
     _app->add_flag("--json", _json, "print the result as JSON");
     _app->get_option("--count")->excludes(_app->get_option("--continuous"));
-    CLI::Option* surface = _app->add_flag("--surface", _surface,
-                                          "also write each image set's surface: -normals.png, -albedo.png, "
-                                          "-curvature.png");
+    _app->add_flag("--surface", _surface,
+                   "also write each image set's surface: -normals.png, -albedo.png, "
+                   "-curvature.png, -height.png");
     AddSurfaceModelOptions(*_app, _surfaceModel, true);
-    _app->get_option("--model")->needs(surface);
-    _app->get_option("--calibration")->needs(surface);
 }
 
 namespace {
+bool StandardErrorIsTerminal() {
+#if defined(_WIN32)
+    return _isatty(_fileno(stderr)) != 0;
+#else
+    return isatty(fileno(stderr)) != 0;
+#endif
+}
+
 std::string Form(const ImageSetDescription& description) {
     if (description.Averaged())
         return "averaged";
@@ -73,8 +89,13 @@ int AcquireCommand::Run(Session& session) {
         }
     }
 
+    const bool surface = _surface || (writer && !writer->SurfaceFiles().empty());
+    for (const char* option : {"--model", "--calibration"})
+        if (!surface && _app->get_option(option)->count() > 0)
+            throw CommandError(std::string(option) +
+                               " is for the surface: add --surface, or name its files in --files");
     const std::unique_ptr<SurfaceWriter> surfaces =
-        _surface
+        surface
             ? SurfaceWriter::ForAcquisition(channel, session, _channel.channel, _surfaceModel, writer.get())
             : nullptr;
 
@@ -92,33 +113,47 @@ int AcquireCommand::Run(Session& session) {
         if (!writer)
             return;
         const auto taken = std::chrono::system_clock::now();
-        for (const auto& file : writer->Write(image, taken))
+        for (const auto& file : surfaces ? surfaces->Write(image, taken) : writer->Write(image, taken))
             files.push_back(file.string());
-        if (surfaces)
-            for (const auto& file : surfaces->Write(image, writer->LastNumber(), taken))
-                files.push_back(file.string());
         if (firstNumber == 0)
             firstNumber = writer->LastNumber();
     };
+    // On a terminal one line rewritten in place; into a log a plain line every few seconds.
+    const bool terminal = StandardErrorIsTerminal();
+    bool rewritten = false;
+    auto lastLine = std::chrono::steady_clock::now();
     auto progress = [&](const AcquisitionStatistics& s) {
+        const auto now = std::chrono::steady_clock::now();
+        if (!terminal && now - lastLine < std::chrono::seconds(3))
+            return;
+        lastLine = now;
+        char line[200];
         if (_continuous)
-            std::fprintf(stderr, "\r%lld image set%s, %.1f per second, %lld lost, %lld failed   ",
-                         static_cast<long long>(s.sets), s.sets == 1 ? "" : "s",
-                         s.SetsPerSecond(std::chrono::steady_clock::now()), static_cast<long long>(s.lost),
-                         static_cast<long long>(s.failed));
+            std::snprintf(line, sizeof line, "%lld image set%s, %.1f per second, %lld lost, %lld failed",
+                          static_cast<long long>(s.sets), s.sets == 1 ? "" : "s", s.SetsPerSecond(now),
+                          static_cast<long long>(s.lost), static_cast<long long>(s.failed));
         else
-            std::fprintf(stderr, "\rimage set %lld of %lld", static_cast<long long>(s.sets),
-                         static_cast<long long>(_count));
+            std::snprintf(line, sizeof line, "image set %lld of %lld", static_cast<long long>(s.sets),
+                          static_cast<long long>(_count));
+        if (terminal)
+            std::fprintf(stderr, "\r%s   ", line);
+        else
+            std::fprintf(stderr, "%s\n", line);
+        rewritten = terminal;
         std::fflush(stderr);
+    };
+    auto endLine = [&] {
+        if (rewritten)
+            std::fprintf(stderr, "\n");
     };
     AcquisitionLoop::End end;
     try {
         end = loop.Run(handle, Interrupted, progress);
     } catch (const std::exception& error) {
-        std::fprintf(stderr, "\n");
+        endLine();
         throw CommandError(error.what());
     }
-    std::fprintf(stderr, "\n");
+    endLine();
     const AcquisitionStatistics& s = loop.Statistics();
 
     if (_json) {
@@ -147,8 +182,8 @@ int AcquireCommand::Run(Session& session) {
     } else if (s.sets > 0) {
         std::printf("%lld image set%s of %d x %d pixels (%s) from %s, camera %s (%s)\n",
                     static_cast<long long>(s.sets), s.sets == 1 ? "" : "s", width, height,
-                    Form(description).c_str(), description.channel.c_str(), description.camera.c_str(),
-                    description.cameraModel.c_str());
+                    Form(description).c_str(), Printable(description.channel).c_str(),
+                    Printable(description.camera).c_str(), Printable(description.cameraModel).c_str());
         std::printf("start-up %.1f ms (starting and the first image set)", 1000.0 * s.startupSeconds);
         if (s.sets > 1)
             std::printf(", then %.1f ms per image set", s.MillisecondsPerSet());
@@ -159,8 +194,11 @@ int AcquireCommand::Run(Session& session) {
         if (_continuous || s.lost || s.failed)
             std::printf("%lld lost, %lld failed%s\n", static_cast<long long>(s.lost),
                         static_cast<long long>(s.failed),
-                        loop.LastFailure().empty() ? ""
-                                                   : (" (the last: " + loop.LastFailure() + ")").c_str());
+                        loop.LastFailure().empty()
+                            ? ""
+                            : Printable(" (the last: " + loop.LastFailure() + ")").c_str());
+        if (const std::string why = ExplainFailure(channel, loop.LastFailure()); !why.empty())
+            std::printf("%s\n", Printable(why).c_str());
         if (!files.empty()) {
             // Another writer into the same folder may have taken numbers in between.
             const int64_t last = writer->LastNumber();
@@ -188,6 +226,9 @@ int AcquireCommand::Run(Session& session) {
         CommandError error = lost ? CommandError(loop.Error()) : PluginError(loop.Error());
         if (s.sets > 0)
             error.Hint("after " + std::to_string(s.sets) + " of " + Count(_count, "image set"));
+        error.Hint(ExplainFailure(channel, loop.Error()));
+        if (_json)
+            return Report(error); // the JSON above carries the error
         throw error;
     }
     return 0;

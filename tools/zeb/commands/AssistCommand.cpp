@@ -30,6 +30,7 @@ void AssistCommand::Define(CLI::App& parent) {
                      "wiring checks")
         ->check(CLI::Range(0.0, 3600.0));
     _app->add_option("--max-images", _maxImages, "image sets an assistant may ask for before zeb gives up")
+        ->check(WholeNumber())
         ->check(CLI::Range(1, 100000));
     _app->add_flag("--json", _json, "print the result as JSON (the dialogue goes to standard error)");
 }
@@ -40,7 +41,7 @@ namespace {
 struct Dialogue {
     std::FILE* out;
     void Line(const std::string& text) const {
-        std::fprintf(out, "%s\n", text.c_str());
+        std::fprintf(out, "%s\n", Printable(text).c_str());
         std::fflush(out);
     }
 };
@@ -162,23 +163,29 @@ int AssistCommand::Run(Session& session) {
         status = InterruptedStatus;
     if (outcome != "finished")
         dialogue.Line(outcome);
+    const auto fix = status == 2 ? ImpliedFix(name, last) : std::nullopt;
     if (_json)
-        std::printf("%s\n", JsonText({{"assistant", name},
-                                      {"channel", probe.Name()},
-                                      {"outcome", outcome},
-                                      {"result", last.result.empty() ? "Undefined" : last.result},
-                                      {"message", last.message},
-                                      {"arguments", last.arguments},
-                                      {"imageSets", runner.ImagesTaken()},
-                                      {"steps", steps}},
-                                     2)
-                                .c_str());
-    if (const auto fix = status == 2 ? ImpliedFix(name, last) : std::nullopt)
+        std::printf("%s\n",
+                    JsonText(nlohmann::json{{"assistant", name},
+                                            {"channel", probe.Name()},
+                                            {"outcome", outcome},
+                                            {"result", last.result.empty() ? "Undefined" : last.result},
+                                            {"message", last.message},
+                                            {"arguments", last.arguments},
+                                            {"imageSets", runner.ImagesTaken()},
+                                            {"steps", steps},
+                                            {"fix", fix ? nlohmann::json{{"name", fix->name},
+                                                                         {"value", fix->value},
+                                                                         {"why", fix->why}}
+                                                        : nlohmann::json(nullptr)}},
+                             2)
+                        .c_str());
+    if (fix)
         std::fprintf(stderr,
-                     "zeb: the dome is mounted at %s: apply it with --set \"%s=%s\", in a profile, or with "
-                     "set %s \"%s\" in zeb shell\n",
-                     fix->value.c_str(), fix->name.c_str(), fix->value.c_str(), fix->name.c_str(),
-                     fix->value.c_str());
+                     "zeb: %s: apply %s \"%s\" with --set \"%s=%s\", in a profile, or with set %s \"%s\" in "
+                     "zeb shell\n",
+                     Printable(fix->why).c_str(), fix->name.c_str(), fix->value.c_str(), fix->name.c_str(),
+                     fix->value.c_str(), fix->name.c_str(), fix->value.c_str());
     return status;
 }
 

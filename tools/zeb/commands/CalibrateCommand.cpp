@@ -5,9 +5,11 @@
 #include "commands/Commands.h"
 
 #include "base/CommandError.h"
+#include "base/Text.h"
 #include "commands/Interrupt.h"
 #include "runs/AcquisitionLoop.h"
 #include "runs/SphereCalibrationRun.h"
+#include "session/FrameTiming.h"
 
 #include <cstdio>
 
@@ -26,7 +28,10 @@ void CalibrateCommand::Define(CLI::App& parent) {
         ->check(CLI::Range(1.0, 1000.0));
     _app->add_option("--sphere-albedo", _sphereAlbedo, "the albedo of the sphere's matte surface")
         ->check(CLI::Range(0.01, 1.0));
-    _app->add_option("--count,-n", _count, "image sets to acquire and average")->check(CLI::Range(1, 100));
+    _app->add_option("--count,-n", _count,
+                     "image sets to acquire and average (those that show the sphere where the first does)")
+        ->check(WholeNumber())
+        ->check(CLI::Range(1, 100));
     _app->add_option("--timeout", _timeoutSeconds, "longest wait for one image set, in seconds")
         ->check(CLI::Range(0.01, 3600.0));
     AddSurfaceModelOptions(*_app, _model, false);
@@ -56,9 +61,12 @@ int CalibrateCommand::Run(Session& session) {
         std::fprintf(stderr, "interrupted after %zu of %d image sets\n", sets.size(), _count);
         return InterruptedStatus;
     }
-    if (end == AcquisitionLoop::End::Failed)
-        throw loop.Statistics().lost > 0 && loop.Statistics().failed == 0 ? CommandError(loop.Error())
-                                                                          : PluginError(loop.Error());
+    if (end == AcquisitionLoop::End::Failed) {
+        CommandError error = loop.Statistics().lost > 0 && loop.Statistics().failed == 0
+                                 ? CommandError(loop.Error())
+                                 : PluginError(loop.Error());
+        throw error.Hint(ExplainFailure(channel, loop.Error()));
+    }
 
     SphereSettings sphere;
     sphere.radius = _sphereRadius;
@@ -71,7 +79,11 @@ int CalibrateCommand::Run(Session& session) {
 
     const LightingVerdict& verdict = result.verdict;
     if (_json) {
-        std::printf("%s\n", JsonText(run.Figures(), 2).c_str());
+        nlohmann::ordered_json json = run.FiguresAndVerdict();
+        json["imageSets"] = sets.size();
+        json["imageSetsUsed"] = run.setsUsed;
+        json["file"] = file;
+        std::printf("%s\n", JsonText(json, 2).c_str());
     } else {
         std::printf("sphere: centre %.1f, %.1f, radius %.1f pixels (%.2f mm), from %d image set%s\n",
                     result.sphere.x, result.sphere.y, result.sphere.radius, run.record.sphereRadiusMm,
@@ -87,13 +99,21 @@ int CalibrateCommand::Run(Session& session) {
                         result.lights[k].azimuthDegrees, result.lights[k].elevationDegrees,
                         documented[k].azimuthDegrees, documented[k].elevationDegrees);
         std::printf("LightingOrientation \"%s\", LightingSequenceType \"%s\": %s\n",
-                    description.lightingOrientation.c_str(), description.lightingSequence.c_str(),
+                    Printable(description.lightingOrientation).c_str(),
+                    Printable(description.lightingSequence).c_str(),
                     verdict.agrees ? "the lights agree" : "the lights disagree");
         std::printf("wrote the calibration to %s\n", file.c_str());
     }
+    if (static_cast<size_t>(run.setsUsed) < sets.size())
+        std::fprintf(
+            stderr, "zeb: %d of %zu image sets show the sphere where the first does and were averaged%s\n",
+            run.setsUsed, sets.size(),
+            description.LineScan() ? " (in line scan the sphere moves with the encoder from one image "
+                                     "set to the next: --count adds nothing while it moves)"
+                                   : "");
     if (verdict.agrees)
         return 0;
-    std::fprintf(stderr, "zeb: %s\n", verdict.advice.c_str());
+    std::fprintf(stderr, "zeb: %s\n", Printable(verdict.advice).c_str());
     if (const std::string suggested = run.SuggestedOrientation(); !suggested.empty())
         std::fprintf(stderr,
                      "zeb: apply it with --set \"LightingOrientation=%s\", in a profile, or with set "

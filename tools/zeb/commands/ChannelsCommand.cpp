@@ -2,6 +2,8 @@
 #include "base/JsonText.h"
 #include "commands/Commands.h"
 
+#include "base/Text.h"
+
 #include "base/CommandError.h"
 
 #include <nlohmann/json.hpp>
@@ -80,17 +82,19 @@ int ChannelsCommand::Run(Session& session) {
             json.push_back(item);
             continue;
         }
-        std::printf("%d\t%s\t%s\t%s\n", r.index, r.name.c_str(), r.serial.c_str(), r.scanType.c_str());
+        std::printf("%d\t%s\t%s\t%s\n", r.index, Printable(r.name).c_str(), Printable(r.serial).c_str(),
+                    Printable(r.scanType).c_str());
         if (_detect) {
             if (!r.camera.empty())
-                std::printf("  camera: %s%s\n", r.camera.c_str(),
-                            r.cameraModel.empty() ? "" : (" (" + r.cameraModel + ")").c_str());
+                std::printf(
+                    "  camera: %s\n",
+                    Printable(r.camera + (r.cameraModel.empty() ? "" : " (" + r.cameraModel + ")")).c_str());
             std::printf("  dome:   %s\n",
                         r.dome.empty() ? "not reported (the plug-in names it only in its log, which is off)"
-                                       : r.dome.c_str());
-            std::printf("  state:  %s\n", r.state.c_str());
+                                       : Printable(r.dome).c_str());
+            std::printf("  state:  %s\n", Printable(r.state).c_str());
             for (const std::string& finding : r.wiring)
-                std::printf("  wiring: %s\n", finding.c_str());
+                std::printf("  wiring: %s\n", Printable(finding).c_str());
         }
     }
     if (_json)

@@ -23,10 +23,19 @@ public:
     virtual bool LoadsPlugin() const { return true; }
 
     CLI::App* App() const { return _app; }
+    // Whether the command runs as a line of zeb shell, whose plug-in and settings outlast it.
+    void SetInShell(bool inShell) { _inShell = inShell; }
 
 protected:
     CLI::App* _app = nullptr;
+    bool _inShell = false;
 };
+
+// Outside zeb shell, a setting made by a command alone ends with zeb: says so on standard error.
+void SayLastsForThisCommand(bool inShell, const std::string& what);
+
+// A whole number, checked before a range so that "abc" is called what it is.
+CLI::Validator WholeNumber();
 
 // --channel, --camera, --set, --profile and --accept-adjusted.
 void AddChannelOptions(CLI::App& app, ChannelOptions& options);

@@ -1,11 +1,15 @@
 #include "commands/CommandLine.h"
 
 #include "base/CommandError.h"
+#include "base/JsonText.h"
 #include "base/NameMatch.h"
+#include "base/Text.h"
 #include "commands/Command.h"
 #include "session/PluginFiles.h"
 #include "session/StationFaults.h"
+#include "session/StationFile.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 
@@ -67,6 +71,7 @@ CommandLine::CommandLine(Mode mode) : _parts(std::make_unique<Parts>()), _mode(m
     }
     _parts->commands = AllCommands(mode == Mode::Program);
     for (auto& command : _parts->commands) {
+        command->SetInShell(mode == Mode::Shell);
         command->Define(app);
         if (mode == Mode::Program)
             command->App()->fallthrough();
@@ -86,18 +91,28 @@ std::vector<std::string> CommandLine::CommandNames() const {
     return names;
 }
 
-int Report(const CommandError& error) {
-    std::fprintf(stderr, "zeb: %s\n", error.what());
-    for (const std::string& hint : error.Hints())
-        std::fprintf(stderr, "zeb: %s\n", hint.c_str());
+int Report(const CommandError& error, bool json) {
+    std::vector<std::string> lines = {error.what()};
+    lines.insert(lines.end(), error.Hints().begin(), error.Hints().end());
     if (error.From() == CommandError::Origin::Plugin)
         if (const std::string note = StationFaults::FromEnvironment().Note(); !note.empty())
-            std::fprintf(stderr, "zeb: %s\n", note.c_str());
+            lines.push_back(note);
+    for (const std::string& line : lines)
+        std::fprintf(stderr, "zeb: %s\n", Printable(line).c_str());
+    if (json) {
+        nlohmann::ordered_json object = {{"error", lines.front()},
+                                         {"hints", std::vector<std::string>(lines.begin() + 1, lines.end())},
+                                         {"status", error.Status()}};
+        std::printf("%s\n", JsonText(object).c_str());
+    }
     return error.Status();
 }
 
 int CommandLine::Run(const std::vector<std::string>& arguments, Session* session) {
     CLI::App& app = _parts->app;
+    // A script that asked for JSON gets its errors as JSON too, on standard output.
+    const bool json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
+    auto Report = [json](const CommandError& error) { return cli::Report(error, json); };
     // An unknown command gets a suggestion instead of CLI11's "not expected".
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& word = arguments[i];
@@ -127,8 +142,7 @@ int CommandLine::Run(const std::vector<std::string>& arguments, Session* session
         std::string where;
         for (const CLI::App* sub : app.get_subcommands())
             where = " (see zeb help " + sub->get_name() + ")";
-        std::fprintf(stderr, "zeb: %s%s\n", error.what(), where.c_str());
-        return 1;
+        return Report(CommandError(error.what() + where));
     }
 
     try {
@@ -136,6 +150,15 @@ int CommandLine::Run(const std::vector<std::string>& arguments, Session* session
         if (_mode == Mode::Program) {
             if (!_parts->station.empty())
                 SetVariable("ZEB_STATION", _parts->station);
+            // A station file with an error stops zeb at that error, before the plug-in would start
+            // a station without devices from it.
+            const bool loadsPlugin =
+                std::any_of(_parts->commands.begin(), _parts->commands.end(), [](const auto& command) {
+                    return command->App()->parsed() && command->LoadsPlugin();
+                });
+            if (loadsPlugin)
+                if (const char* path = std::getenv("ZEB_STATION"))
+                    CheckStationFile(path);
             own = std::make_unique<Session>(_parts->plugin);
             session = own.get();
             if (_parts->version)

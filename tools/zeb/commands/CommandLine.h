@@ -40,7 +40,9 @@ private:
 // Throws CommandError for an unterminated quote.
 std::vector<std::string> SplitWords(const std::string& line);
 
-// Prints a failure: "zeb: message", its hints, and the station file's faults for a plug-in error.
-int Report(const CommandError& error);
+// Prints a failure: "zeb: message", its hints, and the station file's faults for a plug-in error;
+// with `json` also {"error": message, "hints": [...], "status": N} on standard output. Returns the
+// exit status.
+int Report(const CommandError& error, bool json = false);
 
 } // namespace zeb::cli

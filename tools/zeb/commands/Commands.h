@@ -39,6 +39,7 @@ private:
     ChannelOptions _channel;
     std::string _name;
     bool _json = false;
+    bool _choices = false;
 };
 
 class SetCommand : public Command {
@@ -116,6 +117,7 @@ public:
 private:
     ChannelOptions _channel;
     CLI::App* _save = nullptr;
+    CLI::App* _load = nullptr;
     std::filesystem::path _file;
 };
 

@@ -64,6 +64,22 @@ _zeb_features() {
     printf '%%s' "$_zeb_feature_names"
 }
 
+# The values an enumeration offers, one a line ("90 deg" is one value).
+_zeb_choices() {
+    "$1" get "$2" --choices 2>/dev/null | tr -d '\r'
+}
+
+# COMPREPLY: the lines of $1 that start with $2, quoted for the command line, each after $3.
+_zeb_reply_lines() {
+    local IFS=$'\n' line quoted
+    COMPREPLY=()
+    for line in $1; do
+        [[ $line == "$2"* ]] || continue
+        printf -v quoted '%%q' "$line"
+        COMPREPLY+=("$3$quoted")
+    done
+}
+
 _zeb() {
     local cur=${COMP_WORDS[COMP_CWORD]} prev=${COMP_WORDS[COMP_CWORD-1]}
     local command="" i options
@@ -74,8 +90,24 @@ _zeb() {
             *) command=${COMP_WORDS[i]}; break ;;
         esac
     done
+    # --set NAME=VALUE: the values of NAME, whether or not bash splits the word at "=".
+    if [[ $prev == --set && $cur == *=* ]]; then
+        _zeb_reply_lines "$(_zeb_choices "${COMP_WORDS[0]}" "${cur%%%%=*}")" "${cur#*=}" "${cur%%%%=*}="
+        return
+    fi
+    if ((COMP_CWORD >= 3)) && [[ $prev == = && ${COMP_WORDS[COMP_CWORD-3]} == --set ]]; then
+        _zeb_reply_lines "$(_zeb_choices "${COMP_WORDS[0]}" "${COMP_WORDS[COMP_CWORD-2]}")" "$cur" ""
+        return
+    fi
+    if ((COMP_CWORD >= 2)) && [[ $cur == = && ${COMP_WORDS[COMP_CWORD-2]} == --set ]]; then
+        _zeb_reply_lines "$(_zeb_choices "${COMP_WORDS[0]}" "$prev")" "" ""
+        return
+    fi
     case $prev in
         --station|--plugin|--profile|--out|-o) COMPREPLY=($(compgen -f -- "$cur")); return ;;
+        --channel|-c)
+            COMPREPLY=($(compgen -W "$("${COMP_WORDS[0]}" channels 2>/dev/null | tr -d '\r' | cut -f1)" -- "$cur"))
+            return ;;
         --setup-mode) COMPREPLY=($(compgen -W "Off On" -- "$cur")); return ;;
         --set)
             compopt -o nospace 2>/dev/null
@@ -83,6 +115,15 @@ _zeb() {
     esac
     if [[ -z $command ]]; then
         COMPREPLY=($(compgen -W "%s %s" -- "$cur"))
+        return
+    fi
+    # set NAME VALUE: the values of NAME; profile save and load: a file.
+    if [[ $command == set && $cur != -* ]] && ((COMP_CWORD >= 2)) && [[ ${COMP_WORDS[COMP_CWORD-2]} == set ]]; then
+        _zeb_reply_lines "$(_zeb_choices "${COMP_WORDS[0]}" "$prev")" "$cur" ""
+        return
+    fi
+    if [[ $command == profile && ( $prev == save || $prev == load ) ]]; then
+        COMPREPLY=($(compgen -f -- "$cur"))
         return
     fi
     if [[ $prev == "$command" && $cur != -* ]]; then

@@ -2,6 +2,8 @@
 #include "base/JsonText.h"
 #include "commands/Commands.h"
 
+#include "base/Text.h"
+
 #include "session/FeatureGuide.h"
 #include "session/FeatureReport.h"
 
@@ -26,7 +28,7 @@ int FeaturesCommand::Run(Session& session) {
         if (names.empty())
             throw PluginError(channel.Error());
         for (const std::string& name : names)
-            std::printf("%s\n", name.c_str());
+            std::printf("%s\n", Printable(name).c_str());
         return 0;
     }
     const std::vector<FeatureInfo> features = DescribeFeatures(channel);
@@ -45,9 +47,9 @@ int FeaturesCommand::Run(Session& session) {
         const std::string value = feature.value           ? *feature.value
                                   : feature.error.empty() ? ""
                                                           : "(" + feature.error + ")";
-        std::printf("%-34s %-8s %-5s %-28s %-8s %s\n", feature.name.c_str(), feature.TypeName(),
-                    feature.Flags().c_str(), value.c_str(), GuideFor(feature.name).unit.c_str(),
-                    choices.c_str());
+        std::printf("%-34s %-8s %-5s %-28s %-8s %s\n", Printable(feature.name).c_str(), feature.TypeName(),
+                    feature.Flags().c_str(), Printable(value).c_str(), GuideFor(feature.name).unit.c_str(),
+                    Printable(choices).c_str());
     }
     return 0;
 }

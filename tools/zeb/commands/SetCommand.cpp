@@ -17,6 +17,7 @@ void SetCommand::Define(CLI::App& parent) {
 
 int SetCommand::Run(Session& session) {
     PrepareChannel(session, _channel, CameraNeed::Soft, {{_name, _value, "set"}});
+    SayLastsForThisCommand(_inShell, "the value");
     return 0;
 }
 

@@ -1,10 +1,34 @@
 // The options several commands share.
 #include "commands/Command.h"
 
+#include <cstdio>
+
 namespace zeb::cli {
 
+void SayLastsForThisCommand(bool inShell, const std::string& what) {
+    if (inShell)
+        return;
+    std::fprintf(stderr,
+                 "zeb: %s lasts for this command only: the plug-in is unloaded when zeb ends; give it to the "
+                 "command that needs it (--set NAME=VALUE, --profile FILE), or use zeb shell\n",
+                 what.c_str());
+}
+
+CLI::Validator WholeNumber() {
+    return CLI::Validator(
+        [](std::string& text) -> std::string {
+            int64_t value = 0;
+            if (CLI::detail::lexical_cast(text, value))
+                return {};
+            return "\"" + text + "\" is not a whole number";
+        },
+        "", "whole number");
+}
+
 void AddChannelOptions(CLI::App& app, ChannelOptions& options) {
-    app.add_option("--channel,-c", options.channel, "channel index")->check(CLI::NonNegativeNumber);
+    app.add_option("--channel,-c", options.channel, "channel index")
+        ->check(WholeNumber())
+        ->check(CLI::NonNegativeNumber);
     app.add_option("--camera", options.camera,
                    "select this camera instead of the one detected as wired to the channel's controller");
     app.add_option("--profile", options.profiles,

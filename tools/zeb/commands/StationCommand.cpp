@@ -7,6 +7,7 @@
 #include "StationFileWriter.h"
 #include "base/CommandError.h"
 #include "base/Text.h"
+#include "session/StationFile.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -26,12 +27,8 @@ void StationCommand::Define(CLI::App& parent) {
 
 int StationCommand::Run(Session&) {
     const char* path = std::getenv("ZEB_STATION");
-    std::unique_ptr<station::Station> station;
-    try {
-        station = path && *path ? station::Station::FromFile(path) : station::Station::Default();
-    } catch (const std::exception& error) {
-        throw CommandError(error.what());
-    }
+    const std::unique_ptr<station::Station> station =
+        path && *path ? ReadStationFile(path) : station::Station::Default();
     std::optional<int32_t> controller;
     if (_channel >= 0) {
         // The plug-in makes a channel of each controller with a device id from 0 to 15, in id order.

@@ -14,7 +14,9 @@ void ViewCommand::Define(CLI::App& parent) {
     _app->add_option("--bind", _bind,
                      "address to listen on; anything but a loopback address lets other machines control the "
                      "station");
-    _app->add_option("--out,-o", _out, "folder for \"save this image set\"");
+    _app->add_option("--out,-o", _out,
+                     "folder for the files the page makes: \"Save this image set\", recordings and the "
+                     "calibration files (zeb-calibration-channelN.json)");
     _app->add_option("--page-timeout", _clientTimeoutSeconds,
                      "seconds after which a page that stopped asking is gone, and what only it started stops")
         ->check(CLI::Range(0.1, 3600.0));

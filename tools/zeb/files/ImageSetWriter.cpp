@@ -116,6 +116,20 @@ const std::vector<std::string>& ImageSetFileNames() {
     return names;
 }
 
+const std::vector<std::string>& SurfaceFileNames() {
+    static const std::vector<std::string> names = {"normals", "albedo", "curvature", "height"};
+    return names;
+}
+
+const std::vector<std::string>& FileChoices() {
+    static const std::vector<std::string> names = [] {
+        std::vector<std::string> all = ImageSetFileNames();
+        all.insert(all.end(), SurfaceFileNames().begin(), SurfaceFileNames().end());
+        return all;
+    }();
+    return names;
+}
+
 // One file of an image set: its name's last part, its "Image" and "Direction order" texts, and how
 // it is made from the delivered image (null: as delivered).
 struct ImageSetWriter::Picture {
@@ -126,12 +140,13 @@ struct ImageSetWriter::Picture {
 ImageSetWriter::ImageSetWriter(fs::path folder, ImageSetDescription description,
                                std::vector<std::string> files)
     : _folder(std::move(folder)), _description(std::move(description)), _files(std::move(files)) {
-    const auto& names = ImageSetFileNames();
+    const auto& names = FileChoices();
     for (const std::string& file : _files)
         if (std::find(names.begin(), names.end(), file) == names.end())
             throw std::runtime_error("no image set file \"" + file +
-                                     "\": the files are stack, average, directions and direction");
-    if (Pictures().empty())
+                                     "\": the files are stack, average, directions, direction, normals, "
+                                     "albedo, curvature and height");
+    if (Pictures().empty() && SurfaceFiles().empty())
         throw std::runtime_error(
             "an averaged image set (\"SetupMode\" \"On\") has its average alone: the files "
             "chosen leave nothing to write");
@@ -168,7 +183,7 @@ std::vector<imagefiles::PngText> ImageSetWriter::Texts(int64_t number, const std
         {"Camera", d.camera + " (" + d.cameraModel + ")"},
         {"Scan type", d.scanType},
         {"Exposure time", d.exposureTime + " us"},
-        {"Gain", d.gain},
+        {"Gain", d.gain + " dB"},
         {"Lighting sequence", d.lightingSequence},
         {"Lighting orientation", d.lightingOrientation},
         {"Direction order", order},
@@ -177,11 +192,23 @@ std::vector<imagefiles::PngText> ImageSetWriter::Texts(int64_t number, const std
                          "mounted)"}};
 }
 
+std::vector<std::string> ImageSetWriter::SurfaceFiles() const {
+    std::vector<std::string> chosen;
+    for (const std::string& name : SurfaceFileNames())
+        if (std::find(_files.begin(), _files.end(), name) != _files.end())
+            chosen.push_back(name);
+    return chosen;
+}
+
 std::vector<ImageSetWriter::Picture> ImageSetWriter::Pictures() const {
     const bool line = _description.LineScan();
+    const bool ownChosen = std::any_of(_files.begin(), _files.end(), [](const std::string& name) {
+        const auto& own = ImageSetFileNames();
+        return std::find(own.begin(), own.end(), name) != own.end();
+    });
     auto chosen = [&](const std::string& name) {
-        if (_files.empty())
-            return name != "direction" || line;
+        if (!ownChosen)
+            return _files.empty() && (name != "direction" || line);
         return std::find(_files.begin(), _files.end(), name) != _files.end();
     };
     std::vector<Picture> pictures;
@@ -215,21 +242,27 @@ std::vector<ImageSetWriter::Picture> ImageSetWriter::Pictures() const {
 }
 
 std::vector<fs::path> ImageSetWriter::Write(const host::Image& image,
-                                            std::chrono::system_clock::time_point taken) {
+                                            std::chrono::system_clock::time_point taken,
+                                            const std::vector<ExtraFile>& extra) {
     const std::vector<Picture> pictures = Pictures();
+    std::vector<std::string> suffixes;
+    for (const Picture& picture : pictures)
+        suffixes.push_back(picture.suffix);
+    for (const ExtraFile& file : extra)
+        suffixes.push_back(file.suffix);
     // Claims the first free number: every file created anew, or none kept.
     std::vector<std::unique_ptr<NewFile>> files;
     int64_t number = _next;
     for (;; ++number) {
         files.clear();
         const std::string base = Prefix(_description.channelIndex) + Number(number);
-        for (const Picture& picture : pictures) {
-            auto file = std::make_unique<NewFile>(_folder / (base + "-" + picture.suffix + ".png"));
+        for (const std::string& suffix : suffixes) {
+            auto file = std::make_unique<NewFile>(_folder / (base + "-" + suffix + ".png"));
             if (!file->Created())
                 break;
             files.push_back(std::move(file));
         }
-        if (files.size() == pictures.size())
+        if (files.size() == suffixes.size())
             break;
     }
     _next = number + 1;
@@ -240,6 +273,12 @@ std::vector<fs::path> ImageSetWriter::Write(const host::Image& image,
         NewFile& file = *files[k];
         _encoder.Encode(GreyPicture(picture.make ? _picture : image),
                         Texts(number, picture.what, picture.order, taken),
+                        [&](const uint8_t* bytes, size_t size) { file.Write(bytes, size); });
+        file.Close();
+    }
+    for (size_t k = 0; k < extra.size(); ++k) {
+        NewFile& file = *files[pictures.size() + k];
+        _encoder.Encode(extra[k].picture, extra[k].texts(number),
                         [&](const uint8_t* bytes, size_t size) { file.Write(bytes, size); });
         file.Close();
     }

@@ -10,6 +10,7 @@
 #include <chrono>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,19 @@ namespace zeb::cli {
 // The files of an image set as --files names them: "stack" (as delivered), "average", "directions"
 // (the 2 x 2 contact sheet) and "direction" (-direction0.png to -direction3.png, one per direction).
 const std::vector<std::string>& ImageSetFileNames();
+// The surface's files of an image set (files::SurfaceWriter): "normals", "albedo", "curvature" and
+// "height".
+const std::vector<std::string>& SurfaceFileNames();
+// Both lists: what --files takes.
+const std::vector<std::string>& FileChoices();
+
+// A file written beside an image set's own, by a writer that knows the set's number only once it is
+// claimed (the surface's files): its name's last part, its picture, and its text chunks for a number.
+struct ExtraFile {
+    std::string suffix;
+    imagefiles::Picture picture;
+    std::function<std::vector<imagefiles::PngText>(int64_t number)> texts;
+};
 
 class ImageSetWriter {
 public:
@@ -32,8 +46,12 @@ public:
     // claimed by creating every one of its files anew: a number of which any file exists, written
     // by another process or writer meanwhile, is passed over, so writers sharing a folder keep
     // every set whole under a number of its own.
+    // `extra` files are claimed and written with the set's own, after them.
     std::vector<std::filesystem::path> Write(const host::Image& image,
-                                             std::chrono::system_clock::time_point taken);
+                                             std::chrono::system_clock::time_point taken,
+                                             const std::vector<ExtraFile>& extra = {});
+    // Whether the choice of files names any of the surface's, and which.
+    std::vector<std::string> SurfaceFiles() const;
     // The number of the last image set written (0 before the first).
     int64_t LastNumber() const { return _last; }
     const ImageSetDescription& Description() const { return _description; }

@@ -1,8 +1,11 @@
 // The surface of each image set beside its files: zeb-channelN-NNNN-normals.png (16-bit RGB, each
 // of x, y, z as (n + 1) / 2 x 65535; x to the image's right, y to its top, z toward the camera;
 // 0, 0, 0 where no normal is reliable), -albedo.png (16-bit grey, albedo x 65535, 1 a white
-// Lambertian surface) and -curvature.png (8-bit, 128 flat, brighter convex, its scale in a text
-// chunk). Each names the lighting model and the calibration in its text chunks.
+// Lambertian surface), -curvature.png (8-bit, 128 flat, brighter convex, its scale in a text
+// chunk) and -height.png (16-bit grey, micrometres above the lowest point of the recovered surface,
+// 0 where no height is known; where that zero lies in a text chunk). The surface is solved with
+// its heights: each pixel lit at its own height, so that tall objects come out right. Each file
+// names the lighting model and the calibration in its text chunks.
 #pragma once
 
 #include "files/ImageSetWriter.h"
@@ -17,24 +20,28 @@ namespace zeb::cli {
 
 class SurfaceWriter {
 public:
-    // `sets` names the files and gives their common text chunks; it outlives the writer.
-    SurfaceWriter(ChannelLighting lighting, const ImageSetWriter& sets);
+    // `sets` names the files, gives their common text chunks and writes the image set's own files
+    // with the surface's; it outlives the writer. The surface's files are those of SurfaceFileNames()
+    // that the files chosen for `sets` name; every one of them when it names none.
+    SurfaceWriter(ChannelLighting lighting, ImageSetWriter& sets);
     // For zeb acquire --surface: the channel's lighting now, beside the files of `sets`. Throws
     // CommandError when there are no files (`sets` null) or no four directions (averaged sets).
     static std::unique_ptr<SurfaceWriter> ForAcquisition(host::HostChannel& channel, Session& session,
                                                          int32_t channelIndex,
                                                          const SurfaceModelOptions& options,
-                                                         const ImageSetWriter* sets);
+                                                         ImageSetWriter* sets);
 
-    // Computes the surface of image set `number` (the four directions as delivered) and writes its
-    // files; returns them in writing order. Throws std::runtime_error when a file cannot be written.
-    std::vector<std::filesystem::path> Write(const host::Image& image, int64_t number,
+    // Computes the surface of an image set (the four directions as delivered) and writes the set's
+    // files with the surface's under the next number; returns them in writing order. Throws
+    // std::runtime_error when a file cannot be written.
+    std::vector<std::filesystem::path> Write(const host::Image& image,
                                              std::chrono::system_clock::time_point taken);
     const photometric::Surface& LastSurface() const { return _surface; }
 
 private:
     ChannelLighting _lighting;
-    const ImageSetWriter& _sets;
+    ImageSetWriter& _sets;
+    std::vector<std::string> _forms;
     photometric::SurfaceSolver _solver;
     photometric::Surface _surface;
 };

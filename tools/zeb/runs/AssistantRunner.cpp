@@ -126,6 +126,10 @@ AssistantState AssistantRunner::Update(const std::function<bool()>& stop) {
     const std::string arguments = Read("DialogResultMessageArguments");
     state.message = FillPlaceholders(Read("DialogResultMessage"), arguments);
     state.arguments = SplitArguments(arguments);
+    if (_name == "Brightness detection") {
+        state.exposureTime = _channel.Read("ExposureTime").value_or("");
+        state.gain = _channel.Read("Gain").value_or("");
+    }
     return state;
 }
 

@@ -40,6 +40,9 @@ struct AssistantState {
     std::string result;  // "Undefined", "Success", "Warning" or "Error"
     std::string message; // with its placeholders filled in
     std::vector<std::string> arguments;
+    // The brightness assistant's: the channel's "ExposureTime" and "Gain" when the result was read,
+    // from which a fix is suggested.
+    std::string exposureTime, gain;
 };
 
 class AssistantRunner {

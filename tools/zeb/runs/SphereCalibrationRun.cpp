@@ -4,6 +4,7 @@
 #include "base/Text.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 
@@ -49,6 +50,21 @@ host::Image AverageOfSphere(const std::vector<host::Image>& sets, const SphereCa
     return average;
 }
 
+// The finder takes a bright region that reaches the image's edge for a sphere cut by it when a
+// circle fits the region's boundary. A circle whose centre lies more than the sphere's radius
+// inside every edge is cut by none of them: the region is something else (a part, a card).
+bool CutByNoEdge(const std::string& message, const host::Image& image, const LightingModel& model,
+                 double radiusMm) {
+    double x = 0, y = 0;
+    const size_t at = message.find("(centre at ");
+    if (!message.starts_with("the sphere is cut by the image's edge") || at == std::string::npos ||
+        std::sscanf(message.c_str() + at, "(centre at %lf, %lf)", &x, &y) != 2)
+        return false;
+    const double columns = radiusMm / model.camera.PixelSize(), rows = radiusMm / model.camera.RowPitch();
+    const double width = image.width, height = image.height / 4.0;
+    return x - columns > 0 && x + columns < width && y - rows > 0 && y + rows < height;
+}
+
 std::string Orientation(int32_t degrees) {
     return std::to_string(degrees) + " deg";
 }
@@ -72,6 +88,16 @@ nlohmann::ordered_json SphereCalibrationRun::Figures() const {
                                         : nlohmann::ordered_json(Orientation(detected))}}}};
 }
 
+nlohmann::ordered_json SphereCalibrationRun::FiguresAndVerdict() const {
+    nlohmann::ordered_json answer = Figures();
+    const std::string suggested = SuggestedOrientation();
+    answer["agrees"] = result.verdict.agrees;
+    answer["advice"] = result.verdict.advice;
+    answer["suggestedOrientation"] =
+        suggested.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(suggested);
+    return answer;
+}
+
 std::string SphereCalibrationRun::SuggestedOrientation() const {
     const int32_t detected = result.verdict.detectedOrientation;
     if (detected < 0 || detected == std::atoi(record.lightingOrientation.c_str()))
@@ -83,7 +109,26 @@ SphereCalibrationRun CalibrateOnSphere(const std::vector<host::Image>& sets, con
                                        const ImageSetDescription& description, const SphereSettings& sphere) {
     SphereCalibrationRun run;
     const SphereCalibration calibration(lighting.nominal, lighting.region, sphere);
-    const host::Image image = AverageOfSphere(sets, calibration, description.LineScan(), run.setsUsed);
+    host::Image image;
+    try {
+        image = AverageOfSphere(sets, calibration, description.LineScan(), run.setsUsed);
+    } catch (const CommandError& error) {
+        const std::string what = error.what();
+        if (!sets.empty() && CutByNoEdge(what, sets.front(), lighting.model, sphere.radius)) {
+            char text[200];
+            std::snprintf(
+                text, sizeof text,
+                "no sphere found: the bright region reaches the image's edge, but no sphere of %.1f mm "
+                "radius cut by the edge fits it",
+                sphere.radius);
+            throw CommandError(text);
+        }
+        // A taller line-scan image takes longer: the advice says where the plug-in's wait stops it.
+        if (what.find("make the image taller") == std::string::npos || !description.lineTiming ||
+            description.lineTiming->TallestImage().empty())
+            throw;
+        throw CommandError(what + " (" + description.lineTiming->TallestImage() + ")");
+    }
     try {
         run.result =
             calibration.Calibrate({image.pixels.data(), image.width, image.height, description.LineScan()});

@@ -25,6 +25,9 @@ struct SphereCalibrationRun {
     // "nominalMeanErrorDegrees", "lights": [{"azimuthDegrees", "elevationDegrees"} x 4],
     // "orientation": {"set", "detected"}}; "detected" is null when no orientation fits.
     nlohmann::ordered_json Figures() const;
+    // The figures followed by the verdict: "agrees", "advice" (empty when they agree) and
+    // "suggestedOrientation" (the "LightingOrientation" to set, or null).
+    nlohmann::ordered_json FiguresAndVerdict() const;
     // "90 deg" when the lights fit another "LightingOrientation" than the channel's; empty otherwise.
     std::string SuggestedOrientation() const;
 };

@@ -2,8 +2,10 @@
 
 #include "base/CommandError.h"
 #include "base/NameMatch.h"
+#include "base/Text.h"
 #include "session/FeatureGuide.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstdlib>
 
@@ -90,9 +92,28 @@ std::string WriteOutcome::Describe() const {
     return name + ": wrote \"" + written + "\", the channel holds \"" + holds + "\"";
 }
 
+std::string ChoicesHint(const std::string& value, const std::vector<std::string>& choices) {
+    if (choices.empty() || std::find(choices.begin(), choices.end(), value) != choices.end())
+        return {};
+    std::string list;
+    for (const std::string& choice : choices)
+        list += (list.empty() ? "\"" : ", \"") + choice + "\"";
+    // A number without its unit ("90" for "90 deg") is what people type most.
+    std::vector<std::string> close;
+    for (const std::string& choice : choices)
+        if (EqualsIgnoringCase(choice, value) || Lowercase(choice).starts_with(Lowercase(value) + " "))
+            close.push_back(choice);
+    std::string guess = close.empty() ? DidYouMean(value, choices) : DidYouMean(close.front(), close);
+    return "the choices are " + list + (guess.empty() ? "" : "; " + guess);
+}
+
 WriteOutcome WriteFeature(host::HostChannel& channel, const std::string& name, const std::string& value) {
-    if (!channel.Write(name, value))
-        throw FeatureError(channel, name);
+    if (!channel.Write(name, value)) {
+        CommandError error = FeatureError(channel, name);
+        if (error.Hints().empty())
+            error.Hint(ChoicesHint(value, channel.Choices(name)));
+        throw error;
+    }
     const auto holds = channel.Read(name);
     if (!holds)
         throw FeatureError(channel, name);

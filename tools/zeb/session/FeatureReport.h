@@ -45,6 +45,10 @@ struct WriteOutcome {
 // another form (normalised), or another value (clamped, aligned, refused as not a number).
 WriteOutcome::Kind CompareWritten(const std::string& written, const std::string& holds);
 
+// For a value an enumeration does not offer: "the choices are "0 deg", "90 deg"; did you mean "90
+// deg"?"; empty when there are no choices or the value is one of them.
+std::string ChoicesHint(const std::string& value, const std::vector<std::string>& choices);
+
 // Writes the feature and reads it back. Throws CommandError with the plug-in's text on failure.
 WriteOutcome WriteFeature(host::HostChannel& channel, const std::string& name, const std::string& value);
 

@@ -16,6 +16,8 @@ ImageSetDescription ImageSetDescription::Read(host::HostChannel& channel, int32_
     d.lightingSequence = value("LightingSequenceType");
     d.lightingOrientation = value("LightingOrientation");
     d.setupMode = value("SetupMode");
+    if (d.LineScan())
+        d.lineTiming = ReadLineScanTiming(channel);
     return d;
 }
 

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "hostkit/HostChannel.h"
+#include "session/FrameTiming.h"
 
 #include <cstdint>
 #include <string>
@@ -15,6 +16,7 @@ struct ImageSetDescription {
     std::string camera;      // "DeviceImageSource"
     std::string cameraModel; // vendor, model and serial number
     std::string scanType, exposureTime, gain, lightingSequence, lightingOrientation, setupMode;
+    std::optional<LineScanTiming> lineTiming; // line scan: "Height" and the line rate
 
     bool LineScan() const { return scanType == "Linescan"; }
     bool Averaged() const { return setupMode == "On"; }

@@ -1,6 +1,7 @@
 #include "session/RunSettings.h"
 
 #include "base/CommandError.h"
+#include "base/FileText.h"
 #include "base/Text.h"
 
 #include <fstream>
@@ -17,23 +18,28 @@ Assignment ParseAssignment(const std::string& text, const std::string& origin) {
 }
 
 std::vector<Assignment> LoadProfile(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    if (!in)
-        throw CommandError("cannot read the profile " + file.string());
-    std::ostringstream text;
-    text << in.rdbuf();
-    return ParseProfile(text.str(), file.string());
+    return ParseProfile(ReadBoundedFile(file, "profile"), file.string());
 }
+
+namespace {
+constexpr std::string_view HeaderStart = "# zeb profile of ";
+constexpr std::string_view HeaderEnd = ": NAME=VALUE, one a line, applied in this order";
+} // namespace
 
 std::vector<Assignment> ParseProfile(const std::string& text, const std::string& origin) {
     std::istringstream in(text);
     std::vector<Assignment> assignments;
-    std::string line;
+    std::string line, channel;
     for (int number = 1; std::getline(in, line); ++number) {
         const std::string trimmed = Trim(line);
+        if (number == 1 && trimmed.starts_with(HeaderStart) && trimmed.ends_with(HeaderEnd) &&
+            trimmed.size() > HeaderStart.size() + HeaderEnd.size())
+            channel =
+                trimmed.substr(HeaderStart.size(), trimmed.size() - HeaderStart.size() - HeaderEnd.size());
         if (trimmed.empty() || trimmed[0] == '#')
             continue;
         assignments.push_back(ParseAssignment(trimmed, origin + ":" + std::to_string(number)));
+        assignments.back().profileOf = channel;
     }
     return assignments;
 }
@@ -45,8 +51,7 @@ bool BelongsInProfile(const FeatureInfo& feature) {
 
 std::string ProfileText(host::HostChannel& channel, size_t* count) {
     const std::vector<FeatureInfo> features = DescribeFeatures(channel);
-    std::string text =
-        "# zeb profile of " + channel.Name() + ": NAME=VALUE, one a line, applied in this order\n";
+    std::string text = std::string(HeaderStart) + channel.Name() + std::string(HeaderEnd) + "\n";
     size_t kept = 0;
     for (const FeatureInfo& feature : features)
         if (BelongsInProfile(feature)) {

@@ -12,8 +12,13 @@
 namespace zeb::cli {
 
 struct Assignment {
+    Assignment() = default;
+    Assignment(std::string name_, std::string value_, std::string origin_, std::string profileOf_ = {})
+        : name(std::move(name_)), value(std::move(value_)), origin(std::move(origin_)),
+          profileOf(std::move(profileOf_)) {}
     std::string name, value;
-    std::string origin; // "--set" or "FILE:LINE", for messages
+    std::string origin;    // "--set" or "FILE:LINE", for messages
+    std::string profileOf; // from a profile zeb saved: the channel it was saved from
 };
 
 // "NAME=VALUE": the name and value trimmed of blanks; throws CommandError when there is no name.
@@ -21,7 +26,8 @@ Assignment ParseAssignment(const std::string& text, const std::string& origin);
 
 // A profile: one NAME=VALUE a line; blank lines and lines starting with '#' are comments.
 std::vector<Assignment> LoadProfile(const std::filesystem::path& file);
-// The same from a profile's text; `origin` names it in messages ("FILE" gives "FILE:LINE").
+// The same from a profile's text; `origin` names it in messages ("FILE" gives "FILE:LINE"). A
+// profile zeb saved names its channel in its first line; each assignment carries that name.
 std::vector<Assignment> ParseProfile(const std::string& text, const std::string& origin);
 
 // Whether a profile keeps the feature: writable values only. Commands are actions, the assistant

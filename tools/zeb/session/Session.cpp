@@ -2,6 +2,7 @@
 
 #include "base/CommandError.h"
 #include "base/NameMatch.h"
+#include "base/Text.h"
 #include "session/FeatureReport.h"
 #include "session/PluginFiles.h"
 #include "session/WiringDiagnosis.h"
@@ -156,9 +157,21 @@ std::string SelectCamera(host::HostChannel& channel, const std::string& camera, 
     throw error.Hint("check the trigger cables, or name the camera with --camera");
 }
 
+namespace {
+// A profile saved from another channel: often the cause when its values do not fit.
+std::string OtherChannel(host::HostChannel& channel, const Assignment& assignment) {
+    if (assignment.profileOf.empty() || assignment.profileOf == channel.Name())
+        return {};
+    return "the profile " + assignment.origin.substr(0, assignment.origin.rfind(':')) + " was saved from " +
+           assignment.profileOf + ", not from " + channel.Name() +
+           " (--channel chooses the channel; a profile fits the channel it was saved from)";
+}
+} // namespace
+
 void ApplySettings(host::HostChannel& channel, const std::vector<Assignment>& assignments,
                    bool acceptAdjusted) {
     bool adjusted = false;
+    std::string other;
     for (const Assignment& assignment : assignments) {
         WriteOutcome outcome;
         try {
@@ -166,14 +179,18 @@ void ApplySettings(host::HostChannel& channel, const std::vector<Assignment>& as
         } catch (CommandError& error) {
             if (assignment.origin != "--set" && assignment.origin != "set")
                 error.Hint("in " + assignment.origin);
+            error.Hint(OtherChannel(channel, assignment));
             throw;
         }
         if (outcome.kind != WriteOutcome::Kind::Held)
-            std::fprintf(stderr, "%s\n", outcome.Describe().c_str());
+            std::fprintf(stderr, "%s\n", Printable(outcome.Describe()).c_str());
+        if (outcome.kind == WriteOutcome::Kind::Adjusted && other.empty())
+            other = OtherChannel(channel, assignment);
         adjusted = adjusted || outcome.kind == WriteOutcome::Kind::Adjusted;
     }
     if (adjusted && !acceptAdjusted)
         throw CommandError("the channel does not hold the value asked for")
+            .Hint(other)
             .Hint("--accept-adjusted goes on with the values the channel holds");
 }
 

@@ -2,6 +2,7 @@
 
 #include "Station.h"
 #include "session/PluginFiles.h"
+#include "session/StationFile.h"
 
 #include <algorithm>
 #include <cstdlib>
@@ -232,9 +233,9 @@ std::unique_ptr<station::Station> StationFile() {
     if (!path || !*path)
         return nullptr;
     try {
-        return station::Station::FromFile(path);
+        return ReadStationFile(path);
     } catch (const std::exception&) {
-        return nullptr; // the plug-in has reported it
+        return nullptr; // zeb has stopped at it before loading the plug-in
     }
 }
 

@@ -1,5 +1,7 @@
 #include "view/ChannelWorker.h"
 
+#include "session/FrameTiming.h"
+
 namespace zeb::view {
 
 namespace {
@@ -227,7 +229,12 @@ void ChannelWorker::RunJobs() {
 std::shared_ptr<ChannelWorker::Control> ChannelWorker::TakeControl(bool wait) {
     while (true) {
         RunJobs();
+        // An acquisition that failed on a line-scan frame too long for the plug-in's wait says why.
+        const bool explained =
+            _scanType == "Linescan" && cli::ExplainFailures(_channel, _mutex, {&_error, &_lastFailure});
         std::unique_lock<std::mutex> lock(_mutex);
+        if (explained)
+            Changed();
         if (!_controls.empty()) {
             auto control = _controls.front();
             _controls.pop_front();

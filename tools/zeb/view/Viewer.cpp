@@ -1,6 +1,7 @@
 #include "view/Viewer.h"
 
 #include "base/CommandError.h"
+#include "base/Text.h"
 #include "session/FeatureReport.h"
 #include "view/ChannelWorker.h"
 #include "view/ClientRegistry.h"
@@ -18,22 +19,6 @@ namespace zeb::view {
 using namespace cli;
 
 namespace {
-
-// Control characters written as \xNN, so that no text (a name the station gives, anything a request
-// carries) can break a line of zeb view's output or forge one.
-std::string Printable(const std::string& text) {
-    std::string out;
-    for (const char c : text) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte >= 0x20 && byte != 0x7f) {
-            out += c;
-            continue;
-        }
-        const char* digits = "0123456789abcdef";
-        out += {'\\', 'x', digits[byte >> 4], digits[byte & 15]};
-    }
-    return out;
-}
 
 void Say(const std::string& text) {
     std::printf("%s\n", Printable(text).c_str());
