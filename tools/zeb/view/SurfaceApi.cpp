@@ -10,7 +10,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 
 namespace zeb::view {
@@ -77,6 +79,7 @@ std::string PngOf(const photometric::Surface& surface, const std::string& form, 
     const int32_t channels = form == "normals" ? 3 : 1;
     const std::vector<uint8_t> samples = form == "normals"  ? photometric::NormalColours(surface)
                                          : form == "albedo" ? photometric::AlbedoGreys(surface)
+                                         : form == "height" ? photometric::HeightGreys(surface)
                                                             : photometric::CurvatureSamples(surface);
     int32_t width = 0, height = 0;
     const std::vector<uint8_t> subsampled =
@@ -125,10 +128,28 @@ SurfaceApi::ChannelSurface& SurfaceApi::Of(const ChannelWorker& worker) {
     return *slot;
 }
 
+cli::ChannelLighting SurfaceApi::Lighting(host::HostChannel& channel, int32_t index, std::string* note) {
+    cli::SurfaceModelOptions options;
+    std::error_code error;
+    const fs::path calibration = CalibrationFile(index);
+    if (fs::exists(calibration, error))
+        options.calibration = calibration.string();
+    try {
+        return cli::ReadChannelLighting(channel, _session, index, options);
+    } catch (const cli::CommandError& refused) {
+        if (options.calibration.empty())
+            throw;
+        // A calibration made under other settings: the documented geometry instead.
+        if (note)
+            *note = refused.what();
+        return cli::ReadChannelLighting(channel, _session, index, {});
+    }
+}
+
 HttpResponse SurfaceApi::Picture(ChannelWorker& worker, const HttpRequest& request) {
     const std::string form = request.Query("form", "normals");
-    if (form != "normals" && form != "albedo" && form != "curvature")
-        return HttpResponse::Text(400, "form \"" + form + "\" is none of normals, albedo, curvature");
+    if (form != "normals" && form != "albedo" && form != "curvature" && form != "height")
+        return HttpResponse::Text(400, "form \"" + form + "\" is none of normals, albedo, curvature, height");
     const auto scale = NumberIn(request.Query("scale", "1"), 1, 16);
     if (!scale || *scale != static_cast<int32_t>(*scale))
         return HttpResponse::Text(400, "scale is a whole number from 1 to 16");
@@ -147,24 +168,14 @@ HttpResponse SurfaceApi::Picture(ChannelWorker& worker, const HttpRequest& reque
         const std::string key = LightingKey(*set, calibration);
         if (key != channel.lightingKey || !channel.lighting) {
             const int32_t index = worker.Index();
-            cli::SurfaceModelOptions options;
-            std::error_code error;
-            if (fs::exists(calibration, error))
-                options.calibration = calibration.string();
             channel.calibrationNote.clear();
-            channel.lighting = worker.Call([&](host::HostChannel& host) {
-                try {
-                    return cli::ReadChannelLighting(host, _session, index, options);
-                } catch (const cli::CommandError& refused) {
-                    if (options.calibration.empty())
-                        throw;
-                    // A calibration made under other settings: the documented geometry instead.
-                    channel.calibrationNote = refused.what();
-                    return cli::ReadChannelLighting(host, _session, index, {});
-                }
-            });
+            channel.lighting = worker.Call(
+                [&](host::HostChannel& host) { return Lighting(host, index, &channel.calibrationNote); });
+            // Tall objects are solved at their heights, which the height picture shows.
+            photometric::SurfaceOptions options;
+            options.recoverHeight = true;
             channel.solver = std::make_unique<photometric::SurfaceSolver>(channel.lighting->model,
-                                                                          channel.lighting->region);
+                                                                          channel.lighting->region, options);
             channel.lightingKey = key;
         }
         const host::Image& image = set->Delivered();
@@ -173,6 +184,9 @@ HttpResponse SurfaceApi::Picture(ChannelWorker& worker, const HttpRequest& reque
         channel.solved = set;
         channel.pictures.clear();
     }
+    if (form == "height" && !channel.surface.HasHeights())
+        return HttpResponse::Text(409, "image set " + std::to_string(set->Number()) +
+                                           " has no reliable normals to recover heights from");
     auto& picture = channel.pictures[{form, static_cast<int32_t>(*scale)}];
     if (!picture)
         picture =
@@ -193,6 +207,19 @@ HttpResponse SurfaceApi::Picture(ChannelWorker& worker, const HttpRequest& reque
                                                            ? channel.lighting->CalibrationText()
                                                            : "not used: " + channel.calibrationNote);
     response.headers.emplace_back("X-Zeb-Reliable-Percent", percent);
+    if (surface.HasHeights()) {
+        // The height picture's scale: its darkest level (1) at the lowest point, 255 at the highest.
+        const double low = photometric::LowestHeight(surface);
+        double high = low;
+        for (const float h : surface.heightMap)
+            if (std::isfinite(h))
+                high = std::max(high, static_cast<double>(h));
+        if (std::isfinite(low)) {
+            char range[64];
+            std::snprintf(range, sizeof range, "%.3f %.3f", low, high);
+            response.headers.emplace_back("X-Zeb-Height-Range", range);
+        }
+    }
     return response;
 }
 
