@@ -29,6 +29,14 @@ std::string Bytes(double bytes) {
     return text;
 }
 
+// What the files of a set and its surface depend on besides the image.
+std::string SurfaceKey(const cli::ImageSetDescription& d, const cli::ChannelLighting& lighting) {
+    return std::to_string(d.channelIndex) + "|" + d.channel + "|" + d.camera + "|" + d.cameraModel + "|" +
+           d.scanType + "|" + d.exposureTime + "|" + d.gain + "|" + d.lightingSequence + "|" +
+           d.lightingOrientation + "|" + d.setupMode + "|" + lighting.ModelText() + "|" +
+           lighting.CalibrationText();
+}
+
 std::string SetsText(double sets) {
     char text[48];
     std::snprintf(text, sizeof text, "%.0f", sets);
@@ -75,14 +83,24 @@ Recorder::Saved Recorder::Write(const host::Image& image, const cli::ImageSetDes
                                 std::chrono::system_clock::time_point taken, const Lighting* lighting) {
     // One writer a set, so that the numbering also counts the sets written meanwhile.
     std::lock_guard<std::mutex> lock(_writing);
-    cli::ImageSetWriter writer(_folder, description);
     Saved saved;
-    saved.files = writer.Write(image, taken);
-    saved.number = writer.LastNumber();
     if (lighting && *lighting) {
-        cli::SurfaceWriter surface((*lighting)(), writer);
-        for (fs::path& file : surface.Write(image, saved.number, taken))
+        cli::ChannelLighting light = (*lighting)();
+        const std::string key = SurfaceKey(description, light);
+        if (!_surfaces || key != _surfaceKey) {
+            _surfaces.reset();
+            _surfaceSets = std::make_unique<cli::ImageSetWriter>(_folder, description);
+            _surfaces = std::make_unique<cli::SurfaceWriter>(std::move(light), *_surfaceSets);
+            _surfaceKey = key;
+        }
+        saved.files = _surfaceSets->Write(image, taken);
+        saved.number = _surfaceSets->LastNumber();
+        for (fs::path& file : _surfaces->Write(image, saved.number, taken))
             saved.files.push_back(std::move(file));
+    } else {
+        cli::ImageSetWriter writer(_folder, description);
+        saved.files = writer.Write(image, taken);
+        saved.number = writer.LastNumber();
     }
     uintmax_t size = 0;
     for (const fs::path& file : saved.files) {

@@ -108,6 +108,11 @@ private:
     Recording _recording;
     bool _checked = false;               // the whole recording was found to fit
     std::atomic<uintmax_t> _lastSize{0}; // the bytes of the last set written, once one was
+    // The writers of sets with their surface, kept from one set to the next while the settings and
+    // the lighting stay (the solver keeps its light for the next set of the same size).
+    std::string _surfaceKey;
+    std::unique_ptr<cli::ImageSetWriter> _surfaceSets;
+    std::unique_ptr<cli::SurfaceWriter> _surfaces;
     std::chrono::steady_clock::time_point _end{};
 };
 
