@@ -63,7 +63,7 @@ protected:
 };
 
 TEST_F(ApiRecording, ASaveAnswersTheNumberItsFilesCarryBesideTheLiveOne) {
-    const nlohmann::json live = LiveWithImageSets(0, 3);
+    LiveWithImageSets(0, 3);
     ASSERT_EQ(Client().Post("/api/channels/0/acquisition/stop").status, 200);
     const int64_t shown = Status(0)["imageSet"]["number"];
     HttpAnswer saved = Client().Post("/api/channels/0/save");
@@ -72,7 +72,9 @@ TEST_F(ApiRecording, ASaveAnswersTheNumberItsFilesCarryBesideTheLiveOne) {
     const int64_t number = saved.Json()["savedNumber"];
     char prefix[64];
     std::snprintf(prefix, sizeof prefix, "zeb-channel0-%04lld-", static_cast<long long>(number));
-    for (const auto& file : saved.Json()["files"])
+    const nlohmann::json files = saved.Json()["files"];
+    ASSERT_FALSE(files.empty());
+    for (const auto& file : files)
         EXPECT_EQ(Name(file).rfind(prefix, 0), 0u) << file;
     // The next save of the same set carries the next number; the live number stays.
     saved = Client().Post("/api/channels/0/save");
@@ -145,7 +147,8 @@ TEST_F(ApiRecording, TheSurfaceIsSavedAndRecordedBesideTheImageSet) {
     char prefix[64];
     std::snprintf(prefix, sizeof prefix, "zeb-channel0-%04lld-",
                   static_cast<long long>(saved.Json()["savedNumber"].get<int64_t>()));
-    for (const auto& file : saved.Json()["files"]) {
+    const nlohmann::json files = saved.Json()["files"];
+    for (const auto& file : files) {
         const std::string name = Name(file);
         ASSERT_EQ(name.rfind(prefix, 0), 0u) << name;
         kinds.insert(name.substr(std::string(prefix).size()));

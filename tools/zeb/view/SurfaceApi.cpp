@@ -27,6 +27,11 @@ struct SurfaceApi::ChannelSurface {
     std::unique_ptr<photometric::SurfaceSolver> solver;
     std::shared_ptr<const LiveImageSet> solved; // the image set whose surface this is
     photometric::Surface surface;
+    // The height picture's own solve, with the heights recovered and each pixel solved again at its
+    // height: several times the plane's work, done only when the height is asked for.
+    std::unique_ptr<photometric::SurfaceSolver> heightSolver;
+    std::shared_ptr<const LiveImageSet> heightSolved;
+    photometric::Surface heightSurface;
     std::map<std::pair<std::string, int32_t>, std::shared_ptr<const std::string>> pictures;
 };
 
@@ -163,7 +168,8 @@ HttpResponse SurfaceApi::Picture(ChannelWorker& worker, const HttpRequest& reque
 
     ChannelSurface& channel = Of(worker);
     const std::lock_guard lock(channel.mutex);
-    if (channel.solved != set) {
+    const bool height = form == "height";
+    if ((height ? channel.heightSolved : channel.solved) != set) {
         const fs::path calibration = CalibrationFile(worker.Index());
         const std::string key = LightingKey(*set, calibration);
         if (key != channel.lightingKey || !channel.lighting) {
@@ -171,31 +177,39 @@ HttpResponse SurfaceApi::Picture(ChannelWorker& worker, const HttpRequest& reque
             channel.calibrationNote.clear();
             channel.lighting = worker.Call(
                 [&](host::HostChannel& host) { return Lighting(host, index, &channel.calibrationNote); });
-            // Tall objects are solved at their heights, which the height picture shows.
-            photometric::SurfaceOptions options;
-            options.recoverHeight = true;
             channel.solver = std::make_unique<photometric::SurfaceSolver>(channel.lighting->model,
-                                                                          channel.lighting->region, options);
+                                                                          channel.lighting->region);
+            channel.heightSolver.reset();
+            channel.solved.reset();
+            channel.heightSolved.reset();
+            channel.pictures.clear();
             channel.lightingKey = key;
         }
+        if (height && !channel.heightSolver) {
+            photometric::SurfaceOptions options;
+            options.recoverHeight = true;
+            channel.heightSolver = std::make_unique<photometric::SurfaceSolver>(
+                channel.lighting->model, channel.lighting->region, options);
+        }
         const host::Image& image = set->Delivered();
-        channel.solver->Solve({image.pixels.data(), image.width, image.height, set->Description().LineScan()},
-                              channel.surface);
-        channel.solved = set;
-        channel.pictures.clear();
+        (height ? *channel.heightSolver : *channel.solver)
+            .Solve({image.pixels.data(), image.width, image.height, set->Description().LineScan()},
+                   height ? channel.heightSurface : channel.surface);
+        (height ? channel.heightSolved : channel.solved) = set;
+        std::erase_if(channel.pictures,
+                      [height](const auto& entry) { return (entry.first.first == "height") == height; });
     }
-    if (form == "height" && !channel.surface.HasHeights())
+    const photometric::Surface& surface = height ? channel.heightSurface : channel.surface;
+    if (height && !surface.HasHeights())
         return HttpResponse::Text(409, "image set " + std::to_string(set->Number()) +
                                            " has no reliable normals to recover heights from");
     auto& picture = channel.pictures[{form, static_cast<int32_t>(*scale)}];
     if (!picture)
-        picture =
-            std::make_shared<const std::string>(PngOf(channel.surface, form, static_cast<int32_t>(*scale)));
+        picture = std::make_shared<const std::string>(PngOf(surface, form, static_cast<int32_t>(*scale)));
 
     HttpResponse response;
     response.contentType = "image/png";
     response.body = *picture;
-    const photometric::Surface& surface = channel.surface;
     const double reliable = surface.width > 0 ? 100.0 * static_cast<double>(surface.ReliablePixels()) /
                                                     (static_cast<double>(surface.width) * surface.height)
                                               : 0;
@@ -292,6 +306,7 @@ HttpResponse SurfaceApi::Calibrate(ChannelWorker& worker, const HttpRequest& req
         const std::lock_guard lock(channel.mutex);
         channel.lightingKey.clear();
         channel.solved.reset();
+        channel.heightSolved.reset();
     }
     nlohmann::ordered_json answer = run.Figures();
     const std::string suggested = run.SuggestedOrientation();
