@@ -170,12 +170,12 @@ TEST(ViewParts, EveryFeatureIsExplainedWithItsUnitAndTheChannelsOwnLimits) {
     EXPECT_EQ(cli::GuideFor("Gain").unit, "dB");
     EXPECT_EQ(cli::GuideFor("LightingOrientation").unit, "");
     EXPECT_NE(cli::GuideFor("EncoderResolution").limits.find("steps of 4"), std::string::npos);
-    // The image region is what a streaming camera refuses to change; nothing else is fixed.
+    // The image region and its mirroring are what a streaming camera refuses to change; nothing else.
     std::vector<std::string> fixed;
     for (const auto& guide : guides)
         if (guide.fixedWhileAcquiring)
             fixed.push_back(guide.name);
-    EXPECT_EQ(fixed, (std::vector<std::string>{"Width", "Height", "OffsetX", "OffsetY"}));
+    EXPECT_EQ(fixed, (std::vector<std::string>{"Width", "Height", "OffsetX", "OffsetY", "ReverseXY"}));
     // A feature of another plug-in version is still explained, without a unit.
     EXPECT_FALSE(cli::GuideFor("SomethingNew").meaning.empty());
     EXPECT_EQ(cli::GuideFor("SomethingNew").unit, "");

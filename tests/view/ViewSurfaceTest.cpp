@@ -73,9 +73,9 @@ TEST_F(ViewSurface, CalibratesOnTheSphereAndShowsTheLiveSurfaceWithIt) {
 }
 
 TEST_F(ViewSurface, WrongRequestsSayWhy) {
-    const HttpAnswer form = Client().Get("/api/channels/0/surface.png?form=height");
+    const HttpAnswer form = Client().Get("/api/channels/0/surface.png?form=depth");
     EXPECT_EQ(form.status, 400);
-    EXPECT_EQ(form.body, "form \"height\" is none of normals, albedo, curvature");
+    EXPECT_EQ(form.body, "form \"depth\" is none of normals, albedo, curvature, height");
     EXPECT_EQ(Client().Get("/api/channels/0/surface.png?scale=0").status, 400);
     EXPECT_EQ(Client().Get("/api/channels/0/surface.png?scale=2.5").status, 400);
     EXPECT_EQ(Client().Post("/api/channels/0/surface.png").status, 405);

@@ -3,12 +3,14 @@
 // surface follows the directions and switches between its pictures, averaged image sets (SetupMode
 // "On") leave it dimmed with the reason until single directions come again, the calibration names
 // the turned dome, its button applies the orientation, and a second calibration then agrees and is
-// named as the lighting model in use.
+// named as the lighting model in use; the height picture shows the sphere's top brightest, "Save
+// surface" writes the surface files and a recording with surfaces on a stopped channel leaves it
+// stopped.
 //
 // ZEB: the zeb program (default build/linux/bin/zeb); CHROMIUM: the browser (default /usr/bin/chromium).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
-import { mkdtempSync, mkdirSync, rmSync, writeFileSync } from 'node:fs';
+import { mkdtempSync, mkdirSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
 import { launchBrowser, openPage, startServer, stopServer } from './harness.js';
@@ -114,6 +116,43 @@ test('the Surface panel of zeb view in Chromium', async () => {
     await page.waitForFunction(() => document.querySelector('#surface-canvas').dataset.form === 'curvature');
     const convex = await surfaceColour(page);
     assert.ok(convex[0] > 132, String(convex));
+
+    // The height: the sphere's top brightest, its scale in millimetres in the caption.
+    await page.click('input[name="surface-form"][value="height"]');
+    await page.waitForFunction(() => document.querySelector('#surface-canvas').dataset.form === 'height');
+    const heightCaption = await page.$eval('#surface-caption', (c) => c.textContent);
+    const range = heightCaption.match(/^Image set \d+, height: .* from (-?[\d.]+) mm \(darkest\) to ([\d.]+) mm \(brightest\) above the object plane; /);
+    assert.ok(range, heightCaption);
+    assert.ok(Number(range[2]) > 5 && Number(range[2]) < 40, heightCaption);
+    const middle = await surfaceColour(page);
+    const rim = await page.evaluate(() => {
+      const canvas = document.querySelector('#surface-canvas');
+      return canvas.getContext('2d').getImageData(Math.floor(canvas.width / 2), 1, 1, 1).data[0];
+    });
+    assert.ok(middle[0] > rim + 40, `${middle} over ${rim}`);
+
+    // "Save surface" writes the set with its surface files under one number, and says it.
+    await page.click('#save-surface');
+    await page.waitForFunction(() => /^saved image set \d+ \(the live view's \d+\) in /.test(document.querySelector('#message').textContent));
+    const savedLine = await page.$eval('#message', (m) => m.textContent);
+    const number = savedLine.match(/^saved image set (\d+) /)[1].padStart(4, '0');
+    for (const kind of ['stack', 'normals', 'albedo', 'curvature']) {
+      assert.ok(readdirSync(path.join(folder, 'saved')).includes(`zeb-channel0-${number}-${kind}.png`), `${kind}: ${savedLine}`);
+    }
+
+    // Recorded with surfaces on a stopped channel: the recording starts the acquisition, writes
+    // each set with its surface, and leaves the channel stopped as it was.
+    await page.click('#stop');
+    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('stopped'));
+    const normalsBefore = readdirSync(path.join(folder, 'saved')).filter((f) => f.endsWith('-normals.png')).length;
+    await page.$eval('#record-amount', (input) => { input.value = '2'; });
+    await page.select('#record-unit', 'count');
+    await page.click('#record-surface');
+    await page.click('#record');
+    await page.waitForFunction(() => document.querySelector('#recording').textContent.startsWith('recorded 2 image sets'));
+    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('stopped'));
+    const normalsAfter = readdirSync(path.join(folder, 'saved')).filter((f) => f.endsWith('-normals.png')).length;
+    assert.equal(normalsAfter, normalsBefore + 2);
     assert.deepEqual(errors, []);
   } finally {
     await browser.close();

@@ -205,7 +205,7 @@ test('zeb view in Chromium', async () => {
     const recorded = readdirSync(path.join(folder, 'saved')).filter((f) => f.endsWith('-stack.png'));
     assert.equal(recorded.length, 2, recorded.join());
 
-    // "Save this image set" names the files it wrote, and a number only where the files carry it.
+    // "Save this image set" names the files it wrote and the number they carry, beside the live one.
     await page.evaluate(() => { document.querySelector('#message').textContent = ''; });
     await page.click('#save');
     await page.waitForFunction(() => document.querySelector('#message').textContent.startsWith('saved'));
@@ -216,9 +216,9 @@ test('zeb view in Chromium', async () => {
     const savedFiles = named[2].split(', ');
     assert.ok(savedFiles.some((f) => f.endsWith('-stack.png')), savedLine);
     for (const file of savedFiles) assert.ok(existsSync(path.join(folder, 'saved', file)), file);
-    const claimed = savedLine.match(/^saved image set (\d+) /);
-    if (claimed) assert.ok(savedFiles.every((f) => f.includes(`-${claimed[1].padStart(4, '0')}-`)), savedLine);
-    else assert.match(savedLine, /^saved the live view's image set \d+ /);
+    const claimed = savedLine.match(/^saved image set (\d+) \(the live view's \d+\) /);
+    assert.ok(claimed, savedLine);
+    assert.ok(savedFiles.every((f) => f.includes(`-${claimed[1].padStart(4, '0')}-`)), savedLine);
 
     // Stop during a recording says that it cut the recording short; the region is editable again.
     await page.$eval('#record-amount', (input) => { input.value = '1000'; });
@@ -353,7 +353,12 @@ test('zeb view in Chromium', async () => {
     await page.waitForFunction(() => document.querySelector('#profile-answer p')?.textContent.startsWith('live.profile: '));
     const ownLines = await page.$$eval('#profile-answer li', (items) => items.map((li) => `${li.dataset.kind} ${li.textContent}`));
     assert.ok(ownLines.length > 10, ownLines.join('\n'));
-    assert.ok(ownLines.every((l) => /^(held|normalised|unchanged) /.test(l)), ownLines.join('\n'));
+    assert.ok(ownLines.every((l) => /^(held|normalised) /.test(l)), ownLines.join('\n'));
+    // The image region and its mirroring are held as they are, and their notes say so.
+    for (const name of ['Width', 'Height', 'OffsetX', 'OffsetY', 'ReverseXY']) {
+      const value = await page.$eval(`.feature[data-name="${name}"] output`, (o) => o.textContent);
+      assert.equal(await page.$eval(`.feature[data-name="${name}"] .answer`, (a) => a.textContent), `holds ${value}`, name);
+    }
     assert.ok(!(await page.$eval('#profile-answer p', (p) => p.classList.contains('bad'))));
     await page.click('#stop');
     await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('stopped'));

@@ -14,6 +14,10 @@ test('the recording line: under way, done, cut short, never started', () => {
     'recorded 3 image sets of 10 image sets, cut short: the acquisition ended after 3 image sets; the last in /o: a.png');
   assert.equal(recordingLine(recording({ seconds: 5, ended: 'No space left on device' })),
     'recorded 0 image sets of 5 s, cut short: No space left on device');
+  assert.equal(recordingLine(recording({ active: true, count: 5, surfaces: true, written: 1 })),
+    'recording 5 image sets with their surfaces: 1 written');
+  assert.equal(recordingLine(recording({ count: 500, written: 12, ended: 'stopped before the disk is full: ...' })),
+    'recorded 12 image sets of 500 image sets, cut short: stopped before the disk is full: ...');
   assert.equal(recordingLine(recording({})), '');
   assert.equal(recordingLine(undefined), '');
 });

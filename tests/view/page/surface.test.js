@@ -2,12 +2,24 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { focusPoints, graphScale } from '../../../tools/zeb/view/page/lib/focus.js';
-import { averagedCaption, calibrationFigures, surfaceCaption } from '../../../tools/zeb/view/page/lib/surface.js';
+import { averagedCaption, calibrationFigures, heightRange, surfaceCaption } from '../../../tools/zeb/view/page/lib/surface.js';
 
 test('an averaged set says why the surface is not current', () => {
   assert.match(averagedCaption(120, 97), /^No surface for image set 120: with SetupMode "On" .* The picture is of image set 97, not current\.$/);
   assert.ok(!averagedCaption(5, 0).includes('picture is of'));
   assert.equal(surfaceCaption('7', 'albedo', '98.5'), 'Image set 7, albedo: white is 1; 98.5 % of the pixels with a reliable normal');
+});
+
+test('the height picture says its scale in millimetres, and nothing it cannot read', () => {
+  assert.equal(heightRange('0.012 19.874'), 'from 0.01 mm (darkest) to 19.87 mm (brightest) above the object plane');
+  assert.equal(heightRange('-0.5 0'), 'from -0.50 mm (darkest) to 0.00 mm (brightest) above the object plane');
+  for (const bad of [null, undefined, '', '3', 'a b', '1 NaN']) assert.equal(heightRange(bad), '', String(bad));
+  assert.equal(surfaceCaption('9', 'height', '97.0', '0 20'),
+    'Image set 9, height: brighter higher, black where none is known from 0.00 mm (darkest) to 20.00 mm (brightest) ' +
+    'above the object plane; 97.0 % of the pixels with a reliable normal');
+  // Another form ignores a range; a height without one still says what it shows.
+  assert.equal(surfaceCaption('9', 'albedo', '97.0', '0 20'), 'Image set 9, albedo: white is 1; 97.0 % of the pixels with a reliable normal');
+  assert.match(surfaceCaption('9', 'height', '97.0', null), /^Image set 9, height: brighter higher, black where none is known; /);
 });
 
 test('calibration figures, also with a figure missing', () => {

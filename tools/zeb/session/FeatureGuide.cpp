@@ -28,7 +28,7 @@ const std::vector<FeatureGuide>& FeatureGuides() {
         {"ReverseXY", "",
          "Mirrors an area-scan camera's image in X and Y; the lighting orientation is then turned by 180 deg "
          "at the start.",
-         ""},
+         "", true},
         {"TestPattern", "",
          "On: every delivered image is a synthetic grey ramp instead of the camera's pixels.", ""},
         {"AcquisitionMode", "", "SingleFrame: one image set per start; Continuous: image sets until stopped.",

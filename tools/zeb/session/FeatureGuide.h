@@ -15,7 +15,7 @@ struct FeatureGuide {
     // The limits the channel applies on a write, where it applies its own; empty where only the
     // choices or the camera limit the value (the camera's limits are read from the camera).
     std::string limits;
-    // The camera refuses a change while it streams (the image region).
+    // The camera refuses a change while it streams (the image region and its mirroring).
     bool fixedWhileAcquiring = false;
 };
 

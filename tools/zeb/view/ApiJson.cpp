@@ -56,8 +56,9 @@ json ImageSetJson(const LiveImageSet& set) {
 }
 
 json RecordingJson(const ChannelWorker::Recording& recording) {
-    return {{"active", recording.active},   {"count", recording.count},     {"seconds", recording.seconds},
-            {"written", recording.written}, {"files", recording.lastFiles}, {"ended", recording.ended}};
+    return {{"active", recording.active},     {"count", recording.count},     {"seconds", recording.seconds},
+            {"surfaces", recording.surfaces}, {"written", recording.written}, {"files", recording.lastFiles},
+            {"ended", recording.ended}};
 }
 
 json StatusJson(const ChannelWorker& worker, const ChannelWorker::Status& status) {

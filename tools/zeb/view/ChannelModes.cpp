@@ -1,5 +1,7 @@
 #include "view/ChannelWorker.h"
 
+#include <cstdlib>
+
 namespace zeb::view {
 
 namespace {
@@ -18,14 +20,30 @@ bool ChannelWorker::PumpLive() {
     // A recording by time ends on time, even when no image set arrives after it.
     if (_recorder.TimeUp())
         EndRecording("");
-    // More pages that want the acquisition join it; any other request ends it.
-    while (!_controls.empty() && _controls.front()->kind == Control::Kind::StartLive) {
-        _owners.Join(_controls.front()->client);
-        Fulfil(_controls.front(), {});
+    // More pages that want the acquisition join it (it then outlasts a recording that started it),
+    // a recording starts on it; any other request ends it.
+    while (!_controls.empty() && (_controls.front()->kind == Control::Kind::StartLive ||
+                                  _controls.front()->kind == Control::Kind::StartRecording)) {
+        const std::shared_ptr<Control> control = _controls.front();
         _controls.pop_front();
+        if (control->kind == Control::Kind::StartLive) {
+            _owners.Join(control->client);
+            _stopWhenRecorded = false;
+            Fulfil(control, {});
+        } else {
+            Recorder::Estimate estimate;
+            if (_latest) {
+                const cli::ImageSetDescription& d = _latest->Description();
+                estimate.setBytes = Recorder::SetBytes(_latest->DirectionWidth(), _latest->DirectionHeight(),
+                                                       d.LineScan(), d.Averaged(), control->surfaces);
+            }
+            estimate.perSecond = RecentRate();
+            Fulfil(control, BeginRecording(*control, estimate));
+        }
         Changed();
     }
-    return !_controls.empty() || _quitting;
+    // A recording that started the acquisition ends it.
+    return !_controls.empty() || _quitting || (_stopWhenRecorded && !_recorder.Active());
 }
 
 void ChannelWorker::Deliver(const host::Image& image, bool always) {
@@ -54,8 +72,28 @@ void ChannelWorker::Deliver(const host::Image& image, bool always) {
 bool ChannelWorker::RunLive(std::shared_ptr<Control> start) {
     // A channel set to single frames gives one image set per start; otherwise it runs until stopped.
     const bool single = _channel.Read("AcquisitionMode").value_or("") == "SingleFrame";
+    const bool recording = start && start->kind == Control::Kind::StartRecording;
+    Recorder::Estimate estimate;
+    if (recording) {
+        // A set's size from the image region the channel is set to; its rate is measured once it runs.
+        const auto number = [&](const char* name) {
+            return static_cast<int32_t>(std::strtol(_channel.Read(name).value_or("0").c_str(), nullptr, 10));
+        };
+        const bool averaged = _channel.Read("SetupMode").value_or("") == "On";
+        const bool lineScan = _channel.Read("DeviceScanType").value_or("") == "Linescan";
+        estimate.setBytes =
+            Recorder::SetBytes(number("Width"), number("Height"), lineScan, averaged, start->surfaces);
+    }
     {
         std::lock_guard<std::mutex> lock(_mutex);
+        if (recording) {
+            const Outcome outcome = BeginRecording(*start, estimate);
+            if (outcome.kind != Outcome::Kind::Done) {
+                Fulfil(start, outcome);
+                return false;
+            }
+        }
+        _stopWhenRecorded = recording;
         _mode = Mode::Live;
         _error.clear();
         _statistics = {};
@@ -103,17 +141,24 @@ bool ChannelWorker::RunLive(std::shared_ptr<Control> start) {
         _mode = Mode::Idle;
         _statistics = loop.Statistics();
         _error = end == cli::AcquisitionLoop::End::Failed ? error : std::string();
-        if (_recorder.Active())
-            EndRecording("the acquisition ended after " + std::to_string(_recorder.State().written) +
-                         " image sets");
+        if (_recorder.Active()) {
+            const Recording& cut = _recorder.State();
+            if (_quitting)
+                _recordingCut = "its recording of " +
+                                (cut.count > 0 ? std::to_string(cut.count) + " image sets"
+                                               : std::to_string(static_cast<int64_t>(cut.seconds)) + " s") +
+                                " was cut short with " + std::to_string(cut.written) + " written";
+            EndRecording("the acquisition ended after " + std::to_string(cut.written) + " image sets");
+        }
         _owners.Clear();
         Changed();
     }
+    const bool recordingOnly = std::exchange(_stopWhenRecorded, false);
     // A refused start is answered once the channel shows idle, so the page that asks next sees it so.
     if (_startPending)
         Fulfil(std::exchange(_startPending, nullptr), {Outcome::Kind::Refused, error});
     // Ended by another request while it ran well: an assistant started now lets it go on afterwards.
-    return end == cli::AcquisitionLoop::End::Stopped && !_quitting;
+    return end == cli::AcquisitionLoop::End::Stopped && !_quitting && !recordingOnly;
 }
 
 bool ChannelWorker::RunAssistant(std::shared_ptr<Control> start, bool wasLive) {
@@ -212,6 +257,7 @@ bool ChannelWorker::RunAssistant(std::shared_ptr<Control> start, bool wasLive) {
             Fulfil(control, {});
             break;
         case Control::Kind::StartLive:
+        case Control::Kind::StartRecording:
         case Control::Kind::StartAssistant:
             Fulfil(control,
                    {Outcome::Kind::Conflict, "the assistant \"" + start->name + "\" is running on channel " +

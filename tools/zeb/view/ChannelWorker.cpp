@@ -36,6 +36,10 @@ ChannelWorker::Outcome ChannelWorker::Request(Control::Kind kind, const std::str
     control->kind = kind;
     control->client = client;
     control->name = name;
+    return Request(std::move(control));
+}
+
+ChannelWorker::Outcome ChannelWorker::Request(std::shared_ptr<Control> control) {
     std::future<Outcome> done = control->done.get_future();
     {
         std::lock_guard<std::mutex> lock(_mutex);
@@ -90,18 +94,20 @@ ChannelWorker::Status ChannelWorker::StatusLocked() const {
     status.error = _error;
     status.lastFailure = _lastFailure;
     status.recording = _recorder.State();
-    // The rate over the image sets of the last three seconds, while they keep coming.
+    status.recentPerSecond = RecentRate();
+    return status;
+}
+
+double ChannelWorker::RecentRate() const {
     const Clock::time_point now = Clock::now();
     std::vector<Clock::time_point> recent;
     for (const Clock::time_point arrival : _arrivals)
         if (now - arrival <= std::chrono::seconds(3))
             recent.push_back(arrival);
-    if (recent.size() >= 2 && _mode != Mode::Idle) {
-        const double seconds = std::chrono::duration<double>(recent.back() - recent.front()).count();
-        if (seconds > 0)
-            status.recentPerSecond = static_cast<double>(recent.size() - 1) / seconds;
-    }
-    return status;
+    if (recent.size() < 2 || _mode == Mode::Idle)
+        return 0;
+    const double seconds = std::chrono::duration<double>(recent.back() - recent.front()).count();
+    return seconds > 0 ? static_cast<double>(recent.size() - 1) / seconds : 0;
 }
 
 ChannelWorker::Status ChannelWorker::CurrentStatus() const {
@@ -120,20 +126,35 @@ ChannelWorker::AssistantView ChannelWorker::Assistant() const {
     return _assistant;
 }
 
-std::vector<std::filesystem::path> ChannelWorker::Save(const LiveImageSet& set) {
-    return _recorder.Save(set);
+Recorder::Saved ChannelWorker::Save(const LiveImageSet& set, bool surface) {
+    if (!surface)
+        return _recorder.Save(set);
+    if (!_options.lighting)
+        throw std::runtime_error("zeb view computes no surface here");
+    // The lighting as the channel is set now; the set is written with it on this thread.
+    const cli::ChannelLighting lighting =
+        Call([this](host::HostChannel& channel) { return _options.lighting(channel); });
+    const Recorder::Lighting light = [&lighting] { return lighting; };
+    return _recorder.Save(set, &light);
 }
 
-ChannelWorker::Outcome ChannelWorker::StartRecording(int64_t count, double seconds) {
-    return Call([this, count, seconds](host::HostChannel&) -> Outcome {
-        std::lock_guard<std::mutex> lock(_mutex);
-        if (_mode != Mode::Live)
-            return {Outcome::Kind::Conflict,
-                    "channel " + std::to_string(_index) + " is not acquiring: start it, then record"};
-        _recorder.Start(count, seconds);
-        Changed();
-        return {};
-    });
+ChannelWorker::Outcome ChannelWorker::StartRecording(int64_t count, double seconds, bool surfaces,
+                                                     const std::string& client) {
+    auto control = std::make_shared<Control>();
+    control->kind = Control::Kind::StartRecording;
+    control->client = client;
+    control->count = count;
+    control->seconds = seconds;
+    control->surfaces = surfaces;
+    return Request(std::move(control));
+}
+
+ChannelWorker::Outcome ChannelWorker::BeginRecording(const Control& control, Recorder::Estimate estimate) {
+    const std::string refusal = _recorder.Start(control.count, control.seconds, control.surfaces, estimate);
+    if (!refusal.empty())
+        return {Outcome::Kind::NoRoom, refusal};
+    Changed();
+    return {};
 }
 
 ChannelWorker::Outcome ChannelWorker::StopRecording() {
@@ -160,12 +181,33 @@ void ChannelWorker::Record(const host::Image& image) {
             return;
         }
     }
-    std::vector<std::filesystem::path> files;
+    // The settings now are those the image set was taken with.
+    const cli::ImageSetDescription description = cli::ImageSetDescription::Read(_channel, _index);
+    bool surfaces = false;
+    {
+        std::lock_guard<std::mutex> lock(_mutex);
+        surfaces = _recorder.State().surfaces && _options.lighting;
+        if (surfaces && description.Averaged()) {
+            EndRecording("the surface needs the four directions, and the channel averages them "
+                         "(\"SetupMode\" \"On\")");
+            return;
+        }
+        const bool averaged = description.Averaged();
+        const Recorder::Estimate estimate{Recorder::SetBytes(image.width,
+                                                             averaged ? image.height : image.height / 4,
+                                                             description.LineScan(), averaged, surfaces),
+                                          RecentRate()};
+        if (!_recorder.Room(estimate)) {
+            Changed();
+            return;
+        }
+    }
+    Recorder::Saved saved;
     std::string failure;
     try {
-        // The settings now are those the image set was taken with.
-        files = _recorder.Write(image, cli::ImageSetDescription::Read(_channel, _index),
-                                std::chrono::system_clock::now());
+        const Recorder::Lighting lighting = [this] { return _options.lighting(_channel); };
+        saved = _recorder.Write(image, description, std::chrono::system_clock::now(),
+                                surfaces ? &lighting : nullptr);
     } catch (const std::exception& error) {
         failure = error.what();
     }
@@ -176,7 +218,7 @@ void ChannelWorker::Record(const host::Image& image) {
         EndRecording(failure);
         return;
     }
-    _recorder.Written(files);
+    _recorder.Written(saved);
     Changed();
 }
 
@@ -260,6 +302,7 @@ void ChannelWorker::Main() {
         const bool interruptedLive = std::exchange(wasLive, false);
         switch (control->kind) {
         case Control::Kind::StartLive:
+        case Control::Kind::StartRecording:
             wasLive = RunLive(control);
             break;
         case Control::Kind::StartAssistant:
@@ -276,9 +319,10 @@ void ChannelWorker::Main() {
             break;
         case Control::Kind::Quit: {
             const bool released = _channel.Release();
-            _farewell = "channel " + std::to_string(_index) + " (" + _name +
-                        "): " + (released ? "released" : "release failed: " + _channel.Error());
             std::lock_guard<std::mutex> lock(_mutex);
+            _farewell = "channel " + std::to_string(_index) + " (" + _name +
+                        "): " + (released ? "released" : "release failed: " + _channel.Error()) +
+                        (_recordingCut.empty() ? "" : "; " + _recordingCut);
             // Whatever arrived meanwhile is answered, not left waiting.
             for (auto& pending : _controls)
                 Fulfil(pending, {Outcome::Kind::Conflict, "zeb view is stopping"});

@@ -43,15 +43,20 @@ public:
         int32_t imageTimeoutMs = 20000;                // longest wait for one image set
         std::filesystem::path saveFolder = ".";        // where "save this image set" writes
         std::chrono::milliseconds requestGuard{60000}; // longest wait of a request for the channel
+        // The lighting a surface is computed with (the channel's calibration or its nominal model),
+        // read on the channel's thread; without it no surface is written.
+        std::function<cli::ChannelLighting(host::HostChannel&)> lighting;
     };
 
     enum class Mode { Idle, Live, Assistant };
 
     // The answer to a request that changes what runs on the channel.
     struct Outcome {
-        enum class Kind { Done, Refused, Conflict };
+        enum class Kind { Done, Refused, Conflict, NoRoom };
         Kind kind = Kind::Done;
-        std::string text; // the plug-in's error text (Refused) or why not now (Conflict)
+        // The plug-in's error text (Refused), why not now (Conflict) or why the folder cannot hold it
+        // (NoRoom).
+        std::string text;
     };
 
     // Writing the image sets of a running acquisition to the save folder, as zeb acquire does.
@@ -111,12 +116,15 @@ public:
     // quick and must not call the worker.
     void WakeOnChange(uint64_t since, const std::shared_ptr<const std::function<void()>>& wake) const;
     AssistantView Assistant() const;
-    // Writes the image set as `zeb acquire` does, numbered after those in the folder; returns the
-    // files. Throws std::runtime_error when they cannot be written.
-    std::vector<std::filesystem::path> Save(const LiveImageSet& set);
-    // Writes the next `count` image sets, or those of the next `seconds`, of the running acquisition.
-    // Conflict when none runs; a recording under way starts afresh.
-    Outcome StartRecording(int64_t count, double seconds);
+    // Writes the image set as `zeb acquire` does, numbered after those in the folder, with its surface
+    // (as `zeb acquire --surface`) when `surface`; returns its number and files. Throws
+    // std::runtime_error when they cannot be written, CommandError when the surface cannot be made.
+    Recorder::Saved Save(const LiveImageSet& set, bool surface = false);
+    // Writes the next `count` image sets, or those of the next `seconds`, of the acquisition, with
+    // their surfaces when `surfaces`. On a stopped channel the recording starts the acquisition for
+    // itself (owned as a start by `client` is) and stops it when it ends. NoRoom when the save
+    // folder cannot hold it; Conflict while an assistant runs; a recording under way starts afresh.
+    Outcome StartRecording(int64_t count, double seconds, bool surfaces, const std::string& client);
     Outcome StopRecording();
 
     // Ends the waits of status requests now and from now on (the server is about to stop).
@@ -130,13 +138,26 @@ public:
 
 private:
     struct Control {
-        enum class Kind { StartLive, StopLive, StartAssistant, NextAssistant, StopAssistant, Release, Quit };
+        enum class Kind {
+            StartLive,
+            StopLive,
+            StartRecording,
+            StartAssistant,
+            NextAssistant,
+            StopAssistant,
+            Release,
+            Quit
+        };
         Kind kind;
         std::string client, name;
+        int64_t count = 0; // a recording's
+        double seconds = 0;
+        bool surfaces = false;
         std::promise<Outcome> done;
     };
 
     void Post(std::function<void()> job);
+    Outcome Request(std::shared_ptr<Control> control);
     Outcome Request(Control::Kind kind, const std::string& client = {}, const std::string& name = {});
     void Main();
     void RunJobs();
@@ -153,6 +174,10 @@ private:
     // Writes the image set when a recording wants it; ends the recording when it is complete.
     void Record(const host::Image& image);
     void EndRecording(const std::string& why); // with _mutex held
+    // Starts the recording a control asks for, with what the folder needs for a set like `shape`.
+    Outcome BeginRecording(const Control& control, Recorder::Estimate estimate); // with _mutex held
+    // Image sets per second over the last three seconds while they keep coming; 0 when not known.
+    double RecentRate() const; // with _mutex held
     Status StatusLocked() const;
     static void Fulfil(const std::shared_ptr<Control>& control, Outcome outcome);
 
@@ -178,6 +203,8 @@ private:
     std::string _error;
     std::string _lastFailure;
     Recorder _recorder;
+    bool _stopWhenRecorded = false; // the recording started the acquisition: it ends with it
+    std::string _recordingCut;      // what the last stop of zeb view cut short, for its farewell
     AssistantView _assistant;
 
     std::shared_ptr<Control> _startPending; // worker thread only: the start to answer once running

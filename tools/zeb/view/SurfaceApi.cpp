@@ -10,7 +10,9 @@
 #include <nlohmann/json.hpp>
 
 #include <algorithm>
+#include <cmath>
 #include <condition_variable>
+#include <cstdio>
 #include <cstdlib>
 
 namespace zeb::view {
@@ -25,6 +27,11 @@ struct SurfaceApi::ChannelSurface {
     std::unique_ptr<photometric::SurfaceSolver> solver;
     std::shared_ptr<const LiveImageSet> solved; // the image set whose surface this is
     photometric::Surface surface;
+    // The height picture's own solve, with the heights recovered and each pixel solved again at its
+    // height: several times the plane's work, done only when the height is asked for.
+    std::unique_ptr<photometric::SurfaceSolver> heightSolver;
+    std::shared_ptr<const LiveImageSet> heightSolved;
+    photometric::Surface heightSurface;
     std::map<std::pair<std::string, int32_t>, std::shared_ptr<const std::string>> pictures;
 };
 
@@ -77,6 +84,7 @@ std::string PngOf(const photometric::Surface& surface, const std::string& form, 
     const int32_t channels = form == "normals" ? 3 : 1;
     const std::vector<uint8_t> samples = form == "normals"  ? photometric::NormalColours(surface)
                                          : form == "albedo" ? photometric::AlbedoGreys(surface)
+                                         : form == "height" ? photometric::HeightGreys(surface)
                                                             : photometric::CurvatureSamples(surface);
     int32_t width = 0, height = 0;
     const std::vector<uint8_t> subsampled =
@@ -125,10 +133,28 @@ SurfaceApi::ChannelSurface& SurfaceApi::Of(const ChannelWorker& worker) {
     return *slot;
 }
 
+cli::ChannelLighting SurfaceApi::Lighting(host::HostChannel& channel, int32_t index, std::string* note) {
+    cli::SurfaceModelOptions options;
+    std::error_code error;
+    const fs::path calibration = CalibrationFile(index);
+    if (fs::exists(calibration, error))
+        options.calibration = calibration.string();
+    try {
+        return cli::ReadChannelLighting(channel, _session, index, options);
+    } catch (const cli::CommandError& refused) {
+        if (options.calibration.empty())
+            throw;
+        // A calibration made under other settings: the documented geometry instead.
+        if (note)
+            *note = refused.what();
+        return cli::ReadChannelLighting(channel, _session, index, {});
+    }
+}
+
 HttpResponse SurfaceApi::Picture(ChannelWorker& worker, const HttpRequest& request) {
     const std::string form = request.Query("form", "normals");
-    if (form != "normals" && form != "albedo" && form != "curvature")
-        return HttpResponse::Text(400, "form \"" + form + "\" is none of normals, albedo, curvature");
+    if (form != "normals" && form != "albedo" && form != "curvature" && form != "height")
+        return HttpResponse::Text(400, "form \"" + form + "\" is none of normals, albedo, curvature, height");
     const auto scale = NumberIn(request.Query("scale", "1"), 1, 16);
     if (!scale || *scale != static_cast<int32_t>(*scale))
         return HttpResponse::Text(400, "scale is a whole number from 1 to 16");
@@ -142,46 +168,48 @@ HttpResponse SurfaceApi::Picture(ChannelWorker& worker, const HttpRequest& reque
 
     ChannelSurface& channel = Of(worker);
     const std::lock_guard lock(channel.mutex);
-    if (channel.solved != set) {
+    const bool height = form == "height";
+    if ((height ? channel.heightSolved : channel.solved) != set) {
         const fs::path calibration = CalibrationFile(worker.Index());
         const std::string key = LightingKey(*set, calibration);
         if (key != channel.lightingKey || !channel.lighting) {
             const int32_t index = worker.Index();
-            cli::SurfaceModelOptions options;
-            std::error_code error;
-            if (fs::exists(calibration, error))
-                options.calibration = calibration.string();
             channel.calibrationNote.clear();
-            channel.lighting = worker.Call([&](host::HostChannel& host) {
-                try {
-                    return cli::ReadChannelLighting(host, _session, index, options);
-                } catch (const cli::CommandError& refused) {
-                    if (options.calibration.empty())
-                        throw;
-                    // A calibration made under other settings: the documented geometry instead.
-                    channel.calibrationNote = refused.what();
-                    return cli::ReadChannelLighting(host, _session, index, {});
-                }
-            });
+            channel.lighting = worker.Call(
+                [&](host::HostChannel& host) { return Lighting(host, index, &channel.calibrationNote); });
             channel.solver = std::make_unique<photometric::SurfaceSolver>(channel.lighting->model,
                                                                           channel.lighting->region);
+            channel.heightSolver.reset();
+            channel.solved.reset();
+            channel.heightSolved.reset();
+            channel.pictures.clear();
             channel.lightingKey = key;
         }
+        if (height && !channel.heightSolver) {
+            photometric::SurfaceOptions options;
+            options.recoverHeight = true;
+            channel.heightSolver = std::make_unique<photometric::SurfaceSolver>(
+                channel.lighting->model, channel.lighting->region, options);
+        }
         const host::Image& image = set->Delivered();
-        channel.solver->Solve({image.pixels.data(), image.width, image.height, set->Description().LineScan()},
-                              channel.surface);
-        channel.solved = set;
-        channel.pictures.clear();
+        (height ? *channel.heightSolver : *channel.solver)
+            .Solve({image.pixels.data(), image.width, image.height, set->Description().LineScan()},
+                   height ? channel.heightSurface : channel.surface);
+        (height ? channel.heightSolved : channel.solved) = set;
+        std::erase_if(channel.pictures,
+                      [height](const auto& entry) { return (entry.first.first == "height") == height; });
     }
+    const photometric::Surface& surface = height ? channel.heightSurface : channel.surface;
+    if (height && !surface.HasHeights())
+        return HttpResponse::Text(409, "image set " + std::to_string(set->Number()) +
+                                           " has no reliable normals to recover heights from");
     auto& picture = channel.pictures[{form, static_cast<int32_t>(*scale)}];
     if (!picture)
-        picture =
-            std::make_shared<const std::string>(PngOf(channel.surface, form, static_cast<int32_t>(*scale)));
+        picture = std::make_shared<const std::string>(PngOf(surface, form, static_cast<int32_t>(*scale)));
 
     HttpResponse response;
     response.contentType = "image/png";
     response.body = *picture;
-    const photometric::Surface& surface = channel.surface;
     const double reliable = surface.width > 0 ? 100.0 * static_cast<double>(surface.ReliablePixels()) /
                                                     (static_cast<double>(surface.width) * surface.height)
                                               : 0;
@@ -193,6 +221,19 @@ HttpResponse SurfaceApi::Picture(ChannelWorker& worker, const HttpRequest& reque
                                                            ? channel.lighting->CalibrationText()
                                                            : "not used: " + channel.calibrationNote);
     response.headers.emplace_back("X-Zeb-Reliable-Percent", percent);
+    if (surface.HasHeights()) {
+        // The height picture's scale: its darkest level (1) at the lowest point, 255 at the highest.
+        const double low = photometric::LowestHeight(surface);
+        double high = low;
+        for (const float h : surface.heightMap)
+            if (std::isfinite(h))
+                high = std::max(high, static_cast<double>(h));
+        if (std::isfinite(low)) {
+            char range[64];
+            std::snprintf(range, sizeof range, "%.3f %.3f", low, high);
+            response.headers.emplace_back("X-Zeb-Height-Range", range);
+        }
+    }
     return response;
 }
 
@@ -265,6 +306,7 @@ HttpResponse SurfaceApi::Calibrate(ChannelWorker& worker, const HttpRequest& req
         const std::lock_guard lock(channel.mutex);
         channel.lightingKey.clear();
         channel.solved.reset();
+        channel.heightSolved.reset();
     }
     nlohmann::ordered_json answer = run.Figures();
     const std::string suggested = run.SuggestedOrientation();

@@ -30,6 +30,9 @@ public:
     HttpResponse Picture(ChannelWorker& worker, const HttpRequest& request);
     // POST /api/channels/{i}/calibrate[?sphereRadius=MM]
     HttpResponse Calibrate(ChannelWorker& worker, const HttpRequest& request);
+    // The lighting channel `index` is solved with: its calibration file while the channel's settings
+    // still fit it (else `note` says why not), or the nominal model. On the channel's own thread.
+    cli::ChannelLighting Lighting(host::HostChannel& channel, int32_t index, std::string* note = nullptr);
 
 private:
     struct ChannelSurface;

@@ -58,16 +58,20 @@ void Serve(Session& session, const ViewerOptions& options, const std::function<b
     ChannelWorker::Options workerOptions;
     workerOptions.imageTimeoutMs = static_cast<int32_t>(options.imageTimeoutSeconds * 1000);
     workerOptions.saveFolder = options.out;
+    // Saved and recorded surfaces are computed with the lighting the Surface panel shows.
+    SurfaceApi surfaces(session, options.out, workerOptions.imageTimeoutMs);
     std::vector<std::unique_ptr<ChannelWorker>> workers;
     std::vector<ChannelWorker*> served;
     for (int32_t index = 0; index < count; ++index) {
+        workerOptions.lighting = [&surfaces, index](host::HostChannel& channel) {
+            return surfaces.Lighting(channel, index);
+        };
         workers.push_back(
             std::make_unique<ChannelWorker>(index, session.Channel(index), clients, workerOptions));
         served.push_back(workers.back().get());
     }
     ViewerApi::Options apiOptions;
     apiOptions.loopbackOnly = IsLoopbackAddress(options.bind);
-    SurfaceApi surfaces(session, options.out, workerOptions.imageTimeoutMs);
     apiOptions.surfaces = &surfaces;
     ViewerApi api(served, clients, apiOptions);
     HttpServer server([&api](const HttpRequest& request) { return api.Handle(request); },

@@ -116,6 +116,8 @@ HttpResponse Answer(const ChannelWorker::Outcome& outcome, const std::function<H
         return HttpResponse::Text(422, outcome.text);
     case ChannelWorker::Outcome::Kind::Conflict:
         return HttpResponse::Text(409, outcome.text);
+    case ChannelWorker::Outcome::Kind::NoRoom:
+        return HttpResponse::Text(507, outcome.text);
     case ChannelWorker::Outcome::Kind::Done:
         break;
     }
@@ -153,6 +155,37 @@ HttpResponse AssistantAnswer(ChannelWorker& worker) {
         return f;
     });
     return JsonAnswer(AssistantJson(view, features));
+}
+
+// Whether the request asks for the surface too: "surface=1" (or "true"); none for another value.
+std::optional<bool> WithSurface(const HttpRequest& request) {
+    const std::string surface = request.Query("surface", "0");
+    if (surface == "1" || surface == "true")
+        return true;
+    if (surface == "0" || surface == "false")
+        return false;
+    return std::nullopt;
+}
+
+// A feature the camera takes only while it does not stream (the image region), asked for while the
+// channel acquires: not written. A value it already holds is held (so that a profile saved while live
+// loads while live); another one waits for a stop. None: the write goes to the channel.
+std::optional<cli::AppliedSetting> HeldWhileAcquiring(host::HostChannel& channel, bool acquiring,
+                                                      const cli::Assignment& assignment) {
+    if (!acquiring || !cli::GuideFor(assignment.name).fixedWhileAcquiring)
+        return std::nullopt;
+    const std::optional<std::string> holds = channel.Read(assignment.name);
+    if (!holds)
+        return std::nullopt;
+    cli::AppliedSetting setting{assignment, std::nullopt, {}};
+    const cli::WriteOutcome::Kind kind = cli::CompareWritten(assignment.value, *holds);
+    if (kind == cli::WriteOutcome::Kind::Adjusted)
+        setting.error = "stop the acquisition to apply \"" + assignment.value +
+                        "\": the camera takes its image region only while it does not stream (it holds \"" +
+                        *holds + "\")";
+    else
+        setting.outcome = cli::WriteOutcome{assignment.name, assignment.value, *holds, kind};
+    return setting;
 }
 
 HttpResponse RecordingAnswer(ChannelWorker& worker, const ChannelWorker::Outcome& outcome) {
@@ -278,8 +311,16 @@ HttpResponse ViewerApi::ReadFeature(const Call& call) {
 HttpResponse ViewerApi::WriteFeature(const Call& call) {
     if (call.request.body.find('\0') != std::string::npos)
         return HttpResponse::Text(400, "a feature value is text without NUL bytes");
-    const FeatureResult result =
-        call.worker->Call([name = call.name, value = call.request.body](host::HostChannel& channel) {
+    ChannelWorker* worker = call.worker;
+    bool waits = false; // a changed image-region value while the camera streams
+    const FeatureResult result = worker->Call(
+        [worker, &waits, name = call.name, value = call.request.body](host::HostChannel& channel) {
+            const bool acquiring = worker->CurrentStatus().mode != ChannelWorker::Mode::Idle;
+            if (const auto held = HeldWhileAcquiring(channel, acquiring, {name, value, "PUT"})) {
+                waits = !held->outcome;
+                return held->outcome ? FeatureResult{true, held->outcome->holds, held->outcome->kind}
+                                     : FeatureResult{false, held->error};
+            }
             try {
                 const cli::WriteOutcome outcome = cli::WriteFeature(channel, name, value);
                 return FeatureResult{true, outcome.holds, outcome.kind};
@@ -287,6 +328,8 @@ HttpResponse ViewerApi::WriteFeature(const Call& call) {
                 return FeatureResult{false, error.what()};
             }
         });
+    if (waits)
+        return HttpResponse::Text(409, result.text);
     if (!result.ok)
         return FeatureFailure(call.name, result.text);
     HttpResponse response = HttpResponse::Text(200, result.text);
@@ -381,16 +424,29 @@ HttpResponse ViewerApi::Save(const Call& call) {
     const std::shared_ptr<const LiveImageSet> set = worker.CurrentStatus().latest;
     if (!set)
         return HttpResponse::Text(404, "channel " + std::to_string(worker.Index()) + " has no image set yet");
-    std::vector<std::filesystem::path> files;
+    const std::optional<bool> surface = WithSurface(call.request);
+    if (!surface)
+        return HttpResponse::Text(400, "surface is 1 (save the surface too) or 0");
+    if (*surface) {
+        if (!_options.surfaces)
+            return HttpResponse::Text(404, "zeb view computes no surface here");
+        if (set->Description().Averaged())
+            return HttpResponse::Text(409, "image set " + std::to_string(set->Number()) +
+                                               " is averaged (\"SetupMode\" \"On\"): the surface needs the "
+                                               "four directions");
+    }
+    Recorder::Saved saved;
     try {
-        files = worker.Save(*set);
+        saved = worker.Save(*set, *surface);
+    } catch (const cli::CommandError& error) {
+        return HttpResponse::Text(422, error.what());
     } catch (const std::exception& error) {
         return HttpResponse::Text(500, error.what());
     }
     json names = json::array();
-    for (const auto& file : files)
+    for (const auto& file : saved.files)
         names.push_back(file.string());
-    return JsonAnswer({{"imageSet", set->Number()}, {"files", names}});
+    return JsonAnswer({{"imageSet", set->Number()}, {"savedNumber", saved.number}, {"files", names}});
 }
 
 HttpResponse ViewerApi::StartRecording(const Call& call) {
@@ -400,7 +456,13 @@ HttpResponse ViewerApi::StartRecording(const Call& call) {
     if (!count || !seconds || (*count == 0) == (*seconds == 0))
         return HttpResponse::Text(400, "record with count (1 to 1000000 image sets) or seconds (1 to 86400), "
                                        "one of them");
-    return RecordingAnswer(*call.worker, call.worker->StartRecording(*count, static_cast<double>(*seconds)));
+    const std::optional<bool> surfaces = WithSurface(call.request);
+    if (!surfaces)
+        return HttpResponse::Text(400, "surface is 1 (record the surfaces too) or 0");
+    if (*surfaces && !_options.surfaces)
+        return HttpResponse::Text(404, "zeb view computes no surface here");
+    return RecordingAnswer(*call.worker, call.worker->StartRecording(*count, static_cast<double>(*seconds),
+                                                                     *surfaces, call.client));
 }
 
 HttpResponse ViewerApi::StopRecording(const Call& call) {
@@ -417,8 +479,20 @@ HttpResponse ViewerApi::ApplyProfile(const Call& call) {
     if (call.request.body.find('\0') != std::string::npos)
         return HttpResponse::Text(400, "a profile is text without NUL bytes");
     const std::vector<cli::Assignment> assignments = cli::ParseProfile(call.request.body, "profile");
-    const std::vector<cli::AppliedSetting> applied = call.worker->Call(
-        [assignments](host::HostChannel& channel) { return cli::ApplyEach(channel, assignments); });
+    ChannelWorker* worker = call.worker;
+    const std::vector<cli::AppliedSetting> applied =
+        worker->Call([worker, assignments](host::HostChannel& channel) {
+            std::vector<cli::AppliedSetting> each;
+            for (const cli::Assignment& assignment : assignments) {
+                // The channel's mode as the write meets it, read on the channel's own thread.
+                const bool acquiring = worker->CurrentStatus().mode != ChannelWorker::Mode::Idle;
+                if (auto held = HeldWhileAcquiring(channel, acquiring, assignment))
+                    each.push_back(std::move(*held));
+                else
+                    each.push_back(std::move(cli::ApplyEach(channel, {assignment}).front()));
+            }
+            return each;
+        });
     std::string lines;
     bool asWritten = true;
     for (const cli::AppliedSetting& setting : applied) {

@@ -1,5 +1,6 @@
 // The toolbar: Start, Stop, "Save this image set" and Record, and the lines under it: the
-// acquisition's statistics, its last failure and the recording.
+// acquisition's statistics, its last failure and the recording. A recording on a stopped channel
+// starts the acquisition itself and stops it when it ends (zeb view does both).
 import { api, onConnection } from './api.js';
 import { channelPath, currentStatus, onSelect, onStatus } from './channel.js';
 import { loadFeatures } from './features.js';
@@ -76,11 +77,8 @@ $('record').addEventListener('click', async () => {
     say('Record: give how many image sets or seconds, 1 or more', true);
     return;
   }
-  // Recording takes the image sets of the running acquisition: start one first when none runs.
-  const status = currentStatus();
-  if (!status || status.mode !== 'live') {
-    if (!(await control('acquisition/start', 'Start')).ok) return;
-  }
-  const response = await api('POST', channelPath(`recording/start?${$('record-unit').value}=${amount}`));
+  const surface = $('record-surface').checked ? '&surface=1' : '';
+  const response = await api('POST', channelPath(`recording/start?${$('record-unit').value}=${amount}${surface}`));
   if (!response.ok) say(`Record: ${await response.text()}`, true);
+  else say('');
 });

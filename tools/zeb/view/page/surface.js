@@ -1,11 +1,12 @@
-// The Surface panel: the latest image set's albedo, normals or mean curvature as the lighting model
-// in use computes them, and the calibration on the sphere with its figures and advice. The picture
-// follows the image sets the live view shows; one that is not of the set shown is dimmed and the
-// caption says why.
+// The Surface panel: the latest image set's albedo, normals, mean curvature or height as the lighting
+// model in use computes them, "Save surface" (the files of zeb acquire --surface), and the
+// calibration on the sphere with its figures and advice. The picture follows the image sets the
+// live view shows; one that is not of the set shown is dimmed and the caption says why.
 import { api, apiJson } from './api.js';
 import { channelPath, currentStatus, onSelect, selectedChannel } from './channel.js';
 import { loadFeatures } from './features.js';
 import { previewScale } from './lib/histogram.js';
+import { saveMessage } from './lib/messages.js';
 import { averagedCaption, calibrationFigures, lightText, surfaceCaption, waitingCaption } from './lib/surface.js';
 import { onImageSetShown } from './live.js';
 import { $, clearCanvas, say } from './ui.js';
@@ -23,12 +24,14 @@ panel.innerHTML = `
       <label><input type="radio" name="surface-form" value="albedo"> albedo</label>
       <label><input type="radio" name="surface-form" value="normals" checked> normals</label>
       <label><input type="radio" name="surface-form" value="curvature"> curvature</label>
+      <label><input type="radio" name="surface-form" value="height"> height</label>
     </fieldset>
   </div>
   <canvas id="surface-canvas"></canvas>
   <figcaption id="surface-caption"></figcaption>
   <p id="surface-model" class="facts"></p>
   <fieldset class="needs-server">
+    <button id="save-surface" title="The image set and its normals, albedo and curvature, as zeb acquire --surface writes them, into the --out folder">Save surface</button>
     <button id="calibrate">Calibrate with the sphere</button>
     <div id="calibration" hidden>
       <p id="calibration-figures" class="facts"></p>
@@ -48,6 +51,7 @@ for (const radio of panel.querySelectorAll('input[name="surface-form"]')) {
   });
 }
 $('calibrate').addEventListener('click', calibrate);
+$('save-surface').addEventListener('click', saveSurface);
 $('apply-orientation').addEventListener('click', applyOrientation);
 
 // Nothing of the previous channel's surface or calibration stays under the new one's tab.
@@ -100,7 +104,8 @@ async function showSurface(set) {
       const number = response.headers.get('X-Zeb-Image-Set');
       canvas.dataset.set = number;
       canvas.dataset.form = asked;
-      $('surface-caption').textContent = surfaceCaption(number, asked, response.headers.get('X-Zeb-Reliable-Percent'));
+      $('surface-caption').textContent = surfaceCaption(number, asked, response.headers.get('X-Zeb-Reliable-Percent'),
+        response.headers.get('X-Zeb-Height-Range'));
       $('surface-model').textContent = `Lighting model: ${response.headers.get('X-Zeb-Lighting-Model')}. ` +
         `Calibration: ${response.headers.get('X-Zeb-Calibration')}`;
       if (asked === form) shown = Number(number) || set.number;
@@ -113,6 +118,19 @@ async function showSurface(set) {
   const next = pending;
   pending = null;
   if (next && next.number !== shown) showSurface(next);
+}
+
+// Writes the latest image set with its surface; says which files, under which number.
+async function saveSurface() {
+  const button = $('save-surface');
+  button.disabled = true;
+  try {
+    const response = await api('POST', channelPath('save?surface=1'));
+    if (!response.ok) say(`Save surface: ${await response.text()}`, true);
+    else say(saveMessage(await response.json()));
+  } finally {
+    button.disabled = false;
+  }
 }
 
 async function calibrate() {

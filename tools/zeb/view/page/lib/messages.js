@@ -15,7 +15,8 @@ export function statisticsLine(status) {
 }
 
 function goal(recording) {
-  return recording.count > 0 ? `${recording.count} image sets` : `${recording.seconds} s`;
+  return (recording.count > 0 ? `${recording.count} image sets` : `${recording.seconds} s`) +
+    (recording.surfaces ? ' with their surfaces' : '');
 }
 
 // The recording line: under way, done, or cut short (`ended` says why).

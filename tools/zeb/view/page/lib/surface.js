@@ -4,12 +4,22 @@ const described = {
   albedo: 'albedo: white is 1',
   normals: 'normals as colour: red x, green y, blue z',
   curvature: 'mean curvature: 128 flat, brighter convex',
+  height: 'height: brighter higher, black where none is known',
 };
 
 export const waitingCaption = 'The surface shows with the next image set.';
 
-export function surfaceCaption(number, form, reliablePercent) {
-  return `Image set ${number}, ${described[form] ?? form}; ${reliablePercent} % of the pixels with a reliable normal`;
+// The height picture's scale from zeb view's "X-Zeb-Height-Range" ("LOW HIGH", millimetres above
+// the object plane): "from 0.02 mm (darkest) to 19.87 mm (brightest) above the object plane".
+export function heightRange(header) {
+  const [low, high] = String(header ?? '').trim().split(/\s+/).map(Number);
+  if (!Number.isFinite(low) || !Number.isFinite(high)) return '';
+  return `from ${low.toFixed(2)} mm (darkest) to ${high.toFixed(2)} mm (brightest) above the object plane`;
+}
+
+export function surfaceCaption(number, form, reliablePercent, range = '') {
+  const scale = form === 'height' && heightRange(range) ? ` ${heightRange(range)}` : '';
+  return `Image set ${number}, ${described[form] ?? form}${scale}; ${reliablePercent} % of the pixels with a reliable normal`;
 }
 
 // Why the picture is not of the image set shown: an averaged set ("SetupMode" "On") has no single

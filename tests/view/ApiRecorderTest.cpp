@@ -1,0 +1,173 @@
+// The recorder of zeb view on its own: the number a saved set carries, and a recording bounded by
+// the folder's free space, told by a fake that counts the bytes written against a small budget, so
+// that no disk is filled.
+#include "TestEnvironment.h"
+#include "view/Recorder.h"
+
+#include <gtest/gtest.h>
+
+#include <random>
+
+namespace zeb::test {
+
+using view::Recorder;
+
+namespace {
+
+// An area-scan set of four 32 x 24 directions of noise (which PNG cannot shrink).
+host::Image NoisySet() {
+    host::Image image{32, 4 * 24, {}};
+    std::mt19937 random(7);
+    image.pixels.resize(static_cast<size_t>(image.width) * static_cast<size_t>(image.height));
+    for (uint8_t& pixel : image.pixels)
+        pixel = static_cast<uint8_t>(random());
+    return image;
+}
+
+cli::ImageSetDescription Description() {
+    cli::ImageSetDescription d;
+    d.channel = "test channel";
+    d.scanType = "Areascan";
+    d.setupMode = "Off";
+    d.exposureTime = "50";
+    d.gain = "0";
+    return d;
+}
+
+uintmax_t BytesIn(const std::filesystem::path& folder) {
+    uintmax_t bytes = 0;
+    std::error_code ignored;
+    for (const auto& entry : std::filesystem::directory_iterator(folder, ignored))
+        bytes += entry.file_size();
+    return bytes;
+}
+
+// Free space as a disk of `budget` bytes holding the folder's files would show it.
+Recorder::FreeSpace Budget(uintmax_t budget) {
+    return [budget](const std::filesystem::path& folder) -> std::optional<uintmax_t> {
+        const uintmax_t used = BytesIn(folder);
+        return used >= budget ? 0 : budget - used;
+    };
+}
+
+const auto Taken = std::chrono::system_clock::time_point(std::chrono::seconds(1700000000));
+
+} // namespace
+
+TEST(ApiRecorder, ASavedSetAnswersTheNumberItsFilesCarry) {
+    TestEnvironment environment;
+    const auto folder = environment.Folder() / "saved";
+    Recorder recorder(folder, Budget(UINTMAX_MAX / 2), 0);
+    const host::Image image = NoisySet();
+    Recorder::Saved first = recorder.Write(image, Description(), Taken);
+    EXPECT_EQ(first.number, 1);
+    // A set of another writer in the folder meanwhile: the next one numbers after it.
+    TestEnvironment::WriteFile(folder / "zeb-channel0-0007-stack.png", "x");
+    Recorder::Saved next = recorder.Write(image, Description(), Taken);
+    EXPECT_EQ(next.number, 8);
+    ASSERT_FALSE(next.files.empty());
+    for (const auto& file : next.files)
+        EXPECT_EQ(file.filename().string().rfind("zeb-channel0-0008-", 0), 0u) << file;
+}
+
+TEST(ApiRecorder, ASetsSizeIsBoundedByItsUncompressedFiles) {
+    // 640 x 480 area scan: stack 4, average 1, contact sheet 4 direction images, and small headers.
+    const uintmax_t direction = 640 * 480;
+    const uintmax_t area = Recorder::SetBytes(640, 480, false, false, false);
+    EXPECT_GE(area, 9 * direction);
+    EXPECT_LT(area, 9 * direction + 64 * 1024);
+    // Line scan adds each direction; the surface its four pictures (16-bit normals in colour, ...).
+    EXPECT_GE(Recorder::SetBytes(640, 480, true, false, false), 13 * direction);
+    EXPECT_GE(Recorder::SetBytes(640, 480, false, false, true), area + 11 * direction);
+    // An averaged set is its average alone.
+    EXPECT_LT(Recorder::SetBytes(640, 480, false, true, false), 2 * direction);
+    EXPECT_LT(Recorder::SetBytes(0, 0, false, false, false), 64u * 1024);
+
+    // The size a set really took is measured once one is written.
+    TestEnvironment environment;
+    Recorder recorder(environment.Folder() / "saved", Budget(UINTMAX_MAX / 2), 0);
+    const Recorder::Saved saved = recorder.Write(NoisySet(), Description(), Taken);
+    const uintmax_t written = BytesIn(environment.Folder() / "saved");
+    EXPECT_LE(written, Recorder::SetBytes(32, 24, false, false, false));
+    EXPECT_GT(written, 9u * 32 * 24 * 9 / 10); // noise barely compresses
+    EXPECT_EQ(saved.files.size(), 3u);
+}
+
+TEST(ApiRecorder, ARecordingTheFolderCannotHoldIsRefusedAndTheOneUnderWayGoesOn) {
+    TestEnvironment environment;
+    const uintmax_t margin = 1000;
+    Recorder recorder(environment.Folder() / "saved", Budget(1'000'000), margin);
+    // 100 sets of 10 kB fit in 1 MB less the margin; 100 of 10 kB more do not.
+    EXPECT_EQ(recorder.Start(99, 0, false, {10'000, 0}), "");
+    EXPECT_TRUE(recorder.Active());
+    const std::string refused = recorder.Start(100, 0, false, {10'000, 0});
+    EXPECT_NE(refused.find("recording 100 image sets needs about 1.0 MB"), std::string::npos) << refused;
+    EXPECT_NE(refused.find("has 1.0 MB free (1.0 kB are kept free)"), std::string::npos) << refused;
+    EXPECT_TRUE(recorder.Active()); // the one under way is untouched
+    EXPECT_EQ(recorder.State().count, 99);
+
+    // By time: the sets of the time at the rate now.
+    EXPECT_NE(recorder.Start(0, 86400, false, {10'000, 2})
+                  .find("recording 86400 s at 2 image sets/s needs about 1.7 GB"),
+              std::string::npos);
+    EXPECT_EQ(recorder.Start(0, 40, false, {10'000, 2}), "");
+    EXPECT_EQ(recorder.State().seconds, 40);
+
+    // Where the free space cannot be told, nothing is refused.
+    Recorder unknown(environment.Folder() / "saved",
+                     [](const std::filesystem::path&) { return std::nullopt; });
+    EXPECT_EQ(unknown.Start(1000000, 0, false, {1'000'000'000, 0}), "");
+    EXPECT_TRUE(unknown.Room({1'000'000'000, 0}));
+}
+
+TEST(ApiRecorder, ARecordingByTimeWhoseRateIsNotKnownYetIsCheckedOnceItIs) {
+    TestEnvironment environment;
+    Recorder recorder(environment.Folder() / "saved", Budget(1'000'000), 0);
+    // A stopped channel's recording: the rate comes with its first image sets.
+    ASSERT_EQ(recorder.Start(0, 3600, false, {10'000, 0}), "");
+    EXPECT_TRUE(recorder.Room({10'000, 0})); // the first set: room for it, the rest not yet known
+    EXPECT_FALSE(recorder.Room({10'000, 5}));
+    EXPECT_FALSE(recorder.Active());
+    EXPECT_EQ(recorder.State().ended.rfind("refused: the rest of the recording (", 0), 0u)
+        << recorder.State().ended;
+    // Once checked, a recording that fits is not checked as a whole again.
+    ASSERT_EQ(recorder.Start(0, 10, false, {10'000, 0}), "");
+    EXPECT_TRUE(recorder.Room({10'000, 5}));
+    EXPECT_TRUE(recorder.Room({10'000, 5}));
+}
+
+TEST(ApiRecorder, ARecordingStopsBeforeTheDiskIsFullAndKeepsTheMargin) {
+    TestEnvironment environment;
+    const auto folder = environment.Folder() / "saved";
+    const host::Image image = NoisySet();
+    const uintmax_t set = Recorder::SetBytes(32, 24, false, false, false);
+    const uintmax_t budget = 100 * set, margin = 5 * set;
+    Recorder recorder(folder, Budget(budget), margin);
+    // Started while the estimate said it fits.
+    ASSERT_EQ(recorder.Start(30, 0, false, {set, 0}), "");
+    ASSERT_TRUE(recorder.Room({set, 0}));
+    recorder.Written(recorder.Write(image, Description(), Taken));
+    const uintmax_t written = BytesIn(folder); // one set as it was really written
+    // Then another writer fills the disk but for the margin and ten and a half sets more: the
+    // recording writes ten of them and stops before the next would eat into the margin.
+    TestEnvironment::WriteFile(folder / "other.bin",
+                               std::string(budget - margin - written - 21 * written / 2, 'x'));
+    int64_t more = 0;
+    while (recorder.Room({set, 0})) {
+        recorder.Written(recorder.Write(image, Description(), Taken));
+        ASSERT_LT(++more, 100);
+    }
+    EXPECT_EQ(more, 10);
+    EXPECT_FALSE(recorder.Active());
+    EXPECT_EQ(recorder.State().written, 11);
+    const std::string& ended = recorder.State().ended;
+    EXPECT_EQ(ended.rfind("stopped before the disk is full: the next image set needs about ", 0), 0u)
+        << ended;
+    // The margin is still free, and every set it wrote is whole.
+    EXPECT_GE(budget - BytesIn(folder), margin);
+    EXPECT_EQ(recorder.State().lastFiles.size(), 3u);
+    for (const auto& file : recorder.State().lastFiles)
+        EXPECT_TRUE(std::filesystem::exists(file)) << file;
+}
+
+} // namespace zeb::test

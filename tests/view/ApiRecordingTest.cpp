@@ -1,0 +1,251 @@
+// Saving and recording through zeb view's API: the number a saved set carries, a recording on a
+// stopped channel, recordings the folder cannot hold, the surface saved and recorded beside the
+// image sets, the height picture, the image region while the camera streams, and what zeb view says
+// of a recording its stop cut short. One server for the file, one more for the stop.
+#include "ViewServer.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <set>
+
+namespace zeb::test {
+
+class ApiRecording : public ViewSuite {
+protected:
+    static void SetUpTestSuite() {
+        environment = new TestEnvironment();
+        server = new ViewServer(*environment, {"--out", SavedFolder().string()});
+    }
+    static std::filesystem::path SavedFolder() { return environment->Folder() / "saved"; }
+    void TearDown() override {
+        for (const char* channel : {"0", "1"})
+            EXPECT_EQ(Client().Post(std::string("/api/channels/") + channel + "/acquisition/stop").status,
+                      200);
+    }
+
+    static nlohmann::json Status(int channel) {
+        const HttpAnswer answer = Client().Get("/api/channels/" + std::to_string(channel) + "/status");
+        EXPECT_EQ(answer.status, 200) << answer.body;
+        return answer.Json();
+    }
+    // Follows the status as the page does until `done` holds for it; fails the test after the guard.
+    static nlohmann::json WaitForStatus(int channel, const std::function<bool(const nlohmann::json&)>& done) {
+        nlohmann::json status = Status(channel);
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+        while (!done(status) && std::chrono::steady_clock::now() < deadline)
+            status = Client()
+                         .Get("/api/channels/" + std::to_string(channel) + "/status?since=" +
+                              std::to_string(status["revision"].get<uint64_t>()) + "&wait=1000")
+                         .Json();
+        EXPECT_TRUE(done(status)) << status.dump();
+        return status;
+    }
+    static nlohmann::json LiveWithImageSets(int channel, int64_t count) {
+        const HttpAnswer start =
+            Client().Post("/api/channels/" + std::to_string(channel) + "/acquisition/start");
+        EXPECT_EQ(start.status, 200) << start.body;
+        return WaitForStatus(channel, [&](const nlohmann::json& s) {
+            return !s["imageSet"].is_null() && s["imageSet"]["number"].get<int64_t>() >= count;
+        });
+    }
+    static bool RecordingEnded(const nlohmann::json& s) { return s["recording"]["active"] == false; }
+    static size_t FilesEndingIn(const std::string& end) {
+        size_t count = 0;
+        std::error_code ignored;
+        for (const auto& entry : std::filesystem::directory_iterator(SavedFolder(), ignored))
+            count += entry.path().filename().string().ends_with(end);
+        return count;
+    }
+    static std::string Name(const nlohmann::json& file) {
+        return std::filesystem::path(file.get<std::string>()).filename().string();
+    }
+};
+
+TEST_F(ApiRecording, ASaveAnswersTheNumberItsFilesCarryBesideTheLiveOne) {
+    LiveWithImageSets(0, 3);
+    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/stop").status, 200);
+    const int64_t shown = Status(0)["imageSet"]["number"];
+    HttpAnswer saved = Client().Post("/api/channels/0/save");
+    ASSERT_EQ(saved.status, 200) << saved.body;
+    EXPECT_EQ(saved.Json()["imageSet"], shown);
+    const int64_t number = saved.Json()["savedNumber"];
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "zeb-channel0-%04lld-", static_cast<long long>(number));
+    const nlohmann::json files = saved.Json()["files"];
+    ASSERT_FALSE(files.empty());
+    for (const auto& file : files)
+        EXPECT_EQ(Name(file).rfind(prefix, 0), 0u) << file;
+    // The next save of the same set carries the next number; the live number stays.
+    saved = Client().Post("/api/channels/0/save");
+    ASSERT_EQ(saved.status, 200) << saved.body;
+    EXPECT_EQ(saved.Json()["savedNumber"], number + 1);
+    EXPECT_EQ(saved.Json()["imageSet"], shown);
+}
+
+TEST_F(ApiRecording, ARecordingOnAStoppedChannelStartsTheAcquisitionAndStopsItAgain) {
+    ASSERT_EQ(Status(1)["mode"], "idle");
+    const size_t before = FilesEndingIn("-stack.png");
+    const HttpAnswer start = Client().Post("/api/channels/1/recording/start?count=3");
+    ASSERT_EQ(start.status, 200) << start.body;
+    EXPECT_EQ(start.Json()["active"], true);
+    nlohmann::json status =
+        WaitForStatus(1, [](const nlohmann::json& s) { return RecordingEnded(s) && s["mode"] == "idle"; });
+    EXPECT_EQ(status["recording"]["written"], 3);
+    EXPECT_EQ(status["recording"]["ended"], "");
+    EXPECT_EQ(status["error"], "");
+    EXPECT_EQ(FilesEndingIn("-stack.png"), before + 3);
+
+    // Started for a recording, then by a person too: the acquisition outlasts the recording.
+    ASSERT_EQ(Client().Post("/api/channels/1/recording/start?count=300").status, 200);
+    ASSERT_EQ(Client().Post("/api/channels/1/acquisition/start").status, 200);
+    const HttpAnswer stop = Client().Post("/api/channels/1/recording/stop");
+    ASSERT_EQ(stop.status, 200) << stop.body;
+    EXPECT_EQ(stop.Json()["active"], false);
+    const int64_t sets = Status(1)["statistics"]["imageSets"];
+    status =
+        WaitForStatus(1, [&](const nlohmann::json& s) { return s["statistics"]["imageSets"] > sets + 2; });
+    EXPECT_EQ(status["mode"], "live");
+
+    // A recording on a live channel leaves it live, as it was.
+    ASSERT_EQ(Client().Post("/api/channels/1/recording/start?count=2").status, 200);
+    status = WaitForStatus(1, RecordingEnded);
+    EXPECT_EQ(status["recording"]["written"], 2);
+    EXPECT_EQ(status["mode"], "live");
+}
+
+TEST_F(ApiRecording, ARecordingTheFolderCannotHoldIsRefusedBeforeItStarts) {
+    // A million image sets of 640 x 480 would take terabytes.
+    const size_t before = FilesEndingIn(".png");
+    HttpAnswer refused = Client().Post("/api/channels/0/recording/start?count=1000000");
+    EXPECT_EQ(refused.status, 507) << refused.body;
+    EXPECT_NE(refused.body.find("recording 1000000 image sets needs about "), std::string::npos)
+        << refused.body;
+    EXPECT_NE(refused.body.find(" free ("), std::string::npos) << refused.body;
+    // Nothing started, nothing written.
+    EXPECT_EQ(Status(0)["mode"], "idle");
+    EXPECT_EQ(Status(0)["recording"]["active"], false);
+    EXPECT_EQ(FilesEndingIn(".png"), before);
+
+    // By time on a live channel: the time at the rate it delivers now. A recording under way goes on.
+    LiveWithImageSets(0, 10);
+    ASSERT_EQ(Client().Post("/api/channels/0/recording/start?count=300").status, 200);
+    refused = Client().Post("/api/channels/0/recording/start?seconds=86400");
+    EXPECT_EQ(refused.status, 507) << refused.body;
+    EXPECT_NE(refused.body.find("recording 86400 s at "), std::string::npos) << refused.body;
+    const nlohmann::json status = Status(0);
+    EXPECT_EQ(status["recording"]["active"], true);
+    EXPECT_EQ(status["recording"]["count"], 300);
+}
+
+TEST_F(ApiRecording, TheSurfaceIsSavedAndRecordedBesideTheImageSet) {
+    LiveWithImageSets(0, 1);
+    EXPECT_EQ(Client().Post("/api/channels/0/save?surface=maybe").status, 400);
+    const HttpAnswer saved = Client().Post("/api/channels/0/save?surface=1");
+    ASSERT_EQ(saved.status, 200) << saved.body;
+    std::set<std::string> kinds;
+    char prefix[64];
+    std::snprintf(prefix, sizeof prefix, "zeb-channel0-%04lld-",
+                  static_cast<long long>(saved.Json()["savedNumber"].get<int64_t>()));
+    const nlohmann::json files = saved.Json()["files"];
+    for (const auto& file : files) {
+        const std::string name = Name(file);
+        ASSERT_EQ(name.rfind(prefix, 0), 0u) << name;
+        kinds.insert(name.substr(std::string(prefix).size()));
+        EXPECT_TRUE(std::filesystem::exists(file.get<std::string>())) << file;
+    }
+    for (const char* kind :
+         {"stack.png", "average.png", "directions.png", "normals.png", "albedo.png", "curvature.png"})
+        EXPECT_EQ(kinds.count(kind), 1u) << kind;
+
+    // A recording with its surfaces: each set's normals beside its stack.
+    const size_t normals = FilesEndingIn("-normals.png"), stacks = FilesEndingIn("-stack.png");
+    EXPECT_EQ(Client().Post("/api/channels/0/recording/start?count=2&surface=2").status, 400);
+    ASSERT_EQ(Client().Post("/api/channels/0/recording/start?count=2&surface=1").status, 200);
+    const nlohmann::json status = WaitForStatus(0, RecordingEnded);
+    EXPECT_EQ(status["recording"]["written"], 2);
+    EXPECT_EQ(status["recording"]["ended"], "");
+    EXPECT_EQ(FilesEndingIn("-normals.png"), normals + 2);
+    EXPECT_EQ(FilesEndingIn("-stack.png"), stacks + 2);
+}
+
+TEST_F(ApiRecording, TheHeightPictureShowsTheRecoveredHeights) {
+    LiveWithImageSets(0, 1);
+    const HttpAnswer height = Client().Get("/api/channels/0/surface.png?form=height&scale=2");
+    ASSERT_EQ(height.status, 200) << height.body;
+    EXPECT_EQ(height.Header("content-type"), "image/png");
+    // Its scale: millimetres above the object plane at the darkest and the brightest level.
+    const std::string range = height.Header("x-zeb-height-range");
+    double low = 0, high = 0;
+    ASSERT_EQ(std::sscanf(range.c_str(), "%lf %lf", &low, &high), 2) << range;
+    EXPECT_LE(low, high);
+    EXPECT_EQ(Client().Get("/api/channels/0/surface.png?form=depth").status, 400);
+}
+
+TEST_F(ApiRecording, AnUnchangedImageRegionIsHeldWhileLiveAndAChangedOneWaitsForAStop) {
+    const HttpClient client = Client();
+    const auto features = client.Get("/api/channels/0/features").Json();
+    std::set<std::string> fixed;
+    for (const auto& feature : features)
+        if (feature["fixedWhileAcquiring"] == true)
+            fixed.insert(feature["name"].get<std::string>());
+    EXPECT_EQ(fixed, (std::set<std::string>{"Width", "Height", "OffsetX", "OffsetY", "ReverseXY"}));
+
+    const std::string width = client.Get("/api/channels/0/features/Width").body;
+    const std::string narrower = std::to_string(std::stoi(width) - 64);
+    const std::string saved = client.Get("/api/channels/0/profile").body;
+    LiveWithImageSets(0, 1);
+
+    // The profile saved a moment ago loads while live: every image-region line is held.
+    HttpAnswer answer = client.Put("/api/channels/0/profile", saved);
+    EXPECT_EQ(answer.status, 200) << answer.body;
+    EXPECT_NE(answer.body.find("Width: holds \"" + width + "\""), std::string::npos) << answer.body;
+    EXPECT_NE(answer.body.find("ReverseXY: holds \"False\""), std::string::npos) << answer.body;
+    // A changed region says to stop; the lines after it are applied all the same.
+    answer = client.Put("/api/channels/0/profile", "Width=" + narrower + "\nGain=1\n");
+    EXPECT_EQ(answer.status, 422);
+    EXPECT_EQ(answer.body, "Width: stop the acquisition to apply \"" + narrower +
+                               "\": the camera takes its image region only while it does not stream (it "
+                               "holds \"" +
+                               width + "\")\nGain: holds \"1\"");
+    // One feature at a time alike: held, or 409 until stopped.
+    answer = client.Put("/api/channels/0/features/Width", width);
+    EXPECT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(answer.Header("x-zeb-written"), "held");
+    EXPECT_EQ(client.Put("/api/channels/0/features/ReverseXY", "True").status, 409);
+    EXPECT_EQ(client.Put("/api/channels/0/features/Width", narrower).status, 409);
+    EXPECT_EQ(client.Get("/api/channels/0/features/Width").body, width);
+
+    // Stopped, the camera takes it.
+    ASSERT_EQ(client.Post("/api/channels/0/acquisition/stop").status, 200);
+    answer = client.Put("/api/channels/0/features/Width", narrower);
+    EXPECT_EQ(answer.status, 200) << answer.body;
+    EXPECT_EQ(answer.body, narrower);
+    EXPECT_EQ(client.Put("/api/channels/0/profile", saved).status, 200);
+    EXPECT_EQ(client.Put("/api/channels/0/features/Gain", "0").status, 200);
+}
+
+TEST(ApiRecordingStop, ZebViewsStopSaysWhichRecordingItCutShort) {
+#if defined(_WIN32)
+    GTEST_SKIP() << "Ctrl-C cannot reach zeb.exe under Wine";
+#endif
+    TestEnvironment environment;
+    ViewServer server(environment, {"--out", (environment.Folder() / "saved").string()});
+    const HttpClient client = server.Client();
+    ASSERT_EQ(client.Post("/api/channels/0/recording/start?count=300").status, 200);
+    ASSERT_TRUE(WaitUntil([&] {
+        return client.Get("/api/channels/0/status").Json()["recording"]["written"].get<int64_t>() >= 1;
+    }));
+#if !defined(_WIN32)
+    const Outcome stopped = server.Stop();
+    EXPECT_EQ(stopped.status, 0) << stopped.err;
+    EXPECT_NE(stopped.out.find("zeb view: channel 0 (BRELAN: Morvane (#0)): released; its recording of 300 "
+                               "image sets was cut short with "),
+              std::string::npos)
+        << stopped.out;
+    EXPECT_NE(stopped.out.find("zeb view: channel 1 (BRELAN: Morvane (#1)): released\n"), std::string::npos)
+        << stopped.out;
+#endif
+}
+
+} // namespace zeb::test
