@@ -1,8 +1,10 @@
 #include "Cameras.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <cstring>
+#include <thread>
 
 namespace zeb::station {
 
@@ -31,6 +33,31 @@ int32_t StripRows(const SimCamera& camera) {
 // A played-back frame's error as the acquisition library reports a frame that did not arrive whole.
 std::string Unplayable(const SimCamera& camera, const std::string& reason) {
     return "bufferResult failed. Camera " + camera.name + " could not play back its recording: " + reason;
+}
+
+// Counts one of the camera's frames or triggers toward its faults; a fault it fires takes effect
+// from this frame or trigger on.
+void CountForFaults(SimCamera& camera, const char* operation, Nanoseconds now) {
+    if (camera.faults.empty())
+        return;
+    std::vector<bool> firedBefore;
+    for (const Fault& fault : camera.faults)
+        firedBefore.push_back(fault.fired);
+    if (!FaultStrikes(camera.faults, camera.offline, now, operation, ""))
+        return;
+    for (size_t i = 0; i < camera.faults.size(); ++i) {
+        const Fault& fault = camera.faults[i];
+        if (firedBefore[i] || !fault.fired)
+            continue;
+        if (fault.kind == "transferError") {
+            camera.transferErrorsLeft += fault.count;
+        } else if (fault.kind == "lostTriggers") {
+            camera.lostTriggersLeft += fault.count;
+        } else if (fault.kind == "stall") {
+            camera.stallsLeft += fault.count;
+            camera.stallDuration = fault.duration;
+        }
+    }
 }
 
 RenderRequest RequestFor(const SimCamera& camera, const Lighting& lighting) {
@@ -120,10 +147,12 @@ std::unique_ptr<Frame> CameraSimulation::NewFrame(SimCamera& camera, int32_t wid
 }
 
 void CameraSimulation::Deliver(SimCamera& camera, std::unique_ptr<Frame> frame, Nanoseconds now) {
-    for (Fault& fault : camera.faults)
-        if (!fault.fired && fault.kind == "transferError" &&
-            FaultStrikes(camera.faults, camera.offline, now, "frame", ""))
-            camera.transferErrorsLeft += fault.count;
+    CountForFaults(camera, "frame", now);
+    if (camera.stallsLeft > 0) {
+        // The thread that runs the station is held up; the frames keep the camera's timing.
+        --camera.stallsLeft;
+        std::this_thread::sleep_for(std::chrono::nanoseconds(camera.stallDuration));
+    }
     if (camera.transferErrorsLeft > 0) {
         --camera.transferErrorsLeft;
         frame->transferError = true;
@@ -150,10 +179,7 @@ void CameraSimulation::Trigger(SimCamera& camera, const std::string& lineName, c
     if (camera.Feature("TriggerMode[FrameStart]") != "On" ||
         camera.Feature("TriggerSource[FrameStart]") != lineName)
         return;
-    for (Fault& fault : camera.faults)
-        if (!fault.fired && fault.kind == "lostTriggers" &&
-            FaultStrikes(camera.faults, camera.offline, now, "trigger", ""))
-            camera.lostTriggersLeft += fault.count;
+    CountForFaults(camera, "trigger", now);
     if (camera.lostTriggersLeft > 0 || !camera.Ready(now)) {
         if (camera.lostTriggersLeft > 0)
             --camera.lostTriggersLeft;

@@ -49,9 +49,9 @@ struct FaultTrigger {
 };
 
 struct Fault {
-    std::string kind; // "offline", "transferError", "lostTriggers"
+    std::string kind; // "offline", "transferError", "lostTriggers", "stall"
     FaultTrigger trigger;
-    Nanoseconds duration = 0; // offline: how long the device is gone
+    Nanoseconds duration = 0; // offline: how long the device is gone; stall: how long a call pauses
     Nanoseconds delay = 0;    // offline: how long after the trigger it goes
     int32_t count = 1;        // frames or triggers affected
     bool fired = false;
@@ -186,6 +186,9 @@ public:
     std::vector<std::unique_ptr<Frame>> spareFrames;
     int32_t transferErrorsLeft = 0;
     int32_t lostTriggersLeft = 0;
+    // Frames whose hand-out pauses the calling thread, as a computer loaded beyond its cores does.
+    int32_t stallsLeft = 0;
+    Nanoseconds stallDuration = 0;
     int64_t triggersLost = 0;
     // Line scan: the frame being filled and the measured line rate.
     bool lineFrameActive = false;

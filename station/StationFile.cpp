@@ -26,6 +26,11 @@ namespace zeb::station {
 
 using Json = StationLoader::Json;
 
+namespace {
+// The longest pause a stall fault holds the calling thread.
+constexpr Nanoseconds MaxStall = 1'000'000'000;
+} // namespace
+
 std::unique_ptr<Station> StationLoader::Load(const std::string& text) {
     Json root;
     try {
@@ -57,8 +62,9 @@ std::vector<Fault> StationLoader::LoadFaults(const Json& list, const std::string
         if (!item.contains("kind"))
             Fail(at, "missing key \"kind\"");
         fault.kind = Text(item["kind"], at + "/kind");
-        if (fault.kind != "offline" && fault.kind != "transferError" && fault.kind != "lostTriggers")
-            Fail(at + "/kind", "expected \"offline\", \"transferError\" or \"lostTriggers\"");
+        if (fault.kind != "offline" && fault.kind != "transferError" && fault.kind != "lostTriggers" &&
+            fault.kind != "stall")
+            Fail(at + "/kind", "expected \"offline\", \"transferError\", \"lostTriggers\" or \"stall\"");
         if (item.contains("after")) {
             const Json& after = item["after"];
             Object(after, at + "/after", keys::FaultAfter);
@@ -71,13 +77,16 @@ std::vector<Fault> StationLoader::LoadFaults(const Json& list, const std::string
                 fault.trigger.count =
                     static_cast<int32_t>(Integer(after["count"], at + "/after/count", 1, 1000000));
         }
-        if (fault.kind == "transferError")
+        if (fault.kind == "transferError" || fault.kind == "stall")
             fault.trigger.operation = fault.trigger.operation.empty() ? "frame" : fault.trigger.operation;
         if (fault.kind == "lostTriggers")
             fault.trigger.operation = fault.trigger.operation.empty() ? "trigger" : fault.trigger.operation;
         if (item.contains("durationMs"))
             fault.duration =
                 static_cast<Nanoseconds>(Number(item["durationMs"], at + "/durationMs", 0, 1e9) * 1e6);
+        // A stall holds the calling thread: long enough to starve a host, short enough to end.
+        if (fault.kind == "stall" && fault.duration > MaxStall)
+            Fail(at + "/durationMs", "a stall lasts at most 1000 ms");
         if (item.contains("delayMs"))
             fault.delay = static_cast<Nanoseconds>(Number(item["delayMs"], at + "/delayMs", 0, 1e9) * 1e6);
         if (item.contains("count"))
@@ -202,6 +211,9 @@ void StationLoader::LoadController(Station& station, const Json& item, const std
     }
     if (item.contains("faults"))
         c.faults = LoadFaults(item["faults"], at + "/faults");
+    for (size_t i = 0; i < c.faults.size(); ++i)
+        if (c.faults[i].kind == "stall")
+            Fail(at + "/faults/" + std::to_string(i) + "/kind", "a stall is a camera's fault");
     station._devices.controllers[c.deviceId] = std::move(controller);
 }
 

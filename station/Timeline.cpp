@@ -8,6 +8,10 @@ namespace zeb::station {
 namespace {
 
 constexpr int64_t MaxEventsPerAdvance = 100'000;
+// Rounds of catching up with the clock in one call, and the time left over that needs no further
+// round: a station slower than its own clock answers after these rounds all the same.
+constexpr int CatchUpRounds = 4;
+constexpr Nanoseconds CatchUpSlack = 20'000;
 
 Nanoseconds SteadyNow() {
     return std::chrono::duration_cast<std::chrono::nanoseconds>(
@@ -22,6 +26,15 @@ Timeline::Timeline(DeviceSet& devices, const Wiring& wiring, Sequencer& sequence
 
 Nanoseconds Timeline::Now() const {
     return _manualClock ? _manualTime : SteadyNow() - _epoch;
+}
+
+void Timeline::Advance() {
+    for (int round = 0; round < CatchUpRounds; ++round) {
+        const Nanoseconds now = Now();
+        if (round > 0 && now - _present < CatchUpSlack)
+            return;
+        AdvanceTo(now);
+    }
 }
 
 void Timeline::Propagate() {

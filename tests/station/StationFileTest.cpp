@@ -53,9 +53,16 @@ TEST(StationFile, ErrorsNameFilePlaceAndReason) {
         {R"({"controllers": [{"deviceId": 0, "transport": {"mmPerRevolution": 0}}]})",
          "at /controllers/0/transport/mmPerRevolution: expected a number from 0.001 to 1000000"},
         {R"({"controllers": [{"deviceId": 0, "triggerInput": {"periodMs": 1e-9}}]})",
-         "at /controllers/0/triggerInput: expected 0 < pulseMs < periodMs"}};
+         "at /controllers/0/triggerInput: expected 0 < pulseMs < periodMs"},
+        {camera + R"("faults": [{"kind": "slow"}]}]})", "at /cameras/0/faults/0/kind: expected \"offline\", "
+                                                        "\"transferError\", \"lostTriggers\" or \"stall\""},
+        {camera + R"("faults": [{"kind": "stall", "durationMs": 1000.5}]}]})",
+         "at /cameras/0/faults/0/durationMs: a stall lasts at most 1000 ms"},
+        {R"({"controllers": [{"deviceId": 0, "faults": [{"kind": "offline"}, {"kind": "stall"}]}]})",
+         "at /controllers/0/faults/1/kind: a stall is a camera's fault"}};
     for (const auto& [json, error] : cases)
         EXPECT_EQ(ErrorOf(json), "station file s.json " + error) << json;
+    EXPECT_EQ(ErrorOf(camera + R"("faults": [{"kind": "stall", "durationMs": 1000}]}]})"), "");
     // The earlier name of the uniform card still loads.
     EXPECT_EQ(ErrorOf(camera + R"("scene": {"object": "grey"}}]})"), "");
 }
