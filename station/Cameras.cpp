@@ -151,7 +151,8 @@ void CameraSimulation::Deliver(SimCamera& camera, std::unique_ptr<Frame> frame, 
     if (camera.stallsLeft > 0) {
         // The thread that runs the station is held up; the frames keep the camera's timing.
         --camera.stallsLeft;
-        std::this_thread::sleep_for(std::chrono::nanoseconds(camera.stallDuration));
+        if (_holdThreadsOnStalls)
+            std::this_thread::sleep_for(std::chrono::nanoseconds(camera.stallDuration));
     }
     if (camera.transferErrorsLeft > 0) {
         --camera.transferErrorsLeft;

@@ -32,16 +32,20 @@ public:
     static void Stop(SimCamera& camera);
     static void Release(SimCamera& camera, int64_t index);
 
+    // Whether a stall fault really holds the calling thread (a real clock) or only counts (a manual one).
+    void HoldThreadsOnStalls(bool hold) { _holdThreadsOnStalls = hold; }
+
 private:
+    bool _holdThreadsOnStalls = true;
     void CompleteAreaFrame(SimCamera& camera, Nanoseconds now);
     void CaptureLine(SimCamera& camera, const Lighting& lighting, Nanoseconds now);
     // A recorded set's direction for the step that triggered an area frame, or one row of a line frame.
     static void PlayDirection(SimCamera& camera, Frame& frame);
     static void PlayRow(SimCamera& camera, Frame& frame);
     // Counts a line camera's row; hands the frame out when it is full.
-    static void FinishLine(SimCamera& camera, Nanoseconds now);
+    void FinishLine(SimCamera& camera, Nanoseconds now);
     static std::unique_ptr<Frame> NewFrame(SimCamera& camera, int32_t width, int32_t height);
-    static void Deliver(SimCamera& camera, std::unique_ptr<Frame> frame, Nanoseconds now);
+    void Deliver(SimCamera& camera, std::unique_ptr<Frame> frame, Nanoseconds now);
 
     SceneRenderer _renderer;
 };

@@ -63,7 +63,12 @@ public:
     // Time: the station's clock in nanoseconds since it was made. Tests may drive it by hand.
     Nanoseconds Now() const { return _timeline.Now(); }
     void AdvanceTo(Nanoseconds time) { _timeline.AdvanceTo(time); }
-    void UseManualClock(bool manual) { _timeline.UseManualClock(manual); }
+    // On a manual clock (tests, fuzzers) a stall fault counts its frames but holds no thread: time
+    // passes only when the caller says so.
+    void UseManualClock(bool manual) {
+        _timeline.UseManualClock(manual);
+        _cameras.HoldThreadsOnStalls(!manual);
+    }
     void SetManualTime(Nanoseconds time) { _timeline.SetManualTime(time); }
 
     SimController* Controller(int32_t id) { return _devices.Controller(id); }

@@ -1,5 +1,6 @@
 // zeb station prints a station file to start from, and a channel whose detection finds no camera
 // says which controller port and camera line to connect.
+#include "../station/TestPng.h"
 #include "ZebTest.h"
 
 namespace zeb::test {
@@ -46,6 +47,47 @@ TEST_F(StationAndWiring, StationCommandPrintsAFileToStartFrom) {
     const Outcome bad = Zeb({"station"});
     EXPECT_EQ(bad.status, 1);
     EXPECT_EQ(bad.err, "zeb: station file " + _station + " at /controlers: unknown key \"controlers\"\n");
+}
+
+TEST_F(StationAndWiring, StationForAPartOfOnesOwnInOneStep) {
+    // A 64 x 48 map: a 0.5 mm step in its right half, glossy, beside an albedo map.
+    std::vector<uint16_t> heights(64 * 48), albedo(64 * 48);
+    for (size_t at = 0; at < heights.size(); ++at) {
+        heights[at] = at % 64 >= 32 ? 500 : 0;
+        albedo[at] = at / 64 < 24 ? 100 : 200;
+    }
+    std::filesystem::create_directories(Path("maps"));
+    TestEnvironment::WriteFile(Path("maps/part.png"), TestPng::Grey(64, 48, 16, heights));
+    TestEnvironment::WriteFile(Path("maps/albedo.png"), TestPng::Grey(64, 48, 8, albedo));
+    const std::string stationFile = Path("stations/part.json").string();
+    std::filesystem::create_directories(Path("stations"));
+    const Outcome made = Zeb({"station", "--object", Path("maps/part.png").string(), "--albedo",
+                              Path("maps/albedo.png").string(), "--pixel-size", "0.2", "--material", "glossy",
+                              "--working-distance", "20", "--out", stationFile});
+    ASSERT_EQ(made.status, 0) << made.err;
+    EXPECT_THAT(made.out, HasSubstr("--station " + stationFile));
+    const Json file = Json::parse(TestEnvironment::ReadFile(stationFile));
+    const Json object = file["cameras"][0]["scene"]["object"];
+    EXPECT_EQ(object["heightMap"], "../maps/part.png"); // relative to the station file's folder
+    EXPECT_EQ(object["albedoMap"], "../maps/albedo.png");
+    EXPECT_EQ(object["material"]["type"], "glossy");
+    EXPECT_EQ(file["cameras"][0]["scene"]["workingDistance"], 20);
+
+    // The station it makes acquires, and shows the step: the right half stands higher, so its edge
+    // lights differently from the two sides.
+    const Outcome run = Zeb({"--station", stationFile, "acquire", "--count", "1", "--out", Path("shots").string()});
+    EXPECT_EQ(run.status, 0) << run.err;
+
+    // A map that cannot be used names the file and the reason, and writes nothing.
+    TestEnvironment::WriteFile(Path("maps/bad.png"), TestPng::Grey(64, 48, 8, albedo));
+    const Outcome bad = Zeb({"station", "--object", Path("maps/bad.png").string(), "--out", Path("bad.json").string()});
+    EXPECT_EQ(bad.status, 1);
+    EXPECT_THAT(bad.err, HasSubstr(Path("maps/bad.png").string()));
+    EXPECT_THAT(bad.err, HasSubstr("a height map is 16-bit grey"));
+    EXPECT_FALSE(std::filesystem::exists(Path("bad.json")));
+    const Outcome stray = Zeb({"station", "--albedo", Path("maps/albedo.png").string()});
+    EXPECT_NE(stray.status, 0);
+    EXPECT_THAT(stray.err, HasSubstr("--object"));
 }
 
 TEST_F(StationAndWiring, AreaScanNamesTheMissingOrMisplacedWire) {

@@ -129,6 +129,9 @@ public:
 
 private:
     int32_t _channel = -1;
+    std::string _object, _albedo, _material = "matte", _out;
+    double _pixelSize = 0.05, _heightScale = 0.001, _roughness = 0.1, _specular = 0.5, _workingDistance = 10;
+    double _fieldOfView = 0;
 };
 
 class ShellCommand : public Command {

@@ -93,10 +93,9 @@ Recorder::Saved Recorder::Write(const host::Image& image, const cli::ImageSetDes
             _surfaces = std::make_unique<cli::SurfaceWriter>(std::move(light), *_surfaceSets);
             _surfaceKey = key;
         }
-        saved.files = _surfaceSets->Write(image, taken);
+        // The set's own files and its surface's, under one number.
+        saved.files = _surfaces->Write(image, taken);
         saved.number = _surfaceSets->LastNumber();
-        for (fs::path& file : _surfaces->Write(image, saved.number, taken))
-            saved.files.push_back(std::move(file));
     } else {
         cli::ImageSetWriter writer(_folder, description);
         saved.files = writer.Write(image, taken);
