@@ -2,6 +2,7 @@
 
 #include "base/NameMatch.h"
 #include "base/Text.h"
+#include "hostkit/Plugin.h"
 
 #include <cctype>
 #include <cstdlib>
@@ -144,33 +145,19 @@ std::optional<std::string> DomeModelInLog(const std::string& logText) {
                                end == std::string::npos ? std::string::npos : end - at - marker.size()));
 }
 
-std::optional<std::string> PluginVersion(const fs::path& pluginFile) {
-    // The plug-in logs "Morvane ZEB version: <major>.<minor>.<patch>.<build>"; the text is a string
-    // of its own in the file: four dot-separated numbers between zero bytes.
-    const std::string bytes = ReadText(pluginFile);
-    size_t start = 0;
-    while (start < bytes.size()) {
-        const size_t end = bytes.find('\0', start);
-        const size_t length = (end == std::string::npos ? bytes.size() : end) - start;
-        if (length >= 7 && length <= 23) {
-            const std::string text = bytes.substr(start, length);
-            int dots = 0;
-            bool valid = std::isdigit(static_cast<unsigned char>(text.front())) &&
-                         std::isdigit(static_cast<unsigned char>(text.back()));
-            for (size_t i = 0; valid && i < text.size(); ++i) {
-                if (text[i] == '.')
-                    valid = ++dots <= 3 && text[i + 1] != '.';
-                else
-                    valid = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
-            }
-            if (valid && dots == 3)
-                return text;
-        }
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
-    }
-    return std::nullopt;
+fs::path DefaultPluginFile() {
+    const fs::path beside = host::Plugin::DefaultPath();
+    std::error_code error;
+    if (const char* named = std::getenv("ZEB_PLUGIN"); (named && *named) || fs::exists(beside, error))
+        return beside;
+#if !defined(_WIN32)
+    // An installed zeb (/usr/bin/zeb) keeps the plug-in in a folder of its own beside the libraries
+    // (/usr/lib/zeb), as the Debian package lays them out.
+    const fs::path installed = beside.parent_path().parent_path() / "lib" / "zeb" / beside.filename();
+    if (fs::exists(installed, error))
+        return installed;
+#endif
+    return beside;
 }
 
 } // namespace zeb::cli
