@@ -21,11 +21,13 @@ install -m 0644 "$root/README.md" "$doc/README.md"
 install -m 0644 "$root"/docs/*.md "$doc/manual/"
 install -m 0644 "$root"/docs/images/* "$doc/manual/images/"
 gzip -9n <"$root/CHANGELOG.md" >"$doc/CHANGELOG.md.gz"
+install -d "$stage/usr/share/man/man1"
+sed "s/@VERSION@/$ZEB_VERSION/" "$root/packaging/debian/zeb.1" | gzip -9n >"$stage/usr/share/man/man1/zeb.1.gz"
 # The Debian changelog: one entry for this release, dated by the commit it is built from.
 when=$(git -C "$root" log -1 --format=%ct 2>/dev/null || date +%s)
 {
   printf 'zeb (%s) stable; urgency=medium\n\n' "$ZEB_VERSION"
-  printf '  * Release %s of %s; CHANGELOG.md.gz beside this file says what changed.\n\n' \
+  printf '  * Release %s of %s.\n  * What changed: CHANGELOG.md.gz beside this file.\n\n' \
     "$ZEB_VERSION" "$ZEB_PRODUCT"
   printf ' -- %s  %s\n' "$maintainer" "$(LC_ALL=C date -u -R -d "@$when")"
 } | gzip -9n >"$doc/changelog.gz"

@@ -44,7 +44,7 @@ linux_tests() {
   . build/linux/generated/package.env
   local deb=$work/dist/zeb_${ZEB_VERSION}_amd64.deb
   check "the package is named by the version source" test -f "$deb"
-  lintian --fail-on error --no-tag-display-limit "$deb" >"$work/lintian.txt" 2>&1 &&
+  lintian --fail-on error --tag-display-limit 0 "$deb" >"$work/lintian.txt" 2>&1 &&
     pass "lintian reports no errors ($(grep -c '^W:' "$work/lintian.txt" || true) warnings)" ||
     { fail "lintian reports errors"; cat "$work/lintian.txt"; }
 
@@ -62,7 +62,8 @@ linux_tests() {
   files=$(dpkg -L zeb)
   check "zeb on the PATH" test "$(command -v zeb)" = /usr/bin/zeb
   for file in /usr/lib/zeb/libTamo.Morvane.Zeb.so /usr/share/bash-completion/completions/zeb \
-    /usr/share/doc/zeb/copyright /usr/share/doc/zeb/changelog.gz /usr/share/doc/zeb/manual/install.md; do
+    /usr/share/man/man1/zeb.1.gz /usr/share/doc/zeb/copyright /usr/share/doc/zeb/changelog.gz \
+    /usr/share/doc/zeb/manual/install.md; do
     check "installed $file" test -f "$file"
   done
   # zeb finds the installed plug-in without options, reads its version from its note and drives it
