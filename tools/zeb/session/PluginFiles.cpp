@@ -10,6 +10,10 @@
 #include <iterator>
 #include <sstream>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace zeb::cli {
 
 namespace fs = std::filesystem;
@@ -50,6 +54,20 @@ std::optional<std::string> SettingsValue(const std::string& text, const std::str
     }
     return value;
 }
+
+#if defined(_WIN32)
+// The drivers folder the installer recorded, if Zeb is installed.
+std::optional<fs::path> InstalledDriversFolder() {
+    wchar_t folder[MAX_PATH];
+    DWORD size = sizeof folder;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zeb",
+                     L"DriversFolder", RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, folder,
+                     &size) != ERROR_SUCCESS ||
+        folder[0] == L'\0')
+        return std::nullopt;
+    return fs::path(folder);
+}
+#endif
 
 } // namespace
 
@@ -150,7 +168,15 @@ fs::path DefaultPluginFile() {
     std::error_code error;
     if (const char* named = std::getenv("ZEB_PLUGIN"); (named && *named) || fs::exists(beside, error))
         return beside;
-#if !defined(_WIN32)
+#if defined(_WIN32)
+    // The installer may have put the plug-in into the vision application's drivers folder instead,
+    // which it records with its entry in "Apps & features".
+    if (const auto drivers = InstalledDriversFolder()) {
+        const fs::path installed = *drivers / beside.filename();
+        if (fs::exists(installed, error))
+            return installed;
+    }
+#else
     // An installed zeb (/usr/bin/zeb) keeps the plug-in in a folder of its own beside the libraries
     // (/usr/lib/zeb), as the Debian package lays them out.
     const fs::path installed = beside.parent_path().parent_path() / "lib" / "zeb" / beside.filename();

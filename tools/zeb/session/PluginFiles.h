@@ -34,8 +34,8 @@ std::optional<std::filesystem::path> LogFile();
 std::optional<std::string> DomeModelInLog(const std::string& logText);
 
 // The plug-in file zeb loads without --plugin: the one ZEB_PLUGIN names, else the one beside zeb,
-// else (on Linux) the installed one in ../lib/zeb beside zeb's folder; the one beside zeb when
-// there is none.
+// else the installed one (Windows: in the drivers folder the installer recorded; Linux: in
+// ../lib/zeb beside zeb's folder); the one beside zeb when there is none.
 std::filesystem::path DefaultPluginFile();
 
 } // namespace zeb::cli
