@@ -144,7 +144,10 @@ windows_tests() {
     local expected=$1 description=$2 status=0
     shift 2
     wine "$@" >>"$work/wine.txt" 2>&1 || status=$?
-    if [ "$status" = "$expected" ]; then pass "$description"; else fail "$description (exit status $status)"; fi
+    if [ "$status" = "$expected" ]; then pass "$description"; else
+      fail "$description (exit status $status, not $expected)"
+      tail -n 5 "$work/wine.txt"
+    fi
   }
 
   run 0 "silent install" "$setup" /S
@@ -162,6 +165,7 @@ windows_tests() {
   check "Start-menu shortcut" test -f "$c/ProgramData/Microsoft/Windows/Start Menu/Programs/Zeb view.lnk"
   system_path() { wine reg query 'HKLM\SYSTEM\CurrentControlSet\Control\Session Manager\Environment' /v Path | tr -d '\r'; }
   check "PATH entry" grep -qF ';C:\Program Files\Brelan\Zeb' <(system_path)
+  no_path_entry() { ! grep -qF 'Brelan\Zeb' <(system_path); }
   check "signed: the installed uninstaller" verify "$folder/uninstall.exe"
   check "signed: the installed DLL" verify "$folder/Tamo.Morvane.Zeb.dll"
   # The installed files' version resources through the Windows API, against the version source.
@@ -217,7 +221,7 @@ windows_tests() {
   check "uninstall: the folder is gone" wait_for 60 bash -c "! test -e '$folder'"
   check "uninstall: the registry entry is gone" bash -c "! wine reg query '$key'"
   check "uninstall: the shortcut is gone" bash -c "! test -e '$c/ProgramData/Microsoft/Windows/Start Menu/Programs/Zeb view.lnk'"
-  check "uninstall: the PATH entry is gone" bash -c "! grep -qF 'Brelan\\Zeb' <(wine reg query 'HKLM\\SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment' /v Path)"
+  check "uninstall: the PATH entry is gone" no_path_entry
   check "uninstall: Config.conf kept" cmp "$settings/Config.conf" "$work/Config.conf"
   check "uninstall: the log kept" test -f "$c/ProgramData/Tamo/Log/Tamo.log"
   # Again, into a drivers folder of its own, with the settings removed on the way out.
@@ -225,6 +229,8 @@ windows_tests() {
   check "/DRIVERS=: the plug-in in the drivers folder" test -f "$c/Vision/Drivers/Tamo.Morvane.Zeb.dll"
   check "/DRIVERS=: not in the installation folder" test ! -e "$folder/Tamo.Morvane.Zeb.dll"
   check "/NOSHORTCUT" test ! -e "$c/ProgramData/Microsoft/Windows/Start Menu/Programs/Zeb view.lnk"
+  check "/NOPATH" no_path_entry
+  run 0 "zeb.exe finds the plug-in in the drivers folder" "$folder/zeb.exe" channels
   run 0 "silent uninstall with /REMOVESETTINGS" "$folder/uninstall.exe" /S /REMOVESETTINGS
   check "/REMOVESETTINGS: uninstalled" wait_for 60 bash -c "! test -e '$folder'"
   check "/REMOVESETTINGS: the plug-in left the drivers folder" test ! -e "$c/Vision/Drivers/Tamo.Morvane.Zeb.dll"
@@ -246,7 +252,7 @@ case $what in
     ;;
 esac
 if [ "$failures" -gt 0 ]; then
-  echo "packaging: $failures checks failed"
+  echo "packaging: $failures checks failed ($SECONDS s)"
   exit 1
 fi
-echo "packaging: all checks passed"
+echo "packaging: all checks passed in $SECONDS s"
