@@ -217,7 +217,9 @@ windows_tests() {
   run 0 "install once the DLL is free" "$setup" /S
   check "replaced once the DLL is free" bash -c "! grep -q marker '$folder/LICENSE.txt'"
 
-  # Silent uninstall: everything installed goes, the settings and the log stay.
+  # Silent uninstall: everything installed goes, the settings and the log stay (as the plug-in,
+  # loaded by the holding process, left them).
+  cp "$settings/Config.conf" "$work/Config.conf"
   run 0 "silent uninstall" "$folder/uninstall.exe" /S
   check "uninstall: the folder is gone" wait_for 60 bash -c "! test -e '$folder'"
   check "uninstall: the registry entry is gone" bash -c "! wine reg query '$key'"
