@@ -30,6 +30,9 @@ ZEB=build/linux/bin/zeb ZEB_VIEW_SCREENSHOT=build/linux/zeb-view.png node --test
 ZEB=build/linux/bin/zeb node --test tests/view/browser/surface.test.js
 # Pages of other sites and origins attack zeb view; its own page still works.
 ZEB=build/linux/bin/zeb node --test tests/view/browser/crosssite.test.js
+
+step "The Debian package"
+tests/packaging/run.sh linux
 done_with linux
 
 step "Windows x64 DLL under Wine"
@@ -46,6 +49,9 @@ wineserver -p >/dev/null 2>&1 || true
 timeout 900 wine cmd /c exit >/dev/null 2>&1 || true
 ctest --preset windows
 wineserver -k >/dev/null 2>&1 || true
+
+step "The Windows installer, signed, in a fresh Wine prefix"
+tests/packaging/run.sh windows
 done_with windows
 
 step "AddressSanitizer and UndefinedBehaviorSanitizer"

@@ -5,6 +5,7 @@
 #include "base/NameMatch.h"
 #include "base/Text.h"
 #include "commands/Command.h"
+#include "hostkit/PluginVersion.h"
 #include "session/PluginFiles.h"
 #include "session/StationFaults.h"
 #include "session/StationFile.h"
@@ -45,11 +46,14 @@ void PrintSettings() {
                 log ? log->string().c_str() : "off (\"LogEnabled\" is not \"True\" in the settings)");
 }
 
+// zeb's version, compiled in, and the plug-in's, read from its file (its ELF note or its version
+// resource) without loading it.
 void PrintVersion(const std::string& pluginPath) {
     std::printf("zeb %s\n", ZEB_VERSION);
-    const std::string path = pluginPath.empty() ? host::Plugin::DefaultPath() : pluginPath;
-    const auto version = PluginVersion(path);
-    std::printf("plug-in %s %s\n", version ? version->c_str() : "(version not found)", path.c_str());
+    std::fflush(stdout);
+    const std::string path = pluginPath.empty() ? DefaultPluginFile().string() : pluginPath;
+    const std::string version = host::PluginVersion(path);
+    std::printf("plug-in %s %s\n", version.c_str(), path.c_str());
 }
 
 } // namespace
@@ -62,7 +66,8 @@ CommandLine::CommandLine(Mode mode) : _parts(std::make_unique<Parts>()), _mode(m
     if (mode == Mode::Program) {
         app.add_option("--station", _parts->station, "the station file (sets ZEB_STATION)")
             ->check(CLI::ExistingFile);
-        app.add_option("--plugin", _parts->plugin, "the plug-in file (default: ZEB_PLUGIN, else beside zeb)");
+        app.add_option("--plugin", _parts->plugin,
+                       "the plug-in file (default: ZEB_PLUGIN, else beside zeb, else installed)");
         app.add_flag("--settings", _parts->settings, "where the plug-in's settings file and log live");
         app.add_flag("--version", _parts->version, "zeb's and the plug-in's version");
         app.fallthrough();

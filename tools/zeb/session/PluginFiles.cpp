@@ -2,12 +2,17 @@
 
 #include "base/NameMatch.h"
 #include "base/Text.h"
+#include "hostkit/Plugin.h"
 
 #include <cctype>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <sstream>
+
+#if defined(_WIN32)
+#include <windows.h>
+#endif
 
 namespace zeb::cli {
 
@@ -49,6 +54,20 @@ std::optional<std::string> SettingsValue(const std::string& text, const std::str
     }
     return value;
 }
+
+#if defined(_WIN32)
+// The drivers folder the installer recorded, if Zeb is installed.
+std::optional<fs::path> InstalledDriversFolder() {
+    wchar_t folder[MAX_PATH];
+    DWORD size = sizeof folder;
+    if (RegGetValueW(HKEY_LOCAL_MACHINE, L"Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\Zeb",
+                     L"DriversFolder", RRF_RT_REG_SZ | RRF_SUBKEY_WOW6464KEY, nullptr, folder,
+                     &size) != ERROR_SUCCESS ||
+        folder[0] == L'\0')
+        return std::nullopt;
+    return fs::path(folder);
+}
+#endif
 
 } // namespace
 
@@ -144,33 +163,27 @@ std::optional<std::string> DomeModelInLog(const std::string& logText) {
                                end == std::string::npos ? std::string::npos : end - at - marker.size()));
 }
 
-std::optional<std::string> PluginVersion(const fs::path& pluginFile) {
-    // The plug-in logs "Morvane ZEB version: <major>.<minor>.<patch>.<build>"; the text is a string
-    // of its own in the file: four dot-separated numbers between zero bytes.
-    const std::string bytes = ReadText(pluginFile);
-    size_t start = 0;
-    while (start < bytes.size()) {
-        const size_t end = bytes.find('\0', start);
-        const size_t length = (end == std::string::npos ? bytes.size() : end) - start;
-        if (length >= 7 && length <= 23) {
-            const std::string text = bytes.substr(start, length);
-            int dots = 0;
-            bool valid = std::isdigit(static_cast<unsigned char>(text.front())) &&
-                         std::isdigit(static_cast<unsigned char>(text.back()));
-            for (size_t i = 0; valid && i < text.size(); ++i) {
-                if (text[i] == '.')
-                    valid = ++dots <= 3 && text[i + 1] != '.';
-                else
-                    valid = std::isdigit(static_cast<unsigned char>(text[i])) != 0;
-            }
-            if (valid && dots == 3)
-                return text;
-        }
-        if (end == std::string::npos)
-            break;
-        start = end + 1;
+fs::path DefaultPluginFile() {
+    const fs::path beside = host::Plugin::DefaultPath();
+    std::error_code error;
+    if (const char* named = std::getenv("ZEB_PLUGIN"); (named && *named) || fs::exists(beside, error))
+        return beside;
+#if defined(_WIN32)
+    // The installer may have put the plug-in into the vision application's drivers folder instead,
+    // which it records with its entry in "Apps & features".
+    if (const auto drivers = InstalledDriversFolder()) {
+        const fs::path installed = *drivers / beside.filename();
+        if (fs::exists(installed, error))
+            return installed;
     }
-    return std::nullopt;
+#else
+    // An installed zeb (/usr/bin/zeb) keeps the plug-in in a folder of its own beside the libraries
+    // (/usr/lib/zeb), as the Debian package lays them out.
+    const fs::path installed = beside.parent_path().parent_path() / "lib" / "zeb" / beside.filename();
+    if (fs::exists(installed, error))
+        return installed;
+#endif
+    return beside;
 }
 
 } // namespace zeb::cli

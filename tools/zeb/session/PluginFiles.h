@@ -1,5 +1,5 @@
 // The files the plug-in keeps on this machine, as a host can find them: its settings file, its
-// log, and the version text inside the plug-in file.
+// log, and the plug-in file itself.
 #pragma once
 
 #include <filesystem>
@@ -33,7 +33,9 @@ std::optional<std::filesystem::path> LogFile();
 // The last "LightingModel = ..." value in `logText` (the dome model the controller reported).
 std::optional<std::string> DomeModelInLog(const std::string& logText);
 
-// The version text compiled into a plug-in file ("26.1.0.564"), or nothing when none is found.
-std::optional<std::string> PluginVersion(const std::filesystem::path& pluginFile);
+// The plug-in file zeb loads without --plugin: the one ZEB_PLUGIN names, else the one beside zeb,
+// else the installed one (Windows: in the drivers folder the installer recorded; Linux: in
+// ../lib/zeb beside zeb's folder); the one beside zeb when there is none.
+std::filesystem::path DefaultPluginFile();
 
 } // namespace zeb::cli

@@ -21,7 +21,7 @@ Session::Session(std::string pluginPath) : _pluginPath(std::move(pluginPath)) {}
 host::Plugin& Session::Plugin() {
     if (!_plugin) {
         try {
-            _plugin = std::make_unique<host::Plugin>(_pluginPath.empty() ? host::Plugin::DefaultPath()
+            _plugin = std::make_unique<host::Plugin>(_pluginPath.empty() ? DefaultPluginFile().string()
                                                                          : _pluginPath);
         } catch (const std::exception& error) {
             throw CommandError(error.what());
