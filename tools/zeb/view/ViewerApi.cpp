@@ -50,6 +50,7 @@ const std::vector<ViewerApi::Route>& ViewerApi::Routes() {
         {"POST", "/api/channels/{i}/assistant/next", &ViewerApi::NextAssistant},
         {"POST", "/api/channels/{i}/assistant/stop", &ViewerApi::StopAssistant},
         {"POST", "/api/clients/{page}/close", &ViewerApi::CloseClient},
+        {"GET", "/api/server", &ViewerApi::ServerStatus},
         {"GET", "/*", &ViewerApi::Page},
     };
     return routes;
@@ -457,6 +458,16 @@ HttpResponse ViewerApi::CloseClient(const Call& call) {
     for (ChannelWorker* worker : _workers)
         worker->Reap();
     return HttpResponse::Text(200, "goodbye");
+}
+
+HttpResponse ViewerApi::ServerStatus(const Call&) {
+    const HttpServer::Statistics now = _options.server ? _options.server() : HttpServer::Statistics{};
+    return JsonAnswer({{"connections", now.connections},
+                       {"refused", now.refused},
+                       {"waiting", now.waiting},
+                       {"underWay", now.underWay},
+                       {"received", now.received},
+                       {"answered", now.answered}});
 }
 
 } // namespace zeb::view
