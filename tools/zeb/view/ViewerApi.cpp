@@ -173,7 +173,10 @@ HttpResponse ViewerApi::Handle(const HttpRequest& request) {
         client = request.Header(ClientHeader);
         if (!ClientRegistry::ValidId(client))
             return HttpResponse::Text(400, "the X-Zeb-Client header must be 1 to 64 letters, digits, - or _");
-        _clients.Touch(client);
+        if (!_clients.Touch(client))
+            return HttpResponse::Text(503,
+                                      "zeb view serves " + std::to_string(ClientRegistry::Capacity) +
+                                          " pages at most; close a page or wait for gone ones to time out");
     }
     try {
         return Dispatch(request, client);
