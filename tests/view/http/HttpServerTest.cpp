@@ -52,6 +52,11 @@ public:
                       return HttpResponse::Text(200, request.body);
                   if (request.path == "/forbidden")
                       return HttpResponse::Text(403, "not here");
+                  if (request.path == "/header") { // a header's value with text of a file
+                      HttpResponse response = HttpResponse::Text(200, "header");
+                      response.headers.emplace_back("X-Note", request.Query("text"));
+                      return response;
+                  }
                   return HttpResponse::Text(200, "plain");
               },
               limits,
@@ -221,6 +226,20 @@ TEST(HttpServer, RefusedRequestsCloseTheirConnectionAndCountAgainstNothing) {
         connection->Send("GET /plain HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     for (auto& connection : page)
         EXPECT_EQ(RawStatus(connection->ReadUntil("plain")), 200);
+}
+
+// A header's value holds no control byte, whatever the text it is made of.
+TEST(HttpServer, HeaderValuesCannotEndTheirHeaderOrForgeAnother) {
+    TestServer server;
+    RawConnection connection(server.Port());
+    connection.Send("GET /header?text=made%0D%0AX-Forged:%20yes%0D%0A%0D%0A%3Chtml%3E%01%7F HTTP/1.1\r\n"
+                    "Host: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    const std::string answer = connection.ReadToEnd();
+    EXPECT_EQ(RawStatus(answer), 200) << answer;
+    EXPECT_NE(answer.find("\r\nX-Note: made\\x0D\\x0AX-Forged: yes\\x0D\\x0A\\x0D\\x0A<html>\\x01\\x7F\r\n"),
+              std::string::npos)
+        << answer;
+    EXPECT_EQ(answer.find("\r\nX-Forged"), std::string::npos) << answer;
 }
 
 // "Expect: 100-continue": the client sends the body only once told to; a request that will be
