@@ -64,7 +64,7 @@ TEST_F(ViewSecurity, PagesOfOtherSitesAndOriginsChangeNothingAndReadNothing) {
     EXPECT_EQ(write.status, 403);
     EXPECT_NE(write.body.find("X-Zeb-Script"), std::string::npos) << write.body;
     // A refused request's connection closes at once, though its client would keep it.
-    for (const std::string request :
+    for (const std::string& request :
          {"GET / HTTP/1.1\r\nHost: " + unmarked.Host() + "\r\nSec-Fetch-Site: cross-site\r\n\r\n",
           "POST /api/channels/0/acquisition/start HTTP/1.1\r\nHost: " + unmarked.Host() +
               "\r\nContent-Length: 0\r\n\r\n"}) {
