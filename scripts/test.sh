@@ -62,7 +62,7 @@ done_with asan
 
 step "ThreadSanitizer"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan --target zeb_host_tests zeb_shared
+cmake --build --preset tsan --target zeb_host_tests zeb_shared zeb_http_tests
 ctest --preset tsan -R 'Concurrency'
 done_with tsan
 

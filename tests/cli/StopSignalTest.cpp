@@ -24,6 +24,7 @@ TEST_F(StopSignal, EndsAContinuousAcquisitionWithItsSummary) {
         }));
         zeb.Signal(signal);
         const Outcome run = zeb.Wait();
+        EXPECT_EQ(run.signal, 0) << "the signal killed zeb instead of stopping it";
         EXPECT_EQ(run.status, status) << run.err;
         EXPECT_TRUE(std::regex_search(run.err, std::regex("interrupted after [0-9]+ image sets\n")))
             << run.err;
@@ -41,12 +42,17 @@ TEST_F(StopSignal, EndsAContinuousAcquisitionWithItsSummary) {
 
 TEST_F(StopSignal, EndsAShellWaitingForItsNextLine) {
     for (const auto& [signal, status] : {std::pair{SIGTERM, 143}, {SIGHUP, 129}}) {
+        SCOPED_TRACE("signal " + std::to_string(signal));
         ZebProcess zeb(environment.Folder(), {"shell"});
-        std::this_thread::sleep_for(std::chrono::milliseconds(500)); // it waits for a line
+        // A command answered: the shell runs (its handlers in place) and waits for its next line.
+        zeb.Type("channels\n");
+        ASSERT_TRUE(zeb.WaitFor(
+            [](const std::string& out, const std::string&) { return !out.empty() && out.back() == '\n'; }));
         zeb.Signal(signal);
-        // It ends with its input still open.
+        // It ends with its input still open, by its own exit.
         EXPECT_FALSE(zeb.WaitFor([](const std::string&, const std::string&) { return false; }));
         const Outcome run = zeb.Wait();
+        EXPECT_EQ(run.signal, 0) << "the signal killed zeb instead of stopping it";
         EXPECT_EQ(run.status, status) << run.err;
     }
 }

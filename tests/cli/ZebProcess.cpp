@@ -142,7 +142,7 @@ Outcome ZebProcess::Wait() {
         _ended = true;
     }
     const std::string out = Read(_out), err = Read(_err);
-    return {_status, WithoutCarriageReturns(out), WithoutCarriageReturns(err), out, err};
+    return {_status, 0, WithoutCarriageReturns(out), WithoutCarriageReturns(err), out, err};
 }
 
 ZebProcess::~ZebProcess() {
@@ -203,6 +203,7 @@ bool ZebProcess::Running() {
     if (waitpid(_handles->pid, &raw, WNOHANG) == 0)
         return true;
     _status = WIFEXITED(raw) ? WEXITSTATUS(raw) : 128 + WTERMSIG(raw);
+    _signal = WIFSIGNALED(raw) ? WTERMSIG(raw) : 0;
     _ended = true;
     return false;
 }
@@ -213,6 +214,12 @@ void ZebProcess::Interrupt() {
 
 void ZebProcess::Signal(int number) {
     kill(_handles->pid, number);
+}
+
+void ZebProcess::Type(const std::string& text) {
+    if (_handles->inputWrite < 0 ||
+        write(_handles->inputWrite, text.data(), text.size()) != ssize_t(text.size()))
+        throw std::runtime_error("cannot type on zeb's standard input");
 }
 
 Outcome ZebProcess::Wait() {
@@ -230,7 +237,7 @@ Outcome ZebProcess::Wait() {
         _ended = true;
     }
     const std::string out = Read(_out), err = Read(_err);
-    return {_status, out, err, out, err};
+    return {_status, _signal, out, err, out, err};
 }
 
 ZebProcess::~ZebProcess() {

@@ -10,7 +10,8 @@
 namespace zeb::test {
 
 struct Outcome {
-    int status = -1;
+    int status = -1;            // the exit status; 128 + the signal's number when a signal ended it
+    int signal = 0;             // the signal that ended it (not its own exit), else 0
     std::string out, err;       // line ends as on POSIX
     std::string rawOut, rawErr; // the bytes as zeb wrote them
 };
@@ -38,6 +39,8 @@ public:
 #if !defined(_WIN32)
     // Sends a signal (SIGTERM, SIGHUP, ...).
     void Signal(int number);
+    // Types `text` on its standard input.
+    void Type(const std::string& text);
 #endif
     // Closes standard input and waits for the end.
     Outcome Wait();
@@ -53,6 +56,7 @@ private:
     struct Handles;
     Handles* _handles = nullptr;
     int _status = -1;
+    int _signal = 0;
     bool _ended = false;
 };
 

@@ -182,6 +182,21 @@ TEST_F(ViewApi, AnUnknownFeatureIs404WithThePluginsText) {
         EXPECT_EQ(answer.body, "Feature Exposure does not exist.") << method;
     }
     EXPECT_EQ(client.Post("/api/channels/0/commands/Detect").status, 404);
+    // Whatever the length: the plug-in's text comes cut to the host's 255 bytes.
+    for (const size_t length : {230u, 239u, 240u, 247u, 248u, 1000u}) {
+        const std::string name(length, 'Q');
+        for (const std::string method : {"GET", "PUT"}) {
+            const HttpAnswer answer = client.Send(method, "/api/channels/0/features/" + name, "1", {});
+            EXPECT_EQ(answer.status, 404) << method << " " << length << ": " << answer.body;
+            EXPECT_EQ(answer.body, ("Feature " + name + " does not exist.").substr(0, 255));
+        }
+        EXPECT_EQ(client.Post("/api/channels/0/commands/" + name).status, 404) << length;
+    }
+    // A name longer than a request may be is refused as such.
+    const HttpAnswer tooLong = client.Get("/api/channels/0/features/" + std::string(9000, 'Q'));
+    EXPECT_EQ(tooLong.status, 431);
+    EXPECT_EQ(tooLong.body, "the request line and headers are longer than 8192 bytes (a path that long names "
+                            "nothing here)");
 }
 
 TEST_F(ViewApi, CommandsRunOnTheChannel) {

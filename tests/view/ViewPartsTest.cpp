@@ -66,6 +66,33 @@ TEST(ViewParts, PagesAreAliveWithinTheTimeoutAndGoneAfterItOrAGoodbye) {
     EXPECT_EQ(clients.AliveCount(), 11u);
 }
 
+TEST(ViewParts, PageIdsAreHeldUpToACapacityAndNoLivePageMakesRoom) {
+    ClientRegistry::Clock::time_point now{};
+    ClientRegistry clients(std::chrono::seconds(10), [&] { return now; });
+    constexpr size_t Capacity = ClientRegistry::Capacity;
+    ASSERT_TRUE(clients.Touch("first"));
+    for (size_t i = 1; i < Capacity; ++i)
+        ASSERT_TRUE(clients.Touch("page" + std::to_string(i))) << i;
+    // Full of live pages: a new id is refused, a known one is heard as before.
+    EXPECT_FALSE(clients.Touch("one-more"));
+    EXPECT_FALSE(clients.Alive("one-more"));
+    EXPECT_TRUE(clients.Touch("first"));
+    EXPECT_EQ(clients.AliveCount(), Capacity);
+    // A goodbye makes room at once.
+    clients.Close("page1");
+    EXPECT_TRUE(clients.Touch("one-more"));
+    // Once the others are gone, thousands of new ids take their places; the page heard of stays.
+    now += std::chrono::seconds(6);
+    EXPECT_TRUE(clients.Touch("first"));
+    now += std::chrono::seconds(6);
+    for (size_t i = 0; i + 1 < Capacity; ++i)
+        ASSERT_TRUE(clients.Touch("new" + std::to_string(i))) << i;
+    EXPECT_TRUE(clients.Alive("first"));
+    EXPECT_FALSE(clients.Alive("page2"));
+    EXPECT_EQ(clients.AliveCount(), Capacity);
+    EXPECT_FALSE(clients.Touch("again-one-more"));
+}
+
 TEST(ViewParts, PageIdsAreShortPlainWords) {
     EXPECT_TRUE(ClientRegistry::ValidId("a"));
     EXPECT_TRUE(ClientRegistry::ValidId("0f3A-b_9"));

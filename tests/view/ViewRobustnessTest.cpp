@@ -127,15 +127,19 @@ TEST_F(ViewRobustness, LongPollsHoldNoThreadAndEndAtTheNextChange) {
             }
             ++polled;
         });
-    std::this_thread::sleep_for(std::chrono::milliseconds(300)); // they reach the server
-    // Every other request is answered while they wait.
-    for (int i = 0; i < 12; ++i) {
+    // They reach the server and wait there, as its own count says.
+    const auto waiting = [&] { return client.Get("/api/server").Json()["waiting"].get<int>(); };
+    const bool arrived = WaitUntil([&] { return waiting() == Polls; });
+    EXPECT_TRUE(arrived) << client.Get("/api/server").body;
+    // Every other request is answered while they all wait.
+    for (int i = 0; i < 8 && arrived; ++i) {
         EXPECT_EQ(client.Get("/api/channels/0/features/ExposureTime").status, 200);
         EXPECT_EQ(client.Get("/api/channels").status, 200);
     }
-    EXPECT_EQ(polled, 0) << "the long polls ended before the other requests were answered";
+    EXPECT_EQ(waiting(), Polls) << "the long polls ended before the other requests were answered";
+    EXPECT_EQ(polled, 0);
     // A change of the channel answers them all.
-    ASSERT_EQ(client.Post("/api/channels/1/acquisition/start").status, 200);
+    EXPECT_EQ(client.Post("/api/channels/1/acquisition/start").status, 200);
     for (std::thread& poll : polls)
         poll.join();
     for (const HttpAnswer& answer : answers) {
@@ -289,6 +293,9 @@ TEST(ViewShutdown, EveryRequestUnderWayIsAnsweredAndNoneForgesALine) {
     EXPECT_EQ(client.Put("/api/channels/0/features/LightingOrientation", "x\nzeb view: stopping\n").status,
               422);
     const int64_t revision = client.Get("/api/channels/1/status").Json()["revision"];
+    // The requests the server has read so far, this one among them.
+    const auto received = [&] { return client.Get("/api/server").Json()["received"].get<int64_t>(); };
+    const int64_t before = received();
     // Long polls, and requests that keep the channel busy, under way as Ctrl-C comes.
     std::vector<std::thread> requests;
     std::vector<std::string> failures(16);
@@ -305,7 +312,9 @@ TEST(ViewShutdown, EveryRequestUnderWayIsAnsweredAndNoneForgesALine) {
                 failures[i] = error.what();
             }
         });
-    std::this_thread::sleep_for(std::chrono::milliseconds(200));
+    // Every one has reached the server (not counting the server's own reports asked for meanwhile).
+    int64_t reports = 0;
+    EXPECT_TRUE(WaitUntil([&] { return received() - before - ++reports >= int64_t(failures.size()); }));
     const Outcome outcome = server.Stop();
     for (std::thread& request : requests)
         request.join();

@@ -63,6 +63,15 @@ TEST_F(ViewSecurity, PagesOfOtherSitesAndOriginsChangeNothingAndReadNothing) {
     const HttpAnswer write = unmarked.Put("/api/channels/0/features/ExposureTime", "77");
     EXPECT_EQ(write.status, 403);
     EXPECT_NE(write.body.find("X-Zeb-Script"), std::string::npos) << write.body;
+    // A refused request's connection closes at once, though its client would keep it.
+    for (const std::string& request :
+         {"GET / HTTP/1.1\r\nHost: " + unmarked.Host() + "\r\nSec-Fetch-Site: cross-site\r\n\r\n",
+          "POST /api/channels/0/acquisition/start HTTP/1.1\r\nHost: " + unmarked.Host() +
+              "\r\nContent-Length: 0\r\n\r\n"}) {
+        const std::string answer = unmarked.Raw(request);
+        EXPECT_EQ(RawStatus(answer), 403) << answer;
+        EXPECT_NE(answer.find("\r\nConnection: close\r\n"), std::string::npos) << answer;
+    }
     EXPECT_EQ(Exposure(), exposure);
     EXPECT_FALSE(Acquiring());
 

@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 namespace zeb::test {
 
@@ -70,6 +71,32 @@ TEST_F(ViewSurface, CalibratesOnTheSphereAndShowsTheLiveSurfaceWithIt) {
     EXPECT_NE(turned.Header("x-zeb-calibration").find("not used: the calibration"), std::string::npos)
         << turned.Header("x-zeb-calibration");
     ASSERT_EQ(Client().Post("/api/channels/0/acquisition/stop").status, 200);
+}
+
+// A calibration file's text ends up in a header: line breaks in it neither end the header nor add
+// another.
+TEST_F(ViewSurface, TextOfACalibrationFileCannotBreakAHeader) {
+    ASSERT_EQ(Client().Put("/api/channels/0/features/LightingOrientation", "180 deg").status, 200);
+    const HttpAnswer calibrated = Client().Post("/api/channels/0/calibrate");
+    ASSERT_EQ(calibrated.status, 200) << calibrated.body;
+    const std::filesystem::path file = environment->Folder() / "zeb-calibration-channel0.json";
+    Json calibration = Json::parse(std::ifstream(file));
+    calibration["date"] = "today\r\nX-Forged: yes\r\n\r\n<html>";
+    const auto written = std::filesystem::last_write_time(file);
+    std::ofstream(file) << calibration.dump(2);
+    std::filesystem::last_write_time(file, written + std::chrono::seconds(2)); // read again for sure
+
+    const auto status = Client().Get("/api/channels/0/status").Json();
+    const int64_t after = status["imageSet"].is_null() ? 0 : status["imageSet"]["number"].get<int64_t>();
+    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 200);
+    const HttpAnswer surface = SurfaceAfter(after, "form=albedo");
+    EXPECT_EQ(Client().Post("/api/channels/0/acquisition/stop").status, 200);
+    ASSERT_EQ(surface.status, 200) << surface.body;
+    EXPECT_EQ(surface.Header("x-forged"), "");
+    const std::string note = surface.Header("x-zeb-calibration");
+    EXPECT_NE(note.find("(made today\\x0D\\x0AX-Forged: yes\\x0D\\x0A\\x0D\\x0A<html>)"), std::string::npos)
+        << note;
+    EXPECT_EQ(note.find_first_of("\r\n"), std::string::npos);
 }
 
 TEST_F(ViewSurface, WrongRequestsSayWhy) {

@@ -16,18 +16,41 @@ bool ClientRegistry::ValidId(const std::string& id) {
     });
 }
 
-void ClientRegistry::Touch(const std::string& id) {
+void ClientRegistry::Forget(Clock::time_point before) {
+    while (!_byTime.empty() && _byTime.begin()->first < before) {
+        _lastHeard.erase(_byTime.begin()->second);
+        _byTime.erase(_byTime.begin());
+    }
+}
+
+bool ClientRegistry::Touch(const std::string& id) {
     const Clock::time_point now = _now();
     std::lock_guard<std::mutex> lock(_mutex);
-    _lastHeard[id] = now;
-    // Forget pages gone for ten timeouts, so that the map stays small whatever ids arrive.
-    if (_lastHeard.size() > 256)
-        std::erase_if(_lastHeard, [&](const auto& entry) { return now - entry.second > 10 * _timeout; });
+    // Pages gone for ten timeouts are forgotten (a page heard of again after that is a new one).
+    Forget(now - 10 * _timeout);
+    const auto found = _lastHeard.find(id);
+    if (found == _lastHeard.end() && _lastHeard.size() >= Capacity) {
+        Forget(now - _timeout); // room from pages gone, never from live ones
+        if (_lastHeard.size() >= Capacity)
+            return false;
+    }
+    if (found != _lastHeard.end()) {
+        _byTime.erase({found->second, id});
+        found->second = now;
+    } else {
+        _lastHeard.emplace(id, now);
+    }
+    _byTime.emplace(now, id);
+    return true;
 }
 
 void ClientRegistry::Close(const std::string& id) {
     std::lock_guard<std::mutex> lock(_mutex);
-    _lastHeard.erase(id);
+    const auto found = _lastHeard.find(id);
+    if (found == _lastHeard.end())
+        return;
+    _byTime.erase({found->second, id});
+    _lastHeard.erase(found);
 }
 
 bool ClientRegistry::Alive(const std::string& id) const {
@@ -40,9 +63,8 @@ bool ClientRegistry::Alive(const std::string& id) const {
 size_t ClientRegistry::AliveCount() const {
     const Clock::time_point now = _now();
     std::lock_guard<std::mutex> lock(_mutex);
-    return static_cast<size_t>(std::count_if(_lastHeard.begin(), _lastHeard.end(), [&](const auto& entry) {
-        return now - entry.second <= _timeout;
-    }));
+    return static_cast<size_t>(
+        std::distance(_byTime.lower_bound({now - _timeout, std::string()}), _byTime.end()));
 }
 
 void Ownership::Reset(const std::string& client) {

@@ -1,6 +1,8 @@
 // The pages (browser tabs) that talk to zeb view. Each sends an id of its own with every request; a
 // page not heard of for the timeout, or one that said goodbye, is gone. What a page started is
-// owned by it, so that what only gone pages started can be stopped.
+// owned by it, so that what only gone pages started can be stopped. Every request touches its page,
+// so the registry's work per request stays small however many ids arrive: lookups by id and by time
+// in logarithmic time, ids long gone forgotten oldest first, and at most Capacity ids held.
 #pragma once
 
 #include <chrono>
@@ -21,8 +23,11 @@ public:
     // 1 to 64 letters, digits, '-' or '_'.
     static bool ValidId(const std::string& id);
 
-    // The page was heard of now (a page that said goodbye comes back with it).
-    void Touch(const std::string& id);
+    static constexpr size_t Capacity = 4096;
+
+    // The page was heard of now (a page that said goodbye comes back with it). False for a new id
+    // while Capacity pages are alive: it is not taken (a live page is never forgotten for it).
+    bool Touch(const std::string& id);
     // The page said goodbye.
     void Close(const std::string& id);
     // Heard of within the timeout and no goodbye since.
@@ -34,7 +39,11 @@ private:
     const Clock::duration _timeout;
     const std::function<Clock::time_point()> _now;
     mutable std::mutex _mutex;
-    std::map<std::string, Clock::time_point> _lastHeard; // pages long gone are forgotten
+    // Forgets what was last heard before `before`, oldest first.
+    void Forget(Clock::time_point before);
+
+    std::map<std::string, Clock::time_point> _lastHeard;         // pages long gone are forgotten
+    std::set<std::pair<Clock::time_point, std::string>> _byTime; // the same, oldest first
 };
 
 // Who started what runs on a channel: pages, or someone without a page id (a script), whose

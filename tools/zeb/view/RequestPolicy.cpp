@@ -58,4 +58,11 @@ std::string RequestPolicy::Refusal(const HttpRequest& request) const {
     return {};
 }
 
+std::optional<HttpResponse> RequestPolicy::Screen(const HttpRequest& head) const {
+    std::string refusal = Refusal(head);
+    if (refusal.empty())
+        return std::nullopt;
+    return HttpResponse::Text(403, std::move(refusal));
+}
+
 } // namespace zeb::view

@@ -7,6 +7,7 @@
 
 #include "view/http/HttpMessage.h"
 
+#include <optional>
 #include <string>
 
 namespace zeb::view {
@@ -24,6 +25,9 @@ public:
 
     // Why the request is refused (it is answered 403 with this text), or empty.
     std::string Refusal(const HttpRequest& request) const;
+    // The 403 answer to a refused request, or none: what the server asks of a request's head before
+    // it reads the body.
+    std::optional<HttpResponse> Screen(const HttpRequest& head) const;
 
 private:
     bool _loopbackOnly;

@@ -73,9 +73,14 @@ void Serve(Session& session, const ViewerOptions& options, const std::function<b
     ViewerApi::Options apiOptions;
     apiOptions.loopbackOnly = IsLoopbackAddress(options.bind);
     apiOptions.surfaces = &surfaces;
+    const HttpServer* serving = nullptr;
+    apiOptions.server = [&serving] { return serving ? serving->Now() : HttpServer::Statistics{}; };
     ViewerApi api(served, clients, apiOptions);
+    const RequestPolicy policy(apiOptions.loopbackOnly);
     HttpServer server([&api](const HttpRequest& request) { return api.Handle(request); },
-                      HttpServer::Limits{});
+                      HttpServer::Limits{},
+                      [&policy](const HttpRequest& head) { return policy.Screen(head); });
+    serving = &server;
     uint16_t port = 0;
     try {
         port = server.Start(options.bind, options.port);

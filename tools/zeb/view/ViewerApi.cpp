@@ -50,6 +50,7 @@ const std::vector<ViewerApi::Route>& ViewerApi::Routes() {
         {"POST", "/api/channels/{i}/assistant/next", &ViewerApi::NextAssistant},
         {"POST", "/api/channels/{i}/assistant/stop", &ViewerApi::StopAssistant},
         {"POST", "/api/clients/{page}/close", &ViewerApi::CloseClient},
+        {"GET", "/api/server", &ViewerApi::ServerStatus},
         {"GET", "/*", &ViewerApi::Page},
     };
     return routes;
@@ -105,9 +106,11 @@ HttpResponse JsonAnswer(const json& value) {
     return HttpResponse::Json(200, cli::JsonText(value));
 }
 
-// A failed feature operation: the plug-in's text verbatim, 404 when the feature does not exist.
+// A failed feature operation: the plug-in's text verbatim, 404 when the feature does not exist. The
+// text comes through the host's buffer, cut to 255 bytes, as it is for a long name.
 HttpResponse FeatureFailure(const std::string& name, const std::string& error) {
-    return HttpResponse::Text(error == "Feature " + name + " does not exist." ? 404 : 422, error);
+    const std::string unknown = ("Feature " + name + " does not exist.").substr(0, 255);
+    return HttpResponse::Text(error == unknown ? 404 : 422, error);
 }
 
 HttpResponse Answer(const ChannelWorker::Outcome& outcome, const std::function<HttpResponse()>& done) {
@@ -205,7 +208,10 @@ HttpResponse ViewerApi::Handle(const HttpRequest& request) {
         client = request.Header(ClientHeader);
         if (!ClientRegistry::ValidId(client))
             return HttpResponse::Text(400, "the X-Zeb-Client header must be 1 to 64 letters, digits, - or _");
-        _clients.Touch(client);
+        if (!_clients.Touch(client))
+            return HttpResponse::Text(503,
+                                      "zeb view serves " + std::to_string(ClientRegistry::Capacity) +
+                                          " pages at most; close a page or wait for gone ones to time out");
     }
     try {
         return Dispatch(request, client);
@@ -531,6 +537,16 @@ HttpResponse ViewerApi::CloseClient(const Call& call) {
     for (ChannelWorker* worker : _workers)
         worker->Reap();
     return HttpResponse::Text(200, "goodbye");
+}
+
+HttpResponse ViewerApi::ServerStatus(const Call&) {
+    const HttpServer::Statistics now = _options.server ? _options.server() : HttpServer::Statistics{};
+    return JsonAnswer({{"connections", now.connections},
+                       {"refused", now.refused},
+                       {"waiting", now.waiting},
+                       {"underWay", now.underWay},
+                       {"received", now.received},
+                       {"answered", now.answered}});
 }
 
 } // namespace zeb::view

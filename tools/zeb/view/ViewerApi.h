@@ -7,6 +7,9 @@
 #include "view/ClientRegistry.h"
 #include "view/RequestPolicy.h"
 #include "view/http/HttpMessage.h"
+#include "view/http/HttpServer.h"
+
+#include <functional>
 
 #include <string>
 #include <vector>
@@ -23,6 +26,8 @@ public:
         bool loopbackOnly = true;
         int32_t longestWaitMs = 5000;   // longest wait a status request may ask for
         SurfaceApi* surfaces = nullptr; // the surface's paths, when served
+        // What the HTTP server holds now (GET /api/server), when it is known.
+        std::function<HttpServer::Statistics()> server;
     };
 
     // A request as its route answers it: the channel that "{i}" names, and the "{name}" or "{page}".
@@ -65,6 +70,7 @@ private:
     HttpResponse NextAssistant(const Call& call);
     HttpResponse StopAssistant(const Call& call);
     HttpResponse CloseClient(const Call& call);
+    HttpResponse ServerStatus(const Call& call);
 
     HttpResponse Dispatch(const HttpRequest& request, const std::string& client);
 

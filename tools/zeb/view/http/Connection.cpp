@@ -27,7 +27,24 @@ const std::pair<const char*, const char*> SafetyHeaders[] = {
 } // namespace
 
 bool WaitsOnClient(Phase phase) {
-    return phase == Phase::Reading || phase == Phase::Writing || phase == Phase::Lingering;
+    return phase != Phase::Handling && phase != Phase::Waiting;
+}
+
+int GiveWayOrder(Phase phase) {
+    switch (phase) {
+    case Phase::Waiting:
+        return 0;
+    case Phase::Idle:
+    case Phase::Lingering:
+    case Phase::Reading:
+    case Phase::Writing:
+        return 1;
+    case Phase::Fresh:
+        return 2;
+    case Phase::Handling:
+        break;
+    }
+    return -1;
 }
 
 Connection::Connection(tcp::socket socket, ServerState& state)
@@ -37,11 +54,11 @@ Connection::Connection(tcp::socket socket, ServerState& state)
     const tcp::endpoint peer = _stream.socket().remote_endpoint(error);
     if (!error)
         _client = peer.address().to_string();
-    Mark(Phase::Reading);
+    Mark(Phase::Fresh);
 }
 
 Connection::~Connection() {
-    _state.Gone(this);
+    _state.Gone(this, _uncounted);
 }
 
 void Connection::Start() {
@@ -51,6 +68,7 @@ void Connection::Start() {
 void Connection::Refuse() {
     net::dispatch(_stream.get_executor(), [self = shared_from_this()] {
         self->_state.Begin();
+        self->Uncount();
         self->Write(HttpResponse::Text(503, "too many connections; try again later"), 11, false);
     });
 }
@@ -58,9 +76,10 @@ void Connection::Refuse() {
 void Connection::GiveWay() {
     net::dispatch(_stream.get_executor(), [self = shared_from_this()] {
         self->_closeAfter = true;
-        if (self->_phase == Phase::Waiting)
+        const Phase phase = self->_phase;
+        if (phase == Phase::Waiting)
             self->EndWait();
-        else if (WaitsOnClient(self->_phase))
+        else if (WaitsOnClient(phase))
             self->Close();
         self->_claimed = false;
     });
@@ -71,7 +90,9 @@ void Connection::Finish() {
         self->_closeAfter = true;
         if (self->_phase == Phase::Waiting)
             self->EndWait();
-        else if (self->_phase == Phase::Reading && !self->Arriving())
+        else if ((self->_phase == Phase::Fresh || self->_phase == Phase::Idle ||
+                  self->_phase == Phase::Reading) &&
+                 !self->Arriving())
             self->Close();
     });
 }
@@ -87,7 +108,7 @@ void Connection::Mark(Phase phase) {
 }
 
 void Connection::ReadNext() {
-    Mark(Phase::Reading);
+    Mark(_answered ? Phase::Idle : Phase::Fresh);
     _partial = false;
     _stream.expires_after(_state.limits.readTimeout);
     Parse();
@@ -97,12 +118,16 @@ void Connection::Parse() {
     size_t used = 0;
     const RequestReader::Step step = _reader.Feed(_received, used);
     _received.erase(0, used);
+    if (used > 0 && !_partial)
+        Mark(Phase::Reading);
     _partial = _partial || used > 0;
     switch (step) {
     case RequestReader::Step::NeedMore:
         if (_closeAfter && !_partial)
             return Close();
         return ReceiveMore();
+    case RequestReader::Step::Head:
+        return Screen();
     case RequestReader::Step::Malformed:
         ++_state.malformed;
         _state.Begin();
@@ -120,6 +145,40 @@ void Connection::ReceiveMore() {
                                 self->_received.append(self->_chunk.data(), count);
                                 self->Parse();
                             });
+}
+
+void Connection::Screen() {
+    std::optional<HttpResponse> refusal;
+    try {
+        if (_state.screen)
+            refusal = _state.screen(_reader.Request());
+    } catch (const std::exception& failure) {
+        refusal = HttpResponse::Text(500, std::string("internal error: ") + failure.what());
+    }
+    if (!refusal && _reader.ExpectsContinue() && _state.stopping)
+        refusal = HttpResponse::Text(503, "zeb view is stopping");
+    if (refusal) {
+        refusal->wait.reset();
+        Mark(Phase::Handling);
+        _state.Begin();
+        Uncount();
+        return Write(*refusal, _reader.Version(), false);
+    }
+    if (!_reader.ExpectsContinue())
+        return Parse();
+    static const std::string Continue = "HTTP/1.1 100 Continue\r\n\r\n";
+    net::async_write(_stream, net::buffer(Continue),
+                     [self = shared_from_this()](beast::error_code error, size_t) {
+                         if (error)
+                             return self->Close();
+                         self->Parse();
+                     });
+}
+
+void Connection::Uncount() {
+    _closeAfter = true;
+    if (!_uncounted.exchange(true))
+        _state.Uncount();
 }
 
 void Connection::Dispatch() {
@@ -155,6 +214,7 @@ HttpResponse Connection::Handle(const std::function<HttpResponse()>& handler) {
 
 void Connection::BeginWait(std::shared_ptr<const HttpWait> wait, unsigned version, bool keepAlive) {
     Mark(Phase::Waiting);
+    ++_state.waiting;
     _wait = std::move(wait);
     _waitVersion = version;
     _waitKeepAlive = keepAlive;
@@ -175,6 +235,7 @@ void Connection::EndWait() {
     if (_phase != Phase::Waiting)
         return;
     Mark(Phase::Handling);
+    --_state.waiting;
     _wake.reset();
     _waitTimer.cancel();
     std::shared_ptr<const HttpWait> wait = std::move(_wait);
@@ -191,16 +252,19 @@ void Connection::EndWait() {
 
 void Connection::Write(const HttpResponse& response, unsigned version, bool keepAlive) {
     Mark(Phase::Writing);
+    if (response.status == 403) // a refused request: its client has nothing more to ask here
+        Uncount();
     keepAlive = keepAlive && !_closeAfter && !_state.stopping;
     auto message = std::make_shared<http::response<http::string_body>>(
         static_cast<http::status>(response.status), version);
     message->set(http::field::server, "zeb view");
-    message->set(http::field::content_type, response.contentType);
+    message->set(http::field::content_type, HeaderValue(response.contentType));
     message->set(http::field::cache_control, "no-store");
     for (const auto& [name, value] : SafetyHeaders)
         message->set(name, value);
+    // Values may hold text of files and of the plug-in: none may end its header or forge another.
     for (const auto& [name, value] : response.headers)
-        message->set(name, value);
+        message->set(name, HeaderValue(value));
     message->keep_alive(keepAlive);
     message->body() = response.body;
     message->prepare_payload();
@@ -208,6 +272,7 @@ void Connection::Write(const HttpResponse& response, unsigned version, bool keep
     http::async_write(_stream, *message,
                       [self = shared_from_this(), message, keepAlive](beast::error_code error, size_t) {
                           ++self->_state.answered;
+                          self->_answered = true;
                           self->_state.End();
                           if (error)
                               return self->Close();
@@ -221,6 +286,10 @@ void Connection::Linger() {
     Mark(Phase::Lingering);
     beast::error_code ignored;
     _stream.socket().shutdown(tcp::socket::shutdown_send, ignored);
+    // Refused connections count against nothing; so many of them that they would hold the server's
+    // descriptors close at once.
+    if (_uncounted && _state.Uncounted() > 4 * _state.limits.connections)
+        return Close();
     _stream.expires_after(std::chrono::seconds(2));
     _stream.async_read_some(net::buffer(_chunk),
                             [self = shared_from_this()](beast::error_code error, size_t) {

@@ -16,10 +16,26 @@
 
 namespace zeb::view {
 
-// What a connection is doing; the ones that wait on their client are "slow" and make room first.
-enum class Phase { Reading, Handling, Waiting, Writing, Lingering };
+// What a connection is doing.
+enum class Phase {
+    Fresh,     // accepted, nothing received yet
+    Idle,      // answered, kept open by its client, nothing of the next request received yet
+    Reading,   // part of a request received
+    Handling,  // a request being answered
+    Waiting,   // a long poll waiting for its event
+    Writing,   // an answer being sent
+    Lingering, // the last answer sent, waiting for the client to close
+};
 
+// Whether the connection waits on its client (what it holds is the client's doing).
 bool WaitsOnClient(Phase phase);
+
+// The order in which connections make room for a new one, lowest first; -1 for one that never
+// does (a request being answered). Long polls are answered early with what they would say at their
+// end; then go connections that wait on their client (idle between requests, stalled in the middle
+// of a request or of its answer, open after the last answer); a fresh connection that has sent
+// nothing yet last, so that a new client gets its first request in.
+int GiveWayOrder(Phase phase);
 
 class Connection : public std::enable_shared_from_this<Connection> {
 public:
@@ -27,13 +43,16 @@ public:
     ~Connection();
 
     const std::string& Client() const { return _client; }
+    // Read from any thread; they change as the connection goes on, so a reader takes each once.
     Phase CurrentPhase() const { return _phase; }
     ServerState::Clock::rep Since() const { return _since; }
+    // Refused (an answer that closes the connection): it no longer counts against the limit.
+    bool Uncounted() const { return _uncounted; }
     // Claims the connection for MakeRoom; false when it is claimed already.
     bool Claim() { return !_claimed.exchange(true); }
     void Start();
 
-    // Answers 503 at once and closes: every connection is busy being answered.
+    // Answers 503 at once and closes: every connection is busy being answered. It is not counted.
     void Refuse();
 
     // Makes room: a connection waiting on its client closes, a long poll is answered now and closes.
@@ -50,7 +69,12 @@ private:
     void ReadNext();
     void Parse();
     void ReceiveMore();
+    // The request's head is read: refused now (the screen's answer), or the client told to send the
+    // body (100 Continue) when it waits for that, or read on.
+    void Screen();
     void Dispatch();
+    // The answer under way refuses the request: the connection closes after it and stops counting.
+    void Uncount();
 
     // Runs a handler; what it throws becomes a 500 with its text.
     static HttpResponse Handle(const std::function<HttpResponse()>& handler);
@@ -73,10 +97,12 @@ private:
     std::array<char, 4096> _chunk{};
     bool _partial = false;    // part of a request has been read
     bool _closeAfter = false; // the connection closes after the answer under way
+    bool _answered = false;   // an answer has been sent
     int _drained = 0;
-    std::atomic<Phase> _phase{Phase::Reading};
+    std::atomic<Phase> _phase{Phase::Fresh};
     std::atomic<ServerState::Clock::rep> _since{0};
     std::atomic<bool> _claimed{false};
+    std::atomic<bool> _uncounted{false};
     // The long poll under way.
     boost::asio::steady_timer _waitTimer;
     std::shared_ptr<const HttpWait> _wait;

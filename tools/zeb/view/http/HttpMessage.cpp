@@ -38,6 +38,20 @@ HttpResponse HttpWait::Later(std::chrono::milliseconds longest, std::function<vo
     return response;
 }
 
+std::string HeaderValue(const std::string& text) {
+    static const char Hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F)
+            out.append({'\\', 'x', Hex[byte >> 4], Hex[byte & 15]});
+        else
+            out += c;
+    }
+    return out;
+}
+
 namespace {
 
 int HexDigit(char c) {

@@ -57,6 +57,10 @@ struct HttpWait {
                               std::function<HttpResponse()> answer);
 };
 
+// A header's value as sent: control bytes (CR and LF among them), which would end the header or
+// forge another, written as \xNN.
+std::string HeaderValue(const std::string& text);
+
 // Splits a request target into its decoded path and query; false when an escape is malformed or a
 // decoded path would contain a NUL byte.
 bool ParseTarget(const std::string& target, std::string& path, std::map<std::string, std::string>& query);

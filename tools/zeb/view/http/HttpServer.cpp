@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <map>
 #include <stdexcept>
+#include <tuple>
 
 namespace zeb::view {
 
@@ -23,31 +24,38 @@ std::vector<std::shared_ptr<Connection>> ServerState::Snapshot() {
 }
 
 bool ServerState::MakeRoom() {
-    const std::vector<std::shared_ptr<Connection>> connections = Snapshot();
-    std::map<std::string, size_t> slowByClient;
-    for (const auto& connection : connections)
-        if (WaitsOnClient(connection->CurrentPhase()))
-            ++slowByClient[connection->Client()];
-    const auto hog = std::max_element(slowByClient.begin(), slowByClient.end(),
-                                      [](const auto& a, const auto& b) { return a.second < b.second; });
-    // The candidates in the order they give way: the hog's slow connections, then long polls; the
-    // one that has waited longest first.
-    auto rank = [&](const Connection& connection) {
-        const Phase phase = connection.CurrentPhase();
-        if (WaitsOnClient(phase) && hog != slowByClient.end() && connection.Client() == hog->first)
-            return 0;
-        return phase == Phase::Waiting ? 1 : 2;
+    // Other threads change the connections' phases all the while: each is read once, and the
+    // choice is made on these copies.
+    struct Seen {
+        std::shared_ptr<Connection> connection;
+        int order;
+        bool hog = false;
+        Clock::rep since;
     };
-    std::vector<std::shared_ptr<Connection>> candidates;
-    for (const auto& connection : connections)
-        if (rank(*connection) < 2)
-            candidates.push_back(connection);
-    std::sort(candidates.begin(), candidates.end(), [&](const auto& a, const auto& b) {
-        return std::make_pair(rank(*a), a->Since()) < std::make_pair(rank(*b), b->Since());
+    std::vector<Seen> seen;
+    std::map<std::string, size_t> heldByClient;
+    for (auto& connection : Snapshot()) {
+        if (connection->Uncounted())
+            continue;
+        const Phase phase = connection->CurrentPhase();
+        const Clock::rep since = connection->Since();
+        const int order = GiveWayOrder(phase);
+        if (WaitsOnClient(phase))
+            ++heldByClient[connection->Client()];
+        if (order >= 0)
+            seen.push_back({std::move(connection), order, WaitsOnClient(phase), since});
+    }
+    const auto hog = std::max_element(heldByClient.begin(), heldByClient.end(),
+                                      [](const auto& a, const auto& b) { return a.second < b.second; });
+    for (Seen& candidate : seen)
+        candidate.hog =
+            candidate.hog && hog != heldByClient.end() && candidate.connection->Client() == hog->first;
+    std::sort(seen.begin(), seen.end(), [](const Seen& a, const Seen& b) {
+        return std::make_tuple(a.order, !a.hog, a.since) < std::make_tuple(b.order, !b.hog, b.since);
     });
-    for (const auto& candidate : candidates)
-        if (candidate->Claim()) {
-            candidate->GiveWay();
+    for (const Seen& candidate : seen)
+        if (candidate.connection->Claim()) {
+            candidate.connection->GiveWay();
             return true;
         }
     return false;
@@ -59,7 +67,8 @@ void ServerState::Accept() {
             return;
         if (error) {
             // Out of descriptors or similar: wait a little instead of spinning.
-            auto timer = std::make_shared<net::steady_timer>(io, std::chrono::milliseconds(100));
+            auto timer =
+                std::make_shared<net::steady_timer>(acceptor->get_executor(), std::chrono::milliseconds(100));
             timer->async_wait([this, timer](beast::error_code) { Accept(); });
             return;
         }
@@ -77,8 +86,8 @@ void ServerState::Accept() {
     });
 }
 
-HttpServer::HttpServer(Handler handler, Limits limits)
-    : _state(std::make_unique<ServerState>(std::move(handler), limits)) {}
+HttpServer::HttpServer(Handler handler, Limits limits, Screen screen)
+    : _state(std::make_unique<ServerState>(std::move(handler), limits, std::move(screen))) {}
 
 HttpServer::~HttpServer() {
     Stop();
@@ -93,7 +102,8 @@ uint16_t HttpServer::Start(const std::string& address, uint16_t port) {
     if (error)
         throw std::runtime_error("\"" + address + "\" is not an IP address");
     const tcp::endpoint endpoint(ip, port);
-    tcp::acceptor& acceptor = _state->acceptor.emplace(_state->io);
+    // The acceptor on a strand of its own: its handler and Stop's closing never run at once.
+    tcp::acceptor& acceptor = _state->acceptor.emplace(net::make_strand(_state->io));
     auto fail = [&](const std::string& what) {
         _state->acceptor.reset();
         throw std::runtime_error("cannot " + what + " " + address + " port " + std::to_string(port) + ": " +
@@ -129,7 +139,7 @@ void HttpServer::Stop() {
     ServerState& state = *_state;
     state.stopped = true;
     state.stopping = true;
-    net::post(state.io, [&state] {
+    net::post(state.acceptor->get_executor(), [&state] {
         beast::error_code ignored;
         state.acceptor->close(ignored);
     });
@@ -154,6 +164,17 @@ uint64_t HttpServer::Answered() const {
 
 uint64_t HttpServer::Malformed() const {
     return _state->malformed;
+}
+
+HttpServer::Statistics HttpServer::Now() const {
+    Statistics now;
+    now.connections = _state->Connections();
+    now.refused = _state->Uncounted();
+    now.waiting = _state->waiting;
+    now.underWay = _state->Busy();
+    now.received = _state->received;
+    now.answered = _state->answered;
+    return now;
 }
 
 } // namespace zeb::view

@@ -22,13 +22,8 @@ std::string Normalised(std::string_view text) {
         boost::algorithm::trim_copy_if(std::string(text), boost::algorithm::is_any_of(" \t")));
 }
 
-int StatusOfParseError(const beast::error_code& error) {
-    if (error == http::error::body_limit)
-        return 413;
-    if (error == http::error::header_limit)
-        return 431;
-    return 400;
-}
+const char* const BadTarget =
+    "malformed request target: it must be a path with well-formed %XX escapes and no NUL";
 
 } // namespace
 
@@ -87,6 +82,14 @@ RequestReader::Step RequestReader::Feed(std::string_view bytes, size_t& used) {
             if (fields.count(http::field::host) > 1)
                 return Refuse(400, "malformed request: more than one Host header");
             beast.eager(true);
+            if (!ReadHead(fields))
+                return Refuse(400, BadTarget);
+            // An expectation other than 100-continue is ignored, as HTTP allows; so is one of
+            // HTTP/1.0.
+            const auto expect = fields[http::field::expect];
+            _expectsContinue = fields.version() >= 11 && !beast.is_done() &&
+                               Normalised(std::string_view(expect.data(), expect.size())) == "100-continue";
+            return Step::Head;
         }
         if (beast.is_done())
             return Complete();
@@ -96,25 +99,33 @@ RequestReader::Step RequestReader::Feed(std::string_view bytes, size_t& used) {
         used += beast.put(boost::asio::buffer(bytes.data() + used, bytes.size() - used), error);
         if (error == http::error::need_more)
             return Step::NeedMore;
+        if (error == http::error::header_limit)
+            return Refuse(431, "the request line and headers are longer than " +
+                                   std::to_string(_headerBytes) +
+                                   " bytes (a path that long names nothing here)");
+        if (error == http::error::body_limit)
+            return Refuse(413, "the body is longer than " + std::to_string(_bodyBytes) + " bytes");
         if (error)
-            return Refuse(StatusOfParseError(error), "malformed request: " + error.message());
+            return Refuse(400, "malformed request: " + error.message());
     }
+}
+
+template <class Fields> bool RequestReader::ReadHead(const Fields& fields) {
+    _version = fields.version();
+    _keepAlive = fields.keep_alive();
+    _request = HttpRequest();
+    _request.method = std::string(fields.method_string());
+    for (const auto& field : fields)
+        _request.headers[boost::algorithm::to_lower_copy(std::string(field.name_string()))] =
+            std::string(field.value());
+    return ParseTarget(std::string(fields.target()), _request.path, _request.query);
 }
 
 RequestReader::Step RequestReader::Complete() {
     http::request<http::string_body> message = _parser->beast.release();
     _parser.reset();
-    _version = message.version();
-    _keepAlive = message.keep_alive();
-    _request = HttpRequest();
-    _request.method = std::string(message.method_string());
-    for (const auto& field : message)
-        _request.headers[boost::algorithm::to_lower_copy(std::string(field.name_string()))] =
-            std::string(field.value());
     _request.body = std::move(message.body());
-    if (!ParseTarget(std::string(message.target()), _request.path, _request.query))
-        return Refuse(400,
-                      "malformed request target: it must be a path with well-formed %XX escapes and no NUL");
+    _expectsContinue = false;
     return Step::Request;
 }
 

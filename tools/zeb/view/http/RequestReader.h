@@ -15,6 +15,7 @@ class RequestReader {
 public:
     enum class Step {
         NeedMore,  // every byte given is used; a request is not complete yet
+        Head,      // Request() holds the request's head (no body yet); Feed again for the rest
         Request,   // Request() is the next request; bytes after it were not used
         Malformed, // Refusal() is the answer; the connection is closed after it
     };
@@ -25,18 +26,25 @@ public:
     RequestReader& operator=(const RequestReader&) = delete;
 
     // Reads from `bytes`; `used` says how many it took (what follows belongs to the next request).
-    // After Request or Malformed the reader starts afresh with the next byte.
+    // Each request gives Head once, as soon as its header is read, then Request once it is whole;
+    // after Request or Malformed the reader starts afresh with the next byte.
     Step Feed(std::string_view bytes, size_t& used);
-    // After Request: the request, its HTTP version (10 or 11) and whether the connection stays open.
+    // After Head: the request without its body; after Request: the whole request. Its HTTP version
+    // (10 or 11) and whether the connection stays open.
     HttpRequest& Request() { return _request; }
     unsigned Version() const { return _version; }
     bool KeepAlive() const { return _keepAlive; }
+    // After Head: the client waits for "100 Continue" before it sends the body (HTTP/1.1, "Expect:
+    // 100-continue", a body still to come).
+    bool ExpectsContinue() const { return _expectsContinue; }
     // After Malformed.
     const HttpResponse& Refusal() const { return _refusal; }
 
 private:
     Step Refuse(int status, std::string text);
     Step Complete();
+    // Fills Request() with the method, target and headers of `fields`; false for a malformed target.
+    template <class Fields> bool ReadHead(const Fields& fields);
 
     struct Parser;
     std::unique_ptr<Parser> _parser;
@@ -44,6 +52,7 @@ private:
     HttpRequest _request;
     unsigned _version = 11;
     bool _keepAlive = false;
+    bool _expectsContinue = false;
     HttpResponse _refusal;
 };
 

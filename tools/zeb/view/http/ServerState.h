@@ -1,6 +1,7 @@
-// What the server and its connections share: the handler and its pool of threads, the limits, the
-// connections alive, the count of requests under way (so that stopping waits for their answers),
-// and the I/O context they all run on.
+// What the server and its connections share: the handler, the screen and the handler's pool of
+// threads, the limits, the connections alive (and how many of them are refused and no longer
+// count), the count of requests under way (so that stopping waits for their answers) and of long
+// polls waiting, and the I/O context they all run on.
 #pragma once
 
 #include "view/http/HttpServer.h"
@@ -24,31 +25,41 @@ class Connection;
 struct ServerState {
     using Clock = std::chrono::steady_clock;
 
-    ServerState(HttpServer::Handler handler_, HttpServer::Limits limits_)
-        : handler(std::move(handler_)), limits(limits_), pool(limits_.handlerThreads) {}
+    ServerState(HttpServer::Handler handler_, HttpServer::Limits limits_, HttpServer::Screen screen_)
+        : handler(std::move(handler_)), screen(std::move(screen_)), limits(limits_),
+          pool(limits_.handlerThreads) {}
     ~ServerState() { acceptor.reset(); }
 
     // Accepts the next connection, and again after it (see HttpServer.cpp).
     void Accept();
-    // Makes room for a connection from `client`: the connection that has waited longest on its
-    // client, among those of the client holding the most such connections, is closed; failing that,
-    // the oldest long poll is answered now. False when every connection is busy being answered.
+    // Makes room for a new connection: the first connection in the order of GiveWayOrder
+    // (Connection.h) gives way, within an order those of the client that holds the most connections
+    // waiting on it first, then the one that has waited longest. False when every connection is busy
+    // being answered.
     bool MakeRoom();
     // Counts a request from reading it to writing its answer, so Stop can wait for the answers.
     void Begin() {
         std::lock_guard<std::mutex> lock(busyMutex);
         ++busy;
+        ++received;
     }
     void End() {
         std::lock_guard<std::mutex> lock(busyMutex);
         if (--busy == 0)
             idle.notify_all();
     }
-    void Gone(Connection* connection) {
+    void Gone(Connection* connection, bool uncounted) {
         std::lock_guard<std::mutex> lock(registryMutex);
         registry.erase(connection);
+        if (uncounted)
+            --refused;
         if (registry.empty())
             idle.notify_all();
+    }
+    // A connection refused: it closes after its answer and no longer counts.
+    void Uncount() {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        ++refused;
     }
     // Waits until `done` holds (checked under busyMutex whenever a request ends or a connection
     // goes) or `longest` has passed.
@@ -58,23 +69,35 @@ struct ServerState {
         while (!done() && Clock::now() < until)
             idle.wait_for(lock, std::chrono::milliseconds(20));
     }
+    // The connections that count against the limit.
     size_t Connections() {
         std::lock_guard<std::mutex> lock(registryMutex);
-        return registry.size();
+        return registry.size() - refused;
+    }
+    size_t Uncounted() {
+        std::lock_guard<std::mutex> lock(registryMutex);
+        return refused;
+    }
+    size_t Busy() {
+        std::lock_guard<std::mutex> lock(busyMutex);
+        return busy;
     }
     // The connections alive now.
     std::vector<std::shared_ptr<Connection>> Snapshot();
 
     HttpServer::Handler handler;
+    HttpServer::Screen screen;
     HttpServer::Limits limits;
     boost::asio::thread_pool pool;
     std::atomic<bool> stopping{false};
-    std::atomic<uint64_t> answered{0}, malformed{0};
+    std::atomic<uint64_t> answered{0}, malformed{0}, received{0};
+    std::atomic<size_t> waiting{0}; // long polls waiting for their event
     std::mutex busyMutex;
     std::condition_variable idle;
     size_t busy = 0;
     std::mutex registryMutex;
     std::unordered_map<Connection*, std::weak_ptr<Connection>> registry;
+    size_t refused = 0; // connections in the registry that no longer count
     std::mutex startStop;
     bool started = false, stopped = false;
     std::vector<std::thread> ioThreads;
