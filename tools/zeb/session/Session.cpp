@@ -99,6 +99,15 @@ int32_t Session::ChannelCount() {
     return count;
 }
 
+void Session::Close(int32_t index) {
+    const auto found = _channels.find(index);
+    if (found == _channels.end())
+        return;
+    found->second.Stop();
+    found->second.Release();
+    _channels.erase(found);
+}
+
 std::optional<std::string> Session::DomeModel(int32_t index) const {
     const auto found = _domeModels.find(index);
     if (found == _domeModels.end())
@@ -157,7 +166,7 @@ std::string SelectCamera(host::HostChannel& channel, const std::string& camera, 
 }
 
 void ApplySettings(host::HostChannel& channel, const std::vector<Assignment>& assignments,
-                   bool acceptAdjusted) {
+                   bool acceptAdjusted, std::vector<WriteOutcome>* differences) {
     bool adjusted = false;
     for (const Assignment& assignment : assignments) {
         WriteOutcome outcome;
@@ -168,7 +177,9 @@ void ApplySettings(host::HostChannel& channel, const std::vector<Assignment>& as
                 error.Hint("in " + assignment.origin);
             throw;
         }
-        if (outcome.kind != WriteOutcome::Kind::Held)
+        if (outcome.kind != WriteOutcome::Kind::Held && differences)
+            differences->push_back(outcome);
+        else if (outcome.kind != WriteOutcome::Kind::Held)
             std::fprintf(stderr, "%s\n", outcome.Describe().c_str());
         adjusted = adjusted || outcome.kind == WriteOutcome::Kind::Adjusted;
     }
@@ -178,7 +189,8 @@ void ApplySettings(host::HostChannel& channel, const std::vector<Assignment>& as
 }
 
 host::HostChannel& PrepareChannel(Session& session, const ChannelOptions& options, CameraNeed need,
-                                  const std::vector<Assignment>& extra) {
+                                  const std::vector<Assignment>& extra,
+                                  std::vector<WriteOutcome>* differences) {
     host::HostChannel& channel = session.Channel(options.channel);
     std::vector<Assignment> assignments;
     for (const std::string& profile : options.profiles) {
@@ -196,10 +208,10 @@ host::HostChannel& PrepareChannel(Session& session, const ChannelOptions& option
     if (!options.camera.empty())
         SelectCamera(channel, options.camera, true);
     else if (!cameraChoice.empty())
-        ApplySettings(channel, {cameraChoice.back()}, options.acceptAdjusted);
+        ApplySettings(channel, {cameraChoice.back()}, options.acceptAdjusted, differences);
     else if (need != CameraNeed::None)
         SelectCamera(channel, {}, need == CameraNeed::Required);
-    ApplySettings(channel, rest, options.acceptAdjusted);
+    ApplySettings(channel, rest, options.acceptAdjusted, differences);
     return channel;
 }
 
