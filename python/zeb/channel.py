@@ -265,14 +265,15 @@ class Channel:
         held = ctypes.c_void_p()
         status = lib.zeb_channel_set(self._pointer_checked(), text(name), text(as_text(value)),
                                      1 if accept_adjusted else 0, ctypes.byref(held))
+        # The error texts first: the next call into the library clears them.
+        error = lib.zeb_last_error().decode("utf-8", "replace")
+        hints = lib.zeb_last_error_hints().decode("utf-8", "replace")
         held_text = take_text(held) if held.value else None
-        kind = self._types.get(name) or self._get(name)[1]
-        held_value = typed(held_text, kind)
+        if status not in (errors.OK, errors.VALUE_ADJUSTED):
+            errors.raise_for(status, error, hints)
+        held_value = typed(held_text, self._types.get(name) or self._get(name)[1])
         if status == errors.VALUE_ADJUSTED:
-            raise errors.ValueAdjusted(lib.zeb_last_error().decode("utf-8", "replace"), [], held_value)
-        if status != errors.OK:
-            errors.raise_for(status, lib.zeb_last_error().decode("utf-8", "replace"),
-                             lib.zeb_last_error_hints().decode("utf-8", "replace"))
+            raise errors.ValueAdjusted(error, [line for line in hints.split("\n") if line], held_value)
         return held_value  # type: ignore[return-value]
 
     def execute(self, name: str) -> None:

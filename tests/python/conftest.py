@@ -94,3 +94,34 @@ def slow_trigger(station: dict) -> None:
 @pytest.fixture
 def folder(tmp_path: Path) -> Path:
     return tmp_path
+
+
+# The settings tests change, put back after each test: a channel keeps its settings (and its
+# camera its exposure and gain) from one opening to the next within a process.
+KEPT = ("ExposureTime", "Gain", "TriggerMode", "SetupMode", "AcquisitionMode", "LightingSequenceType",
+        "LightingOrientation")
+_initial: Dict[int, Dict[str, str]] = {}
+
+
+@pytest.fixture(autouse=True)
+def settings_put_back():
+    import zeb
+
+    yield
+    for index in (0, 1):
+        with zeb.open(index) as channel:
+            if index not in _initial:
+                continue
+            for name, value in _initial[index].items():
+                if channel.get(name) != value:
+                    channel.set(name, value)
+
+
+@pytest.fixture(autouse=True, scope="session")
+def initial_settings():
+    import zeb
+
+    for index in (0, 1):
+        with zeb.open(index) as channel:
+            _initial[index] = {name: channel.get(name) for name in KEPT}
+    yield

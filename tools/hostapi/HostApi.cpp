@@ -336,8 +336,10 @@ zeb_status zeb_channel_set(zeb_channel* channel, const char* name, const char* v
         cli::WriteOutcome outcome;
         try {
             outcome = cli::WriteFeature(host, name, value);
-        } catch (const cli::CommandError&) {
-            FeatureFailed(host, name);
+        } catch (const cli::CommandError& error) {
+            if (cli::FeatureMissing(host.Error(), name))
+                throw ApiError(ZEB_FEATURE_NOT_FOUND, error.what());
+            throw;
         }
         if (held)
             *held = NewText(outcome.holds);

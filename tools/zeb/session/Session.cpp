@@ -103,7 +103,10 @@ void Session::Close(int32_t index) {
     const auto found = _channels.find(index);
     if (found == _channels.end())
         return;
+    // The plug-in keeps a released channel's camera name but not the camera: the camera is given
+    // back first, so that the next opening selects one again.
     found->second.Stop();
+    found->second.Write("DeviceImageSource", "None");
     found->second.Release();
     _channels.erase(found);
 }

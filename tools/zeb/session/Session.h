@@ -26,8 +26,9 @@ public:
     host::HostChannel& Channel(int32_t index);
     // How many channels the plug-in offers (0 when it has none; start-up errors throw).
     int32_t ChannelCount();
-    // Stops the channel's acquisition and releases it (its camera closes); the next Channel(index)
-    // opens it anew. Nothing happens for a channel not open.
+    // Stops the channel's acquisition, gives its camera back (the camera closes) and releases it;
+    // the next Channel(index) opens it anew and selects a camera again. Nothing happens for a
+    // channel not open.
     void Close(int32_t index);
     // The dome model the controller reported in the plug-in's log when the channel was opened;
     // nothing when logging is off.
