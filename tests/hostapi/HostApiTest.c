@@ -22,9 +22,11 @@ static int failures = 0;
 
 #define REQUIRE(condition)                                                                                   \
     do {                                                                                                     \
-        CHECK(condition);                                                                                    \
-        if (!(condition))                                                                                    \
+        if (!(condition)) {                                                                                  \
+            fprintf(stderr, "%s:%d: failed, stopping: %s (last error: %s)\n", __FILE__, __LINE__,            \
+                    #condition, zeb_last_error());                                                           \
             exit(1);                                                                                         \
+        }                                                                                                    \
     } while (0)
 
 /* The next image set of a stream, waiting in slices as a scripting host does. */
@@ -70,6 +72,7 @@ static void Features(zeb_channel* channel) {
     CHECK(held && strcmp(held, "65000") == 0);
     zeb_free(held);
     CHECK(zeb_channel_set(channel, "ExposureTime", "100", 0, NULL) == ZEB_OK);
+    CHECK(zeb_channel_set(channel, "ExposureTime", "50", 0, NULL) == ZEB_OK);
     CHECK(zeb_channel_execute(channel, "NoCommand") == ZEB_FEATURE_NOT_FOUND);
     CHECK(zeb_channel_features_json(channel, &json) == ZEB_OK);
     CHECK(strstr(json, "\"unit\":\"us\"") != NULL);
@@ -103,7 +106,9 @@ static void Acquisition(zeb_channel* channel, int lineScan) {
     zeb_image_info info;
     char* json = NULL;
     REQUIRE(zeb_stream_start(channel, 3, 20000, 1, 2, &stream) == ZEB_OK);
-    CHECK(zeb_stream_start(channel, 1, 20000, 1, 2, &stream) == ZEB_ERROR); /* one stream per channel */
+    zeb_stream* second = (zeb_stream*)1;
+    CHECK(zeb_stream_start(channel, 1, 20000, 1, 2, &second) == ZEB_ERROR &&
+          second == NULL); /* one a channel */
     for (int k = 1; k <= 3; ++k) {
         REQUIRE(Next(stream, &set) == ZEB_OK);
         REQUIRE(zeb_image_set_info(set, &info) == ZEB_OK);
@@ -178,7 +183,7 @@ int main(void) {
     zeb_free(json);
 
     zeb_channel* area = NULL;
-    REQUIRE(zeb_channel_open(0, "{\"settings\": [[\"Gain\", \"2\"]]}", &area) == ZEB_OK);
+    REQUIRE(zeb_channel_open(0, "{\"settings\": [[\"Gain\", \"0\"]]}", &area) == ZEB_OK);
     zeb_channel* again = NULL;
     CHECK(zeb_channel_open(0, NULL, &again) == ZEB_ERROR && again == NULL);
     Features(area);

@@ -299,4 +299,3 @@ void EndStream(zeb_stream* stream) {
     stream->channel = nullptr;
 }
 } // namespace zeb::hostapi
-
