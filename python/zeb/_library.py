@@ -53,8 +53,8 @@ def candidates(plugin: Optional[str] = None) -> List[Path]:
     """Where the C library is looked for, first to last.
 
     An explicit plug-in path (the library is installed beside the plug-in), ZEB_HOST_LIBRARY (a
-    file, or a folder holding it), the folder of ZEB_PLUGIN, the build tree when this package runs
-    from the source tree, the folder of the ``zeb`` program on PATH, and the folders the Debian
+    file, or a folder holding it), the folder of ZEB_PLUGIN, the build tree of the source tree this
+    package runs from or of the current folder (a clone of Zeb's), the folder of the ``zeb`` program on PATH, and the folders the Debian
     package and the Windows installer install to.
     """
     found: List[Path] = []
@@ -67,8 +67,10 @@ def candidates(plugin: Optional[str] = None) -> List[Path]:
     if os.environ.get("ZEB_PLUGIN"):
         found.append(Path(os.environ["ZEB_PLUGIN"]).resolve().parent / LIBRARY_NAME)
     source = Path(__file__).resolve().parent.parent.parent
-    for preset in ("linux", "windows") if sys.platform != "win32" else ("windows",):
-        found.append(source / "build" / preset / "bin" / LIBRARY_NAME)
+    presets = ("windows",) if sys.platform == "win32" else ("linux",)
+    for tree in dict.fromkeys([source, Path.cwd()]):  # the package's source tree, or a clone one runs in
+        for preset in presets:
+            found.append(tree / "build" / preset / "bin" / LIBRARY_NAME)
     program = shutil.which("zeb")
     if program:
         found.append(Path(program).resolve().parent / LIBRARY_NAME)
