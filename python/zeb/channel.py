@@ -2,11 +2,13 @@
 
 from __future__ import annotations
 
+import atexit
 import ctypes
 import dataclasses
 import json
 import os
 import time
+import weakref
 from typing import Any, Callable, Dict, Iterable, Iterator, List, Mapping, Optional, Sequence, Tuple, Union
 
 from . import errors
@@ -195,6 +197,16 @@ def _milliseconds(seconds: float) -> int:
     return max(1, min(int(round(seconds * 1000)), 2**31 - 1))
 
 
+# The channels open now: a script that ends without closing one still stops and releases it.
+_open_channels: "weakref.WeakSet[Channel]" = weakref.WeakSet()
+
+
+@atexit.register
+def _close_open_channels() -> None:
+    for channel in list(_open_channels):
+        channel.close()
+
+
 class Channel:
     """An open channel, prepared as zeb prepares one. Use it as a context manager: leaving the
     block, also by an exception or Ctrl-C, stops the acquisition and releases the channel, so that
@@ -205,6 +217,7 @@ class Channel:
         self._pointer: Optional[int] = pointer
         self._types: Dict[str, str] = {}
         self._streams: List[Stream] = []
+        _open_channels.add(self)
 
     def _pointer_checked(self) -> int:
         if self._pointer is None:

@@ -107,3 +107,14 @@ def test_the_library_is_found_or_named(tmp_path) -> None:
            "import zeb\nzeb.channels()" % str(tmp_path)
     result = run_python(code, env=env)
     assert "cannot find the zeb_host library" in result.stderr and "ZEB_HOST_LIBRARY" in result.stderr
+
+
+def test_a_script_that_ends_without_closing_leaves_the_camera_closed(tmp_path) -> None:
+    trace = tmp_path / "trace.txt"
+    env = environment(ZEB_STATION_TRACE=str(trace))
+    result = run_python("import zeb\nchannel = zeb.open(0)\nstream = channel.stream().__enter__()\n"
+                        "print(stream.next().number)", env=env)
+    assert result.returncode == 0 and result.stdout.strip() == "1", result.stderr
+    operations = [l.split("\t")[1] for l in trace.read_text().splitlines() if l.startswith("camera:")]
+    operations = [o for o in operations if o in ("open", "start", "stop", "close")]
+    assert operations[-2:] == ["stop", "close"], operations[-6:]
