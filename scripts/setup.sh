@@ -4,7 +4,8 @@ set -euo pipefail
 packages=(cmake ninja-build g++ clang clang-format git libclang-rt-14-dev googletest libgtest-dev libbenchmark-dev
           nlohmann-json3-dev libstb-dev libcli11-dev zlib1g-dev libz-mingw-w64-dev g++-mingw-w64-x86-64-posix
           mingw-w64-x86-64-dev wine wine64 locales libboost-dev chromium libedit-dev
-          nsis osslsigncode openssl lintian dpkg-dev)
+          nsis osslsigncode openssl lintian dpkg-dev
+          python3-numpy python3-pytest python3-venv python3-setuptools)
 # Node.js and npm for the browser test of zeb view: Debian's, unless a node is there already.
 if ! command -v node >/dev/null 2>&1 || ! command -v npm >/dev/null 2>&1; then
   packages+=(nodejs npm)

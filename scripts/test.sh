@@ -33,6 +33,18 @@ ZEB=build/linux/bin/zeb node --test tests/view/browser/crosssite.test.js
 
 step "The Debian package"
 tests/packaging/run.sh linux
+
+step "Python package"
+# The package's suite against the Linux build, with Debian's Python and NumPy.
+ZEB_BUILD=build/linux /usr/bin/python3 -m pytest -q -p no:cacheprovider tests/python
+# pip installs it into a fresh virtual environment with Debian's setuptools and NumPy, as the
+# README's lines do, and the installed package finds the Linux build's library.
+venv=$(mktemp -d)
+/usr/bin/python3 -m venv --system-site-packages "$venv"
+"$venv/bin/pip" install -q --no-build-isolation --no-index ./python
+(cd "$venv" && ZEB_HOST_LIBRARY="$OLDPWD/build/linux/bin" ZEB_STATION= bin/python -c \
+  'import zeb; print(zeb.__file__, [c.scan_type for c in zeb.channels()])')
+rm -rf "$venv" python/build python/zeb.egg-info
 done_with linux
 
 step "Windows x64 DLL under Wine"

@@ -4,12 +4,11 @@
 
 #include "base/CommandError.h"
 #include "base/JsonText.h"
-#include "base/NameMatch.h"
 #include "base/Text.h"
 #include "commands/ConsoleInput.h"
 #include "commands/Interrupt.h"
+#include "runs/AssistantDialogue.h"
 #include "runs/AssistantFix.h"
-#include "runs/AssistantRunner.h"
 
 #include <nlohmann/json.hpp>
 
@@ -46,118 +45,89 @@ struct Dialogue {
     }
 };
 
-std::string ResolveName(host::HostChannel& channel, const std::string& typed) {
-    const AssistantNames names(channel.Choices("DialogSelector"));
-    if (const auto name = names.Resolve(typed))
-        return *name;
-    // The encoder belongs to a line-scan controller: say so before anything else.
-    if (EqualsIgnoringCase(AssistantNames::Expand(typed), "Encoder movement detection"))
-        throw CommandError("the encoder check needs a line-scan channel; " + channel.Name() +
-                           " is an area-scan channel")
-            .Hint("choose a line-scan channel with --channel (zeb channels shows each channel's scan type)");
-    std::vector<std::string> candidates = names.Offered();
-    for (const auto& [shortName, fullName] : AssistantNames::ShortNames())
-        candidates.push_back(shortName);
-    std::string list;
-    for (const std::string& name : names.Offered())
-        list += (list.empty() ? "\"" : ", \"") + name + "\"";
-    CommandError error("no assistant \"" + typed + "\" on " + channel.Name());
-    throw error.Hint(DidYouMean(typed, candidates)).Hint("the channel offers " + list);
-}
-
 } // namespace
 
 int AssistCommand::Run(Session& session) {
     host::HostChannel& probe = session.Channel(_channel.channel);
-    const std::string name = ResolveName(probe, _name);
+    const std::string name = ResolveAssistant(probe, _name);
     AssistantRunner runner(probe, name);
     PrepareChannel(session, _channel, runner.JudgesImages() ? CameraNeed::Required : CameraNeed::Soft);
     const Dialogue dialogue{_json ? stderr : stdout};
     const bool person = !_yes && ConsoleInput::IsTerminal();
 
     nlohmann::json steps = nlohmann::json::array();
-    std::string outcome = "finished", lastInstruction, lastMessage;
-    AssistantState last;
-    int status = 0;
-    dialogue.Line(name + " on " + probe.Name());
-    runner.Start();
-    try {
-        bool prompted = false;
-        while (true) {
-            if (Interrupted()) {
-                outcome = "stopped";
-                break;
-            }
-            const AssistantState state = runner.Update(Interrupted);
-            if (Interrupted()) {
-                outcome = "stopped";
-                break;
-            }
-            if (!state.running)
-                break;
-            if (!state.instruction.empty() && state.instruction != lastInstruction)
-                dialogue.Line("\n" + state.instruction);
-            lastInstruction = state.instruction;
-            if (state.result == "Undefined") {
-                if (!state.message.empty() && state.message != lastMessage)
-                    dialogue.Line("  " + state.message);
-                lastMessage = state.message;
-                if (!state.wantsImage)
-                    throw CommandError("the assistant waits for nothing zeb can give it");
-                if (runner.ImagesTaken() >= _maxImages)
-                    throw CommandError("the assistant found no answer in " + Count(_maxImages, "image set"));
-                continue;
-            }
-            const bool repeated = prompted && state.message == lastMessage && state.result == last.result;
-            if (!repeated) {
-                dialogue.Line(state.result + ": " + state.message);
-                steps.push_back({{"instruction", state.instruction},
-                                 {"result", state.result},
-                                 {"message", state.message},
-                                 {"arguments", state.arguments}});
-            }
+    std::string lastInstruction, lastMessage;
+    AssistantState lastShown;
+    bool prompted = false;
+    AssistantHooks hooks;
+    hooks.stop = Interrupted;
+    hooks.maxImages = _maxImages;
+    hooks.show = [&](const AssistantState& state) {
+        if (!state.instruction.empty() && state.instruction != lastInstruction)
+            dialogue.Line("\n" + state.instruction);
+        lastInstruction = state.instruction;
+        if (state.result == "Undefined") {
+            if (!state.message.empty() && state.message != lastMessage)
+                dialogue.Line("  " + state.message);
             lastMessage = state.message;
-            last = state;
-            if (state.result != "Success") {
-                status = 2;
-                break;
-            }
-            if (_yes) {
-                // A wiring check waits for the person to toggle the trigger or turn the encoder.
-                if (!state.wantsImage && !SleepUnlessInterrupted(_actSeconds)) {
-                    outcome = "stopped";
-                    break;
-                }
-            } else {
-                if (!prompted) {
-                    std::fprintf(dialogue.out,
-                                 "Press Enter for \"Next\" (Ctrl-C or the end of input stops) ");
-                    std::fflush(dialogue.out);
-                    prompted = true;
-                }
-                // A person at a terminal sees a measuring assistant judge every new image until Enter.
-                const ConsoleInput::Result input = person && state.wantsImage
-                                                       ? ConsoleInput::Standard().Poll()
-                                                       : ConsoleInput::Standard().ReadLine();
-                if (input.status == ConsoleInput::Status::NothingYet)
-                    continue;
-                if (input.status != ConsoleInput::Status::Line) {
-                    dialogue.Line("");
-                    outcome = input.status == ConsoleInput::Status::Interrupted ? "stopped"
-                                                                                : "stopped: end of input";
-                    status = 1;
-                    break;
-                }
-                prompted = false;
-                if (!ConsoleInput::IsTerminal())
-                    dialogue.Line(""); // a person's Enter ends the prompt's line on a terminal
-            }
-            runner.Next();
+            return;
         }
-        runner.Stop();
-    } catch (CommandError&) {
-        runner.Stop();
-        throw;
+        const bool repeated = prompted && state.message == lastMessage && state.result == lastShown.result;
+        if (!repeated) {
+            dialogue.Line(state.result + ": " + state.message);
+            steps.push_back({{"instruction", state.instruction},
+                             {"result", state.result},
+                             {"message", state.message},
+                             {"arguments", state.arguments}});
+        }
+        lastMessage = state.message;
+        lastShown = state;
+    };
+    hooks.proceed = [&](const AssistantState& state) {
+        if (_yes) {
+            // A wiring check waits for the person to toggle the trigger or turn the encoder.
+            if (!state.wantsImage && !SleepUnlessInterrupted(_actSeconds))
+                return AssistantReply::Stop;
+            return AssistantReply::Next;
+        }
+        if (!prompted) {
+            std::fprintf(dialogue.out, "Press Enter for \"Next\" (Ctrl-C or the end of input stops) ");
+            std::fflush(dialogue.out);
+            prompted = true;
+        }
+        // A person at a terminal sees a measuring assistant judge every new image until Enter.
+        const ConsoleInput::Result input = person && state.wantsImage ? ConsoleInput::Standard().Poll()
+                                                                      : ConsoleInput::Standard().ReadLine();
+        if (input.status == ConsoleInput::Status::NothingYet)
+            return AssistantReply::Again;
+        if (input.status != ConsoleInput::Status::Line) {
+            dialogue.Line("");
+            return input.status == ConsoleInput::Status::Interrupted ? AssistantReply::Stop
+                                                                     : AssistantReply::EndOfInput;
+        }
+        prompted = false;
+        if (!ConsoleInput::IsTerminal())
+            dialogue.Line(""); // a person's Enter ends the prompt's line on a terminal
+        return AssistantReply::Next;
+    };
+    dialogue.Line(name + " on " + probe.Name());
+    const AssistantEnd end = RunAssistant(runner, hooks);
+    const AssistantState& last = end.last;
+    int status = 0;
+    std::string outcome = "finished";
+    switch (end.kind) {
+    case AssistantEnd::Kind::Finished:
+        break;
+    case AssistantEnd::Kind::NotSuccess:
+        status = 2;
+        break;
+    case AssistantEnd::Kind::Stopped:
+        outcome = "stopped";
+        break;
+    case AssistantEnd::Kind::EndOfInput:
+        outcome = "stopped: end of input";
+        status = 1;
+        break;
     }
     if (outcome == "stopped")
         status = InterruptedStatus;

@@ -35,8 +35,8 @@ public:
         int32_t timeoutMs = 20000; // longest wait for one image set
     };
     enum class End { Completed, Stopped, Failed };
-    // Called with each image set and its number from 1.
-    using Handler = std::function<void(const host::Image&, int64_t number)>;
+    // Called with each image set and its number from 1; it may take the image's pixels.
+    using Handler = std::function<void(host::Image&, int64_t number)>;
     using Progress = std::function<void(const AcquisitionStatistics&)>;
 
     AcquisitionLoop(host::HostChannel& channel, Options options);

@@ -133,20 +133,36 @@ std::string ChannelLighting::CalibrationText() const {
     return calibrationFile + " (made " + calibrationDate + ")";
 }
 
+LightingSettings ReadLightingSettings(host::HostChannel& channel, Session& session, int32_t channelIndex) {
+    LightingSettings s;
+    s.lineScan = Feature(channel, "DeviceScanType") == "Linescan";
+    s.sequence = Feature(channel, "LightingSequenceType");
+    s.orientation = Feature(channel, "LightingOrientation");
+    s.exposure = FeatureNumber(channel, "ExposureTime");
+    s.gain = FeatureNumber(channel, "Gain");
+    s.width = static_cast<int32_t>(FeatureNumber(channel, "Width"));
+    s.height = static_cast<int32_t>(FeatureNumber(channel, "Height"));
+    s.region.offsetX = static_cast<int32_t>(FeatureNumber(channel, "OffsetX"));
+    s.region.offsetY = static_cast<int32_t>(FeatureNumber(channel, "OffsetY"));
+    s.region.reverse = Feature(channel, "ReverseXY") == "True";
+    s.domeModel = session.DomeModel(channelIndex).value_or(s.lineScan ? "Dome L" : "Dome M");
+    return s;
+}
+
 ChannelLighting ReadChannelLighting(host::HostChannel& channel, Session& session, int32_t channelIndex,
                                     const SurfaceModelOptions& options) {
+    return LightingFor(ReadLightingSettings(channel, session, channelIndex), options);
+}
+
+ChannelLighting LightingFor(const LightingSettings& settings, const SurfaceModelOptions& options) {
     ChannelLighting lighting;
     NominalSettings& nominal = lighting.nominal;
-    const bool lineScan = Feature(channel, "DeviceScanType") == "Linescan";
-    const std::string sequence = Feature(channel, "LightingSequenceType");
-    const std::string orientation = Feature(channel, "LightingOrientation");
-    const double exposure = FeatureNumber(channel, "ExposureTime"), gain = FeatureNumber(channel, "Gain");
-    const double width = FeatureNumber(channel, "Width"), height = FeatureNumber(channel, "Height");
-    lighting.region.offsetX = static_cast<int32_t>(FeatureNumber(channel, "OffsetX"));
-    lighting.region.offsetY = static_cast<int32_t>(FeatureNumber(channel, "OffsetY"));
-    lighting.region.reverse = Feature(channel, "ReverseXY") == "True";
-
-    lighting.domeModel = session.DomeModel(channelIndex).value_or(lineScan ? "Dome L" : "Dome M");
+    const bool lineScan = settings.lineScan;
+    const std::string& sequence = settings.sequence;
+    const std::string& orientation = settings.orientation;
+    const double exposure = settings.exposure, gain = settings.gain;
+    lighting.region = settings.region;
+    lighting.domeModel = settings.domeModel;
     nominal.sequence = sequence;
     nominal.orientation = Degrees(orientation);
     nominal.domeRadius = photometric::DomeRadiusOfModel(lighting.domeModel);
@@ -154,8 +170,8 @@ ChannelLighting ReadChannelLighting(host::HostChannel& channel, Session& session
         nominal.domeRadius = photometric::DomeRadiusOfModel("Dome M");
     nominal.camera.lineScan = lineScan;
     nominal.camera.fieldOfView = lineScan ? LineFieldOfView : AreaFieldOfView;
-    nominal.camera.sensorWidth = lighting.region.offsetX + static_cast<int32_t>(width);
-    nominal.camera.sensorHeight = lighting.region.offsetY + static_cast<int32_t>(height);
+    nominal.camera.sensorWidth = lighting.region.offsetX + settings.width;
+    nominal.camera.sensorHeight = lighting.region.offsetY + settings.height;
     bool radiusGiven = false, whiteGiven = false;
     for (const std::string& text : options.settings) {
         const Assignment setting = ParseAssignment(text, "--model");

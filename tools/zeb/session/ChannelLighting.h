@@ -34,9 +34,25 @@ struct ChannelLighting {
     std::string CalibrationText() const;
 };
 
-// Reads the channel's settings now. Throws CommandError for a --model value that is not one, a
+// The channel's settings the lighting model is made from, as they were when an image set was taken.
+struct LightingSettings {
+    bool lineScan = false;
+    std::string sequence, orientation; // "LightingSequenceType", "LightingOrientation"
+    double exposure = 0, gain = 0;     // microseconds, decibels
+    int32_t width = 0, height = 0;     // of one direction image
+    photometric::ImageRegion region;
+    std::string domeModel; // as the plug-in's log names it, else the built-in station's
+};
+
+// Reads the channel's settings now. Throws CommandError when a feature cannot be read.
+LightingSettings ReadLightingSettings(host::HostChannel& channel, Session& session, int32_t channelIndex);
+
+// The lighting those settings give. Throws CommandError for a --model value that is not one, a
 // calibration file that cannot be read, or one made under another scan type, sequence or
-// orientation than the channel's now.
+// orientation than the settings'.
+ChannelLighting LightingFor(const LightingSettings& settings, const SurfaceModelOptions& options);
+
+// Both of the above: the channel's lighting now.
 ChannelLighting ReadChannelLighting(host::HostChannel& channel, Session& session, int32_t channelIndex,
                                     const SurfaceModelOptions& options);
 

@@ -28,9 +28,13 @@ nlohmann::json FeatureInfo::Json() const {
     return json;
 }
 
+bool FeatureMissing(const std::string& error, const std::string& name) {
+    return error == "Feature " + name + " does not exist.";
+}
+
 CommandError FeatureError(host::HostChannel& channel, const std::string& name) {
     CommandError error = PluginError(channel.Error());
-    if (channel.Error() == "Feature " + name + " does not exist.")
+    if (FeatureMissing(channel.Error(), name))
         error.Hint(DidYouMean(name, channel.FeatureNames()));
     return error;
 }

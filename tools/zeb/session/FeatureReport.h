@@ -30,6 +30,8 @@ struct FeatureInfo {
 FeatureInfo DescribeFeature(host::HostChannel& channel, const std::string& name);
 std::vector<FeatureInfo> DescribeFeatures(host::HostChannel& channel);
 
+// Whether the plug-in's error text says that the feature `name` does not exist.
+bool FeatureMissing(const std::string& error, const std::string& name);
 // The plug-in's error for a feature operation, with "did you mean" when the name is unknown.
 CommandError FeatureError(host::HostChannel& channel, const std::string& name);
 

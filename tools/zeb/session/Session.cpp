@@ -100,6 +100,18 @@ int32_t Session::ChannelCount() {
     return count;
 }
 
+void Session::Close(int32_t index) {
+    const auto found = _channels.find(index);
+    if (found == _channels.end())
+        return;
+    // The plug-in keeps a released channel's camera name but not the camera: the camera is given
+    // back first, so that the next opening selects one again.
+    found->second.Stop();
+    found->second.Write("DeviceImageSource", "None");
+    found->second.Release();
+    _channels.erase(found);
+}
+
 std::optional<std::string> Session::DomeModel(int32_t index) const {
     const auto found = _domeModels.find(index);
     if (found == _domeModels.end())
@@ -169,7 +181,7 @@ std::string OtherChannel(host::HostChannel& channel, const Assignment& assignmen
 } // namespace
 
 void ApplySettings(host::HostChannel& channel, const std::vector<Assignment>& assignments,
-                   bool acceptAdjusted) {
+                   bool acceptAdjusted, std::vector<WriteOutcome>* differences) {
     bool adjusted = false;
     std::string other;
     for (const Assignment& assignment : assignments) {
@@ -182,7 +194,9 @@ void ApplySettings(host::HostChannel& channel, const std::vector<Assignment>& as
             error.Hint(OtherChannel(channel, assignment));
             throw;
         }
-        if (outcome.kind != WriteOutcome::Kind::Held)
+        if (outcome.kind != WriteOutcome::Kind::Held && differences)
+            differences->push_back(outcome);
+        else if (outcome.kind != WriteOutcome::Kind::Held)
             std::fprintf(stderr, "%s\n", Printable(outcome.Describe()).c_str());
         if (outcome.kind == WriteOutcome::Kind::Adjusted && other.empty())
             other = OtherChannel(channel, assignment);
@@ -195,7 +209,8 @@ void ApplySettings(host::HostChannel& channel, const std::vector<Assignment>& as
 }
 
 host::HostChannel& PrepareChannel(Session& session, const ChannelOptions& options, CameraNeed need,
-                                  const std::vector<Assignment>& extra) {
+                                  const std::vector<Assignment>& extra,
+                                  std::vector<WriteOutcome>* differences) {
     host::HostChannel& channel = session.Channel(options.channel);
     std::vector<Assignment> assignments;
     for (const std::string& profile : options.profiles) {
@@ -213,10 +228,10 @@ host::HostChannel& PrepareChannel(Session& session, const ChannelOptions& option
     if (!options.camera.empty())
         SelectCamera(channel, options.camera, true);
     else if (!cameraChoice.empty())
-        ApplySettings(channel, {cameraChoice.back()}, options.acceptAdjusted);
+        ApplySettings(channel, {cameraChoice.back()}, options.acceptAdjusted, differences);
     else if (need != CameraNeed::None)
         SelectCamera(channel, {}, need == CameraNeed::Required);
-    ApplySettings(channel, rest, options.acceptAdjusted);
+    ApplySettings(channel, rest, options.acceptAdjusted, differences);
     return channel;
 }
 

@@ -26,6 +26,10 @@ public:
     host::HostChannel& Channel(int32_t index);
     // How many channels the plug-in offers (0 when it has none; start-up errors throw).
     int32_t ChannelCount();
+    // Stops the channel's acquisition, gives its camera back (the camera closes) and releases it;
+    // the next Channel(index) opens it anew and selects a camera again. Nothing happens for a
+    // channel not open.
+    void Close(int32_t index);
     // The dome model the controller reported in the plug-in's log when the channel was opened;
     // nothing when logging is off.
     std::optional<std::string> DomeModel(int32_t index) const;
@@ -57,10 +61,11 @@ struct ChannelOptions {
 // "DeviceImageSource" setting names, else the one wired to the channel's controller) before any
 // other setting, since selecting a camera sets region, exposure and gain to the camera's values,
 // and applies the settings in order:
-// profiles first, then --set, then `extra`. Differences go to standard error; a value not held as
-// given throws CommandError unless acceptAdjusted.
+// profiles first, then --set, then `extra`. Differences go to standard error, or to `differences`
+// when given; a value not held as given throws CommandError unless acceptAdjusted.
 host::HostChannel& PrepareChannel(Session& session, const ChannelOptions& options, CameraNeed need,
-                                  const std::vector<Assignment>& extra = {});
+                                  const std::vector<Assignment>& extra = {},
+                                  std::vector<WriteOutcome>* differences = nullptr);
 
 // Selects `camera` (empty: the one wired to the channel's controller) unless one is selected.
 // Returns the selected camera, or "None"; throws CommandError when `required` and there is none,
@@ -70,6 +75,6 @@ std::string SelectCamera(host::HostChannel& channel, const std::string& camera, 
 
 // Applies assignments in order; see PrepareChannel.
 void ApplySettings(host::HostChannel& channel, const std::vector<Assignment>& assignments,
-                   bool acceptAdjusted);
+                   bool acceptAdjusted, std::vector<WriteOutcome>* differences = nullptr);
 
 } // namespace zeb::cli
