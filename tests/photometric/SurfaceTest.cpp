@@ -1,5 +1,7 @@
 // The surface of the station's targets under the nominal lighting, noise on: a flat grey card is
-// flat and evenly grey, the part's domes are convex and its engraved ring concave.
+// flat and evenly grey, the part's domes are convex and its engraved ring concave; a direction in a
+// cast shadow is found and the pixel solved from the other three.
+#include "PixelSolve.h"
 #include "StationShots.h"
 #include "SurfaceImages.h"
 #include "SurfaceSolver.h"
@@ -85,6 +87,40 @@ TEST(Surface, ThePartsDomesAreConvexAndItsEngravedRingConcave) {
     EXPECT_GT(grey(-12.8, 7.7), 145);
     EXPECT_LT(grey(11.3 + 3.6, 11.3), 60);
     EXPECT_NEAR(grey(0, 20), 128, 6);
+}
+
+TEST(Surface, ADirectionInACastShadowIsLeftOutAndTheOtherThreeSolveThePixel) {
+    // A facet at the field's centre with the light of each step on it, then each direction in turn
+    // darkened as a neighbour's shadow would (to 70 % and to 40 % of its light).
+    const LightingModel model = NominalModel(AreaNominal(160, 128));
+    const LightField field(model, 160, 128, {});
+    const LightField::Probe probe = field.ProbeAt(60, 70);
+    auto lightsOf = [&](const Vector3& normal, std::array<Vector3, 4>& lights) {
+        probe.Lights(normal, lights);
+    };
+    for (const Vector3& facet : {Vector3{0, 0, 1}, Normalised({0.1, -0.05, 1})}) {
+        std::array<Vector3, 4> lights;
+        lightsOf(facet, lights);
+        PixelSignal lit;
+        for (size_t k = 0; k < 4; ++k)
+            lit.signal[k] = 0.5 * Dot(lights[k], facet);
+        lit.usable = 0xf;
+        EXPECT_EQ(ShadowedDirection(lights, lit), -1) << "four that agree";
+        for (int32_t k = 0; k < 4; ++k)
+            for (double share : {0.7, 0.4}) {
+                PixelSignal shadowed = lit;
+                shadowed.signal[static_cast<size_t>(k)] *= share;
+                EXPECT_EQ(ShadowedDirection(lights, shadowed), k) << k << " at " << share;
+                const PixelSolution solution = RefineNormal(lightsOf, shadowed, {0, 0, 1});
+                ASSERT_EQ(solution.status, PixelStatus::Reliable);
+                EXPECT_LT(AngleDegrees(solution.normal, facet), 0.1) << k << " at " << share;
+                EXPECT_NEAR(solution.albedo, 0.5, 0.002) << k << " at " << share;
+            }
+        // A slight darkening, within the noise, is left to the four.
+        PixelSignal slight = lit;
+        slight.signal[2] *= 0.98;
+        EXPECT_EQ(ShadowedDirection(lights, slight), -1);
+    }
 }
 
 } // namespace zeb::photometric::test

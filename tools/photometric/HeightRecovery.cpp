@@ -106,13 +106,17 @@ void HeightRecovery::SolveAtHeights(const ImageSetView& images, Surface& surface
                                  values[8] * s[0] + values[9] * s[1] + values[10] * s[2] + values[11] * s[3]};
             const double length = Length(scaled);
             PixelSolution solution;
-            if (pixel.UsableCount() == 4 && length > 0 && scaled.z / length >= values[12]) {
+            const std::array<float, 4> unexplained = UnexplainedDirection(values);
+            const float off =
+                unexplained[0] * s[0] + unexplained[1] * s[1] + unexplained[2] * s[2] + unexplained[3] * s[3];
+            if (pixel.UsableCount() == 4 && length > 0 && scaled.z / length >= values[12] &&
+                std::fabs(off) <= UnexplainedTolerance(0.25f * (s[0] + s[1] + s[2] + s[3]))) {
                 solution = {(1 / length) * scaled, length, PixelStatus::Reliable};
             } else {
-                // Part of some step's light lies below the facet's horizon, or a direction cannot be
-                // used: solved with the light above the horizon, from the whole light's answer (not
-                // from the last round's, so that a pixel's normal depends on its height alone and
-                // the rounds cannot cycle).
+                // Part of some step's light lies below the facet's horizon, a direction cannot be
+                // used, or one is in a cast shadow: solved with the light above the horizon, from the whole
+                // light's answer (not from the last round's, so that a pixel's normal depends on its height
+                // alone and the rounds cannot cycle).
                 const Vector3 start = scaled.z > 0 ? scaled : Vector3{0, 0, 1};
                 const LightField::Probe low = place.lower->ProbeAt(x, y);
                 const LightField::Probe high = place.upper->ProbeAt(x, y);

@@ -53,4 +53,70 @@ bool SolveScaledNormal(const std::array<Vector3, 4>& lights, const PixelSignal& 
     return std::isfinite(scaledNormal.x + scaledNormal.y + scaledNormal.z);
 }
 
+namespace {
+
+// The vector that the four columns of a 3 x 4 matrix (rows r0, r1, r2) combine to zero: component k
+// is (-1)^k times the determinant without column k.
+std::array<double, 4> NullVector(const std::array<double, 4>& r0, const std::array<double, 4>& r1,
+                                 const std::array<double, 4>& r2) {
+    auto minor = [&](size_t a, size_t b, size_t c) {
+        return r0[a] * (r1[b] * r2[c] - r1[c] * r2[b]) - r0[b] * (r1[a] * r2[c] - r1[c] * r2[a]) +
+               r0[c] * (r1[a] * r2[b] - r1[b] * r2[a]);
+    };
+    std::array<double, 4> v = {minor(1, 2, 3), -minor(0, 2, 3), minor(0, 1, 3), -minor(0, 1, 2)};
+    const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2] + v[3] * v[3]);
+    if (!(length > 0) || !std::isfinite(length))
+        return {};
+    for (double& c : v)
+        c /= length;
+    return v;
+}
+
+// A shadowed direction reads at most this share of what the other three say it should.
+constexpr double ShadowedShare = 0.92;
+
+} // namespace
+
+std::array<float, 4> UnexplainedDirection(const float* inverse) {
+    std::array<double, 4> rows[3];
+    for (size_t r = 0; r < 3; ++r)
+        for (size_t k = 0; k < 4; ++k)
+            rows[r][k] = inverse[4 * r + k];
+    const std::array<double, 4> v = NullVector(rows[0], rows[1], rows[2]);
+    return {static_cast<float>(v[0]), static_cast<float>(v[1]), static_cast<float>(v[2]),
+            static_cast<float>(v[3])};
+}
+
+int32_t ShadowedDirection(const std::array<Vector3, 4>& lights, const PixelSignal& pixel) {
+    if (pixel.UsableCount() != 4)
+        return -1;
+    const std::array<double, 4> v = NullVector({lights[0].x, lights[1].x, lights[2].x, lights[3].x},
+                                               {lights[0].y, lights[1].y, lights[2].y, lights[3].y},
+                                               {lights[0].z, lights[1].z, lights[2].z, lights[3].z});
+    double unexplained = 0, mean = 0;
+    for (size_t k = 0; k < 4; ++k) {
+        unexplained += v[k] * pixel.signal[k];
+        mean += pixel.signal[k] / 4;
+    }
+    if (!(std::fabs(unexplained) > UnexplainedTolerance(static_cast<float>(mean))))
+        return -1;
+    // Solved from the other three, direction k would read its signal plus this deficit: the
+    // darkest for what the others expect is the one in shadow.
+    int32_t shadowed = -1;
+    double lowest = ShadowedShare;
+    for (size_t k = 0; k < 4; ++k) {
+        if (!(std::fabs(v[k]) > 0.05))
+            continue;
+        const double expected = pixel.signal[k] - unexplained / v[k];
+        if (!(expected > 0))
+            continue;
+        const double share = pixel.signal[k] / expected;
+        if (share < lowest) {
+            lowest = share;
+            shadowed = static_cast<int32_t>(k);
+        }
+    }
+    return shadowed;
+}
+
 } // namespace zeb::photometric

@@ -37,6 +37,26 @@ PixelSignal ClassifyPixel(const std::array<uint8_t, 4>& grey, double darkLevel, 
 // directions' light vectors `lights`. False when they do not determine it.
 bool SolveScaledNormal(const std::array<Vector3, 4>& lights, const PixelSignal& pixel, Vector3& scaledNormal);
 
+// Cast shadows. A neighbour's relief that hides part of a step's arc from a pixel makes that
+// direction darker than any facet lit by all four would be. Four directions determine a facet
+// with one to spare: the signals of a facet seeing every emitter lie in a three-dimensional space,
+// and their part along the one direction left over (unit length), the unexplained signal, is noise
+// alone. A larger one means a shadowed (or otherwise disturbed) direction.
+//
+// The unit vector that the 3 x 4 inverse matrix `inverse` (row-major, as the light field keeps
+// it) maps to zero: the signals' direction that no facet explains. Zero when the inverse is
+// degenerate.
+std::array<float, 4> UnexplainedDirection(const float* inverse);
+// How large the unexplained signal may be and still be noise, for four signals of this size: a
+// few grey levels, and a share of the mean signal for the light model's own small errors.
+inline float UnexplainedTolerance(float meanSignal) {
+    return 3.0f + 0.03f * meanSignal;
+}
+// A pixel lit by all four directions whose signals the facet found, with `lights`, does not
+// explain: the direction in shadow (whose light the other three say is far stronger than it
+// reads; of two such, the darker for its light), or -1 when the four agree.
+int32_t ShadowedDirection(const std::array<Vector3, 4>& lights, const PixelSignal& pixel);
+
 struct PixelSolution {
     Vector3 normal;
     double albedo = 0;
@@ -88,6 +108,16 @@ public:
         _solved = true;
         if (moved < Settled)
             _done = true;
+        // Settled with all four: a direction the facet cannot explain is in a cast shadow, and the
+        // other three solve the pixel from here.
+        if (_done && _pixel.UsableCount() == 4) {
+            lights(_normal, light);
+            if (const int32_t shadowed = ShadowedDirection(light, _pixel); shadowed >= 0) {
+                _pixel.usable &= ~(1u << shadowed);
+                _rounds = 0;
+                _done = false;
+            }
+        }
     }
 
     PixelSolution Solution() const {
@@ -100,7 +130,7 @@ public:
     }
 
 private:
-    const PixelSignal& _pixel;
+    PixelSignal _pixel;
     Vector3 _normal;
     double _albedo = 0;
     int32_t _rounds = 0;

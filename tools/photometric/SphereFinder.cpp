@@ -144,7 +144,8 @@ Region LargestRegionAbove(const std::vector<float>& average, int32_t width, int3
 // Whether the region at or above `level` within `within` pixels of `around` (one that reaches the
 // image's edge) is a sphere of `expected` pixels radius cut by it: its boundary away from the
 // image's edge lies on a circle of about that radius (an algebraic least-squares circle), whose
-// centre is returned.
+// centre is returned. All of the boundary, not on the whole: a lit plate cut by the shadows of what
+// stands on it has a boundary whose fitted circle can have any radius, but few of its points on it.
 bool CutSphere(const std::vector<float>& average, int32_t width, int32_t height, double aspect, float level,
                const Region& around, double within, double expected, double& centreX, double& centreY) {
     auto inside = [&](int32_t x, int32_t y) {
@@ -156,6 +157,7 @@ bool CutSphere(const std::vector<float>& average, int32_t width, int32_t height,
     // millimetres of the rows, as x).
     double m[3][3] = {}, v[3] = {};
     size_t points = 0;
+    std::vector<std::pair<double, double>> boundary;
     for (int32_t y = 1; y + 1 < height; ++y)
         for (int32_t x = 1; x + 1 < width; ++x) {
             if (!inside(x, y) ||
@@ -169,6 +171,7 @@ bool CutSphere(const std::vector<float>& average, int32_t width, int32_t height,
                 v[i] += row[i] * target;
             }
             ++points;
+            boundary.emplace_back(x, y * aspect);
         }
     if (points < 20)
         return false;
@@ -192,7 +195,14 @@ bool CutSphere(const std::vector<float>& average, int32_t width, int32_t height,
     const double centreRow = -solution[1] / 2; // millimetres of rows, as x
     const double radius = std::sqrt(std::max(0.0, centreX * centreX + centreRow * centreRow - solution[2]));
     centreY = centreRow / aspect;
-    return std::fabs(radius - expected) <= 0.15 * expected;
+    if (!(std::fabs(radius - expected) <= 0.15 * expected))
+        return false;
+    // The boundary's pixels lie within a pixel and a half of the circle (their centres stand up to
+    // a pixel inside the edge, and noise roughens it), bar a few.
+    size_t off = 0;
+    for (const auto& [x, row] : boundary)
+        off += std::fabs(std::hypot(x - centreX, row - centreRow) - radius) > 1.5 + 0.02 * radius ? 1 : 0;
+    return off * 10 <= boundary.size();
 }
 
 // The radius of the sphere's edge to a fraction of a pixel. The sphere grows darker toward its rim,

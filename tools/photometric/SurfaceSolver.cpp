@@ -135,18 +135,25 @@ SegmentSolver ChooseSegmentSolver() {
 }
 
 // Marks the pixels to solve again: a direction that cannot be used (at or below `usableAbove`,
-// or clipped at `clipped`), or a facet tilted past the lowest emitter.
-void RefineFlagsKernel(int32_t width, const uint8_t* __restrict d0, const uint8_t* __restrict d1,
+// or clipped at `clipped`), a facet tilted past the lowest emitter, or signals that no facet lit by
+// all four explains (`unexplained`: a cast shadow).
+void RefineFlagsKernel(int32_t count, const uint8_t* __restrict d0, const uint8_t* __restrict d1,
                        const uint8_t* __restrict d2, const uint8_t* __restrict d3, const float* __restrict nz,
                        const float* __restrict cosHorizon, int32_t usableAbove, int32_t clipped,
-                       uint8_t* __restrict refine) {
-    for (int32_t x = 0; x < width; ++x) {
+                       const float* __restrict unexplained, float dark, uint8_t* __restrict refine) {
+    for (int32_t x = 0; x < count; ++x) {
         const int32_t g0 = d0[x], g1 = d1[x], g2 = d2[x], g3 = d3[x];
         const int32_t low01 = g0 < g1 ? g0 : g1, low23 = g2 < g3 ? g2 : g3;
         const int32_t high01 = g0 > g1 ? g0 : g1, high23 = g2 > g3 ? g2 : g3;
         const int32_t lowest = low01 < low23 ? low01 : low23;
         const int32_t highest = high01 > high23 ? high01 : high23;
-        const int32_t settled = (lowest > usableAbove) & (highest < clipped) & (nz[x] >= cosHorizon[x]);
+        const float s0 = static_cast<float>(g0) - dark, s1 = static_cast<float>(g1) - dark,
+                    s2 = static_cast<float>(g2) - dark, s3 = static_cast<float>(g3) - dark;
+        const float off =
+            unexplained[0] * s0 + unexplained[1] * s1 + unexplained[2] * s2 + unexplained[3] * s3;
+        const float tolerance = UnexplainedTolerance(0.25f * (s0 + s1 + s2 + s3));
+        const int32_t settled = (lowest > usableAbove) & (highest < clipped) & (nz[x] >= cosHorizon[x]) &
+                                (off <= tolerance) & (-off <= tolerance);
         refine[x] = static_cast<uint8_t>(settled ^ 1);
     }
 }
@@ -155,6 +162,8 @@ void RefineFlagsKernel(int32_t width, const uint8_t* __restrict d0, const uint8_
 
 void SurfaceSolver::SolveRow(const ImageSetView& images, int32_t row, Surface& surface) {
     const int32_t width = surface.width;
+    if (width <= 0)
+        return;
     if (!(_field->RowsAlike() && _segmentsRow == 0)) {
         _field->RowSegmentsOf(_field->RowsAlike() ? 0 : row, _segments);
         _segmentsRow = _field->RowsAlike() ? 0 : row;
@@ -175,12 +184,22 @@ void SurfaceSolver::SolveRow(const ImageSetView& images, int32_t row, Surface& s
                      &surface.normalY[at + x], &surface.normalZ[at + x], &surface.gradientX[at + x],
                      &surface.gradientY[at + x], &_cosHorizon[x]);
     }
-    std::fill(&surface.status[at], &surface.status[at] + width, uint8_t{0});
+    std::fill_n(surface.status.begin() + static_cast<std::ptrdiff_t>(at), static_cast<size_t>(width),
+                uint8_t{0});
     // Grey levels: a usable direction lies above the first and below the second.
     const int32_t usableAbove = static_cast<int32_t>(std::floor(_model.darkLevel + _model.minimumSignal));
     const int32_t clipped = static_cast<int32_t>(std::ceil(_model.saturation));
-    RefineFlagsKernel(width, d0, d1, d2, d3, &surface.normalZ[at], _cosHorizon.data(), usableAbove, clipped,
-                      _refine.data());
+    for (int32_t i = 0; i < _segments.count; ++i) {
+        const int32_t first = i * _segments.spacing;
+        if (first >= width)
+            break;
+        const int32_t count = std::min(width - first, _segments.spacing);
+        const size_t x = static_cast<size_t>(first);
+        const std::array<float, 4> unexplained =
+            UnexplainedDirection(&_segments.start[static_cast<size_t>(i) * LightField::Values]);
+        RefineFlagsKernel(count, d0 + x, d1 + x, d2 + x, d3 + x, &surface.normalZ[at + x], &_cosHorizon[x],
+                          usableAbove, clipped, unexplained.data(), dark, &_refine[x]);
+    }
 }
 
 void SurfaceSolver::RefineRow(const ImageSetView& images, int32_t y, Surface& surface) {
