@@ -75,12 +75,14 @@ TEST_F(StationAndWiring, StationForAPartOfOnesOwnInOneStep) {
 
     // The station it makes acquires, and shows the step: the right half stands higher, so its edge
     // lights differently from the two sides.
-    const Outcome run = Zeb({"--station", stationFile, "acquire", "--count", "1", "--out", Path("shots").string()});
+    const Outcome run =
+        Zeb({"--station", stationFile, "acquire", "--count", "1", "--out", Path("shots").string()});
     EXPECT_EQ(run.status, 0) << run.err;
 
     // A map that cannot be used names the file and the reason, and writes nothing.
     TestEnvironment::WriteFile(Path("maps/bad.png"), TestPng::Grey(64, 48, 8, albedo));
-    const Outcome bad = Zeb({"station", "--object", Path("maps/bad.png").string(), "--out", Path("bad.json").string()});
+    const Outcome bad =
+        Zeb({"station", "--object", Path("maps/bad.png").string(), "--out", Path("bad.json").string()});
     EXPECT_EQ(bad.status, 1);
     EXPECT_THAT(bad.err, HasSubstr(Path("maps/bad.png").string()));
     EXPECT_THAT(bad.err, HasSubstr("a height map is 16-bit grey"));

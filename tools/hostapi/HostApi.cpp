@@ -196,7 +196,8 @@ zeb_status zeb_loaded_json(char** json) {
         Require(json, "json");
         const std::lock_guard lock(SessionLock());
         TheSession();
-        *json = NewText(cli::JsonText({{"plugin", TheProcess().plugin}, {"station", TheProcess().station}}));
+        *json = NewText(cli::JsonText(
+            nlohmann::json{{"plugin", TheProcess().plugin}, {"station", TheProcess().station}}));
         return ZEB_OK;
     });
 }

@@ -173,13 +173,13 @@ zeb_status zeb_stream_statistics_json(zeb_stream* stream, char** json) {
             throw ApiError(ZEB_BAD_ARGUMENT, "stream or json is NULL");
         const std::lock_guard lock(stream->mutex);
         const cli::AcquisitionStatistics& s = stream->statistics;
-        *json =
-            NewText(cli::JsonText({{"sets", s.sets},
-                                   {"lost", s.lost},
-                                   {"failed", s.failed},
-                                   {"lastFailure", s.lastFailure},
-                                   {"startupSeconds", s.startupSeconds},
-                                   {"setsPerSecond", s.SetsPerSecond(std::chrono::steady_clock::now())}}));
+        *json = NewText(cli::JsonText(
+            nlohmann::json{{"sets", s.sets},
+                           {"lost", s.lost},
+                           {"failed", s.failed},
+                           {"lastFailure", s.lastFailure},
+                           {"startupSeconds", s.startupSeconds},
+                           {"setsPerSecond", s.SetsPerSecond(std::chrono::steady_clock::now())}}));
         return ZEB_OK;
     });
 }
@@ -221,19 +221,19 @@ zeb_status zeb_image_set_metadata_json(const zeb_image_set* set, char** json) {
         if (!set || !json)
             throw ApiError(ZEB_BAD_ARGUMENT, "image_set or json is NULL");
         const cli::ImageSetDescription& d = *set->description;
-        *json = NewText(cli::JsonText({{"number", set->number},
-                                       {"channel", d.channel},
-                                       {"channelIndex", d.channelIndex},
-                                       {"camera", d.camera},
-                                       {"cameraModel", d.cameraModel},
-                                       {"scanType", d.scanType},
-                                       {"exposureTime", Number(d.exposureTime)},
-                                       {"gain", Number(d.gain)},
-                                       {"lightingSequence", d.lightingSequence},
-                                       {"lightingOrientation", d.lightingOrientation},
-                                       {"setupMode", d.setupMode},
-                                       {"litFrom", cli::LitFrom(d.lightingSequence)},
-                                       {"taken", cli::IsoTime(set->taken)}}));
+        *json = NewText(cli::JsonText(nlohmann::json{{"number", set->number},
+                                                     {"channel", d.channel},
+                                                     {"channelIndex", d.channelIndex},
+                                                     {"camera", d.camera},
+                                                     {"cameraModel", d.cameraModel},
+                                                     {"scanType", d.scanType},
+                                                     {"exposureTime", Number(d.exposureTime)},
+                                                     {"gain", Number(d.gain)},
+                                                     {"lightingSequence", d.lightingSequence},
+                                                     {"lightingOrientation", d.lightingOrientation},
+                                                     {"setupMode", d.setupMode},
+                                                     {"litFrom", cli::LitFrom(d.lightingSequence)},
+                                                     {"taken", cli::IsoTime(set->taken)}}));
         return ZEB_OK;
     });
 }
@@ -261,7 +261,7 @@ zeb_status zeb_image_set_save(const zeb_image_set* set, const char* folder, char
         nlohmann::json files = nlohmann::json::array();
         for (const auto& file : writer.Write(set->stack, set->taken))
             files.push_back(Utf8(file));
-        *json = NewText(cli::JsonText({{"number", writer.LastNumber()}, {"files", files}}));
+        *json = NewText(cli::JsonText(nlohmann::json{{"number", writer.LastNumber()}, {"files", files}}));
         return ZEB_OK;
     });
 }

@@ -38,16 +38,16 @@ SolverCache& Solvers() {
 }
 
 std::string Key(const cli::LightingSettings& s, const std::string& options) {
-    return cli::JsonText({{"lineScan", s.lineScan},
-                          {"sequence", s.sequence},
-                          {"orientation", s.orientation},
-                          {"exposure", s.exposure},
-                          {"gain", s.gain},
-                          {"width", s.width},
-                          {"height", s.height},
-                          {"region", {s.region.offsetX, s.region.offsetY, s.region.reverse}},
-                          {"dome", s.domeModel},
-                          {"options", options}});
+    return cli::JsonText(nlohmann::json{{"lineScan", s.lineScan},
+                                        {"sequence", s.sequence},
+                                        {"orientation", s.orientation},
+                                        {"exposure", s.exposure},
+                                        {"gain", s.gain},
+                                        {"width", s.width},
+                                        {"height", s.height},
+                                        {"region", {s.region.offsetX, s.region.offsetY, s.region.reverse}},
+                                        {"dome", s.domeModel},
+                                        {"options", options}});
 }
 
 cli::SurfaceModelOptions ModelOptions(const char* json) {
@@ -243,14 +243,15 @@ zeb_status zeb_assist(zeb_channel* channel, const char* name, int32_t max_images
         };
         const cli::AssistantEnd end = cli::RunAssistant(runner, hooks);
         const bool stopped = end.kind == cli::AssistantEnd::Kind::Stopped;
-        *json = NewText(cli::JsonText({{"assistant", assistant},
-                                       {"channel", host.Name()},
-                                       {"outcome", stopped ? "stopped" : "finished"},
-                                       {"result", end.last.result.empty() ? "Undefined" : end.last.result},
-                                       {"message", end.last.message},
-                                       {"arguments", end.last.arguments},
-                                       {"imageSets", runner.ImagesTaken()},
-                                       {"steps", steps}}));
+        *json = NewText(
+            cli::JsonText(nlohmann::json{{"assistant", assistant},
+                                         {"channel", host.Name()},
+                                         {"outcome", stopped ? "stopped" : "finished"},
+                                         {"result", end.last.result.empty() ? "Undefined" : end.last.result},
+                                         {"message", end.last.message},
+                                         {"arguments", end.last.arguments},
+                                         {"imageSets", runner.ImagesTaken()},
+                                         {"steps", steps}}));
         return ZEB_OK;
     });
 }

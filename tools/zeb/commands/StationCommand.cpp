@@ -40,13 +40,15 @@ void StationCommand::Define(CLI::App& parent) {
         ->default_val("matte");
     _app->add_option("--roughness", _roughness, "with --material glossy: the lobe's width (0.001 to 1)")
         ->default_val(0.1);
-    _app->add_option("--specular", _specular, "with --material glossy: the lobe's share of the light (0 to 1)")
+    _app->add_option("--specular", _specular,
+                     "with --material glossy: the lobe's share of the light (0 to 1)")
         ->default_val(0.5);
     _app->add_option("--working-distance", _workingDistance,
                      "with --object: millimetres from the dome's rim down to the object plane")
         ->default_val(10);
-    _app->add_option("--field-of-view", _fieldOfView,
-                     "with --object: millimetres across the camera's width (default: the map fills the image)");
+    _app->add_option(
+        "--field-of-view", _fieldOfView,
+        "with --object: millimetres across the camera's width (default: the map fills the image)");
     _app->add_option("--out,-o", _out,
                      "with --object: write the station file here (the maps are named relative to its "
                      "folder) instead of printing it");
