@@ -208,7 +208,9 @@ TEST_F(CalibrateCommand, TheSphereSurfaceFromOneNoisySetHoldsItsFigures) {
     const size_t comma = zero.find(", ");
     ASSERT_NE(comma, std::string::npos) << zero;
     const double lowest = std::stod(zero.substr(comma + 2));
-    EXPECT_NEAR(lowest, 0, 0.5) << zero;
+    // Under the station's cast shadows the plate sags toward the image's edges (about a millimetre:
+    // docs/surface-height.md), which sets the zero.
+    EXPECT_NEAR(lowest, 0, 1.5) << zero;
 
     // Over the cap to 60 degrees of tilt: centre (319.5, 239.5), radius 200 pixels.
     const double cx = 319.5, cy = 239.5, radius = 200;

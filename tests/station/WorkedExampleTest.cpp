@@ -243,7 +243,7 @@ INSTANTIATE_TEST_SUITE_P(WorkedExampleCommands, WorkedExampleAt,
                          ::testing::Values(Distance{"10", "(20.00 mm)", "with the calibration mean 0.41,",
                                                     "elevation 38.3 degrees", 11, 0.61, 0.39},
                                            Distance{"40", "(19.96 mm)", "with the calibration mean 0.47,",
-                                                    "elevation 48.2 degrees", 15, 0.65, 0.44}),
+                                                    "elevation 48.2 degrees", 15, 0.65, 0.46}),
                          [](const ::testing::TestParamInfo<Distance>& param) {
                              return std::string("At") + param.param.distance + "mm";
                          });
