@@ -115,12 +115,12 @@ std::shared_ptr<const HeightMapObject> PartMap(const Material& material) {
             levels[size_t(row) * Columns + column] =
                 static_cast<uint16_t>(std::lround((TargetSurface("part", x, y, 0).height + 0.5) / 0.0001));
         }
-    HeightMapSpec spec;
-    spec.heightMap = "part.png";
-    spec.heightScale = 0.0001;
-    spec.material = material;
+    HeightMapDescription description;
+    description.heightMap = "part.png";
+    description.heightScale = 0.0001;
+    description.material = material;
     const auto files = MemoryFiles(zeb::test::TestPng::Grey(Columns, Rows, 16, levels), {});
-    return HeightMapObject::Load(spec, "bench.json", *files);
+    return HeightMapObject::Load(description, "bench.json", *files);
 }
 
 RenderRequest HeightMapRequest(const Material& material) {

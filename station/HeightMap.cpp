@@ -49,20 +49,21 @@ Map ReadMap(const std::string& what, const std::string& stationFile, const std::
 
 } // namespace
 
-std::shared_ptr<const HeightMapObject>
-HeightMapObject::Load(const HeightMapSpec& spec, const std::string& stationFile, const FileSource& files) {
+std::shared_ptr<const HeightMapObject> HeightMapObject::Load(const HeightMapDescription& description,
+                                                             const std::string& stationFile,
+                                                             const FileSource& files) {
     static std::atomic<uint64_t> serials{0};
     auto object = std::shared_ptr<HeightMapObject>(new HeightMapObject());
-    object->_spec = spec;
-    Map heights = ReadMap("height map", stationFile, spec.heightMap, files, false);
+    object->_description = description;
+    Map heights = ReadMap("height map", stationFile, description.heightMap, files, false);
     object->_width = heights.info.width;
     object->_height = heights.info.height;
     object->_levels = std::move(heights.levels);
     const auto [low, high] = std::minmax_element(object->_levels.begin(), object->_levels.end());
-    object->_lowest = std::min(0.0, *low * spec.heightScale);
-    object->_highest = std::max(0.0, *high * spec.heightScale);
-    if (!spec.albedoMap.empty()) {
-        Map albedo = ReadMap("albedo map", stationFile, spec.albedoMap, files, true);
+    object->_lowest = std::min(0.0, *low * description.heightScale);
+    object->_highest = std::max(0.0, *high * description.heightScale);
+    if (!description.albedoMap.empty()) {
+        Map albedo = ReadMap("albedo map", stationFile, description.albedoMap, files, true);
         object->_albedoWidth = albedo.info.width;
         object->_albedoHeight = albedo.info.height;
         object->_albedo = std::move(albedo.levels);
@@ -75,15 +76,16 @@ double HeightMapObject::Level(int32_t column, int32_t row) const {
     column = std::clamp(column, 0, _width - 1);
     row = std::clamp(row, 0, _height - 1);
     return _levels[static_cast<size_t>(row) * static_cast<size_t>(_width) + static_cast<size_t>(column)] *
-           _spec.heightScale;
+           _description.heightScale;
 }
 
 void HeightMapObject::Slope(int32_t column, int32_t row, double& dx, double& dy) const {
     const int32_t left = std::max(column - 1, 0), right = std::min(column + 1, _width - 1);
     const int32_t up = std::max(row - 1, 0), down = std::min(row + 1, _height - 1);
-    dx = right > left ? (Level(right, row) - Level(left, row)) / ((right - left) * _spec.pixelSize) : 0.0;
+    dx = right > left ? (Level(right, row) - Level(left, row)) / ((right - left) * _description.pixelSize)
+                      : 0.0;
     // Rows run down the image, y up.
-    dy = down > up ? (Level(column, up) - Level(column, down)) / ((down - up) * _spec.pixelSize) : 0.0;
+    dy = down > up ? (Level(column, up) - Level(column, down)) / ((down - up) * _description.pixelSize) : 0.0;
 }
 
 namespace {
@@ -118,7 +120,7 @@ template <typename Sample> double Bilinear(const MapPlace& p, Sample sample) {
 } // namespace
 
 double HeightMapObject::Height(double x, double y) const {
-    const MapPlace place = Place(x, y, _width, _height, _spec.pixelSize);
+    const MapPlace place = Place(x, y, _width, _height, _description.pixelSize);
     if (!place.inside)
         return 0;
     return Bilinear(place, [this](int32_t c, int32_t r) { return Level(c, r); });
@@ -127,7 +129,7 @@ double HeightMapObject::Height(double x, double y) const {
 double HeightMapObject::Albedo(double x, double y) const {
     if (_albedo.empty())
         return UniformAlbedo;
-    const MapPlace place = Place(x, y, _albedoWidth, _albedoHeight, _spec.pixelSize);
+    const MapPlace place = Place(x, y, _albedoWidth, _albedoHeight, _description.pixelSize);
     const int32_t last = _albedoWidth - 1, bottom = _albedoHeight - 1;
     return Bilinear(
                place,
@@ -142,7 +144,7 @@ double HeightMapObject::Albedo(double x, double y) const {
 SurfacePoint HeightMapObject::At(double x, double y) const {
     SurfacePoint point;
     point.albedo = Albedo(x, y);
-    const MapPlace place = Place(x, y, _width, _height, _spec.pixelSize);
+    const MapPlace place = Place(x, y, _width, _height, _description.pixelSize);
     if (!place.inside)
         return point;
     point.height = Bilinear(place, [this](int32_t c, int32_t r) { return Level(c, r); });

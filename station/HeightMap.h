@@ -29,7 +29,7 @@ struct Material {
 };
 
 // The object as a station file describes it.
-struct HeightMapSpec {
+struct HeightMapDescription {
     std::string heightMap;      // file name as the station file gives it
     std::string albedoMap;      // empty: a uniform albedo
     double heightScale = 0.001; // millimetres per level
@@ -54,9 +54,9 @@ public:
     // Reads and checks the maps, FILEs relative to `stationFile`. Throws std::runtime_error naming
     // the map and file and the reason ("height map /path/part.png: is not a PNG file").
     static std::shared_ptr<const HeightMapObject>
-    Load(const HeightMapSpec& spec, const std::string& stationFile, const FileSource& files);
+    Load(const HeightMapDescription& description, const std::string& stationFile, const FileSource& files);
 
-    const HeightMapSpec& Spec() const { return _spec; }
+    const HeightMapDescription& Description() const { return _description; }
     // A number no other object loaded in this process has: the renderer's caches know it by it.
     uint64_t Serial() const { return _serial; }
 
@@ -68,8 +68,8 @@ public:
     double Lowest() const { return _lowest; }
     double Highest() const { return _highest; }
     // Half the map's extent in millimetres: outside +/- these the object is its plane.
-    double HalfWidth() const { return _width * _spec.pixelSize / 2; }
-    double HalfHeight() const { return _height * _spec.pixelSize / 2; }
+    double HalfWidth() const { return _width * _description.pixelSize / 2; }
+    double HalfHeight() const { return _height * _description.pixelSize / 2; }
 
 private:
     HeightMapObject() = default;
@@ -79,7 +79,7 @@ private:
     void Slope(int32_t column, int32_t row, double& dx, double& dy) const;
     double Albedo(double x, double y) const;
 
-    HeightMapSpec _spec;
+    HeightMapDescription _description;
     uint64_t _serial = 0;
     int32_t _width = 0, _height = 0;
     std::vector<uint16_t> _levels;

@@ -37,13 +37,13 @@ std::string ObjectStationText(const ObjectStationOptions& o) {
     const std::string stationFile =
         (fs::path(o.stationFolder.empty() ? fs::current_path() : fs::path(o.stationFolder)) / "station.json")
             .string();
-    HeightMapSpec spec;
-    spec.heightMap = NameFor(o.heightMap, o.stationFolder);
-    spec.albedoMap = o.albedoMap.empty() ? "" : NameFor(o.albedoMap, o.stationFolder);
-    spec.pixelSize = o.pixelSize;
-    spec.heightScale = o.heightScale;
-    spec.material = o.material;
-    const auto object = HeightMapObject::Load(spec, stationFile, *DiskFiles());
+    HeightMapDescription description;
+    description.heightMap = NameFor(o.heightMap, o.stationFolder);
+    description.albedoMap = o.albedoMap.empty() ? "" : NameFor(o.albedoMap, o.stationFolder);
+    description.pixelSize = o.pixelSize;
+    description.heightScale = o.heightScale;
+    description.material = o.material;
+    const auto object = HeightMapObject::Load(description, stationFile, *DiskFiles());
 
     // The built-in area-scan channel, the part under its camera.
     Json station = Json::parse(StationFileText(*Station::Default(), 0));
@@ -53,14 +53,15 @@ std::string ObjectStationText(const ObjectStationOptions& o) {
     const double fieldOfView =
         o.fieldOfView ? *o.fieldOfView
                       : std::max(2 * object->HalfWidth(), 2 * object->HalfHeight() * width / height);
-    Json entry = {
-        {"heightMap", spec.heightMap}, {"heightScale", spec.heightScale}, {"pixelSize", spec.pixelSize}};
-    if (!spec.albedoMap.empty())
-        entry["albedoMap"] = spec.albedoMap;
-    entry["material"] = {{"type", spec.material.type}};
-    if (spec.material.Glossy()) {
-        entry["material"]["roughness"] = spec.material.roughness;
-        entry["material"]["specular"] = spec.material.specular;
+    Json entry = {{"heightMap", description.heightMap},
+                  {"heightScale", description.heightScale},
+                  {"pixelSize", description.pixelSize}};
+    if (!description.albedoMap.empty())
+        entry["albedoMap"] = description.albedoMap;
+    entry["material"] = {{"type", description.material.type}};
+    if (description.material.Glossy()) {
+        entry["material"]["roughness"] = description.material.roughness;
+        entry["material"]["specular"] = description.material.specular;
     }
     camera["scene"] = {
         {"object", entry}, {"fieldOfView", fieldOfView}, {"workingDistance", o.workingDistance}};

@@ -18,7 +18,7 @@ std::string Number(double value) {
 std::string GeometryKey(const RenderRequest& r) {
     std::string object = r.scene.object;
     if (const auto& own = r.scene.ownObject) {
-        const Material& material = own->Spec().material;
+        const Material& material = own->Description().material;
         object = "own" + std::to_string(own->Serial()) + "/" + material.type + "/" +
                  Number(material.roughness) + "/" + Number(material.specular) + "/c" +
                  Number(r.scene.cameraHeight);

@@ -47,7 +47,7 @@ public:
             return {};
         return {-_own->HalfWidth(), -_own->HalfHeight(), _own->HalfWidth(), _own->HalfHeight()};
     }
-    Material Surface() const { return _own ? _own->Spec().material : Material{}; }
+    Material Surface() const { return _own ? _own->Description().material : Material{}; }
     bool OnRim() const { return !_own && _name == "sheet"; }
 
 private:

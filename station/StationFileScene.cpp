@@ -47,21 +47,21 @@ void StationLoader::LoadOwnObject(SimCamera& c, const Json& object, const std::s
     Object(object, place, keys::OwnObject);
     if (!object.contains("heightMap"))
         Fail(place, "missing key \"heightMap\"");
-    HeightMapSpec spec;
-    spec.heightMap = Text(object["heightMap"], place + "/heightMap");
-    if (spec.heightMap.empty())
+    HeightMapDescription description;
+    description.heightMap = Text(object["heightMap"], place + "/heightMap");
+    if (description.heightMap.empty())
         Fail(place + "/heightMap", "expected a file name");
     if (object.contains("heightScale"))
-        spec.heightScale = Number(object["heightScale"], place + "/heightScale", 1e-9, 1000);
-    if (!(spec.heightScale > 0))
+        description.heightScale = Number(object["heightScale"], place + "/heightScale", 1e-9, 1000);
+    if (!(description.heightScale > 0))
         Fail(place + "/heightScale", "expected millimetres per level above 0");
     if (object.contains("pixelSize"))
-        spec.pixelSize = Number(object["pixelSize"], place + "/pixelSize", 1e-6, 1000);
-    if (!(spec.pixelSize > 0))
+        description.pixelSize = Number(object["pixelSize"], place + "/pixelSize", 1e-6, 1000);
+    if (!(description.pixelSize > 0))
         Fail(place + "/pixelSize", "expected millimetres per map pixel above 0");
     if (object.contains("albedoMap")) {
-        spec.albedoMap = Text(object["albedoMap"], place + "/albedoMap");
-        if (spec.albedoMap.empty())
+        description.albedoMap = Text(object["albedoMap"], place + "/albedoMap");
+        if (description.albedoMap.empty())
             Fail(place + "/albedoMap", "expected a file name");
     }
     if (object.contains("material")) {
@@ -70,20 +70,20 @@ void StationLoader::LoadOwnObject(SimCamera& c, const Json& object, const std::s
         Object(material, at, keys::Material);
         if (!material.contains("type"))
             Fail(at, "missing key \"type\"");
-        spec.material.type = Text(material["type"], at + "/type");
-        if (spec.material.type != "matte" && spec.material.type != "glossy")
+        description.material.type = Text(material["type"], at + "/type");
+        if (description.material.type != "matte" && description.material.type != "glossy")
             Fail(at + "/type", "expected \"matte\" or \"glossy\"");
         for (const char* key : {"roughness", "specular"})
-            if (!spec.material.Glossy() && material.contains(key))
+            if (!description.material.Glossy() && material.contains(key))
                 Fail(at + "/" + key, "a matte material has no \"" + std::string(key) +
                                          "\": only a glossy one reflects a specular lobe");
         if (material.contains("roughness"))
-            spec.material.roughness = Number(material["roughness"], at + "/roughness", 0.001, 1);
+            description.material.roughness = Number(material["roughness"], at + "/roughness", 0.001, 1);
         if (material.contains("specular"))
-            spec.material.specular = Number(material["specular"], at + "/specular", 0, 1);
+            description.material.specular = Number(material["specular"], at + "/specular", 0, 1);
     }
     try {
-        c.scene.ownObject = HeightMapObject::Load(spec, _file, *_files);
+        c.scene.ownObject = HeightMapObject::Load(description, _file, *_files);
     } catch (const std::runtime_error& error) {
         Fail(place, error.what());
     }

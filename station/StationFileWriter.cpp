@@ -189,16 +189,17 @@ Json Limits(const SimCamera& camera) {
 Json ObjectEntry(const SceneSettings& scene) {
     if (!scene.ownObject)
         return scene.object;
-    const HeightMapSpec& spec = scene.ownObject->Spec();
-    const Material& m = spec.material;
+    const HeightMapDescription& description = scene.ownObject->Description();
+    const Material& m = description.material;
     const Json material = InOrder(keys::Material, {{"type", m.type},
                                                    {"roughness", m.Glossy() ? Number(m.roughness) : Absent},
                                                    {"specular", m.Glossy() ? Number(m.specular) : Absent}});
-    return InOrder(keys::OwnObject, {{"heightMap", spec.heightMap},
-                                     {"heightScale", Number(spec.heightScale)},
-                                     {"pixelSize", Number(spec.pixelSize)},
-                                     {"albedoMap", spec.albedoMap.empty() ? Absent : Json(spec.albedoMap)},
-                                     {"material", material}});
+    return InOrder(keys::OwnObject,
+                   {{"heightMap", description.heightMap},
+                    {"heightScale", Number(description.heightScale)},
+                    {"pixelSize", Number(description.pixelSize)},
+                    {"albedoMap", description.albedoMap.empty() ? Absent : Json(description.albedoMap)},
+                    {"material", material}});
 }
 
 Json SceneEntry(const SceneSettings& scene) {
@@ -210,7 +211,7 @@ Json SceneEntry(const SceneSettings& scene) {
                                      {"workingDistance", Absent},
                                      {"cameraHeight", Absent}});
     // Where the camera looks from matters to glossy surfaces alone: written for them, or when set.
-    const bool glossy = scene.ownObject && scene.ownObject->Spec().material.Glossy();
+    const bool glossy = scene.ownObject && scene.ownObject->Description().material.Glossy();
     return InOrder(keys::Scene, {{"object", ObjectEntry(scene)},
                                  {"replay", Absent},
                                  {"defocus", Number(scene.defocus)},

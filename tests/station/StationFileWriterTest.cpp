@@ -43,9 +43,10 @@ Json Records(Station& station) {
             lines.push_back({line.name, line.mode});
         Json object = c->scene.object;
         if (const auto& own = c->scene.ownObject) {
-            const HeightMapSpec& spec = own->Spec();
-            object = {spec.heightMap,     spec.albedoMap,          spec.heightScale,      spec.pixelSize,
-                      spec.material.type, spec.material.roughness, spec.material.specular};
+            const HeightMapDescription& description = own->Description();
+            object = {description.heightMap,        description.albedoMap,     description.heightScale,
+                      description.pixelSize,        description.material.type, description.material.roughness,
+                      description.material.specular};
         }
         records["cameras"].push_back({c->name,
                                       c->transport,
