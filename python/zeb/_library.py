@@ -43,6 +43,7 @@ class SurfaceInfo(ctypes.Structure):
         ("albedo", ctypes.c_void_p),
         ("curvature", ctypes.c_void_p),
         ("reliable", ctypes.c_void_p),
+        ("height_map", ctypes.c_void_p),
     ]
 
 

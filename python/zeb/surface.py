@@ -28,12 +28,16 @@ class Surface:
     albedo: float32 (height, width), 1 a white Lambertian surface.
     curvature: float32 (height, width), mean curvature in 1/mm, positive where convex.
     reliable: bool (height, width), where the normal is reliable.
+    height: float32 (height, width), millimetres above the object plane, recovered from the
+        normals (each pixel lit at its own height, as ``zeb acquire --surface`` solves it); NaN
+        where no height is known.
     pixel_size, row_pitch: millimetres across a column and down a row.
     """
     normals: np.ndarray
     albedo: np.ndarray
     curvature: np.ndarray
     reliable: np.ndarray
+    height: np.ndarray
     pixel_size: float
     row_pitch: float
 
@@ -133,4 +137,6 @@ def surface(image_set: ImageSet, calibration: Optional[Union[Calibration, PathLi
         albedo=view(handle, info.albedo, (h, w), plane, np.float32),
         curvature=view(handle, info.curvature, (h, w), plane, np.float32),
         reliable=view(handle, info.reliable, (h, w), (w, 1), np.bool_),
+        height=(view(handle, info.height_map, (h, w), plane, np.float32) if info.height_map
+                else np.full((h, w), np.nan, dtype=np.float32)),
         pixel_size=info.pixel_size, row_pitch=info.row_pitch)

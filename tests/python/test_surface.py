@@ -30,6 +30,11 @@ def test_surface_equals_zeb_acquire_surface_files(index: int, tmp_path) -> None:
     assert np.abs(quantised - normals[reliable]).max() <= 0.5 + 1e-3
     written = albedo[reliable] / 65535.0
     assert np.abs(np.clip(result.albedo[reliable], 0, 1) - written).max() <= 0.5 / 65535 + 1e-6
+    heights, _ = read_png(str(base) + "-height.png")
+    known = np.isfinite(result.height)
+    assert known.any() and not known[~reliable].any()
+    micrometres = (result.height[known] - result.height[known].min()) * 1000
+    assert np.abs(np.clip(micrometres, 0, 65535) - heights[known]).max() <= 0.5 + 1e-3
     lengths = np.linalg.norm(result.normals[reliable], axis=1)
     assert np.allclose(lengths, 1, atol=1e-4)
     assert result.pixel_size > 0 and result.row_pitch > 0

@@ -3,6 +3,7 @@
 #include "HostApiState.h"
 
 #include "base/JsonText.h"
+#include "files/SurfaceWriter.h"
 #include "photometric/CalibrationFile.h"
 #include "photometric/SurfaceSolver.h"
 #include "runs/AcquisitionLoop.h"
@@ -95,7 +96,8 @@ zeb_status zeb_surface_compute(const zeb_image_set* set, const char* options_jso
             if (!cache.solver || cache.key != key) {
                 const cli::ChannelLighting lighting = cli::LightingFor(*set->lighting, options);
                 cache.solver.reset();
-                cache.solver = std::make_unique<photometric::SurfaceSolver>(lighting.model, lighting.region);
+                cache.solver = std::make_unique<photometric::SurfaceSolver>(
+                    lighting.model, lighting.region, cli::SurfaceWriter::SolverOptions());
                 cache.key = key;
             }
             const host::Image& stack = set->stack;
@@ -134,6 +136,7 @@ zeb_status zeb_surface_info_get(const zeb_surface* surface, zeb_surface_info* in
         info->albedo = s.albedo.data();
         info->curvature = s.curvature.data();
         info->reliable = surface->reliable.data();
+        info->height_map = s.HasHeights() ? s.heightMap.data() : nullptr;
         return ZEB_OK;
     });
 }

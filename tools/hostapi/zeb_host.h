@@ -161,6 +161,7 @@ typedef struct zeb_surface_info {
     const float* albedo;    /* width x height: 1 a white Lambertian surface */
     const float* curvature; /* width x height: mean curvature, 1/mm, positive where convex */
     const uint8_t* reliable; /* width x height: 1 where the normal is reliable, else 0 */
+    const float* height_map; /* width x height: millimetres above the object plane; NaN where unknown */
 } zeb_surface_info;
 
 /* The surface of an image set of four directions, as zeb acquire --surface computes it, with the

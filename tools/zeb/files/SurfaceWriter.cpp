@@ -11,17 +11,15 @@ namespace zeb::cli {
 
 namespace fs = std::filesystem;
 
-namespace {
-photometric::SurfaceOptions WithHeights() {
+photometric::SurfaceOptions SurfaceWriter::SolverOptions() {
     photometric::SurfaceOptions options;
     options.recoverHeight = true;
     return options;
 }
-} // namespace
 
 SurfaceWriter::SurfaceWriter(ChannelLighting lighting, ImageSetWriter& sets)
     : _lighting(std::move(lighting)), _sets(sets), _forms(sets.SurfaceFiles()),
-      _solver(_lighting.model, _lighting.region, WithHeights()) {
+      _solver(_lighting.model, _lighting.region, SolverOptions()) {
     if (_forms.empty())
         _forms = SurfaceFileNames();
 }

@@ -37,6 +37,9 @@ public:
     std::vector<std::filesystem::path> Write(const host::Image& image,
                                              std::chrono::system_clock::time_point taken);
     const photometric::Surface& LastSurface() const { return _surface; }
+    // How the files' surface is solved (with its heights); whoever promises the same surface as
+    // zeb acquire --surface solves with these.
+    static photometric::SurfaceOptions SolverOptions();
 
 private:
     ChannelLighting _lighting;
