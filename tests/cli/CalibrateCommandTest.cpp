@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 
 namespace zeb::test {
 
@@ -229,7 +230,7 @@ TEST_F(CalibrateCommand, TheSphereSurfaceFromOneNoisySetHoldsItsFigures) {
                 continue; // not reliable (clipped)
             const double dot = n[0] * dx + n[1] * dy + n[2] * std::sqrt(1 - r2);
             const double length = std::sqrt(n[0] * n[0] + n[1] * n[1] + n[2] * n[2]);
-            angleSum += std::acos(std::clamp(dot / length, -1.0, 1.0)) * 180 / M_PI;
+            angleSum += std::acos(std::clamp(dot / length, -1.0, 1.0)) * 180 / std::numbers::pi;
             albedoSum += albedo.samples[at] / 65535.0;
             ++count;
         }
