@@ -1,5 +1,7 @@
 // zeb shell and profiles: settings that last beyond one command.
 #include "ZebTest.h"
+#include "base/CommandError.h"
+#include "commands/CommandLine.h"
 
 #if !defined(_WIN32)
 #include <chrono>
@@ -196,6 +198,27 @@ TEST_F(ShellAndProfile, ProfileSavedAndApplied) {
     run = Zeb({"profile"});
     EXPECT_EQ(run.status, 1);
     EXPECT_THAT(run.err, AllOf(HasSubstr("profile save FILE"), HasSubstr("profile load FILE")));
+}
+
+// A shell line's words: quotes and escapes as the platform's own shell would take them, so that a
+// Windows path is typed as it is.
+TEST(ShellWords, QuotesAndEscapesSplitALineAsThePlatformsShellWould) {
+    using cli::SplitWords;
+    using Words = std::vector<std::string>;
+    EXPECT_EQ(SplitWords("  set  Gain\t2 "), (Words{"set", "Gain", "2"}));
+    EXPECT_EQ(SplitWords("profile save \"my line.profile\" 'a \"b\"' \"\" x"),
+              (Words{"profile", "save", "my line.profile", "a \"b\"", "", "x"}));
+    EXPECT_EQ(SplitWords("say \"a \\\" b\""), (Words{"say", "a \" b"}));
+    EXPECT_EQ(SplitWords("'C:\\x\\'"), (Words{"C:\\x\\"}));
+#if defined(_WIN32)
+    EXPECT_EQ(SplitWords("profile load C:\\Users\\me\\line.profile \\\\server\\share\\a b\\ c"),
+              (Words{"profile", "load", "C:\\Users\\me\\line.profile", "\\\\server\\share\\a", "b\\", "c"}));
+#else
+    EXPECT_EQ(SplitWords("profile load my\\ line.profile a\\\\b \\x \"c\\\\d\\e\""),
+              (Words{"profile", "load", "my line.profile", "a\\b", "\\x", "c\\d\\e"}));
+#endif
+    for (const char* open : {"say \"unended", "say 'unended", "say \"a\\\""})
+        EXPECT_THROW(SplitWords(open), cli::CommandError) << open;
 }
 
 TEST_F(ShellAndProfile, AProfileOfAnotherChannelSaysSo) {

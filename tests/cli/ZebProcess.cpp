@@ -1,5 +1,7 @@
 #include "ZebProcess.h"
 
+#include "TestEnvironment.h"
+
 #include <chrono>
 #include <fstream>
 #include <iterator>
@@ -22,16 +24,6 @@ namespace zeb::test {
 namespace fs = std::filesystem;
 
 namespace {
-fs::path ProgramFolder() {
-#if defined(_WIN32)
-    wchar_t buffer[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    return fs::path(std::wstring(buffer, length)).parent_path();
-#else
-    return fs::read_symlink("/proc/self/exe").parent_path();
-#endif
-}
-
 std::string WithoutCarriageReturns(std::string text) {
     std::string out;
     for (size_t i = 0; i < text.size(); ++i)
@@ -255,7 +247,7 @@ ZebProcess::~ZebProcess() {
 #endif
 
 fs::path ZebProcess::Program() {
-    return ProgramFolder() / ZEB_TOOL_FILE;
+    return TestEnvironment::ProgramFolder() / ZEB_TOOL_FILE;
 }
 
 std::string ZebProcess::Read(const fs::path& file) const {

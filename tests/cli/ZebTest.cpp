@@ -4,17 +4,6 @@
 #include <fstream>
 #include <iterator>
 
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wshadow"
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#define STB_IMAGE_STATIC
-#define STB_IMAGE_IMPLEMENTATION
-#define STBI_ONLY_PNG
-#include <stb/stb_image.h>
-#pragma GCC diagnostic pop
-
 namespace zeb::test {
 
 namespace {
@@ -28,14 +17,7 @@ PngContents ReadPngFile(const std::filesystem::path& file) {
     const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
     PngContents png;
     const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    int width = 0, height = 0, channels = 0;
-    if (unsigned char* pixels =
-            stbi_load_from_memory(data, static_cast<int>(bytes.size()), &width, &height, &channels, 1)) {
-        png.image.width = width;
-        png.image.height = height;
-        png.image.pixels.assign(pixels, pixels + static_cast<size_t>(width) * static_cast<size_t>(height));
-        stbi_image_free(pixels);
-    }
+    png.image.pixels = ReadPngGrey(bytes, png.image.width, png.image.height);
     // The chunks after the 8-byte signature: length, type, data, CRC.
     for (size_t at = 8; at + 12 <= bytes.size();) {
         const uint32_t length = BigEndian(data + at);
@@ -49,25 +31,6 @@ PngContents ReadPngFile(const std::filesystem::path& file) {
             png.texts[body.substr(0, zero)] = text;
         }
         at += 12 + length;
-    }
-    return png;
-}
-
-PngSamplesRead ReadPngSamples(const std::filesystem::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    PngSamplesRead png;
-    const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
-    int width = 0, height = 0, channels = 0;
-    if (stbi_us* samples =
-            stbi_load_16_from_memory(data, static_cast<int>(bytes.size()), &width, &height, &channels, 0)) {
-        png.width = width;
-        png.height = height;
-        png.channels = channels;
-        png.bitDepth = bytes.size() > 24 ? data[24] : 0; // in the header chunk
-        png.samples.assign(samples, samples + static_cast<size_t>(width) * static_cast<size_t>(height) *
-                                                  static_cast<size_t>(channels));
-        stbi_image_free(samples);
     }
     return png;
 }

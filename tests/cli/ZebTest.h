@@ -3,6 +3,7 @@
 #pragma once
 
 #include "HostTest.h"
+#include "PngSamples.h"
 #include "ZebProcess.h"
 
 #include <gmock/gmock.h>
@@ -25,12 +26,6 @@ struct PngContents {
     std::map<std::string, std::string> texts;
 };
 PngContents ReadPngFile(const std::filesystem::path& file);
-// The samples of a PNG file as 16 bits (8-bit samples scaled by 257), with its channels and bit depth.
-struct PngSamplesRead {
-    int32_t width = 0, height = 0, channels = 0, bitDepth = 0;
-    std::vector<uint16_t> samples;
-};
-PngSamplesRead ReadPngSamples(const std::filesystem::path& file);
 
 class ZebTest : public HostTest {
 protected:

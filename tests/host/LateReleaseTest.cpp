@@ -27,16 +27,6 @@ namespace fs = std::filesystem;
 
 namespace {
 
-fs::path ProgramFolder() {
-#if defined(_WIN32)
-    wchar_t buffer[MAX_PATH];
-    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
-    return fs::path(std::wstring(buffer, length)).parent_path();
-#else
-    return fs::read_symlink("/proc/self/exe").parent_path();
-#endif
-}
-
 // Runs a program in `folder` and waits for it to end; its exit status, or -1 when it could not
 // start or did not exit normally.
 int RunProgram(const std::vector<fs::path>& command, const fs::path& folder) {
@@ -116,7 +106,7 @@ protected:
     // Runs the host (its handler in the module when one is named) and checks what every late
     // release must give.
     Release RunHost(const std::vector<fs::path>& module) {
-        std::vector<fs::path> command{ProgramFolder() / ZEB_LATE_RELEASE_HOST, resultFile};
+        std::vector<fs::path> command{TestEnvironment::ProgramFolder() / ZEB_LATE_RELEASE_HOST, resultFile};
         command.insert(command.end(), module.begin(), module.end());
         EXPECT_EQ(RunProgram(command, hostFolder), 0) << "the host did not end cleanly";
 
@@ -174,7 +164,7 @@ TEST_F(LateRelease, FromTheProgramsExitHandler) {
 }
 
 TEST_F(LateRelease, FromTheExitHandlerOfALibraryLoadedBeforeThePlugin) {
-    EXPECT_EQ(RunHost({ProgramFolder() / ZEB_LATE_RELEASE_MODULE}), Release::AfterUnload)
+    EXPECT_EQ(RunHost({TestEnvironment::ProgramFolder() / ZEB_LATE_RELEASE_MODULE}), Release::AfterUnload)
         << "nothing late was tested";
 }
 

@@ -5,27 +5,8 @@
 #include "TestEnvironment.h"
 
 #if defined(ZEB_TOOL_FILE)
+#include "../cli/PngSamples.h"
 #include "../cli/ZebProcess.h"
-// stb_image reads zeb's 16-bit colour files, compiled here privately as the station compiles its own.
-#define STB_IMAGE_IMPLEMENTATION
-#define STB_IMAGE_STATIC
-#define STBI_ONLY_PNG
-#define STBI_NO_STDIO
-#define STBI_NO_LINEAR
-#define STBI_NO_HDR
-#if defined(__GNUC__)
-#pragma GCC diagnostic push
-#pragma GCC diagnostic ignored "-Wunused-function"
-#pragma GCC diagnostic ignored "-Wsign-compare"
-#pragma GCC diagnostic ignored "-Wshadow"
-#pragma GCC diagnostic ignored "-Wmissing-field-initializers"
-#pragma GCC diagnostic ignored "-Wunused-parameter"
-#pragma GCC diagnostic ignored "-Wimplicit-fallthrough"
-#endif
-#include <stb/stb_image.h>
-#if defined(__GNUC__)
-#pragma GCC diagnostic pop
-#endif
 #endif
 
 #include <gmock/gmock.h>
@@ -134,28 +115,6 @@ namespace {
 using zeb::test::Outcome;
 using zeb::test::ZebProcess;
 
-struct Samples {
-    int width = 0, height = 0, channels = 0;
-    std::vector<uint16_t> values;
-    uint16_t At(int x, int y, int channel = 0) const {
-        return values[(static_cast<size_t>(y) * width + x) * channels + channel];
-    }
-};
-
-Samples ReadSamples(const fs::path& file) {
-    std::ifstream in(file, std::ios::binary);
-    const std::string bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    Samples samples;
-    if (stbi_us* data = stbi_load_16_from_memory(reinterpret_cast<const stbi_uc*>(bytes.data()),
-                                                 static_cast<int>(bytes.size()), &samples.width,
-                                                 &samples.height, &samples.channels, 0)) {
-        samples.values.assign(data,
-                              data + static_cast<size_t>(samples.width) * samples.height * samples.channels);
-        stbi_image_free(data);
-    }
-    return samples;
-}
-
 // The page's commands, each run in a fresh folder with the example's station files named where they
 // lie (their maps are named relative to them).
 class WorkedExampleCommands : public ::testing::Test {
@@ -208,8 +167,10 @@ TEST_P(WorkedExampleAt, CalibrationAndSurfaceSayWhatThePageSays) {
                                  (environment.Folder() / ("calibration-wd" + distance + ".json")).string(),
                                  "--out", shots.string()});
     ASSERT_EQ(outcome.status, 0) << outcome.out << outcome.err;
-    const Samples normals = ReadSamples(shots / "zeb-channel0-0001-normals.png");
-    const Samples albedo = ReadSamples(shots / "zeb-channel0-0001-albedo.png");
+    const zeb::test::PngSamplesRead normals =
+        zeb::test::ReadPngSamples(shots / "zeb-channel0-0001-normals.png");
+    const zeb::test::PngSamplesRead albedo =
+        zeb::test::ReadPngSamples(shots / "zeb-channel0-0001-albedo.png");
     ASSERT_EQ(normals.width, Width);
     ASSERT_EQ(normals.channels, 3);
     ASSERT_EQ(albedo.width, Width);

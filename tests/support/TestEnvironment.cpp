@@ -6,6 +6,10 @@
 #include <random>
 #include <sstream>
 
+#if defined(_WIN32)
+#include <windows.h>
+#endif
+
 namespace zeb::test {
 
 namespace fs = std::filesystem;
@@ -23,6 +27,16 @@ std::string TestEnvironment::ReadFile(const fs::path& path) {
     std::stringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+fs::path TestEnvironment::ProgramFolder() {
+#if defined(_WIN32)
+    wchar_t buffer[MAX_PATH];
+    const DWORD length = GetModuleFileNameW(nullptr, buffer, MAX_PATH);
+    return fs::path(std::wstring(buffer, length)).parent_path();
+#else
+    return fs::read_symlink("/proc/self/exe").parent_path();
+#endif
 }
 
 fs::path TestEnvironment::SourcePath(const std::string& path) {

@@ -40,6 +40,8 @@ public:
     static std::filesystem::path SourcePath(const std::string& path);
     static std::string ReadSourceFile(const std::string& path) { return ReadFile(SourcePath(path)); }
     static void WriteFile(const std::filesystem::path& path, const std::string& text);
+    // The folder of the running test program, where the programs it starts are built.
+    static std::filesystem::path ProgramFolder();
 
 private:
     std::filesystem::path _folder;

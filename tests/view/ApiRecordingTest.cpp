@@ -18,36 +18,13 @@ protected:
         server = new ViewServer(*environment, {"--out", SavedFolder().string()});
     }
     static std::filesystem::path SavedFolder() { return environment->Folder() / "saved"; }
-    void TearDown() override {
-        for (const char* channel : {"0", "1"})
-            EXPECT_EQ(Client().Post(std::string("/api/channels/") + channel + "/acquisition/stop").status,
-                      200);
-    }
+    void TearDown() override { StopBoth(); }
 
-    static nlohmann::json Status(int channel) {
-        const HttpAnswer answer = Client().Get("/api/channels/" + std::to_string(channel) + "/status");
-        EXPECT_EQ(answer.status, 200) << answer.body;
-        return answer.Json();
-    }
-    // Follows the status as the page does until `done` holds for it; fails the test after the guard.
-    static nlohmann::json WaitForStatus(int channel, const std::function<bool(const nlohmann::json&)>& done) {
-        nlohmann::json status = Status(channel);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!done(status) && std::chrono::steady_clock::now() < deadline)
-            status = Client()
-                         .Get("/api/channels/" + std::to_string(channel) + "/status?since=" +
-                              std::to_string(status["revision"].get<uint64_t>()) + "&wait=1000")
-                         .Json();
-        EXPECT_TRUE(done(status)) << status.dump();
-        return status;
-    }
     static nlohmann::json LiveWithImageSets(int channel, int64_t count) {
         const HttpAnswer start =
             Client().Post("/api/channels/" + std::to_string(channel) + "/acquisition/start");
         EXPECT_EQ(start.status, 200) << start.body;
-        return WaitForStatus(channel, [&](const nlohmann::json& s) {
-            return !s["imageSet"].is_null() && s["imageSet"]["number"].get<int64_t>() >= count;
-        });
+        return WaitForImageSets(channel, count);
     }
     static bool RecordingEnded(const nlohmann::json& s) { return s["recording"]["active"] == false; }
     static size_t FilesEndingIn(const std::string& end) {

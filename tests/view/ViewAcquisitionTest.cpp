@@ -20,35 +20,8 @@ protected:
                                 {"--out", (environment->Folder() / "saved").string(), "--page-timeout", "1"});
     }
     // Every test starts from stopped channels.
-    void TearDown() override {
-        for (const char* channel : {"0", "1"})
-            EXPECT_EQ(Client().Post(std::string("/api/channels/") + channel + "/acquisition/stop").status,
-                      200);
-    }
+    void TearDown() override { StopBoth(); }
 
-    static nlohmann::json Status(int channel) {
-        const HttpAnswer answer = Client().Get("/api/channels/" + std::to_string(channel) + "/status");
-        EXPECT_EQ(answer.status, 200) << answer.body;
-        return answer.Json();
-    }
-    // Follows the status as the page does until `done` holds for it; fails the test after the guard.
-    static nlohmann::json WaitForStatus(int channel, const std::function<bool(const nlohmann::json&)>& done) {
-        nlohmann::json status = Status(channel);
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-        while (!done(status) && std::chrono::steady_clock::now() < deadline) {
-            const std::string target = "/api/channels/" + std::to_string(channel) +
-                                       "/status?since=" + std::to_string(status["revision"].get<uint64_t>()) +
-                                       "&wait=1000";
-            status = Client().Get(target).Json();
-        }
-        EXPECT_TRUE(done(status)) << status.dump();
-        return status;
-    }
-    static nlohmann::json WaitForImageSets(int channel, int64_t count) {
-        return WaitForStatus(channel, [&](const nlohmann::json& status) {
-            return !status["imageSet"].is_null() && status["imageSet"]["number"].get<int64_t>() >= count;
-        });
-    }
     static bool Idle(const nlohmann::json& status) { return status["mode"] == "idle"; }
     // The PNG image of a form of the channel's latest image set, and the image set's number.
     static std::pair<host::Image, std::string> Form(int channel, const std::string& query) {

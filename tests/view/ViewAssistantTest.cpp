@@ -31,9 +31,6 @@ protected:
         })) << view.dump();
         return view;
     }
-    static nlohmann::json Status(int channel) {
-        return Client().Get("/api/channels/" + std::to_string(channel) + "/status").Json();
-    }
 };
 
 TEST_F(ViewAssistant, BrightnessRunsToItsResultOnImagesItAcquires) {

@@ -80,4 +80,33 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds guard) {
     return true;
 }
 
+nlohmann::json ViewSuite::Status(int channel) {
+    const HttpAnswer answer = Client().Get("/api/channels/" + std::to_string(channel) + "/status");
+    EXPECT_EQ(answer.status, 200) << answer.body;
+    return answer.Json();
+}
+
+nlohmann::json ViewSuite::WaitForStatus(int channel, const std::function<bool(const nlohmann::json&)>& done) {
+    nlohmann::json status = Status(channel);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!done(status) && std::chrono::steady_clock::now() < deadline)
+        status = Client()
+                     .Get("/api/channels/" + std::to_string(channel) + "/status?since=" +
+                          std::to_string(status["revision"].get<uint64_t>()) + "&wait=1000")
+                     .Json();
+    EXPECT_TRUE(done(status)) << status.dump();
+    return status;
+}
+
+nlohmann::json ViewSuite::WaitForImageSets(int channel, int64_t count) {
+    return WaitForStatus(channel, [&](const nlohmann::json& status) {
+        return !status["imageSet"].is_null() && status["imageSet"]["number"].get<int64_t>() >= count;
+    });
+}
+
+void ViewSuite::StopBoth() {
+    for (const char* channel : {"0", "1"})
+        EXPECT_EQ(Client().Post(std::string("/api/channels/") + channel + "/acquisition/stop").status, 200);
+}
+
 } // namespace zeb::test

@@ -62,6 +62,15 @@ protected:
     }
     static HttpClient Client(const std::string& page = {}) { return server->Client(page); }
 
+    // The channel's status as the page reads it.
+    static nlohmann::json Status(int channel);
+    // Follows the status as the page does until `done` holds for it; fails the test after the guard.
+    static nlohmann::json WaitForStatus(int channel, const std::function<bool(const nlohmann::json&)>& done);
+    // Until the channel shows image set `count` or a later one.
+    static nlohmann::json WaitForImageSets(int channel, int64_t count);
+    // Stops both channels' acquisitions, as every acquiring test leaves them.
+    static void StopBoth();
+
     inline static TestEnvironment* environment = nullptr;
     inline static ViewServer* server = nullptr;
 };

@@ -185,6 +185,21 @@ int CommandLine::Run(const std::vector<std::string>& arguments, Session* session
     }
 }
 
+namespace {
+// Whether a backslash before `next` escapes it. On Windows a path's backslashes stay as typed
+// (C:\Users\me, \\server\share), so only a quote is escaped there; elsewhere a blank, a quote and
+// a backslash are, outside '...'.
+bool Escapes(char next, char quote) {
+#if defined(_WIN32)
+    return next == '"' || (next == '\'' && quote == 0);
+#else
+    if (quote == '"')
+        return next == '"' || next == '\\';
+    return next == ' ' || next == '\t' || next == '"' || next == '\'' || next == '\\';
+#endif
+}
+} // namespace
+
 std::vector<std::string> SplitWords(const std::string& line) {
     std::vector<std::string> words;
     std::string word;
@@ -192,19 +207,16 @@ std::vector<std::string> SplitWords(const std::string& line) {
     char quote = 0;
     for (size_t i = 0; i < line.size(); ++i) {
         const char c = line[i];
-        if (quote) {
+        if (c == '\\' && quote != '\'' && i + 1 < line.size() && Escapes(line[i + 1], quote)) {
+            word += line[++i];
+            inWord = true;
+        } else if (quote) {
             if (c == quote)
                 quote = 0;
-            else if (c == '\\' && quote == '"' && i + 1 < line.size() &&
-                     (line[i + 1] == '"' || line[i + 1] == '\\'))
-                word += line[++i];
             else
                 word += c;
         } else if (c == '"' || c == '\'') {
             quote = c;
-            inWord = true;
-        } else if (c == '\\' && i + 1 < line.size()) {
-            word += line[++i];
             inWord = true;
         } else if (c == ' ' || c == '\t') {
             if (inWord)

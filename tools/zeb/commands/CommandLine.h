@@ -36,7 +36,9 @@ private:
     Mode _mode;
 };
 
-// Splits a shell line into words: blanks separate, "..." and '...' quote, \ escapes outside '...'.
+// Splits a shell line into words: blanks separate, "..." and '...' quote, and outside '...' a
+// backslash escapes a blank, a quote or a backslash (on Windows a quote alone: paths keep theirs);
+// any other backslash is itself.
 // Throws CommandError for an unterminated quote.
 std::vector<std::string> SplitWords(const std::string& line);
 
