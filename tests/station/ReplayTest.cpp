@@ -158,7 +158,7 @@ TEST(Replay, SetsThatDoNotFitAreRefusedWhenTheFileIsRead) {
     TestPng::Write(folder / "none" / "s-1-average.png", TestPng::Grey8(4, 4, Noise(16, 1)));
     const std::string at = "station file " + folder.StationFile() + " at /cameras/0/scene/replay: ";
     const auto file = [&](const std::string& name) {
-        return (folder / std::filesystem::path(name).make_preferred()).string();
+        return (folder.Path() / std::filesystem::path(name).make_preferred()).string();
     };
     const std::pair<std::string, std::string> cases[] = {
         {"missing", "replay folder " + file("missing") + ": is no folder"},
