@@ -19,7 +19,7 @@ made=()
 
 if [ "$what" != windows ]; then
   cmake --preset linux >/dev/null
-  cmake --build --preset linux --target zeb zeb_shared
+  cmake --build --preset linux --target zeb zeb_shared zeb_host
   deb=$(packaging/debian/build-deb.sh build/linux "$dist")
   # A release carries no lintian errors (its warnings are listed in docs/install.md).
   lintian --fail-on error "$deb"
@@ -28,7 +28,7 @@ fi
 
 if [ "$what" != linux ]; then
   cmake --preset windows >/dev/null
-  cmake --build --preset windows --target zeb zeb_shared
+  cmake --build --preset windows --target zeb zeb_shared zeb_host
   setup=$(packaging/windows/build-installer.sh build/windows "$dist" | tail -n 1)
   made+=("$(basename "$setup")")
 fi

@@ -14,6 +14,11 @@ maintainer=${ZEB_DEB_MAINTAINER:-"$ZEB_COMPANY Zeb team <zeb@brelan.example>"}
 stage=$build/package/deb
 rm -rf "$stage"
 cmake --install "$build" --prefix "$stage/usr" --component runtime --strip >/dev/null
+# The Python package, for Debian's python3 (its NumPy recommended); it finds the C library in
+# /usr/lib/zeb.
+python=$stage/usr/lib/python3/dist-packages/zeb
+install -d "$python"
+install -m 0644 "$root"/python/zeb/*.py "$root/python/zeb/py.typed" "$python/"
 doc=$stage/usr/share/doc/zeb
 install -d "$doc/manual/images"
 install -m 0644 "$root/packaging/debian/copyright" "$doc/copyright"
@@ -43,7 +48,7 @@ scratch=$(mktemp -d)
 trap 'rm -rf "$scratch"' EXIT
 mkdir "$scratch/debian"
 printf 'Source: zeb\n\nPackage: zeb\nArchitecture: amd64\n' >"$scratch/debian/control"
-depends=$(cd "$scratch" && dpkg-shlibdeps -O "$stage/usr/bin/zeb" "$stage/usr/lib/zeb/"*.so 2>/dev/null |
+depends=$(cd "$scratch" && dpkg-shlibdeps -O "$stage/usr/bin/zeb" "$stage/usr/lib/zeb/"*.so* 2>/dev/null |
   sed -n 's/^shlibs:Depends=//p')
 [ -n "$depends" ] || { echo "build-deb.sh: dpkg-shlibdeps found no dependencies" >&2; exit 1; }
 
@@ -54,6 +59,9 @@ size=$(du -sk --exclude=DEBIAN "$stage" | cut -f1)
 sed -e "s|@VERSION@|$ZEB_VERSION|" -e "s|@MAINTAINER@|$maintainer|" -e "s|@INSTALLED_SIZE@|$size|" \
   -e "s|@DEPENDS@|$depends|" "$root/packaging/debian/control.in" >"$stage/DEBIAN/control"
 chmod 0644 "$stage/DEBIAN/control"
+# Python leaves compiled files beside the package's modules when root imports it; they go with it.
+printf '#!/bin/sh\nset -e\nrm -rf /usr/lib/python3/dist-packages/zeb/__pycache__\n' >"$stage/DEBIAN/prerm"
+chmod 0755 "$stage/DEBIAN/prerm"
 
 mkdir -p "$out"
 package=$out/zeb_${ZEB_VERSION}_amd64.deb

@@ -16,7 +16,7 @@ version=${3:-$ZEB_VERSION}
 
 # The programs' run-time imports: Windows' own DLLs only, nothing to ship beside them.
 system_dlls='^(kernel32|msvcrt|user32|advapi32|shell32|ole32|ws2_32|mswsock|version|bcrypt|crypt32|iphlpapi|ntdll|shlwapi|psapi)\.dll$'
-for program in Tamo.Morvane.Zeb.dll zeb.exe; do
+for program in Tamo.Morvane.Zeb.dll zeb.exe zeb_host.dll; do
   while read -r dll; do
     if ! grep -qiE "$system_dlls" <<<"$dll"; then
       echo "build-installer.sh: $program imports $dll, which Windows does not have" >&2
@@ -28,7 +28,8 @@ done
 stage=$build/package/stage-$version
 rm -rf "$stage"
 mkdir -p "$stage/doc/manual/images"
-cp "$build/bin/Tamo.Morvane.Zeb.dll" "$build/bin/zeb.exe" "$stage/"
+cp "$build/bin/Tamo.Morvane.Zeb.dll" "$build/bin/zeb.exe" "$build/bin/zeb_host.dll" "$root/tools/hostapi/zeb_host.h" \
+  "$stage/"
 # Text files with Windows line ends.
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 crlf "$root/LICENSE" "$stage/LICENSE.txt"
@@ -48,6 +49,7 @@ defines=(-DVERSION="$version" -DVERSION_NUMBERS="$version" -DCOMPANY="$ZEB_COMPA
 if [ -n "${ZEB_SIGN_PKCS12:-}" ]; then
   "$root/packaging/sign.sh" "$stage/Tamo.Morvane.Zeb.dll" >&2
   "$root/packaging/sign.sh" "$stage/zeb.exe" >&2
+  "$root/packaging/sign.sh" "$stage/zeb_host.dll" >&2
   defines+=(-DSIGN="$root/packaging/sign.sh")
 else
   echo "unsigned build: set ZEB_SIGN_PKCS12 (and ZEB_SIGN_PASSWORD) to sign (docs/install.md)" >&2

@@ -6,7 +6,7 @@
 ;   VERSION        the product's version, "26.1.0.564"
 ;   VERSION_NUMBERS the same, four numbers with dots (for VIProductVersion)
 ;   COMPANY, PRODUCT, COPYRIGHT  the texts of the version resources
-;   STAGE          folder holding Tamo.Morvane.Zeb.dll, zeb.exe, LICENSE.txt, zeb-view.cmd and doc\
+;   STAGE          folder holding Tamo.Morvane.Zeb.dll, zeb.exe, zeb_host.dll and .h, LICENSE.txt, zeb-view.cmd and doc\
 ;   OUTFILE        the installer to write
 ;   SIGN           optional: a command that signs the file named by its one argument
 
@@ -238,6 +238,8 @@ Section "Zeb (required)" SecProgram
   File "${STAGE}/${PLUGIN}"
   SetOutPath "$INSTDIR"
   File "${STAGE}/zeb.exe"
+  File "${STAGE}/zeb_host.dll"
+  File "${STAGE}/zeb_host.h"
   File "${STAGE}/zeb-view.cmd"
   File "${STAGE}/LICENSE.txt"
   SetOutPath "$INSTDIR\doc"
@@ -291,7 +293,7 @@ Section "Add zeb.exe to the PATH" SecPath
   ${EndIf}
 SectionEnd
 
-LangString DESC_SecProgram ${LANG_ENGLISH} "The plug-in, zeb.exe, the documentation and the licence."
+LangString DESC_SecProgram ${LANG_ENGLISH} "The plug-in, zeb.exe, the C library zeb_host for Python and C hosts, the documentation and the licence."
 LangString DESC_SecShortcut ${LANG_ENGLISH} "A Start-menu entry that starts zeb view and opens it in the browser."
 LangString DESC_SecPath ${LANG_ENGLISH} "Adds the installation folder to the system PATH, so that zeb runs from any console."
 !insertmacro MUI_FUNCTION_DESCRIPTION_BEGIN
@@ -325,6 +327,8 @@ Section "un.Zeb" UnSecProgram
 
   Delete "$DriversFolder\${PLUGIN}"
   Delete "$INSTDIR\zeb.exe"
+  Delete "$INSTDIR\zeb_host.dll"
+  Delete "$INSTDIR\zeb_host.h"
   Delete "$INSTDIR\zeb-view.cmd"
   Delete "$INSTDIR\LICENSE.txt"
   !include "${STAGE}/uninstall-docs.nsh"

@@ -76,13 +76,28 @@ def candidates(plugin: Optional[str] = None) -> List[Path]:
     if program:
         found.append(Path(program).resolve().parent / LIBRARY_NAME)
     if sys.platform == "win32":
+        installed = _installed_folder()
+        if installed:
+            found.append(Path(installed) / LIBRARY_NAME)
         for root in (os.environ.get("ProgramFiles"), r"C:\Program Files"):
             if root:
-                found.append(Path(root) / "Zeb" / LIBRARY_NAME)
+                found.append(Path(root) / "Brelan" / "Zeb" / LIBRARY_NAME)
     else:
         found += [Path("/usr/lib/zeb") / LIBRARY_NAME, Path("/usr/lib") / LIBRARY_NAME,
                   Path("/usr/local/lib/zeb") / LIBRARY_NAME]
     return found
+
+
+def _installed_folder() -> Optional[str]:
+    """Where the Windows installer put zeb.exe and the C library, as its "Apps & features" entry says."""
+    try:
+        import winreg
+
+        with winreg.OpenKey(winreg.HKEY_LOCAL_MACHINE,
+                            r"Software\Microsoft\Windows\CurrentVersion\Uninstall\Zeb") as key:
+            return str(winreg.QueryValueEx(key, "InstallLocation")[0])
+    except OSError:
+        return None
 
 
 _lock = threading.Lock()

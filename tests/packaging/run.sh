@@ -61,7 +61,8 @@ linux_tests() {
   local files
   files=$(dpkg -L zeb)
   check "zeb on the PATH" test "$(command -v zeb)" = /usr/bin/zeb
-  for file in /usr/lib/zeb/libTamo.Morvane.Zeb.so /usr/share/bash-completion/completions/zeb \
+  for file in /usr/lib/zeb/libTamo.Morvane.Zeb.so /usr/lib/zeb/libzeb_host.so /usr/include/zeb/zeb_host.h \
+    /usr/lib/python3/dist-packages/zeb/__init__.py /usr/share/bash-completion/completions/zeb \
     /usr/share/man/man1/zeb.1.gz /usr/share/doc/zeb/copyright /usr/share/doc/zeb/changelog.gz \
     /usr/share/doc/zeb/manual/install.md; do
     check "installed $file" test -f "$file"
@@ -75,6 +76,12 @@ linux_tests() {
   local channels
   channels=$(cd "$work" && env -u ZEB_PLUGIN -u ZEB_STATION ZEB_DRIVE_C="$work/drive_c" zeb channels 2>&1) &&
     pass "zeb channels with the installed plug-in" || { fail "zeb channels"; echo "$channels"; }
+  # Debian's python3 imports the installed package, which finds the installed C library and plug-in.
+  local python
+  python=$(cd "$work" && env -u ZEB_PLUGIN -u ZEB_STATION -u ZEB_HOST_LIBRARY -u PYTHONPATH ZEB_DRIVE_C="$work/drive_c" \
+    /usr/bin/python3 -c 'import zeb; print(zeb.__file__, [c.scan_type for c in zeb.channels()])' 2>&1)
+  check "python3 imports the installed package and opens the installed plug-in ($python)" \
+    test "$python" = "/usr/lib/python3/dist-packages/zeb/__init__.py ['Areascan', 'Linescan']"
   check "bash completes zeb's commands" test "$(bash -c 'source /usr/share/bash-completion/completions/zeb;
     COMP_WORDS=(zeb cha); COMP_CWORD=1; _zeb; echo "${COMPREPLY[*]}"')" = channels
 
@@ -126,6 +133,7 @@ windows_tests() {
   local stage=build/windows/package/stage-$ZEB_VERSION
   check "signed: Tamo.Morvane.Zeb.dll" verify "$stage/Tamo.Morvane.Zeb.dll"
   check "signed: zeb.exe" verify "$stage/zeb.exe"
+  check "signed: zeb_host.dll" verify "$stage/zeb_host.dll"
   check "signed: the installer" verify "$setup"
   check "signed: the older installer" verify "$old_setup"
   cp "$setup" "$work/tampered.exe"
@@ -152,7 +160,7 @@ windows_tests() {
   }
 
   run 0 "silent install" "$setup" /S
-  for file in Tamo.Morvane.Zeb.dll zeb.exe zeb-view.cmd LICENSE.txt uninstall.exe doc/README.md doc/manual/install.md; do
+  for file in Tamo.Morvane.Zeb.dll zeb.exe zeb_host.dll zeb_host.h zeb-view.cmd LICENSE.txt uninstall.exe doc/README.md doc/manual/install.md; do
     check "installed $file" test -f "$folder/$file"
   done
   check "Apps & features: DisplayName" test -n "$(value DisplayName)"

@@ -4,6 +4,7 @@
 
 #include "base/JsonText.h"
 #include "session/FeatureReport.h"
+#include "session/PluginFiles.h"
 #include "session/RunSettings.h"
 
 #include <cstdlib>
@@ -134,8 +135,7 @@ void LoadLocked(const std::string& plugin, const std::string& station) {
     }
     std::string pluginPath = plugin;
     if (pluginPath.empty())
-        pluginPath =
-            Variable("ZEB_PLUGIN") ? Variable("ZEB_PLUGIN") : Utf8(LibraryFolder() / ZEB_PLUGIN_FILE);
+        pluginPath = Utf8(cli::DefaultPluginFile(LibraryFolder()));
     if (!station.empty()) {
         if (!fs::is_regular_file(fs::u8path(station)))
             throw ApiError(ZEB_ERROR, "no station file " + station);

@@ -164,22 +164,30 @@ std::optional<std::string> DomeModelInLog(const std::string& logText) {
 }
 
 fs::path DefaultPluginFile() {
-    const fs::path beside = host::Plugin::DefaultPath();
+    return DefaultPluginFile(fs::path(host::Plugin::DefaultPath()).parent_path());
+}
+
+fs::path DefaultPluginFile(const fs::path& folder) {
+    const fs::path name = fs::path(host::Plugin::DefaultPath()).filename();
+    const char* named = std::getenv("ZEB_PLUGIN");
+    if (named && *named)
+        return host::Plugin::DefaultPath();
+    const fs::path beside = folder / name;
     std::error_code error;
-    if (const char* named = std::getenv("ZEB_PLUGIN"); (named && *named) || fs::exists(beside, error))
+    if (fs::exists(beside, error))
         return beside;
 #if defined(_WIN32)
     // The installer may have put the plug-in into the vision application's drivers folder instead,
     // which it records with its entry in "Apps & features".
     if (const auto drivers = InstalledDriversFolder()) {
-        const fs::path installed = *drivers / beside.filename();
+        const fs::path installed = *drivers / name;
         if (fs::exists(installed, error))
             return installed;
     }
 #else
     // An installed zeb (/usr/bin/zeb) keeps the plug-in in a folder of its own beside the libraries
     // (/usr/lib/zeb), as the Debian package lays them out.
-    const fs::path installed = beside.parent_path().parent_path() / "lib" / "zeb" / beside.filename();
+    const fs::path installed = folder.parent_path() / "lib" / "zeb" / name;
     if (fs::exists(installed, error))
         return installed;
 #endif

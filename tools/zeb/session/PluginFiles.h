@@ -37,5 +37,7 @@ std::optional<std::string> DomeModelInLog(const std::string& logText);
 // else the installed one (Windows: in the drivers folder the installer recorded; Linux: in
 // ../lib/zeb beside zeb's folder); the one beside zeb when there is none.
 std::filesystem::path DefaultPluginFile();
+// The same for a program or library in `folder` (the C library looks beside itself).
+std::filesystem::path DefaultPluginFile(const std::filesystem::path& folder);
 
 } // namespace zeb::cli
