@@ -9,7 +9,7 @@ Run by hand after the Linux build (see docs/python.md):
 Each round acquires from the area-scan channel for the given seconds with zeb (the acquisition
 alone: no files) and then with ``Channel.stream()`` (the arrays made, nothing else), alternating,
 so that both see the machine in the same state; the rates are the medians of the rounds without
-each run's start-up. The surface: the median time of ``zeb.surface`` over 20 image sets of the
+each run's start-up. The surface: the median time of ``zeb.surface`` over 8 image sets of the
 live station against ``zeb_height_bench``'s BM_SurfaceHeightPart (same size, 1280 x 1024, its
 light field warm in both; both solve with heights, as ``zeb acquire --surface`` does).
 """
@@ -75,7 +75,7 @@ def python_rate(zeb_module, channel: int, seconds: float) -> float:
     raise RuntimeError("the stream ended")
 
 
-def surface_ms(zeb_module, count: int = 20) -> float:
+def surface_ms(zeb_module, count: int = 8) -> float:
     with zeb_module.open(0) as opened, opened.stream(count + 1) as stream:
         sets = list(stream)
     zeb_module.surface(sets[0])  # the light field for this size, once

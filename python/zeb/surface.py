@@ -97,12 +97,14 @@ def calibrate(channel: Channel, sphere_radius: float = 20.0, count: int = 4, tim
 
 
 def surface(image_set: ImageSet, calibration: Optional[Union[Calibration, PathLike]] = None,
-            model: Optional[Union[Mapping[str, Any], Iterable[str]]] = None) -> Surface:
+            model: Optional[Union[Mapping[str, Any], Iterable[str]]] = None, heights: bool = True) -> Surface:
     """The surface of an image set of four directions, computed as ``zeb acquire --surface``
     does, with the lighting of the settings the set was taken with: the nominal model, its
     values changed by `model` (``{"domeModel": "L"}`` or ``["domeModel=L"]``, zeb's ``--model``),
-    or the lights of `calibration` (a Calibration or a calibration file)."""
-    options: Dict[str, Any] = {}
+    or the lights of `calibration` (a Calibration or a calibration file). With ``heights=False``
+    every pixel is solved on the object plane, as zeb view's live surface is: no ``height`` (all
+    NaN), tens of times faster, the normals of tall objects a few degrees off."""
+    options: Dict[str, Any] = {} if heights else {"heights": False}
     temporary: Optional[str] = None
     if calibration is not None and model is not None:
         raise ValueError("a surface takes a calibration or model values, not both")

@@ -48,8 +48,11 @@ def test_live_surface_equals_the_surface_of_its_file(tmp_path) -> None:
     again = zeb.surface(zeb.read_image_set(tmp_path / "zeb-channel0-0001-stack.png"))
     assert np.array_equal(live.reliable, again.reliable)
     assert np.allclose(live.normals, again.normals, equal_nan=True)
-    flatter = zeb.surface(image_set, model={"whiteLevel": 400})
-    assert not np.allclose(flatter.albedo, live.albedo)
+    plane = zeb.surface(image_set, heights=False)
+    assert np.isnan(plane.height).all() and not np.isnan(live.height).all()
+    assert not np.allclose(plane.normals, live.normals, equal_nan=True), "the heights move the light"
+    flatter = zeb.surface(image_set, model={"whiteLevel": 400}, heights=False)
+    assert not np.allclose(flatter.albedo, plane.albedo)
     with pytest.raises(zeb.Error) as raised:
         zeb.surface(image_set, model=["colour=blue"])
     assert 'unknown setting "colour"' in str(raised.value)

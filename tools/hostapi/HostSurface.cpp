@@ -51,20 +51,27 @@ std::string Key(const cli::LightingSettings& s, const std::string& options) {
                                         {"options", options}});
 }
 
-cli::SurfaceModelOptions ModelOptions(const char* json) {
-    cli::SurfaceModelOptions options;
+struct SurfaceRequest {
+    cli::SurfaceModelOptions model;
+    bool heights = true;
+};
+
+SurfaceRequest ModelOptions(const char* json) {
+    SurfaceRequest request;
+    cli::SurfaceModelOptions& options = request.model;
     if (!json || !*json)
-        return options;
+        return request;
     try {
         const nlohmann::json given = nlohmann::json::parse(json);
         options.calibration = given.value("calibration", std::string());
         options.settings = given.value("model", std::vector<std::string>());
+        request.heights = given.value("heights", true);
     } catch (const nlohmann::json::exception& error) {
         throw ApiError(ZEB_BAD_ARGUMENT, std::string("the surface's options: ") + error.what());
     }
     if (!options.calibration.empty() && !options.settings.empty())
         throw ApiError(ZEB_BAD_ARGUMENT, "a surface takes a calibration or model values, not both");
-    return options;
+    return request;
 }
 
 std::string ReadText(const std::string& path) {
@@ -87,17 +94,19 @@ zeb_status zeb_surface_compute(const zeb_image_set* set, const char* options_jso
             throw ApiError(ZEB_ERROR,
                            "the surface needs the four directions, and this image set is their average",
                            "acquire with \"SetupMode\" \"Off\"");
-        const cli::SurfaceModelOptions options = ModelOptions(options_json);
+        const SurfaceRequest request = ModelOptions(options_json);
         const std::string key = Key(*set->lighting, options_json ? options_json : "");
         auto result = std::make_unique<zeb_surface>();
         {
             SolverCache& cache = Solvers();
             const std::lock_guard lock(cache.mutex);
             if (!cache.solver || cache.key != key) {
-                const cli::ChannelLighting lighting = cli::LightingFor(*set->lighting, options);
+                const cli::ChannelLighting lighting = cli::LightingFor(*set->lighting, request.model);
                 cache.solver.reset();
-                cache.solver = std::make_unique<photometric::SurfaceSolver>(
-                    lighting.model, lighting.region, cli::SurfaceWriter::SolverOptions());
+                photometric::SurfaceOptions solving = cli::SurfaceWriter::SolverOptions();
+                solving.recoverHeight = request.heights;
+                cache.solver =
+                    std::make_unique<photometric::SurfaceSolver>(lighting.model, lighting.region, solving);
                 cache.key = key;
             }
             const host::Image& stack = set->stack;

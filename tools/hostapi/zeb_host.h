@@ -166,7 +166,9 @@ typedef struct zeb_surface_info {
 
 /* The surface of an image set of four directions, as zeb acquire --surface computes it, with the
  * lighting of the set's channel settings. `options_json` (NULL: the nominal model): {"calibration":
- * "FILE"} or {"model": ["NAME=VALUE", ...]} (zeb acquire's --calibration and --model). */
+ * "FILE"} or {"model": ["NAME=VALUE", ...]} (zeb acquire's --calibration and --model), and
+ * "heights": false to solve every pixel on the object plane (no height map; tens of times faster,
+ * as zeb view's live surface). */
 ZEB_HOST_API zeb_status zeb_surface_compute(const zeb_image_set* image_set, const char* options_json,
                                             zeb_surface** surface);
 ZEB_HOST_API zeb_status zeb_surface_info_get(const zeb_surface* surface, zeb_surface_info* info);
