@@ -63,6 +63,10 @@ def test_unknown_features_and_refused_values_carry_the_plugin_text() -> None:
             channel.set("Nope", 1)
         with pytest.raises(zeb.FeatureNotFound):
             channel.execute("NoSuchCommand")
+        # a name so long that the plug-in's text is cut by the host's buffer is still not found
+        with pytest.raises(zeb.FeatureNotFound) as long_name:
+            channel.get("G" * 240)
+        assert len(str(long_name.value)) == 255
         with pytest.raises(zeb.Error) as refused:
             channel.set("LightingSequenceType", "Sideways")
         assert "Sideways" in str(refused.value)

@@ -29,7 +29,8 @@ nlohmann::json FeatureInfo::Json() const {
 }
 
 bool FeatureMissing(const std::string& error, const std::string& name) {
-    return error == "Feature " + name + " does not exist.";
+    // The text comes through the host's error buffer, cut to 255 bytes as it is for a long name.
+    return error == ("Feature " + name + " does not exist.").substr(0, 255);
 }
 
 CommandError FeatureError(host::HostChannel& channel, const std::string& name) {

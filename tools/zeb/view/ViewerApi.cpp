@@ -106,11 +106,9 @@ HttpResponse JsonAnswer(const json& value) {
     return HttpResponse::Json(200, cli::JsonText(value));
 }
 
-// A failed feature operation: the plug-in's text verbatim, 404 when the feature does not exist. The
-// text comes through the host's buffer, cut to 255 bytes, as it is for a long name.
+// A failed feature operation: the plug-in's text verbatim, 404 when the feature does not exist.
 HttpResponse FeatureFailure(const std::string& name, const std::string& error) {
-    const std::string unknown = ("Feature " + name + " does not exist.").substr(0, 255);
-    return HttpResponse::Text(error == unknown ? 404 : 422, error);
+    return HttpResponse::Text(cli::FeatureMissing(error, name) ? 404 : 422, error);
 }
 
 HttpResponse Answer(const ChannelWorker::Outcome& outcome, const std::function<HttpResponse()>& done) {
