@@ -79,6 +79,7 @@ TEST_F(AcquireCommand, KeepsEveryImageSetWithItsMetadata) {
     const PngContents stack = ReadPngFile(Path("shots") / "zeb-channel0-0002-stack.png");
     ASSERT_EQ(stack.image.width, 64);
     ASSERT_EQ(stack.image.height, 192);
+    EXPECT_EQ(stack.texts.at("Software"), "zeb " ZEB_PLUGIN_VERSION); // the build, as zeb --version says
     EXPECT_EQ(stack.texts.at("Channel"), "BRELAN: Morvane (#0)");
     EXPECT_EQ(stack.texts.at("Image set"), "2");
     EXPECT_EQ(stack.texts.at("Camera"), "Cam A (Zeb Station VCXG-25M, serial number S-Cam A)");
