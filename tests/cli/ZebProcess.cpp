@@ -92,15 +92,22 @@ void ZebProcess::Start(const std::vector<std::string>& arguments, const std::str
     startup.hStdError = err;
     std::vector<char> line(command.begin(), command.end());
     line.push_back('\0');
-    const BOOL started =
-        CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP, nullptr,
-                       nullptr, &startup, &_handles->process);
+    // Wine now and then fails a start with an internal error when the machine is busy; a second
+    // try starts it. Any other error is the test's to report.
+    BOOL started = FALSE;
+    DWORD error = 0;
+    for (int attempt = 0; attempt < 3 && !started; ++attempt) {
+        started = CreateProcessA(nullptr, line.data(), nullptr, nullptr, TRUE, CREATE_NEW_PROCESS_GROUP,
+                                 nullptr, nullptr, &startup, &_handles->process);
+        error = started ? 0 : GetLastError();
+        if (error != ERROR_INTERNAL_ERROR)
+            break;
+    }
     CloseHandle(out);
     CloseHandle(err);
     CloseHandle(in);
     if (!started)
-        throw std::runtime_error("cannot start " + command + " (error " + std::to_string(GetLastError()) +
-                                 ")");
+        throw std::runtime_error("cannot start " + command + " (error " + std::to_string(error) + ")");
 }
 
 bool ZebProcess::Running() {
