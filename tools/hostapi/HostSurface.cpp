@@ -56,7 +56,7 @@ struct SurfaceRequest {
     bool heights = true;
 };
 
-SurfaceRequest ModelOptions(const char* json) {
+SurfaceRequest ReadRequest(const char* json) {
     SurfaceRequest request;
     cli::SurfaceModelOptions& options = request.model;
     if (!json || !*json)
@@ -94,7 +94,7 @@ zeb_status zeb_surface_compute(const zeb_image_set* set, const char* options_jso
             throw ApiError(ZEB_ERROR,
                            "the surface needs the four directions, and this image set is their average",
                            "acquire with \"SetupMode\" \"Off\"");
-        const SurfaceRequest request = ModelOptions(options_json);
+        const SurfaceRequest request = ReadRequest(options_json);
         const std::string key = Key(*set->lighting, options_json ? options_json : "");
         auto result = std::make_unique<zeb_surface>();
         {

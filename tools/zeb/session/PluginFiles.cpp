@@ -168,10 +168,9 @@ fs::path DefaultPluginFile() {
 }
 
 fs::path DefaultPluginFile(const fs::path& folder) {
+    if (const char* named = std::getenv("ZEB_PLUGIN"); named && *named)
+        return named;
     const fs::path name = fs::path(host::Plugin::DefaultPath()).filename();
-    const char* named = std::getenv("ZEB_PLUGIN");
-    if (named && *named)
-        return host::Plugin::DefaultPath();
     const fs::path beside = folder / name;
     std::error_code error;
     if (fs::exists(beside, error))
