@@ -54,23 +54,7 @@ const auto Taken = std::chrono::system_clock::time_point(std::chrono::seconds(17
 
 } // namespace
 
-TEST(ApiRecorder, ASavedSetAnswersTheNumberItsFilesCarry) {
-    TestEnvironment environment;
-    const auto folder = environment.Folder() / "saved";
-    Recorder recorder(folder, Budget(UINTMAX_MAX / 2), 0);
-    const host::Image image = NoisySet();
-    Recorder::Saved first = recorder.Write(image, Description(), Taken);
-    EXPECT_EQ(first.number, 1);
-    // A set of another writer in the folder meanwhile: the next one numbers after it.
-    TestEnvironment::WriteFile(folder / "zeb-channel0-0007-stack.png", "x");
-    Recorder::Saved next = recorder.Write(image, Description(), Taken);
-    EXPECT_EQ(next.number, 8);
-    ASSERT_FALSE(next.files.empty());
-    for (const auto& file : next.files)
-        EXPECT_EQ(file.filename().string().rfind("zeb-channel0-0008-", 0), 0u) << file;
-}
-
-TEST(ApiRecorder, ASetsSizeIsBoundedByItsUncompressedFiles) {
+TEST(ApiRecorder, ASetsSizeIsBoundedByItsUncompressedFilesAndItsNumberFollowsTheFolder) {
     // 640 x 480 area scan: stack 4, average 1, contact sheet 4 direction images, and small headers.
     const uintmax_t direction = 640 * 480;
     const uintmax_t area = Recorder::SetBytes(640, 480, false, false, false);
@@ -85,12 +69,21 @@ TEST(ApiRecorder, ASetsSizeIsBoundedByItsUncompressedFiles) {
 
     // The size a set really took is measured once one is written.
     TestEnvironment environment;
-    Recorder recorder(environment.Folder() / "saved", Budget(UINTMAX_MAX / 2), 0);
-    const Recorder::Saved saved = recorder.Write(NoisySet(), Description(), Taken);
-    const uintmax_t written = BytesIn(environment.Folder() / "saved");
+    const auto folder = environment.Folder() / "saved";
+    Recorder recorder(folder, Budget(UINTMAX_MAX / 2), 0);
+    const Recorder::Saved first = recorder.Write(NoisySet(), Description(), Taken);
+    const uintmax_t written = BytesIn(folder);
     EXPECT_LE(written, Recorder::SetBytes(32, 24, false, false, false));
     EXPECT_GT(written, 9u * 32 * 24 * 9 / 10); // noise barely compresses
-    EXPECT_EQ(saved.files.size(), 3u);
+    EXPECT_EQ(first.files.size(), 3u);
+    EXPECT_EQ(first.number, 1);
+    // A set of another writer in the folder meanwhile: the next one numbers after it.
+    TestEnvironment::WriteFile(folder / "zeb-channel0-0007-stack.png", "x");
+    const Recorder::Saved next = recorder.Write(NoisySet(), Description(), Taken);
+    EXPECT_EQ(next.number, 8);
+    ASSERT_FALSE(next.files.empty());
+    for (const auto& file : next.files)
+        EXPECT_EQ(file.filename().string().rfind("zeb-channel0-0008-", 0), 0u) << file;
 }
 
 TEST(ApiRecorder, ARecordingTheFolderCannotHoldIsRefusedAndTheOneUnderWayGoesOn) {

@@ -5,6 +5,7 @@
 #include <boost/beast/http.hpp>
 
 #include <stdexcept>
+#include <thread>
 
 namespace zeb::test {
 
@@ -176,6 +177,16 @@ int IdleConnections::Closed() {
             ++closed;
     }
     return closed;
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds guard) {
+    const auto deadline = std::chrono::steady_clock::now() + guard;
+    while (!done()) {
+        if (std::chrono::steady_clock::now() > deadline)
+            return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return true;
 }
 
 int RawStatus(const std::string& answer) {

@@ -6,6 +6,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -72,6 +73,9 @@ private:
     struct Sockets;
     std::unique_ptr<Sockets> _sockets;
 };
+
+// Asks `done` again and again (a few milliseconds apart) until it holds; false after the guard.
+bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds guard = std::chrono::seconds(60));
 
 // The status line's code of a raw answer ("HTTP/1.1 400 Bad Request" gives 400), 0 when there is none.
 int RawStatus(const std::string& answer);

@@ -34,6 +34,24 @@ protected:
 };
 
 TEST_F(ViewAssistant, BrightnessRunsToItsResultOnImagesItAcquires) {
+    // None runs yet: the view reads as idle, and there is nothing to advance.
+    const auto idle = Assistant(0);
+    EXPECT_EQ(idle["selector"], "Brightness detection");
+    EXPECT_EQ(idle["choices"].size(), 4u);
+    EXPECT_EQ(idle["running"], false);
+    EXPECT_EQ(idle["active"], false);
+    EXPECT_EQ(idle["history"].size(), 0u);
+    const HttpAnswer next = Client().Post("/api/channels/0/assistant/next");
+    EXPECT_EQ(next.status, 409);
+    EXPECT_EQ(next.body, "no assistant is running on channel 0");
+    // One the channel does not offer is the plug-in's refusal.
+    const HttpAnswer encoder = Client().Post("/api/channels/0/assistant/start", "encoder");
+    EXPECT_EQ(encoder.status, 422);
+    EXPECT_NE(encoder.body.find("Encoder movement detection"), std::string::npos) << encoder.body;
+    EXPECT_EQ(Assistant(0)["active"], false);
+
+    // It pauses the acquisition under way, which goes on after it.
+    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 200);
     const HttpAnswer start = Client().Post("/api/channels/0/assistant/start", "brightness");
     ASSERT_EQ(start.status, 200) << start.body;
     EXPECT_EQ(start.Json()["name"], "Brightness detection");
@@ -66,7 +84,7 @@ TEST_F(ViewAssistant, BrightnessRunsToItsResultOnImagesItAcquires) {
     // The result stays to be read, and the channel's image form is as before.
     EXPECT_EQ(stop.Json()["result"], view["result"]);
     EXPECT_EQ(Client().Get("/api/channels/0/features/SetupMode").body, "Off");
-    EXPECT_EQ(Status(0)["mode"], "idle");
+    EXPECT_TRUE(WaitUntil([&] { return Status(0)["mode"] == "live"; }));
 }
 
 TEST_F(ViewAssistant, FocusGraphsItsValueAndTheMaximum) {
@@ -106,22 +124,6 @@ TEST_F(ViewAssistant, AWiringCheckWaitsForThePersonBetweenSteps) {
     view = WaitForAssistant(1, [](const nlohmann::json& v) { return v["active"] == false; });
     EXPECT_EQ(view["running"], false);
     EXPECT_EQ(view["result"], "Success");
-}
-
-TEST_F(ViewAssistant, AnAcquisitionPausedByAnAssistantGoesOnAfterIt) {
-    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 200);
-    ASSERT_EQ(Client().Post("/api/channels/0/assistant/start", "orientation").status, 200);
-    EXPECT_EQ(Status(0)["mode"], "assistant");
-    ASSERT_EQ(Client().Post("/api/channels/0/assistant/stop").status, 200);
-    EXPECT_TRUE(WaitUntil([&] { return Status(0)["mode"] == "live"; }));
-}
-
-TEST_F(ViewAssistant, AnAssistantTheChannelDoesNotOfferIsThePluginsRefusal) {
-    const HttpAnswer start = Client().Post("/api/channels/0/assistant/start", "encoder");
-    EXPECT_EQ(start.status, 422);
-    EXPECT_NE(start.body.find("Encoder movement detection"), std::string::npos) << start.body;
-    EXPECT_EQ(Assistant(0)["active"], false);
-    EXPECT_EQ(Status(0)["mode"], "idle");
 }
 
 TEST_F(ViewAssistant, AnAssistantOfAGonePageStops) {

@@ -1,9 +1,7 @@
-// The viewer's pieces on their own: request targets, pages and what they own, previews, grey
-// statistics, feature groups and guides, the forms of an image set and an assistant's fix.
+// The viewer's pieces on their own: request targets, pages and what they own, previews, feature
+// groups, and the forms of an image set with their grey statistics.
 #include "FeatureNames.h"
-#include "runs/AssistantFix.h"
 #include "session/FeatureGuide.h"
-#include "session/RunSettings.h"
 #include "view/ClientRegistry.h"
 #include "view/FeatureGroups.h"
 #include "view/LiveImageSet.h"
@@ -66,7 +64,7 @@ TEST(ViewParts, PagesAreAliveWithinTheTimeoutAndGoneAfterItOrAGoodbye) {
     EXPECT_EQ(clients.AliveCount(), 11u);
 }
 
-TEST(ViewParts, PageIdsAreHeldUpToACapacityAndNoLivePageMakesRoom) {
+TEST(ViewParts, PageIdsArePlainWordsHeldUpToACapacityAndNoLivePageMakesRoom) {
     ClientRegistry::Clock::time_point now{};
     ClientRegistry clients(std::chrono::seconds(10), [&] { return now; });
     constexpr size_t Capacity = ClientRegistry::Capacity;
@@ -91,15 +89,11 @@ TEST(ViewParts, PageIdsAreHeldUpToACapacityAndNoLivePageMakesRoom) {
     EXPECT_FALSE(clients.Alive("page2"));
     EXPECT_EQ(clients.AliveCount(), Capacity);
     EXPECT_FALSE(clients.Touch("again-one-more"));
-}
-
-TEST(ViewParts, PageIdsAreShortPlainWords) {
-    EXPECT_TRUE(ClientRegistry::ValidId("a"));
-    EXPECT_TRUE(ClientRegistry::ValidId("0f3A-b_9"));
-    EXPECT_TRUE(ClientRegistry::ValidId(std::string(64, 'x')));
-    EXPECT_FALSE(ClientRegistry::ValidId(""));
-    EXPECT_FALSE(ClientRegistry::ValidId(std::string(65, 'x')));
-    for (const char* bad : {"a b", "a/b", "a\nb", "ä", "a;b", "a.b"})
+    // Ids are short plain words.
+    for (const std::string& id : std::vector<std::string>{"a", "0f3A-b_9", std::string(64, 'x')})
+        EXPECT_TRUE(ClientRegistry::ValidId(id)) << id;
+    for (const std::string& bad :
+         std::vector<std::string>{"", std::string(65, 'x'), "a b", "a/b", "a\nb", "ä", "a;b", "a.b"})
         EXPECT_FALSE(ClientRegistry::ValidId(bad)) << bad;
 }
 
@@ -154,21 +148,6 @@ TEST(ViewParts, PreviewsKeepSaturationAndCoverPartialBlocks) {
     EXPECT_EQ(whole.pixels, std::vector<uint8_t>{255});
 }
 
-TEST(ViewParts, GreyStatisticsCountEveryPixel) {
-    host::Image image;
-    image.width = 4;
-    image.height = 2;
-    image.pixels = {0, 9, 10, 255, 255, 100, 100, 1};
-    const view::GreyStatistics grey = view::Measure(image);
-    EXPECT_EQ(grey.histogram[255], 2u);
-    EXPECT_EQ(grey.histogram[100], 2u);
-    EXPECT_EQ(grey.histogram[0] + grey.histogram[1] + grey.histogram[9], 3u);
-    EXPECT_DOUBLE_EQ(grey.mean, (0 + 9 + 10 + 255 + 255 + 100 + 100 + 1) / 8.0);
-    EXPECT_DOUBLE_EQ(grey.saturatedPercent, 25.0);
-    EXPECT_DOUBLE_EQ(grey.darkPercent, 37.5); // 0, 9 and 1; 10 is not dark
-    EXPECT_DOUBLE_EQ(view::Measure(host::Image{}).mean, 0.0);
-}
-
 TEST(ViewParts, EveryFeatureHasAGroupAPersonKnows) {
     const auto& order = view::FeatureGroupOrder();
     for (const char* name : FeatureNames) {
@@ -182,59 +161,11 @@ TEST(ViewParts, EveryFeatureHasAGroupAPersonKnows) {
     EXPECT_EQ(view::FeatureGroup("LightingOrientation"), "Lighting");
     EXPECT_EQ(view::FeatureGroup("DialogAcquisitionRequest"), "Assistants");
     EXPECT_EQ(view::FeatureGroup("GevSCPD"), "Transport");
+    // A feature of another plug-in version is still grouped and explained, without a unit.
     EXPECT_EQ(view::FeatureGroup("SomethingNew"), "Other");
-}
-
-TEST(ViewParts, EveryFeatureIsExplainedWithItsUnitAndTheChannelsOwnLimits) {
-    const auto& guides = cli::FeatureGuides();
-    ASSERT_EQ(guides.size(), std::size(FeatureNames));
-    for (size_t i = 0; i < guides.size(); ++i) {
-        EXPECT_EQ(guides[i].name, FeatureNames[i]); // the channel's order
-        EXPECT_GT(guides[i].meaning.size(), 20u) << guides[i].name;
-    }
-    EXPECT_EQ(cli::GuideFor("ExposureTime").unit, "us");
-    EXPECT_NE(cli::GuideFor("ExposureTime").limits.find("65000"), std::string::npos);
-    EXPECT_EQ(cli::GuideFor("Gain").unit, "dB");
-    EXPECT_EQ(cli::GuideFor("LightingOrientation").unit, "");
-    EXPECT_NE(cli::GuideFor("EncoderResolution").limits.find("steps of 4"), std::string::npos);
-    // The image region and its mirroring are what a streaming camera refuses to change; nothing else.
-    std::vector<std::string> fixed;
-    for (const auto& guide : guides)
-        if (guide.fixedWhileAcquiring)
-            fixed.push_back(guide.name);
-    EXPECT_EQ(fixed, (std::vector<std::string>{"Width", "Height", "OffsetX", "OffsetY", "ReverseXY"}));
-    // A feature of another plug-in version is still explained, without a unit.
     EXPECT_FALSE(cli::GuideFor("SomethingNew").meaning.empty());
     EXPECT_EQ(cli::GuideFor("SomethingNew").unit, "");
     EXPECT_NE(cli::FeatureGuideText().find("  ExposureTime [us]: "), std::string::npos);
-}
-
-TEST(ViewParts, OnlyAnOrientationWarningImpliesAFix) {
-    cli::AssistantState state;
-    state.result = "Warning";
-    state.arguments = {"180 deg", "90 deg", "high", "the four directions differ clearly"};
-    const auto fix = cli::ImpliedFix("Orientation detection", state);
-    ASSERT_TRUE(fix.has_value());
-    EXPECT_EQ(fix->name, "LightingOrientation");
-    EXPECT_EQ(fix->value, "90 deg");
-    EXPECT_FALSE(cli::ImpliedFix("Brightness detection", state).has_value());
-    state.result = "Success";
-    EXPECT_FALSE(cli::ImpliedFix("Orientation detection", state).has_value());
-    state.result = "Warning";
-    state.arguments = {"180 deg"}; // no detected orientation to apply
-    EXPECT_FALSE(cli::ImpliedFix("Orientation detection", state).has_value());
-}
-
-TEST(ViewParts, ProfileTextIsParsedAsAProfileFile) {
-    const auto assignments =
-        cli::ParseProfile("# comment\r\n\n  ExposureTime = 80 \r\nLightingOrientation=90 deg", "p");
-    ASSERT_EQ(assignments.size(), 2u);
-    EXPECT_EQ(assignments[0].name, "ExposureTime");
-    EXPECT_EQ(assignments[0].value, "80");
-    EXPECT_EQ(assignments[0].origin, "p:3");
-    EXPECT_EQ(assignments[1].value, "90 deg");
-    EXPECT_THROW(cli::ParseProfile("ExposureTime=1\njust words\n", "p"), cli::CommandError);
-    EXPECT_TRUE(cli::ParseProfile("", "p").empty());
 }
 
 TEST(ViewParts, DirectionsAreLabelledWithTheSideTheyAreLitFrom) {
@@ -310,10 +241,11 @@ TEST(ViewParts, EachDirectionIsMeasuredOnItsOwnSoThatOneClippingShows) {
             EXPECT_DOUBLE_EQ(directions[static_cast<size_t>(k)].saturatedPercent, k == 2 ? 100.0 : 0.0) << k;
         }
         EXPECT_DOUBLE_EQ(directions[0].mean, (0 + 1 + 2 + 10 + 11 + 12) / 6.0);
-        EXPECT_DOUBLE_EQ(directions[0].darkPercent, 50.0);
+        EXPECT_DOUBLE_EQ(directions[0].darkPercent, 50.0); // 0, 1 and 2; 10 is not dark
         // The whole set hides it as a quarter.
         EXPECT_DOUBLE_EQ(set.Statistics().saturatedPercent, 25.0);
     }
+    EXPECT_DOUBLE_EQ(view::Measure(host::Image{}).mean, 0.0);
 }
 
 TEST(ViewParts, AnAveragedImageSetHasNoDirectionsAndItsPngIsMadeOnce) {

@@ -188,7 +188,6 @@ TEST_F(ViewRobustness, ThousandsOfMixedRequestsWhileBothChannelsAcquire) {
 #endif
     std::atomic<int> answered{0}, unexpected{0}, failed{0};
     std::vector<std::string> problems(Threads);
-    const auto started = std::chrono::steady_clock::now();
     std::vector<std::thread> threads;
     for (int t = 0; t < Threads; ++t)
         threads.emplace_back([&, t] {
@@ -218,8 +217,6 @@ TEST_F(ViewRobustness, ThousandsOfMixedRequestsWhileBothChannelsAcquire) {
         });
     for (std::thread& thread : threads)
         thread.join();
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-    std::printf("%d requests in %.1f s: %.0f per second\n", answered.load(), seconds, answered / seconds);
     EXPECT_EQ(answered, Threads * PerThread);
     EXPECT_EQ(unexpected, 0);
     EXPECT_EQ(failed, 0);
@@ -233,10 +230,6 @@ TEST_F(ViewRobustness, ThousandsOfMixedRequestsWhileBothChannelsAcquire) {
         const auto after = Client().Get(path).Json();
         EXPECT_EQ(after["mode"], "live") << channel;
         EXPECT_EQ(after["error"], "") << channel;
-        std::printf("channel %s: %lld image sets, %lld lost, %lld failed\n", channel,
-                    after["statistics"]["imageSets"].get<long long>(),
-                    after["statistics"]["lost"].get<long long>(),
-                    after["statistics"]["failed"].get<long long>());
         const int64_t sets = after["statistics"]["imageSets"];
         EXPECT_TRUE(WaitUntil([&] { return Client().Get(path).Json()["statistics"]["imageSets"] > sets; }))
             << channel;

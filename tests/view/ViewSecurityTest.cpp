@@ -85,6 +85,9 @@ TEST_F(ViewSecurity, PagesOfOtherSitesAndOriginsChangeNothingAndReadNothing) {
     EXPECT_EQ(Client("page").Put("/api/channels/0/features/ExposureTime", "62", {{"Origin", self}}).body,
               "62");
     EXPECT_EQ(Client().Put("/api/channels/0/features/ExposureTime", exposure).body, exposure);
+    // The names of this machine, whatever the port they carry.
+    for (const std::string host : {"localhost:1", "127.0.0.1", "[::1]:8177"})
+        EXPECT_EQ(Client().Get("/api/channels", {{"Host", host}}).status, 200) << host;
 }
 
 TEST_F(ViewSecurity, NothingServedMayBeFramedOrReadElsewhere) {
@@ -107,6 +110,7 @@ TEST_F(ViewSecurity, NothingServedMayBeFramedOrReadElsewhere) {
         EXPECT_EQ(answer.Header("x-content-type-options"), "nosniff") << what;
         EXPECT_EQ(answer.Header("access-control-allow-origin"), "") << what;
     }
+    EXPECT_EQ(answers[4].second.status, 403); // a rebound DNS name
     EXPECT_GE(answers.back().second.status, 400);
     // The page may run its own script only.
     EXPECT_NE(answers[0].second.Header("content-security-policy").find("default-src 'self'"),

@@ -1,7 +1,6 @@
 #include "ViewServer.h"
 
 #include <stdexcept>
-#include <thread>
 
 namespace zeb::test {
 
@@ -68,16 +67,6 @@ std::string ViewServer::Output() {
         return true;
     });
     return out;
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds guard) {
-    const auto deadline = std::chrono::steady_clock::now() + guard;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    return true;
 }
 
 nlohmann::json ViewSuite::Status(int channel) {

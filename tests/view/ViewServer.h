@@ -75,7 +75,4 @@ protected:
     inline static ViewServer* server = nullptr;
 };
 
-// Asks `done` again and again (a few milliseconds apart) until it holds; false after the guard.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds guard = std::chrono::seconds(60));
-
 } // namespace zeb::test

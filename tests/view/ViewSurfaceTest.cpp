@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 
@@ -61,6 +62,13 @@ TEST_F(ViewSurface, CalibratesOnTheSphereAndShowsTheLiveSurfaceWithIt) {
     const HttpAnswer curvature = Client().Get("/api/channels/0/surface.png?form=curvature");
     ASSERT_EQ(curvature.status, 200);
     EXPECT_GE(std::stoll(curvature.Header("x-zeb-image-set")), number);
+    // The height picture says its scale: millimetres above the object plane at its darkest and its
+    // brightest level.
+    const HttpAnswer height = Client().Get("/api/channels/0/surface.png?form=height&scale=2");
+    ASSERT_EQ(height.status, 200) << height.body;
+    double low = 0, high = 0;
+    ASSERT_EQ(std::sscanf(height.Header("x-zeb-height-range").c_str(), "%lf %lf", &low, &high), 2);
+    EXPECT_LT(low, high);
 
     // Another orientation than the calibration's: the nominal model, and the reason.
     ASSERT_EQ(Client().Put("/api/channels/0/features/LightingOrientation", "90 deg").status, 200);

@@ -6,6 +6,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#if defined(ZEB_COVERAGE)
+extern "C" void __gcov_dump(); // gcov's writer of the coverage counters
+#endif
+
 int main(int argc, char** argv) {
     zeb::cli::InstallInterruptHandler();
     const std::vector<std::string> arguments(argv + 1, argv + argc);
@@ -13,5 +17,8 @@ int main(int argc, char** argv) {
     std::fflush(stdout);
     std::fflush(stderr);
     // The plug-in stays loaded to the end, as in a host; a reader of standard input may still block.
+#if defined(ZEB_COVERAGE)
+    __gcov_dump(); // _Exit skips the exit handlers that would write them
+#endif
     std::_Exit(status);
 }

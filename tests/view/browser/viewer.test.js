@@ -70,11 +70,8 @@ test('zeb view in Chromium', async () => {
     }));
     const exposureGuide = await guide('ExposureTime');
     assert.equal(exposureGuide.unit, 'us');
-    assert.match(exposureGuide.title, /microseconds/);
-    assert.match(exposureGuide.title, /65000/);
-    assert.equal((await guide('Gain')).unit, 'dB');
-    assert.equal((await guide('LightingOrientation')).unit, '');
-    assert.ok((await guide('LightingOrientation')).title.length > 20);
+    assert.match(exposureGuide.title, /microseconds[^]*65000/);
+    assert.deepEqual([(await guide('Gain')).unit, (await guide('LightingOrientation')).unit], ['dB', '']);
 
     // A modest exposure to start from, through the feature tree; the answer is the value held.
     const exposure = '.feature[data-name="ExposureTime"]';

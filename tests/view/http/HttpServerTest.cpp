@@ -26,16 +26,6 @@ using view::HttpWait;
 
 namespace {
 
-bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds guard = std::chrono::seconds(60)) {
-    const auto deadline = std::chrono::steady_clock::now() + guard;
-    while (!done()) {
-        if (std::chrono::steady_clock::now() > deadline)
-            return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
-    return true;
-}
-
 // A server whose handler answers "/poll?wait=MS" after MS (an event that never comes), echoes the
 // body of "/echo", refuses "/forbidden" with 403 and answers everything else at once; its screen
 // refuses what a page of another site sends, as zeb view's does.
@@ -127,13 +117,13 @@ private:
 // server takes: it makes room again and again while their states change, and stays up.
 TEST(HttpServerConcurrency, AFloodOfConnectionsChangingStateLeavesTheServerAnswering) {
     TestServer server;
-    const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(3);
+    std::atomic<bool> stop{false};
     std::atomic<int> answered{0}, failed{0};
     std::vector<std::thread> threads;
     for (int i = 0; i < 200; ++i)
         threads.emplace_back([&, i] {
             const HttpClient client = server.Client();
-            while (std::chrono::steady_clock::now() < until) {
+            while (!stop) {
                 try {
                     const HttpAnswer answer = client.Get(i < 80 ? "/poll?wait=5000" : "/plain");
                     ++(answer.status == 200 || answer.status == 503 ? answered : failed);
@@ -142,9 +132,10 @@ TEST(HttpServerConcurrency, AFloodOfConnectionsChangingStateLeavesTheServerAnswe
                 }
             }
         });
-    std::this_thread::sleep_until(until);
-    // Still there while the last long polls wait; stopping answers them.
+    // Well into the flood, still there while the long polls wait; stopping answers them.
+    EXPECT_TRUE(WaitUntil([&] { return answered + failed >= 1000; }));
     EXPECT_EQ(server.Client().Get("/plain").body, "plain");
+    stop = true;
     server.Server().Stop();
     for (std::thread& thread : threads)
         thread.join();

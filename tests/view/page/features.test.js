@@ -2,6 +2,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { choicesFor, editorKind, featureTitle, groupFeatures, noteShows } from '../../../tools/zeb/view/page/lib/features.js';
+import { table } from './table.js';
 
 test('groups in the page\'s order, empty ones left out, an unknown one last', () => {
   const features = [
@@ -16,26 +17,21 @@ test('groups in the page\'s order, empty ones left out, an unknown one last', ()
   assert.deepEqual(groupFeatures([]), []);
 });
 
-test('a feature fixed while acquiring is shown, not edited, whatever its type', () => {
-  const kinds = (feature) => [editorKind(feature, false), editorKind(feature, true)];
-  assert.deepEqual(kinds({ type: 'Int', writable: true, fixedWhileAcquiring: true, choices: [] }), ['text', 'fixed']);
-  assert.deepEqual(kinds({ type: 'Bool', writable: true, fixedWhileAcquiring: true }), ['choice', 'fixed']);
-  assert.deepEqual(kinds({ type: 'Enum', writable: true, fixedWhileAcquiring: true, choices: ['A'] }), ['choice', 'fixed']);
-  assert.deepEqual(kinds({ type: 'Float', writable: true, choices: [] }), ['text', 'text']);
-  assert.deepEqual(kinds({ type: 'Enum', writable: false, choices: ['A'] }), ['readonly', 'readonly']);
-  assert.deepEqual(kinds({ type: 'Command', writable: true, fixedWhileAcquiring: true }), ['command', 'command']);
+test('a feature fixed while acquiring is shown, not edited, whatever its type; notes that still apply', () => {
+  table((feature) => [editorKind(feature, false), editorKind(feature, true)], [
+    [[{ type: 'Int', writable: true, fixedWhileAcquiring: true, choices: [] }], ['text', 'fixed']],
+    [[{ type: 'Bool', writable: true, fixedWhileAcquiring: true }], ['choice', 'fixed']],
+    [[{ type: 'Enum', writable: true, fixedWhileAcquiring: true, choices: ['A'] }], ['choice', 'fixed']],
+    [[{ type: 'Float', writable: true, choices: [] }], ['text', 'text']],
+    [[{ type: 'Enum', writable: false, choices: ['A'] }], ['readonly', 'readonly']],
+    [[{ type: 'Command', writable: true, fixedWhileAcquiring: true }], ['command', 'command']]]);
   assert.deepEqual(choicesFor({ type: 'Bool', choices: ['x'] }), ['True', 'False']);
   assert.deepEqual(choicesFor({ type: 'String' }), []);
-});
-
-test('a note stays only while the feature holds what it said', () => {
+  // A note stays only while the feature holds what it said (not after a profile or a script set
+  // another value); a command's has no value.
   const note = { text: 'holds 60', className: 'answer good', value: '60' };
-  assert.ok(noteShows(note, '60'));
-  assert.ok(noteShows(note, '60.0'));
-  assert.ok(!noteShows(note, '45')); // loaded from a profile or set by a script since
-  assert.ok(!noteShows(null, '60'));
-  assert.ok(noteShows({ text: 'done', value: '' }, null)); // a command has no value
-  assert.ok(!noteShows({ text: 'refused', value: '' }, '3'));
+  table(noteShows, [[[note, '60'], true], [[note, '60.0'], true], [[note, '45'], false], [[null, '60'], false],
+    [[{ text: 'done', value: '' }, null], true], [[{ text: 'refused', value: '' }, '3'], false]]);
 });
 
 test('the name\'s tooltip: meaning, limits and unit', () => {

@@ -2,6 +2,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { barColour, barHeights, clippingHint, clippingPercent, isClipping, previewScale } from '../../../tools/zeb/view/page/lib/histogram.js';
+import { table } from './table.js';
 
 test('bars: the largest count is full height, the others on a log scale', () => {
   const heights = barHeights([0, 1, 10, 100, 1000], 100);
@@ -13,46 +14,23 @@ test('bars: the largest count is full height, the others on a log scale', () => 
   const lone = barHeights([...new Array(255).fill(0), 1], 40);
   assert.ok(lone[255] === 40 && lone.slice(0, 255).every((h) => h === 0));
   assert.ok(barHeights([1, 1000000], 40)[0] > 1);
-});
-
-test('bars of empty, all-zero, odd and broken histograms', () => {
-  assert.deepEqual(barHeights([], 40), []);
-  assert.deepEqual(barHeights(null, 40), []);
-  assert.deepEqual(barHeights([0, 0, 0], 40), [0, 0, 0]);
-  assert.deepEqual(barHeights([5], 40), [40]);
+  // Empty, all-zero, odd and broken histograms.
+  table(barHeights, [[[[], 40], []], [[null, 40], []], [[[0, 0, 0], 40], [0, 0, 0]], [[[5], 40], [40]],
+    [[[NaN, -5, Infinity, 7], 10], [0, 0, 0, 10]], [[[1, 2], 0], []]]);
   assert.equal(barHeights([1, 2, 3], 40).length, 3);
-  assert.deepEqual(barHeights([NaN, -5, Infinity, 7], 10), [0, 0, 0, 10]);
-  assert.deepEqual(barHeights([1, 2], 0), []);
 });
 
-test('bar colours: saturated red and dark blue only where pixels are', () => {
-  assert.equal(barColour(255, 1), '#e05050');
-  assert.equal(barColour(255, 0), '#c8cdd2');
-  assert.equal(barColour(0, 3), '#4f9ee8');
-  assert.equal(barColour(9, 3), '#4f9ee8');
-  assert.equal(barColour(10, 3), '#c8cdd2');
-});
-
-test('clipping: from a tenth of a percent on, not for a handful of pixels', () => {
+test('bar colours: saturated red and dark blue only where pixels are; clipping from a tenth of a percent', () => {
+  table(barColour, [[[255, 1], '#e05050'], [[255, 0], '#c8cdd2'], [[0, 3], '#4f9ee8'], [[9, 3], '#4f9ee8'], [[10, 3], '#c8cdd2']]);
   assert.equal(clippingPercent, 0.1);
-  assert.equal(isClipping({ saturatedPercent: 0 }), false);
-  assert.equal(isClipping({ saturatedPercent: 0.0000033 }), false);
-  assert.equal(isClipping({ saturatedPercent: 0.0999 }), false);
-  assert.equal(isClipping({ saturatedPercent: 0.1 }), true);
-  assert.equal(isClipping({ saturatedPercent: 40 }), true);
-  assert.equal(isClipping(null), false);
-  assert.equal(isClipping({ saturatedPercent: NaN }), false);
+  table(isClipping, [[[{ saturatedPercent: 0 }], false], [[{ saturatedPercent: 0.0000033 }], false],
+    [[{ saturatedPercent: 0.0999 }], false], [[{ saturatedPercent: 0.1 }], true], [[{ saturatedPercent: 40 }], true],
+    [[null], false], [[{ saturatedPercent: NaN }], false]]);
   assert.match(clippingHint, /0\.1 %/);
 });
 
 test('preview scale: whole factors 1 to 16, never below the pane', () => {
-  assert.equal(previewScale(640, 300), 2);
-  assert.equal(previewScale(640, 320), 2);
-  assert.equal(previewScale(640, 321), 1);
-  assert.equal(previewScale(640, 1000), 1);
-  assert.equal(previewScale(16384, 10), 16); // a narrow pane counts as 64: 256, capped at 16
-  assert.equal(previewScale(640, 0), 10); // a pane not laid out yet counts as 64
-  assert.equal(previewScale(640, NaN), 10);
-  assert.equal(previewScale(0, 300), 1);
-  assert.equal(previewScale(undefined, 300), 1);
+  // A narrow pane counts as 64 (16384 / 64 is 256, capped at 16), and so does one not laid out yet.
+  table(previewScale, [[[640, 300], 2], [[640, 320], 2], [[640, 321], 1], [[640, 1000], 1], [[16384, 10], 16],
+    [[640, 0], 10], [[640, NaN], 10], [[0, 300], 1], [[undefined, 300], 1]]);
 });

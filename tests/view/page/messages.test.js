@@ -2,6 +2,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { recordingLine, saveMessage, statisticsLine, stopMessage } from '../../../tools/zeb/view/page/lib/messages.js';
+import { table } from './table.js';
 
 const recording = (fields) => ({ active: false, count: 0, seconds: 0, written: 0, files: [], ended: '', ...fields });
 
@@ -18,8 +19,7 @@ test('the recording line: under way, done, cut short, never started', () => {
     'recording 5 image sets with their surfaces: 1 written');
   assert.equal(recordingLine(recording({ count: 500, written: 12, ended: 'stopped before the disk is full: ...' })),
     'recorded 12 image sets of 500 image sets, cut short: stopped before the disk is full: ...');
-  assert.equal(recordingLine(recording({})), '');
-  assert.equal(recordingLine(undefined), '');
+  table(recordingLine, [[[recording({})], ''], [[undefined], '']]);
 });
 
 test('Stop mentions a recording it cut short, and only that', () => {
@@ -31,8 +31,7 @@ test('Stop mentions a recording it cut short, and only that', () => {
   assert.equal(stopMessage({ recording: recording({ count: 3, written: 1, ended: 'x' }) }, cut), '');
   // It finished on its own just before the stop.
   assert.equal(stopMessage(live, { recording: recording({ count: 1000, written: 1000 }) }), '');
-  assert.equal(stopMessage(null, cut), '');
-  assert.equal(stopMessage(live, {}), '');
+  table(stopMessage, [[[null, cut], ''], [[live, {}], '']]);
 });
 
 test('Save names the number of the files written beside the live one', () => {
@@ -47,6 +46,5 @@ test('Save names the number of the files written beside the live one', () => {
 test('the statistics line', () => {
   const statistics = { perSecond: 49.84, imageSets: 1234, lost: 1, failed: 0 };
   assert.equal(statisticsLine({ mode: 'live', statistics }), 'live · 49.8 image sets/s · 1234 sets · 1 lost · 0 failed');
-  assert.equal(statisticsLine({ mode: 'idle', statistics }).split(' · ')[0], 'stopped');
-  assert.equal(statisticsLine({ mode: 'assistant', statistics }).split(' · ')[0], 'assistant acquiring');
+  table((mode) => statisticsLine({ mode, statistics }).split(' · ')[0], [[['idle'], 'stopped'], [['assistant'], 'assistant acquiring']]);
 });

@@ -2,6 +2,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { parseProfile, readAnswers, sameValue, settle, summarise } from '../../../tools/zeb/view/page/lib/profile.js';
+import { table } from './table.js';
 
 test('profile lines: blanks, comments, = in values, CR LF, tabs', () => {
   const text = '# zeb profile of BRELAN: NAME=VALUE, one a line\r\n' +
@@ -35,16 +36,9 @@ test('profile lines that are no NAME=VALUE are named with their line', () => {
 });
 
 test('same values: the same text or the same number', () => {
-  assert.ok(sameValue('50', '50'));
-  assert.ok(sameValue('50', '50.0'));
-  assert.ok(sameValue('5e1', '50'));
-  assert.ok(sameValue(' 90 deg', '90 deg'));
-  assert.ok(!sameValue('90 deg', '180 deg'));
-  assert.ok(!sameValue('True', 'true'));
-  assert.ok(!sameValue('0x10', '16'));
-  assert.ok(!sameValue('', '0'));
-  assert.ok(!sameValue(undefined, ''));
-  assert.ok(!sameValue('1', null));
+  table(sameValue, [[['50', '50'], true], [['50', '50.0'], true], [['5e1', '50'], true], [[' 90 deg', '90 deg'], true],
+    [['90 deg', '180 deg'], false], [['True', 'true'], false], [['0x10', '16'], false], [['', '0'], false],
+    [[undefined, ''], false], [['1', null], false]]);
 });
 
 const profile = parseProfile('ExposureTime=80\nGain=70000\nWidth=640\nReverseXY=False\nHeight=480\nOffsetX=8\n').assignments;

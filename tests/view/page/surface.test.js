@@ -35,9 +35,7 @@ test('focus points: pairs of numbers only; the graph spans its width', () => {
   assert.deepEqual(focusPoints(undefined), []);
   const points = [[1, 2], [5, 8]];
   const { x, y } = graphScale(points, { width: 560, height: 180 });
-  assert.equal(x(0), 30);
-  assert.equal(x(1), 550);
-  assert.equal(y(0), 160);
+  assert.deepEqual([x(0), x(1), y(0)], [30, 550, 160]);
   assert.ok(y(8) > 10 && y(8) < 160); // the largest a tenth below the top
   assert.equal(graphScale([[1, 1]], { width: 100, height: 100 }).x(0), 30);
 });

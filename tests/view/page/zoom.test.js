@@ -2,6 +2,7 @@
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { fit, greyAt, maxScale, minScale, pixelAt, visiblePixels, wheelFactor, zoomAt } from '../../../tools/zeb/view/page/lib/zoom.js';
+import { table } from './table.js';
 
 const view = { width: 1000, height: 700 };
 
@@ -34,20 +35,17 @@ test('zoom limits and the wheel', () => {
   zoomed = zoomAt({ scale: 0.06, x: 5, y: 5 }, 5, 5, 0.8);
   assert.equal(zoomed.scale, minScale);
   assert.deepEqual([zoomed.x, zoomed.y], [5, 5]);
-  assert.equal(wheelFactor(-1), 1.25);
-  assert.equal(wheelFactor(3), 0.8);
-  assert.equal(wheelFactor(0), 1); // a sideways wheel does not zoom out
+  table(wheelFactor, [[[-1], 1.25], [[3], 0.8], [[0], 1]]); // a sideways wheel does not zoom out
 });
 
 test('the pixel under a point at the image borders', () => {
   const image = { width: 4, height: 3 };
   const at = { scale: 10, x: 100, y: 50 };
-  assert.deepEqual(pixelAt(at, 100, 50, image), { x: 0, y: 0, inside: true }); // top left corner
-  assert.deepEqual(pixelAt(at, 139.999, 79.999, image), { x: 3, y: 2, inside: true }); // last pixel
-  assert.deepEqual(pixelAt(at, 140, 60, image), { x: 4, y: 1, inside: false }); // right edge
-  assert.deepEqual(pixelAt(at, 120, 80, image), { x: 2, y: 3, inside: false }); // bottom edge
-  assert.deepEqual(pixelAt(at, 99.5, 60, image), { x: -1, y: 1, inside: false }); // just left
-  assert.deepEqual(pixelAt(at, 120, 49.9, image), { x: 2, y: -1, inside: false }); // just above
+  // The top left corner, the last pixel, the right and bottom edges, just left and just above.
+  table((x, y) => pixelAt(at, x, y, image), [[[100, 50], { x: 0, y: 0, inside: true }],
+    [[139.999, 79.999], { x: 3, y: 2, inside: true }], [[140, 60], { x: 4, y: 1, inside: false }],
+    [[120, 80], { x: 2, y: 3, inside: false }], [[99.5, 60], { x: -1, y: 1, inside: false }],
+    [[120, 49.9], { x: 2, y: -1, inside: false }]]);
 });
 
 test('the pixels a view shows, clamped to the image', () => {
@@ -67,12 +65,7 @@ test('the pixels a view shows, clamped to the image', () => {
 
 test('grey at a point: the red byte of RGBA, nothing outside', () => {
   const rgba = Uint8ClampedArray.from([10, 10, 10, 255, 20, 20, 20, 255, 30, 30, 30, 255, 255, 0, 0, 255]);
-  assert.equal(greyAt(rgba, 2, 0, 0), 10);
-  assert.equal(greyAt(rgba, 2, 1, 0), 20);
-  assert.equal(greyAt(rgba, 2, 0, 1), 30);
-  assert.equal(greyAt(rgba, 2, 1, 1), 255); // saturated, though shown red
-  assert.equal(greyAt(rgba, 2, 2, 0), null); // would wrap to the next row
-  assert.equal(greyAt(rgba, 2, 0, 2), null);
-  assert.equal(greyAt(rgba, 2, -1, 0), null);
-  assert.equal(greyAt(rgba, 2, 0.5, 0), null);
+  // The last pixel is saturated, though shown red; (2, 0) would wrap to the next row.
+  table((x, y) => greyAt(rgba, 2, x, y), [[[0, 0], 10], [[1, 0], 20], [[0, 1], 30], [[1, 1], 255],
+    [[2, 0], null], [[0, 2], null], [[-1, 0], null], [[0.5, 0], null]]);
 });
