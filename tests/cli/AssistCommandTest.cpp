@@ -36,22 +36,21 @@ TEST_F(AssistCommand, ShortNamesAndJson) {
     EXPECT_THAT(run.out, HasSubstr("Success: The mean of the intensity image is "));
     EXPECT_THAT(run.out, Not(HasSubstr("{0}")));
 
-    run = Zeb({"assist", "Brightnes"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err,
-              "zeb: no assistant \"Brightnes\" on BRELAN: Morvane (#0)\nzeb: did you mean \"brightness\" or "
-              "\"Brightness detection\"?\nzeb: the channel offers \"Brightness detection\", \"Focus "
-              "detection\", \"Orientation detection\", \"Frame trigger input detection\", \"Encoder movement "
-              "detection\"\n");
+    EXPECT_THAT(
+        Zeb({"assist", "Brightnes"}),
+        FailsWith(
+            "zeb: no assistant \"Brightnes\" on BRELAN: Morvane (#0)\nzeb: did you mean \"brightness\" or "
+            "\"Brightness detection\"?\nzeb: the channel offers \"Brightness detection\", \"Focus "
+            "detection\", \"Orientation detection\", \"Frame trigger input detection\", \"Encoder movement "
+            "detection\"\n"));
     // The encoder check on an area-scan channel says so first, before the camera or any setting.
     UseStation(AreaStation());
     ClearTrace();
-    run = Zeb({"assist", "encoder", "--set", "ExposureTime=80"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err,
-              "zeb: the encoder check needs a line-scan channel; BRELAN: Morvane (#0) is an area-scan "
-              "channel\nzeb: choose a line-scan channel with --channel (zeb channels shows each "
-              "channel's scan type)\n");
+    EXPECT_THAT(
+        Zeb({"assist", "encoder", "--set", "ExposureTime=80"}),
+        FailsWith("zeb: the encoder check needs a line-scan channel; BRELAN: Morvane (#0) is an area-scan "
+                  "channel\nzeb: choose a line-scan channel with --channel (zeb channels shows each "
+                  "channel's scan type)\n"));
     EXPECT_EQ(Trace("camera:Cam A"), std::vector<std::string>{}) << "the camera was not touched";
 }
 

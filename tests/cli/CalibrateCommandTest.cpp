@@ -17,16 +17,8 @@ protected:
     // The area-scan station with a 160 x 128 camera (0.4 mm pixels) over `object`, its dome mounted
     // at `mounting` degrees; the channel's "LightingOrientation" starts at 180 degrees.
     void UseTarget(const std::string& object, int32_t mounting = 180) {
-        Json station = AreaStation();
-        station["controllers"][0]["domeRotation"] = mounting;
-        Json& camera = station["cameras"][0];
-        camera["features"] = {{"DeviceModelName", "VCXG-25M"},
-                              {"SensorWidth", "160"},
-                              {"SensorHeight", "128"},
-                              {"Width", "160"},
-                              {"Height", "128"}};
-        camera["scene"] = {{"object", object}};
-        camera["sensor"] = Json::object();
+        Json station = AreaSceneStation(object, 160, 128, Json::object(), mounting);
+        station["cameras"][0]["features"].erase("DeviceSerialNumber");
         UseStation(station);
     }
 };
@@ -131,50 +123,42 @@ TEST_F(CalibrateCommand, NamesATurnedDomeThenCalibratesTheSurfaceFiles) {
     EXPECT_EQ(texts.texts.at("Image set"), "1");
 
     // The calibration holds for the orientation it was made with, and says so otherwise.
-    run = Zeb({"acquire", "--surface", "--calibration", Path("calibration.json").string(), "--out",
-               Path("shots").string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err,
-                HasSubstr("was made with LightingOrientation \"90 deg\"; the channel holds \"180 deg\""))
-        << run.err;
+    EXPECT_THAT(
+        Zeb({"acquire", "--surface", "--calibration", Path("calibration.json").string(), "--out",
+             Path("shots").string()}),
+        FailsWith(HasSubstr("was made with LightingOrientation \"90 deg\"; the channel holds \"180 deg\"")));
 }
 
 TEST_F(CalibrateCommand, WhatCannotWorkSaysWhy) {
     // Targets without a sphere: no sphere found, whatever bright shapes they show.
     for (const std::string target : {"card", "part"}) {
         UseTarget(target);
-        const Outcome run = Zeb({"calibrate", "--count", "1", "--out", Path("calibration.json").string()});
-        EXPECT_EQ(run.status, 1) << target;
-        EXPECT_THAT(run.err, StartsWith("zeb: no sphere found")) << target;
+        EXPECT_THAT(Zeb({"calibrate", "--count", "1", "--out", Path("calibration.json").string()}),
+                    FailsWith(StartsWith("zeb: no sphere found")))
+            << target;
         EXPECT_FALSE(std::filesystem::exists(Path("calibration.json")));
     }
     // The built-in station's part fills its 1280 x 1024 image to the edges: a bright region at the
     // edge is no sphere cut by it.
     _station.clear();
-    Outcome run = Zeb({"calibrate", "--count", "1", "--out", Path("calibration.json").string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, StartsWith("zeb: no sphere found")) << run.err;
+    EXPECT_THAT(Zeb({"calibrate", "--count", "1", "--out", Path("calibration.json").string()}),
+                FailsWith(StartsWith("zeb: no sphere found")));
     UseTarget("part");
 
-    run = Zeb({"acquire", "--surface", "--model", "tilt=3", "--out", Path("shots").string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr("--model: unknown setting \"tilt\" (settings: domeModel, domeRadius,"))
-        << run.err;
-    run = Zeb({"acquire", "--surface", "--model", "workingDistance=far", "--out", Path("shots").string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr("--model workingDistance: \"far\" is not a number from -1000 to 1000"))
-        << run.err;
-    run = Zeb({"acquire", "--surface", "--setup-mode", "On", "--out", Path("shots").string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr("the surface needs the four directions"));
+    EXPECT_THAT(Zeb({"acquire", "--surface", "--model", "tilt=3", "--out", Path("shots").string()}),
+                FailsWith(HasSubstr("--model: unknown setting \"tilt\" (settings: domeModel, domeRadius,")));
+    EXPECT_THAT(
+        Zeb({"acquire", "--surface", "--model", "workingDistance=far", "--out", Path("shots").string()}),
+        FailsWith(HasSubstr("--model workingDistance: \"far\" is not a number from -1000 to 1000")));
+    EXPECT_THAT(Zeb({"acquire", "--surface", "--setup-mode", "On", "--out", Path("shots").string()}),
+                FailsWith(HasSubstr("the surface needs the four directions")));
     TestEnvironment::WriteFile(Path("broken.json"), "{\"version\": 1}");
-    run = Zeb({"acquire", "--surface", "--calibration", Path("broken.json").string(), "--out",
-               Path("shots").string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr("broken.json: no \"date\" in the file"));
+    EXPECT_THAT(Zeb({"acquire", "--surface", "--calibration", Path("broken.json").string(), "--out",
+                     Path("shots").string()}),
+                FailsWith(HasSubstr("broken.json: no \"date\" in the file")));
 
     // The part's surface with the nominal model: convex domes, concave ring, in the curvature file.
-    run = Zeb({"acquire", "--surface", "--out", Path("shots").string()});
+    const Outcome run = Zeb({"acquire", "--surface", "--out", Path("shots").string()});
     ASSERT_EQ(run.status, 0) << run.err;
     const PngContents texts = ReadPngFile(Path("shots") / "zeb-channel0-0001-normals.png");
     EXPECT_EQ(texts.texts.at("Lighting model").rfind("nominal: dome radius 100.0 mm", 0), 0u);
@@ -184,16 +168,9 @@ TEST_F(CalibrateCommand, WhatCannotWorkSaysWhy) {
 // The surface of the 20 mm sphere from one noisy set, 640 x 480 pixels of 0.1 mm and the nominal
 // model, through zeb acquire: its normals, albedo and height against the sphere's truth.
 TEST_F(CalibrateCommand, TheSphereSurfaceFromOneNoisySetHoldsItsFigures) {
-    Json station = AreaStation();
-    station["controllers"][0]["domeRotation"] = 180;
-    Json& camera = station["cameras"][0];
-    camera["features"] = {{"DeviceModelName", "VCXG-25M"},
-                          {"SensorWidth", "640"},
-                          {"SensorHeight", "480"},
-                          {"Width", "640"},
-                          {"Height", "480"}};
-    camera["scene"] = {{"object", "sphere"}, {"fieldOfView", 64}};
-    camera["sensor"] = Json::object();
+    Json station = AreaSceneStation("sphere", 640, 480, Json::object(), 180);
+    station["cameras"][0]["features"].erase("DeviceSerialNumber");
+    station["cameras"][0]["scene"]["fieldOfView"] = 64;
     UseStation(station);
     const Outcome run = Zeb({"acquire", "--surface", "--out", Path("sphere").string()});
     ASSERT_EQ(run.status, 0) << run.err;

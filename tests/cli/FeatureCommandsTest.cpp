@@ -53,11 +53,9 @@ TEST_F(FeatureCommands, ChannelsAndFeaturesAsTextAndJson) {
         EXPECT_THAT(run.out, HasSubstr("65000")) << command;
     }
     // zeb view takes the settings of the other commands and refuses a wrong one before it serves.
-    run = Zeb({"view", "--port", "0", "--set", "ExposureTim=80"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err,
-                HasSubstr("zeb: Feature ExposureTim does not exist.\nzeb: did you mean \"ExposureTime\"?"))
-        << run.err;
+    EXPECT_THAT(Zeb({"view", "--port", "0", "--set", "ExposureTim=80"}),
+                FailsWith(HasSubstr(
+                    "zeb: Feature ExposureTim does not exist.\nzeb: did you mean \"ExposureTime\"?")));
     run = Zeb({"channels", "--json"});
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(Json::parse(run.out),
@@ -117,45 +115,30 @@ TEST_F(FeatureCommands, WritesSayWhatTheChannelHolds) {
     EXPECT_THAT(run.err, Not(HasSubstr("wrote")));
 
     // Not a number: refused by the plug-in or held differently, never a silent success.
-    run = Zeb({"set", "ExposureTime", "abc"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr("\"abc\""));
+    EXPECT_THAT(Zeb({"set", "ExposureTime", "abc"}), FailsWith(HasSubstr("\"abc\"")));
     // The plug-in's errors verbatim.
-    run = Zeb({"set", "TestPattern", "Sideways"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, StartsWith("zeb: Enum value not valid. (Name = TestPattern, Value = Sideways)\n"
-                                    "zeb: the choices are \"Off\""));
-    run = Zeb({"exec", "Width"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: Feature Width is not a command.\n");
-}
-
-TEST_F(FeatureCommands, LineScanValuesAreAligned) {
+    EXPECT_THAT(Zeb({"set", "TestPattern", "Sideways"}),
+                FailsWith(StartsWith("zeb: Enum value not valid. (Name = TestPattern, Value = Sideways)\n"
+                                     "zeb: the choices are \"Off\"")));
+    EXPECT_THAT(Zeb({"exec", "Width"}), FailsWith("zeb: Feature Width is not a command.\n"));
+    // A line-scan channel aligns its encoder resolution.
     UseStation(LineStation());
-    Outcome run = Zeb({"set", "EncoderResolution", "1001"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr("EncoderResolution: wrote \"1001\", the channel holds \"1000\"\n"))
-        << run.err;
+    EXPECT_THAT(Zeb({"set", "EncoderResolution", "1001"}),
+                FailsWith(HasSubstr("EncoderResolution: wrote \"1001\", the channel holds \"1000\"\n")));
 }
 
 TEST_F(FeatureCommands, UnknownNamesGetSuggestions) {
     UseStation(AreaStation());
-    Outcome run = Zeb({"get", "Exposure"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: Feature Exposure does not exist.\nzeb: did you mean \"ExposureTime\"?\n");
-    run = Zeb({"get", "lightingorientation"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr("did you mean \"LightingOrientation\"?"));
-    run = Zeb({"chanels"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err,
-              "zeb: unknown command \"chanels\"\nzeb: did you mean \"channels\"?\nzeb: see zeb help\n");
-    run = Zeb({"get", "Width", "--channel", "4"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: no channel 4: the plug-in offers channel 0 only\n");
-    run = Zeb({"get"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr("NAME is required"));
+    EXPECT_THAT(Zeb({"get", "Exposure"}),
+                FailsWith("zeb: Feature Exposure does not exist.\nzeb: did you mean \"ExposureTime\"?\n"));
+    EXPECT_THAT(Zeb({"get", "lightingorientation"}),
+                FailsWith(HasSubstr("did you mean \"LightingOrientation\"?")));
+    EXPECT_THAT(
+        Zeb({"chanels"}),
+        FailsWith("zeb: unknown command \"chanels\"\nzeb: did you mean \"channels\"?\nzeb: see zeb help\n"));
+    EXPECT_THAT(Zeb({"get", "Width", "--channel", "4"}),
+                FailsWith("zeb: no channel 4: the plug-in offers channel 0 only\n"));
+    EXPECT_THAT(Zeb({"get"}), FailsWith(HasSubstr("NAME is required")));
 }
 
 TEST_F(FeatureCommands, SetValuesReachTheCommandInOrder) {
@@ -165,26 +148,25 @@ TEST_F(FeatureCommands, SetValuesReachTheCommandInOrder) {
     EXPECT_EQ(run.out, "90\n");
     run = Zeb({"get", "LightingOrientation", "--set", "LightingOrientation=90 deg"});
     EXPECT_EQ(run.out, "90 deg\n");
-    run = Zeb({"get", "Width", "--set", "ExposureTime"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: --set: \"ExposureTime\" is not NAME=VALUE\n");
-    run = Zeb({"get", "Width", "--set", "LightingOrientation=91 deg"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: Enum value not valid. (Name = LightingOrientation, Value = 91 deg)\n"
-                       "zeb: the choices are \"0 deg\", \"90 deg\", \"180 deg\", \"270 deg\"; did you mean "
-                       "\"90 deg\" or \"0 deg\"?\n");
+    EXPECT_THAT(Zeb({"get", "Width", "--set", "ExposureTime"}),
+                FailsWith("zeb: --set: \"ExposureTime\" is not NAME=VALUE\n"));
+    EXPECT_THAT(
+        Zeb({"get", "Width", "--set", "LightingOrientation=91 deg"}),
+        FailsWith("zeb: Enum value not valid. (Name = LightingOrientation, Value = 91 deg)\n"
+                  "zeb: the choices are \"0 deg\", \"90 deg\", \"180 deg\", \"270 deg\"; did you mean "
+                  "\"90 deg\" or \"0 deg\"?\n"));
 }
 
 TEST_F(FeatureCommands, WhatAPersonGetsWrongIsNamed) {
     UseStation(AreaStation());
     // An enumeration's value without its unit: the choices and the one meant.
-    Outcome run = Zeb({"set", "LightingOrientation", "90"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: Enum value not valid. (Name = LightingOrientation, Value = 90)\n"
-                       "zeb: the choices are \"0 deg\", \"90 deg\", \"180 deg\", \"270 deg\"; did you mean "
-                       "\"90 deg\"?\n");
+    EXPECT_THAT(
+        Zeb({"set", "LightingOrientation", "90"}),
+        FailsWith("zeb: Enum value not valid. (Name = LightingOrientation, Value = 90)\n"
+                  "zeb: the choices are \"0 deg\", \"90 deg\", \"180 deg\", \"270 deg\"; did you mean "
+                  "\"90 deg\"?\n"));
     // A set outside zeb shell holds for that command only, and says so.
-    run = Zeb({"set", "LightingOrientation", "90 deg"});
+    Outcome run = Zeb({"set", "LightingOrientation", "90 deg"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_THAT(run.err, HasSubstr("zeb: the value lasts for this command only"));
     run = Zeb({"shell"}, "set LightingOrientation \"90 deg\"\nget LightingOrientation\n");
@@ -192,12 +174,9 @@ TEST_F(FeatureCommands, WhatAPersonGetsWrongIsNamed) {
     EXPECT_EQ(run.out, "90 deg\n");
     EXPECT_THAT(run.err, Not(HasSubstr("this command only")));
     // A count that is not a number is called that, not out of range.
-    run = Zeb({"acquire", "--count", "abc"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, AllOf(HasSubstr("\"abc\" is not a whole number"), Not(HasSubstr("range"))));
-    run = Zeb({"acquire", "--count", "0"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr("range"));
+    EXPECT_THAT(Zeb({"acquire", "--count", "abc"}),
+                FailsWith(AllOf(HasSubstr("\"abc\" is not a whole number"), Not(HasSubstr("range")))));
+    EXPECT_THAT(Zeb({"acquire", "--count", "0"}), FailsWith(HasSubstr("range")));
     run = Zeb({"calibrate", "--count", "2.5"});
     EXPECT_THAT(run.err, HasSubstr("\"2.5\" is not a whole number"));
     run = Zeb({"get", "Width", "--channel", "one"});
@@ -248,9 +227,7 @@ TEST_F(FeatureCommands, StartupFailuresSayWhy) {
                            " is a file, not a folder\n");
 
     UseStation(Json{{"controllers", Json::array()}, {"cameras", Json::array()}, {"cables", Json::array()}});
-    run = Zeb({"channels"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: no channel 0: the station has no lighting controller\n");
+    EXPECT_THAT(Zeb({"channels"}), FailsWith("zeb: no channel 0: the station has no lighting controller\n"));
 }
 
 } // namespace zeb::test

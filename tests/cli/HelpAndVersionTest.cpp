@@ -28,9 +28,8 @@ TEST_F(HelpAndVersion, HelpShowsEachOptionsDefault) {
     for (const char* command : {"channels", "features", "get", "set", "exec", "acquire", "assist", "profile",
                                 "station", "shell", "help", "completion"})
         EXPECT_TRUE(std::regex_search(all.out, std::regex(std::string("\n  ") + command + " "))) << command;
-    const Outcome unknown = Zeb({"help", "aquire"});
-    EXPECT_EQ(unknown.status, 1);
-    EXPECT_EQ(unknown.err, "zeb: no command \"aquire\"\nzeb: did you mean \"acquire\"?\n");
+    EXPECT_THAT(Zeb({"help", "aquire"}),
+                FailsWith("zeb: no command \"aquire\"\nzeb: did you mean \"acquire\"?\n"));
 }
 
 TEST_F(HelpAndVersion, VersionOfZebAndOfThePlugin) {

@@ -170,17 +170,16 @@ TEST_F(ShellAndProfile, ProfileSavedAndApplied) {
 
     TestEnvironment::WriteFile(Path("hand.profile"),
                                "# by hand\n\n  Gain = 2  \r\nLightingOrientation 0 deg\n");
-    run = Zeb({"get", "Gain", "--profile", Path("hand.profile").string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: " + Path("hand.profile").string() +
-                           ":4: \"LightingOrientation 0 deg\" is not NAME=VALUE\n");
+    EXPECT_THAT(Zeb({"get", "Gain", "--profile", Path("hand.profile").string()}),
+                FailsWith("zeb: " + Path("hand.profile").string() +
+                          ":4: \"LightingOrientation 0 deg\" is not NAME=VALUE\n"));
     TestEnvironment::WriteFile(Path("hand.profile"), "# by hand\n\n  Gain = 2  \r\nTestPattern=Up\n");
-    run = Zeb({"get", "Gain", "--profile", Path("hand.profile").string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err,
-              "zeb: Enum value not valid. (Name = TestPattern, Value = Up)\nzeb: the choices are \"Off\", "
-              "\"On\"; did you mean \"On\"?\nzeb: in " +
-                  Path("hand.profile").string() + ":4\n");
+    EXPECT_THAT(
+        Zeb({"get", "Gain", "--profile", Path("hand.profile").string()}),
+        FailsWith(
+            "zeb: Enum value not valid. (Name = TestPattern, Value = Up)\nzeb: the choices are \"Off\", "
+            "\"On\"; did you mean \"On\"?\nzeb: in " +
+            Path("hand.profile").string() + ":4\n"));
 
     // profile load applies one; in zeb shell it lasts for the commands after it.
     run = Zeb({"profile", "load", profile});
@@ -190,14 +189,12 @@ TEST_F(ShellAndProfile, ProfileSavedAndApplied) {
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_EQ(run.out, "applied " + profile + " to BRELAN: Morvane (#0)\n80\n");
     for (const std::string action : {"load", "save"}) {
-        run = Zeb({"profile", action});
-        EXPECT_EQ(run.status, 1);
-        EXPECT_EQ(run.err,
-                  "zeb: profile " + action + " needs the profile file: profile " + action + " FILE\n");
+        EXPECT_THAT(
+            Zeb({"profile", action}),
+            FailsWith("zeb: profile " + action + " needs the profile file: profile " + action + " FILE\n"));
     }
-    run = Zeb({"profile"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, AllOf(HasSubstr("profile save FILE"), HasSubstr("profile load FILE")));
+    EXPECT_THAT(Zeb({"profile"}),
+                FailsWith(AllOf(HasSubstr("profile save FILE"), HasSubstr("profile load FILE"))));
 }
 
 // A shell line's words: quotes and escapes as the platform's own shell would take them, so that a
@@ -227,11 +224,9 @@ TEST_F(ShellAndProfile, AProfileOfAnotherChannelSaysSo) {
     Outcome run = Zeb({"profile", "save", line, "--channel", "1"});
     ASSERT_EQ(run.status, 0) << run.err;
     // Channel 0 is area scan: the line-scan values do not fit it.
-    run = Zeb({"get", "Width", "--profile", line});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr("zeb: the profile " + line +
-                                   " was saved from BRELAN: Morvane (#1), not from BRELAN: Morvane (#0)"))
-        << run.err;
+    EXPECT_THAT(Zeb({"get", "Width", "--profile", line}),
+                FailsWith(HasSubstr("zeb: the profile " + line +
+                                    " was saved from BRELAN: Morvane (#1), not from BRELAN: Morvane (#0)")));
     // A profile of its own channel says nothing of the kind.
     run = Zeb({"get", "Width", "--profile", line, "--channel", "1"});
     EXPECT_EQ(run.status, 0) << run.err;

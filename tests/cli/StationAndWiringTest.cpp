@@ -29,9 +29,8 @@ TEST_F(StationAndWiring, StationCommandPrintsAFileToStartFrom) {
     ASSERT_EQ(channel["cameras"].size(), 1u);
     EXPECT_EQ(channel["cameras"][0]["name"], "Grabber 0 Port A");
     EXPECT_EQ(channel["cables"].size(), 2u);
-    const Outcome none = Zeb({"station", "--channel", "2"});
-    EXPECT_EQ(none.status, 1);
-    EXPECT_EQ(none.err, "zeb: no channel 2: the station has 2 channels\n");
+    EXPECT_THAT(Zeb({"station", "--channel", "2"}),
+                FailsWith("zeb: no channel 2: the station has 2 channels\n"));
 
     // A station file of one's own comes back with every key filled in.
     UseStation(AreaStation());
@@ -44,9 +43,8 @@ TEST_F(StationAndWiring, StationCommandPrintsAFileToStartFrom) {
     EXPECT_EQ(file["cameras"][0]["scene"]["object"], "part");
 
     TestEnvironment::WriteFile(_station, "{ \"controlers\": [] }"); // a misspelt key
-    const Outcome bad = Zeb({"station"});
-    EXPECT_EQ(bad.status, 1);
-    EXPECT_EQ(bad.err, "zeb: station file " + _station + " at /controlers: unknown key \"controlers\"\n");
+    EXPECT_THAT(Zeb({"station"}),
+                FailsWith("zeb: station file " + _station + " at /controlers: unknown key \"controlers\"\n"));
 }
 
 TEST_F(StationAndWiring, StationForAPartOfOnesOwnInOneStep) {
@@ -97,25 +95,23 @@ TEST_F(StationAndWiring, AreaScanNamesTheMissingOrMisplacedWire) {
     Json station = AreaStation();
     station["cables"] = Json::array({Cable(0, "Camera0Output0", "Cam A", "Line0")}); // no ready signal
     UseStation(station);
-    Outcome run = Zeb({"acquire", "--out", Path("shots").string()});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_EQ(run.err, "zeb: no camera is wired to the lighting controller of BRELAN: Morvane (#0)\n"
-                       "zeb: detection with \"Cam A\": the frame trigger reaches Line0; the ready signal "
-                       "reaches no controller input\n"
-                       "zeb: nothing carries the ready signal: connect Line1 of \"Cam A\" to Camera0Input0\n"
-                       "zeb: check the trigger cables, or name the camera with --camera\n");
+    EXPECT_THAT(
+        Zeb({"acquire", "--out", Path("shots").string()}),
+        FailsWith("zeb: no camera is wired to the lighting controller of BRELAN: Morvane (#0)\n"
+                  "zeb: detection with \"Cam A\": the frame trigger reaches Line0; the ready signal "
+                  "reaches no controller input\n"
+                  "zeb: nothing carries the ready signal: connect Line1 of \"Cam A\" to Camera0Input0\n"
+                  "zeb: check the trigger cables, or name the camera with --camera\n"));
     // Naming the camera gives the same advice.
-    run = Zeb({"get", "Width", "--camera", "Cam A"});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_THAT(run.err, HasSubstr("zeb: nothing carries the ready signal: connect Line1 of \"Cam A\" to "
-                                   "Camera0Input0\n"))
-        << run.err;
+    EXPECT_THAT(Zeb({"get", "Width", "--camera", "Cam A"}),
+                FailsWith(HasSubstr("zeb: nothing carries the ready signal: connect Line1 of \"Cam A\" to "
+                                    "Camera0Input0\n")));
 
     // The trigger on an output line of the camera, the ready signal through a wire that inverts.
     station["cables"] = Json::array(
         {Cable(0, "Camera0Output0", "Cam A", "Line1"), Cable(0, "Camera0Input1", "Cam A", "Line3", true)});
     UseStation(station);
-    run = Zeb({"channels", "--detect"});
+    const Outcome run = Zeb({"channels", "--detect"});
     EXPECT_EQ(run.status, 0) << run.err;
     EXPECT_THAT(run.out,
                 HasSubstr("  state:  no camera is wired to its controller\n"

@@ -31,7 +31,8 @@ TEST_F(StopSignal, EndsAContinuousAcquisitionWithItsSummary) {
             << run.err;
         EXPECT_TRUE(std::regex_search(run.out, std::regex("^[0-9]+ image sets of 64 x 192 pixels")))
             << run.out;
-        EXPECT_NE(run.out.find("0 lost, 0 failed\n"), std::string::npos) << run.out;
+        EXPECT_THAT(run.out, AllOf(HasSubstr("0 lost, 0 failed\n"), Not(HasSubstr("wrote")))); // no --out
+        EXPECT_THAT(run.rawErr, Not(HasSubstr("\r"))) << "no line rewritten in place into a file";
         // The acquisition was stopped: the camera's last operation.
         std::string last;
         for (const std::string& line : environment.TraceLines())

@@ -9,6 +9,7 @@
 #include <gmock/gmock.h>
 
 #include <map>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,19 @@ struct PngContents {
     std::map<std::string, std::string> texts;
 };
 PngContents ReadPngFile(const std::filesystem::path& file);
+
+// How a failed expectation shows a run of zeb.
+inline void PrintTo(const Outcome& run, std::ostream* out) {
+    *out << "exit status " << run.status << ", standard output:\n"
+         << run.out << "standard error:\n"
+         << run.err;
+}
+
+// A run of zeb that ended with status 1 and a standard error that `err` matches (a text or a matcher).
+MATCHER_P(FailsWith, err,
+          "exits 1 with a standard error that " + ::testing::DescribeMatcher<std::string>(err)) {
+    return arg.status == 1 && ::testing::Matches(::testing::MatcherCast<const std::string&>(err))(arg.err);
+}
 
 class ZebTest : public HostTest {
 protected:

@@ -48,16 +48,14 @@ TEST_F(Assistant, BrightnessFollowsExposureWarnsWhenOverexposedAndEndsOnSuccess)
     ClearTrace();
     ASSERT_TRUE(channel.Execute("DialogNext"));
     EXPECT_EQ(Read(channel, "DialogStatus"), "False");
-    EXPECT_TRUE(Contains(Trace("controller:0"), "factory"));
+    EXPECT_THAT(Trace("controller:0"), Contains("factory"));
 }
 
 TEST_F(Assistant, FocusPeaksWhereTheLensIsSharpAndIsOnlyRoundingOnAUniformSurface) {
     Json station = WiredChannels(4);
     const double defocus[] = {3, 0, 1.4};
     for (int id = 0; id < 3; ++id) {
-        Json& features = station["cameras"][id]["features"];
-        features["SensorWidth"] = features["Width"] = "160";
-        features["SensorHeight"] = features["Height"] = "120";
+        SizeCamera(station["cameras"][id], 160, 120);
         station["cameras"][id]["scene"] = {{"defocus", defocus[id]}};
     }
     station["cameras"][3]["scene"] = {{"object", "grey"}};
@@ -144,7 +142,8 @@ TEST_F(Assistant, EncoderCheckJudgesTheMovementSinceTheReset) {
         if (id == 4) {
             EXPECT_EQ(Values(channel, {"DialogResult", "DialogResultMessage"}),
                       (Strings{cases[id].result, cases[id].arguments}));
-            EXPECT_FALSE(HasPrefix(Trace("controller:4"), "set\t")) << "nothing set without an encoder";
+            EXPECT_THAT(Trace("controller:4"), Not(Contains(StartsWith("set\t"))))
+                << "nothing set without an encoder";
             continue;
         }
         EXPECT_EQ(Read(channel, "DialogResult"), "Success");

@@ -47,7 +47,7 @@ TEST_F(CameraSelection, DefaultsAppliedOnEachNewCameraAndKeptOnReopen) {
     ASSERT_TRUE(Write(channel, {{"DeviceImageSource", "Cam A"}}));
     EXPECT_TRUE(Trace("camera:Cam A").empty());
     ASSERT_TRUE(Write(channel, {{"DeviceImageSource", "None"}}));
-    EXPECT_TRUE(Contains(Trace("camera:Cam A"), "close"));
+    EXPECT_THAT(Trace("camera:Cam A"), Contains("close"));
     EXPECT_EQ(Read(channel, "DeviceImageSource"), "None");
 }
 
@@ -81,8 +81,7 @@ TEST_F(CameraSelection, ACameraNotWiredToTheChannelIsStoredAsNoneAndLeftFreeForI
         environment.Logged("Value is invalid (Feature = DeviceImageSource, Value = Cam A, NewValue = None)"));
     EXPECT_FALSE(environment.Logged("Open done."));
     EXPECT_EQ(Trace("camera:Cam A").back(), "close");
-    EXPECT_FALSE(unwired.Start());
-    EXPECT_EQ(unwired.Error(), "No valid DeviceImageSource selected.");
+    EXPECT_EQ(Refused(unwired.Start(), unwired), "No valid DeviceImageSource selected.");
     // A later attempt applies the defaults again (nothing was configured).
     ASSERT_TRUE(Write(unwired, {{"ExposureTime", "77"}, {"DeviceImageSource", "Cam A"}}));
     EXPECT_EQ(Count(Trace("camera:Cam A"), "set\tExposureTime\t50"), 2u);
@@ -110,7 +109,7 @@ TEST_F(CameraSelection, DetectFindsTheCameraWiredToEachController) {
     const Strings messages = environment.LogMessages();
     const auto lastDetect = std::find(messages.rbegin(), messages.rend(), "DeviceImageSourceDetect");
     ASSERT_NE(lastDetect, messages.rend());
-    EXPECT_FALSE(HasPrefix(Strings(messages.rbegin(), lastDetect), "Checking ImageSource"))
+    EXPECT_THAT(Strings(messages.rbegin(), lastDetect), Not(Contains(StartsWith("Checking ImageSource"))))
         << "no candidate for the line-scan channel";
 }
 
@@ -123,15 +122,15 @@ TEST_F(CameraSelection, WritesGoThroughToTheCameraAndComeBackAsAccepted) {
     EXPECT_EQ(Read(channel, "ExposureTime"), "70000") << "no camera: stored as given";
     ASSERT_TRUE(Write(channel, {{"DeviceImageSource", "Cam A"}, {"ExposureTime", "70000"}}));
     EXPECT_EQ(Read(channel, "ExposureTime"), "65000");
-    EXPECT_TRUE(Contains(Trace("camera:Cam A"), "set\tExposureTime\t65000"));
+    EXPECT_THAT(Trace("camera:Cam A"), Contains("set\tExposureTime\t65000"));
     EXPECT_TRUE(environment.Logged(
         "Value was maximum limited. (Feature = ExposureTime, Value = 70000, Maximum = 65000)"));
     // The camera clamped the gain and aligned the width to its increment of 8.
     ASSERT_TRUE(Write(channel, {{"Gain", "20"}, {"Width", "37"}}));
     EXPECT_EQ(Values(channel, {"Gain", "Width"}), (Strings{"12", "32"}));
     // A value the camera refuses: the library's text, and the camera is marked for recovery.
-    EXPECT_FALSE(channel.Write("OffsetX", "left"));
-    EXPECT_EQ(channel.Error(), "Feature OffsetX refused the value \"left\": not a number.");
+    EXPECT_EQ(Refused(channel.Write("OffsetX", "left"), channel),
+              "Feature OffsetX refused the value \"left\": not a number.");
 }
 
 TEST_F(CameraSelection, LineScanCameraDefaultsHeightRateAndEncoderLimits) {
@@ -153,10 +152,10 @@ TEST_F(CameraSelection, LineScanCameraDefaultsHeightRateAndEncoderLimits) {
     ASSERT_TRUE(Write(channel, {{"GevRequestTimeout", "777"}, {"DeviceImageSource", "Line A"}}));
     EXPECT_EQ(Values(channel, {"GevRequestTimeout", "AcquisitionBurstMode", "ExposureTime", "Height"}),
               (Strings{"777", "Off", "10", "16"}));
-    EXPECT_TRUE(Contains(Trace("camera:Line A"), "set\tExposureTime\t10"));
+    EXPECT_THAT(Trace("camera:Line A"), Contains("set\tExposureTime\t10"));
     ASSERT_TRUE(Write(channel, {{"Height", "200"}}));
     EXPECT_EQ(Read(channel, "Height"), "200");
-    EXPECT_TRUE(Contains(Trace("camera:Line A"), "set\tHeight\t800"));
+    EXPECT_THAT(Trace("camera:Line A"), Contains("set\tHeight\t800"));
     ASSERT_TRUE(Write(channel, {{"Height", "250"}}));
     EXPECT_EQ(Read(channel, "Height"), "249") << "camera read back 998";
     // With a camera the line rate is limited by the camera's maximum.
@@ -196,8 +195,7 @@ TEST_F(CameraSelection, AssistantFeatures) {
     ASSERT_TRUE(channel.Execute("DialogStart"));
     EXPECT_EQ(Read(channel, "DialogStatus"), "True");
     EXPECT_TRUE(Write(channel, {{"DialogSelector", "Focus detection"}})) << "the same value is accepted";
-    EXPECT_FALSE(channel.Write("DialogSelector", "Brightness detection"));
-    EXPECT_EQ(channel.Error(),
+    EXPECT_EQ(Refused(channel.Write("DialogSelector", "Brightness detection"), channel),
               "There is already a dialog running. Changes of the dialog selector are not possible in "
               "this status.");
     EXPECT_EQ(Values(channel, {"DialogSelector", "DialogResult", "DialogResultMessage"}),
@@ -209,7 +207,7 @@ TEST_F(CameraSelection, AssistantFeatures) {
     ClearTrace();
     ASSERT_TRUE(channel.Execute("DialogStop"));
     EXPECT_EQ(Read(channel, "DialogStatus"), "False");
-    EXPECT_TRUE(Contains(Trace("controller:0"), "factory"));
+    EXPECT_THAT(Trace("controller:0"), Contains("factory"));
     ASSERT_TRUE(channel.Execute("DialogNext"));
     EXPECT_TRUE(environment.Logged("No dialog running. Start dialog first."));
     // Once stopped, another assistant may be selected and started.
@@ -224,8 +222,7 @@ TEST_F(CameraSelection, ReleaseClosesTheCameraAndTheChannelStaysUsable) {
     ASSERT_TRUE(channel.Release());
     EXPECT_EQ(Trace("camera:Cam A").back(), "close");
     EXPECT_EQ(Read(channel, "Width"), "64");
-    EXPECT_FALSE(channel.Start());
-    EXPECT_EQ(channel.Error(), "No valid DeviceImageSource selected.");
+    EXPECT_EQ(Refused(channel.Start(), channel), "No valid DeviceImageSource selected.");
     // "DeviceImageSource" still names the camera, so writing it again is no change: "None" first.
     ASSERT_TRUE(Write(channel, {{"DeviceImageSource", "None"}, {"DeviceImageSource", "Cam A"}}));
     EXPECT_TRUE(channel.Start()) << channel.Error();

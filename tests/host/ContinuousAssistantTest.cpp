@@ -27,8 +27,7 @@ Json SixteenDomes() {
         Json controller = AreaController(id);
         controller["domeRotation"] = 90 * (id / 4);
         Json camera = AreaCamera(name);
-        camera["features"]["SensorWidth"] = camera["features"]["Width"] = "160";
-        camera["features"]["SensorHeight"] = camera["features"]["Height"] = "120";
+        SizeCamera(camera, 160, 120);
         camera["scene"] = {{"object", "sheet"}};
         // About 40 frames per second: the overtrigger watchdog then allows some 200 ms for a
         // missing frame, far more than a busy machine keeps a host thread waiting.

@@ -27,8 +27,7 @@ TEST_F(Faults, ControllerSilentAtStartupRecoversOnTheNextCall) {
     Load(station);
     host::HostChannel silent = Channel(0);
     const auto started = std::chrono::steady_clock::now();
-    EXPECT_FALSE(silent.Read("Width"));
-    EXPECT_EQ(silent.Error(), ControllerMessage);
+    EXPECT_EQ(Refused(silent.Read("Width"), silent), ControllerMessage);
     EXPECT_GE(std::chrono::steady_clock::now() - started, std::chrono::milliseconds(900))
         << "nine pauses of 100 ms";
     EXPECT_TRUE(environment.Logged("Exception in Dervo::Morvane::Controller::Connect: Controller 0 did not "
@@ -101,11 +100,9 @@ TEST_F(Faults, CameraLostWhileOpenRecoversAtTheNextStart) {
     station["cameras"][0]["faults"] = Json::array({StationFault("offline", "set", "TriggerSource", 1, 150)});
     Load(station);
     host::HostChannel channel = Configured(0, "Cam A");
-    EXPECT_FALSE(channel.Start());
-    EXPECT_EQ(channel.Error(), "Camera Cam A does not answer.")
+    EXPECT_EQ(Refused(channel.Start(), channel), "Camera Cam A does not answer.")
         << "a failed camera write keeps the library's text";
-    EXPECT_FALSE(channel.Start()) << "still gone: the recovery's open fails";
-    EXPECT_EQ(channel.Error(), CameraMessage);
+    EXPECT_EQ(Refused(channel.Start(), channel), CameraMessage) << "still gone: the recovery's open fails";
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
     EXPECT_TRUE(Acquires(channel));
     EXPECT_TRUE(environment.Logged("ImageSource error, trying to recover."));
@@ -117,8 +114,7 @@ TEST_F(Faults, GrabberThatCannotAllocateTheImage) {
     station["cameras"][0]["grabberMemory"] = 100000;
     host::HostChannel channel = Ready(station, "Line A");
     ASSERT_TRUE(Write(channel, {{"Height", "100"}})); // 128 x 400 x 4 buffers > 100000 bytes
-    EXPECT_FALSE(channel.Start());
-    EXPECT_EQ(channel.Error(), "Memory could not be allocated. (Image size to large)");
+    EXPECT_EQ(Refused(channel.Start(), channel), "Memory could not be allocated. (Image size to large)");
     ASSERT_TRUE(Write(channel, {{"Height", "40"}}));
     EXPECT_TRUE(Acquires(channel));
     EXPECT_EQ(Read(channel, "Height"), "40");
@@ -139,8 +135,8 @@ TEST_F(Faults, ADeviceFailingInTheOrientationAssessmentIsThatDevicesFailure) {
         ASSERT_TRUE(Write(channel, {{"SetupMode", "On"}, {"DialogSelector", "Orientation detection"}}));
         ASSERT_TRUE(channel.Execute("DialogStart")) << channel.Error();
         ASSERT_TRUE(Acquires(channel));
-        EXPECT_FALSE(channel.Read("DialogResult"));
-        EXPECT_EQ(channel.Error(), id == 0 ? CameraMessage : ControllerMessage);
+        EXPECT_EQ(Refused(channel.Read("DialogResult"), channel),
+                  id == 0 ? CameraMessage : ControllerMessage);
         EXPECT_EQ(Values(channel, {"DialogStatus", "DialogResultMessage"}), (Strings{"True", ""}))
             << "the assistant keeps its state; no result from an assessment that did not finish";
         EXPECT_FALSE(channel.Start()) << "the device is recovered at the next start, and does not answer";

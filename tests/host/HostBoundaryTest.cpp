@@ -1,6 +1,7 @@
 // The calling boundary: descriptor groups, host buffers and the error-text convention.
 #include "HostTest.h"
 
+#include <algorithm>
 #include <array>
 #include <cstring>
 
@@ -14,10 +15,7 @@ Buffer Marked(char marker = '#') {
     return buffer;
 }
 bool AllBytes(const Buffer& buffer, char value, size_t from = 0) {
-    for (size_t i = from; i < buffer.size(); ++i)
-        if (buffer[i] != value)
-            return false;
-    return true;
+    return std::all_of(buffer.begin() + from, buffer.end(), [&](char byte) { return byte == value; });
 }
 std::string Text(const Buffer& buffer) {
     return std::string(buffer.data(), strnlen(buffer.data(), buffer.size()));
@@ -39,10 +37,7 @@ TEST_F(HostBoundary, DescriptorGroupsFollowTheHostsSizeAndOnlyExistingChannelsAr
         EXPECT_TRUE(AllBytes(error, '#'));
     };
     auto untouchedFrom = [&](size_t from) {
-        for (size_t i = from; i < raw.size(); ++i)
-            if (raw[i] != 0xAB)
-                return false;
-        return true;
+        return std::all_of(raw.begin() + from, raw.end(), [](uint8_t byte) { return byte == 0xAB; });
     };
     fill(639);
     EXPECT_TRUE(untouchedFrom(4));

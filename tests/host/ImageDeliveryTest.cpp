@@ -40,8 +40,7 @@ protected:
 TEST_F(ImageDelivery, AreaScanStackAndAverageOfFourPatternedFramesAtAnOddWidth) {
     constexpr int32_t Width = 72, Height = 50; // 72 = 2 x 32 + 8
     Json station = AreaStation();
-    station["cameras"][0]["features"]["SensorWidth"] = station["cameras"][0]["features"]["Width"] = "72";
-    station["cameras"][0]["features"]["SensorHeight"] = station["cameras"][0]["features"]["Height"] = "50";
+    SizeCamera(station["cameras"][0], Width, Height);
     host::HostChannel channel = Ready(station);
     ASSERT_TRUE(Write(channel, {{"TestPattern", "On"}}));
     ASSERT_EQ(Read(channel, "Width"), std::to_string(Width));
@@ -83,7 +82,7 @@ TEST_F(ImageDelivery, AreaScanStackAndAverageOfFourPatternedFramesAtAnOddWidth) 
 TEST_F(ImageDelivery, LineScanAverageOfFourRowGroupsAtAnOddWidth) {
     constexpr int32_t Width = 136; // 4 x 32 + 8
     Json station = LineStation();
-    station["cameras"][0]["features"]["SensorWidth"] = station["cameras"][0]["features"]["Width"] = "136";
+    SizeCamera(station["cameras"][0], Width);
     station["cameras"][0]["limits"] = {{"Height", {{"max", 102}}}};
     host::HostChannel channel = Ready(station, "Line A");
     ASSERT_TRUE(

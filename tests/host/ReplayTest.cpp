@@ -104,8 +104,7 @@ TEST_F(Replay, RecordingsThatDoNotFitAreCameraErrorsNamingTheFile) {
     host::HostChannel channel = Ready(station);
     // Another image size: the camera refuses to start, and the plug-in reports a camera error.
     ASSERT_TRUE(Write(channel, {{"Width", "32"}}));
-    EXPECT_FALSE(channel.Start());
-    EXPECT_EQ(channel.Error(), CameraMessage);
+    EXPECT_EQ(Refused(channel.Start(), channel), CameraMessage);
     EXPECT_FALSE(
         LoggedStartingWith("Exception in Tamo::Acquisition::ImageSource::Start: Camera Cam A cannot play "
                            "back its recording: " +

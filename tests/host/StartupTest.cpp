@@ -120,8 +120,8 @@ TEST_F(Startup, SettingsThatCannotBeWrittenFailTheStartUpUntilMended) {
     TestEnvironment::WriteFile(blocker, "not a folder");
     plugin = std::make_unique<host::Plugin>();
     host::HostChannel channel;
-    EXPECT_FALSE(channel.Open(plugin->GetVideoChannel(), 0));
-    EXPECT_EQ(channel.Error(), "Tamo::Morvane::Zeb::GetVideoChannel: Unknown error occurred.");
+    EXPECT_EQ(Refused(channel.Open(plugin->GetVideoChannel(), 0), channel),
+              "Tamo::Morvane::Zeb::GetVideoChannel: Unknown error occurred.");
     // A folder where the settings file should be.
     std::filesystem::remove(blocker);
     std::filesystem::create_directories(environment.SettingsFile());
@@ -142,8 +142,8 @@ TEST_P(CameraEventsSetting, ReachesTheCameraOnlyWithLogging) {
                           : "[Log]\nLogEnabled=False\nLogCameraEvents=Everything\n");
     ASSERT_TRUE(Write(channel, {{"DeviceImageSource", "Cam A"}}));
     const auto trace = Trace("camera:Cam A");
-    EXPECT_TRUE(Contains(trace, logging ? "set\tCameraEvents\tEverything" : "set\tCameraEvents\t"));
-    EXPECT_TRUE(Contains(trace, "set\tOpenMode\tImageSource"));
+    EXPECT_THAT(trace, Contains(logging ? "set\tCameraEvents\tEverything" : "set\tCameraEvents\t"));
+    EXPECT_THAT(trace, Contains("set\tOpenMode\tImageSource"));
 }
 
 INSTANTIATE_TEST_SUITE_P(Startup, CameraEventsSetting, ::testing::Bool());

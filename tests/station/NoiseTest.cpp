@@ -248,25 +248,12 @@ void ExpectChance(const Correlations& c, const std::string& what) {
     EXPECT_NEAR(c.meanSquare, 1.0, 0.1) << what;
 }
 
-Json CardRig(const Json& sensor, int32_t width, int32_t height, const std::string& scanType) {
-    Json station = scanType == "Linescan" ? zeb::test::LineStation() : zeb::test::AreaStation();
-    Json& camera = station["cameras"][0];
-    for (const char* feature : {"SensorWidth", "Width"})
-        camera["features"][feature] = std::to_string(width);
-    if (scanType != "Linescan")
-        for (const char* feature : {"SensorHeight", "Height"})
-            camera["features"][feature] = std::to_string(height);
-    camera["scene"] = {{"object", "card"}};
-    camera["sensor"] = sensor;
-    return station;
-}
-
 } // namespace
 
 TEST(SensorNoise, FramesShareNoNoiseAtAnyShift) {
     constexpr int32_t Width = 336, Height = 288;
     const auto sets = [&](const Json& sensor, int count) {
-        StationRig rig(CardRig(sensor, Width, Height, "Areascan"));
+        StationRig rig(zeb::test::AreaSceneStation("card", Width, Height, sensor));
         rig.StartArea("Cam A");
         std::vector<Shot> shots;
         for (int set = 0; set < count; ++set)
@@ -291,7 +278,11 @@ TEST(SensorNoise, LinesOfALineFrameShareNoNoiseAtAnyShift) {
     // of up to 128 pixels, and against itself at every shift but 0.
     constexpr int32_t Width = 512, Lines = 16, Probe = 128;
     const auto frame = [&](const Json& sensor) {
-        StationRig rig(CardRig(sensor, Width, 0, "Linescan"));
+        Json station = zeb::test::LineStation();
+        zeb::test::SizeCamera(station["cameras"][0], Width);
+        station["cameras"][0]["scene"] = {{"object", "card"}};
+        station["cameras"][0]["sensor"] = sensor;
+        StationRig rig(station);
         rig.StartLine("Line A", Lines);
         rig.EncoderClocked(10000);
         return rig.LineFrame("Line A", 0.05);

@@ -4,9 +4,11 @@
 #include "ObjectStation.h"
 #include "OwnObjects.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 namespace zeb::station::test {
+
+using ::testing::ThrowsMessage;
 
 TEST(ObjectStation, TheBuiltInAreaChannelWithTheMapUnderItsCamera) {
     TestFolder folder;
@@ -62,23 +64,15 @@ TEST(ObjectStation, BadMapsAndOptionsAreRefusedWithTheirReason) {
     TestPng::Write(folder / "eight.png", TestPng::Grey(4, 4, 8, std::vector<uint16_t>(16, 1)));
     ObjectStationOptions options;
     options.heightMap = (folder / "eight.png").string();
-    try {
-        ObjectStationText(options);
-        ADD_FAILURE() << "accepted";
-    } catch (const std::runtime_error& error) {
-        EXPECT_EQ(std::string(error.what()),
-                  "height map " + std::filesystem::absolute(folder / "eight.png").generic_string() +
-                      ": is 4 x 4, 8-bit grey; a height map is 16-bit grey");
-    }
+    EXPECT_THAT([&] { ObjectStationText(options); },
+                ThrowsMessage<std::runtime_error>(
+                    "height map " + std::filesystem::absolute(folder / "eight.png").generic_string() +
+                    ": is 4 x 4, 8-bit grey; a height map is 16-bit grey"));
     WriteHeightMap(folder / "flat.png", 400, 400, 0.05, 0.001, [](double, double) { return 0.0; });
     options.heightMap = (folder / "flat.png").string();
     options.workingDistance = -3;
-    try {
-        ObjectStationText(options);
-        ADD_FAILURE() << "accepted";
-    } catch (const std::runtime_error& error) {
-        EXPECT_EQ(std::string(error.what()), "workingDistance: expected a number from 0 to 10000");
-    }
+    EXPECT_THAT([&] { ObjectStationText(options); },
+                ThrowsMessage<std::runtime_error>("workingDistance: expected a number from 0 to 10000"));
     options.workingDistance = 10;
     options.heightMap.clear();
     EXPECT_THROW(ObjectStationText(options), std::runtime_error);

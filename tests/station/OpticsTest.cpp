@@ -340,32 +340,26 @@ int32_t SphereLines(const Shot& shot) {
 } // namespace
 
 TEST(Optics, LineScanObjectLengthFollowsTheLineRateAndTheEncoder) {
-    // 50 mm of transport: from the gap before a sphere to the gap after it.
+    // 50 mm of transport: from the gap before a sphere to the gap after it. Free running at 5 and
+    // 10 kHz, then clocked by the encoder at 5000 and 10000 quarter increments per revolution.
     double millimetresPerLine[4];
     int32_t lengths[4];
-    const double rates[2] = {5000, 10000};
-    for (int i = 0; i < 2; ++i) {
-        StationRig rig(LineRig("sphere", false));
-        const double perLine = 4 * 250 / rates[i]; // four rows, one per direction, make a line
+    for (int i = 0; i < 4; ++i) {
+        const bool encoder = i >= 2;
+        const int32_t clock = i % 2 == 0 ? 5000 : 10000;
+        // Four rows, one per direction, make a line; the encoder takes one step per quarter increment.
+        const double perLine = encoder ? 4 * 125.0 / clock : 4 * 250.0 / clock;
         const int32_t lines = static_cast<int32_t>(50 / perLine);
+        StationRig rig(LineRig("sphere", encoder));
         rig.StartLine("Line A", lines);
-        rig.FreeRunning(rates[i]);
-        const Shot shot = rig.LineFrame("Line A", 4 * lines / rates[i] + 0.01);
+        if (encoder)
+            rig.EncoderClocked(clock);
+        else
+            rig.FreeRunning(clock);
+        const Shot shot = rig.LineFrame("Line A", encoder ? 0.21 : 4.0 * lines / clock + 0.01);
         ASSERT_EQ(shot.height, 4 * lines);
         lengths[i] = SphereLines(shot);
         millimetresPerLine[i] = perLine;
-    }
-    const int32_t resolutions[2] = {5000, 10000};
-    for (int i = 0; i < 2; ++i) {
-        StationRig rig(LineRig("sphere", true));
-        const double perLine = 4 * 125.0 / resolutions[i]; // one step per quarter increment
-        const int32_t lines = static_cast<int32_t>(50 / perLine);
-        rig.StartLine("Line A", lines);
-        rig.EncoderClocked(resolutions[i]);
-        const Shot shot = rig.LineFrame("Line A", 0.21);
-        ASSERT_EQ(shot.height, 4 * lines);
-        lengths[2 + i] = SphereLines(shot);
-        millimetresPerLine[2 + i] = perLine;
     }
     std::printf("sphere length in lines: %d at 5 kHz, %d at 10 kHz, %d at 5000 and %d at 10000 increments\n",
                 lengths[0], lengths[1], lengths[2], lengths[3]);

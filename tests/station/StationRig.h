@@ -16,6 +16,16 @@ namespace zeb::station::test {
 
 using zeb::test::Json;
 
+// The error of loading station file `text` as the file `path`, or "" when it loads.
+inline std::string LoadError(const std::string& text, const std::string& path) {
+    try {
+        Station::FromJson(text, path);
+    } catch (const std::exception& error) {
+        return error.what();
+    }
+    return "";
+}
+
 // The four directions of one image set (direction k is frame k of the sequence), or the rows of a
 // line-scan frame with the four directions interleaved.
 struct Shot {

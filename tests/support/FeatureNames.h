@@ -3,44 +3,20 @@
 
 namespace zeb::test {
 
-inline constexpr const char* FeatureNames[] = {"DeviceScanType",
-                                               "DeviceImageSource",
-                                               "DeviceImageSourceDetect",
-                                               "DeviceImageSourceVendor",
-                                               "DeviceImageSourceModel",
-                                               "DeviceImageSourceSerial",
-                                               "Width",
-                                               "Height",
-                                               "OffsetX",
-                                               "OffsetY",
-                                               "ReverseXY",
-                                               "TestPattern",
-                                               "AcquisitionMode",
-                                               "AcquisitionBurstMode",
-                                               "AcquisitionLineRate",
-                                               "AcquisitionLineRateEnable",
-                                               "AcquisitionLineRateMaximum",
-                                               "AcquisitionLineRateCurrentMaximum",
-                                               "TriggerMode",
-                                               "TriggerActivation",
-                                               "ExposureTime",
-                                               "Gain",
-                                               "EncoderResolution",
-                                               "LightingSequenceType",
-                                               "LightingOrientation",
-                                               "SetupMode",
-                                               "DialogSelector",
-                                               "DialogStatus",
-                                               "DialogStart",
-                                               "DialogStop",
-                                               "DialogNext",
-                                               "DialogInstruction",
-                                               "DialogResult",
-                                               "DialogResultMessage",
-                                               "DialogResultMessageArguments",
-                                               "DialogAcquisitionRequest",
-                                               "GevSCPD",
-                                               "GevRequestTimeout",
-                                               "GevLatencyLevel"};
+inline constexpr const char* FeatureNames[] = {
+    // The camera and the image.
+    "DeviceScanType", "DeviceImageSource", "DeviceImageSourceDetect", "DeviceImageSourceVendor",
+    "DeviceImageSourceModel", "DeviceImageSourceSerial", "Width", "Height", "OffsetX", "OffsetY", "ReverseXY",
+    "TestPattern",
+    // Acquisition, trigger and exposure.
+    "AcquisitionMode", "AcquisitionBurstMode", "AcquisitionLineRate", "AcquisitionLineRateEnable",
+    "AcquisitionLineRateMaximum", "AcquisitionLineRateCurrentMaximum", "TriggerMode", "TriggerActivation",
+    "ExposureTime", "Gain", "EncoderResolution",
+    // Lighting and the assistants.
+    "LightingSequenceType", "LightingOrientation", "SetupMode", "DialogSelector", "DialogStatus",
+    "DialogStart", "DialogStop", "DialogNext", "DialogInstruction", "DialogResult", "DialogResultMessage",
+    "DialogResultMessageArguments", "DialogAcquisitionRequest",
+    // GigE Vision transport.
+    "GevSCPD", "GevRequestTimeout", "GevLatencyLevel"};
 
 } // namespace zeb::test

@@ -43,6 +43,10 @@ protected:
         EXPECT_TRUE(value.has_value()) << feature << ": " << channel.Error();
         return value.value_or("<failed>");
     }
+    // The channel's error text after a call that had to fail; "<succeeded>" when it did not.
+    template <typename Result> static std::string Refused(const Result& result, host::HostChannel& channel) {
+        return result ? "<succeeded>" : channel.Error();
+    }
     // Trace lines of one device, as "operation\tname\tvalue".
     std::vector<std::string> Trace(const std::string& device) const {
         std::vector<std::string> lines;

@@ -28,6 +28,13 @@ inline Json LineController(int id = 0) {
             {"triggerInput", {{"periodMs", 20}, {"pulseMs", 2}}}};
 }
 
+// Sizes the camera's sensor and image to width x height pixels (a line camera's width alone: height 0).
+inline void SizeCamera(Json& camera, int width, int height = 0) {
+    camera["features"]["SensorWidth"] = camera["features"]["Width"] = std::to_string(width);
+    if (height > 0)
+        camera["features"]["SensorHeight"] = camera["features"]["Height"] = std::to_string(height);
+}
+
 // A sensor without temporal noise or dark offset: the same scene gives the same pixels every time.
 inline Json ExactSensor() {
     return {{"noise", 0}, {"darkOffset", 0}};
@@ -124,10 +131,7 @@ inline Json AreaSceneStation(const std::string& object, int width, int height, c
     Json station = AreaStation();
     station["controllers"][0]["domeRotation"] = rotation;
     Json& camera = station["cameras"][0];
-    for (const char* feature : {"SensorWidth", "Width"})
-        camera["features"][feature] = std::to_string(width);
-    for (const char* feature : {"SensorHeight", "Height"})
-        camera["features"][feature] = std::to_string(height);
+    SizeCamera(camera, width, height);
     camera["scene"] = {{"object", object}};
     camera["sensor"] = sensor;
     return station;

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <ostream>
 #include <random>
@@ -41,13 +42,9 @@ struct Row {
         return bytes.data() + (64 - address % 64) % 64;
     }
     bool MarginsIntact() const {
-        for (const uint8_t* p = bytes.data(); p < data; ++p)
-            if (*p != Sentinel)
-                return false;
-        for (const uint8_t* p = data + width; p < bytes.data() + bytes.size(); ++p)
-            if (*p != Sentinel)
-                return false;
-        return true;
+        const uint8_t *begin = bytes.data(), *end = begin + bytes.size(), *row = data;
+        const auto untouched = [](uint8_t byte) { return byte == Sentinel; };
+        return std::all_of(begin, row, untouched) && std::all_of(row + width, end, untouched);
     }
 };
 
