@@ -33,7 +33,7 @@ template <typename Error = std::invalid_argument> std::string Refusal(const std:
     return "accepted";
 }
 
-SurfaceOptions WithHeights() {
+SurfaceOptions RecoveringHeights() {
     SurfaceOptions options;
     options.recoverHeight = true;
     return options;
@@ -86,7 +86,7 @@ TEST(NumericalEdges, ClippedAndDarkDirectionsInEveryPositionAndCount) {
 
     for (const bool heights : {false, true}) {
         SurfaceSolver solver(NominalModel(AreaNominal(128, 8)), {},
-                             heights ? WithHeights() : SurfaceOptions{});
+                             heights ? RecoveringHeights() : SurfaceOptions{});
         const Surface surface = solver.Solve(shot.View());
         for (size_t c = 0; c < cases.size(); ++c) {
             const size_t i = surface.Index(static_cast<int32_t>(2 * c), 4);
@@ -183,12 +183,12 @@ TEST(NumericalEdges, NotANumberOrInfinityInTheLightingIsRefusedWithItsReason) {
         options.curvatureRadius = bad;
         EXPECT_EQ(solver([](LightingModel&) {}, options),
                   "the curvature radius must be a number of millimetres, 0 or more");
-        options = WithHeights();
+        options = RecoveringHeights();
         options.heightSettled = bad;
         EXPECT_EQ(solver([](LightingModel&) {}, options),
                   "the height rounds and tolerance must be 0 or more");
     }
-    SurfaceOptions negative = WithHeights();
+    SurfaceOptions negative = RecoveringHeights();
     negative.heightRounds = -1;
     EXPECT_EQ(solver([](LightingModel&) {}, negative), "the height rounds and tolerance must be 0 or more");
 
@@ -290,7 +290,7 @@ TEST(NumericalEdges, ImagesOfOnePixelOneRowOrColumnAndVeryWideOnes) {
         const ImageRegion region{320 - width / 2, 240 - height / 2, false};
         for (const bool heights : {false, true}) {
             SurfaceSolver solver(NominalModel(AreaNominal(640, 480)), region,
-                                 heights ? WithHeights() : SurfaceOptions{});
+                                 heights ? RecoveringHeights() : SurfaceOptions{});
             const Surface surface = solver.Solve(view);
             ASSERT_EQ(surface.width, width);
             ASSERT_EQ(surface.height, height);
@@ -334,7 +334,7 @@ TEST(NumericalEdges, ImagesOfOnePixelOneRowOrColumnAndVeryWideOnes) {
         ASSERT_TRUE(std::isfinite(surface.normalZ[i] + surface.albedo[i] + surface.curvature[i])) << i;
     // And its heights on 4096 x 32 pixels: a grid far wider than tall.
     std::vector<uint8_t> long_(static_cast<size_t>(4096) * 32 * 4, 100);
-    SurfaceSolver heights(NominalModel(AreaNominal(4096, 32)), {}, WithHeights());
+    SurfaceSolver heights(NominalModel(AreaNominal(4096, 32)), {}, RecoveringHeights());
     const Surface tall = heights.Solve({long_.data(), 4096, 4 * 32, false});
     ASSERT_TRUE(tall.HasHeights());
     for (size_t i = 0; i < tall.heightMap.size(); i += 31)

@@ -8,12 +8,11 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <numbers>
 
 namespace zeb::station::test {
 
 namespace {
-
-constexpr double Pi = 3.14159265358979323846;
 
 // The quadrant that the ray from `p` in direction `d` reaches on a dome of radius 100 mm, or -1 when it
 // leaves through the camera's opening or below the rim.
@@ -49,7 +48,8 @@ std::vector<int> MirroredQuadrants(int32_t width, int32_t height, double pixel, 
                                  mirror.x * first.y - mirror.y * first.x};
             int hit = QuadrantHit(p, mirror);
             for (int k = 0; k < 16 && hit != -2; ++k) {
-                const double turn = k * Pi / 8, c = margin * std::cos(turn), s = margin * std::sin(turn);
+                const double turn = k * std::numbers::pi / 8, c = margin * std::cos(turn),
+                             s = margin * std::sin(turn);
                 Vector3 d{mirror.x + c * first.x + s * second.x, mirror.y + c * first.y + s * second.y,
                           mirror.z + c * first.z + s * second.z};
                 const double norm = std::sqrt(Dot(d, d));
@@ -111,7 +111,7 @@ TEST(Gloss, PlateMirrorsEachQuadrantWhereTheMirrorDirectionPointsAtIt) {
         EXPECT_EQ(wrong, 0) << "quadrant " << q;
         // A mirror shows the dome's radiance, which lights a white matte facet at the rim's centre with the
         // reference irradiance from a quarter of the sky: pi radiance over that, times the specular share.
-        const double mirror = 0.5 * Pi / Dome(100).Reference();
+        const double mirror = 0.5 * std::numbers::pi / Dome(100).Reference();
         EXPECT_GT(brightest, 0.9 * mirror) << "quadrant " << q;
         EXPECT_LT(brightest, 1.01 * mirror) << "quadrant " << q;
     }

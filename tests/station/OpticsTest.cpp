@@ -9,12 +9,11 @@
 #include <array>
 #include <cmath>
 #include <cstdio>
+#include <numbers>
 
 namespace zeb::station::test {
 
 namespace {
-
-constexpr double Pi = 3.14159265358979323846;
 
 struct Vec {
     double x = 0, y = 0, z = 0;
@@ -30,13 +29,15 @@ double Dot(const Vec& a, const Vec& b) {
 std::array<std::vector<Vec>, 4> Emitters(double radius, const Vec& p) {
     const double centre[4] = {135, 45, 225, 315};
     const int steps = 30;
-    const double top = std::asin(0.15), polarStep = (Pi / 2 - top) / steps, azimuthStep = (Pi / 2) / steps;
+    const double top = std::asin(0.15), polarStep = (std::numbers::pi / 2 - top) / steps,
+                 azimuthStep = (std::numbers::pi / 2) / steps;
     std::array<std::vector<Vec>, 4> emitters;
     for (int q = 0; q < 4; ++q)
         for (int i = 0; i < steps; ++i)
             for (int j = 0; j < steps; ++j) {
                 const double polar = top + (i + 0.5) * polarStep;
-                const double azimuth = centre[q] * Pi / 180 - Pi / 4 + (j + 0.5) * azimuthStep;
+                const double azimuth =
+                    centre[q] * std::numbers::pi / 180 - std::numbers::pi / 4 + (j + 0.5) * azimuthStep;
                 const Vec s{radius * std::sin(polar) * std::cos(azimuth),
                             radius * std::sin(polar) * std::sin(azimuth), radius * std::cos(polar)};
                 const Vec d{s.x - p.x, s.y - p.y, s.z - p.z};
@@ -91,7 +92,7 @@ Vec SolveNormal(const std::array<Vec, 4>& light, const std::array<double, 4>& in
 }
 
 double AngleDegrees(const Vec& a, const Vec& b) {
-    return std::acos(std::clamp(Dot(a, b), -1.0, 1.0)) * 180 / Pi;
+    return std::acos(std::clamp(Dot(a, b), -1.0, 1.0)) * 180 / std::numbers::pi;
 }
 
 // The diagonal sequence on an unturned dome lights quadrants 1, 0, 2, 3 in its four steps.
@@ -160,7 +161,9 @@ TEST(Optics, PhotometricStereoRecoversTheHemisphereAndTheCard) {
     sphere.StartArea("Cam A");
     const Shot sphereShot = sphere.ImageSet("Cam A");
     ASSERT_EQ(sphereShot.frames.size(), 4u);
-    const auto onCap = [](double x, double y) { return std::hypot(x, y) <= 20 * std::sin(Pi / 3); };
+    const auto onCap = [](double x, double y) {
+        return std::hypot(x, y) <= 20 * std::sin(std::numbers::pi / 3);
+    };
     const auto hemisphere = [](double x, double y, Vec& normal, double& height) {
         height = std::sqrt(std::max(0.0, 400 - x * x - y * y));
         normal = {x / 20, y / 20, height / 20};

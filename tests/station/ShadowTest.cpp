@@ -10,15 +10,12 @@
 #include <cmath>
 #include <cstdio>
 #include <limits>
+#include <numbers>
 #include <random>
 
 namespace zeb::station::test {
 
-namespace {
-
-constexpr double Pi = 3.14159265358979323846;
-
-} // namespace
+namespace {} // namespace
 
 TEST(Shadows, SweepFindsTheHighestPointAheadInEveryDirection) {
     // A plane with rough patches: the horizon of each point in a direction is the steepest rise to any
@@ -36,7 +33,8 @@ TEST(Shadows, SweepFindsTheHighestPointAheadInEveryDirection) {
                 (column == 30 && row == 7))
                 z[static_cast<size_t>(row) * width + column] = heights(random);
     for (const double degrees : {0.0, 10.0, 35.0, 45.0, 160.0, 200.0, 300.0, 359.0}) {
-        const double ux = std::cos(degrees * Pi / 180), uy = std::sin(degrees * Pi / 180);
+        const double ux = std::cos(degrees * std::numbers::pi / 180),
+                     uy = std::sin(degrees * std::numbers::pi / 180);
         // Grid columns toward +x, rows toward -y; a sweep steps along columns.
         if (std::fabs(ux) / pitchX < std::fabs(uy) / pitchY)
             continue;
@@ -90,13 +88,14 @@ namespace {
 template <typename Hidden> double FineIrradiance(const Vector3& p, const Vector3& n, int q, Hidden hidden) {
     const double centre[4] = {135, 45, 225, 315};
     const int steps = 240;
-    const double opening = std::asin(0.15), polarStep = (Pi / 2 - opening) / steps,
-                 azimuthStep = (Pi / 2) / steps;
+    const double opening = std::asin(0.15), polarStep = (std::numbers::pi / 2 - opening) / steps,
+                 azimuthStep = (std::numbers::pi / 2) / steps;
     double sum = 0;
     for (int i = 0; i < steps; ++i)
         for (int j = 0; j < steps; ++j) {
             const double polar = opening + (i + 0.5) * polarStep;
-            const double azimuth = centre[q] * Pi / 180 - Pi / 4 + (j + 0.5) * azimuthStep;
+            const double azimuth =
+                centre[q] * std::numbers::pi / 180 - std::numbers::pi / 4 + (j + 0.5) * azimuthStep;
             const Vector3 s{100 * std::sin(polar) * std::cos(azimuth),
                             100 * std::sin(polar) * std::sin(azimuth), 100 * std::cos(polar)};
             const Vector3 d{s.x - p.x, s.y - p.y, s.z - p.z};
@@ -119,7 +118,7 @@ TEST(Shadows, RelievingTheWholeSkyHidesWhatEachQuadrantGives) {
     // across the field, near the dome's wall and above the rim, and facets tilted every way.
     const Dome dome(100);
     const DomeShape shape(dome);
-    const double width = 2 * Pi / ShadowSectors;
+    const double width = 2 * std::numbers::pi / ShadowSectors;
     const Vector3 points[] = {{0, 0, -10}, {25, -18, -10}, {-40, 30, -30}, {5, 60, -5}, {10, -5, 15}};
     const Vector3 normals[] = {{0, 0, 1}, {0.3, 0.2, 0.933}, {-0.5, 0.1, 0.86}, {0.05, -0.6, 0.798}};
     for (const Vector3& point : points)

@@ -9,7 +9,6 @@ namespace zeb::station::test {
 namespace {
 
 using zeb::test::AreaStation;
-using zeb::test::Cable;
 
 // Progress of a one-step sequence clocked by `port` over one user-output pulse of camera line Line1.
 std::pair<std::string, std::string> PulseThrough(StationRig& rig, const std::string& port) {
@@ -39,7 +38,7 @@ using Progress = std::pair<std::string, std::string>;
 
 TEST(StationBehaviour, CameraOutputPulsesMoveTheWiredInputsSequencer) {
     Json json = AreaStation();
-    json["cables"].push_back(Cable(0, "Camera2Input1", "Cam A", "Line1", true));
+    json["cables"].push_back(zeb::test::Cable(0, "Camera2Input1", "Cam A", "Line1", true));
     StationRig rig(json);
     ASSERT_TRUE(rig.station->OpenCamera("Cam A", "DigitalInputs").Ok());
     EXPECT_EQ(PulseThrough(rig, "Camera0Input0"), Progress("3", "3")) << "plain wire";
@@ -52,7 +51,7 @@ TEST(StationBehaviour, CameraOutputPulsesMoveTheWiredInputsSequencer) {
 
 TEST(StationBehaviour, OutputPolarityFlipsTheWiredCameraLine) {
     Json json = AreaStation();
-    json["cables"].push_back(Cable(0, "Camera1Output0", "Cam A", "Line2", true));
+    json["cables"].push_back(zeb::test::Cable(0, "Camera1Output0", "Cam A", "Line2", true));
     StationRig rig(json);
     ASSERT_TRUE(rig.station->OpenCamera("Cam A", "DigitalInputs").Ok());
     rig.SetCamera("Cam A", "LineSelector", "Line0");

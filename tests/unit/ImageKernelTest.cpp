@@ -26,17 +26,17 @@ uint8_t Expected(uint32_t a, uint32_t b, uint32_t c, uint32_t d) {
 }
 
 // Rows with room before (to shift their start off the vector alignment) and sentinels after.
-struct Row {
+struct PaddedRow {
     static constexpr size_t Margin = 64;
     static constexpr uint8_t Sentinel = 0xA5;
     std::vector<uint8_t> bytes;
     uint8_t* data;
     size_t width;
 
-    Row(size_t rowWidth, size_t misalignment)
+    PaddedRow(size_t rowWidth, size_t misalignment)
         : bytes(rowWidth + 2 * Margin, Sentinel), data(Aligned() + misalignment), width(rowWidth) {}
-    Row(const Row&) = delete;
-    Row& operator=(const Row&) = delete;
+    PaddedRow(const PaddedRow&) = delete;
+    PaddedRow& operator=(const PaddedRow&) = delete;
     uint8_t* Aligned() {
         const auto address = reinterpret_cast<uintptr_t>(bytes.data());
         return bytes.data() + (64 - address % 64) % 64;
@@ -94,8 +94,9 @@ TEST_P(AverageForms, RowEdgesOfEveryWidthAndAlignment) {
     std::mt19937 random(7);
     for (size_t width = 1; width <= 100; ++width) {
         for (size_t misalignment : {0, 1, 7, 15, 31}) {
-            Row rows[4] = {{width, (misalignment * 3) % 32}, {width, 0}, {width, misalignment}, {width, 5}};
-            for (Row& row : rows)
+            PaddedRow rows[4] = {
+                {width, (misalignment * 3) % 32}, {width, 0}, {width, misalignment}, {width, 5}};
+            for (PaddedRow& row : rows)
                 for (size_t x = 0; x < width; ++x)
                     row.data[x] = static_cast<uint8_t>(random());
             const size_t edges[4] = {0, 1, width - 2, width - 1};
@@ -105,7 +106,7 @@ TEST_P(AverageForms, RowEdgesOfEveryWidthAndAlignment) {
                 for (size_t k = 0; k < 4; ++k) {
                     for (uint32_t value = 0; value < 256; ++value) {
                         rows[k].data[edge] = static_cast<uint8_t>(value);
-                        Row out(width, misalignment);
+                        PaddedRow out(width, misalignment);
                         form.average(rows[0].data, rows[1].data, rows[2].data, rows[3].data, out.data, width);
                         for (size_t x = 0; x < width; ++x)
                             ASSERT_EQ(out.data[x], Expected(rows[0].data[x], rows[1].data[x], rows[2].data[x],
@@ -117,8 +118,8 @@ TEST_P(AverageForms, RowEdgesOfEveryWidthAndAlignment) {
                     }
                 }
             }
-            Row copies[4] = {{width, 3}, {width, 0}, {width, misalignment}, {width, 1}};
-            Row out(width, misalignment);
+            PaddedRow copies[4] = {{width, 3}, {width, 0}, {width, misalignment}, {width, 1}};
+            PaddedRow out(width, misalignment);
             const uint8_t* const sources[4] = {rows[0].data, rows[1].data, rows[2].data, rows[3].data};
             uint8_t* const destinations[4] = {copies[0].data, copies[1].data, copies[2].data, copies[3].data};
             form.averageAndCopy(sources, destinations, out.data, width);
