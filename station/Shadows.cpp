@@ -135,7 +135,7 @@ struct Facet {
 };
 
 Facet FacetOf(const DomeShape& dome, const Vector3& p, const Vector3& n, double diffuse) {
-    const double openingTan = (dome.openingHeight - p.z) / (std::hypot(p.x, p.y) + dome.opening);
+    const double openingTan = (dome.openingHeight - p.z) / (std::sqrt(p.x * p.x + p.y * p.y) + dome.opening);
     return {static_cast<float>(p.x),        static_cast<float>(p.y),    static_cast<float>(p.z),
             static_cast<float>(n.x),        static_cast<float>(n.y),    static_cast<float>(n.z),
             static_cast<float>(openingTan), static_cast<float>(diffuse)};
@@ -282,7 +282,7 @@ void CastShadows(const ReliefGrid& grid, const ShadedPixels& pixels, const DomeS
     for (int32_t row = 0; row < pixels.height; ++row)
         for (int32_t column = 0; column < pixels.width; ++column) {
             const size_t i = static_cast<size_t>(row) * static_cast<size_t>(pixels.width) + column;
-            const double reach = std::hypot(pixels.x[i], pixels.y[i]), z = pixels.z[i];
+            const double x = pixels.x[i], y = pixels.y[i], reach = std::sqrt(x * x + y * y), z = pixels.z[i];
             const size_t at = static_cast<size_t>(grid.imageY + row) * grid.width + grid.imageX + column;
             threshold[at] = reach >= dome.radius ? std::numeric_limits<float>::infinity()
                             : z <= 0             ? static_cast<float>(-z / (dome.radius + reach))
