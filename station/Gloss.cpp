@@ -28,7 +28,8 @@ double Masking(double cosine, double alpha) {
 // The angle from the mirror direction `r` to the edge where `value` (linear in the hit point, with
 // gradient `w`) changes sign, positive on its lit side. The hit point `hit`, `distance` along `r`,
 // moves on the sphere as the direction turns: by distance x (turn - (hit . turn) / (hit . r) r).
-double EdgeAngle(const Vector3& hit, const Vector3& r, double distance, const Vector3& w, double value) {
+[[gnu::always_inline]] inline double EdgeAngle(const Vector3& hit, const Vector3& r, double distance,
+                                               const Vector3& w, double value) {
     const double hr = Dot(hit, r);
     Vector3 g = Along(Minus(w, Along(hit, Dot(w, r) / hr)), distance);
     g = Minus(g, Along(r, Dot(g, r)));

@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <limits>
@@ -41,6 +42,22 @@ void SweepLines(const float* z, const float* threshold, const std::vector<uint32
     }
     const bool rising = rowsPerStep >= 0;
     const auto [least, most] = std::minmax_element(nearest.begin(), nearest.end());
+    // What does not vary from line to line, per step: the column, the distance along the direction
+    // (without the line's own offset), and the grid indices of the row below the line and of the
+    // nearest row for the line through row 0.
+    const double stepX = pitchX * along, stepY = pitchY * across; // millimetres ahead per column, per row
+    std::vector<size_t> columnOf(steps);
+    std::vector<double> stepT(steps);
+    std::vector<ptrdiff_t> belowAt(steps), nearestAt(steps);
+    const auto rowStart = [steps](int32_t row) {
+        return static_cast<ptrdiff_t>(row) * static_cast<ptrdiff_t>(steps);
+    };
+    for (size_t s = 0; s < steps; ++s) {
+        columnOf[s] = forward ? s : steps - 1 - s;
+        stepT[s] = static_cast<double>(columnOf[s]) * stepX + rowsPerStep * static_cast<double>(s) * stepY;
+        belowAt[s] = rowStart(below[s]) + static_cast<ptrdiff_t>(columnOf[s]);
+        nearestAt[s] = rowStart(nearest[s]) + static_cast<ptrdiff_t>(columnOf[s]);
+    }
     std::vector<float> lineT(steps), lineZ(steps), lineThreshold(steps);
     std::vector<uint32_t> lineAt(steps);
     // The upper convex hull of the points passed so far, nearest last, each with the slope up to the
@@ -49,7 +66,6 @@ void SweepLines(const float* z, const float* threshold, const std::vector<uint32
         float t, z, slope;
     };
     std::vector<HullPoint> hull(steps);
-    const double stepX = pitchX * along, stepY = pitchY * across; // millimetres ahead per column, per row
     const auto rowOf = [height](int32_t row) { return static_cast<size_t>(std::clamp(row, 0, height - 1)); };
     // A point looks ahead at the hull: hull points no higher, seen from it, than the line on to the
     // next hull point are hidden for it and for every point behind it. The slope to what remains is
@@ -102,15 +118,23 @@ void SweepLines(const float* z, const float* threshold, const std::vector<uint32
         }
         if (first >= last)
             continue;
+        const ptrdiff_t lineStart = rowStart(line);
+        const double lineT0 = line * stepY;
         const auto take = [&](size_t s) {
-            const size_t column = forward ? s : steps - 1 - s;
             const int32_t under = line + below[s];
             const double f = share[s];
-            lineZ[s] = static_cast<float>((1 - f) * z[rowOf(under) * steps + column] +
-                                          f * z[rowOf(under + 1) * steps + column]);
-            lineT[s] = static_cast<float>(static_cast<double>(column) * stepX +
-                                          (line + rowsPerStep * static_cast<double>(s)) * stepY);
-            lineAt[s] = static_cast<uint32_t>(static_cast<size_t>(line + nearest[s]) * steps + column);
+            double low = 0, high = 0; // the heights of the rows below and above the line
+            if (under >= 0 && under < height - 1) {
+                const float* at = z + (lineStart + belowAt[s]);
+                low = at[0];
+                high = at[steps];
+            } else { // beyond the grid's first or last row, its heights continue
+                low = z[rowOf(under) * steps + columnOf[s]];
+                high = z[rowOf(under + 1) * steps + columnOf[s]];
+            }
+            lineZ[s] = static_cast<float>((1 - f) * low + f * high);
+            lineT[s] = static_cast<float>(lineT0 + stepT[s]);
+            lineAt[s] = static_cast<uint32_t>(lineStart + nearestAt[s]);
             lineThreshold[s] = threshold[lineAt[s]];
         };
         // The plane beyond the relief, one step clear of it: its ends, and the steps between them.

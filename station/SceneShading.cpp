@@ -204,7 +204,8 @@ std::array<std::vector<float>, 4> ShadeScene(const RenderRequest& r) {
             if (glossy) {
                 for (size_t q = 0; q < 4; ++q)
                     shaded.specular[q][i] = static_cast<float>(share * mirror.quadrant[q]);
-                const double across = std::hypot(mirror.mirror.x, mirror.mirror.y);
+                const double across =
+                    std::sqrt(mirror.mirror.x * mirror.mirror.x + mirror.mirror.y * mirror.mirror.y);
                 shaded.mirrorSector[i] = -1;
                 if (across > 1e-9) {
                     const double azimuth = std::atan2(mirror.mirror.y, mirror.mirror.x);

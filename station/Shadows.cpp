@@ -15,6 +15,7 @@ namespace {
 constexpr double Pi = 3.14159265358979323846;
 constexpr float None = -std::numeric_limits<float>::infinity();
 constexpr double Infinite = std::numeric_limits<double>::infinity();
+constexpr size_t PrefetchAhead = 8; // points found by the sweep, some hundred nanoseconds of work
 
 // Where, going up in elevation along one azimuth, the dome's hit point crosses the plane of one axis
 // (x = 0 or y = 0): the tan of that elevation, and the sign of the coordinate below and above it.
@@ -135,7 +136,7 @@ struct Facet {
 };
 
 Facet FacetOf(const DomeShape& dome, const Vector3& p, const Vector3& n, double diffuse) {
-    const double openingTan = (dome.openingHeight - p.z) / (std::hypot(p.x, p.y) + dome.opening);
+    const double openingTan = (dome.openingHeight - p.z) / (std::sqrt(p.x * p.x + p.y * p.y) + dome.opening);
     return {static_cast<float>(p.x),        static_cast<float>(p.y),    static_cast<float>(p.z),
             static_cast<float>(n.x),        static_cast<float>(n.y),    static_cast<float>(n.z),
             static_cast<float>(openingTan), static_cast<float>(diffuse)};
@@ -282,7 +283,7 @@ void CastShadows(const ReliefGrid& grid, const ShadedPixels& pixels, const DomeS
     for (int32_t row = 0; row < pixels.height; ++row)
         for (int32_t column = 0; column < pixels.width; ++column) {
             const size_t i = static_cast<size_t>(row) * static_cast<size_t>(pixels.width) + column;
-            const double reach = std::hypot(pixels.x[i], pixels.y[i]), z = pixels.z[i];
+            const double x = pixels.x[i], y = pixels.y[i], reach = std::sqrt(x * x + y * y), z = pixels.z[i];
             const size_t at = static_cast<size_t>(grid.imageY + row) * grid.width + grid.imageX + column;
             threshold[at] = reach >= dome.radius ? std::numeric_limits<float>::infinity()
                             : z <= 0             ? static_cast<float>(-z / (dome.radius + reach))
@@ -340,9 +341,17 @@ void CastShadows(const ReliefGrid& grid, const ShadedPixels& pixels, const DomeS
         for (int direction = 0; direction < 2; ++direction) {
             const int32_t index = family + direction * ShadowSectors / 2;
             const Sector sector = direction == 0 ? ahead : Sector((index + 0.5) * width, width);
-            for (const Found& point : found[static_cast<size_t>(direction)]) {
-                const size_t i = point.pixel;
-                const double h = point.horizon;
+            const std::vector<Found>& points = found[static_cast<size_t>(direction)];
+            for (size_t k = 0; k < points.size(); ++k) {
+                // The pixels come in the order of the sweep's lines, across the rows for steep
+                // directions: their data is asked for a few points ahead so that it arrives in time.
+                if (k + PrefetchAhead < points.size()) {
+                    const size_t next = points[k + PrefetchAhead].pixel;
+                    __builtin_prefetch(&facets[next]);
+                    __builtin_prefetch(&lost[next], 1);
+                }
+                const size_t i = points[k].pixel;
+                const double h = points[k].horizon;
                 const Facet& facet = facets[i];
                 if (facet.diffuse > 0) {
                     const auto hidden = Hidden(dome, sector, facet, h);
