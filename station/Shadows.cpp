@@ -359,8 +359,7 @@ void CastShadows(const ReliefGrid& grid, const ShadedPixels& pixels, const DomeS
                         lost[i][q] += static_cast<float>(facet.diffuse * hidden[q]);
                 }
                 if (glossy && pixels.mirrorSector[i] == index) {
-                    const double hiddenShare =
-                        1 - LobeShare(std::atan(pixels.mirrorTan[i]) - std::atan(h), pixels.roughness);
+                    const double hiddenShare = 1 - LobeShareBetween(pixels.mirrorTan[i], h, pixels.roughness);
                     for (size_t q = 0; q < 4; ++q)
                         lost[i][q] += static_cast<float>(pixels.specular[q][i] * hiddenShare);
                 }
