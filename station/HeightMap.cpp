@@ -141,9 +141,18 @@ SurfacePoint HeightMapObject::At(double x, double y) const {
     // The heights around the four map pixels the point lies between, fetched once (indices clamped to
     // the map): the four pixels themselves and their neighbours left, right, above and below.
     double level[4][4]; // [row - place.row + 1][column - place.column + 1]
-    for (int32_t j = 0; j < 4; ++j)
-        for (int32_t i = 0; i < 4; ++i)
-            level[j][i] = Level(place.column + i - 1, place.row + j - 1);
+    if (place.column >= 1 && place.column + 2 < _width && place.row >= 1 && place.row + 2 < _height) {
+        // Within the map, as almost everywhere: four rows of four, read straight.
+        const size_t width = static_cast<size_t>(_width);
+        const uint16_t* first = &_levels[static_cast<size_t>(place.row - 1) * width + (place.column - 1)];
+        for (size_t j = 0; j < 4; ++j)
+            for (size_t i = 0; i < 4; ++i)
+                level[j][i] = first[j * width + i] * _description.heightScale;
+    } else {
+        for (int32_t j = 0; j < 4; ++j)
+            for (int32_t i = 0; i < 4; ++i)
+                level[j][i] = Level(place.column + i - 1, place.row + j - 1);
+    }
     point.height =
         Bilinear(place, [&](int32_t c, int32_t r) { return level[r - place.row + 1][c - place.column + 1]; });
     // Each pixel's slope (d height / d x, d height / d y) from central differences, one-sided at the
