@@ -46,6 +46,20 @@ double LobeShare(double angle, double alpha) {
     return 0.5 * (1 + s / std::sqrt(1 + s * s));
 }
 
+double LobeShareBetween(double middleTan, double edgeTan, double alpha) {
+    if (!std::isfinite(middleTan) || !std::isfinite(edgeTan))
+        return LobeShare(std::atan(middleTan) - std::atan(edgeTan), alpha);
+    // With cos and sin of the angle between them (1 + m e) / root and (m - e) / root, the tan of half
+    // of it is sin / (1 + cos), or (1 - cos) / sin where cos < 0, which loses nothing to cancellation.
+    const double m = middleTan, e = edgeTan;
+    const double root = std::sqrt((1 + m * m) * (1 + e * e)), cosine = 1 + m * e;
+    const double half = cosine >= 0 ? (m - e) / (root + cosine) : (root - cosine) / (m - e);
+    // As LobeShare clamps the angle to +/- 3.1.
+    const double limit = 48.07848247921907; // tan(1.55)
+    const double s = std::clamp(half, -limit, limit) / alpha;
+    return 0.5 * (1 + s / std::sqrt(1 + s * s));
+}
+
 MirrorLight SpecularLight(const DomeShape& dome, const Vector3& p, const Vector3& n, const Vector3& camera,
                           double alpha) {
     MirrorLight light;

@@ -25,6 +25,10 @@ struct DomeShape;
 // (negative: the middle lies beyond the edge): 1/2 (1 + s / sqrt(1 + s^2)), s = tan(angle / 2) / alpha.
 double LobeShare(double angle, double alpha);
 
+// LobeShare(atan(middleTan) - atan(edgeTan), alpha) without the arc tangents: the share of a lobe
+// whose middle rises at elevation atan(middleTan) beyond an edge at elevation atan(edgeTan).
+double LobeShareBetween(double middleTan, double edgeTan, double alpha);
+
 struct MirrorLight {
     // Relative light from each quadrant, as a white Lambertian surface's relative irradiance compares
     // with it: pi x radiance / reference irradiance; times the specular share it is what the pixel shows.

@@ -79,15 +79,6 @@ double HeightMapObject::Level(int32_t column, int32_t row) const {
            _description.heightScale;
 }
 
-void HeightMapObject::Slope(int32_t column, int32_t row, double& dx, double& dy) const {
-    const int32_t left = std::max(column - 1, 0), right = std::min(column + 1, _width - 1);
-    const int32_t up = std::max(row - 1, 0), down = std::min(row + 1, _height - 1);
-    dx = right > left ? (Level(right, row) - Level(left, row)) / ((right - left) * _description.pixelSize)
-                      : 0.0;
-    // Rows run down the image, y up.
-    dy = down > up ? (Level(column, up) - Level(column, down)) / ((down - up) * _description.pixelSize) : 0.0;
-}
-
 namespace {
 
 // Where a point of the object plane lies on a map of `columns` x `rows` pixels centred in the field:
@@ -147,11 +138,39 @@ SurfacePoint HeightMapObject::At(double x, double y) const {
     const MapPlace place = Place(x, y, _width, _height, _description.pixelSize);
     if (!place.inside)
         return point;
-    point.height = Bilinear(place, [this](int32_t c, int32_t r) { return Level(c, r); });
+    // The heights around the four map pixels the point lies between, fetched once (indices clamped to
+    // the map): the four pixels themselves and their neighbours left, right, above and below.
+    double level[4][4]; // [row - place.row + 1][column - place.column + 1]
+    if (place.column >= 1 && place.column + 2 < _width && place.row >= 1 && place.row + 2 < _height) {
+        // Within the map, as almost everywhere: four rows of four, read straight.
+        const size_t width = static_cast<size_t>(_width);
+        const uint16_t* first = &_levels[static_cast<size_t>(place.row - 1) * width + (place.column - 1)];
+        for (size_t j = 0; j < 4; ++j)
+            for (size_t i = 0; i < 4; ++i)
+                level[j][i] = first[j * width + i] * _description.heightScale;
+    } else {
+        for (int32_t j = 0; j < 4; ++j)
+            for (int32_t i = 0; i < 4; ++i)
+                level[j][i] = Level(place.column + i - 1, place.row + j - 1);
+    }
+    point.height =
+        Bilinear(place, [&](int32_t c, int32_t r) { return level[r - place.row + 1][c - place.column + 1]; });
+    // Each pixel's slope (d height / d x, d height / d y) from central differences, one-sided at the
+    // map's edges.
     double slopes[2][2][2];
     for (int32_t i = 0; i < 2; ++i)
-        for (int32_t j = 0; j < 2; ++j)
-            Slope(place.column + i, place.row + j, slopes[i][j][0], slopes[i][j][1]);
+        for (int32_t j = 0; j < 2; ++j) {
+            const int32_t column = place.column + i, row = place.row + j;
+            const int32_t left = std::max(column - 1, 0), right = std::min(column + 1, _width - 1);
+            const int32_t up = std::max(row - 1, 0), down = std::min(row + 1, _height - 1);
+            // Clamped to the map, the neighbours' heights are those in the block one step either side.
+            slopes[i][j][0] = right > left ? (level[j + 1][i + 2] - level[j + 1][i]) /
+                                                 ((right - left) * _description.pixelSize)
+                                           : 0.0;
+            slopes[i][j][1] =
+                down > up ? (level[j][i + 1] - level[j + 2][i + 1]) / ((down - up) * _description.pixelSize)
+                          : 0.0;
+        }
     const double dx =
         Bilinear(place, [&](int32_t c, int32_t r) { return slopes[c - place.column][r - place.row][0]; });
     const double dy =

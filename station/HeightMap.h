@@ -75,8 +75,6 @@ private:
     HeightMapObject() = default;
     // Height in millimetres at a map pixel, the indices clamped to the map.
     double Level(int32_t column, int32_t row) const;
-    // The slope (d height / d x, d height / d y) at a map pixel, from central differences.
-    void Slope(int32_t column, int32_t row, double& dx, double& dy) const;
     double Albedo(double x, double y) const;
 
     HeightMapDescription _description;

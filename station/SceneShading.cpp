@@ -208,11 +208,8 @@ std::array<std::vector<float>, 4> ShadeScene(const RenderRequest& r) {
                     std::sqrt(mirror.mirror.x * mirror.mirror.x + mirror.mirror.y * mirror.mirror.y);
                 shaded.mirrorSector[i] = -1;
                 if (across > 1e-9) {
-                    const double azimuth = std::atan2(mirror.mirror.y, mirror.mirror.x);
-                    const double turn = azimuth < 0 ? azimuth + 2 * 3.14159265358979323846 : azimuth;
-                    shaded.mirrorSector[i] = static_cast<int16_t>(std::min<int32_t>(
-                        ShadowSectors - 1,
-                        static_cast<int32_t>(turn / (2 * 3.14159265358979323846) * ShadowSectors)));
+                    shaded.mirrorSector[i] =
+                        static_cast<int16_t>(ShadowSectorOf(mirror.mirror.x, mirror.mirror.y));
                     shaded.mirrorTan[i] = static_cast<float>(mirror.mirror.z / across);
                 }
             }

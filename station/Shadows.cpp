@@ -86,6 +86,32 @@ std::vector<uint32_t> ReliefOf(const float* z, size_t cells, float plane) {
 
 } // namespace
 
+namespace {
+
+// A number that grows with a direction's azimuth from 0 at +x to 4 at a full turn, without an arc
+// tangent: the share of the way round the unit diamond |x| + |y| = 1.
+double DiamondAngle(double x, double y) {
+    if (y >= 0)
+        return x >= 0 ? y / (x + y) : 1 - x / (y - x);
+    return x < 0 ? 2 - y / (-x - y) : 3 + x / (x - y);
+}
+
+} // namespace
+
+int32_t ShadowSectorOf(double x, double y) {
+    // The sectors' first edges on the same scale, searched in order.
+    static const std::array<double, ShadowSectors> edges = [] {
+        std::array<double, ShadowSectors> at{};
+        for (int32_t k = 0; k < ShadowSectors; ++k) {
+            const double azimuth = 2 * Pi * k / ShadowSectors;
+            at[static_cast<size_t>(k)] = k == 0 ? 0.0 : DiamondAngle(std::cos(azimuth), std::sin(azimuth));
+        }
+        return at;
+    }();
+    const double angle = DiamondAngle(x, y);
+    return static_cast<int32_t>(std::upper_bound(edges.begin(), edges.end(), angle) - edges.begin()) - 1;
+}
+
 void SweepHorizons(const float* z, int32_t width, int32_t height, double pitchX, double pitchY, double along,
                    double across, float plane, float* horizon) {
     const size_t cells = static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0));
@@ -359,8 +385,7 @@ void CastShadows(const ReliefGrid& grid, const ShadedPixels& pixels, const DomeS
                         lost[i][q] += static_cast<float>(facet.diffuse * hidden[q]);
                 }
                 if (glossy && pixels.mirrorSector[i] == index) {
-                    const double hiddenShare =
-                        1 - LobeShare(std::atan(pixels.mirrorTan[i]) - std::atan(h), pixels.roughness);
+                    const double hiddenShare = 1 - LobeShareBetween(pixels.mirrorTan[i], h, pixels.roughness);
                     for (size_t q = 0; q < 4; ++q)
                         lost[i][q] += static_cast<float>(pixels.specular[q][i] * hiddenShare);
                 }

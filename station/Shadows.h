@@ -26,6 +26,10 @@ namespace zeb::station {
 // the quadrants' middles are sector middles (44 is four times an odd number).
 constexpr int32_t ShadowSectors = 44;
 
+// The sector (0 to ShadowSectors - 1, counting from azimuth 0 toward +y) that holds the horizontal
+// direction (x, y), which must not be 0.
+int32_t ShadowSectorOf(double x, double y);
+
 // The heights the horizons are swept over: the object's surface on the camera's pixel grid, extended
 // beyond the image where relief outside it can shade it.
 struct ReliefGrid {

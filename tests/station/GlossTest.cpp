@@ -1,5 +1,6 @@
 // Glossy surfaces: a glossy plate mirrors each lit quadrant where the mirror direction toward the
 // camera points at it, and a glossy material without a specular share is the matte one, bit for bit.
+#include "Gloss.h"
 #include "OwnObjects.h"
 #include "Scene.h"
 
@@ -8,6 +9,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstring>
+#include <limits>
 #include <numbers>
 
 namespace zeb::station::test {
@@ -150,6 +152,23 @@ TEST(Gloss, GlossyWithoutSpecularShareIsMatteBitForBit) {
               frames({{"type", "matte"}}));
     EXPECT_NE(frames({{"type", "glossy"}, {"roughness", 0.05}, {"specular", 0.2}}),
               frames({{"type", "matte"}}));
+}
+
+// The lobe's share beyond a horizon, from the two elevations' tans, is the share at their angle: the
+// same and opposite sides of the horizontal, near the vertical (the angle's clamp) and infinite tans.
+TEST(Gloss, LobeShareBetweenTwoElevationsIsTheShareAtTheirAngle) {
+    const double tans[] = {-1e6, -60, -47, -3, -1, -0.2, 0, 1e-9, 0.2, 1, 3, 47, 60, 1e6};
+    for (const double alpha : {0.02, 0.1, 0.5})
+        for (const double m : tans)
+            for (const double e : tans) {
+                const double expected = LobeShare(std::atan(m) - std::atan(e), alpha);
+                EXPECT_NEAR(LobeShareBetween(m, e, alpha), expected, 1e-12)
+                    << "tans " << m << " and " << e << ", alpha " << alpha;
+            }
+    constexpr double Infinite = std::numeric_limits<double>::infinity();
+    EXPECT_DOUBLE_EQ(LobeShareBetween(1, Infinite, 0.1),
+                     LobeShare(std::atan(1.0) - std::numbers::pi / 2, 0.1));
+    EXPECT_DOUBLE_EQ(LobeShareBetween(0.5, 0.5, 0.1), 0.5);
 }
 
 } // namespace zeb::station::test

@@ -112,6 +112,31 @@ template <typename Hidden> double FineIrradiance(const Vector3& p, const Vector3
 
 } // namespace
 
+// A direction's sector is the one its azimuth falls in: along the axes, at the sectors' middles, just
+// either side of their edges, and at random azimuths and lengths.
+TEST(Shadows, SectorOfADirectionIsTheOneItsAzimuthFallsIn) {
+    constexpr double Width = 2 * std::numbers::pi / ShadowSectors;
+    const auto sectorAt = [](double azimuth, double length) {
+        return ShadowSectorOf(length * std::cos(azimuth), length * std::sin(azimuth));
+    };
+    EXPECT_EQ(ShadowSectorOf(1, 0), 0);
+    EXPECT_EQ(ShadowSectorOf(0, 1), ShadowSectors / 4); // 11 sectors a quarter turn
+    EXPECT_EQ(ShadowSectorOf(-1, 0), ShadowSectors / 2);
+    EXPECT_EQ(ShadowSectorOf(0, -1), 3 * ShadowSectors / 4);
+    EXPECT_EQ(ShadowSectorOf(1, -1e-300), ShadowSectors - 1); // just short of a full turn
+    for (int32_t k = 0; k < ShadowSectors; ++k) {
+        EXPECT_EQ(sectorAt((k + 0.5) * Width, 1), k);
+        EXPECT_EQ(sectorAt((k + 1e-9) * Width, 0.3), k);
+        EXPECT_EQ(sectorAt((k + 1 - 1e-9) * Width, 7), k);
+    }
+    std::mt19937 random(5);
+    std::uniform_real_distribution<double> turn(0, 2 * std::numbers::pi), length(1e-6, 100);
+    for (int i = 0; i < 10000; ++i) {
+        const double azimuth = turn(random);
+        EXPECT_EQ(sectorAt(azimuth, length(random)), static_cast<int32_t>(azimuth / Width)) << azimuth;
+    }
+}
+
 TEST(Shadows, RelievingTheWholeSkyHidesWhatEachQuadrantGives) {
     // A horizon above everything in every sector hides each quadrant's whole light: the closed-form
     // integral over the azimuth sectors of the dome against a fine sampling of the dome, for points
