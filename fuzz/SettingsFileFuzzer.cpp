@@ -52,7 +52,7 @@ void Write(const std::filesystem::path& path, const std::string& text) {
 std::vector<std::string> Lines(const std::string& text) {
     std::vector<std::string> lines;
     size_t at = 0;
-    if (text.rfind(ByteOrderMark, 0) == 0) {
+    if (text.starts_with(ByteOrderMark)) {
         lines.push_back(ByteOrderMark);
         at = ByteOrderMark.size();
     }
@@ -75,7 +75,7 @@ std::string WithoutEnding(std::string line) {
 
 // The user's last line, without a line ending, followed by one.
 bool GainedEnding(const std::string& user, const std::string& saved, bool last) {
-    if (!last || user.back() == '\n' || saved.rfind(user, 0) != 0)
+    if (!last || user.back() == '\n' || !saved.starts_with(user))
         return false;
     const std::string ending = saved.substr(user.size());
     return ending == "\n" || ending == "\r\n";
@@ -133,7 +133,7 @@ std::vector<std::string> ValuesOf(const std::string& text) {
 
 // A Windows editor's copy of the text: a byte-order mark in front, CR LF line endings.
 void CheckWindowsCopiesReadAlike(const std::string& user, const std::vector<std::string>& values) {
-    if (user.rfind(ByteOrderMark, 0) != 0 && ValuesOf(ByteOrderMark + user) != values)
+    if (!user.starts_with(ByteOrderMark) && ValuesOf(ByteOrderMark + user) != values)
         Fail("a byte-order mark changes what the file says");
     std::string crlf;
     for (char c : user)

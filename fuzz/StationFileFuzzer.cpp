@@ -59,7 +59,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     try {
         station = Station::FromJson(input.substr(0, split), "fuzz.json", files);
     } catch (const std::runtime_error& error) {
-        if (std::string(error.what()).rfind("station file fuzz.json", 0) != 0) {
+        if (!std::string_view(error.what()).starts_with("station file fuzz.json")) {
             std::fprintf(stderr, "refusal without the file's name: %s\n", error.what());
             std::abort();
         }

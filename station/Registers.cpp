@@ -89,13 +89,12 @@ std::vector<std::pair<std::string, std::string>> FactoryRegisters() {
 }
 
 bool IsReadOnlyRegister(const std::string& name) {
-    return name.rfind("Info.", 0) == 0 || name == "Sequencer.ExecutionProgress" ||
-           EndsWith(name, ".Current") || name == "PositionEncoder.Connected" ||
-           name == "PositionEncoder.PositionTracking.Position";
+    return name.starts_with("Info.") || name == "Sequencer.ExecutionProgress" || name.ends_with(".Current") ||
+           name == "PositionEncoder.Connected" || name == "PositionEncoder.PositionTracking.Position";
 }
 
 bool IsVersion2Register(const std::string& name) {
-    return name.rfind("CameraIo", 0) == 0 && name.find(".Output1.") != std::string::npos;
+    return name.starts_with("CameraIo") && name.find(".Output1.") != std::string::npos;
 }
 
 bool IsOutputPort(const std::string& port) {
@@ -130,12 +129,12 @@ bool IsControllerPort(const std::string& port) {
 }
 
 std::string CheckRegisterValue(const std::string& name, const std::string& value) {
-    if (EndsWith(name, ".InvertPolarity") || EndsWith(name, ".UseGlobalParameters") ||
+    if (name.ends_with(".InvertPolarity") || name.ends_with(".UseGlobalParameters") ||
         name == "Sequencer.Enabled" || name == "Sequencer.Clock.LevelSensitive" ||
         name == "Sequencer.Trigger.Enabled" || name == "PositionEncoder.PreProcessing.UseQuarterIncrements" ||
-        EndsWith(name, ".ResetPosition") || EndsWith(name, ".State"))
+        name.ends_with(".ResetPosition") || name.ends_with(".State"))
         return IsBoolText(value) ? "" : "expected 0, 1, True or False";
-    if (EndsWith(name, ".Brightness") || EndsWith(name, ".PulseWidth") || EndsWith(name, ".Delay") ||
+    if (name.ends_with(".Brightness") || name.ends_with(".PulseWidth") || name.ends_with(".Delay") ||
         name == "Sequencer.Clock.DeadTime" || name == "Sequencer.SequenceLength" ||
         name == "Sequencer.SequenceRepeatCount" || name == "Sequencer.PassCount" ||
         name == "FrequencyGenerator.Period" || name == "PositionEncoder.IncrementsPerRevolution" ||
@@ -157,9 +156,9 @@ std::string CheckRegisterValue(const std::string& name, const std::string& value
                    : "unknown clock source";
     if (name == "Sequencer.Trigger.Source")
         return OneOf(value, {"DigitalIoInput7", "Software"}) ? "" : "unknown trigger source";
-    if (EndsWith(name, ".TriggerSource"))
+    if (name.ends_with(".TriggerSource"))
         return OneOf(value, {"Sequencer", "DigitalIoInput7"}) ? "" : "unknown trigger source";
-    if (name.rfind("AuxIo.Output", 0) == 0 && EndsWith(name, ".Source"))
+    if (name.starts_with("AuxIo.Output") && name.ends_with(".Source"))
         return OneOf(value, {"Sequencer", "SequenceTrigger", "SequencerEnabled", "State"}) ? ""
                                                                                            : "unknown source";
     if (name == "Sequencer.LightMode")

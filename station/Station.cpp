@@ -131,8 +131,7 @@ Outcome Station::GetRegister(int32_t id, const std::string& name, std::string& v
     if (outcome.Ok()) {
         if (name == "Sequencer.ExecutionProgress") {
             value = std::to_string(c->progress);
-        } else if (name.rfind("Light0.Channel", 0) == 0 && name.size() > 15 &&
-                   name.substr(15) == ".Current") {
+        } else if (name.starts_with("Light0.Channel") && name.size() > 15 && name.substr(15) == ".Current") {
             const int channel = name[14] - '0';
             value = NumberText(c->currents[static_cast<size_t>(channel & 3)]);
         } else if (name == "PositionEncoder.Connected") {

@@ -351,7 +351,7 @@ void StationLoader::LoadCable(Station& station, const Json& item, const std::str
     if (!IsControllerPort(cable.port))
         Fail(at + "/port", "no controller port \"" + cable.port + "\"");
     const std::string_view polarity =
-        cable.port.rfind("Camera", 0) == 0 ? PolarityRegister(cable.port) : std::string_view();
+        cable.port.starts_with("Camera") ? PolarityRegister(cable.port) : std::string_view();
     if (!polarity.empty() && !station.Controller(cable.controller)->registers.contains(polarity))
         Fail(at + "/port",
              "controller " + std::to_string(cable.controller) + " has no port \"" + cable.port + "\"");

@@ -66,7 +66,7 @@ bool Wiring::ClockLevel(const SimController& controller, Nanoseconds now) const 
     const std::string& source = controller.Get("Sequencer.Clock.Source");
     if (source == "HighLevel")
         return true;
-    if (source.rfind("Camera", 0) == 0 || source == "DigitalIoInput7")
+    if (source.starts_with("Camera") || source == "DigitalIoInput7")
         return ControllerInputLevel(controller, source, now);
     return false; // frequency generator and encoder clock by ticks; an empty source never clocks
 }

@@ -65,7 +65,7 @@ Main& Main::Instance() {
 ExitCode Main::Load(const String& name) {
     const std::string prefix = "Tamo.Acquisition.";
     const std::string text = name.Std();
-    const std::string transport = text.rfind(prefix, 0) == 0 ? text.substr(prefix.size()) : "";
+    const std::string transport = text.starts_with(prefix) ? text.substr(prefix.size()) : "";
     if (transport != "MicroEnable" && transport != "Pleora")
         return 1;
     Library& library = TheLibrary();
@@ -281,7 +281,7 @@ ExitCode ImageSource::GetFrame(int64_t index, int32_t& width, int32_t& height, i
     const Outcome outcome = station.GetFrame(_name.Std(), index, frame);
     if (!outcome.Ok()) {
         // A frame that is not (or no longer) there is no device failure: only the result says so.
-        if (outcome.error.rfind("Frame ", 0) == 0)
+        if (outcome.error.starts_with("Frame "))
             return 1;
         throw Exception(outcome.error, Function("GetFrame"));
     }

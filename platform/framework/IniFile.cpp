@@ -103,7 +103,7 @@ void IniFile::Load(const String& path, bool mustExist) {
     content << in.rdbuf();
     const std::string text = content.str();
     // Windows editors often begin a UTF-8 file with a byte-order mark; it belongs to no line.
-    size_t at = text.rfind(ByteOrderMark, 0) == 0 ? ByteOrderMark.size() : 0;
+    size_t at = text.starts_with(ByteOrderMark) ? ByteOrderMark.size() : 0;
     _byteOrderMark = text.substr(0, at);
     std::string section;
     while (at < text.size()) {
@@ -170,7 +170,7 @@ void IniFile::Save(const String& path) {
         bool sectionFound = false;
         for (size_t i = 0; i < lines.size(); ++i)
             if (SameName(lines[i].section, entry.section) &&
-                (sectionFound || !lines[i].key.empty() || Trim(lines[i].text).rfind('[', 0) == 0)) {
+                (sectionFound || !lines[i].key.empty() || Trim(lines[i].text).starts_with('['))) {
                 if (!Trim(lines[i].text).empty())
                     insertAt = i + 1;
                 sectionFound = true;

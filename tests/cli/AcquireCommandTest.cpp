@@ -340,7 +340,7 @@ TEST_F(AcquireCommand, AContinuousRunNamesWhyItsLastSetFailed) {
     EXPECT_EQ(run.status, 130) << run.err;
     const Json result = Json::parse(run.out);
     EXPECT_EQ(result["failed"], 1);
-    EXPECT_EQ(result["lastFailure"].get<std::string>().rfind("Image was not transfered correctly.", 0), 0u)
+    EXPECT_THAT(result["lastFailure"].get<std::string>(), StartsWith("Image was not transfered correctly."))
         << result["lastFailure"];
 
     ZebProcess text(environment.Folder(), {"--station", _station, "acquire", "--continuous"});

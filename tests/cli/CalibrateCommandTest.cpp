@@ -116,7 +116,7 @@ TEST_F(CalibrateCommand, NamesATurnedDomeThenCalibratesTheSurfaceFiles) {
     EXPECT_NEAR(curvature.samples[64 * 160 + 70] / 257.0, 138, 4);
     EXPECT_NEAR(curvature.samples[5 * 160 + 5] / 257.0, 128, 3);
     const PngContents texts = ReadPngFile(Path("shots") / "zeb-channel0-0001-curvature.png");
-    EXPECT_EQ(texts.texts.at("Lighting model").rfind("calibrated: dome radius 100.0 mm", 0), 0u);
+    EXPECT_THAT(texts.texts.at("Lighting model"), StartsWith("calibrated: dome radius 100.0 mm"));
     EXPECT_THAT(texts.texts.at("Calibration"), HasSubstr("calibration.json (made "))
         << texts.texts.at("Calibration");
     EXPECT_THAT(texts.texts.at("Curvature scale"), HasSubstr("0.005 per millimetre"));
@@ -161,7 +161,7 @@ TEST_F(CalibrateCommand, WhatCannotWorkSaysWhy) {
     const Outcome run = Zeb({"acquire", "--surface", "--out", Path("shots").string()});
     ASSERT_EQ(run.status, 0) << run.err;
     const PngContents texts = ReadPngFile(Path("shots") / "zeb-channel0-0001-normals.png");
-    EXPECT_EQ(texts.texts.at("Lighting model").rfind("nominal: dome radius 100.0 mm", 0), 0u);
+    EXPECT_THAT(texts.texts.at("Lighting model"), StartsWith("nominal: dome radius 100.0 mm"));
     EXPECT_EQ(texts.texts.at("Calibration"), "none: the dome's documented geometry");
 }
 

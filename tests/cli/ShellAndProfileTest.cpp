@@ -149,7 +149,7 @@ TEST_F(ShellAndProfile, ProfileSavedAndApplied) {
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_THAT(run.out, HasSubstr("settings of BRELAN: Morvane (#0) to " + profile));
     const std::string text = TestEnvironment::ReadFile(profile);
-    EXPECT_EQ(text.rfind("# ", 0), 0u);
+    EXPECT_THAT(text, StartsWith("# "));
     EXPECT_THAT(text, HasSubstr("\nDeviceImageSource=Cam A\n"));
     EXPECT_THAT(text, HasSubstr("\nExposureTime=80\n"));
     EXPECT_THAT(text, HasSubstr("\nLightingOrientation=90 deg\n"));

@@ -36,7 +36,7 @@ TEST_F(StopSignal, EndsAContinuousAcquisitionWithItsSummary) {
         // The acquisition was stopped: the camera's last operation.
         std::string last;
         for (const std::string& line : environment.TraceLines())
-            if (line.rfind("camera:", 0) == 0)
+            if (line.starts_with("camera:"))
                 last = line.substr(line.find('\t') + 1);
         EXPECT_EQ(last, "stop");
     }

@@ -28,7 +28,7 @@ TEST_F(CameraSelection, DefaultsAppliedOnEachNewCameraAndKeptOnReopen) {
     Strings identity;
     for (const std::string& line : Trace("camera:Cam A"))
         for (const char* feature : {"DeviceVendorName", "DeviceModelName", "DeviceSerialNumber"})
-            if (line.rfind(std::string("get\t") + feature + "\t", 0) == 0)
+            if (line.starts_with(std::string("get\t") + feature + "\t"))
                 identity.push_back(feature);
     EXPECT_EQ(identity, (Strings{"DeviceVendorName", "DeviceModelName", "DeviceSerialNumber"}));
     EXPECT_EQ(Values(channel, {"DeviceImageSourceVendor", "DeviceImageSourceModel", "DeviceImageSourceSerial",
@@ -180,7 +180,7 @@ TEST_F(CameraSelection, CommonParametersInTheirOrder) {
     ASSERT_TRUE(channel.SetupCommonParams(parameters)) << channel.Error();
     Strings sets;
     for (const std::string& line : Trace("camera:Cam A"))
-        if (line.rfind("set\t", 0) == 0)
+        if (line.starts_with("set\t"))
             sets.push_back(line);
     EXPECT_EQ(sets, (Strings{"set\tExposureTime\t200", "set\tGain\t1.5", "set\tOffsetX\t0", "set\tOffsetY\t0",
                              "set\tWidth\t32", "set\tHeight\t20", "set\tOffsetX\t8", "set\tOffsetY\t4"}));

@@ -123,7 +123,7 @@ protected:
     Strings LoggedStartingWith(const std::string& prefix) const {
         Strings found;
         for (const std::string& message : environment.LogMessages())
-            if (message.rfind(prefix, 0) == 0)
+            if (message.starts_with(prefix))
                 found.push_back(message);
         return found;
     }

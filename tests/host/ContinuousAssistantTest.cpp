@@ -3,6 +3,8 @@
 // assistant started after the orientation judges the first image set it is handed.
 #include "HostTest.h"
 
+#include <gmock/gmock.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -262,7 +264,7 @@ TEST_P(AssistantHandOver, TheNextAssistantJudgesTheFirstImageSet) {
     EXPECT_NE(verdict, "Undefined: ") << "the first image set was not judged";
     EXPECT_EQ(SkippedSets(), 1) << "only the orientation's own run skips a set";
     if (assistant == "Focus detection") {
-        EXPECT_EQ(verdict.rfind("Success: The focus value is ", 0), 0u) << verdict;
+        EXPECT_THAT(verdict, ::testing::StartsWith("Success: The focus value is ")) << verdict;
     }
     ASSERT_TRUE(channel.Stop()) << channel.Error();
 }

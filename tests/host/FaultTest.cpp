@@ -35,7 +35,7 @@ TEST_F(Faults, ControllerSilentAtStartupRecoversOnTheNextCall) {
     EXPECT_EQ(Read(silent, "Width"), "0") << "the next call initialises the channel";
     const auto trace = Trace("controller:0");
     EXPECT_EQ(std::count_if(trace.begin(), trace.end(),
-                            [](const std::string& line) { return line.rfind("connect\t", 0) == 0; }),
+                            [](const std::string& line) { return line.starts_with("connect\t"); }),
               11);
     // A controller that answers the third attempt is used at once.
     host::HostChannel late = Channel(1);

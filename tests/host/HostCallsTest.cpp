@@ -104,7 +104,7 @@ TEST_F(LogLines, EachTraceLineOfTheChannelOperationsCarriesItsOwnSourceLine) {
         if (line.file != "VideoChannel" || line.function == "Tamo::Morvane::Zeb::VideoChannel::Initialize")
             continue;
         std::string call = line.function + " " + line.message;
-        if (line.message.rfind("    ", 0) == 0) // parameter lines: one call per parameter name
+        if (line.message.starts_with("    ")) // parameter lines: one call per parameter name
             call = line.function + " " + line.message.substr(0, line.message.find('='));
         linesOfCall[call].insert(line.line);
         callsOfLine[line.line].insert(call);

@@ -126,7 +126,8 @@ TEST_F(Startup, SettingsThatCannotBeWrittenFailTheStartUpUntilMended) {
     std::filesystem::remove(blocker);
     std::filesystem::create_directories(environment.SettingsFile());
     EXPECT_FALSE(channel.Open(plugin->GetVideoChannel(), 0));
-    EXPECT_EQ(channel.Error().rfind("Tamo::IniFile::Load: Settings file ", 0), 0u) << channel.Error();
+    EXPECT_THAT(channel.Error(), ::testing::StartsWith("Tamo::IniFile::Load: Settings file "))
+        << channel.Error();
     EXPECT_NE(channel.Error().find("it is a folder."), std::string::npos);
     std::filesystem::remove(environment.SettingsFile());
     EXPECT_TRUE(channel.Open(plugin->GetVideoChannel(), 0)) << channel.Error();

@@ -48,7 +48,7 @@ TEST_F(DefaultStation, EveryAssistantSucceeds) {
                      {"Frame trigger input detection", 250, false}, // the input pulses every 100 ms
                      {"Encoder movement detection", 50, false}};
         for (const auto& [assistant, actMilliseconds, next] : steps) {
-            if (index == 0 && std::string(assistant).rfind("Encoder", 0) == 0)
+            if (index == 0 && std::string_view(assistant).starts_with("Encoder"))
                 continue; // line scan only
             const std::string verdict = Run(channel, assistant, actMilliseconds, next);
             EXPECT_EQ(verdict.substr(0, 8), "Success ") << assistant << ": " << verdict;

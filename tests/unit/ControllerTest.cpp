@@ -27,7 +27,7 @@ protected:
     Strings Writes() const {
         Strings writes;
         for (const std::string& line : environment.TraceLines())
-            if (line.rfind("controller:0\tset\t", 0) == 0)
+            if (line.starts_with("controller:0\tset\t"))
                 writes.push_back(line.substr(17));
         return writes;
     }
@@ -130,7 +130,7 @@ TEST_F(ControllerTest, ProgrammeBeforeCablingDetectionAndTheBrightnessTable) {
     EXPECT_THAT(writes, IsSupersetOf({"Light.GlobalChannelParameters.Brightness\t110",
                                       "Sequencer.Orientation\t", "Sequencer.Clock.Source\t"}));
     for (const std::string& write : writes) {
-        if (write.rfind("DigitalIo.Input7", 0) != 0) {
+        if (!write.starts_with("DigitalIo.Input7")) {
             EXPECT_EQ(write.find("InvertPolarity"), std::string::npos) << "no port assigned: " << write;
         }
     }

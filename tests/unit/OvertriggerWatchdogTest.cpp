@@ -57,7 +57,7 @@ TEST(OvertriggerWatchdog, ACameraReportingNoFrameRateStillEndsTheWait) {
     EXPECT_EQ(channel.Error(), "Acquisition aborted because of camera overtriggered.");
     std::string lastWait;
     for (const std::string& message : environment.LogMessages())
-        if (message.rfind("Waiting for image ", 0) == 0)
+        if (message.starts_with("Waiting for image "))
             lastWait = message;
     EXPECT_NE(lastWait.find(". Max: 500 ms"), std::string::npos) << lastWait;
 }
