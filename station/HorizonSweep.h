@@ -69,17 +69,19 @@ void SweepLines(const float* z, const float* threshold, const std::vector<uint32
     const auto rowOf = [height](int32_t row) { return static_cast<size_t>(std::clamp(row, 0, height - 1)); };
     // A point looks ahead at the hull: hull points no higher, seen from it, than the line on to the
     // next hull point are hidden for it and for every point behind it. The slope to what remains is
-    // its horizon.
+    // its horizon. The farthest hull point has no slope (NaN), so no comparison takes it away and
+    // the loop needs no count of what is left.
     const auto look = [&](int direction, size_t j, float t, size_t& top) {
         const float h = lineZ[j];
-        while (top >= 2 && hull[top - 1].z - h <= hull[top - 1].slope * (hull[top - 1].t - t))
-            --top;
-        float horizon = -std::numeric_limits<float>::infinity();
-        if (top) {
-            horizon = (hull[top - 1].z - h) / (hull[top - 1].t - t);
-            if (horizon > lineThreshold[j])
-                found(direction, size_t{lineAt[j]}, horizon);
+        if (top == 0) {
+            hull[top++] = {t, h, std::numeric_limits<float>::quiet_NaN()};
+            return;
         }
+        while (hull[top - 1].z - h <= hull[top - 1].slope * (hull[top - 1].t - t))
+            --top;
+        const float horizon = (hull[top - 1].z - h) / (hull[top - 1].t - t);
+        if (horizon > lineThreshold[j])
+            found(direction, size_t{lineAt[j]}, horizon);
         hull[top++] = {t, h, horizon};
     };
     // The first and last step of each line at which its heights take a point of relief.
