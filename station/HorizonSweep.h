@@ -69,18 +69,22 @@ void SweepLines(const float* z, const float* threshold, const std::vector<uint32
     const auto rowOf = [height](int32_t row) { return static_cast<size_t>(std::clamp(row, 0, height - 1)); };
     // A point looks ahead at the hull: hull points no higher, seen from it, than the line on to the
     // next hull point are hidden for it and for every point behind it. The slope to what remains is
-    // its horizon.
-    const auto look = [&](int direction, size_t j, float t, size_t& top) {
+    // its horizon. The farthest hull point has no slope (NaN), so no comparison takes it away and
+    // the loop needs no count of what is left. `end` points past the hull's nearest point.
+    const auto look = [&](int direction, size_t j, float t, HullPoint*& end) {
         const float h = lineZ[j];
-        while (top >= 2 && hull[top - 1].z - h <= hull[top - 1].slope * (hull[top - 1].t - t))
-            --top;
-        float horizon = -std::numeric_limits<float>::infinity();
-        if (top) {
-            horizon = (hull[top - 1].z - h) / (hull[top - 1].t - t);
-            if (horizon > lineThreshold[j])
-                found(direction, size_t{lineAt[j]}, horizon);
+        if (end == hull.data()) {
+            *end++ = {t, h, std::numeric_limits<float>::quiet_NaN()};
+            return;
         }
-        hull[top++] = {t, h, horizon};
+        HullPoint* ahead = end - 1;
+        while (ahead->z - h <= ahead->slope * (ahead->t - t))
+            --ahead;
+        const float horizon = (ahead->z - h) / (ahead->t - t);
+        if (horizon > lineThreshold[j])
+            found(direction, size_t{lineAt[j]}, horizon);
+        ahead[1] = {t, h, horizon};
+        end = ahead + 2;
     };
     // The first and last step of each line at which its heights take a point of relief.
     const int32_t lines = height + *most - *least;
@@ -143,7 +147,7 @@ void SweepLines(const float* z, const float* threshold, const std::vector<uint32
         const size_t reliefStart = std::clamp<size_t>(
             static_cast<size_t>(std::max(reliefFirst[static_cast<size_t>(k)] - 1, 0)), first, last);
         // From the far end back, each point looking ahead.
-        size_t top = 0;
+        HullPoint* top = hull.data();
         if (reliefEnd < last) {
             take(last - 1);
             look(0, last - 1, lineT[last - 1], top);
@@ -155,7 +159,7 @@ void SweepLines(const float* z, const float* threshold, const std::vector<uint32
         if (both) { // and the other way, the plane's steps before the relief not taken yet
             for (size_t s = reliefEnd; s < last - 1; ++s)
                 take(s);
-            top = 0;
+            top = hull.data();
             if (reliefStart > first)
                 look(1, first, -lineT[first], top);
             for (size_t s = reliefStart; s < last; ++s)

@@ -132,25 +132,40 @@ struct Direction {
     }
 };
 
-// One azimuth sector: its middle direction, its width and chord, the directions of its edges, and of
-// the equal parts it is split into where a quadrant's edge runs through it.
+// One azimuth sector: its middle direction, the directions of its edges, and of the equal parts it is
+// split into where a quadrant's edge runs through it; and what its width and chord (and a part's)
+// contribute to the hidden light, over the dome's reference irradiance.
 struct Sector {
     static constexpr int Parts = 4;
     Direction middle;
-    double width = 0, chord = 0, partChord = 0;
+    double flatScale = 0, sideScale = 0, partFlatScale = 0, partSideScale = 0;
     double fromX = 1, fromY = 0, toX = 1, toY = 0;
+    // The points where the quadrants' edges meet the rim, (0, r), (0, -r), (r, 0) and (-r, 0), as
+    // the cross products of the sector's first edge with them and of them with its last edge.
+    std::array<double, 4> rimFrom{}, rimTo{};
     std::vector<Direction> parts;
 
-    Sector(double azimuth, double sectorWidth)
-        : middle(azimuth), width(sectorWidth), chord(2 * std::sin(sectorWidth / 2)),
-          partChord(2 * std::sin(sectorWidth / Parts / 2)), fromX(std::cos(azimuth - sectorWidth / 2)),
-          fromY(std::sin(azimuth - sectorWidth / 2)), toX(std::cos(azimuth + sectorWidth / 2)),
-          toY(std::sin(azimuth + sectorWidth / 2)) {
+    Sector(double azimuth, double width, const DomeShape& dome)
+        : middle(azimuth), flatScale(width / 2 / dome.reference),
+          sideScale(2 * std::sin(width / 2) / 2 / dome.reference),
+          partFlatScale(width / Parts / 2 / dome.reference),
+          partSideScale(2 * std::sin(width / Parts / 2) / 2 / dome.reference),
+          fromX(std::cos(azimuth - width / 2)), fromY(std::sin(azimuth - width / 2)),
+          toX(std::cos(azimuth + width / 2)), toY(std::sin(azimuth + width / 2)) {
+        const double r = dome.radius;
+        rimFrom = {fromX * r, -fromX * r, -fromY * r, fromY * r};
+        rimTo = {-toX * r, toX * r, toY * r, -toY * r};
         for (int k = 0; k < Parts; ++k)
-            parts.emplace_back(azimuth - sectorWidth / 2 + (k + 0.5) * sectorWidth / Parts);
+            parts.emplace_back(azimuth - width / 2 + (k + 0.5) * width / Parts);
     }
-    // Whether the direction (dx, dy) lies within the sector.
-    bool Holds(double dx, double dy) const { return fromX * dy - fromY * dx > 0 && dx * toY - dy * toX > 0; }
+    // Whether the sector holds the direction from (x, y) to a point where a quadrant's edge meets the
+    // rim: for the direction d = e - p, from x d > 0 and d x to > 0, that is from x e > from x p and
+    // e x to > p x to.
+    bool HoldsRimEdge(double x, double y) const {
+        const double from = fromX * y - fromY * x, to = x * toY - y * toX;
+        return (rimFrom[0] > from && rimTo[0] > to) | (rimFrom[1] > from && rimTo[1] > to) |
+               (rimFrom[2] > from && rimTo[2] > to) | (rimFrom[3] > from && rimTo[3] > to);
+    }
 };
 
 // A pixel's surface point as its shadows need it, in 32 bytes.
@@ -212,11 +227,12 @@ struct Sky {
 // The hidden light of the sky between its lowest elevation and the horizon along one direction, for
 // all of an azimuth width: n_z sin^2 / 2 over the width, and the normal's part along the direction
 // (`facing`) times (elevation + sin cos) / 2 over the chord, split into the quadrants at the edges.
-[[gnu::always_inline]] inline void AddSectorLight(const DomeShape& dome, const Sky& sky, double nz,
-                                                  double facing, double width, double chord, double horizon,
+// `flatScale` is the width and `sideScale` the chord, each over twice the reference irradiance.
+[[gnu::always_inline]] inline void AddSectorLight(const Sky& sky, double nz, double facing, double flatScale,
+                                                  double sideScale, double horizon,
                                                   std::array<double, 4>& hidden) {
     const bool tilted = facing != 0;
-    const double flat = width * nz / 2 / dome.reference, side = chord * facing / 2 / dome.reference;
+    const double flat = flatScale * nz, side = sideScale * facing;
     auto integral = [&](double t) {
         const double sin2 = t * t / (1 + t * t);
         return tilted ? flat * sin2 + side * (std::atan(t) + t / (1 + t * t)) : flat * sin2;
@@ -228,7 +244,15 @@ struct Sky {
         if (!(middle > sky.openLow && middle < sky.openHigh)) {
             const int q = QuadrantOf(middle < sky.x.tan ? sky.x.below : sky.x.above,
                                      middle < sky.y.tan ? sky.y.below : sky.y.above);
-            hidden[static_cast<size_t>(q)] += integral(horizon) - integral(sky.low);
+            // The difference of the two elevations as one arc tangent, where the identity holds.
+            const double h = horizon, l = sky.low, across = 1 + h * l;
+            if (tilted && across > 0) {
+                const double sin2 = h * h / (1 + h * h) - l * l / (1 + l * l);
+                const double rise = std::atan((h - l) / across) + h / (1 + h * h) - l / (1 + l * l);
+                hidden[static_cast<size_t>(q)] += flat * sin2 + side * rise;
+            } else {
+                hidden[static_cast<size_t>(q)] += integral(horizon) - integral(sky.low);
+            }
         }
         return;
     }
@@ -268,18 +292,15 @@ std::array<double, 4> Hidden(const DomeShape& dome, const Sector& sector, const 
     // A quadrant's edge seen from the point turns in azimuth as it rises: where one runs through the
     // hidden sky at the sector's middle, or the sector holds the direction in which a quadrant's edge
     // meets the rim, the sector is split so that each part takes its own share of either side.
-    const double r = dome.radius;
-    const bool split = sky.Crosses(horizon) || sector.Holds(-f.x, r - f.y) || sector.Holds(-f.x, -r - f.y) ||
-                       sector.Holds(r - f.x, -f.y) || sector.Holds(-r - f.x, -f.y);
-    if (!split) {
-        AddSectorLight(dome, sky, f.nz, facing, sector.width, sector.chord, horizon, hidden);
+    if (!sky.Crosses(horizon) && !sector.HoldsRimEdge(f.x, f.y)) {
+        AddSectorLight(sky, f.nz, facing, sector.flatScale, sector.sideScale, horizon, hidden);
         return hidden;
     }
-    const double part = sector.width / Sector::Parts;
     for (const Direction& u : sector.parts) {
         const double partFacing = f.nx * u.x + f.ny * u.y;
         if (SkyAlong(dome, f, partFacing != 0 ? -partFacing / f.nz : 0.0, u, horizon, sky))
-            AddSectorLight(dome, sky, f.nz, partFacing, part, sector.partChord, horizon, hidden);
+            AddSectorLight(sky, f.nz, partFacing, sector.partFlatScale, sector.partSideScale, horizon,
+                           hidden);
     }
     return hidden;
 }
@@ -288,7 +309,7 @@ std::array<double, 4> Hidden(const DomeShape& dome, const Sector& sector, const 
 
 std::array<double, 4> HiddenLight(const DomeShape& dome, const Vector3& p, const Vector3& n, double ux,
                                   double uy, double sectorWidth, double horizon) {
-    return Hidden(dome, Sector(std::atan2(uy, ux), sectorWidth), FacetOf(dome, p, n, 1), horizon);
+    return Hidden(dome, Sector(std::atan2(uy, ux), sectorWidth, dome), FacetOf(dome, p, n, 1), horizon);
 }
 
 void CastShadows(const ReliefGrid& grid, const ShadedPixels& pixels, const DomeShape& dome,
@@ -334,7 +355,7 @@ void CastShadows(const ReliefGrid& grid, const ShadedPixels& pixels, const DomeS
     std::array<std::vector<Found>, 2> found;
     // Each family of lines serves a sector and the one opposite it.
     for (int32_t family = 0; family < ShadowSectors / 2; ++family) {
-        const Sector ahead((family + 0.5) * width, width);
+        const Sector ahead((family + 0.5) * width, width, dome);
         const double ux = ahead.middle.x, uy = ahead.middle.y;
         const bool columns = std::fabs(ux) / grid.pitchX >= std::fabs(uy) / grid.pitchY;
         for (auto& list : found)
@@ -366,7 +387,7 @@ void CastShadows(const ReliefGrid& grid, const ShadedPixels& pixels, const DomeS
         }
         for (int direction = 0; direction < 2; ++direction) {
             const int32_t index = family + direction * ShadowSectors / 2;
-            const Sector sector = direction == 0 ? ahead : Sector((index + 0.5) * width, width);
+            const Sector sector = direction == 0 ? ahead : Sector((index + 0.5) * width, width, dome);
             const std::vector<Found>& points = found[static_cast<size_t>(direction)];
             for (size_t k = 0; k < points.size(); ++k) {
                 // The pixels come in the order of the sweep's lines, across the rows for steep

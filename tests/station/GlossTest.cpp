@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdio>
 #include <cstring>
@@ -152,6 +153,27 @@ TEST(Gloss, GlossyWithoutSpecularShareIsMatteBitForBit) {
               frames({{"type", "matte"}}));
     EXPECT_NE(frames({{"type", "glossy"}, {"roughness", 0.05}, {"specular", 0.2}}),
               frames({{"type", "matte"}}));
+}
+
+// The lobe's share beyond an edge is 1/2 (1 + s / sqrt(1 + s^2)) with s = tan(angle / 2) / alpha, to
+// double precision over the whole range of angles, on both sides of a quarter turn (where the tan's
+// own reduction changes), up to the clamp at 3.1 radians and beyond it.
+TEST(Gloss, LobeShareIsTheMarginalOfTheSlopesAtHalfTheAngle) {
+    const auto expected = [](double angle, double alpha) {
+        const double s = std::tan(std::clamp(angle, -3.1, 3.1) / 2) / alpha;
+        return 0.5 * (1 + s / std::sqrt(1 + s * s));
+    };
+    for (const double alpha : {0.02, 0.1, 0.5})
+        for (int k = -3200; k <= 3200; ++k) {
+            const double angle = k * 1e-3;
+            EXPECT_NEAR(LobeShare(angle, alpha), expected(angle, alpha), 1e-15) << angle << ", " << alpha;
+        }
+    const double quarter = std::numbers::pi / 2;
+    for (const double angle :
+         {quarter, std::nextafter(quarter, 0.0), std::nextafter(quarter, 4.0), -quarter, 1e-300})
+        EXPECT_NEAR(LobeShare(angle, 0.1), expected(angle, 0.1), 1e-15) << angle;
+    EXPECT_EQ(LobeShare(0, 0.1), 0.5);
+    EXPECT_TRUE(std::isnan(LobeShare(std::numeric_limits<double>::quiet_NaN(), 0.1)));
 }
 
 // The lobe's share beyond a horizon, from the two elevations' tans, is the share at their angle: the
