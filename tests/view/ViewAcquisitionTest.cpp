@@ -1,5 +1,5 @@
 // Acquiring through zeb view: starting and stopping, the forms of the latest image set and the
-// statistics of each direction, saving, waiting for changes, the pages that own an acquisition, and
+// statistics of each direction, saving, the pages that own an acquisition, and
 // why an image set failed. One server for the whole file, and one with a faulty station for that last.
 #include "Stations.h"
 #include "ViewServer.h"
