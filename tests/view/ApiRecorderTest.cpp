@@ -10,6 +10,9 @@
 
 namespace zeb::test {
 
+using ::testing::AllOf;
+using ::testing::HasSubstr;
+using ::testing::StartsWith;
 using view::Recorder;
 
 namespace {
@@ -83,7 +86,7 @@ TEST(ApiRecorder, ASetsSizeIsBoundedByItsUncompressedFilesAndItsNumberFollowsThe
     EXPECT_EQ(next.number, 8);
     ASSERT_FALSE(next.files.empty());
     for (const auto& file : next.files)
-        EXPECT_EQ(file.filename().string().rfind("zeb-channel0-0008-", 0), 0u) << file;
+        EXPECT_THAT(file.filename().string(), StartsWith("zeb-channel0-0008-"));
 }
 
 TEST(ApiRecorder, ARecordingTheFolderCannotHoldIsRefusedAndTheOneUnderWayGoesOn) {
@@ -94,15 +97,14 @@ TEST(ApiRecorder, ARecordingTheFolderCannotHoldIsRefusedAndTheOneUnderWayGoesOn)
     EXPECT_EQ(recorder.Start(99, 0, false, {10'000, 0}), "");
     EXPECT_TRUE(recorder.Active());
     const std::string refused = recorder.Start(100, 0, false, {10'000, 0});
-    EXPECT_NE(refused.find("recording 100 image sets needs about 1.0 MB"), std::string::npos) << refused;
-    EXPECT_NE(refused.find("has 1.0 MB free (1.0 kB are kept free)"), std::string::npos) << refused;
+    EXPECT_THAT(refused, AllOf(HasSubstr("recording 100 image sets needs about 1.0 MB"),
+                               HasSubstr("has 1.0 MB free (1.0 kB are kept free)")));
     EXPECT_TRUE(recorder.Active()); // the one under way is untouched
     EXPECT_EQ(recorder.State().count, 99);
 
     // By time: the sets of the time at the rate now.
-    EXPECT_NE(recorder.Start(0, 86400, false, {10'000, 2})
-                  .find("recording 86400 s at 2 image sets/s needs about 1.7 GB"),
-              std::string::npos);
+    EXPECT_THAT(recorder.Start(0, 86400, false, {10'000, 2}),
+                HasSubstr("recording 86400 s at 2 image sets/s needs about 1.7 GB"));
     EXPECT_EQ(recorder.Start(0, 40, false, {10'000, 2}), "");
     EXPECT_EQ(recorder.State().seconds, 40);
 
@@ -121,8 +123,7 @@ TEST(ApiRecorder, ARecordingByTimeWhoseRateIsNotKnownYetIsCheckedOnceItIs) {
     EXPECT_TRUE(recorder.Room({10'000, 0})); // the first set: room for it, the rest not yet known
     EXPECT_FALSE(recorder.Room({10'000, 5}));
     EXPECT_FALSE(recorder.Active());
-    EXPECT_EQ(recorder.State().ended.rfind("refused: the rest of the recording (", 0), 0u)
-        << recorder.State().ended;
+    EXPECT_THAT(recorder.State().ended, StartsWith("refused: the rest of the recording ("));
     // Once checked, a recording that fits is not checked as a whole again.
     ASSERT_EQ(recorder.Start(0, 10, false, {10'000, 0}), "");
     EXPECT_TRUE(recorder.Room({10'000, 5}));
@@ -154,8 +155,7 @@ TEST(ApiRecorder, ARecordingStopsBeforeTheDiskIsFullAndKeepsTheMargin) {
     EXPECT_FALSE(recorder.Active());
     EXPECT_EQ(recorder.State().written, 11);
     const std::string& ended = recorder.State().ended;
-    EXPECT_EQ(ended.rfind("stopped before the disk is full: the next image set needs about ", 0), 0u)
-        << ended;
+    EXPECT_THAT(ended, StartsWith("stopped before the disk is full: the next image set needs about "));
     // The margin is still free, and every set it wrote is whole.
     EXPECT_GE(budget - BytesIn(folder), margin);
     EXPECT_EQ(recorder.State().lastFiles.size(), 3u);

@@ -1,13 +1,11 @@
 // Recording through zeb view's API: by count and by time, on a stopped and on a live channel, ended
 // early, recordings the folder cannot hold, the surface saved and recorded beside the image sets,
-// the image region while the camera streams, and what zeb view says of a recording its stop cut
-// short. One server for the file, one more for the stop.
+// the image region while the camera streams. One server for the file.
 #include "ViewServer.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
-#include <set>
 
 namespace zeb::test {
 
@@ -40,12 +38,6 @@ protected:
 };
 
 TEST_F(ApiRecording, ARecordingWritesTheNextImageSetsAndLeavesTheAcquisitionAsItWas) {
-    // A recording is for a count or a time, one of them.
-    for (const char* bad :
-         {"", "?count=0", "?count=-1", "?count=2&seconds=1", "?seconds=x", "?count=1000001"})
-        EXPECT_EQ(Client().Post(std::string("/api/channels/1/recording/start") + bad).status, 400) << bad;
-    EXPECT_EQ(Client().Get("/api/channels/1/recording/start?count=3").status, 405);
-
     // On a stopped channel the acquisition starts for the recording and stops after it.
     ASSERT_EQ(Status(1)["mode"], "idle");
     const size_t before = FilesEndingIn("-stack.png");
@@ -91,8 +83,7 @@ TEST_F(ApiRecording, ARecordingWritesTheNextImageSetsAndLeavesTheAcquisitionAsIt
     ASSERT_EQ(Client().Post("/api/channels/1/acquisition/stop").status, 200);
     status = Status(1);
     EXPECT_EQ(status["recording"]["active"], false);
-    EXPECT_NE(status["recording"]["ended"].get<std::string>().find("the acquisition ended"),
-              std::string::npos)
+    EXPECT_THAT(status["recording"]["ended"].get<std::string>(), HasSubstr("the acquisition ended"))
         << status["recording"];
 }
 
@@ -101,9 +92,8 @@ TEST_F(ApiRecording, ARecordingTheFolderCannotHoldIsRefusedBeforeItStarts) {
     const size_t before = FilesEndingIn(".png");
     HttpAnswer refused = Client().Post("/api/channels/0/recording/start?count=1000000");
     EXPECT_EQ(refused.status, 507) << refused.body;
-    EXPECT_NE(refused.body.find("recording 1000000 image sets needs about "), std::string::npos)
-        << refused.body;
-    EXPECT_NE(refused.body.find(" free ("), std::string::npos) << refused.body;
+    EXPECT_THAT(refused.body, HasSubstr("recording 1000000 image sets needs about "));
+    EXPECT_THAT(refused.body, HasSubstr(" free ("));
     // Nothing started, nothing written.
     EXPECT_EQ(Status(0)["mode"], "idle");
     EXPECT_EQ(Status(0)["recording"]["active"], false);
@@ -114,7 +104,7 @@ TEST_F(ApiRecording, ARecordingTheFolderCannotHoldIsRefusedBeforeItStarts) {
     ASSERT_EQ(Client().Post("/api/channels/0/recording/start?count=300").status, 200);
     refused = Client().Post("/api/channels/0/recording/start?seconds=86400");
     EXPECT_EQ(refused.status, 507) << refused.body;
-    EXPECT_NE(refused.body.find("recording 86400 s at "), std::string::npos) << refused.body;
+    EXPECT_THAT(refused.body, HasSubstr("recording 86400 s at "));
     const nlohmann::json status = Status(0);
     EXPECT_EQ(status["recording"]["active"], true);
     EXPECT_EQ(status["recording"]["count"], 300);
@@ -125,24 +115,23 @@ TEST_F(ApiRecording, TheSurfaceIsSavedAndRecordedBesideTheImageSet) {
     EXPECT_EQ(Client().Post("/api/channels/0/save?surface=maybe").status, 400);
     const HttpAnswer saved = Client().Post("/api/channels/0/save?surface=1");
     ASSERT_EQ(saved.status, 200) << saved.body;
-    std::set<std::string> kinds;
     char prefix[64];
     std::snprintf(prefix, sizeof prefix, "zeb-channel0-%04lld-",
                   static_cast<long long>(saved.Json()["savedNumber"].get<int64_t>()));
-    const nlohmann::json files = saved.Json()["files"];
+    std::vector<std::string> names;
+    const nlohmann::json files = saved.Json()["files"]; // a copy: the answer is a temporary
     for (const auto& file : files) {
-        const std::string name = Name(file);
-        ASSERT_EQ(name.rfind(prefix, 0), 0u) << name;
-        kinds.insert(name.substr(std::string(prefix).size()));
+        names.push_back(Name(file));
         EXPECT_TRUE(std::filesystem::exists(file.get<std::string>())) << file;
     }
-    for (const char* kind :
-         {"stack.png", "average.png", "directions.png", "normals.png", "albedo.png", "curvature.png"})
-        EXPECT_EQ(kinds.count(kind), 1u) << kind;
+    EXPECT_THAT(names,
+                IsSupersetOf({std::string(prefix) + "stack.png", std::string(prefix) + "average.png",
+                              std::string(prefix) + "directions.png", std::string(prefix) + "normals.png",
+                              std::string(prefix) + "albedo.png", std::string(prefix) + "curvature.png"}));
+    EXPECT_THAT(names, Each(StartsWith(prefix)));
 
     // A recording with its surfaces: each set's normals beside its stack.
     const size_t normals = FilesEndingIn("-normals.png"), stacks = FilesEndingIn("-stack.png");
-    EXPECT_EQ(Client().Post("/api/channels/0/recording/start?count=2&surface=2").status, 400);
     ASSERT_EQ(Client().Post("/api/channels/0/recording/start?count=2&surface=1").status, 200);
     const nlohmann::json status = WaitForStatus(0, RecordingEnded);
     EXPECT_EQ(status["recording"]["written"], 2);
@@ -161,8 +150,8 @@ TEST_F(ApiRecording, AnUnchangedImageRegionIsHeldWhileLiveAndAChangedOneWaitsFor
     // The profile saved a moment ago loads while live: every image-region line is held.
     HttpAnswer answer = client.Put("/api/channels/0/profile", saved);
     EXPECT_EQ(answer.status, 200) << answer.body;
-    EXPECT_NE(answer.body.find("Width: holds \"" + width + "\""), std::string::npos) << answer.body;
-    EXPECT_NE(answer.body.find("ReverseXY: holds \"False\""), std::string::npos) << answer.body;
+    EXPECT_THAT(answer.body, HasSubstr("Width: holds \"" + width + "\""));
+    EXPECT_THAT(answer.body, HasSubstr("ReverseXY: holds \"False\""));
     // A changed region says to stop; the lines after it are applied all the same.
     answer = client.Put("/api/channels/0/profile", "Width=" + narrower + "\nGain=1\n");
     EXPECT_EQ(answer.status, 422);
@@ -185,29 +174,6 @@ TEST_F(ApiRecording, AnUnchangedImageRegionIsHeldWhileLiveAndAChangedOneWaitsFor
     EXPECT_EQ(answer.body, narrower);
     EXPECT_EQ(client.Put("/api/channels/0/profile", saved).status, 200);
     EXPECT_EQ(client.Put("/api/channels/0/features/Gain", "0").status, 200);
-}
-
-TEST(ApiRecordingStop, ZebViewsStopSaysWhichRecordingItCutShort) {
-#if defined(_WIN32)
-    GTEST_SKIP() << "Ctrl-C cannot reach zeb.exe under Wine";
-#endif
-    TestEnvironment environment;
-    ViewServer server(environment, {"--out", (environment.Folder() / "saved").string()});
-    const HttpClient client = server.Client();
-    ASSERT_EQ(client.Post("/api/channels/0/recording/start?count=300").status, 200);
-    ASSERT_TRUE(WaitUntil([&] {
-        return client.Get("/api/channels/0/status").Json()["recording"]["written"].get<int64_t>() >= 1;
-    }));
-#if !defined(_WIN32)
-    const Outcome stopped = server.Stop();
-    EXPECT_EQ(stopped.status, 0) << stopped.err;
-    EXPECT_NE(stopped.out.find("zeb view: channel 0 (BRELAN: Morvane (#0)): released; its recording of 300 "
-                               "image sets was cut short with "),
-              std::string::npos)
-        << stopped.out;
-    EXPECT_NE(stopped.out.find("zeb view: channel 1 (BRELAN: Morvane (#1)): released\n"), std::string::npos)
-        << stopped.out;
-#endif
 }
 
 } // namespace zeb::test

@@ -10,9 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <numeric>
 
 namespace zeb::test {
 
+using ::testing::HasSubstr;
 using view::ClientRegistry;
 using view::Ownership;
 
@@ -165,7 +167,7 @@ TEST(ViewParts, EveryFeatureHasAGroupAPersonKnows) {
     EXPECT_EQ(view::FeatureGroup("SomethingNew"), "Other");
     EXPECT_FALSE(cli::GuideFor("SomethingNew").meaning.empty());
     EXPECT_EQ(cli::GuideFor("SomethingNew").unit, "");
-    EXPECT_NE(cli::FeatureGuideText().find("  ExposureTime [us]: "), std::string::npos);
+    EXPECT_THAT(cli::FeatureGuideText(), HasSubstr("  ExposureTime [us]: "));
 }
 
 TEST(ViewParts, DirectionsAreLabelledWithTheSideTheyAreLitFrom) {
@@ -202,10 +204,11 @@ cli::ImageSetDescription Description(const std::string& scanType, const std::str
 }
 } // namespace
 
-TEST(ViewParts, AnImageSetOffersItsFormsForBothScanTypes) {
+// Each direction is measured on its own, so that one clipping shows.
+TEST(ViewParts, AnImageSetOffersItsFormsAndEachDirectionsStatisticsForBothScanTypes) {
     for (const bool lineScan : {false, true}) {
-        const view::LiveImageSet set(7, Stack(lineScan),
-                                     Description(lineScan ? "Linescan" : "Areascan", "Off"), {});
+        host::Image stack = Stack(lineScan);
+        const view::LiveImageSet set(7, stack, Description(lineScan ? "Linescan" : "Areascan", "Off"), {});
         EXPECT_EQ(set.Forms().size(), 6u);
         EXPECT_EQ(set.DirectionWidth(), 3);
         EXPECT_EQ(set.DirectionHeight(), 2);
@@ -218,32 +221,26 @@ TEST(ViewParts, AnImageSetOffersItsFormsForBothScanTypes) {
         const auto average = set.Form("average");
         ASSERT_TRUE(average.has_value());
         EXPECT_EQ(average->pixels[0], (0 + 140 + 80 + 220) / 4);
-        EXPECT_EQ(set.Form("stack")->pixels, Stack(lineScan).pixels);
+        EXPECT_EQ(set.Form("stack")->pixels, stack.pixels);
         EXPECT_FALSE(set.Form("direction4").has_value());
-    }
-}
 
-TEST(ViewParts, EachDirectionIsMeasuredOnItsOwnSoThatOneClippingShows) {
-    for (const bool lineScan : {false, true}) {
-        host::Image stack = Stack(lineScan);
         // Direction 2 clips entirely, whichever rows it has in the delivered image.
         for (int row = 0; row < 2; ++row)
             for (int column = 0; column < 3; ++column)
                 stack.pixels[static_cast<size_t>((lineScan ? 4 * row + 2 : 4 + row) * 3 + column)] = 255;
-        const view::LiveImageSet set(1, stack, Description(lineScan ? "Linescan" : "Areascan", "Off"), {});
-        const auto& directions = set.DirectionStatistics();
+        const view::LiveImageSet clipping(1, stack, Description(lineScan ? "Linescan" : "Areascan", "Off"),
+                                          {});
+        const auto& directions = clipping.DirectionStatistics();
         ASSERT_EQ(directions.size(), 4u);
         for (int k = 0; k < 4; ++k) {
-            uint64_t count = 0;
-            for (uint64_t n : directions[static_cast<size_t>(k)].histogram)
-                count += n;
-            EXPECT_EQ(count, 6u) << k;
-            EXPECT_DOUBLE_EQ(directions[static_cast<size_t>(k)].saturatedPercent, k == 2 ? 100.0 : 0.0) << k;
+            const auto& facts = directions[static_cast<size_t>(k)];
+            EXPECT_EQ(std::accumulate(facts.histogram.begin(), facts.histogram.end(), uint64_t{0}), 6u) << k;
+            EXPECT_DOUBLE_EQ(facts.saturatedPercent, k == 2 ? 100.0 : 0.0) << k;
         }
         EXPECT_DOUBLE_EQ(directions[0].mean, (0 + 1 + 2 + 10 + 11 + 12) / 6.0);
         EXPECT_DOUBLE_EQ(directions[0].darkPercent, 50.0); // 0, 1 and 2; 10 is not dark
         // The whole set hides it as a quarter.
-        EXPECT_DOUBLE_EQ(set.Statistics().saturatedPercent, 25.0);
+        EXPECT_DOUBLE_EQ(clipping.Statistics().saturatedPercent, 25.0);
     }
     EXPECT_DOUBLE_EQ(view::Measure(host::Image{}).mean, 0.0);
 }

@@ -15,54 +15,34 @@ protected:
 };
 
 TEST_F(ViewSecurity, PagesOfOtherSitesAndOriginsChangeNothingAndReadNothing) {
-    const std::string exposure = Exposure();
-    struct Case {
-        std::string what, method, target, body;
-        HttpClient::Headers headers;
+    const std::string held = Exposure(), exposure = "/api/channels/0/features/ExposureTime";
+    const ::testing::Matcher<const std::string&> why = Not(IsEmpty());
+    std::vector<Exchange> refused = {
+        {"POST", "/api/channels/0/acquisition/start", "", 403, why, {{"Origin", "null"}}}, // a sandboxed
+                                                                                           // frame
+        {"PUT", exposure, "77", 403, why, {{"Origin", "http://127.0.0.1:9"}}},             // another origin
     };
-    std::vector<Case> cases;
-    // As a browser sends them from a page elsewhere (another port of this machine is "same-site").
+    // Navigation, long poll, form, no-cors fetch and a write with a page id, as a browser sends them
+    // from a page elsewhere (another port of this machine is "same-site").
     for (const std::string site : {"cross-site", "same-site"}) {
-        cases.push_back({site + " navigation", "GET", "/", "", {{"Sec-Fetch-Site", site}}});
-        cases.push_back({site + " long poll",
-                         "GET",
-                         "/api/channels/0/status?since=0&wait=5000",
-                         "",
-                         {{"Sec-Fetch-Site", site}, {"Sec-Fetch-Mode", "no-cors"}}});
-        cases.push_back({site + " form",
-                         "POST",
-                         "/api/channels/0/acquisition/start",
-                         "",
-                         {{"Sec-Fetch-Site", site}, {"Origin", "http://localhost:9"}}});
-        cases.push_back({site + " no-cors fetch",
-                         "POST",
-                         "/api/channels/0/commands/AcquisitionStart",
-                         "",
-                         {{"Sec-Fetch-Site", site}}});
-        cases.push_back({site + " write with a page id",
-                         "PUT",
-                         "/api/channels/0/features/ExposureTime",
-                         "77",
-                         {{"Sec-Fetch-Site", site}, {"X-Zeb-Client", "intruder"}}});
+        const auto from = [&](HttpClient::Headers headers) {
+            headers["Sec-Fetch-Site"] = site;
+            return headers;
+        };
+        refused.insert(refused.end(),
+                       {{"GET", "/", "", 403, why, from({})},
+                        {"GET", "/api/channels/0/status?since=0&wait=5000", "", 403, why,
+                         from({{"Sec-Fetch-Mode", "no-cors"}})},
+                        {"POST", "/api/channels/0/acquisition/start", "", 403, why,
+                         from({{"Origin", "http://localhost:9"}})},
+                        {"POST", "/api/channels/0/commands/AcquisitionStart", "", 403, why, from({})},
+                        {"PUT", exposure, "77", 403, why, from({{"X-Zeb-Client", "intruder"}})}});
     }
-    cases.push_back(
-        {"a sandboxed frame", "POST", "/api/channels/0/acquisition/start", "", {{"Origin", "null"}}});
-    cases.push_back({"another origin",
-                     "PUT",
-                     "/api/channels/0/features/ExposureTime",
-                     "77",
-                     {{"Origin", "http://127.0.0.1:9"}}});
-    for (const Case& c : cases) {
-        const HttpAnswer answer = Client().Send(c.method, c.target, c.body, c.headers);
-        EXPECT_EQ(answer.status, 403) << c.what << ": " << answer.body;
-        EXPECT_FALSE(answer.body.empty()) << c.what;
-    }
+    ExpectAnswers(Client(), refused);
     // A simple form of an old browser that names no site: it cannot send the marks.
     const HttpClient unmarked = Client().Unmarked();
-    EXPECT_EQ(unmarked.Post("/api/channels/0/acquisition/start").status, 403);
-    const HttpAnswer write = unmarked.Put("/api/channels/0/features/ExposureTime", "77");
-    EXPECT_EQ(write.status, 403);
-    EXPECT_NE(write.body.find("X-Zeb-Script"), std::string::npos) << write.body;
+    ExpectAnswers(unmarked, {{"POST", "/api/channels/0/acquisition/start", "", 403},
+                             {"PUT", exposure, "77", 403, HasSubstr("X-Zeb-Script")}});
     // A refused request's connection closes at once, though its client would keep it.
     for (const std::string& request :
          {"GET / HTTP/1.1\r\nHost: " + unmarked.Host() + "\r\nSec-Fetch-Site: cross-site\r\n\r\n",
@@ -70,31 +50,29 @@ TEST_F(ViewSecurity, PagesOfOtherSitesAndOriginsChangeNothingAndReadNothing) {
               "\r\nContent-Length: 0\r\n\r\n"}) {
         const std::string answer = unmarked.Raw(request);
         EXPECT_EQ(RawStatus(answer), 403) << answer;
-        EXPECT_NE(answer.find("\r\nConnection: close\r\n"), std::string::npos) << answer;
+        EXPECT_THAT(answer, HasSubstr("\r\nConnection: close\r\n"));
     }
-    EXPECT_EQ(Exposure(), exposure);
+    EXPECT_EQ(Exposure(), held);
     EXPECT_FALSE(Acquiring());
 
     // What comes from this machine: an address typed in the browser, the page itself (its id, or
     // the browser's word that it is the same origin), a script.
     EXPECT_EQ(unmarked.Get("/", {{"Sec-Fetch-Site", "none"}}).status, 200);
-    const std::string self = "http://" + unmarked.Host();
-    EXPECT_EQ(
-        unmarked.Put("/api/channels/0/features/ExposureTime", "61", {{"Sec-Fetch-Site", "same-origin"}}).body,
-        "61");
-    EXPECT_EQ(Client("page").Put("/api/channels/0/features/ExposureTime", "62", {{"Origin", self}}).body,
-              "62");
-    EXPECT_EQ(Client().Put("/api/channels/0/features/ExposureTime", exposure).body, exposure);
+    EXPECT_EQ(unmarked.Put(exposure, "61", {{"Sec-Fetch-Site", "same-origin"}}).body, "61");
+    EXPECT_EQ(Client("page").Put(exposure, "62", {{"Origin", "http://" + unmarked.Host()}}).body, "62");
+    EXPECT_EQ(Client().Put(exposure, held).body, held);
     // The names of this machine, whatever the port they carry.
     for (const std::string host : {"localhost:1", "127.0.0.1", "[::1]:8177"})
         EXPECT_EQ(Client().Get("/api/channels", {{"Host", host}}).status, 200) << host;
 }
 
-TEST_F(ViewSecurity, NothingServedMayBeFramedOrReadElsewhere) {
+// Nothing served may be framed or read elsewhere, and nothing the page loads comes from elsewhere.
+TEST_F(ViewSecurity, NothingServedMayBeFramedOrReadOrLoadedElsewhere) {
     const HttpClient client = Client();
     std::vector<std::pair<std::string, HttpAnswer>> answers = {
-        {"the page", client.Get("/")},
-        {"the script", client.Get("/viewer.js")},
+        {"/", client.Get("/")},
+        {"/viewer.js", client.Get("/viewer.js")},
+        {"/viewer.css", client.Get("/viewer.css")},
         {"the API", client.Get("/api/channels")},
         {"a path that does not exist", client.Get("/nothing")},
         {"a foreign host", client.Get("/", {{"Host", "evil.example"}})},
@@ -104,21 +82,29 @@ TEST_F(ViewSecurity, NothingServedMayBeFramedOrReadElsewhere) {
                                      {"Access-Control-Request-Headers", "x-zeb-client"}})},
     };
     for (const auto& [what, answer] : answers) {
-        EXPECT_NE(answer.Header("content-security-policy").find("frame-ancestors 'none'"), std::string::npos)
-            << what;
+        EXPECT_THAT(answer.Header("content-security-policy"), HasSubstr("frame-ancestors 'none'")) << what;
         EXPECT_EQ(answer.Header("x-frame-options"), "DENY") << what;
         EXPECT_EQ(answer.Header("x-content-type-options"), "nosniff") << what;
         EXPECT_EQ(answer.Header("access-control-allow-origin"), "") << what;
     }
-    EXPECT_EQ(answers[4].second.status, 403); // a rebound DNS name
+    for (size_t i = 0; i < 3; ++i) {
+        const auto& [file, answer] = answers[i];
+        ASSERT_EQ(answer.status, 200) << file;
+        EXPECT_THAT(answer.body, AllOf(Not(HasSubstr("http://")), Not(HasSubstr("https://")))) << file;
+        EXPECT_EQ(answer.Header("cache-control"), "no-store") << file;
+    }
+    EXPECT_EQ(answers[0].second.Header("content-type"), "text/html; charset=utf-8");
+    EXPECT_THAT(answers[0].second.body, HasSubstr("<title>zeb view</title>"));
+    EXPECT_EQ(client.Get("/index.html").body, answers[0].second.body);
+    EXPECT_EQ(answers[1].second.Header("content-type"), "text/javascript; charset=utf-8");
+    EXPECT_EQ(answers[5].second.status, 403); // a rebound DNS name
     EXPECT_GE(answers.back().second.status, 400);
     // The page may run its own script only.
-    EXPECT_NE(answers[0].second.Header("content-security-policy").find("default-src 'self'"),
-              std::string::npos);
+    EXPECT_THAT(answers[0].second.Header("content-security-policy"), HasSubstr("default-src 'self'"));
     // The server's own answers too.
     const std::string malformed = client.Raw("GET /%zz HTTP/1.1\r\n\r\n");
     EXPECT_EQ(RawStatus(malformed), 400);
-    EXPECT_NE(malformed.find("frame-ancestors 'none'"), std::string::npos) << malformed;
+    EXPECT_THAT(malformed, HasSubstr("frame-ancestors 'none'"));
 }
 
 TEST_F(ViewSecurity, ABodyIsTakenByItsLengthOrALoneChunkedCodingOnly) {
@@ -178,7 +164,7 @@ TEST(ViewLoopback, IsToldByTheAddressHoweverItIsWritten) {
         EXPECT_EQ(client.Get("/api/channels", {{"Host", "evil.example:8177"}}).status, 403) << bind;
         // The address it prints reaches it.
         EXPECT_EQ(client.Get("/api/channels").status, 200) << bind << " " << client.Host();
-        EXPECT_EQ(server.Output().find("anyone who reaches"), std::string::npos) << bind;
+        EXPECT_THAT(server.Output(), Not(HasSubstr("anyone who reaches"))) << bind;
     }
 }
 

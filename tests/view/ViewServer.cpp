@@ -69,6 +69,21 @@ std::string ViewServer::Output() {
     return out;
 }
 
+void ExpectAnswers(const HttpClient& client, const std::vector<Exchange>& exchanges) {
+    for (const Exchange& e : exchanges) {
+        const HttpAnswer answer = client.Send(e.method, e.target, e.body, e.headers);
+        std::string headers;
+        for (const auto& [name, value] : e.headers)
+            headers += " " + name + ": " + value.substr(0, 80);
+        SCOPED_TRACE(e.method + " " + e.target.substr(0, 300) + headers);
+        EXPECT_EQ(answer.status, e.status) << answer.body;
+        EXPECT_THAT(answer.body, e.says);
+        if (e.status == 405) {
+            EXPECT_NE(answer.Header("allow"), "");
+        }
+    }
+}
+
 nlohmann::json ViewSuite::Status(int channel) {
     const HttpAnswer answer = Client().Get("/api/channels/" + std::to_string(channel) + "/status");
     EXPECT_EQ(answer.status, 200) << answer.body;

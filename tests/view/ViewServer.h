@@ -6,6 +6,7 @@
 #include "TestEnvironment.h"
 #include "ZebProcess.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -15,6 +16,15 @@
 #include <vector>
 
 namespace zeb::test {
+
+using ::testing::AllOf;
+using ::testing::Each;
+using ::testing::HasSubstr;
+using ::testing::IsEmpty;
+using ::testing::IsSupersetOf;
+using ::testing::Not;
+using ::testing::StartsWith;
+using ::testing::UnorderedElementsAre;
 
 class ViewServer {
 public:
@@ -45,6 +55,16 @@ private:
     uint16_t _port = 0;
     std::string _address;
 };
+
+// A request and the answer it must get: the status and its body's text (any text when not named).
+// A 405 must name the methods the path takes.
+struct Exchange {
+    std::string method, target, body;
+    int status;
+    ::testing::Matcher<const std::string&> says = ::testing::Not(::testing::IsEmpty());
+    HttpClient::Headers headers = {};
+};
+void ExpectAnswers(const HttpClient& client, const std::vector<Exchange>& exchanges);
 
 // The fixture of one file's tests: a fresh environment and one zeb view for all of them.
 class ViewSuite : public ::testing::Test {

@@ -10,6 +10,20 @@ export const zeb = path.resolve(process.env.ZEB ?? path.join(root, 'build/linux/
 export const chromium = process.env.CHROMIUM ?? '/usr/bin/chromium';
 export const guard = 60000; // longest wait for anything; a slow machine is never a failure before it
 
+// Asks `done` (maybe async) every 50 ms until it holds; false after the guard.
+export async function until(done) {
+  for (const end = Date.now() + guard; Date.now() < end; await new Promise((r) => setTimeout(r, 50))) {
+    if (await done()) return true;
+  }
+  return false;
+}
+
+// Clicks the button and waits until the statistics line starts with `state` ("live", "stopped").
+export async function press(page, button, state) {
+  await page.click(button);
+  await page.waitForFunction((s) => document.querySelector('#statistics').textContent.startsWith(s), {}, state);
+}
+
 // Starts zeb view in a folder of its own, on `port` (0: a free one); resolves with the process and
 // its port.
 export function startServer(folder, port = 0) {

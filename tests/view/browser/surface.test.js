@@ -1,11 +1,6 @@
-// zeb view's Surface panel in headless Chromium on a station whose dome is mounted 90 degrees away
-// from the channel's orientation, with the calibration sphere under a small camera: the live
-// surface follows the directions and switches between its pictures, averaged image sets (SetupMode
-// "On") leave it dimmed with the reason until single directions come again, the calibration names
-// the turned dome, its button applies the orientation, and a second calibration then agrees and is
-// named as the lighting model in use; the height picture shows the sphere's top brightest, "Save
-// surface" writes the surface files and a recording with surfaces on a stopped channel leaves it
-// stopped.
+// zeb view's Surface panel in headless Chromium, the dome mounted 90 degrees from the channel's
+// orientation and the calibration sphere under a small camera: live pictures, averaged sets, the
+// calibration and its fix, the height, saving and recording with surfaces.
 //
 // ZEB: the zeb program (default build/linux/bin/zeb); CHROMIUM: the browser (default /usr/bin/chromium).
 import { test } from 'node:test';
@@ -13,7 +8,7 @@ import assert from 'node:assert/strict';
 import { mkdtempSync, mkdirSync, readdirSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { launchBrowser, openPage, startServer, stopServer } from './harness.js';
+import { launchBrowser, openPage, press, startServer, stopServer } from './harness.js';
 
 // The area-scan station with a 160 x 128 camera (0.4 mm pixels) over the sphere, noise on, its
 // dome mounted at 90 degrees while the channel starts at "180 deg".
@@ -142,8 +137,7 @@ test('the Surface panel of zeb view in Chromium', async () => {
 
     // Recorded with surfaces on a stopped channel: the recording starts the acquisition, writes
     // each set with its surface, and leaves the channel stopped as it was.
-    await page.click('#stop');
-    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('stopped'));
+    await press(page, '#stop', 'stopped');
     const normalsBefore = readdirSync(path.join(folder, 'saved')).filter((f) => f.endsWith('-normals.png')).length;
     await page.$eval('#record-amount', (input) => { input.value = '2'; });
     await page.select('#record-unit', 'count');

@@ -1,14 +1,6 @@
-// zeb view in headless Chromium, as a person uses it: the page opens, features show their units and
-// meaning, the acquisition starts and images arrive with a histogram per direction (red only where a
-// direction clips), every feature fixed while streaming is shown read-only, a higher exposure
-// brightens the view, another channel's tab shows that channel alone (its images, histogram and
-// surface), image sets are recorded and saved under the numbers their files carry, Stop says when it
-// cuts a recording short, the zoom reads a saturated pixel's true value, a profile is saved and
-// loaded (the notes under the features follow it; the page's own profile loads while live without a
-// failure), the brightness assistant runs to its result and the orientation assistant's fix is
-// applied from its dialog, a closed tab leaves nothing running that it alone started, and once zeb
-// view is gone the page says "disconnected" with every control that needs it disabled, until zeb
-// view answers again. Takes the screenshot of the manual (docs/images/zeb-view.png).
+// zeb view in headless Chromium as a person uses it, from the feature tree through live images,
+// histograms, channel tabs, recording, saving, the zoom, assistants and profiles to a closed tab and
+// zeb view going away and coming back. Takes the manual's screenshot (docs/images/zeb-view.png).
 //
 // ZEB: the zeb program (default build/linux/bin/zeb); ZEB_VIEW_SCREENSHOT: where the screenshot goes
 // (default build/linux/zeb-view.png); CHROMIUM: the browser (default /usr/bin/chromium).
@@ -17,7 +9,7 @@ import assert from 'node:assert/strict';
 import { existsSync, mkdtempSync, mkdirSync, readdirSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
 import path from 'node:path';
-import { guard, launchBrowser, openPage, root, startServer, stopServer } from './harness.js';
+import { launchBrowser, openPage, press, root, startServer, stopServer, until } from './harness.js';
 
 const screenshot = path.resolve(process.env.ZEB_VIEW_SCREENSHOT ?? path.join(root, 'build/linux/zeb-view.png'));
 
@@ -166,11 +158,9 @@ test('zeb view in Chromium', async () => {
     assert.ok(!seen.some((text) => text.startsWith('live') || text.startsWith('drawn')), seen.join(' | '));
     assert.equal(await page.$eval('#histogram-caption', (c) => c.textContent), 'Histogram of every delivered pixel');
     assert.equal(await page.$eval('#set-facts', (p) => p.textContent), '');
-    await page.click('#start');
-    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('live'));
+    await press(page, '#start', 'live');
     await page.waitForFunction(() => /image set \d+/.test(document.querySelector('#set-facts').textContent));
-    await page.click('#stop');
-    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('stopped'));
+    await press(page, '#stop', 'stopped');
     const channel1 = await (await fetch(`${base}/api/channels/1/status`)).json();
     assert.equal(channel1.mode, 'idle');
     assert.ok(channel1.statistics.imageSets >= 1);
@@ -221,8 +211,7 @@ test('zeb view in Chromium', async () => {
     await page.$eval('#record-amount', (input) => { input.value = '1000'; });
     await page.click('#record');
     await page.waitForFunction(() => /^recording 1000 image sets: [1-9]/.test(document.querySelector('#recording').textContent));
-    await page.click('#stop');
-    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('stopped'));
+    await press(page, '#stop', 'stopped');
     await page.waitForFunction(() => /^Stopped; the recording of 1000 image sets was cut short with \d+ written/.test(document.querySelector('#message').textContent));
     await page.waitForFunction(() => /^recorded \d+ image sets of 1000 image sets, cut short: /.test(document.querySelector('#recording').textContent));
     await page.waitForFunction(() => document.querySelector('.feature[data-name="Width"] input') !== null);
@@ -316,7 +305,7 @@ test('zeb view in Chromium', async () => {
     await cdp.send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
     await page.click('#save-profile');
     const profile = path.join(downloads, 'zeb-channel0.profile');
-    for (const until = Date.now() + guard; !existsSync(profile) && Date.now() < until;) await new Promise((r) => setTimeout(r, 50));
+    await until(() => existsSync(profile));
     const saved = readFileSync(profile, 'utf8');
     const exposureHeld = await (await fetch(`${base}/api/channels/0/features/ExposureTime`)).text();
     assert.match(saved, new RegExp(`^ExposureTime=${exposureHeld}$`, 'm'));
@@ -342,8 +331,7 @@ test('zeb view in Chromium', async () => {
 
     // The page's own profile, saved while live, loads while live without a failure: values the
     // channel holds already are no failure, even where it refuses to write them while streaming.
-    await page.click('#start');
-    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('live'));
+    await press(page, '#start', 'live');
     const ownProfile = path.join(folder, 'live.profile');
     writeFileSync(ownProfile, await (await fetch(`${base}/api/channels/0/profile`)).text());
     await input.uploadFile(ownProfile);
@@ -357,8 +345,7 @@ test('zeb view in Chromium', async () => {
       assert.equal(await page.$eval(`.feature[data-name="${name}"] .answer`, (a) => a.textContent), `holds ${value}`, name);
     }
     assert.ok(!(await page.$eval('#profile-answer p', (p) => p.classList.contains('bad'))));
-    await page.click('#stop');
-    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('stopped'));
+    await press(page, '#stop', 'stopped');
     assert.deepEqual(errors, []);
 
     // A second tab starts channel 1 and is closed: the acquisition it alone started stops.
@@ -367,21 +354,13 @@ test('zeb view in Chromium', async () => {
     await tab.evaluate(() => document.querySelectorAll('#channels button')[1].click());
     await tab.waitForFunction(() => document.querySelector('#channels button.selected').textContent.startsWith('#1'));
     await tab.waitForFunction(() => !document.querySelector('#start').disabled);
-    await tab.click('#start');
-    await tab.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('live'));
+    await press(tab, '#start', 'live');
     await tab.close({ runBeforeUnload: false });
-    const deadline = Date.now() + guard;
-    let mode = 'live';
-    while (mode !== 'idle' && Date.now() < deadline) {
-      mode = (await (await fetch(`${base}/api/channels/1/status`)).json()).mode;
-      await new Promise((resolve) => setTimeout(resolve, 100));
-    }
-    assert.equal(mode, 'idle');
+    assert.ok(await until(async () => (await (await fetch(`${base}/api/channels/1/status`)).json()).mode === 'idle'));
 
     // zeb view stops: the page says it is disconnected, shows nothing as live, and every control
     // that needs zeb view is disabled, the zoom's aside.
-    await page.click('#start');
-    await page.waitForFunction(() => document.querySelector('#statistics').textContent.startsWith('live'));
+    await press(page, '#start', 'live');
     assert.equal(await stopServer(server, 'SIGINT'), 0, output());
     await page.waitForFunction(() => document.querySelector('#connection').textContent.startsWith('disconnected'));
     await page.waitForFunction(() => document.querySelector('#statistics').textContent === 'disconnected');
