@@ -234,7 +234,7 @@ void ExpectCamerasStoppedAndClosed(const TestEnvironment& environment) {
     for (const std::string camera : {"camera:GigE 00:11:1c:00:00:01", "camera:Grabber 0 Port A"}) {
         std::vector<std::string> operations;
         for (const std::string& line : environment.TraceLines())
-            if (line.rfind(camera + "\t", 0) == 0)
+            if (line.starts_with(camera + "\t"))
                 operations.push_back(line.substr(camera.size() + 1));
         const auto lastStart = std::find(operations.rbegin(), operations.rend(), "start");
         ASSERT_NE(lastStart, operations.rend()) << camera;
