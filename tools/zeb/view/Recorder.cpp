@@ -12,9 +12,10 @@
 namespace zeb::view {
 
 namespace fs = std::filesystem;
-using Clock = std::chrono::steady_clock;
 
 namespace {
+
+using Clock = std::chrono::steady_clock;
 
 // "1.5 GB", "64 MB", "900 kB"
 std::string Bytes(double bytes) {
