@@ -77,8 +77,10 @@ float MostCommonHeight(const std::vector<float>& z) {
 }
 
 // The relief the shadows are swept over: the image's pixels, and beyond them, on the same grid, the
-// object's relief that lies within reach of casting a shadow into the image.
-ReliefGrid GridFor(const RenderRequest& r, const Object& object, const Placement& at, double domeRadius) {
+// object's relief that lies within reach of casting a shadow into the image. The image's own heights
+// are those its pixels were shaded at (`imageZ`, row after row), the same sums at the same points.
+ReliefGrid GridFor(const RenderRequest& r, const Object& object, const Placement& at, double domeRadius,
+                   const std::vector<float>& imageZ) {
     const int32_t width = std::max(r.width, 0), height = std::max(r.height, 0);
     ReliefGrid grid;
     grid.pitchX = at.pixel;
@@ -108,11 +110,17 @@ ReliefGrid GridFor(const RenderRequest& r, const Object& object, const Placement
     grid.imageX = margins[0];
     grid.imageY = margins[2];
     grid.z.resize(static_cast<size_t>(grid.width) * static_cast<size_t>(grid.height));
-    for (int32_t row = 0; row < grid.height; ++row)
-        for (int32_t column = 0; column < grid.width; ++column)
-            grid.z[static_cast<size_t>(row) * grid.width + column] =
-                static_cast<float>(at.base + object.Height(at.left + (column - grid.imageX) * at.pixel,
-                                                           at.top - (row - grid.imageY) * at.along));
+    for (int32_t row = 0; row < grid.height; ++row) {
+        const bool imageRow = row >= grid.imageY && row < grid.imageY + height;
+        for (int32_t column = 0; column < grid.width; ++column) {
+            float& z = grid.z[static_cast<size_t>(row) * grid.width + column];
+            if (imageRow && column >= grid.imageX && column < grid.imageX + width)
+                z = imageZ[static_cast<size_t>(row - grid.imageY) * width + (column - grid.imageX)];
+            else
+                z = static_cast<float>(at.base + object.Height(at.left + (column - grid.imageX) * at.pixel,
+                                                               at.top - (row - grid.imageY) * at.along));
+        }
+    }
     grid.plane = MostCommonHeight(grid.z);
     return grid;
 }
@@ -216,7 +224,7 @@ std::array<std::vector<float>, 4> ShadeScene(const RenderRequest& r) {
         }
     }
     if (relief)
-        CastShadows(GridFor(r, object, at, dome.Radius()), shaded, shape, planes);
+        CastShadows(GridFor(r, object, at, dome.Radius(), shaded.z), shaded, shape, planes);
     if (r.reverse)
         for (auto& plane : planes)
             std::reverse(plane.begin(), plane.end());
