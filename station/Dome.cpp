@@ -154,17 +154,22 @@ std::array<Vector3, 4> IrradianceField::At(const Vector3& point) const {
         next[axis] = _nodes[axis] > 1 ? stride * 12 : 0;
         stride *= static_cast<size_t>(_nodes[axis]);
     }
-    // The eight corners' weights, x fastest; a corner of weight 0 adds nothing (the values are finite).
+    // The eight corners' weights and places, x fastest; a corner of weight 0 adds nothing (the values
+    // are finite).
     const double across[4] = {below[0] * below[1], above[0] * below[1], below[0] * above[1],
                               above[0] * above[1]};
+    const double weights[8] = {across[0] * below[2], across[1] * below[2], across[2] * below[2],
+                               across[3] * below[2], across[0] * above[2], across[1] * above[2],
+                               across[2] * above[2], across[3] * above[2]};
+    const size_t offsets[8] = {0,       next[0],           next[1],           next[0] + next[1],
+                               next[2], next[0] + next[2], next[1] + next[2], next[0] + next[1] + next[2]};
     const float* first = &_values[node * 12];
     double sum[12] = {};
+#pragma GCC unroll 8
     for (int corner = 0; corner < 8; ++corner) {
-        const double weight = across[corner & 3] * (corner & 4 ? above[2] : below[2]);
-        const float* values = first + ((corner & 1) ? next[0] : 0) + ((corner & 2) ? next[1] : 0) +
-                              ((corner & 4) ? next[2] : 0);
+        const float* values = first + offsets[corner];
         for (int c = 0; c < 12; ++c)
-            sum[c] += weight * values[c];
+            sum[c] += weights[corner] * values[c];
     }
     return {Vector3{sum[0], sum[1], sum[2]}, Vector3{sum[3], sum[4], sum[5]}, Vector3{sum[6], sum[7], sum[8]},
             Vector3{sum[9], sum[10], sum[11]}};
