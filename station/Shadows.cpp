@@ -280,7 +280,8 @@ struct Sky {
     }
 }
 
-std::array<double, 4> Hidden(const DomeShape& dome, const Sector& sector, const Facet& f, double horizon) {
+[[gnu::always_inline]] inline std::array<double, 4> Hidden(const DomeShape& dome, const Sector& sector,
+                                                           const Facet& f, double horizon) {
     std::array<double, 4> hidden{0, 0, 0, 0};
     if (!(f.nz > 0))
         return hidden; // a facet facing down
