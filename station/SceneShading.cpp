@@ -176,6 +176,18 @@ std::array<std::vector<float>, 4> ShadeScene(const RenderRequest& r) {
         shaded.roughness = material.roughness;
     }
 
+    // The planes written per pixel, as plain pointers: the calls per pixel would have the vectors'
+    // storage looked up again at each use.
+    const std::array<float*, 4> lit{planes[0].data(), planes[1].data(), planes[2].data(), planes[3].data()};
+    const std::array<float*, 4> specular{shaded.specular[0].data(), shaded.specular[1].data(),
+                                         shaded.specular[2].data(), shaded.specular[3].data()};
+    float *const shadedX = shaded.x.data(), *const shadedY = shaded.y.data(),
+                 *const shadedZ = shaded.z.data();
+    float *const shadedNx = shaded.nx.data(), *const shadedNy = shaded.ny.data(),
+                 *const shadedNz = shaded.nz.data();
+    float* const shadedDiffuse = shaded.diffuse.data();
+    int16_t* const mirrorSector = shaded.mirrorSector.data();
+    float* const mirrorTan = shaded.mirrorTan.data();
     for (int32_t row = 0; row < height; ++row) {
         for (int32_t column = 0; column < width; ++column) {
             const double objectX = at.left + column * at.pixel;
@@ -188,37 +200,36 @@ std::array<std::vector<float>, 4> ShadeScene(const RenderRequest& r) {
             if (surface.normal.z >= unshadowed) {
                 const std::array<Vector3, 4> light = field.At(point);
                 for (size_t q = 0; q < 4; ++q)
-                    planes[q][i] = static_cast<float>(diffuse * std::max(0.0, Dot(surface.normal, light[q])));
+                    lit[q][i] = static_cast<float>(diffuse * std::max(0.0, Dot(surface.normal, light[q])));
             } else {
                 for (int32_t q = 0; q < 4; ++q)
-                    planes[static_cast<size_t>(q)][i] =
+                    lit[static_cast<size_t>(q)][i] =
                         static_cast<float>(diffuse * dome.Irradiance(q, point, surface.normal));
             }
             MirrorLight mirror;
             if (glossy) {
                 mirror = SpecularLight(shape, point, surface.normal, camera, material.roughness);
                 for (size_t q = 0; q < 4; ++q)
-                    planes[q][i] += static_cast<float>(share * mirror.quadrant[q]);
+                    lit[q][i] += static_cast<float>(share * mirror.quadrant[q]);
             }
             if (!relief)
                 continue;
-            shaded.x[i] = static_cast<float>(point.x);
-            shaded.y[i] = static_cast<float>(point.y);
-            shaded.z[i] = static_cast<float>(point.z);
-            shaded.nx[i] = static_cast<float>(surface.normal.x);
-            shaded.ny[i] = static_cast<float>(surface.normal.y);
-            shaded.nz[i] = static_cast<float>(surface.normal.z);
-            shaded.diffuse[i] = static_cast<float>(diffuse);
+            shadedX[i] = static_cast<float>(point.x);
+            shadedY[i] = static_cast<float>(point.y);
+            shadedZ[i] = static_cast<float>(point.z);
+            shadedNx[i] = static_cast<float>(surface.normal.x);
+            shadedNy[i] = static_cast<float>(surface.normal.y);
+            shadedNz[i] = static_cast<float>(surface.normal.z);
+            shadedDiffuse[i] = static_cast<float>(diffuse);
             if (glossy) {
                 for (size_t q = 0; q < 4; ++q)
-                    shaded.specular[q][i] = static_cast<float>(share * mirror.quadrant[q]);
+                    specular[q][i] = static_cast<float>(share * mirror.quadrant[q]);
                 const double across =
                     std::sqrt(mirror.mirror.x * mirror.mirror.x + mirror.mirror.y * mirror.mirror.y);
-                shaded.mirrorSector[i] = -1;
+                mirrorSector[i] = -1;
                 if (across > 1e-9) {
-                    shaded.mirrorSector[i] =
-                        static_cast<int16_t>(ShadowSectorOf(mirror.mirror.x, mirror.mirror.y));
-                    shaded.mirrorTan[i] = static_cast<float>(mirror.mirror.z / across);
+                    mirrorSector[i] = static_cast<int16_t>(ShadowSectorOf(mirror.mirror.x, mirror.mirror.y));
+                    mirrorTan[i] = static_cast<float>(mirror.mirror.z / across);
                 }
             }
         }
