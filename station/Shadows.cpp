@@ -56,7 +56,7 @@ int QuadrantOf(int xSign, int ySign) {
     return ySign > 0 ? (xSign > 0 ? 1 : 0) : (xSign > 0 ? 3 : 2);
 }
 
-template <typename T> void Transpose(const T* from, int32_t width, int32_t height, T* to) {
+void Transpose(const float* from, int32_t width, int32_t height, float* to) {
     constexpr int32_t Block = 32;
     for (int32_t r0 = 0; r0 < height; r0 += Block)
         for (int32_t c0 = 0; c0 < width; c0 += Block)
@@ -362,23 +362,6 @@ void CastShadows(const ReliefGrid& grid, const ShadedPixels& pixels, const DomeS
                             {pixels.nx[i], pixels.ny[i], pixels.nz[i]}, pixels.diffuse[i]);
     // What the relief hides of each quadrant, the four side by side, taken from the planes at the end.
     std::vector<std::array<float, 4>> lost(count, {0, 0, 0, 0});
-    // The sweeps of steep directions find the pixels column after column: for them the facets, the
-    // mirror sectors and the losses are kept turned (image columns as rows), so that the points of a
-    // line lie side by side in memory as they do for the others. The losses are turned over when the
-    // families change from one kind to the other, so each pixel adds its sectors in the same order.
-    std::vector<Facet> turnedFacets;
-    std::vector<int16_t> turnedMirror;
-    std::vector<std::array<float, 4>> spare;
-    bool lostTurned = false;
-    const auto turnLost = [&](bool toTurned) {
-        spare.resize(count);
-        if (toTurned)
-            Transpose(lost.data(), pixels.width, pixels.height, spare.data());
-        else
-            Transpose(lost.data(), pixels.height, pixels.width, spare.data());
-        lost.swap(spare);
-        lostTurned = toTurned;
-    };
     const std::vector<uint32_t> relief = ReliefOf(grid.z.data(), cells, grid.plane);
     std::vector<float> turned, turnedThreshold;
     std::vector<uint32_t> turnedPixelAt, turnedRelief;
@@ -412,60 +395,43 @@ void CastShadows(const ReliefGrid& grid, const ShadedPixels& pixels, const DomeS
                 Transpose(grid.z.data(), grid.width, grid.height, turned.data());
                 Transpose(threshold.data(), grid.width, grid.height, turnedThreshold.data());
                 turnedRelief = ReliefOf(turned.data(), cells, grid.plane);
-                // Each turned grid point's pixel in the turned image.
-                turnedPixelAt.assign(cells, 0);
-                for (int32_t row = 0; row < pixels.height; ++row)
-                    for (int32_t column = 0; column < pixels.width; ++column)
-                        turnedPixelAt[static_cast<size_t>(grid.imageX + column) * grid.height + grid.imageY +
-                                      row] =
-                            static_cast<uint32_t>(static_cast<size_t>(column) * pixels.height + row);
-                turnedFacets.resize(count);
-                Transpose(facets.data(), pixels.width, pixels.height, turnedFacets.data());
-                if (glossy) {
-                    turnedMirror.resize(count);
-                    Transpose(pixels.mirrorSector.data(), pixels.width, pixels.height, turnedMirror.data());
-                }
+                turnedPixelAt.resize(cells);
+                for (int32_t row = 0; row < grid.height; ++row)
+                    for (int32_t column = 0; column < grid.width; ++column)
+                        turnedPixelAt[static_cast<size_t>(column) * grid.height + row] =
+                            pixelAt[static_cast<size_t>(row) * grid.width + column];
             }
             SweepLines(turned.data(), turnedThreshold.data(), turnedRelief, grid.height, grid.width,
                        grid.pitchY, grid.pitchX, -uy, ux, true, keep);
         }
-        if (lostTurned != !columns)
-            turnLost(!columns);
-        const Facet* const facetOf = columns ? facets.data() : turnedFacets.data();
-        const int16_t* const mirrorOf = columns ? pixels.mirrorSector.data() : turnedMirror.data();
         for (int direction = 0; direction < 2; ++direction) {
             const int32_t index = family + direction * ShadowSectors / 2;
             const Sector sector = direction == 0 ? ahead : Sector((index + 0.5) * width, width, dome);
             const std::vector<Found>& points = found[static_cast<size_t>(direction)];
             for (size_t k = 0; k < points.size(); ++k) {
-                // The pixels come in the order of the sweep's lines, a line's neighbours a row (or a
-                // turned row) apart: their data is asked for a few points ahead so that it arrives in time.
+                // The pixels come in the order of the sweep's lines, across the rows for steep
+                // directions: their data is asked for a few points ahead so that it arrives in time.
                 if (k + PrefetchAhead < points.size()) {
                     const size_t next = points[k + PrefetchAhead].pixel;
-                    __builtin_prefetch(&facetOf[next]);
+                    __builtin_prefetch(&facets[next]);
                     __builtin_prefetch(&lost[next], 1);
                 }
-                const size_t j = points[k].pixel; // in the image, or in the turned image
+                const size_t i = points[k].pixel;
                 const double h = points[k].horizon;
-                const Facet& facet = facetOf[j];
+                const Facet& facet = facets[i];
                 if (facet.diffuse > 0) {
                     const auto hidden = Hidden(dome, sector, facet, h);
                     for (size_t q = 0; q < 4; ++q)
-                        lost[j][q] += static_cast<float>(facet.diffuse * hidden[q]);
+                        lost[i][q] += static_cast<float>(facet.diffuse * hidden[q]);
                 }
-                if (glossy && mirrorOf[j] == index) {
-                    const size_t i = columns ? j
-                                             : (j % static_cast<size_t>(pixels.height)) * pixels.width +
-                                                   j / static_cast<size_t>(pixels.height);
+                if (glossy && pixels.mirrorSector[i] == index) {
                     const double hiddenShare = 1 - LobeShareBetween(pixels.mirrorTan[i], h, pixels.roughness);
                     for (size_t q = 0; q < 4; ++q)
-                        lost[j][q] += static_cast<float>(pixels.specular[q][i] * hiddenShare);
+                        lost[i][q] += static_cast<float>(pixels.specular[q][i] * hiddenShare);
                 }
             }
         }
     }
-    if (lostTurned)
-        turnLost(false);
     for (size_t q = 0; q < 4; ++q)
         for (size_t i = 0; i < count; ++i)
             if (lost[i][q] > 0)
