@@ -138,31 +138,38 @@ IrradianceField::IrradianceField(const Dome& dome, Vector3 low, Vector3 high, do
 
 std::array<Vector3, 4> IrradianceField::At(const Vector3& point) const {
     const double coordinates[3] = {point.x - _low.x, point.y - _low.y, point.z - _low.z};
-    int32_t index[3];
-    double fraction[3];
+    // Per axis, the weights of the nodes below and above the point, and the step to the one above.
+    double below[3], above[3];
+    size_t next[3];
+    size_t node = 0, stride = 1;
     for (int axis = 0; axis < 3; ++axis) {
         const double position = _spacing[axis] > 0
                                     ? std::clamp(coordinates[axis] / _spacing[axis], 0.0, _nodes[axis] - 1.0)
                                     : 0.0;
-        index[axis] = std::min(static_cast<int32_t>(position), std::max(0, _nodes[axis] - 2));
-        fraction[axis] = _nodes[axis] > 1 ? position - index[axis] : 0.0;
+        const int32_t index = std::min(static_cast<int32_t>(position), std::max(0, _nodes[axis] - 2));
+        const double fraction = _nodes[axis] > 1 ? position - index : 0.0;
+        below[axis] = 1 - fraction;
+        above[axis] = fraction;
+        node += static_cast<size_t>(index) * stride;
+        next[axis] = _nodes[axis] > 1 ? stride * 12 : 0;
+        stride *= static_cast<size_t>(_nodes[axis]);
     }
+    // The eight corners' weights and places, x fastest; a corner of weight 0 adds nothing (the values
+    // are finite).
+    const double across[4] = {below[0] * below[1], above[0] * below[1], below[0] * above[1],
+                              above[0] * above[1]};
+    const double weights[8] = {across[0] * below[2], across[1] * below[2], across[2] * below[2],
+                               across[3] * below[2], across[0] * above[2], across[1] * above[2],
+                               across[2] * above[2], across[3] * above[2]};
+    const size_t offsets[8] = {0,       next[0],           next[1],           next[0] + next[1],
+                               next[2], next[0] + next[2], next[1] + next[2], next[0] + next[1] + next[2]};
+    const float* first = &_values[node * 12];
     double sum[12] = {};
+#pragma GCC unroll 8
     for (int corner = 0; corner < 8; ++corner) {
-        double weight = 1;
-        size_t node = 0;
-        size_t stride = 1;
-        for (int axis = 0; axis < 3; ++axis) {
-            const int32_t step = (corner >> axis) & 1;
-            weight *= step ? fraction[axis] : 1 - fraction[axis];
-            node += static_cast<size_t>(index[axis] + (_nodes[axis] > 1 ? step : 0)) * stride;
-            stride *= static_cast<size_t>(_nodes[axis]);
-        }
-        if (weight == 0)
-            continue;
-        const float* values = &_values[node * 12];
+        const float* values = first + offsets[corner];
         for (int c = 0; c < 12; ++c)
-            sum[c] += weight * values[c];
+            sum[c] += weights[corner] * values[c];
     }
     return {Vector3{sum[0], sum[1], sum[2]}, Vector3{sum[3], sum[4], sum[5]}, Vector3{sum[6], sum[7], sum[8]},
             Vector3{sum[9], sum[10], sum[11]}};

@@ -42,38 +42,52 @@ void SweepLines(const float* z, const float* threshold, const std::vector<uint32
     }
     const bool rising = rowsPerStep >= 0;
     const auto [least, most] = std::minmax_element(nearest.begin(), nearest.end());
-    // What does not vary from line to line, per step: the column, the distance along the direction
-    // (without the line's own offset), and the grid indices of the row below the line and of the
-    // nearest row for the line through row 0.
+    // What does not vary from line to line, per step, side by side so that a line reads one stream:
+    // the share of the row above in the line's height, the distance along the direction (without the
+    // line's own offset), the row below the line and the grid indices of that row and of the nearest
+    // row for the line through row 0, and the column.
+    struct Step {
+        double share, t;
+        ptrdiff_t belowAt, nearestAt;
+        int32_t below, column;
+    };
     const double stepX = pitchX * along, stepY = pitchY * across; // millimetres ahead per column, per row
-    std::vector<size_t> columnOf(steps);
-    std::vector<double> stepT(steps);
-    std::vector<ptrdiff_t> belowAt(steps), nearestAt(steps);
+    std::vector<Step> stepOf(steps);
     const auto rowStart = [steps](int32_t row) {
         return static_cast<ptrdiff_t>(row) * static_cast<ptrdiff_t>(steps);
     };
     for (size_t s = 0; s < steps; ++s) {
-        columnOf[s] = forward ? s : steps - 1 - s;
-        stepT[s] = static_cast<double>(columnOf[s]) * stepX + rowsPerStep * static_cast<double>(s) * stepY;
-        belowAt[s] = rowStart(below[s]) + static_cast<ptrdiff_t>(columnOf[s]);
-        nearestAt[s] = rowStart(nearest[s]) + static_cast<ptrdiff_t>(columnOf[s]);
+        const size_t column = forward ? s : steps - 1 - s;
+        stepOf[s] = {share[s],
+                     static_cast<double>(column) * stepX + rowsPerStep * static_cast<double>(s) * stepY,
+                     rowStart(below[s]) + static_cast<ptrdiff_t>(column),
+                     rowStart(nearest[s]) + static_cast<ptrdiff_t>(column),
+                     below[s],
+                     static_cast<int32_t>(column)};
     }
-    std::vector<float> lineT(steps), lineZ(steps), lineThreshold(steps);
-    std::vector<uint32_t> lineAt(steps);
+    // The points of the line being swept, per step: distance along it, height, the grid point that
+    // takes its horizon and that point's threshold.
+    struct LinePoint {
+        float t, z, threshold;
+        uint32_t at;
+    };
+    std::vector<LinePoint> linePoints(steps);
+    LinePoint* const line0 = linePoints.data();
     // The upper convex hull of the points passed so far, nearest last, each with the slope up to the
     // hull point beyond it.
     struct HullPoint {
         float t, z, slope;
     };
     std::vector<HullPoint> hull(steps);
+    HullPoint* const hull0 = hull.data();
     const auto rowOf = [height](int32_t row) { return static_cast<size_t>(std::clamp(row, 0, height - 1)); };
     // A point looks ahead at the hull: hull points no higher, seen from it, than the line on to the
     // next hull point are hidden for it and for every point behind it. The slope to what remains is
     // its horizon. The farthest hull point has no slope (NaN), so no comparison takes it away and
     // the loop needs no count of what is left. `end` points past the hull's nearest point.
-    const auto look = [&](int direction, size_t j, float t, HullPoint*& end) {
-        const float h = lineZ[j];
-        if (end == hull.data()) {
+    const auto look = [&](int direction, const LinePoint& point, float t, HullPoint*& end) {
+        const float h = point.z;
+        if (end == hull0) {
             *end++ = {t, h, std::numeric_limits<float>::quiet_NaN()};
             return;
         }
@@ -81,8 +95,8 @@ void SweepLines(const float* z, const float* threshold, const std::vector<uint32
         while (ahead->z - h <= ahead->slope * (ahead->t - t))
             --ahead;
         const float horizon = (ahead->z - h) / (ahead->t - t);
-        if (horizon > lineThreshold[j])
-            found(direction, size_t{lineAt[j]}, horizon);
+        if (horizon > point.threshold)
+            found(direction, size_t{point.at}, horizon);
         ahead[1] = {t, h, horizon};
         end = ahead + 2;
     };
@@ -124,22 +138,25 @@ void SweepLines(const float* z, const float* threshold, const std::vector<uint32
             continue;
         const ptrdiff_t lineStart = rowStart(line);
         const double lineT0 = line * stepY;
-        const auto take = [&](size_t s) {
-            const int32_t under = line + below[s];
-            const double f = share[s];
+        const auto take = [&](size_t s) -> const LinePoint& {
+            const Step& step = stepOf[s];
+            const int32_t under = line + step.below;
+            const double f = step.share;
             double low = 0, high = 0; // the heights of the rows below and above the line
             if (under >= 0 && under < height - 1) {
-                const float* at = z + (lineStart + belowAt[s]);
+                const float* at = z + (lineStart + step.belowAt);
                 low = at[0];
                 high = at[steps];
             } else { // beyond the grid's first or last row, its heights continue
-                low = z[rowOf(under) * steps + columnOf[s]];
-                high = z[rowOf(under + 1) * steps + columnOf[s]];
+                low = z[rowOf(under) * steps + static_cast<size_t>(step.column)];
+                high = z[rowOf(under + 1) * steps + static_cast<size_t>(step.column)];
             }
-            lineZ[s] = static_cast<float>((1 - f) * low + f * high);
-            lineT[s] = static_cast<float>(lineT0 + stepT[s]);
-            lineAt[s] = static_cast<uint32_t>(lineStart + nearestAt[s]);
-            lineThreshold[s] = threshold[lineAt[s]];
+            LinePoint& point = line0[s];
+            point.z = static_cast<float>((1 - f) * low + f * high);
+            point.t = static_cast<float>(lineT0 + step.t);
+            point.at = static_cast<uint32_t>(lineStart + step.nearestAt);
+            point.threshold = threshold[point.at];
+            return point;
         };
         // The plane beyond the relief, one step clear of it: its ends, and the steps between them.
         const size_t reliefEnd =
@@ -147,23 +164,23 @@ void SweepLines(const float* z, const float* threshold, const std::vector<uint32
         const size_t reliefStart = std::clamp<size_t>(
             static_cast<size_t>(std::max(reliefFirst[static_cast<size_t>(k)] - 1, 0)), first, last);
         // From the far end back, each point looking ahead.
-        HullPoint* top = hull.data();
+        HullPoint* top = hull0;
         if (reliefEnd < last) {
-            take(last - 1);
-            look(0, last - 1, lineT[last - 1], top);
+            const LinePoint& point = take(last - 1);
+            look(0, point, point.t, top);
         }
         for (size_t s = reliefEnd; s-- > first;) {
-            take(s);
-            look(0, s, lineT[s], top);
+            const LinePoint& point = take(s);
+            look(0, point, point.t, top);
         }
         if (both) { // and the other way, the plane's steps before the relief not taken yet
             for (size_t s = reliefEnd; s < last - 1; ++s)
                 take(s);
-            top = hull.data();
+            top = hull0;
             if (reliefStart > first)
-                look(1, first, -lineT[first], top);
+                look(1, line0[first], -line0[first].t, top);
             for (size_t s = reliefStart; s < last; ++s)
-                look(1, s, -lineT[s], top);
+                look(1, line0[s], -line0[s].t, top);
         }
     }
 }

@@ -77,8 +77,10 @@ float MostCommonHeight(const std::vector<float>& z) {
 }
 
 // The relief the shadows are swept over: the image's pixels, and beyond them, on the same grid, the
-// object's relief that lies within reach of casting a shadow into the image.
-ReliefGrid GridFor(const RenderRequest& r, const Object& object, const Placement& at, double domeRadius) {
+// object's relief that lies within reach of casting a shadow into the image. The image's own heights
+// are those its pixels were shaded at (`imageZ`, row after row), the same sums at the same points.
+ReliefGrid GridFor(const RenderRequest& r, const Object& object, const Placement& at, double domeRadius,
+                   const std::vector<float>& imageZ) {
     const int32_t width = std::max(r.width, 0), height = std::max(r.height, 0);
     ReliefGrid grid;
     grid.pitchX = at.pixel;
@@ -108,11 +110,17 @@ ReliefGrid GridFor(const RenderRequest& r, const Object& object, const Placement
     grid.imageX = margins[0];
     grid.imageY = margins[2];
     grid.z.resize(static_cast<size_t>(grid.width) * static_cast<size_t>(grid.height));
-    for (int32_t row = 0; row < grid.height; ++row)
-        for (int32_t column = 0; column < grid.width; ++column)
-            grid.z[static_cast<size_t>(row) * grid.width + column] =
-                static_cast<float>(at.base + object.Height(at.left + (column - grid.imageX) * at.pixel,
-                                                           at.top - (row - grid.imageY) * at.along));
+    for (int32_t row = 0; row < grid.height; ++row) {
+        const bool imageRow = row >= grid.imageY && row < grid.imageY + height;
+        for (int32_t column = 0; column < grid.width; ++column) {
+            float& z = grid.z[static_cast<size_t>(row) * grid.width + column];
+            if (imageRow && column >= grid.imageX && column < grid.imageX + width)
+                z = imageZ[static_cast<size_t>(row - grid.imageY) * width + (column - grid.imageX)];
+            else
+                z = static_cast<float>(at.base + object.Height(at.left + (column - grid.imageX) * at.pixel,
+                                                               at.top - (row - grid.imageY) * at.along));
+        }
+    }
     grid.plane = MostCommonHeight(grid.z);
     return grid;
 }
@@ -168,6 +176,18 @@ std::array<std::vector<float>, 4> ShadeScene(const RenderRequest& r) {
         shaded.roughness = material.roughness;
     }
 
+    // The planes written per pixel, as plain pointers: the calls per pixel would have the vectors'
+    // storage looked up again at each use.
+    const std::array<float*, 4> lit{planes[0].data(), planes[1].data(), planes[2].data(), planes[3].data()};
+    const std::array<float*, 4> specular{shaded.specular[0].data(), shaded.specular[1].data(),
+                                         shaded.specular[2].data(), shaded.specular[3].data()};
+    float *const shadedX = shaded.x.data(), *const shadedY = shaded.y.data(),
+                 *const shadedZ = shaded.z.data();
+    float *const shadedNx = shaded.nx.data(), *const shadedNy = shaded.ny.data(),
+                 *const shadedNz = shaded.nz.data();
+    float* const shadedDiffuse = shaded.diffuse.data();
+    int16_t* const mirrorSector = shaded.mirrorSector.data();
+    float* const mirrorTan = shaded.mirrorTan.data();
     for (int32_t row = 0; row < height; ++row) {
         for (int32_t column = 0; column < width; ++column) {
             const double objectX = at.left + column * at.pixel;
@@ -180,43 +200,42 @@ std::array<std::vector<float>, 4> ShadeScene(const RenderRequest& r) {
             if (surface.normal.z >= unshadowed) {
                 const std::array<Vector3, 4> light = field.At(point);
                 for (size_t q = 0; q < 4; ++q)
-                    planes[q][i] = static_cast<float>(diffuse * std::max(0.0, Dot(surface.normal, light[q])));
+                    lit[q][i] = static_cast<float>(diffuse * std::max(0.0, Dot(surface.normal, light[q])));
             } else {
                 for (int32_t q = 0; q < 4; ++q)
-                    planes[static_cast<size_t>(q)][i] =
+                    lit[static_cast<size_t>(q)][i] =
                         static_cast<float>(diffuse * dome.Irradiance(q, point, surface.normal));
             }
             MirrorLight mirror;
             if (glossy) {
                 mirror = SpecularLight(shape, point, surface.normal, camera, material.roughness);
                 for (size_t q = 0; q < 4; ++q)
-                    planes[q][i] += static_cast<float>(share * mirror.quadrant[q]);
+                    lit[q][i] += static_cast<float>(share * mirror.quadrant[q]);
             }
             if (!relief)
                 continue;
-            shaded.x[i] = static_cast<float>(point.x);
-            shaded.y[i] = static_cast<float>(point.y);
-            shaded.z[i] = static_cast<float>(point.z);
-            shaded.nx[i] = static_cast<float>(surface.normal.x);
-            shaded.ny[i] = static_cast<float>(surface.normal.y);
-            shaded.nz[i] = static_cast<float>(surface.normal.z);
-            shaded.diffuse[i] = static_cast<float>(diffuse);
+            shadedX[i] = static_cast<float>(point.x);
+            shadedY[i] = static_cast<float>(point.y);
+            shadedZ[i] = static_cast<float>(point.z);
+            shadedNx[i] = static_cast<float>(surface.normal.x);
+            shadedNy[i] = static_cast<float>(surface.normal.y);
+            shadedNz[i] = static_cast<float>(surface.normal.z);
+            shadedDiffuse[i] = static_cast<float>(diffuse);
             if (glossy) {
                 for (size_t q = 0; q < 4; ++q)
-                    shaded.specular[q][i] = static_cast<float>(share * mirror.quadrant[q]);
+                    specular[q][i] = static_cast<float>(share * mirror.quadrant[q]);
                 const double across =
                     std::sqrt(mirror.mirror.x * mirror.mirror.x + mirror.mirror.y * mirror.mirror.y);
-                shaded.mirrorSector[i] = -1;
+                mirrorSector[i] = -1;
                 if (across > 1e-9) {
-                    shaded.mirrorSector[i] =
-                        static_cast<int16_t>(ShadowSectorOf(mirror.mirror.x, mirror.mirror.y));
-                    shaded.mirrorTan[i] = static_cast<float>(mirror.mirror.z / across);
+                    mirrorSector[i] = static_cast<int16_t>(ShadowSectorOf(mirror.mirror.x, mirror.mirror.y));
+                    mirrorTan[i] = static_cast<float>(mirror.mirror.z / across);
                 }
             }
         }
     }
     if (relief)
-        CastShadows(GridFor(r, object, at, dome.Radius()), shaded, shape, planes);
+        CastShadows(GridFor(r, object, at, dome.Radius(), shaded.z), shaded, shape, planes);
     if (r.reverse)
         for (auto& plane : planes)
             std::reverse(plane.begin(), plane.end());

@@ -99,17 +99,35 @@ double DiamondAngle(double x, double y) {
 } // namespace
 
 int32_t ShadowSectorOf(double x, double y) {
-    // The sectors' first edges on the same scale, searched in order.
-    static const std::array<double, ShadowSectors> edges = [] {
+    // The sectors' first edges on the same scale, and for each 64th of that scale the last sector
+    // whose first edge lies at or below its start: no sector is narrower than a 64th, so the search
+    // from there takes a step or two.
+    constexpr int32_t Steps = 64;
+    struct Edges {
         std::array<double, ShadowSectors> at{};
+        std::array<int8_t, 4 * Steps + 1> from{};
+    };
+    static const Edges edges = [] {
+        Edges e;
         for (int32_t k = 0; k < ShadowSectors; ++k) {
             const double azimuth = 2 * Pi * k / ShadowSectors;
-            at[static_cast<size_t>(k)] = k == 0 ? 0.0 : DiamondAngle(std::cos(azimuth), std::sin(azimuth));
+            e.at[static_cast<size_t>(k)] = k == 0 ? 0.0 : DiamondAngle(std::cos(azimuth), std::sin(azimuth));
         }
-        return at;
+        for (int32_t m = 0; m <= 4 * Steps; ++m)
+            e.from[static_cast<size_t>(m)] = static_cast<int8_t>(
+                std::upper_bound(e.at.begin(), e.at.end(), static_cast<double>(m) / Steps) - e.at.begin() -
+                1);
+        return e;
     }();
     const double angle = DiamondAngle(x, y);
-    return static_cast<int32_t>(std::upper_bound(edges.begin(), edges.end(), angle) - edges.begin()) - 1;
+    if (!(angle >= 0 && angle <= 4))
+        return static_cast<int32_t>(std::upper_bound(edges.at.begin(), edges.at.end(), angle) -
+                                    edges.at.begin()) -
+               1;
+    int32_t k = edges.from[static_cast<size_t>(angle * Steps)];
+    while (k + 1 < ShadowSectors && edges.at[static_cast<size_t>(k + 1)] <= angle)
+        ++k;
+    return k;
 }
 
 void SweepHorizons(const float* z, int32_t width, int32_t height, double pitchX, double pitchY, double along,
@@ -280,7 +298,8 @@ struct Sky {
     }
 }
 
-std::array<double, 4> Hidden(const DomeShape& dome, const Sector& sector, const Facet& f, double horizon) {
+[[gnu::always_inline]] inline std::array<double, 4> Hidden(const DomeShape& dome, const Sector& sector,
+                                                           const Facet& f, double horizon) {
     std::array<double, 4> hidden{0, 0, 0, 0};
     if (!(f.nz > 0))
         return hidden; // a facet facing down

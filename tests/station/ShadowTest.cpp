@@ -137,6 +137,32 @@ TEST(Shadows, SectorOfADirectionIsTheOneItsAzimuthFallsIn) {
     }
 }
 
+// Directions spread evenly around the unit diamond |x| + |y| = 1, 256 a turn and between them, land
+// in the sector their azimuth falls in: each sector is found wherever on that scale it starts.
+TEST(Shadows, SectorOfDirectionsAroundTheDiamond) {
+    constexpr double Width = 2 * std::numbers::pi / ShadowSectors;
+    for (int32_t m = 0; m < 4 * 256; ++m) {
+        const int32_t quarter = m / 256;
+        const double d = (m % 256) / 256.0;
+        for (const double share : {d, d + 0.5 / 256}) {
+            // Along the diamond from the quarter turn's first corner to its next.
+            const double corner[4][2] = {{1, 0}, {0, 1}, {-1, 0}, {0, -1}};
+            const double* from = corner[quarter];
+            const double* to = corner[(quarter + 1) % 4];
+            const double x = from[0] + share * (to[0] - from[0]), y = from[1] + share * (to[1] - from[1]);
+            double azimuth = std::atan2(y, x);
+            if (azimuth < 0)
+                azimuth += 2 * std::numbers::pi;
+            const int32_t expected = static_cast<int32_t>(azimuth / Width);
+            // Directions within a hair of a sector's edge may go either way.
+            const double offEdge = std::fabs(azimuth / Width - std::round(azimuth / Width));
+            if (offEdge > 1e-9) {
+                EXPECT_EQ(ShadowSectorOf(x, y), expected) << x << ", " << y;
+            }
+        }
+    }
+}
+
 TEST(Shadows, RelievingTheWholeSkyHidesWhatEachQuadrantGives) {
     // A horizon above everything in every sector hides each quadrant's whole light: the closed-form
     // integral over the azimuth sectors of the dome against a fine sampling of the dome, for points
