@@ -181,8 +181,11 @@ struct Sector {
     // e x to > p x to.
     bool HoldsRimEdge(double x, double y) const {
         const double from = fromX * y - fromY * x, to = x * toY - y * toX;
-        return (rimFrom[0] > from && rimTo[0] > to) | (rimFrom[1] > from && rimTo[1] > to) |
-               (rimFrom[2] > from && rimTo[2] > to) | (rimFrom[3] > from && rimTo[3] > to);
+        // Without branches: the four tests are cheap and rarely decide early.
+        int holds = 0;
+        for (size_t k = 0; k < 4; ++k)
+            holds |= static_cast<int>(rimFrom[k] > from) & static_cast<int>(rimTo[k] > to);
+        return holds != 0;
     }
 };
 
