@@ -227,9 +227,9 @@ TEST_F(CalibrateCommand, TheSphereSurfaceFromOneNoisySetHoldsItsFigures) {
     std::printf(
         "sphere through zeb: mean normal error %.2f degrees, albedo %.3f, top %.2f mm, zero %.3f mm\n",
         angleSum / count, albedoSum / count, topSum / topCount, lowest);
-    // The library's own test reaches the top within 2 %; through zeb acquire (the camera's default
-    // exposure, the nominal model as the channel gives it) the top read 21.9 mm: held here to 12 %.
-    EXPECT_NEAR(topSum / topCount, 20.0, 2.4) << "height of the top, mm";
+    // Under the station's cast shadows the plate around the sphere reads tilted toward it, and the
+    // top reads 20.7 mm through zeb acquire (docs/surface-height.md): held here to 5 %.
+    EXPECT_NEAR(topSum / topCount, 20.0, 1.0) << "height of the top, mm";
 }
 
 } // namespace zeb::test
