@@ -24,7 +24,7 @@ protected:
     }
 };
 
-TEST_F(ViewRobustness, MalformedRequestsGetA4xxWithATextAndNothingElseChanges) {
+TEST_F(ViewRobustness, MalformedRequestsVanishingAndSlowClientsLeaveThePageServed) {
     const std::string end = "\r\n\r\n", put = "PUT /api/channels/0/features/Gain HTTP/1.1\r\n";
     struct Case {
         std::string what, bytes;
@@ -65,10 +65,8 @@ TEST_F(ViewRobustness, MalformedRequestsGetA4xxWithATextAndNothingElseChanges) {
     }
     EXPECT_EQ(client.Get("/api/channels/0/features/Gain").body, gain);
     EXPECT_TRUE(Serving());
-}
 
-TEST_F(ViewRobustness, ClientsThatVanishMidRequestLeaveNothingBehind) {
-    const HttpClient client = Client();
+    // Clients that vanish mid-request leave nothing behind.
     const std::vector<std::string> halves = {
         "G", "GET /api/chan", "GET /api/channels HTTP/1.1\r\nHost: 127.0",
         "PUT /api/channels/0/features/Gain HTTP/1.1\r\nContent-Length: 10\r\n\r\n12",
@@ -81,11 +79,9 @@ TEST_F(ViewRobustness, ClientsThatVanishMidRequestLeaveNothingBehind) {
         RawStatus(client.Raw("GET /api/channels HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")),
         200);
     EXPECT_TRUE(WaitUntil(Serving));
-}
 
-TEST_F(ViewRobustness, SlowClientsHoldingEveryConnectionDoNotLockThePageOut) {
+    // More slow clients than the server takes, each stalled in the middle of a request.
     {
-        // More clients than the server takes, each stalled in the middle of a request.
         IdleConnections slow(server->Port(), 70, "GET /api/channels HTTP/1.1\r\nHost: 127.0.0.1\r\n");
         // The page still gets through, request after request: the slowest make room.
         constexpr int PageRequests = 20;
