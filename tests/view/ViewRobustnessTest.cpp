@@ -94,7 +94,7 @@ TEST_F(ViewRobustness, MalformedRequestsVanishingAndSlowClientsLeaveThePageServe
     EXPECT_TRUE(WaitUntil(Serving));
 }
 
-TEST_F(ViewRobustness, LongPollsHoldNoThreadAndEndAtTheNextChange) {
+TEST_F(ViewRobustness, LongPollsHoldNoThreadAndThousandsOfMixedRequestsAreAnsweredWhileAcquiring) {
     const HttpClient client = Client("poller");
     const int64_t revision = client.Get("/api/channels/1/status").Json()["revision"];
     const std::string since = "/api/channels/1/status?since=" + std::to_string(revision);
@@ -135,9 +135,8 @@ TEST_F(ViewRobustness, LongPollsHoldNoThreadAndEndAtTheNextChange) {
         EXPECT_GT(answer.Json()["revision"].get<int64_t>(), revision);
     }
     EXPECT_EQ(client.Post("/api/channels/1/acquisition/stop").status, 200);
-}
 
-TEST_F(ViewRobustness, ThousandsOfMixedRequestsWhileBothChannelsAcquire) {
+    // Thousands of mixed requests while both channels acquire.
     for (const char* channel : {"0", "1"})
         ASSERT_EQ(Client().Post(std::string("/api/channels/") + channel + "/acquisition/start").status, 200);
     struct Kind {
@@ -176,17 +175,17 @@ TEST_F(ViewRobustness, ThousandsOfMixedRequestsWhileBothChannelsAcquire) {
     std::vector<std::thread> threads;
     for (int t = 0; t < Threads; ++t)
         threads.emplace_back([&, t] {
-            const HttpClient client = Client("load" + std::to_string(t));
+            const HttpClient loader = Client("load" + std::to_string(t));
             for (int i = 0; i < PerThread; ++i) {
                 const Kind& kind = kinds[static_cast<size_t>(i * 7 + t) % kinds.size()];
                 try {
                     if (i % 50 == 49) { // now and then a malformed one among them
-                        if (RawStatus(client.Raw("GET /%zz HTTP/1.1\r\n\r\n")) != 400)
+                        if (RawStatus(loader.Raw("GET /%zz HTTP/1.1\r\n\r\n")) != 400)
                             ++unexpected;
                         ++answered;
                         continue;
                     }
-                    const HttpAnswer answer = client.Send(kind.method, kind.target, kind.body, {});
+                    const HttpAnswer answer = loader.Send(kind.method, kind.target, kind.body, {});
                     ++answered;
                     if (answer.status != kind.status) {
                         ++unexpected;

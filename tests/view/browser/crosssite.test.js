@@ -3,8 +3,6 @@
 // fetch, no-cors fetch, a form post, a beacon, long polls, a link, a frame. zeb view refuses all of
 // it, nothing changes, nothing frames its page, and it stays responsive; its own page still works.
 // SIGTERM then stops zeb view as Ctrl-C does.
-//
-// ZEB: the zeb program (default build/linux/bin/zeb); CHROMIUM: the browser (default /usr/bin/chromium).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createServer } from 'node:http';

@@ -1,8 +1,6 @@
 // zeb view's Surface panel in headless Chromium, the dome mounted 90 degrees from the channel's
 // orientation and the calibration sphere under a small camera: live pictures, averaged sets, the
 // calibration and its fix, the height, saving and recording with surfaces.
-//
-// ZEB: the zeb program (default build/linux/bin/zeb); CHROMIUM: the browser (default /usr/bin/chromium).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readdirSync, writeFileSync } from 'node:fs';

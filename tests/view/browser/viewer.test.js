@@ -1,9 +1,7 @@
 // zeb view in headless Chromium as a person uses it, from the feature tree through live images,
 // histograms, channel tabs, recording, saving, the zoom, assistants and profiles to a closed tab and
 // zeb view going away and coming back. Takes the manual's screenshot (docs/images/zeb-view.png).
-//
-// ZEB: the zeb program (default build/linux/bin/zeb); ZEB_VIEW_SCREENSHOT: where the screenshot goes
-// (default build/linux/zeb-view.png); CHROMIUM: the browser (default /usr/bin/chromium).
+// ZEB_VIEW_SCREENSHOT: where the screenshot goes (default build/linux/zeb-view.png).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync, readdirSync, readFileSync, writeFileSync } from 'node:fs';
