@@ -194,57 +194,10 @@ TEST(HttpServer, LongPollsGiveWayToNewConnections) {
     }
 }
 
-TEST(HttpServer, RefusalsCloseAtOnceHeadersForgeNothingAndContinueIsAnswered) {
+// A refused request closes its connection at once (the client holds it open), and refused
+// connections count against nothing: hundreds of them leave every connection to the page.
+TEST(HttpServer, RefusedRequestsCloseTheirConnectionAndCountAgainstNothing) {
     TestServer server;
-    { // A header's value holds no control byte, whatever the text it is made of.
-        RawConnection forging(server.Port());
-        forging.Send("GET /header?text=made%0D%0AX-Forged:%20yes%0D%0A%0D%0A%3Chtml%3E%01%7F HTTP/1.1\r\n"
-                     "Host: 127.0.0.1\r\nConnection: close\r\n\r\n");
-        const std::string forged = forging.ReadToEnd();
-        EXPECT_EQ(RawStatus(forged), 200) << forged;
-        EXPECT_NE(
-            forged.find("\r\nX-Note: made\\x0D\\x0AX-Forged: yes\\x0D\\x0A\\x0D\\x0A<html>\\x01\\x7F\r\n"),
-            std::string::npos)
-            << forged;
-        EXPECT_EQ(forged.find("\r\nX-Forged"), std::string::npos) << forged;
-    }
-
-    // "Expect: 100-continue": the client sends the body only once told to; a request that will be
-    // refused gets its final answer at once instead.
-    {
-        RawConnection connection(server.Port());
-        connection.Send("PUT /echo HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\n"
-                        "Expect: 100-continue\r\n\r\n");
-        const std::string interim = connection.ReadUntil("\r\n\r\n");
-        EXPECT_EQ(interim, "HTTP/1.1 100 Continue\r\n\r\n");
-        connection.Send("hello");
-        const std::string answer = connection.ReadUntil("hello");
-        EXPECT_EQ(RawStatus(answer.substr(interim.size())), 200) << answer;
-    }
-    // Refused by the screen, and too large to take.
-    for (const auto& [head, status] :
-         {std::pair{std::string("Sec-Fetch-Site: cross-site\r\nContent-Length: 5\r\n"), 403},
-          std::pair{std::string("Content-Length: 100000000\r\n"), 413}}) {
-        RawConnection connection(server.Port());
-        connection.Send("PUT /echo HTTP/1.1\r\nHost: 127.0.0.1\r\n" + head + "Expect: 100-continue\r\n\r\n");
-        const std::string answer = connection.ReadToEnd();
-        EXPECT_TRUE(connection.Closed());
-        EXPECT_EQ(RawStatus(answer), status) << answer;
-        EXPECT_EQ(answer.find("100 Continue"), std::string::npos) << answer;
-        EXPECT_NE(answer.find("Connection: close\r\n"), std::string::npos) << answer;
-    }
-    { // HTTP/1.0 knows no expectation, and a body sent at once needs no invitation.
-        RawConnection old(server.Port());
-        old.Send("PUT /echo HTTP/1.0\r\nContent-Length: 2\r\nExpect: 100-continue\r\n\r\nhi");
-        const std::string echoed = old.ReadToEnd();
-        EXPECT_EQ(RawStatus(echoed), 200) << echoed;
-        EXPECT_EQ(echoed.find("100 Continue"), std::string::npos) << echoed;
-    }
-    // Those connections are gone: what follows starts from none.
-    ASSERT_TRUE(WaitUntil([&] { return server.Server().Now().connections == 0; }));
-
-    // A refused request closes its connection at once (the client holds it open), and refused
-    // connections count against nothing: hundreds of them leave every connection to the page.
     constexpr int Refused = 300;
     // Refused by the screen on their head, and by the handler's 403.
     IdleConnections foreign(server.Port(), Refused,
@@ -271,6 +224,54 @@ TEST(HttpServer, RefusalsCloseAtOnceHeadersForgeNothingAndContinueIsAnswered) {
         connection->Send("GET /plain HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n");
     for (auto& connection : page)
         EXPECT_EQ(RawStatus(connection->ReadUntil("plain")), 200);
+}
+
+// A header's value holds no control byte, whatever the text it is made of.
+TEST(HttpServer, HeaderValuesCannotEndTheirHeaderOrForgeAnother) {
+    TestServer server;
+    RawConnection connection(server.Port());
+    connection.Send("GET /header?text=made%0D%0AX-Forged:%20yes%0D%0A%0D%0A%3Chtml%3E%01%7F HTTP/1.1\r\n"
+                    "Host: 127.0.0.1\r\nConnection: close\r\n\r\n");
+    const std::string answer = connection.ReadToEnd();
+    EXPECT_EQ(RawStatus(answer), 200) << answer;
+    EXPECT_NE(answer.find("\r\nX-Note: made\\x0D\\x0AX-Forged: yes\\x0D\\x0A\\x0D\\x0A<html>\\x01\\x7F\r\n"),
+              std::string::npos)
+        << answer;
+    EXPECT_EQ(answer.find("\r\nX-Forged"), std::string::npos) << answer;
+}
+
+// "Expect: 100-continue": the client sends the body only once told to; a request that will be
+// refused gets its final answer at once instead.
+TEST(HttpServer, AClientExpectingContinueIsToldToSendOrRefusedAtOnce) {
+    TestServer server;
+    {
+        RawConnection connection(server.Port());
+        connection.Send("PUT /echo HTTP/1.1\r\nHost: 127.0.0.1\r\nContent-Length: 5\r\n"
+                        "Expect: 100-continue\r\n\r\n");
+        const std::string interim = connection.ReadUntil("\r\n\r\n");
+        EXPECT_EQ(interim, "HTTP/1.1 100 Continue\r\n\r\n");
+        connection.Send("hello");
+        const std::string answer = connection.ReadUntil("hello");
+        EXPECT_EQ(RawStatus(answer.substr(interim.size())), 200) << answer;
+    }
+    // Refused by the screen, and too large to take.
+    for (const auto& [head, status] :
+         {std::pair{std::string("Sec-Fetch-Site: cross-site\r\nContent-Length: 5\r\n"), 403},
+          std::pair{std::string("Content-Length: 100000000\r\n"), 413}}) {
+        RawConnection connection(server.Port());
+        connection.Send("PUT /echo HTTP/1.1\r\nHost: 127.0.0.1\r\n" + head + "Expect: 100-continue\r\n\r\n");
+        const std::string answer = connection.ReadToEnd();
+        EXPECT_TRUE(connection.Closed());
+        EXPECT_EQ(RawStatus(answer), status) << answer;
+        EXPECT_EQ(answer.find("100 Continue"), std::string::npos) << answer;
+        EXPECT_NE(answer.find("Connection: close\r\n"), std::string::npos) << answer;
+    }
+    // HTTP/1.0 knows no expectation, and a body sent at once needs no invitation.
+    RawConnection old(server.Port());
+    old.Send("PUT /echo HTTP/1.0\r\nContent-Length: 2\r\nExpect: 100-continue\r\n\r\nhi");
+    const std::string answer = old.ReadToEnd();
+    EXPECT_EQ(RawStatus(answer), 200) << answer;
+    EXPECT_EQ(answer.find("100 Continue"), std::string::npos) << answer;
 }
 
 } // namespace zeb::test
