@@ -113,21 +113,18 @@ TEST(ApiRecorder, ARecordingTheFolderCannotHoldIsRefusedAndTheOneUnderWayGoesOn)
                      [](const std::filesystem::path&) { return std::nullopt; });
     EXPECT_EQ(unknown.Start(1000000, 0, false, {1'000'000'000, 0}), "");
     EXPECT_TRUE(unknown.Room({1'000'000'000, 0}));
-}
 
-TEST(ApiRecorder, ARecordingByTimeWhoseRateIsNotKnownYetIsCheckedOnceItIs) {
-    TestEnvironment environment;
-    Recorder recorder(environment.Folder() / "saved", Budget(1'000'000), 0);
-    // A stopped channel's recording: the rate comes with its first image sets.
-    ASSERT_EQ(recorder.Start(0, 3600, false, {10'000, 0}), "");
-    EXPECT_TRUE(recorder.Room({10'000, 0})); // the first set: room for it, the rest not yet known
-    EXPECT_FALSE(recorder.Room({10'000, 5}));
-    EXPECT_FALSE(recorder.Active());
-    EXPECT_THAT(recorder.State().ended, StartsWith("refused: the rest of the recording ("));
+    // A stopped channel's recording by time: the rate comes with its first image sets.
+    Recorder byTime(environment.Folder() / "later", Budget(1'000'000), 0);
+    ASSERT_EQ(byTime.Start(0, 3600, false, {10'000, 0}), "");
+    EXPECT_TRUE(byTime.Room({10'000, 0})); // the first set: room for it, the rest not yet known
+    EXPECT_FALSE(byTime.Room({10'000, 5}));
+    EXPECT_FALSE(byTime.Active());
+    EXPECT_THAT(byTime.State().ended, StartsWith("refused: the rest of the recording ("));
     // Once checked, a recording that fits is not checked as a whole again.
-    ASSERT_EQ(recorder.Start(0, 10, false, {10'000, 0}), "");
-    EXPECT_TRUE(recorder.Room({10'000, 5}));
-    EXPECT_TRUE(recorder.Room({10'000, 5}));
+    ASSERT_EQ(byTime.Start(0, 10, false, {10'000, 0}), "");
+    EXPECT_TRUE(byTime.Room({10'000, 5}));
+    EXPECT_TRUE(byTime.Room({10'000, 5}));
 }
 
 TEST(ApiRecorder, ARecordingStopsBeforeTheDiskIsFullAndKeepsTheMargin) {

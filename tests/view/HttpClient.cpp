@@ -37,19 +37,6 @@ std::string HttpClient::Host() const {
     return (v6 ? "[" + _address + "]" : _address) + ":" + std::to_string(_port);
 }
 
-HttpAnswer HttpClient::Get(const std::string& target, const Headers& headers) const {
-    return Send("GET", target, {}, headers);
-}
-
-HttpAnswer HttpClient::Put(const std::string& target, const std::string& body, const Headers& headers) const {
-    return Send("PUT", target, body, headers);
-}
-
-HttpAnswer HttpClient::Post(const std::string& target, const std::string& body,
-                            const Headers& headers) const {
-    return Send("POST", target, body, headers);
-}
-
 HttpAnswer HttpClient::Send(const std::string& method, const std::string& target, const std::string& body,
                             const Headers& headers) const {
     net::io_context io;

@@ -30,10 +30,16 @@ public:
     // script's (X-Zeb-Script). `address`: where the server listens.
     explicit HttpClient(uint16_t port, std::string page = {}, std::string address = "127.0.0.1");
 
-    HttpAnswer Get(const std::string& target, const Headers& headers = {}) const;
-    HttpAnswer Put(const std::string& target, const std::string& body, const Headers& headers = {}) const;
+    HttpAnswer Get(const std::string& target, const Headers& headers = {}) const {
+        return Send("GET", target, {}, headers);
+    }
+    HttpAnswer Put(const std::string& target, const std::string& body, const Headers& headers = {}) const {
+        return Send("PUT", target, body, headers);
+    }
     HttpAnswer Post(const std::string& target, const std::string& body = {},
-                    const Headers& headers = {}) const;
+                    const Headers& headers = {}) const {
+        return Send("POST", target, body, headers);
+    }
     // One request on a connection of its own; throws std::runtime_error when the exchange fails.
     HttpAnswer Send(const std::string& method, const std::string& target, const std::string& body,
                     const Headers& headers) const;

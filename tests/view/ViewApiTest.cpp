@@ -20,7 +20,7 @@ protected:
     static void SetUpTestSuite() { StartServer(); }
 };
 
-TEST_F(ViewApi, ListsTheChannelsWithTheirWiredCamerasAndNoImageSetYet) {
+TEST_F(ViewApi, ListsTheChannelsAndDescribesEveryFeatureWithItsGroup) {
     const HttpAnswer answer = Client().Get("/api/channels");
     ASSERT_EQ(answer.status, 200) << answer.body;
     EXPECT_EQ(answer.Header("content-type"), "application/json");
@@ -41,12 +41,10 @@ TEST_F(ViewApi, ListsTheChannelsWithTheirWiredCamerasAndNoImageSetYet) {
     const auto status = Client().Get("/api/channels/1/status").Json();
     EXPECT_TRUE(status["imageSet"].is_null());
     EXPECT_EQ(status["mode"], "idle");
-}
 
-TEST_F(ViewApi, DescribesEveryFeatureWithItsGroup) {
-    const HttpAnswer answer = Client().Get("/api/channels/1/features");
-    ASSERT_EQ(answer.status, 200) << answer.body;
-    const auto features = answer.Json();
+    const HttpAnswer described = Client().Get("/api/channels/1/features");
+    ASSERT_EQ(described.status, 200) << described.body;
+    const auto features = described.Json();
     ASSERT_EQ(features.size(), std::size(FeatureNames));
     // By name, in the channel's order, each with its meaning; the image region and its mirroring are
     // what a streaming camera refuses to change, nothing else.
@@ -61,9 +59,9 @@ TEST_F(ViewApi, DescribesEveryFeatureWithItsGroup) {
     }
     EXPECT_EQ(fixed, (std::vector<std::string>{"Width", "Height", "OffsetX", "OffsetY", "ReverseXY"}));
     const auto exposure = named["ExposureTime"];
-    const nlohmann::json described = {{"type", "Float"},  {"group", "Acquisition"}, {"readable", true},
-                                      {"writable", true}, {"common", true},         {"unit", "us"}};
-    for (const auto& [key, value] : described.items())
+    const nlohmann::json expected = {{"type", "Float"},  {"group", "Acquisition"}, {"readable", true},
+                                     {"writable", true}, {"common", true},         {"unit", "us"}};
+    for (const auto& [key, value] : expected.items())
         EXPECT_EQ(exposure[key], value) << key;
     EXPECT_TRUE(exposure["value"].is_string());
     const auto orientation = named["LightingOrientation"];
@@ -83,7 +81,7 @@ TEST_F(ViewApi, DescribesEveryFeatureWithItsGroup) {
     EXPECT_THAT(named["EncoderResolution"]["limits"].get<std::string>(), HasSubstr("steps of 4"));
 }
 
-TEST_F(ViewApi, AProfileIsReadAndAppliedLineByLine) {
+TEST_F(ViewApi, AProfileIsReadAndAppliedLineByLineAndAWriteAnswersWithTheValueHeld) {
     const HttpClient client = Client();
     ASSERT_EQ(client.Put("/api/channels/0/features/ExposureTime", "90").status, 200);
     HttpAnswer answer = client.Get("/api/channels/0/profile");
@@ -129,11 +127,9 @@ TEST_F(ViewApi, AProfileIsReadAndAppliedLineByLine) {
     EXPECT_EQ(client.Put("/api/channels/0/profile", std::string("A=1\0", 4)).status, 400);
     EXPECT_EQ(client.Post("/api/channels/0/profile").status, 405);
     ASSERT_EQ(client.Put("/api/channels/0/features/Gain", "0").status, 200);
-}
 
-TEST_F(ViewApi, AWriteAnswersWithTheValueTheChannelHolds) {
-    const HttpClient client = Client();
-    HttpAnswer answer = client.Put("/api/channels/0/features/Gain", "2");
+    // A write answers with the value the channel holds.
+    answer = client.Put("/api/channels/0/features/Gain", "2");
     ASSERT_EQ(answer.status, 200) << answer.body;
     EXPECT_EQ(answer.Header("x-zeb-written"), "held");
     EXPECT_EQ(client.Get("/api/channels/0/features/Gain").body, answer.body);
@@ -155,10 +151,92 @@ TEST_F(ViewApi, AWriteAnswersWithTheValueTheChannelHolds) {
     EXPECT_EQ(client.Put("/api/channels/0/features/LightingOrientation", "180 deg").status, 200);
 }
 
-// Wrong paths, methods, channels, queries and values, and the plug-in's refusals (its text verbatim,
-// cut to the host's 255 bytes whatever the name's length): each says why and changes nothing.
-TEST_F(ViewApi, WrongRequestsAreRefusedWithATextAndChangeNothing) {
+namespace {
+
+// A request as its path and its method.
+using DocumentedRoute = std::pair<std::string, std::string>;
+
+// The path of a target as the API's table writes it: "/api/channels/{i}/status[?since=R&wait=MS]"
+// is "/api/channels/{i}/status".
+std::string PathOf(const std::string& target) {
+    return target.substr(0, target.find_first_of("?["));
+}
+
+// The rows of the API's table in its documentation, as "| `METHOD /path` | ...", with the further
+// paths a row names for the same method: "`.../stop`" (the last part replaced), "`/viewer.js`".
+std::vector<DocumentedRoute> DocumentedRoutes() {
+    std::ifstream in(ZEB_API_DOC);
+    EXPECT_TRUE(in) << "cannot read " << ZEB_API_DOC;
+    const std::regex row("^\\| `(GET|HEAD|PUT|POST|PATCH|DELETE) (/[^`]*)`([^|]*)\\|");
+    const std::regex span("`([^`]*)`");
+    std::vector<DocumentedRoute> routes;
+    std::string line;
+    while (std::getline(in, line)) {
+        std::smatch match;
+        if (!std::regex_search(line, match, row))
+            continue;
+        const std::string method = match[1];
+        std::string path = PathOf(match[2]);
+        routes.push_back({path, method});
+        const std::string more = match[3];
+        for (auto at = std::sregex_iterator(more.begin(), more.end(), span); at != std::sregex_iterator();
+             ++at) {
+            const std::string text = (*at)[1];
+            if (text.starts_with("..."))
+                path = path.substr(0, path.rfind('/')) + text.substr(3);
+            else if (text.starts_with("/"))
+                path = PathOf(text);
+            else
+                continue; // another query, as "`?seconds=T`"
+            routes.push_back({path, method});
+        }
+    }
+    return routes;
+}
+
+} // namespace
+
+// The API's documentation and zeb view's table of routes list the same requests; a method a path
+// does not take is answered 405 with the methods it does take, as documented.
+TEST_F(ViewApi, ServesTheDocumentedRoutesAndRefusesWrongRequestsWithATextChangingNothing) {
+    const std::vector<DocumentedRoute> documented = DocumentedRoutes();
+    ASSERT_GT(documented.size(), 20u);
+    std::vector<DocumentedRoute> api, page;
+    for (const DocumentedRoute& route : documented)
+        (route.first.starts_with("/api/") ? api : page).push_back(route);
+    std::vector<DocumentedRoute> routed;
+    bool servesThePage = false;
+    for (const view::ViewerApi::Route& route : view::ViewerApi::Routes()) {
+        if (std::string(route.pattern) == "/*")
+            servesThePage = std::string(route.method) == "GET";
+        else
+            routed.push_back({route.pattern, route.method});
+    }
+    std::sort(api.begin(), api.end());
+    std::sort(routed.begin(), routed.end());
+    EXPECT_EQ(api, routed);
+    EXPECT_TRUE(servesThePage);
+
     const HttpClient client = Client();
+    for (const auto& [path, method] : page) {
+        EXPECT_EQ(method, "GET");
+        EXPECT_EQ(client.Get(path).status, 200) << path;
+    }
+    std::map<std::string, std::string> allowed; // by path, in the documentation's order
+    for (const auto& [path, method] : documented)
+        allowed[path] += (allowed[path].empty() ? "" : ", ") + method;
+    for (const auto& [path, methods] : allowed) {
+        const std::string target =
+            std::regex_replace(std::regex_replace(std::regex_replace(path, std::regex("\\{i\\}"), "0"),
+                                                  std::regex("\\{name\\}"), "ExposureTime"),
+                               std::regex("\\{page\\}"), "reader");
+        const HttpAnswer answer = client.Send("DELETE", target, {}, {});
+        EXPECT_EQ(answer.status, 405) << target;
+        EXPECT_EQ(answer.Header("allow"), methods) << target;
+    }
+
+    // Wrong paths, methods, channels, queries and values, and the plug-in's refusals (its text verbatim,
+    // cut to the host's 255 bytes whatever the name's length): each says why and changes nothing.
     const std::string orientation = client.Get("/api/channels/0/features/LightingOrientation").body;
     const std::string features = "/api/channels/0/features/", nul("1\0002", 3);
     std::vector<Exchange> wrong = {
@@ -221,91 +299,6 @@ TEST_F(ViewApi, WrongRequestsAreRefusedWithATextAndChangeNothing) {
     EXPECT_EQ(client.Get(features + "LightingOrientation").body, orientation);
     EXPECT_EQ(client.Get("/api/channels/0/assistant").Json()["active"], false);
     EXPECT_EQ(Status(1)["recording"]["active"], false);
-}
-
-namespace {
-
-// A request as its path and its method.
-using DocumentedRoute = std::pair<std::string, std::string>;
-
-// The path of a target as the API's table writes it: "/api/channels/{i}/status[?since=R&wait=MS]"
-// is "/api/channels/{i}/status".
-std::string PathOf(const std::string& target) {
-    return target.substr(0, target.find_first_of("?["));
-}
-
-// The rows of the API's table in its documentation, as "| `METHOD /path` | ...", with the further
-// paths a row names for the same method: "`.../stop`" (the last part replaced), "`/viewer.js`".
-std::vector<DocumentedRoute> DocumentedRoutes() {
-    std::ifstream in(ZEB_API_DOC);
-    EXPECT_TRUE(in) << "cannot read " << ZEB_API_DOC;
-    const std::regex row("^\\| `(GET|HEAD|PUT|POST|PATCH|DELETE) (/[^`]*)`([^|]*)\\|");
-    const std::regex span("`([^`]*)`");
-    std::vector<DocumentedRoute> routes;
-    std::string line;
-    while (std::getline(in, line)) {
-        std::smatch match;
-        if (!std::regex_search(line, match, row))
-            continue;
-        const std::string method = match[1];
-        std::string path = PathOf(match[2]);
-        routes.push_back({path, method});
-        const std::string more = match[3];
-        for (auto at = std::sregex_iterator(more.begin(), more.end(), span); at != std::sregex_iterator();
-             ++at) {
-            const std::string text = (*at)[1];
-            if (text.starts_with("..."))
-                path = path.substr(0, path.rfind('/')) + text.substr(3);
-            else if (text.starts_with("/"))
-                path = PathOf(text);
-            else
-                continue; // another query, as "`?seconds=T`"
-            routes.push_back({path, method});
-        }
-    }
-    return routes;
-}
-
-} // namespace
-
-// The API's documentation and zeb view's table of routes list the same requests; a method a path
-// does not take is answered 405 with the methods it does take, as documented.
-TEST_F(ViewApi, ServesTheDocumentedRoutesAndNoOthers) {
-    const std::vector<DocumentedRoute> documented = DocumentedRoutes();
-    ASSERT_GT(documented.size(), 20u);
-    std::vector<DocumentedRoute> api, page;
-    for (const DocumentedRoute& route : documented)
-        (route.first.starts_with("/api/") ? api : page).push_back(route);
-    std::vector<DocumentedRoute> routed;
-    bool servesThePage = false;
-    for (const view::ViewerApi::Route& route : view::ViewerApi::Routes()) {
-        if (std::string(route.pattern) == "/*")
-            servesThePage = std::string(route.method) == "GET";
-        else
-            routed.push_back({route.pattern, route.method});
-    }
-    std::sort(api.begin(), api.end());
-    std::sort(routed.begin(), routed.end());
-    EXPECT_EQ(api, routed);
-    EXPECT_TRUE(servesThePage);
-
-    const HttpClient client = Client();
-    for (const auto& [path, method] : page) {
-        EXPECT_EQ(method, "GET");
-        EXPECT_EQ(client.Get(path).status, 200) << path;
-    }
-    std::map<std::string, std::string> allowed; // by path, in the documentation's order
-    for (const auto& [path, method] : documented)
-        allowed[path] += (allowed[path].empty() ? "" : ", ") + method;
-    for (const auto& [path, methods] : allowed) {
-        const std::string target =
-            std::regex_replace(std::regex_replace(std::regex_replace(path, std::regex("\\{i\\}"), "0"),
-                                                  std::regex("\\{name\\}"), "ExposureTime"),
-                               std::regex("\\{page\\}"), "reader");
-        const HttpAnswer answer = client.Send("DELETE", target, {}, {});
-        EXPECT_EQ(answer.status, 405) << target;
-        EXPECT_EQ(answer.Header("allow"), methods) << target;
-    }
 }
 
 // zeb view takes --profile and --set as the other commands do, for the channel --channel names.

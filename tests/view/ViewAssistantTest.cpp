@@ -83,7 +83,7 @@ TEST_F(ViewAssistant, BrightnessRunsToItsResultOnImagesItAcquires) {
     EXPECT_TRUE(WaitUntil([&] { return Status(0)["mode"] == "live"; }));
 }
 
-TEST_F(ViewAssistant, FocusGraphsItsValueAndTheMaximum) {
+TEST_F(ViewAssistant, FocusGraphsItsValueAndTheMaximumAndAWiringCheckWaitsForThePerson) {
     ASSERT_EQ(Client().Post("/api/channels/0/assistant/start", "Focus detection").status, 200);
     auto view = WaitForAssistant(0, Result("Success"));
     EXPECT_EQ(view["message"], "Representative part should be placed by now.");
@@ -99,12 +99,11 @@ TEST_F(ViewAssistant, FocusGraphsItsValueAndTheMaximum) {
         EXPECT_EQ(std::stoll(arguments[1].get<std::string>()), maximum);
     }
     EXPECT_GT(maximum, 0);
-}
 
-TEST_F(ViewAssistant, AWiringCheckWaitsForThePersonBetweenSteps) {
+    // Meanwhile on channel 1, a wiring check waits for the person between steps.
     const HttpAnswer start = Client().Post("/api/channels/1/assistant/start", "Encoder movement detection");
     ASSERT_EQ(start.status, 200) << start.body;
-    auto view = start.Json();
+    view = start.Json();
     EXPECT_EQ(view["result"], "Success");
     EXPECT_EQ(view["message"], "Initialization done.");
     EXPECT_THAT(view["instruction"].get<std::string>(), HasSubstr("Turn the encoder"));

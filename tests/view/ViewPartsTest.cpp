@@ -40,7 +40,7 @@ TEST(ViewParts, TargetsAreDecodedAndMalformedOnesRefused) {
         EXPECT_FALSE(view::ParseTarget(bad, path, query)) << bad;
 }
 
-TEST(ViewParts, PagesAreAliveWithinTheTimeoutAndGoneAfterItOrAGoodbye) {
+TEST(ViewParts, PagesAreAliveWithinTheTimeoutUpToACapacityAndIdsArePlainWords) {
     ClientRegistry::Clock::time_point now{};
     ClientRegistry clients(std::chrono::seconds(10), [&] { return now; });
     EXPECT_FALSE(clients.Alive("a"));
@@ -64,12 +64,9 @@ TEST(ViewParts, PagesAreAliveWithinTheTimeoutAndGoneAfterItOrAGoodbye) {
     }
     EXPECT_TRUE(clients.Alive("page4999"));
     EXPECT_EQ(clients.AliveCount(), 11u);
-}
-
-TEST(ViewParts, PageIdsArePlainWordsHeldUpToACapacityAndNoLivePageMakesRoom) {
-    ClientRegistry::Clock::time_point now{};
-    ClientRegistry clients(std::chrono::seconds(10), [&] { return now; });
+    // Held up to a capacity, where no live page makes room.
     constexpr size_t Capacity = ClientRegistry::Capacity;
+    now += std::chrono::seconds(11);
     ASSERT_TRUE(clients.Touch("first"));
     for (size_t i = 1; i < Capacity; ++i)
         ASSERT_TRUE(clients.Touch("page" + std::to_string(i))) << i;
@@ -150,7 +147,7 @@ TEST(ViewParts, PreviewsKeepSaturationAndCoverPartialBlocks) {
     EXPECT_EQ(whole.pixels, std::vector<uint8_t>{255});
 }
 
-TEST(ViewParts, EveryFeatureHasAGroupAPersonKnows) {
+TEST(ViewParts, EveryFeatureHasAGroupAPersonKnowsAndDirectionsTheSideTheyAreLitFrom) {
     const auto& order = view::FeatureGroupOrder();
     for (const char* name : FeatureNames) {
         const std::string group = view::FeatureGroup(name);
@@ -168,9 +165,7 @@ TEST(ViewParts, EveryFeatureHasAGroupAPersonKnows) {
     EXPECT_FALSE(cli::GuideFor("SomethingNew").meaning.empty());
     EXPECT_EQ(cli::GuideFor("SomethingNew").unit, "");
     EXPECT_THAT(cli::FeatureGuideText(), HasSubstr("  ExposureTime [us]: "));
-}
-
-TEST(ViewParts, DirectionsAreLabelledWithTheSideTheyAreLitFrom) {
+    // Directions are labelled with the side they are lit from.
     EXPECT_EQ(view::LitFromSides("Axial"), (std::vector<std::string>{"right", "top", "left", "bottom"}));
     EXPECT_EQ(view::LitFromSides("Diagonal"),
               (std::vector<std::string>{"top right", "top left", "bottom left", "bottom right"}));

@@ -24,7 +24,7 @@ protected:
     }
 };
 
-TEST_F(ViewRobustness, MalformedRequestsGetA4xxWithATextAndNothingElseChanges) {
+TEST_F(ViewRobustness, MalformedRequestsVanishingAndSlowClientsLeaveThePageServed) {
     const std::string end = "\r\n\r\n", put = "PUT /api/channels/0/features/Gain HTTP/1.1\r\n";
     struct Case {
         std::string what, bytes;
@@ -65,10 +65,8 @@ TEST_F(ViewRobustness, MalformedRequestsGetA4xxWithATextAndNothingElseChanges) {
     }
     EXPECT_EQ(client.Get("/api/channels/0/features/Gain").body, gain);
     EXPECT_TRUE(Serving());
-}
 
-TEST_F(ViewRobustness, ClientsThatVanishMidRequestLeaveNothingBehind) {
-    const HttpClient client = Client();
+    // Clients that vanish mid-request leave nothing behind.
     const std::vector<std::string> halves = {
         "G", "GET /api/chan", "GET /api/channels HTTP/1.1\r\nHost: 127.0",
         "PUT /api/channels/0/features/Gain HTTP/1.1\r\nContent-Length: 10\r\n\r\n12",
@@ -81,11 +79,9 @@ TEST_F(ViewRobustness, ClientsThatVanishMidRequestLeaveNothingBehind) {
         RawStatus(client.Raw("GET /api/channels HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n\r\n")),
         200);
     EXPECT_TRUE(WaitUntil(Serving));
-}
 
-TEST_F(ViewRobustness, SlowClientsHoldingEveryConnectionDoNotLockThePageOut) {
+    // More slow clients than the server takes, each stalled in the middle of a request.
     {
-        // More clients than the server takes, each stalled in the middle of a request.
         IdleConnections slow(server->Port(), 70, "GET /api/channels HTTP/1.1\r\nHost: 127.0.0.1\r\n");
         // The page still gets through, request after request: the slowest make room.
         constexpr int PageRequests = 20;
@@ -98,7 +94,7 @@ TEST_F(ViewRobustness, SlowClientsHoldingEveryConnectionDoNotLockThePageOut) {
     EXPECT_TRUE(WaitUntil(Serving));
 }
 
-TEST_F(ViewRobustness, LongPollsHoldNoThreadAndEndAtTheNextChange) {
+TEST_F(ViewRobustness, LongPollsHoldNoThreadAndThousandsOfMixedRequestsAreAnsweredWhileAcquiring) {
     const HttpClient client = Client("poller");
     const int64_t revision = client.Get("/api/channels/1/status").Json()["revision"];
     const std::string since = "/api/channels/1/status?since=" + std::to_string(revision);
@@ -139,9 +135,8 @@ TEST_F(ViewRobustness, LongPollsHoldNoThreadAndEndAtTheNextChange) {
         EXPECT_GT(answer.Json()["revision"].get<int64_t>(), revision);
     }
     EXPECT_EQ(client.Post("/api/channels/1/acquisition/stop").status, 200);
-}
 
-TEST_F(ViewRobustness, ThousandsOfMixedRequestsWhileBothChannelsAcquire) {
+    // Thousands of mixed requests while both channels acquire.
     for (const char* channel : {"0", "1"})
         ASSERT_EQ(Client().Post(std::string("/api/channels/") + channel + "/acquisition/start").status, 200);
     struct Kind {
@@ -180,17 +175,17 @@ TEST_F(ViewRobustness, ThousandsOfMixedRequestsWhileBothChannelsAcquire) {
     std::vector<std::thread> threads;
     for (int t = 0; t < Threads; ++t)
         threads.emplace_back([&, t] {
-            const HttpClient client = Client("load" + std::to_string(t));
+            const HttpClient loader = Client("load" + std::to_string(t));
             for (int i = 0; i < PerThread; ++i) {
                 const Kind& kind = kinds[static_cast<size_t>(i * 7 + t) % kinds.size()];
                 try {
                     if (i % 50 == 49) { // now and then a malformed one among them
-                        if (RawStatus(client.Raw("GET /%zz HTTP/1.1\r\n\r\n")) != 400)
+                        if (RawStatus(loader.Raw("GET /%zz HTTP/1.1\r\n\r\n")) != 400)
                             ++unexpected;
                         ++answered;
                         continue;
                     }
-                    const HttpAnswer answer = client.Send(kind.method, kind.target, kind.body, {});
+                    const HttpAnswer answer = loader.Send(kind.method, kind.target, kind.body, {});
                     ++answered;
                     if (answer.status != kind.status) {
                         ++unexpected;

@@ -43,15 +43,6 @@ TEST_F(ViewSecurity, PagesOfOtherSitesAndOriginsChangeNothingAndReadNothing) {
     const HttpClient unmarked = Client().Unmarked();
     ExpectAnswers(unmarked, {{"POST", "/api/channels/0/acquisition/start", "", 403},
                              {"PUT", exposure, "77", 403, HasSubstr("X-Zeb-Script")}});
-    // A refused request's connection closes at once, though its client would keep it.
-    for (const std::string& request :
-         {"GET / HTTP/1.1\r\nHost: " + unmarked.Host() + "\r\nSec-Fetch-Site: cross-site\r\n\r\n",
-          "POST /api/channels/0/acquisition/start HTTP/1.1\r\nHost: " + unmarked.Host() +
-              "\r\nContent-Length: 0\r\n\r\n"}) {
-        const std::string answer = unmarked.Raw(request);
-        EXPECT_EQ(RawStatus(answer), 403) << answer;
-        EXPECT_THAT(answer, HasSubstr("\r\nConnection: close\r\n"));
-    }
     EXPECT_EQ(Exposure(), held);
     EXPECT_FALSE(Acquiring());
 
@@ -67,7 +58,7 @@ TEST_F(ViewSecurity, PagesOfOtherSitesAndOriginsChangeNothingAndReadNothing) {
 }
 
 // Nothing served may be framed or read elsewhere, and nothing the page loads comes from elsewhere.
-TEST_F(ViewSecurity, NothingServedMayBeFramedOrReadOrLoadedElsewhere) {
+TEST_F(ViewSecurity, NothingServedMayBeFramedOrReadOrLoadedElsewhereAndBodiesAreNotSmuggled) {
     const HttpClient client = Client();
     std::vector<std::pair<std::string, HttpAnswer>> answers = {
         {"/", client.Get("/")},
@@ -105,9 +96,8 @@ TEST_F(ViewSecurity, NothingServedMayBeFramedOrReadOrLoadedElsewhere) {
     const std::string malformed = client.Raw("GET /%zz HTTP/1.1\r\n\r\n");
     EXPECT_EQ(RawStatus(malformed), 400);
     EXPECT_THAT(malformed, HasSubstr("frame-ancestors 'none'"));
-}
 
-TEST_F(ViewSecurity, ABodyIsTakenByItsLengthOrALoneChunkedCodingOnly) {
+    // A body is taken by its length or a lone chunked coding only.
     const std::string exposure = Exposure();
     // Read as a request of its own, this body would set the exposure.
     const std::string smuggled = "PUT /api/channels/0/features/ExposureTime HTTP/1.1\r\nHost: 127.0.0.1\r\n"

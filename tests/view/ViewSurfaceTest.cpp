@@ -1,6 +1,6 @@
-// The surface paths of zeb view's API over HTTP on a small area-scan station with the calibration
-// sphere, noise on: a calibration while idle acquires its own image set and is then used for the
-// live surface until the channel's orientation no longer fits it.
+// The surface paths of zeb view's API on a small area-scan station with the calibration sphere: a
+// calibration while idle acquires its own image set and is used for the live surface until the
+// channel's orientation no longer fits it.
 #include "Stations.h"
 #include "ViewServer.h"
 
@@ -50,14 +50,26 @@ TEST_F(ViewSurface, CalibratesOnTheSphereAndShowsTheLiveSurfaceWithIt) {
     EXPECT_LE(figures["meanErrorDegrees"].get<double>(), 1.5);
     EXPECT_NEAR(figures["sphere"]["radius"].get<double>(), 50, 1);
     EXPECT_EQ(figures["lights"].size(), 4u);
-    EXPECT_TRUE(std::filesystem::exists(environment->Folder() / "zeb-calibration-channel0.json"));
+    // The file's text ends up in a header: line breaks in it neither end the header nor add another.
+    const std::filesystem::path file = environment->Folder() / "zeb-calibration-channel0.json";
+    Json calibration = Json::parse(std::ifstream(file));
+    calibration["date"] = "today\r\nX-Forged: yes\r\n\r\n<html>";
+    const auto written = std::filesystem::last_write_time(file);
+    std::ofstream(file) << calibration.dump(2);
+    std::filesystem::last_write_time(file, written + std::chrono::seconds(2)); // read again for sure
 
     ASSERT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 200);
     HttpAnswer normals = SurfaceAfter(0, "form=normals&scale=2");
     ASSERT_EQ(normals.status, 200) << normals.body;
     EXPECT_EQ(normals.Header("content-type"), "image/png");
     EXPECT_THAT(normals.Header("x-zeb-lighting-model"), StartsWith("calibrated: dome radius 100.0 mm"));
-    EXPECT_THAT(normals.Header("x-zeb-calibration"), HasSubstr("zeb-calibration-channel0.json (made "));
+    const std::string note = normals.Header("x-zeb-calibration");
+    EXPECT_THAT(
+        note,
+        HasSubstr(
+            "zeb-calibration-channel0.json (made today\\x0D\\x0AX-Forged: yes\\x0D\\x0A\\x0D\\x0A<html>)"));
+    EXPECT_EQ(note.find_first_of("\r\n"), std::string::npos);
+    EXPECT_EQ(normals.Header("x-forged"), "");
     const int64_t number = std::stoll(normals.Header("x-zeb-image-set"));
     // The same image set's other pictures come from the same solve.
     const HttpAnswer curvature = Client().Get("/api/channels/0/surface.png?form=curvature");
@@ -79,31 +91,6 @@ TEST_F(ViewSurface, CalibratesOnTheSphereAndShowsTheLiveSurfaceWithIt) {
     EXPECT_THAT(turned.Header("x-zeb-lighting-model"), StartsWith("nominal: "));
     EXPECT_THAT(turned.Header("x-zeb-calibration"), HasSubstr("not used: the calibration"));
     ASSERT_EQ(Client().Post("/api/channels/0/acquisition/stop").status, 200);
-}
-
-// A calibration file's text ends up in a header: line breaks in it neither end the header nor add
-// another.
-TEST_F(ViewSurface, TextOfACalibrationFileCannotBreakAHeader) {
-    ASSERT_EQ(Client().Put("/api/channels/0/features/LightingOrientation", "180 deg").status, 200);
-    const HttpAnswer calibrated = Client().Post("/api/channels/0/calibrate");
-    ASSERT_EQ(calibrated.status, 200) << calibrated.body;
-    const std::filesystem::path file = environment->Folder() / "zeb-calibration-channel0.json";
-    Json calibration = Json::parse(std::ifstream(file));
-    calibration["date"] = "today\r\nX-Forged: yes\r\n\r\n<html>";
-    const auto written = std::filesystem::last_write_time(file);
-    std::ofstream(file) << calibration.dump(2);
-    std::filesystem::last_write_time(file, written + std::chrono::seconds(2)); // read again for sure
-
-    const auto status = Client().Get("/api/channels/0/status").Json();
-    const int64_t after = status["imageSet"].is_null() ? 0 : status["imageSet"]["number"].get<int64_t>();
-    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 200);
-    const HttpAnswer surface = SurfaceAfter(after, "form=albedo");
-    EXPECT_EQ(Client().Post("/api/channels/0/acquisition/stop").status, 200);
-    ASSERT_EQ(surface.status, 200) << surface.body;
-    EXPECT_EQ(surface.Header("x-forged"), "");
-    const std::string note = surface.Header("x-zeb-calibration");
-    EXPECT_THAT(note, HasSubstr("(made today\\x0D\\x0AX-Forged: yes\\x0D\\x0A\\x0D\\x0A<html>)"));
-    EXPECT_EQ(note.find_first_of("\r\n"), std::string::npos);
 }
 
 } // namespace zeb::test

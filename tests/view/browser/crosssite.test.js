@@ -3,15 +3,10 @@
 // fetch, no-cors fetch, a form post, a beacon, long polls, a link, a frame. zeb view refuses all of
 // it, nothing changes, nothing frames its page, and it stays responsive; its own page still works.
 // SIGTERM then stops zeb view as Ctrl-C does.
-//
-// ZEB: the zeb program (default build/linux/bin/zeb); CHROMIUM: the browser (default /usr/bin/chromium).
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createServer } from 'node:http';
-import { mkdtempSync, mkdirSync, rmSync } from 'node:fs';
-import os from 'node:os';
-import path from 'node:path';
-import { guard, launchBrowser, startServer, stopServer } from './harness.js';
+import { guard, withViewer } from './harness.js';
 
 // The page of the other site: it attacks zeb view at `target` as soon as it loads.
 function attackPage(target) {
@@ -42,18 +37,13 @@ function attackPage(target) {
 </script></body></html>`;
 }
 
-test('pages of other sites and origins change nothing and read nothing', async () => {
-  const folder = mkdtempSync(path.join(os.tmpdir(), 'zeb-view-crosssite-'));
-  mkdirSync(path.join(folder, 'profile'));
-  const { server, port, output } = await startServer(folder);
-  const target = `http://127.0.0.1:${port}`;
+test('pages of other sites and origins change nothing and read nothing', () => withViewer('crosssite', async ({ browser, base: target }) => {
   const elsewhere = createServer((request, response) => {
     response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
     response.end(attackPage(target));
   });
   await new Promise((resolve) => elsewhere.listen(0, '127.0.0.1', resolve));
   const other = elsewhere.address().port;
-  const browser = await launchBrowser(folder);
   try {
     const exposure = await (await fetch(`${target}/api/channels/0/features/ExposureTime`)).text();
     // Every answer zeb view gives the other pages as the browser saw it (also where the page itself
@@ -106,12 +96,6 @@ test('pages of other sites and origins change nothing and read nothing', async (
     assert.deepEqual(written, ['200 64', '200 65']);
     await own.evaluate((value) => fetch('/api/channels/0/features/ExposureTime', { method: 'PUT', body: value }), exposure);
   } finally {
-    await browser.close();
     elsewhere.close();
-    const code = await stopServer(server, 'SIGTERM');
-    assert.equal(code, 0, output());
-    assert.match(output(), /zeb view: stopping\n/);
-    assert.match(output(), /channel 0 \(BRELAN: Morvane \(#0\)\): released/);
-    rmSync(folder, { recursive: true, force: true });
   }
-});
+}, { signal: 'SIGTERM' }));

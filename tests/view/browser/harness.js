@@ -1,7 +1,10 @@
 // Starting zeb view and headless Chromium for the browser tests, and stopping them.
 //
 // ZEB: the zeb program (default build/linux/bin/zeb); CHROMIUM: the browser (default /usr/bin/chromium).
+import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
+import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
+import os from 'node:os';
 import path from 'node:path';
 import puppeteer from 'puppeteer-core';
 
@@ -88,4 +91,23 @@ export async function openPage(browser, port) {
   await page.goto(`http://127.0.0.1:${port}/`);
   await page.waitForFunction(() => document.querySelectorAll('#feature-groups details').length >= 5);
   return { page, errors };
+}
+
+// Runs `body` with zeb view and headless Chromium in a fresh folder (`prepare` readies it first),
+// then closes the browser and stops zeb view with `signal`: it must end with status 0, having
+// released channel 0.
+export async function withViewer(name, body, { prepare = () => {}, signal = 'SIGINT' } = {}) {
+  const folder = mkdtempSync(path.join(os.tmpdir(), `zeb-view-${name}-`));
+  mkdirSync(path.join(folder, 'profile'));
+  prepare(folder);
+  const zebView = await startServer(folder);
+  const browser = await launchBrowser(folder);
+  try {
+    await body({ folder, browser, ...zebView, base: `http://127.0.0.1:${zebView.port}` });
+  } finally {
+    await browser.close();
+    assert.equal(await stopServer(zebView.server, signal), 0, zebView.output());
+    assert.match(zebView.output(), /zeb view: stopping\n[^]*channel 0 \(BRELAN: Morvane \(#0\)\): released/);
+    rmSync(folder, { recursive: true, force: true });
+  }
 }

@@ -264,6 +264,7 @@ TEST(HttpServer, AClientExpectingContinueIsToldToSendOrRefusedAtOnce) {
         EXPECT_TRUE(connection.Closed());
         EXPECT_EQ(RawStatus(answer), status) << answer;
         EXPECT_EQ(answer.find("100 Continue"), std::string::npos) << answer;
+        EXPECT_NE(answer.find("Connection: close\r\n"), std::string::npos) << answer;
     }
     // HTTP/1.0 knows no expectation, and a body sent at once needs no invitation.
     RawConnection old(server.Port());

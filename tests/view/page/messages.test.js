@@ -7,19 +7,17 @@ import { table } from './table.js';
 const recording = (fields) => ({ active: false, count: 0, seconds: 0, written: 0, files: [], ended: '', ...fields });
 
 test('the recording line: under way, done, cut short, never started', () => {
-  assert.equal(recordingLine(recording({ active: true, count: 10, written: 3 })), 'recording 10 image sets: 3 written');
-  assert.equal(recordingLine(recording({ active: true, seconds: 60, written: 0 })), 'recording 60 s: 0 written');
-  assert.equal(recordingLine(recording({ count: 2, written: 2, files: ['/o/a.png', '/o/b.png'] })),
-    'recorded 2 image sets, the last in /o: a.png, b.png');
-  assert.equal(recordingLine(recording({ count: 10, written: 3, files: ['/o/a.png'], ended: 'the acquisition ended after 3 image sets' })),
-    'recorded 3 image sets of 10 image sets, cut short: the acquisition ended after 3 image sets; the last in /o: a.png');
-  assert.equal(recordingLine(recording({ seconds: 5, ended: 'No space left on device' })),
-    'recorded 0 image sets of 5 s, cut short: No space left on device');
-  assert.equal(recordingLine(recording({ active: true, count: 5, surfaces: true, written: 1 })),
-    'recording 5 image sets with their surfaces: 1 written');
-  assert.equal(recordingLine(recording({ count: 500, written: 12, ended: 'stopped before the disk is full: ...' })),
-    'recorded 12 image sets of 500 image sets, cut short: stopped before the disk is full: ...');
-  table(recordingLine, [[[recording({})], ''], [[undefined], '']]);
+  table((fields) => recordingLine(fields && recording(fields)), [
+    [[{ active: true, count: 10, written: 3 }], 'recording 10 image sets: 3 written'],
+    [[{ active: true, seconds: 60, written: 0 }], 'recording 60 s: 0 written'],
+    [[{ count: 2, written: 2, files: ['/o/a.png', '/o/b.png'] }], 'recorded 2 image sets, the last in /o: a.png, b.png'],
+    [[{ count: 10, written: 3, files: ['/o/a.png'], ended: 'the acquisition ended after 3 image sets' }],
+      'recorded 3 image sets of 10 image sets, cut short: the acquisition ended after 3 image sets; the last in /o: a.png'],
+    [[{ seconds: 5, ended: 'No space left on device' }], 'recorded 0 image sets of 5 s, cut short: No space left on device'],
+    [[{ active: true, count: 5, surfaces: true, written: 1 }], 'recording 5 image sets with their surfaces: 1 written'],
+    [[{ count: 500, written: 12, ended: 'stopped before the disk is full: ...' }],
+      'recorded 12 image sets of 500 image sets, cut short: stopped before the disk is full: ...'],
+    [[{}], ''], [[undefined], '']]);
 });
 
 test('Stop mentions a recording it cut short, and only that', () => {
