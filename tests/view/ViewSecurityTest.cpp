@@ -43,6 +43,15 @@ TEST_F(ViewSecurity, PagesOfOtherSitesAndOriginsChangeNothingAndReadNothing) {
     const HttpClient unmarked = Client().Unmarked();
     ExpectAnswers(unmarked, {{"POST", "/api/channels/0/acquisition/start", "", 403},
                              {"PUT", exposure, "77", 403, HasSubstr("X-Zeb-Script")}});
+    // A refused request's connection closes at once, though its client would keep it.
+    for (const std::string& request :
+         {"GET / HTTP/1.1\r\nHost: " + unmarked.Host() + "\r\nSec-Fetch-Site: cross-site\r\n\r\n",
+          "POST /api/channels/0/acquisition/start HTTP/1.1\r\nHost: " + unmarked.Host() +
+              "\r\nContent-Length: 0\r\n\r\n"}) {
+        const std::string answer = unmarked.Raw(request);
+        EXPECT_EQ(RawStatus(answer), 403) << answer;
+        EXPECT_THAT(answer, HasSubstr("\r\nConnection: close\r\n"));
+    }
     EXPECT_EQ(Exposure(), held);
     EXPECT_FALSE(Acquiring());
 
