@@ -316,7 +316,9 @@ void ApplyAvx2Vaes(const uint8_t* clean, const uint8_t* codes, uint8_t* out, siz
 // uninitialised; the instructions never read it.
 #pragma GCC diagnostic push
 #pragma GCC diagnostic ignored "-Wuninitialized"
+#if !defined(__clang__) // a GCC warning that clang does not know
 #pragma GCC diagnostic ignored "-Wmaybe-uninitialized"
+#endif
 
 #define ZEB_AVX512 __attribute__((target("avx512f,avx512bw,avx512vbmi,vaes")))
 
