@@ -98,6 +98,10 @@ double LobeShare(double angle, double alpha) {
     return 0.5 * (1 + s / std::sqrt(1 + s * s));
 }
 
+std::array<double, 2> LobeSharePair(double first, double second, double alpha) {
+    return LobeShares(first, second, alpha);
+}
+
 double LobeShareBetween(double middleTan, double edgeTan, double alpha) {
     if (!std::isfinite(middleTan) || !std::isfinite(edgeTan))
         return LobeShare(std::atan(middleTan) - std::atan(edgeTan), alpha);

@@ -24,6 +24,9 @@ struct DomeShape;
 // The share of a GGX lobe of width `alpha` on the far side of an edge `angle` radians from its middle
 // (negative: the middle lies beyond the edge): 1/2 (1 + s / sqrt(1 + s^2)), s = tan(angle / 2) / alpha.
 double LobeShare(double angle, double alpha);
+// LobeShare of two angles at once, as the lobe's light computes its edges in pairs (two lanes of a
+// vector where the target has them): the same operations, so the same bits as LobeShare.
+std::array<double, 2> LobeSharePair(double first, double second, double alpha);
 
 // LobeShare(atan(middleTan) - atan(edgeTan), alpha) without the arc tangents: the share of a lobe
 // whose middle rises at elevation atan(middleTan) beyond an edge at elevation atan(edgeTan).

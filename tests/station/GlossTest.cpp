@@ -173,7 +173,23 @@ TEST(Gloss, LobeShareIsTheMarginalOfTheSlopesAtHalfTheAngle) {
          {quarter, std::nextafter(quarter, 0.0), std::nextafter(quarter, 4.0), -quarter, 1e-300})
         EXPECT_NEAR(LobeShare(angle, 0.1), expected(angle, 0.1), 1e-15) << angle;
     EXPECT_EQ(LobeShare(0, 0.1), 0.5);
-    EXPECT_TRUE(std::isnan(LobeShare(std::numeric_limits<double>::quiet_NaN(), 0.1)));
+    constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
+    EXPECT_TRUE(std::isnan(LobeShare(NaN, 0.1)));
+
+    // The lobe's light takes its edges two at a time: each lane the scalar share's bits, whatever the
+    // other lane holds (beyond the clamp, steep, flat, NaN).
+    for (const double alpha : {0.02, 0.1, 0.5})
+        for (int k = -3300; k <= 3300; k += 7) {
+            const double angle = k * 1e-3, other = -angle * 0.37 + 0.5;
+            const std::array<double, 2> pair = LobeSharePair(angle, other, alpha);
+            ASSERT_EQ(pair[0], LobeShare(angle, alpha)) << angle << ", " << alpha;
+            ASSERT_EQ(pair[1], LobeShare(other, alpha)) << other << ", " << alpha;
+        }
+    for (const double angle : {quarter, std::nextafter(quarter, 0.0), -quarter, 1e-300, 0.0, -0.0}) {
+        EXPECT_EQ(LobeSharePair(angle, NaN, 0.1)[0], LobeShare(angle, 0.1)) << angle;
+        EXPECT_TRUE(std::isnan(LobeSharePair(angle, NaN, 0.1)[1])) << angle;
+        EXPECT_EQ(LobeSharePair(NaN, angle, 0.1)[1], LobeShare(angle, 0.1)) << angle;
+    }
 }
 
 // The lobe's share beyond a horizon, from the two elevations' tans, is the share at their angle: the
