@@ -17,6 +17,9 @@ constexpr double ReliefBlock = 0.2;
 // Hidden light that changed by less than this share of a step's white level since a pixel was last
 // solved leaves its answer (a few hundredths of a degree of its normal at most).
 constexpr double HiddenWithin = 1e-3;
+// A point's relief that moved less than this (tan of elevation, and slope) and its height less than
+// this (mm) keep the light hidden from it.
+constexpr float SameRelief = 3e-3f, SameHeight = 0.1f;
 // The relief nearer a point than this (mm) is its facet's own: see SweepHorizon.
 constexpr double NearRelief = 0.4;
 
@@ -122,17 +125,34 @@ void HeightRecovery::Shade() {
     _relief.Update(_heights, width, height, block, _model.camera.PixelSize(), _model.camera.RowPitch(),
                    NearRelief);
     const size_t points = _relief.Points();
+    constexpr size_t Inputs = HorizonSectors + 3;
     if (_hidden.size() != points * 12) {
         _hidden.assign(points * 12, 0.0f);
         _hiddenMark.assign(points * 12, 0.0f);
         _hiddenVersion.assign(points, 0);
         _shaded.assign(points, 0);
+        _hiddenFrom.assign(points * Inputs, std::numeric_limits<float>::quiet_NaN());
     }
     double white = 0;
     for (const DirectionLight& direction : _model.directions)
         white += direction.whiteLevel / 4;
     const float within = static_cast<float>(HiddenWithin * white), none = 1e-3f * within;
     for (size_t p = 0; p < points; ++p) {
+        // A point whose horizons, slope and height hardly moved keeps its hidden light.
+        float* from = &_hiddenFrom[p * Inputs];
+        const float* horizons = _relief.Horizons(p);
+        bool same = std::fabs(from[HorizonSectors] - _relief.SlopeX(p)) <= SameRelief &&
+                    std::fabs(from[HorizonSectors + 1] - _relief.SlopeY(p)) <= SameRelief &&
+                    std::fabs(from[HorizonSectors + 2] - _relief.Height(p)) <= SameHeight;
+        for (size_t sector = 0; same && sector < HorizonSectors; ++sector)
+            same =
+                horizons[sector] == from[sector] || std::fabs(horizons[sector] - from[sector]) <= SameRelief;
+        if (same)
+            continue;
+        std::copy(horizons, horizons + HorizonSectors, from);
+        from[HorizonSectors] = _relief.SlopeX(p);
+        from[HorizonSectors + 1] = _relief.SlopeY(p);
+        from[HorizonSectors + 2] = _relief.Height(p);
         float next[12] = {};
         const LightVolume::Place place = _volume.At(_relief.Height(p));
         const float lowest = std::min(place.lower->LowestTan(), place.upper->LowestTan());
@@ -214,6 +234,7 @@ void HeightRecovery::SolveAtHeights(const ImageSetView& images, Surface& surface
                 }
             }
             if (shadedAtOnce) {
+                // Solved above.
             } else if (!hidden && pixel.UsableCount() == 4 && length > 0 && scaled.z / length >= values[12] &&
                        std::fabs(off) <= UnexplainedTolerance(0.25f * (s[0] + s[1] + s[2] + s[3]))) {
                 solution = {(1 / length) * scaled, length, PixelStatus::Reliable};

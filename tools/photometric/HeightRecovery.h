@@ -51,6 +51,7 @@ private:
     // version its normal was last solved with.
     ReliefHorizons _relief;
     std::vector<float> _hidden, _hiddenMark;
+    std::vector<float> _hiddenFrom; // per point: the horizons, slopes and height it was found from
     std::vector<uint16_t> _hiddenVersion, _solvedVersion;
     std::vector<uint8_t> _shaded; // per point: some light is hidden
     int32_t _rounds = 0;

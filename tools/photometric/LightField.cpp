@@ -241,45 +241,40 @@ const LightField::Sky& LightField::SkyOf(size_t node) const {
 
 void LightField::AddHidden(double column, double row, const float* horizon, const float* tangent,
                            float weight, float* hidden) const {
+    // The emitters as the nearest node sees them: within half a node's spacing the hidden light
+    // changes by a few thousandths, far less than the horizons' own coarseness.
     const Cell x = CellOf(column / _spacing, _nodesX);
     const Cell y = CellOf(row / _spacing, _nodesY);
-    for (int32_t corner = 0; corner < 4; ++corner) {
-        const int32_t dx = corner & 1, dy = corner >> 1;
-        const double share = (dx ? x.share : 1 - x.share) * (dy ? y.share : 1 - y.share);
-        if (!(share > 0))
-            continue;
-        const size_t node =
-            static_cast<size_t>(std::min(y.index + dy, _nodesY - 1)) * static_cast<size_t>(_nodesX) +
-            static_cast<size_t>(std::min(x.index + dx, _nodesX - 1));
-        const Sky& sky = SkyOf(node);
-        const float w = weight * static_cast<float>(share);
-        const SkyEmitter* emitters = sky.emitters.data();
-        for (size_t k = 0; k < 4; ++k) {
-            float sx = 0, sy = 0, sz = 0;
-            for (int32_t c = 0; c < sky.columns[k]; ++c, emitters += DomeLight::Rows) {
-                // From the rim up, while the relief still hides part of a row.
-                for (int32_t q = 0; q < DomeLight::Rows; ++q) {
-                    const SkyEmitter& e = emitters[q];
-                    const float h = horizon[e.sector];
-                    if (!(h > e.lower))
-                        break;
-                    const float t = tangent[e.sector];
-                    const float span = e.upper - e.lower;
-                    const float below = span > 0 ? std::min(1.0f, (h - e.lower) / span) : 1.0f;
-                    const float under =
-                        t <= e.lower ? 0.0f : (span > 0 ? std::min(1.0f, (t - e.lower) / span) : 1.0f);
-                    const float part = below - under;
-                    if (part > 0) {
-                        sx += part * e.x;
-                        sy += part * e.y;
-                        sz += part * e.z;
-                    }
+    const size_t node = static_cast<size_t>(std::min(y.index + (y.share >= 0.5 ? 1 : 0), _nodesY - 1)) *
+                            static_cast<size_t>(_nodesX) +
+                        static_cast<size_t>(std::min(x.index + (x.share >= 0.5 ? 1 : 0), _nodesX - 1));
+    const Sky& sky = SkyOf(node);
+    const SkyEmitter* emitters = sky.emitters.data();
+    for (size_t k = 0; k < 4; ++k) {
+        float sx = 0, sy = 0, sz = 0;
+        for (int32_t c = 0; c < sky.columns[k]; ++c, emitters += DomeLight::Rows) {
+            // From the rim up, while the relief still hides part of a row.
+            for (int32_t q = 0; q < DomeLight::Rows; ++q) {
+                const SkyEmitter& e = emitters[q];
+                const float h = horizon[e.sector];
+                if (!(h > e.lower))
+                    break;
+                const float t = tangent[e.sector];
+                const float span = e.upper - e.lower;
+                const float below = span > 0 ? std::min(1.0f, (h - e.lower) / span) : 1.0f;
+                const float under =
+                    t <= e.lower ? 0.0f : (span > 0 ? std::min(1.0f, (t - e.lower) / span) : 1.0f);
+                const float part = below - under;
+                if (part > 0) {
+                    sx += part * e.x;
+                    sy += part * e.y;
+                    sz += part * e.z;
                 }
             }
-            hidden[3 * k] += w * sx;
-            hidden[3 * k + 1] += w * sy;
-            hidden[3 * k + 2] += w * sz;
         }
+        hidden[3 * k] += weight * sx;
+        hidden[3 * k + 1] += weight * sy;
+        hidden[3 * k + 2] += weight * sz;
     }
 }
 

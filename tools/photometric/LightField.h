@@ -66,8 +66,8 @@ public:
     // row) hides from it (hidden[3 k + c]: component c of step k) to `hidden`: per sector of
     // ReliefHorizon.h, the light of the emitters below `horizon` and above `tangent` (the tan of
     // the elevations of the relief's horizon and of the pixel's tangent plane, whose own horizon
-    // Probe::Lights takes). A row of emitters partly hidden counts by the share of its elevations
-    // hidden.
+    // Probe::Lights takes), with the emitters as the nearest node sees them. A row of emitters
+    // partly hidden counts by the share of its elevations hidden.
     void AddHidden(double column, double row, const float* horizon, const float* tangent, float weight,
                    float* hidden) const;
     // The tan of the lowest elevation at which any point of the field may see an emitter: relief
