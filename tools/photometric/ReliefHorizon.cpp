@@ -98,15 +98,18 @@ void SweepHorizon(const float* z, int32_t columns, int32_t rows, double pitchX, 
             float rise = NoHorizon;
             if (!hullAt.empty()) {
                 size_t low = 0, high = hullAt.size() - 1;
-                auto slopeTo = [&](size_t i) { return (hullZ[i] - height) / (hullAt[i] - at); };
+                // Slopes compared without dividing: every point of the hull lies ahead.
+                auto steeper = [&](size_t a, size_t b) {
+                    return (hullZ[a] - height) * (hullAt[b] - at) < (hullZ[b] - height) * (hullAt[a] - at);
+                };
                 while (low < high) {
                     const size_t middle = (low + high) / 2;
-                    if (slopeTo(middle) < slopeTo(middle + 1))
+                    if (steeper(middle, middle + 1))
                         low = middle + 1;
                     else
                         high = middle;
                 }
-                rise = static_cast<float>(slopeTo(low));
+                rise = static_cast<float>((hullZ[low] - height) / (hullAt[low] - at));
             }
             horizon[index(major, nearest) * stride] = rise;
         }
