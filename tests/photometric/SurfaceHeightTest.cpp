@@ -120,12 +120,9 @@ TEST(SurfaceHeight, TheSphereStandsAtItsHeightsFromOneNoisySetWhereThePlaneCanno
     EXPECT_LE(after.meanDegrees, 1.5);
     EXPECT_NEAR(after.albedo, 0.6, 0.03 * 0.6);
     EXPECT_GT(after.topPixels, 250u);
-    // Bounds under the station's cast shadows: where the sphere hides two neighbouring quadrants
-    // from the plate at once, the darkening passes for a tilt, and integrated it pulls the plate
-    // down toward the image's edges and the sphere's top with it. These bounds hold what the
-    // library reaches there (docs/surface-height.md), not the goal of 2 % at the top and a flat
-    // plate; they keep it from getting worse.
-    EXPECT_LE(std::fabs(after.topError), 0.05 * 20);
+    // The top within 2 %, under the station's cast shadows: the rounds take from the plate's light
+    // what the recovered sphere hides, so that its darkening no longer passes for a tilt.
+    EXPECT_LE(std::fabs(after.topError), 0.02 * 20);
     // Only clipped highlights go without a normal on the cap, as on the plane.
     EXPECT_EQ(after.unreliable, after.saturated);
     EXPECT_LE(after.unreliable, after.pixels / 50);
@@ -136,8 +133,10 @@ TEST(SurfaceHeight, TheSphereStandsAtItsHeightsFromOneNoisySetWhereThePlaneCanno
     // nor those whose normal stands within a degree of vertical at the rim (a few).
     for (const auto& [x, y] :
          {std::pair{10, 10}, std::pair{630, 10}, std::pair{10, 470}, std::pair{630, 470}, std::pair{319, 10},
-          std::pair{10, 239}, std::pair{630, 239}, std::pair{319, 470}})
-        EXPECT_NEAR(surface.heightMap[surface.Index(x, y)], 0, 1.3) << x << ", " << y;
+          std::pair{10, 239}, std::pair{630, 239}, std::pair{319, 470}}) {
+        std::printf("plate at (%d, %d): %.3f mm\n", x, y, surface.heightMap[surface.Index(x, y)]);
+        EXPECT_NEAR(surface.heightMap[surface.Index(x, y)], 0, 0.1) << x << ", " << y;
+    }
     size_t vertical = 0;
     for (size_t i = 0; i < surface.status.size(); ++i) {
         ASSERT_TRUE(surface.Reliable(i) || std::isnan(surface.heightMap[i])) << i;
@@ -152,8 +151,9 @@ TEST(SurfaceHeight, TheSphereStandsAtItsHeightsFromOneNoisySetWhereThePlaneCanno
     const std::vector<uint16_t> picture = HeightSamples(surface);
     ASSERT_EQ(picture.size(), surface.status.size());
     const double lowest = LowestHeight(surface);
+    std::printf("the sphere's lowest point: %.3f mm\n", lowest);
     EXPECT_LE(lowest, 0.0);
-    EXPECT_GT(lowest, -1.5) << "the plate sags toward the edges, no more";
+    EXPECT_GT(lowest, -1.0) << "a plate pixel beside the rim, no lower";
     const size_t top = surface.Index(320, 240);
     EXPECT_NEAR(picture[top], (surface.heightMap[top] - lowest) * 1000, 0.5);
     EXPECT_NEAR(picture[top], 20000 - lowest * 1000, 1000);
@@ -186,11 +186,11 @@ TEST(SurfaceHeight, ThePartsFeaturesStandAtTheirHeightsAndAFlatCardOnThePlane) {
                  ring = at(11.3 + 3.6, 11.3);
     std::printf("part: domes %.3f and %.3f mm, pad %.3f mm, ring %.3f mm, plate %.3f mm, %d rounds\n", dome,
                 smallDome, pad, ring, at(0, 20), solver.HeightRounds());
-    // Cast shadows around the tall features lift them a little (see the sphere's case).
-    EXPECT_NEAR(dome, 2.5, 0.2);
-    EXPECT_NEAR(smallDome, 2.6, 0.25);
-    EXPECT_NEAR(pad, 1.0, 0.2);
-    EXPECT_NEAR(ring, -0.4, 0.05);
+    // With the shadows the features cast taken from the plate's light around them.
+    EXPECT_NEAR(dome, 2.5, 0.05);
+    EXPECT_NEAR(smallDome, 2.6, 0.05);
+    EXPECT_NEAR(pad, 1.0, 0.05);
+    EXPECT_NEAR(ring, -0.4, 0.03);
     EXPECT_NEAR(at(0, 20), 0, 0.02);
     EXPECT_NEAR(at(-25, -22), 0, 0.05);
 
@@ -218,7 +218,7 @@ TEST(SurfaceHeight, ASphereCutByTheImagesEdgeStillStandsOnThePlate) {
     EXPECT_NEAR(figures.albedo, 0.6, 0.03 * 0.6);
     EXPECT_GT(figures.topPixels, 100u);
     // Under the station's cast shadows, as for the whole sphere.
-    EXPECT_LE(std::fabs(figures.topError), 0.05 * 20);
+    EXPECT_LE(std::fabs(figures.topError), 0.02 * 20);
     EXPECT_NEAR(surface.heightMap[surface.Index(10, 10)], 0, 0.5);
 
     // The right part of the sensor, the sphere's other half cut on the image's left.
@@ -231,7 +231,7 @@ TEST(SurfaceHeight, ASphereCutByTheImagesEdgeStillStandsOnThePlate) {
     const CapFigures placedFigures = Figures(placed.Solve(right.View()), rightTruth);
     Print("a quarter, placed", placedFigures, placed.HeightRounds());
     EXPECT_LE(placedFigures.meanDegrees, 1.5);
-    EXPECT_LE(std::fabs(placedFigures.topError), 0.12 * 20); // cast shadows, as above
+    EXPECT_LE(std::fabs(placedFigures.topError), 0.02 * 20);
     EXPECT_GT(wrong.meanDegrees, placedFigures.meanDegrees + 1) << "lit as if it lay in the sensor's corner";
 }
 

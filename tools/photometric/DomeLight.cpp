@@ -87,6 +87,20 @@ double DomeLight::LowestElevation(const Vector3& point) const {
     return lowest;
 }
 
+void DomeLight::RowEdges(size_t i, Vector3& lower, Vector3& upper) const {
+    const Vector3& s = _positions[i];
+    const double azimuth = std::atan2(s.y, s.x);
+    const double top = std::asin(OpeningShare);
+    const double rowStep = (Pi / 2 - top) / Rows;
+    const int32_t row = static_cast<int32_t>(i) / std::max(Columns(), 1);
+    auto at = [&](double polar) {
+        return Vector3{_radius * std::sin(polar) * std::cos(azimuth),
+                       _radius * std::sin(polar) * std::sin(azimuth), _radius * std::cos(polar)};
+    };
+    lower = at(top + (row + 1) * rowStep);
+    upper = at(top + row * rowStep);
+}
+
 void DomeLight::Emitters(const Vector3& point, EmitterVectors& out) const {
     out.x.assign(_positions.size(), 0.0f);
     out.y.assign(_positions.size(), 0.0f);

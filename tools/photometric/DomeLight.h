@@ -49,6 +49,12 @@ public:
     double LowestElevation(const Vector3& point) const;
     // Each emitter's light vector at `point` (emitters behind the point give zero vectors).
     void Emitters(const Vector3& point, EmitterVectors& out) const;
+    // The emitters per row (the arc's columns); emitter i lies in row i / Columns(), counted from
+    // the opening, and column i % Columns().
+    int32_t Columns() const { return static_cast<int32_t>(_positions.size()) / Rows; }
+    // The points of the dome on the edges of emitter i's row at its column's azimuth: toward the
+    // rim (`lower`) and toward the opening (`upper`).
+    void RowEdges(size_t i, Vector3& lower, Vector3& upper) const;
 
 private:
     // Emitter i's light vector at `point`; false when the point is behind it.

@@ -2,11 +2,14 @@
 // the top of a 20 mm object is 20 mm nearer the dome, lit from other angles and more brightly. So
 // the normals found on the plane are integrated into heights, every pixel is solved again with the
 // light at its point at that height, and the new normals are integrated again, until the heights
-// settle (each round moves them less: the light changes slowly with height).
+// settle (each round moves them less: the light changes slowly with height). A tall object also
+// hides part of the dome from what lies around it: each round lights every pixel only with the
+// emitters above the horizon of the heights found (ReliefHorizon.h).
 #pragma once
 
 #include "LightVolume.h"
 #include "NormalIntegration.h"
+#include "ReliefHorizon.h"
 #include "Surface.h"
 
 #include <memory>
@@ -32,6 +35,8 @@ public:
 
 private:
     void SolveAtHeights(const ImageSetView& images, Surface& surface);
+    // The light the relief of this round's heights hides from each point of the horizons' grid.
+    void Shade();
     bool Settled(const Surface& surface, double settled);
 
     LightingModel _model;
@@ -41,6 +46,14 @@ private:
     std::vector<float> _lit;                // the height each pixel is lit at
     std::vector<float> _solvedAt;           // the height its normal was last solved at
     std::vector<float> _step, _gain;        // per pixel: the last move toward its height, and its share
+    // Cast shadows, per point of the horizons' grid: the light hidden from each step (12 values: 4
+    // steps x, y, z), the same when its version last changed, and that version; per pixel, the
+    // version its normal was last solved with.
+    ReliefHorizons _relief;
+    std::vector<float> _hidden, _hiddenMark;
+    std::vector<float> _hiddenFrom; // per point: the horizons, slopes and height it was found from
+    std::vector<uint16_t> _hiddenVersion, _solvedVersion;
+    std::vector<uint8_t> _shaded; // per point: some light is hidden
     int32_t _rounds = 0;
     double _change = 0;
 };

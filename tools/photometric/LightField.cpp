@@ -1,9 +1,11 @@
 #include "LightField.h"
 
 #include "PixelSolve.h"
+#include "ReliefHorizon.h"
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
 
 namespace zeb::photometric {
 
@@ -84,6 +86,17 @@ LightField::LightField(const LightingModel& model, int32_t width, int32_t height
         }
     _tables.resize(_nodes.size());
     _tableOnce = std::make_unique<std::once_flag[]>(_nodes.size());
+    _skies.resize(_nodes.size());
+    _skyOnce = std::make_unique<std::once_flag[]>(_nodes.size());
+    // The rim is the lowest any emitter stands: seen from a point below its plane, lowest at its far
+    // side; from above it, at its near side.
+    _lowestTan = std::numeric_limits<float>::infinity();
+    for (const Node& node : _nodes) {
+        const double across = std::hypot(node.point.x, node.point.y);
+        const double reach = node.point.z < 0 ? model.domeRadius + across
+                                              : std::max(model.domeRadius - across, 1e-6 * model.domeRadius);
+        _lowestTan = std::min(_lowestTan, static_cast<float>(-node.point.z / reach));
+    }
 }
 
 LightField::~LightField() = default;
@@ -168,6 +181,101 @@ const LightField::Table& LightField::TableOf(size_t node) const {
     std::call_once(_tableOnce[node],
                    [&] { _tables[node] = std::make_unique<Table>(BuildTable(_nodes[node])); });
     return *_tables[node];
+}
+
+LightField::Sky LightField::BuildSky(const Node& node) const {
+    Sky sky;
+    EmitterVectors vectors;
+    const float turn = _placement.ToImage({1, 1, 1}).x; // -1 where the image is turned
+    for (size_t k = 0; k < 4; ++k) {
+        const DomeLight& light = _lights[k];
+        light.Emitters(node.point, vectors);
+        const int32_t columns = light.Columns();
+        sky.columns[k] = columns;
+        const float scale = static_cast<float>(_model.directions[k].whiteLevel);
+        for (int32_t column = 0; column < columns; ++column)
+            for (int32_t fromRim = 0; fromRim < DomeLight::Rows; ++fromRim) {
+                const size_t i = static_cast<size_t>((DomeLight::Rows - 1 - fromRim) * columns + column);
+                SkyEmitter emitter;
+                emitter.x = vectors.x[i] * scale * turn;
+                emitter.y = vectors.y[i] * scale * turn;
+                emitter.z = vectors.z[i] * scale;
+                const double across = std::hypot(emitter.x, emitter.y);
+                const double length = std::hypot(across, emitter.z);
+                if (!(length > 0) || !(across > 1e-9 * length)) {
+                    // Behind the point, or straight above it: no relief hides it.
+                    emitter.lower = emitter.upper = std::numeric_limits<float>::infinity();
+                    sky.emitters.push_back(emitter);
+                    continue;
+                }
+                emitter.ux = static_cast<float>(emitter.x / across);
+                emitter.uy = static_cast<float>(emitter.y / across);
+                emitter.sector = HorizonSectorOf(emitter.ux, emitter.uy);
+                // The row's edges as the point sees them; a row across the point's zenith (its edges
+                // on either side) counts as wholly above or below its middle.
+                Vector3 lower, upper;
+                light.RowEdges(i, lower, upper);
+                const Vector3 toLower = _placement.ToImage(lower - node.point);
+                const Vector3 toUpper = _placement.ToImage(upper - node.point);
+                const double lowerAcross = std::hypot(toLower.x, toLower.y);
+                const double upperAcross = std::hypot(toUpper.x, toUpper.y);
+                const bool sameSide = toLower.x * emitter.ux + toLower.y * emitter.uy > 0 &&
+                                      toUpper.x * emitter.ux + toUpper.y * emitter.uy > 0;
+                if (sameSide) {
+                    const double a = toLower.z / lowerAcross, b = toUpper.z / upperAcross;
+                    emitter.lower = static_cast<float>(std::min(a, b));
+                    emitter.upper = static_cast<float>(std::max(a, b));
+                } else {
+                    emitter.lower = emitter.upper = static_cast<float>(emitter.z / across);
+                }
+                sky.emitters.push_back(emitter);
+            }
+    }
+    return sky;
+}
+
+const LightField::Sky& LightField::SkyOf(size_t node) const {
+    std::call_once(_skyOnce[node], [&] { _skies[node] = std::make_unique<Sky>(BuildSky(_nodes[node])); });
+    return *_skies[node];
+}
+
+void LightField::AddHidden(double column, double row, const float* horizon, const float* tangent,
+                           float weight, float* hidden) const {
+    // The emitters as the nearest node sees them: within half a node's spacing the hidden light
+    // changes by a few thousandths, far less than the horizons' own coarseness.
+    const Cell x = CellOf(column / _spacing, _nodesX);
+    const Cell y = CellOf(row / _spacing, _nodesY);
+    const size_t node = static_cast<size_t>(std::min(y.index + (y.share >= 0.5 ? 1 : 0), _nodesY - 1)) *
+                            static_cast<size_t>(_nodesX) +
+                        static_cast<size_t>(std::min(x.index + (x.share >= 0.5 ? 1 : 0), _nodesX - 1));
+    const Sky& sky = SkyOf(node);
+    const SkyEmitter* emitters = sky.emitters.data();
+    for (size_t k = 0; k < 4; ++k) {
+        float sx = 0, sy = 0, sz = 0;
+        for (int32_t c = 0; c < sky.columns[k]; ++c, emitters += DomeLight::Rows) {
+            // From the rim up, while the relief still hides part of a row.
+            for (int32_t q = 0; q < DomeLight::Rows; ++q) {
+                const SkyEmitter& e = emitters[q];
+                const float h = horizon[e.sector];
+                if (!(h > e.lower))
+                    break;
+                const float t = tangent[e.sector];
+                const float span = e.upper - e.lower;
+                const float below = span > 0 ? std::min(1.0f, (h - e.lower) / span) : 1.0f;
+                const float under =
+                    t <= e.lower ? 0.0f : (span > 0 ? std::min(1.0f, (t - e.lower) / span) : 1.0f);
+                const float part = below - under;
+                if (part > 0) {
+                    sx += part * e.x;
+                    sy += part * e.y;
+                    sz += part * e.z;
+                }
+            }
+        }
+        hidden[3 * k] += weight * sx;
+        hidden[3 * k + 1] += weight * sy;
+        hidden[3 * k + 2] += weight * sz;
+    }
 }
 
 LightField::Probe LightField::ProbeAt(int32_t column, int32_t row) const {

@@ -62,6 +62,18 @@ public:
     };
     Probe ProbeAt(int32_t column, int32_t row) const;
 
+    // Cast shadows. Adds `weight` times the light of each step that relief around pixel (column,
+    // row) hides from it (hidden[3 k + c]: component c of step k) to `hidden`: per sector of
+    // ReliefHorizon.h, the light of the emitters below `horizon` and above `tangent` (the tan of
+    // the elevations of the relief's horizon and of the pixel's tangent plane, whose own horizon
+    // Probe::Lights takes), with the emitters as the nearest node sees them. A row of emitters
+    // partly hidden counts by the share of its elevations hidden.
+    void AddHidden(double column, double row, const float* horizon, const float* tangent, float weight,
+                   float* hidden) const;
+    // The tan of the lowest elevation at which any point of the field may see an emitter: relief
+    // lower than this around a point hides nothing.
+    float LowestTan() const { return _lowestTan; }
+
 private:
     static constexpr int32_t TableSize = 33;
     struct Node {
@@ -69,9 +81,23 @@ private:
         std::array<float, Coefficients + 1> fast{}; // the inverse matrix, then cosHorizon
     };
     using Table = std::vector<float>; // TableSize^2 normals x 4 steps x 3 components
+    // Each step's emitters as a node sees them, for cast shadows: column after column, each from the
+    // rim up, with the tan of the elevations their row spans and the horizon sector they lie in.
+    struct SkyEmitter {
+        float x = 0, y = 0, z = 0;  // the light vector (image frame, white level included)
+        float ux = 0, uy = 0;       // its horizontal direction (unit)
+        float lower = 0, upper = 0; // tan of the elevation of the row's edges at its azimuth
+        int32_t sector = 0;         // of HorizonSectors
+    };
+    struct Sky {
+        std::array<int32_t, 4> columns{};
+        std::vector<SkyEmitter> emitters; // step after step
+    };
 
     const Table& TableOf(size_t node) const;
     Table BuildTable(const Node& node) const;
+    const Sky& SkyOf(size_t node) const;
+    Sky BuildSky(const Node& node) const;
 
     LightingModel _model;
     PixelPlacement _placement;
@@ -81,6 +107,9 @@ private:
     std::vector<Node> _nodes;
     mutable std::vector<std::unique_ptr<Table>> _tables;
     mutable std::unique_ptr<std::once_flag[]> _tableOnce;
+    mutable std::vector<std::unique_ptr<Sky>> _skies;
+    mutable std::unique_ptr<std::once_flag[]> _skyOnce;
+    float _lowestTan = 0;
 };
 
 } // namespace zeb::photometric
