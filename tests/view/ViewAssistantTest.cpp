@@ -121,9 +121,15 @@ TEST_F(ViewAssistant, FocusGraphsItsValueAndTheMaximumAndAWiringCheckWaitsForThe
     EXPECT_EQ(view["result"], "Success");
 }
 
-TEST_F(ViewAssistant, AnAssistantOfAGonePageStops) {
+// What a page alone started, an assistant or an acquisition, stops once it closes.
+TEST_F(ViewAssistant, WhatAGonePageStartedStops) {
     ASSERT_EQ(Client("assistantPage").Post("/api/channels/0/assistant/start", "brightness").status, 200);
+    const HttpAnswer start = Client("assistantPage").Post("/api/channels/1/acquisition/start");
+    ASSERT_EQ(start.status, 200) << start.body;
+    EXPECT_EQ(start.Json()["pages"], 1);
+    EXPECT_EQ(start.Json()["kept"], false);
     ASSERT_EQ(Client().Post("/api/clients/assistantPage/close").status, 200);
+    EXPECT_EQ(WaitForStatus(1, [](const nlohmann::json& s) { return s["mode"] == "idle"; })["error"], "");
     const auto view = WaitForAssistant(0, [](const nlohmann::json& v) { return v["active"] == false; });
     EXPECT_EQ(view["running"], false);
     EXPECT_EQ(Status(0)["mode"], "idle");

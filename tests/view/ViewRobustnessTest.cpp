@@ -139,11 +139,7 @@ TEST_F(ViewRobustness, LongPollsHoldNoThreadAndThousandsOfMixedRequestsAreAnswer
     // Thousands of mixed requests while both channels acquire.
     for (const char* channel : {"0", "1"})
         ASSERT_EQ(Client().Post(std::string("/api/channels/") + channel + "/acquisition/start").status, 200);
-    struct Kind {
-        std::string method, target, body;
-        int status;
-    };
-    const std::vector<Kind> kinds = {
+    const std::vector<Exchange> kinds = {
         {"GET", "/api/channels/0/status", "", 200},
         {"GET", "/api/channels/1/status?since=0&wait=10", "", 200},
         {"GET", "/api/channels", "", 200},
@@ -177,7 +173,7 @@ TEST_F(ViewRobustness, LongPollsHoldNoThreadAndThousandsOfMixedRequestsAreAnswer
         threads.emplace_back([&, t] {
             const HttpClient loader = Client("load" + std::to_string(t));
             for (int i = 0; i < PerThread; ++i) {
-                const Kind& kind = kinds[static_cast<size_t>(i * 7 + t) % kinds.size()];
+                const Exchange& kind = kinds[static_cast<size_t>(i * 7 + t) % kinds.size()];
                 try {
                     if (i % 50 == 49) { // now and then a malformed one among them
                         if (RawStatus(loader.Raw("GET /%zz HTTP/1.1\r\n\r\n")) != 400)
