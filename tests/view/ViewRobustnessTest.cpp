@@ -26,11 +26,7 @@ protected:
 
 TEST_F(ViewRobustness, MalformedRequestsVanishingAndSlowClientsLeaveThePageServed) {
     const std::string end = "\r\n\r\n", put = "PUT /api/channels/0/features/Gain HTTP/1.1\r\n";
-    struct Case {
-        std::string what, bytes;
-        int status;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<RawExchange> cases = {
         {"bytes that are no request", std::string("\x01\x02\x03 hello") + end, 400},
         {"zero bytes", std::string(100, '\0') + end, 400},
         {"no version", "GET /" + end, 400},
@@ -56,13 +52,7 @@ TEST_F(ViewRobustness, MalformedRequestsVanishingAndSlowClientsLeaveThePageServe
     };
     const HttpClient client = Client();
     const std::string gain = client.Get("/api/channels/0/features/Gain").body;
-    for (const Case& c : cases) {
-        const std::string answer = client.Raw(c.bytes);
-        EXPECT_EQ(RawStatus(answer), c.status) << c.what << ":\n" << answer;
-        const size_t body = answer.find("\r\n\r\n");
-        ASSERT_NE(body, std::string::npos) << c.what;
-        EXPECT_GT(answer.size(), body + 4) << c.what << ": the answer says why";
-    }
+    ExpectRawAnswers(client, cases);
     EXPECT_EQ(client.Get("/api/channels/0/features/Gain").body, gain);
     EXPECT_TRUE(Serving());
 

@@ -120,33 +120,26 @@ TEST_F(ViewSecurity, NothingServedMayBeFramedOrReadOrLoadedElsewhereAndBodiesAre
         return size + data + "\r\n0\r\n\r\n";
     };
     const std::string head = "GET /api/channels HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-    struct Case {
-        std::string what, bytes;
-        int status;
-    };
-    const std::vector<Case> cases = {
-        {"chunked, then identity", head + "Transfer-Encoding: chunked, identity\r\n\r\n" + smuggled, 400},
-        {"gzip alone", head + "Transfer-Encoding: gzip\r\n\r\n" + smuggled, 400},
-        {"gzip, then chunked", head + "Transfer-Encoding: gzip, chunked\r\n\r\n" + chunk(smuggled), 501},
-        {"chunked twice in one header",
-         head + "Transfer-Encoding: chunked, chunked\r\n\r\n" + chunk(smuggled), 400},
-        {"chunked in two headers",
-         head + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk(smuggled), 400},
-        {"an empty coding", head + "Transfer-Encoding: ,chunked\r\n\r\n" + chunk(smuggled), 400},
-        {"chunked and a length",
-         head + "Transfer-Encoding: chunked\r\nContent-Length: 10\r\n\r\n" + chunk(smuggled), 400},
-        {"chunked in HTTP/1.0",
-         "GET /api/channels HTTP/1.0\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n" +
-             chunk(smuggled),
-         400},
-        {"two hosts", head + "Host: evil.example\r\n\r\n", 400},
-    };
-    for (const Case& c : cases) {
-        const std::string answer = Client().Raw(c.bytes);
-        EXPECT_EQ(RawStatus(answer), c.status) << c.what << ":\n" << answer;
-        // One answer, and the connection closed after it: nothing after it is read as a request.
-        EXPECT_EQ(answer.find("HTTP/1.1 ", 1), std::string::npos) << c.what << ":\n" << answer;
-    }
+    ExpectRawAnswers(
+        client,
+        {
+            {"chunked, then identity", head + "Transfer-Encoding: chunked, identity\r\n\r\n" + smuggled, 400},
+            {"gzip alone", head + "Transfer-Encoding: gzip\r\n\r\n" + smuggled, 400},
+            {"gzip, then chunked", head + "Transfer-Encoding: gzip, chunked\r\n\r\n" + chunk(smuggled), 501},
+            {"chunked twice in one header",
+             head + "Transfer-Encoding: chunked, chunked\r\n\r\n" + chunk(smuggled), 400},
+            {"chunked in two headers",
+             head + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk(smuggled),
+             400},
+            {"an empty coding", head + "Transfer-Encoding: ,chunked\r\n\r\n" + chunk(smuggled), 400},
+            {"chunked and a length",
+             head + "Transfer-Encoding: chunked\r\nContent-Length: 10\r\n\r\n" + chunk(smuggled), 400},
+            {"chunked in HTTP/1.0",
+             "GET /api/channels HTTP/1.0\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                 chunk(smuggled),
+             400},
+            {"two hosts", head + "Host: evil.example\r\n\r\n", 400},
+        });
     EXPECT_EQ(Exposure(), exposure);
     // A lone chunked coding is read as such.
     const std::string put =

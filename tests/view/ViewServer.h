@@ -66,6 +66,14 @@ struct Exchange {
 };
 void ExpectAnswers(const HttpClient& client, const std::vector<Exchange>& exchanges);
 
+// Bytes sent on a connection of their own, and the status of the one answer they must get, which
+// says why: nothing after it is read as a request.
+struct RawExchange {
+    std::string what, bytes;
+    int status;
+};
+void ExpectRawAnswers(const HttpClient& client, const std::vector<RawExchange>& exchanges);
+
 // The fixture of one file's tests: a fresh environment and one zeb view for all of them.
 class ViewSuite : public ::testing::Test {
 protected:
