@@ -11,11 +11,9 @@ class ViewAssistant : public ViewSuite {
 protected:
     static void SetUpTestSuite() { StartServer({"--page-timeout", "1"}); }
     void TearDown() override {
-        for (const char* channel : {"0", "1"}) {
-            const std::string base = std::string("/api/channels/") + channel;
-            Client().Post(base + "/assistant/stop");
-            EXPECT_EQ(Client().Post(base + "/acquisition/stop").status, 200);
-        }
+        for (const char* channel : {"0", "1"})
+            Client().Post(std::string("/api/channels/") + channel + "/assistant/stop");
+        StopBoth();
     }
     static nlohmann::json Assistant(int channel, const HttpClient& client = Client()) {
         const HttpAnswer answer = client.Get("/api/channels/" + std::to_string(channel) + "/assistant");

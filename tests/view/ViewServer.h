@@ -34,9 +34,7 @@ public:
     ~ViewServer();
 
     uint16_t Port() const { return _port; }
-    // The address it serves, as it says (an IPv6 address without brackets).
-    const std::string& Address() const { return _address; }
-    // A client that sends `page` as its page id (none when empty).
+    // A client of the address it serves, as it says, that sends `page` as its page id (none when empty).
     HttpClient Client(const std::string& page = {}) const { return HttpClient(_port, page, _address); }
     // Presses Ctrl-C and waits for the end.
     Outcome Stop();
@@ -44,9 +42,6 @@ public:
     // Sends the signal (SIGTERM, SIGHUP, ...) and waits for the end.
     Outcome Stop(int signal);
 #endif
-    bool Running() const {
-        return _process != nullptr;
-    }
     // What the server printed so far.
     std::string Output();
 
