@@ -51,8 +51,6 @@ public:
     // The same client sending neither mark, as a page of another site or an old browser sends.
     HttpClient Unmarked() const;
 
-    uint16_t Port() const { return _port; }
-    const std::string& Page() const { return _page; }
     // The Host header this client sends: the address (in brackets for IPv6) and the port.
     std::string Host() const;
 

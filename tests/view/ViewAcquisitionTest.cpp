@@ -1,6 +1,6 @@
 // Acquiring through zeb view: starting and stopping, the forms of the latest image set and the
-// statistics of each direction, saving, the pages that own an acquisition, and
-// why an image set failed. One server for the whole file, and one with a faulty station for that last.
+// statistics of each direction, saving, and why an image set failed. One server for the whole file,
+// and one with a faulty station for that last.
 #include "Stations.h"
 #include "ViewServer.h"
 #include "ZebTest.h"
@@ -196,33 +196,6 @@ TEST_F(ViewAcquisition, AveragedSetsSingleFramesAndRefusedStarts) {
     // A command runs on the channel: the detection finds the wired camera again.
     ASSERT_EQ(client.Post("/api/channels/0/commands/DeviceImageSourceDetect").status, 200);
     EXPECT_EQ(client.Get("/api/channels/0/features/DeviceImageSource").body, "GigE 00:11:1c:00:00:01");
-}
-
-// What pages alone started stops once the last of them closes or goes quiet (the timeout is a
-// second here); what a script started is kept whatever pages do.
-TEST_F(ViewAcquisition, WhatOnlyGonePagesStartedStops) {
-    const HttpAnswer start = Client("pageA").Post("/api/channels/0/acquisition/start");
-    ASSERT_EQ(start.status, 200) << start.body;
-    EXPECT_EQ(start.Json()["pages"], 1);
-    EXPECT_EQ(start.Json()["kept"], false);
-    // Another page joins; the first closes: the acquisition goes on for the second.
-    ASSERT_EQ(Client("pageB").Post("/api/channels/0/acquisition/start").Json()["pages"], 2);
-    ASSERT_EQ(Client().Post("/api/clients/pageA/close").status, 200);
-    EXPECT_EQ(Status(0)["mode"], "live");
-    ASSERT_EQ(Client().Post("/api/clients/pageB/close").status, 200);
-    WaitForStatus(0, Idle);
-
-    ASSERT_EQ(Client("pageC").Post("/api/channels/1/acquisition/start").status, 200);
-    EXPECT_EQ(WaitForStatus(1, Idle)["error"], ""); // nothing more from pageC
-
-    ASSERT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 200);
-    ASSERT_EQ(Client("pageD").Post("/api/channels/0/acquisition/start").status, 200);
-    ASSERT_EQ(Client().Post("/api/clients/pageD/close").status, 200);
-    const auto status = Status(0);
-    EXPECT_EQ(status["mode"], "live");
-    EXPECT_EQ(status["kept"], true);
-    ASSERT_EQ(Client("pageD").Post("/api/channels/0/acquisition/stop").status, 200);
-    EXPECT_TRUE(Idle(Status(0)));
 }
 
 // A transfer error of one frame: the failed image set is counted, its reason shown, and the

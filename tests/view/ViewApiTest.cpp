@@ -1,7 +1,6 @@
 // The JSON API of zeb view over HTTP: channels, features with their units and meaning, commands,
 // profiles, the answers to requests that are wrong, and the routes as the API's documentation lists
-// them. One server for the whole file, with the built-in station, and one started with settings on
-// its command line.
+// them. One server for the whole file, with the built-in station.
 #include "FeatureNames.h"
 #include "ViewServer.h"
 #include "view/ViewerApi.h"
@@ -9,6 +8,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <array>
 #include <fstream>
 #include <map>
 #include <regex>
@@ -34,13 +34,7 @@ TEST_F(ViewApi, ListsTheChannelsAndDescribesEveryFeatureWithItsGroup) {
     EXPECT_EQ(channels[1]["camera"], "Grabber 0 Port A");
     EXPECT_EQ(channels[1]["acquiring"], false);
     // Nothing acquires in this file's server: there is no image set yet.
-    const HttpAnswer image = Client().Get("/api/channels/0/image.png");
-    EXPECT_EQ(image.status, 404);
-    EXPECT_EQ(image.body, "channel 0 has no image set yet");
-    EXPECT_EQ(Client().Post("/api/channels/1/save").status, 404);
-    const auto status = Client().Get("/api/channels/1/status").Json();
-    EXPECT_TRUE(status["imageSet"].is_null());
-    EXPECT_EQ(status["mode"], "idle");
+    EXPECT_TRUE(Status(1)["imageSet"].is_null());
 
     const HttpAnswer described = Client().Get("/api/channels/1/features");
     ASSERT_EQ(described.status, 200) << described.body;
@@ -128,26 +122,20 @@ TEST_F(ViewApi, AProfileIsReadAndAppliedLineByLineAndAWriteAnswersWithTheValueHe
     EXPECT_EQ(client.Post("/api/channels/0/profile").status, 405);
     ASSERT_EQ(client.Put("/api/channels/0/features/Gain", "0").status, 200);
 
-    // A write answers with the value the channel holds.
-    answer = client.Put("/api/channels/0/features/Gain", "2");
-    ASSERT_EQ(answer.status, 200) << answer.body;
-    EXPECT_EQ(answer.Header("x-zeb-written"), "held");
-    EXPECT_EQ(client.Get("/api/channels/0/features/Gain").body, answer.body);
-
-    // The line rate is limited to at least 10 lines per second: the answer is what the channel holds.
-    answer = client.Put("/api/channels/1/features/AcquisitionLineRate", "5");
-    ASSERT_EQ(answer.status, 200) << answer.body;
-    EXPECT_EQ(answer.body, "10");
-    EXPECT_EQ(answer.Header("x-zeb-written"), "adjusted");
-    answer = client.Put("/api/channels/1/features/AcquisitionLineRate", "2000.0");
-    ASSERT_EQ(answer.status, 200) << answer.body;
-    EXPECT_EQ(answer.body, "2000");
-    EXPECT_EQ(answer.Header("x-zeb-written"), "normalised");
-
-    // The name is percent-decoded; blanks in a value travel as they are.
-    answer = client.Put("/api/channels/0/features/Lighting%4Frientation", "90 deg");
-    ASSERT_EQ(answer.status, 200) << answer.body;
-    EXPECT_EQ(answer.body, "90 deg");
+    // A write answers with the value the channel holds and how: as written, adjusted to a limit (the
+    // line rate is at least 10 lines per second) or normalised. The name is percent-decoded; blanks in
+    // a value travel as they are.
+    for (const auto& [feature, value, held, how] : std::vector<std::array<std::string, 4>>{
+             {"0/features/Gain", "2", "2", "held"},
+             {"1/features/AcquisitionLineRate", "5", "10", "adjusted"},
+             {"1/features/AcquisitionLineRate", "2000.0", "2000", "normalised"},
+             {"0/features/Lighting%4Frientation", "90 deg", "90 deg", "held"}}) {
+        answer = client.Put("/api/channels/" + feature, value);
+        EXPECT_EQ(answer.status, 200) << feature << ": " << answer.body;
+        EXPECT_EQ(answer.body, held) << feature;
+        EXPECT_EQ(answer.Header("x-zeb-written"), how) << feature;
+    }
+    EXPECT_EQ(client.Get("/api/channels/0/features/Gain").body, "2");
     EXPECT_EQ(client.Put("/api/channels/0/features/LightingOrientation", "180 deg").status, 200);
 }
 
@@ -265,7 +253,10 @@ TEST_F(ViewApi, ServesTheDocumentedRoutesAndRefusesWrongRequestsWithATextChangin
         {"GET", "/api/channels/0/calibrate", "", 405},
         {"GET", "/api/channels/1/recording/start?count=3", "", 405},
         {"BREW", "/", "", 405},
+        {"GET", "/api/channels/0/image.png", "", 404, "channel 0 has no image set yet"},
+        {"POST", "/api/channels/1/save", "", 404},
         {"GET", "/api/channels/0/image.png?form=sideways", "", 400},
+        {"GET", "/api/channels/0/image.png?form=Direction3", "", 400},
         {"GET", "/api/channels/0/image.png?scale=0", "", 400},
         {"GET", "/api/channels/0/image.png?scale=17", "", 400},
         {"GET", "/api/channels/0/surface.png?form=depth", "", 400,
@@ -299,19 +290,6 @@ TEST_F(ViewApi, ServesTheDocumentedRoutesAndRefusesWrongRequestsWithATextChangin
     EXPECT_EQ(client.Get(features + "LightingOrientation").body, orientation);
     EXPECT_EQ(client.Get("/api/channels/0/assistant").Json()["active"], false);
     EXPECT_EQ(Status(1)["recording"]["active"], false);
-}
-
-// zeb view takes --profile and --set as the other commands do, for the channel --channel names.
-TEST_F(ViewApi, SettingsOnTheCommandLineReachTheChannelBeforeItIsServed) {
-    const auto profile = environment->Folder() / "bring-up.profile";
-    TestEnvironment::WriteFile(profile, "ExposureTime=80\nLightingOrientation=90 deg\n");
-    ViewServer configured(*environment, {"--channel", "1", "--profile", profile.string(), "--set", "Gain=3"});
-    const HttpClient client = configured.Client();
-    EXPECT_EQ(client.Get("/api/channels/1/features/ExposureTime").body, "80");
-    EXPECT_EQ(client.Get("/api/channels/1/features/LightingOrientation").body, "90 deg");
-    EXPECT_EQ(client.Get("/api/channels/1/features/Gain").body, "3");
-    EXPECT_EQ(client.Get("/api/channels/1/features/AcquisitionMode").body, "Continuous");
-    EXPECT_EQ(client.Get("/api/channels/0/features/LightingOrientation").body, "180 deg");
 }
 
 } // namespace zeb::test

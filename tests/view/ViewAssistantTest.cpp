@@ -11,11 +11,9 @@ class ViewAssistant : public ViewSuite {
 protected:
     static void SetUpTestSuite() { StartServer({"--page-timeout", "1"}); }
     void TearDown() override {
-        for (const char* channel : {"0", "1"}) {
-            const std::string base = std::string("/api/channels/") + channel;
-            Client().Post(base + "/assistant/stop");
-            EXPECT_EQ(Client().Post(base + "/acquisition/stop").status, 200);
-        }
+        for (const char* channel : {"0", "1"})
+            Client().Post(std::string("/api/channels/") + channel + "/assistant/stop");
+        StopBoth();
     }
     static nlohmann::json Assistant(int channel, const HttpClient& client = Client()) {
         const HttpAnswer answer = client.Get("/api/channels/" + std::to_string(channel) + "/assistant");
@@ -121,9 +119,15 @@ TEST_F(ViewAssistant, FocusGraphsItsValueAndTheMaximumAndAWiringCheckWaitsForThe
     EXPECT_EQ(view["result"], "Success");
 }
 
-TEST_F(ViewAssistant, AnAssistantOfAGonePageStops) {
+// What a page alone started, an assistant or an acquisition, stops once it closes.
+TEST_F(ViewAssistant, WhatAGonePageStartedStops) {
     ASSERT_EQ(Client("assistantPage").Post("/api/channels/0/assistant/start", "brightness").status, 200);
+    const HttpAnswer start = Client("assistantPage").Post("/api/channels/1/acquisition/start");
+    ASSERT_EQ(start.status, 200) << start.body;
+    EXPECT_EQ(start.Json()["pages"], 1);
+    EXPECT_EQ(start.Json()["kept"], false);
     ASSERT_EQ(Client().Post("/api/clients/assistantPage/close").status, 200);
+    EXPECT_EQ(WaitForStatus(1, [](const nlohmann::json& s) { return s["mode"] == "idle"; })["error"], "");
     const auto view = WaitForAssistant(0, [](const nlohmann::json& v) { return v["active"] == false; });
     EXPECT_EQ(view["running"], false);
     EXPECT_EQ(Status(0)["mode"], "idle");

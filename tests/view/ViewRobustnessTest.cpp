@@ -26,11 +26,7 @@ protected:
 
 TEST_F(ViewRobustness, MalformedRequestsVanishingAndSlowClientsLeaveThePageServed) {
     const std::string end = "\r\n\r\n", put = "PUT /api/channels/0/features/Gain HTTP/1.1\r\n";
-    struct Case {
-        std::string what, bytes;
-        int status;
-    };
-    const std::vector<Case> cases = {
+    const std::vector<RawExchange> cases = {
         {"bytes that are no request", std::string("\x01\x02\x03 hello") + end, 400},
         {"zero bytes", std::string(100, '\0') + end, 400},
         {"no version", "GET /" + end, 400},
@@ -56,13 +52,7 @@ TEST_F(ViewRobustness, MalformedRequestsVanishingAndSlowClientsLeaveThePageServe
     };
     const HttpClient client = Client();
     const std::string gain = client.Get("/api/channels/0/features/Gain").body;
-    for (const Case& c : cases) {
-        const std::string answer = client.Raw(c.bytes);
-        EXPECT_EQ(RawStatus(answer), c.status) << c.what << ":\n" << answer;
-        const size_t body = answer.find("\r\n\r\n");
-        ASSERT_NE(body, std::string::npos) << c.what;
-        EXPECT_GT(answer.size(), body + 4) << c.what << ": the answer says why";
-    }
+    ExpectRawAnswers(client, cases);
     EXPECT_EQ(client.Get("/api/channels/0/features/Gain").body, gain);
     EXPECT_TRUE(Serving());
 
@@ -139,11 +129,7 @@ TEST_F(ViewRobustness, LongPollsHoldNoThreadAndThousandsOfMixedRequestsAreAnswer
     // Thousands of mixed requests while both channels acquire.
     for (const char* channel : {"0", "1"})
         ASSERT_EQ(Client().Post(std::string("/api/channels/") + channel + "/acquisition/start").status, 200);
-    struct Kind {
-        std::string method, target, body;
-        int status;
-    };
-    const std::vector<Kind> kinds = {
+    const std::vector<Exchange> kinds = {
         {"GET", "/api/channels/0/status", "", 200},
         {"GET", "/api/channels/1/status?since=0&wait=10", "", 200},
         {"GET", "/api/channels", "", 200},
@@ -177,7 +163,7 @@ TEST_F(ViewRobustness, LongPollsHoldNoThreadAndThousandsOfMixedRequestsAreAnswer
         threads.emplace_back([&, t] {
             const HttpClient loader = Client("load" + std::to_string(t));
             for (int i = 0; i < PerThread; ++i) {
-                const Kind& kind = kinds[static_cast<size_t>(i * 7 + t) % kinds.size()];
+                const Exchange& kind = kinds[static_cast<size_t>(i * 7 + t) % kinds.size()];
                 try {
                     if (i % 50 == 49) { // now and then a malformed one among them
                         if (RawStatus(loader.Raw("GET /%zz HTTP/1.1\r\n\r\n")) != 400)

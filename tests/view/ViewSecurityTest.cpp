@@ -1,9 +1,12 @@
 // zeb view beside a browser: what a page of another site or origin sends is refused whatever it is,
 // a change needs the mark of zeb view's page or of a script, nothing may frame what zeb view serves,
-// a body is taken only by its length or a lone chunked coding, and loopback is told by the address.
+// a body is taken only by its length or a lone chunked coding, and loopback is told by the address
+// (by a server that takes settings on its command line too).
 #include "ViewServer.h"
 
 #include <gtest/gtest.h>
+
+#include <map>
 
 namespace zeb::test {
 
@@ -117,33 +120,26 @@ TEST_F(ViewSecurity, NothingServedMayBeFramedOrReadOrLoadedElsewhereAndBodiesAre
         return size + data + "\r\n0\r\n\r\n";
     };
     const std::string head = "GET /api/channels HTTP/1.1\r\nHost: 127.0.0.1\r\n";
-    struct Case {
-        std::string what, bytes;
-        int status;
-    };
-    const std::vector<Case> cases = {
-        {"chunked, then identity", head + "Transfer-Encoding: chunked, identity\r\n\r\n" + smuggled, 400},
-        {"gzip alone", head + "Transfer-Encoding: gzip\r\n\r\n" + smuggled, 400},
-        {"gzip, then chunked", head + "Transfer-Encoding: gzip, chunked\r\n\r\n" + chunk(smuggled), 501},
-        {"chunked twice in one header",
-         head + "Transfer-Encoding: chunked, chunked\r\n\r\n" + chunk(smuggled), 400},
-        {"chunked in two headers",
-         head + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk(smuggled), 400},
-        {"an empty coding", head + "Transfer-Encoding: ,chunked\r\n\r\n" + chunk(smuggled), 400},
-        {"chunked and a length",
-         head + "Transfer-Encoding: chunked\r\nContent-Length: 10\r\n\r\n" + chunk(smuggled), 400},
-        {"chunked in HTTP/1.0",
-         "GET /api/channels HTTP/1.0\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n" +
-             chunk(smuggled),
-         400},
-        {"two hosts", head + "Host: evil.example\r\n\r\n", 400},
-    };
-    for (const Case& c : cases) {
-        const std::string answer = Client().Raw(c.bytes);
-        EXPECT_EQ(RawStatus(answer), c.status) << c.what << ":\n" << answer;
-        // One answer, and the connection closed after it: nothing after it is read as a request.
-        EXPECT_EQ(answer.find("HTTP/1.1 ", 1), std::string::npos) << c.what << ":\n" << answer;
-    }
+    ExpectRawAnswers(
+        client,
+        {
+            {"chunked, then identity", head + "Transfer-Encoding: chunked, identity\r\n\r\n" + smuggled, 400},
+            {"gzip alone", head + "Transfer-Encoding: gzip\r\n\r\n" + smuggled, 400},
+            {"gzip, then chunked", head + "Transfer-Encoding: gzip, chunked\r\n\r\n" + chunk(smuggled), 501},
+            {"chunked twice in one header",
+             head + "Transfer-Encoding: chunked, chunked\r\n\r\n" + chunk(smuggled), 400},
+            {"chunked in two headers",
+             head + "Transfer-Encoding: chunked\r\nTransfer-Encoding: chunked\r\n\r\n" + chunk(smuggled),
+             400},
+            {"an empty coding", head + "Transfer-Encoding: ,chunked\r\n\r\n" + chunk(smuggled), 400},
+            {"chunked and a length",
+             head + "Transfer-Encoding: chunked\r\nContent-Length: 10\r\n\r\n" + chunk(smuggled), 400},
+            {"chunked in HTTP/1.0",
+             "GET /api/channels HTTP/1.0\r\nHost: 127.0.0.1\r\nTransfer-Encoding: chunked\r\n\r\n" +
+                 chunk(smuggled),
+             400},
+            {"two hosts", head + "Host: evil.example\r\n\r\n", 400},
+        });
     EXPECT_EQ(Exposure(), exposure);
     // A lone chunked coding is read as such.
     const std::string put =
@@ -155,15 +151,26 @@ TEST_F(ViewSecurity, NothingServedMayBeFramedOrReadOrLoadedElsewhereAndBodiesAre
     EXPECT_EQ(Client().Put("/api/channels/0/features/ExposureTime", exposure).body, exposure);
 }
 
-TEST(ViewLoopback, IsToldByTheAddressHoweverItIsWritten) {
+// zeb view takes --profile and --set as the other commands do, for the channel --channel names.
+TEST(ViewLoopback, IsToldByTheAddressHoweverItIsWrittenAndSettingsReachTheChannelBeforeItIsServed) {
     for (const std::string bind : {"::ffff:127.0.0.1", "0:0:0:0:0:0:0:1"}) {
         TestEnvironment environment;
-        ViewServer server(environment, {"--bind", bind});
+        const auto profile = environment.Folder() / "bring-up.profile";
+        TestEnvironment::WriteFile(profile, "ExposureTime=80\nLightingOrientation=90 deg\n");
+        ViewServer server(environment, {"--bind", bind, "--channel", "1", "--profile", profile.string(),
+                                        "--set", "Gain=3"});
         const HttpClient client = server.Client();
         EXPECT_EQ(client.Get("/api/channels", {{"Host", "evil.example:8177"}}).status, 403) << bind;
         // The address it prints reaches it.
         EXPECT_EQ(client.Get("/api/channels").status, 200) << bind << " " << client.Host();
         EXPECT_THAT(server.Output(), Not(HasSubstr("anyone who reaches"))) << bind;
+        for (const auto& [name, value] :
+             std::map<std::string, std::string>{{"ExposureTime", "80"},
+                                                {"LightingOrientation", "90 deg"},
+                                                {"Gain", "3"},
+                                                {"AcquisitionMode", "Continuous"}})
+            EXPECT_EQ(client.Get("/api/channels/1/features/" + name).body, value) << name;
+        EXPECT_EQ(client.Get("/api/channels/0/features/LightingOrientation").body, "180 deg");
     }
 }
 

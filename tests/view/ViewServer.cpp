@@ -84,6 +84,17 @@ void ExpectAnswers(const HttpClient& client, const std::vector<Exchange>& exchan
     }
 }
 
+void ExpectRawAnswers(const HttpClient& client, const std::vector<RawExchange>& exchanges) {
+    for (const RawExchange& e : exchanges) {
+        const std::string answer = client.Raw(e.bytes);
+        SCOPED_TRACE(e.what + ":\n" + answer);
+        EXPECT_EQ(RawStatus(answer), e.status);
+        const size_t body = answer.find("\r\n\r\n");
+        EXPECT_TRUE(body != std::string::npos && answer.size() > body + 4) << "the answer says why";
+        EXPECT_EQ(answer.find("HTTP/1.1 ", 1), std::string::npos);
+    }
+}
+
 nlohmann::json ViewSuite::Status(int channel) {
     const HttpAnswer answer = Client().Get("/api/channels/" + std::to_string(channel) + "/status");
     EXPECT_EQ(answer.status, 200) << answer.body;

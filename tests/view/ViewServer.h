@@ -34,9 +34,7 @@ public:
     ~ViewServer();
 
     uint16_t Port() const { return _port; }
-    // The address it serves, as it says (an IPv6 address without brackets).
-    const std::string& Address() const { return _address; }
-    // A client that sends `page` as its page id (none when empty).
+    // A client of the address it serves, as it says, that sends `page` as its page id (none when empty).
     HttpClient Client(const std::string& page = {}) const { return HttpClient(_port, page, _address); }
     // Presses Ctrl-C and waits for the end.
     Outcome Stop();
@@ -44,9 +42,6 @@ public:
     // Sends the signal (SIGTERM, SIGHUP, ...) and waits for the end.
     Outcome Stop(int signal);
 #endif
-    bool Running() const {
-        return _process != nullptr;
-    }
     // What the server printed so far.
     std::string Output();
 
@@ -65,6 +60,14 @@ struct Exchange {
     HttpClient::Headers headers = {};
 };
 void ExpectAnswers(const HttpClient& client, const std::vector<Exchange>& exchanges);
+
+// Bytes sent on a connection of their own, and the status of the one answer they must get, which
+// says why: nothing after it is read as a request.
+struct RawExchange {
+    std::string what, bytes;
+    int status;
+};
+void ExpectRawAnswers(const HttpClient& client, const std::vector<RawExchange>& exchanges);
 
 // The fixture of one file's tests: a fresh environment and one zeb view for all of them.
 class ViewSuite : public ::testing::Test {

@@ -50,10 +50,11 @@ TEST_F(ViewSurface, CalibratesOnTheSphereAndShowsTheLiveSurfaceWithIt) {
     EXPECT_LE(figures["meanErrorDegrees"].get<double>(), 1.5);
     EXPECT_NEAR(figures["sphere"]["radius"].get<double>(), 50, 1);
     EXPECT_EQ(figures["lights"].size(), 4u);
-    // The file's text ends up in a header: line breaks in it neither end the header nor add another.
+    // The file's text ends up in a header: line breaks and other control bytes in it neither end the
+    // header nor add another.
     const std::filesystem::path file = environment->Folder() / "zeb-calibration-channel0.json";
     Json calibration = Json::parse(std::ifstream(file));
-    calibration["date"] = "today\r\nX-Forged: yes\r\n\r\n<html>";
+    calibration["date"] = "today\r\nX-Forged: yes\r\n\r\n<html>\x01\x7f";
     const auto written = std::filesystem::last_write_time(file);
     std::ofstream(file) << calibration.dump(2);
     std::filesystem::last_write_time(file, written + std::chrono::seconds(2)); // read again for sure
@@ -64,11 +65,9 @@ TEST_F(ViewSurface, CalibratesOnTheSphereAndShowsTheLiveSurfaceWithIt) {
     EXPECT_EQ(normals.Header("content-type"), "image/png");
     EXPECT_THAT(normals.Header("x-zeb-lighting-model"), StartsWith("calibrated: dome radius 100.0 mm"));
     const std::string note = normals.Header("x-zeb-calibration");
-    EXPECT_THAT(
-        note,
-        HasSubstr(
-            "zeb-calibration-channel0.json (made today\\x0D\\x0AX-Forged: yes\\x0D\\x0A\\x0D\\x0A<html>)"));
-    EXPECT_EQ(note.find_first_of("\r\n"), std::string::npos);
+    EXPECT_THAT(note, HasSubstr("zeb-calibration-channel0.json (made today\\x0D\\x0AX-Forged: "
+                                "yes\\x0D\\x0A\\x0D\\x0A<html>\\x01\\x7F)"));
+    EXPECT_EQ(note.find_first_of("\r\n\x01\x7f"), std::string::npos);
     EXPECT_EQ(normals.Header("x-forged"), "");
     const int64_t number = std::stoll(normals.Header("x-zeb-image-set"));
     // The same image set's other pictures come from the same solve.
