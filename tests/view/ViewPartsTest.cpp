@@ -56,6 +56,28 @@ TEST(ViewParts, PagesAreAliveWithinTheTimeoutUpToACapacityAndIdsArePlainWords) {
     clients.Close("a");
     EXPECT_FALSE(clients.Alive("a"));
     EXPECT_EQ(clients.AliveCount(), 1u);
+    // A page with a request under way is alive however long it takes (a slow start, a long poll),
+    // its timeout counting from the request's end; a goodbye meanwhile is final.
+    clients.Begin("slow");
+    clients.Begin("slow");
+    now += std::chrono::seconds(30);
+    EXPECT_TRUE(clients.Alive("slow"));
+    EXPECT_FALSE(clients.Alive("b"));
+    EXPECT_EQ(clients.AliveCount(), 1u);
+    clients.End("slow");
+    now += std::chrono::seconds(30);
+    EXPECT_TRUE(clients.Alive("slow")) << "one of its requests is still under way";
+    clients.End("slow");
+    now += std::chrono::seconds(10);
+    EXPECT_TRUE(clients.Alive("slow"));
+    now += std::chrono::milliseconds(1);
+    EXPECT_FALSE(clients.Alive("slow"));
+    clients.Begin("slow");
+    clients.Close("slow");
+    EXPECT_FALSE(clients.Alive("slow"));
+    clients.End("slow");
+    EXPECT_FALSE(clients.Alive("slow"));
+    EXPECT_EQ(clients.AliveCount(), 0u);
 
     // Thousands of ids that come and go do not pile up, and live ones stay.
     for (int i = 0; i < 5000; ++i) {

@@ -23,9 +23,7 @@ void ClientRegistry::Forget(Clock::time_point before) {
     }
 }
 
-bool ClientRegistry::Touch(const std::string& id) {
-    const Clock::time_point now = _now();
-    std::lock_guard<std::mutex> lock(_mutex);
+bool ClientRegistry::Hear(const std::string& id, Clock::time_point now) {
     // Pages gone for ten timeouts are forgotten (a page heard of again after that is a new one).
     Forget(now - 10 * _timeout);
     const auto found = _lastHeard.find(id);
@@ -44,8 +42,41 @@ bool ClientRegistry::Touch(const std::string& id) {
     return true;
 }
 
+bool ClientRegistry::Touch(const std::string& id) {
+    const Clock::time_point now = _now();
+    std::lock_guard<std::mutex> lock(_mutex);
+    return Hear(id, now);
+}
+
+bool ClientRegistry::Begin(const std::string& id) {
+    const Clock::time_point now = _now();
+    std::lock_guard<std::mutex> lock(_mutex);
+    if (!Hear(id, now))
+        return false;
+    ++_underWay[id];
+    return true;
+}
+
+void ClientRegistry::End(const std::string& id) {
+    const Clock::time_point now = _now();
+    std::lock_guard<std::mutex> lock(_mutex);
+    const auto found = _underWay.find(id);
+    if (found == _underWay.end())
+        return; // the page said goodbye meanwhile: it stays gone
+    if (--found->second == 0)
+        _underWay.erase(found);
+    // Its last request ended now (a page held for the whole of a long one may take more room than
+    // Capacity for a moment; the requests under way bound that).
+    const auto heard = _lastHeard.find(id);
+    if (heard != _lastHeard.end())
+        _byTime.erase({heard->second, id});
+    _lastHeard[id] = now;
+    _byTime.emplace(now, id);
+}
+
 void ClientRegistry::Close(const std::string& id) {
     std::lock_guard<std::mutex> lock(_mutex);
+    _underWay.erase(id);
     const auto found = _lastHeard.find(id);
     if (found == _lastHeard.end())
         return;
@@ -56,6 +87,8 @@ void ClientRegistry::Close(const std::string& id) {
 bool ClientRegistry::Alive(const std::string& id) const {
     const Clock::time_point now = _now();
     std::lock_guard<std::mutex> lock(_mutex);
+    if (_underWay.count(id))
+        return true;
     const auto found = _lastHeard.find(id);
     return found != _lastHeard.end() && now - found->second <= _timeout;
 }
@@ -63,8 +96,14 @@ bool ClientRegistry::Alive(const std::string& id) const {
 size_t ClientRegistry::AliveCount() const {
     const Clock::time_point now = _now();
     std::lock_guard<std::mutex> lock(_mutex);
-    return static_cast<size_t>(
+    size_t alive = static_cast<size_t>(
         std::distance(_byTime.lower_bound({now - _timeout, std::string()}), _byTime.end()));
+    // Pages not heard of within the timeout but with a request under way.
+    for (const auto& [id, requests] : _underWay) {
+        const auto found = _lastHeard.find(id);
+        alive += found == _lastHeard.end() || now - found->second > _timeout ? 1 : 0;
+    }
+    return alive;
 }
 
 void Ownership::Reset(const std::string& client) {

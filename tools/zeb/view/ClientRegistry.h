@@ -6,6 +6,7 @@
 #pragma once
 
 #include <chrono>
+#include <cstdint>
 #include <functional>
 #include <map>
 #include <mutex>
@@ -28,9 +29,13 @@ public:
     // The page was heard of now (a page that said goodbye comes back with it). False for a new id
     // while Capacity pages are alive: it is not taken (a live page is never forgotten for it).
     bool Touch(const std::string& id);
-    // The page said goodbye.
+    // A request of the page begins (heard of, as Touch) and ends: a page with a request under way is
+    // alive however long the request takes, and its timeout counts from the end of its last request.
+    bool Begin(const std::string& id);
+    void End(const std::string& id);
+    // The page said goodbye: gone at once, even with requests still under way.
     void Close(const std::string& id);
-    // Heard of within the timeout and no goodbye since.
+    // A request under way, or heard of within the timeout, and no goodbye since.
     bool Alive(const std::string& id) const;
     size_t AliveCount() const;
     Clock::duration Timeout() const { return _timeout; }
@@ -41,9 +46,11 @@ private:
     mutable std::mutex _mutex;
     // Forgets what was last heard before `before`, oldest first.
     void Forget(Clock::time_point before);
+    bool Hear(const std::string& id, Clock::time_point now);
 
     std::map<std::string, Clock::time_point> _lastHeard;         // pages long gone are forgotten
     std::set<std::pair<Clock::time_point, std::string>> _byTime; // the same, oldest first
+    std::map<std::string, int32_t> _underWay;                    // requests begun and not ended
 };
 
 // Who started what runs on a channel: pages, or someone without a page id (a script), whose

@@ -189,6 +189,23 @@ std::optional<cli::AppliedSetting> HeldWhileAcquiring(host::HostChannel& channel
     return setting;
 }
 
+// A page's request from its begin to its answer, whichever way the answer goes: the page is alive
+// meanwhile, however long the request takes.
+class RequestUnderWay {
+public:
+    RequestUnderWay(ClientRegistry& clients, const std::string& page) : _clients(clients), _page(page) {}
+    ~RequestUnderWay() {
+        if (!_page.empty())
+            _clients.End(_page);
+    }
+    RequestUnderWay(const RequestUnderWay&) = delete;
+    RequestUnderWay& operator=(const RequestUnderWay&) = delete;
+
+private:
+    ClientRegistry& _clients;
+    const std::string& _page;
+};
+
 HttpResponse RecordingAnswer(ChannelWorker& worker, const ChannelWorker::Outcome& outcome) {
     return Answer(outcome, [&] { return JsonAnswer(RecordingJson(worker.CurrentStatus().recording)); });
 }
@@ -206,11 +223,12 @@ HttpResponse ViewerApi::Handle(const HttpRequest& request) {
         client = request.Header(ClientHeader);
         if (!ClientRegistry::ValidId(client))
             return HttpResponse::Text(400, "the X-Zeb-Client header must be 1 to 64 letters, digits, - or _");
-        if (!_clients.Touch(client))
+        if (!_clients.Begin(client))
             return HttpResponse::Text(503,
                                       "zeb view serves " + std::to_string(ClientRegistry::Capacity) +
                                           " pages at most; close a page or wait for gone ones to time out");
     }
+    const RequestUnderWay underWay(_clients, client);
     try {
         return Dispatch(request, client);
     } catch (const ChannelBusy& busy) {
