@@ -2,10 +2,13 @@
 // single post on a flat plate seen along the axes and a diagonal, the relief near a point left to
 // its facet, and a dome that shades the plate around it but not its own convex flanks.
 #include "ReliefHorizon.h"
+#include "HeightRecovery.h"
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <utility>
 #include <vector>
 
 namespace zeb::photometric::test {
@@ -91,6 +94,27 @@ TEST(ReliefHorizon, ADomeShadesThePlateAroundItButNotItsOwnFlanks) {
     // sees nothing to its outside.
     EXPECT_TRUE(relief.Rises(relief.PointOf(20, 20), 0.07f, tangent));
     EXPECT_EQ(relief.Horizons(relief.PointOf(599, 300))[HorizonSectorOf(1, 0.01)], NoHorizon);
+}
+
+// The horizons' grid: blocks of about 0.2 mm, grown where a large image of coarse pixels would need
+// more points than the memory they take allows; pixel sizes that are no number of millimetres give
+// the finest grid the cap allows, never a division by zero.
+TEST(ReliefHorizon, TheGridsBlocksAreAFifthOfAMillimetreWithinACapOnItsPoints) {
+    EXPECT_EQ(HeightRecovery::ReliefBlockFor(640, 480, 0.1), 2);
+    EXPECT_EQ(HeightRecovery::ReliefBlockFor(1280, 1024, 0.1), 2);
+    EXPECT_EQ(HeightRecovery::ReliefBlockFor(1280, 1024, 0.05), 4);
+    EXPECT_EQ(HeightRecovery::ReliefBlockFor(640, 480, 0.5), 1);
+    // 4096 x 4096 pixels of 0.2 mm: 16.8 million points of single pixels; blocks of 6 give 682 x 682.
+    EXPECT_EQ(HeightRecovery::ReliefBlockFor(4096, 4096, 0.2), 6);
+    EXPECT_EQ(HeightRecovery::ReliefBlockFor(16384, 256, 0.2), 3);
+    for (const double pixel : {0.0, -1.0, std::nan(""), 1e-30})
+        for (const auto& [width, height] : {std::pair{1, 1}, std::pair{4096, 4096}}) {
+            const int32_t block = HeightRecovery::ReliefBlockFor(width, height, pixel);
+            EXPECT_GE(block, 1) << pixel;
+            EXPECT_LE(static_cast<size_t>(std::max(1, width / block)) * std::max(1, height / block),
+                      HeightRecovery::MostReliefPoints)
+                << pixel;
+        }
 }
 
 } // namespace zeb::photometric::test

@@ -118,10 +118,21 @@ bool HeightRecovery::Settled(const Surface& surface, double settled) {
     return moving * 1000 <= reliable;
 }
 
+int32_t HeightRecovery::ReliefBlockFor(int32_t width, int32_t height, double pixelSize) {
+    const int32_t side = std::max({1, width, height});
+    const double wanted = pixelSize > 0 ? std::round(ReliefBlock / pixelSize) : 1;
+    int32_t block = static_cast<int32_t>(std::clamp(wanted, 1.0, static_cast<double>(side)));
+    const auto points = [&](int32_t b) {
+        return static_cast<size_t>(std::max(1, width / b)) * static_cast<size_t>(std::max(1, height / b));
+    };
+    while (points(block) > MostReliefPoints)
+        ++block;
+    return block;
+}
+
 void HeightRecovery::Shade() {
     const int32_t width = _volume.Width(), height = _volume.Height();
-    const int32_t block =
-        std::max(1, static_cast<int32_t>(std::lround(ReliefBlock / _model.camera.PixelSize())));
+    const int32_t block = ReliefBlockFor(width, height, _model.camera.PixelSize());
     _relief.Update(_heights, width, height, block, _model.camera.PixelSize(), _model.camera.RowPitch(),
                    NearRelief);
     const size_t points = _relief.Points();

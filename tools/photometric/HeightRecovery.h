@@ -29,6 +29,12 @@ public:
     // is left to the caller.
     void Recover(const ImageSetView& images, Surface& surface, int32_t maxRounds, double settled);
 
+    // The horizons' grid: blocks of pixels about 0.2 mm wide, larger where an image of `width` x
+    // `height` pixels of `pixelSize` millimetres would need more than MostReliefPoints of them (each
+    // keeps about half a kilobyte: its horizons and the light they hide).
+    static constexpr size_t MostReliefPoints = size_t{1} << 19;
+    static int32_t ReliefBlockFor(int32_t width, int32_t height, double pixelSize);
+
     // The rounds of the last recovery and the largest height change in its last round (mm).
     int32_t Rounds() const { return _rounds; }
     double LastChange() const { return _change; }
