@@ -326,8 +326,9 @@ void ApplyAvx2Vaes(const uint8_t* clean, const uint8_t* codes, uint8_t* out, siz
 //
 // Per 64 pixels, when the noise fits a byte: the counter's step and three AES rounds, one permute for
 // all 64 deviates, two multiply-adds and two rounding multiplies, one permute to interleave the noise
-// bytes, two exclusive ors and a saturating add; the loads that zero every other byte split the codes
-// into the even and the odd pixels' (NoiseKernels.h says why so few).
+// bytes, two exclusive ors and a saturating add; before them the codes, two permutes and a blend of the
+// table, split into the even and the odd pixels' by two moves that zero every other byte
+// (NoiseKernels.h says why).
 class Avx512Pass {
 public:
     ZEB_AVX512 Avx512Pass(NoiseKey key, const NoiseScale& scale)
@@ -386,34 +387,6 @@ private:
     }
 };
 
-template <bool ByteNoise>
-ZEB_AVX512 void RunAvx512(const uint8_t* clean, const uint8_t* codes, uint8_t* out, size_t count,
-                          NoiseKey key, const NoiseScale& scale) {
-    constexpr __mmask64 even = Avx512Pass::EvenPixels;
-    Avx512Pass pass(key, scale);
-    size_t p = 0;
-    for (; p + 64 <= count; p += 64)
-        _mm512_storeu_si512(out + p, pass.Next<ByteNoise>(_mm512_loadu_si512(clean + p),
-                                                          _mm512_maskz_loadu_epi8(even, codes + p),
-                                                          _mm512_maskz_loadu_epi8(~even, codes + p)));
-    if (p < count) {
-        // The last pixels through the same code, masked.
-        const __mmask64 pixels = (__mmask64{1} << (count - p)) - 1;
-        _mm512_mask_storeu_epi8(out + p, pixels,
-                                pass.Next<ByteNoise>(_mm512_maskz_loadu_epi8(pixels, clean + p),
-                                                     _mm512_maskz_loadu_epi8(pixels & even, codes + p),
-                                                     _mm512_maskz_loadu_epi8(pixels & ~even, codes + p)));
-    }
-}
-
-void ApplyAvx512(const uint8_t* clean, const uint8_t* codes, uint8_t* out, size_t count, NoiseKey key,
-                 const NoiseScale& scale) {
-    if (NoiseFitsAByte(scale))
-        RunAvx512<true>(clean, codes, out, count, key, scale);
-    else
-        RunAvx512<false>(clean, codes, out, count, key, scale);
-}
-
 // The codes of 64 pixels: two permutes look each byte up in both halves of the 256-entry table, its top
 // bit picks one.
 ZEB_AVX512 inline __attribute__((always_inline)) __m512i CodesOf(__m512i clean, const __m512i (&table)[4]) {
@@ -422,19 +395,42 @@ ZEB_AVX512 inline __attribute__((always_inline)) __m512i CodesOf(__m512i clean, 
                                   _mm512_permutex2var_epi8(table[2], clean, table[3]));
 }
 
-ZEB_AVX512 void LookUpCodesAvx512(const uint8_t* clean, uint8_t* codes, size_t count,
-                                  const NoiseScale& scale) {
+// The next 64 pixels with their noise, their codes looked up in registers rather than read from a
+// plane: a frame is paced by memory, and a third stream beside the clean values and the frame costs
+// more than the four operations.
+template <bool ByteNoise>
+ZEB_AVX512 inline __attribute__((always_inline)) __m512i NoisyPixels(Avx512Pass& pass, __m512i clean,
+                                                                     const __m512i (&table)[4]) {
+    constexpr __mmask64 even = Avx512Pass::EvenPixels;
+    const __m512i codes = CodesOf(clean, table);
+    return pass.Next<ByteNoise>(clean, _mm512_maskz_mov_epi8(even, codes),
+                                _mm512_maskz_mov_epi8(~even, codes));
+}
+
+template <bool ByteNoise>
+ZEB_AVX512 void RunAvx512(const uint8_t* clean, uint8_t* out, size_t count, NoiseKey key,
+                          const NoiseScale& scale) {
     const __m512i table[4] = {
         _mm512_loadu_si512(scale.codes.data()), _mm512_loadu_si512(scale.codes.data() + 64),
         _mm512_loadu_si512(scale.codes.data() + 128), _mm512_loadu_si512(scale.codes.data() + 192)};
+    Avx512Pass pass(key, scale);
     size_t p = 0;
     for (; p + 64 <= count; p += 64)
-        _mm512_storeu_si512(codes + p, CodesOf(_mm512_loadu_si512(clean + p), table));
+        _mm512_storeu_si512(out + p, NoisyPixels<ByteNoise>(pass, _mm512_loadu_si512(clean + p), table));
     if (p < count) {
+        // The last pixels through the same code, masked.
         const __mmask64 pixels = (__mmask64{1} << (count - p)) - 1;
-        _mm512_mask_storeu_epi8(codes + p, pixels,
-                                CodesOf(_mm512_maskz_loadu_epi8(pixels, clean + p), table));
+        _mm512_mask_storeu_epi8(
+            out + p, pixels, NoisyPixels<ByteNoise>(pass, _mm512_maskz_loadu_epi8(pixels, clean + p), table));
     }
+}
+
+void ApplyAvx512(const uint8_t* clean, const uint8_t*, uint8_t* out, size_t count, NoiseKey key,
+                 const NoiseScale& scale) {
+    if (NoiseFitsAByte(scale))
+        RunAvx512<true>(clean, out, count, key, scale);
+    else
+        RunAvx512<false>(clean, out, count, key, scale);
 }
 
 #pragma GCC diagnostic pop
@@ -502,7 +498,7 @@ std::vector<NoiseForm> NoiseForms() {
     if (HasAvx2() && HasVaes())
         forms.push_back({"AVX2-VAES", ApplyAvx2Vaes, LookUpCodes});
     if (HasAvx512Vbmi())
-        forms.push_back({"AVX-512", ApplyAvx512, LookUpCodesAvx512});
+        forms.push_back({"AVX-512", ApplyAvx512, nullptr});
 #endif
     return forms;
 }
