@@ -101,9 +101,10 @@ nlohmann::json ViewSuite::Status(int channel) {
     return answer.Json();
 }
 
-nlohmann::json ViewSuite::WaitForStatus(int channel, const std::function<bool(const nlohmann::json&)>& done) {
+nlohmann::json ViewSuite::WaitForStatus(int channel, const std::function<bool(const nlohmann::json&)>& done,
+                                        std::chrono::seconds guard) {
     nlohmann::json status = Status(channel);
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    const auto deadline = std::chrono::steady_clock::now() + guard;
     while (!done(status) && std::chrono::steady_clock::now() < deadline)
         status = Client()
                      .Get("/api/channels/" + std::to_string(channel) + "/status?since=" +

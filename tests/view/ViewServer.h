@@ -88,7 +88,8 @@ protected:
     // The channel's status as the page reads it.
     static nlohmann::json Status(int channel);
     // Follows the status as the page does until `done` holds for it; fails the test after the guard.
-    static nlohmann::json WaitForStatus(int channel, const std::function<bool(const nlohmann::json&)>& done);
+    static nlohmann::json WaitForStatus(int channel, const std::function<bool(const nlohmann::json&)>& done,
+                                        std::chrono::seconds guard = std::chrono::seconds(60));
     // Until the channel shows image set `count` or a later one.
     static nlohmann::json WaitForImageSets(int channel, int64_t count);
     // Stops both channels' acquisitions, as every acquiring test leaves them.
