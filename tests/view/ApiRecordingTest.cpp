@@ -108,12 +108,6 @@ TEST_F(ApiRecording, ARecordingWritesTheNextImageSetsLeavingTheAcquisitionAsItWa
 }
 
 TEST_F(ApiRecording, TheSurfaceIsSavedAndRecordedBesideTheImageSet) {
-    // Surfaces of a quarter of the sensor, a little cheaper than of the whole.
-    const HttpClient client = Client();
-    const std::string width = client.Get("/api/channels/0/features/Width").body;
-    const std::string height = client.Get("/api/channels/0/features/Height").body;
-    ASSERT_EQ(client.Put("/api/channels/0/features/Width", "640").status, 200);
-    ASSERT_EQ(client.Put("/api/channels/0/features/Height", "512").status, 200);
     LiveWithImageSets(0, 1);
     EXPECT_EQ(Client().Post("/api/channels/0/save?surface=maybe").status, 400);
     const HttpAnswer saved = Client().Post("/api/channels/0/save?surface=1");
@@ -142,9 +136,6 @@ TEST_F(ApiRecording, TheSurfaceIsSavedAndRecordedBesideTheImageSet) {
     EXPECT_EQ(status["recording"]["ended"], "");
     EXPECT_EQ(FilesEndingIn("-normals.png"), normals + 2);
     EXPECT_EQ(FilesEndingIn("-stack.png"), stacks + 2);
-    StopBoth();
-    EXPECT_EQ(client.Put("/api/channels/0/features/Width", width).status, 200);
-    EXPECT_EQ(client.Put("/api/channels/0/features/Height", height).status, 200);
 }
 
 TEST_F(ApiRecording, AnUnchangedImageRegionIsHeldWhileLiveAndAChangedOneWaitsForAStop) {
