@@ -32,14 +32,17 @@ bool ClientRegistry::Hear(const std::string& id, Clock::time_point now) {
         if (_lastHeard.size() >= Capacity)
             return false;
     }
-    if (found != _lastHeard.end()) {
-        _byTime.erase({found->second, id});
-        found->second = now;
-    } else {
-        _lastHeard.emplace(id, now);
+    Stamp(id, now);
+    return true;
+}
+
+void ClientRegistry::Stamp(const std::string& id, Clock::time_point now) {
+    const auto [heard, added] = _lastHeard.try_emplace(id, now);
+    if (!added) {
+        _byTime.erase({heard->second, id});
+        heard->second = now;
     }
     _byTime.emplace(now, id);
-    return true;
 }
 
 bool ClientRegistry::Touch(const std::string& id) {
@@ -67,11 +70,7 @@ void ClientRegistry::End(const std::string& id) {
         _underWay.erase(found);
     // Its last request ended now (a page held for the whole of a long one may take more room than
     // Capacity for a moment; the requests under way bound that).
-    const auto heard = _lastHeard.find(id);
-    if (heard != _lastHeard.end())
-        _byTime.erase({heard->second, id});
-    _lastHeard[id] = now;
-    _byTime.emplace(now, id);
+    Stamp(id, now);
 }
 
 void ClientRegistry::Close(const std::string& id) {

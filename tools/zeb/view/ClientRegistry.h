@@ -46,7 +46,9 @@ private:
     mutable std::mutex _mutex;
     // Forgets what was last heard before `before`, oldest first.
     void Forget(Clock::time_point before);
+    // Hears the page now, refusing a new one when full; Stamp only moves or sets its time.
     bool Hear(const std::string& id, Clock::time_point now);
+    void Stamp(const std::string& id, Clock::time_point now);
 
     std::map<std::string, Clock::time_point> _lastHeard;         // pages long gone are forgotten
     std::set<std::pair<Clock::time_point, std::string>> _byTime; // the same, oldest first
