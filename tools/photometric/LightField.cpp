@@ -239,16 +239,18 @@ const LightField::Sky& LightField::SkyOf(size_t node) const {
     return *_skies[node];
 }
 
+size_t LightField::NodeAt(int32_t x, int32_t y) const {
+    return static_cast<size_t>(std::min(y, _nodesY - 1)) * static_cast<size_t>(_nodesX) +
+           static_cast<size_t>(std::min(x, _nodesX - 1));
+}
+
 void LightField::AddHidden(double column, double row, const float* horizon, const float* tangent,
                            float weight, float* hidden) const {
     // The emitters as the nearest node sees them: within half a node's spacing the hidden light
     // changes by a few thousandths, far less than the horizons' own coarseness.
     const Cell x = CellOf(column / _spacing, _nodesX);
     const Cell y = CellOf(row / _spacing, _nodesY);
-    const size_t node = static_cast<size_t>(std::min(y.index + (y.share >= 0.5 ? 1 : 0), _nodesY - 1)) *
-                            static_cast<size_t>(_nodesX) +
-                        static_cast<size_t>(std::min(x.index + (x.share >= 0.5 ? 1 : 0), _nodesX - 1));
-    const Sky& sky = SkyOf(node);
+    const Sky& sky = SkyOf(NodeAt(x.index + (x.share >= 0.5 ? 1 : 0), y.index + (y.share >= 0.5 ? 1 : 0)));
     const SkyEmitter* emitters = sky.emitters.data();
     for (size_t k = 0; k < 4; ++k) {
         float sx = 0, sy = 0, sz = 0;
@@ -285,9 +287,7 @@ LightField::Probe LightField::ProbeAt(int32_t column, int32_t row) const {
     for (int32_t corner = 0; corner < 4; ++corner) {
         const int32_t dx = corner & 1, dy = corner >> 1;
         const double share = (dx ? x.share : 1 - x.share) * (dy ? y.share : 1 - y.share);
-        const size_t node =
-            static_cast<size_t>(std::min(y.index + dy, _nodesY - 1)) * static_cast<size_t>(_nodesX) +
-            static_cast<size_t>(std::min(x.index + dx, _nodesX - 1));
+        const size_t node = NodeAt(x.index + dx, y.index + dy);
         // A node without a share needs no table: the first one with a share stands in for it.
         probe._shares[static_cast<size_t>(corner)] = static_cast<float>(share);
         probe._tables[static_cast<size_t>(corner)] = share > 0 ? TableOf(node).data() : nullptr;

@@ -95,6 +95,8 @@ private:
     };
 
     const Table& TableOf(size_t node) const;
+    // The node at grid column `x`, row `y`, clamped to the last one (cells at the far edge).
+    size_t NodeAt(int32_t x, int32_t y) const;
     Table BuildTable(const Node& node) const;
     const Sky& SkyOf(size_t node) const;
     Sky BuildSky(const Node& node) const;
