@@ -1,7 +1,7 @@
 // The toolbar: Start, Stop, "Save this image set" and Record, and the lines under it: the
 // acquisition's statistics, its last failure and the recording. A recording on a stopped channel
 // starts the acquisition itself and stops it when it ends (zeb view does both).
-import { api, onConnection } from './api.js';
+import { api, isConnected, onConnection } from './api.js';
 import { channelPath, currentStatus, onSelect, onStatus } from './channel.js';
 import { loadFeatures } from './features.js';
 import { recordingLine, saveMessage, statisticsLine, stopMessage } from './lib/messages.js';
@@ -25,7 +25,8 @@ onStatus((status) => {
   $('record').disabled = status.mode === 'assistant' || status.recording.active;
   $('failure').textContent = s.lastFailure ? `last failed image set: ${s.lastFailure}` : '';
   $('recording').textContent = recordingLine(status.recording);
-  $('statistics').textContent = statisticsLine(status);
+  // A status whose body arrives after zeb view stopped answering is not live any more.
+  $('statistics').textContent = isConnected() ? statisticsLine(status) : 'disconnected';
   if (status.error) say(status.error, true);
 });
 
