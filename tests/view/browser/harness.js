@@ -39,10 +39,8 @@ export async function press(page, button, state) {
 // Starts zeb view in a folder of its own, on `port` (0: a free one); resolves with the process and
 // its port.
 export function startServer(folder, port = 0) {
-  const server = spawn(zeb, ['view', '--port', String(port), '--out', path.join(folder, 'saved'), '--page-timeout', '2'], {
-    env: { ...process.env, ZEB_DRIVE_C: path.join(folder, 'drive_c') },
-    stdio: ['ignore', 'pipe', 'pipe'],
-  });
+  const server = spawn(zeb, ['view', '--port', String(port), '--out', path.join(folder, 'saved'), '--page-timeout', '2'],
+    { env: { ...process.env, ZEB_DRIVE_C: path.join(folder, 'drive_c') }, stdio: ['ignore', 'pipe', 'pipe'] });
   let output = '';
   return new Promise((resolve, reject) => {
     const timer = setTimeout(() => reject(new Error(`zeb view did not come up:\n${output}`)), guard);

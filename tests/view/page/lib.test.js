@@ -15,16 +15,14 @@ function table(fn, rows) {
   for (const [args, expected] of rows) assert.deepEqual(fn(...args), expected, JSON.stringify(args));
 }
 
-test('feature groups in the page\'s order, empty ones left out, an unknown one last; the name\'s tooltip', () => {
+test('feature groups in the page\'s order, empty ones left out, an unknown one last; tooltips, editors, notes', () => {
   const features = [{ name: 'GevA', group: 'Transport' }, { name: 'Width', group: 'Image format' }, { name: 'New', group: 'Future' },
     { name: 'Height', group: 'Image format' }, { name: 'DeviceScanType', group: 'Device and camera' }];
   table((list) => groupFeatures(list).map((g) => [g.group, g.members.map((m) => m.name)]), [[[[]], []], [[features], [
     ['Device and camera', ['DeviceScanType']], ['Image format', ['Width', 'Height']], ['Transport', ['GevA']], ['Future', ['New']]]]]);
   table(featureTitle, [[[{ description: 'Mirror.', limits: '', unit: '' }], 'Mirror.'],
     [[{ description: 'Exposure.', limits: 'at most 65000', unit: 'us' }], 'Exposure.\nLimits: at most 65000.\nUnit: us']]);
-});
-
-test('a feature fixed while acquiring is shown, not edited, whatever its type; notes that still apply', () => {
+  // A feature fixed while acquiring is shown, not edited, whatever its type.
   table((feature) => [editorKind(feature, false), editorKind(feature, true)], [
     [[{ type: 'Int', writable: true, fixedWhileAcquiring: true, choices: [] }], ['text', 'fixed']],
     [[{ type: 'Bool', writable: true, fixedWhileAcquiring: true }], ['choice', 'fixed']],
@@ -98,7 +96,7 @@ test('histogram bars: the largest count full height, the others on a log scale; 
 
 const recording = (fields) => ({ active: false, count: 0, seconds: 0, written: 0, files: [], ended: '', ...fields });
 
-test('the recording line: under way, done, cut short, never started; the statistics line', () => {
+test('the recording and statistics lines; Stop mentions a recording it cut short; Save names the files\' number', () => {
   table((fields) => recordingLine(fields && recording(fields)), [
     [[{ active: true, count: 10, written: 3 }], 'recording 10 image sets: 3 written'],
     [[{ active: true, seconds: 60, written: 0 }], 'recording 60 s: 0 written'],
@@ -113,9 +111,7 @@ test('the recording line: under way, done, cut short, never started; the statist
   const statistics = { perSecond: 49.84, imageSets: 1234, lost: 1, failed: 0 };
   assert.equal(statisticsLine({ mode: 'live', statistics }), 'live · 49.8 image sets/s · 1234 sets · 1 lost · 0 failed');
   table((mode) => statisticsLine({ mode, statistics }).split(' · ')[0], [[['idle'], 'stopped'], [['assistant'], 'assistant acquiring']]);
-});
-
-test('Stop mentions a recording it cut short, and only that; Save names the number of the files written', () => {
+  // Stop mentions a recording it cut short, and only that.
   const live = { recording: recording({ active: true, count: 1000, written: 4 }) };
   const cut = { recording: recording({ count: 1000, written: 5, ended: 'the acquisition ended after 5 image sets' }) };
   table(stopMessage, [
@@ -169,9 +165,7 @@ test('answers paired with their lines: held, adjusted, normalised, refused over 
   // A 400 that applied nothing: its text is all preamble.
   const refused = readAnswers(profile, 'profile:2: "Gain" is not NAME=VALUE');
   assert.deepEqual([refused.preamble, kinds(refused.results)], ['profile:2: "Gain" is not NAME=VALUE', new Array(6).fill('unanswered')]);
-});
-
-test('a line of another name is not taken for the next setting; the same name twice; quotes in a value', () => {
+  // A line of another name is not taken for the next setting; the same name twice; quotes in a value.
   const answered = (text, answer) => readAnswers(parseProfile(text).assignments, answer).results;
   assert.deepEqual(answered('Gain=1\nGainAuto=Off', 'Gain: bad\nGainAuto: holds "Off"').map((r) => [r.name, r.kind]),
     [['Gain', 'refused'], ['GainAuto', 'held']]);
@@ -192,7 +186,7 @@ test('a refused write of the value already held is no failure', () => {
   assert.deepEqual(summarise([]), { text: '0 settings: 0 held', failed: false, adjusted: false });
 });
 
-test('the Surface panel\'s captions and calibration figures', () => {
+test('the Surface panel\'s captions and calibration figures; the focus graph\'s points', () => {
   assert.match(averagedCaption(120, 97), /^No surface for image set 120: with SetupMode "On" .* The picture is of image set 97, not current\.$/);
   assert.ok(!averagedCaption(5, 0).includes('picture is of'));
   // The height picture says its scale in millimetres, and nothing it cannot read.
@@ -210,9 +204,7 @@ test('the Surface panel\'s captions and calibration figures', () => {
   assert.equal(calibrationFigures(result), 'Sphere at 79.0, 63.5, radius 50.0 pixels. Normal error over the cap to 60°: ' +
     'calibrated mean 0.41°, 95th percentile 1.00°; nominal model mean 4.80°. Written to c.json.');
   assert.match(calibrationFigures({ ...result, p95ErrorDegrees: null }), /95th percentile \?°/);
-});
-
-test('focus points: pairs of numbers only; the graph spans its width', () => {
+  // Focus points: pairs of numbers only; the graph spans its width.
   assert.deepEqual(focusPoints([['10', '12'], ['x', '1'], ['3'], [], ['4', '12', 'extra']]), [[10, 12], [4, 12]]);
   assert.deepEqual(focusPoints(undefined), []);
   const { x, y } = graphScale([[1, 2], [5, 8]], { width: 560, height: 180 });
