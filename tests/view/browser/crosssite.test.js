@@ -1,6 +1,5 @@
-// Pages of another local site (http://localhost:N) and of another origin of the same site
-// (http://127.0.0.1:N) try all a page can send to zeb view unasked; zeb view refuses all of it, stays
-// responsive, and its own page still works. SIGTERM then stops zeb view as Ctrl-C does.
+// Pages of another site (localhost:N) and origin (127.0.0.1:N) try all they can send to zeb view: all
+// is refused, it stays responsive, its own page works. SIGTERM then stops zeb view as Ctrl-C does.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createServer } from 'node:http';
@@ -41,8 +40,7 @@ test('pages of other sites and origins change nothing and read nothing', () => w
   try {
     const exposureNow = async () => (await fetch(`${target}/api/channels/0/features/ExposureTime`)).text();
     const exposure = await exposureNow();
-    // Every answer zeb view gives the other pages as the browser saw it (also where the page itself
-    // may not read it), and the requests the browser let fail.
+    // zeb view's answers to them as the browser saw them (also unreadable ones), and the requests it let fail.
     const answered = [];
     const failed = [];
     for (const origin of [`http://localhost:${other}`, `http://127.0.0.1:${other}`]) {

@@ -36,8 +36,7 @@ export async function press(page, button, state) {
   await waitText(page, '#statistics', new RegExp(`^${state}`));
 }
 
-// Starts zeb view in a folder of its own, on `port` (0: a free one); resolves with the process and
-// its port.
+// Starts zeb view in a folder of its own on `port` (0: a free one); resolves with the process and port.
 export function startServer(folder, port = 0) {
   const server = spawn(zeb, ['view', '--port', String(port), '--out', path.join(folder, 'saved'), '--page-timeout', '2'],
     { env: { ...process.env, ZEB_DRIVE_C: path.join(folder, 'drive_c') }, stdio: ['ignore', 'pipe', 'pipe'] });
@@ -63,8 +62,7 @@ export function stopServer(server, signal) {
   return new Promise((resolve) => (server.exitCode !== null ? resolve(server.exitCode) : server.on('exit', resolve)));
 }
 
-// A new tab on zeb view, its script errors collected in `errors`, once channel 0's feature tree
-// stands.
+// A new tab on zeb view, its script errors in `errors`, once channel 0's feature tree stands.
 export async function openPage(browser, port) {
   const page = await browser.newPage();
   page.setDefaultTimeout(guard);
@@ -82,9 +80,8 @@ export async function openPage(browser, port) {
   return { page, errors };
 }
 
-// Runs `body` with zeb view and headless Chromium (its profile) in a fresh folder (`prepare` readies
-// it first), then closes the browser and stops zeb view with `signal`: it must end with status 0,
-// having released channel 0.
+// Runs `body` with zeb view and headless Chromium in a fresh folder (`prepare` readies it), then stops
+// them; zeb view must end with status 0 on `signal`, having released channel 0.
 export async function withViewer(name, body, { prepare = () => {}, signal = 'SIGINT' } = {}) {
   const folder = mkdtempSync(path.join(os.tmpdir(), `zeb-view-${name}-`));
   mkdirSync(path.join(folder, 'profile'));

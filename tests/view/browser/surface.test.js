@@ -1,14 +1,12 @@
-// zeb view's Surface panel in headless Chromium, the dome mounted 90 degrees from the channel's
-// orientation and the calibration sphere under a small camera: live pictures, averaged sets, the
-// calibration and its fix, the height, saving and recording with surfaces.
+// zeb view's Surface panel in headless Chromium over the calibration sphere, the dome turned 90 degrees
+// from the channel's orientation: live pictures, averaged sets, calibration, height, save and record.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { readdirSync, writeFileSync } from 'node:fs';
 import path from 'node:path';
 import { feature, openPage, press, text, waitText, withViewer } from './harness.js';
 
-// The area-scan station with a 160 x 128 camera (0.4 mm pixels) over the sphere, noise on, its
-// dome mounted at 90 degrees while the channel starts at "180 deg".
+// A 160 x 128 area-scan camera (0.4 mm pixels) over the sphere, noise on; the channel starts at "180 deg".
 const station = {
   controllers: [{ deviceId: 0, serial: 'MV-1000', light: 'Dome M', domeRotation: 90, registers: { 'Info.ScanType': 'Areascan' },
     triggerInput: { periodMs: 20, pulseMs: 2 } }],
@@ -59,8 +57,7 @@ test('the Surface panel of zeb view in Chromium', () => withViewer('surface', as
   assert.ok(albedo[0] === albedo[1] && albedo[1] === albedo[2], String(albedo));
   assert.match(await text(page, '#surface-caption'), /albedo/);
 
-  // Averaged image sets have no surface: the last picture stays, dimmed, and the caption says
-  // which set it is of and why no newer one comes; single directions bring it back.
+  // Averaged sets have no surface: the last stays, dimmed, its caption says why; single ones bring it back.
   const before = await surfaceSet(page);
   const opacity = () => page.$eval('#surface-canvas', (c) => Number(getComputedStyle(c).opacity));
   assert.equal(await opacity(), 1);
@@ -111,8 +108,7 @@ test('the Surface panel of zeb view in Chromium', () => withViewer('surface', as
   const number = (await text(page, '#message')).match(/^saved image set (\d+) /)[1].padStart(4, '0');
   for (const kind of ['stack', 'normals', 'albedo', 'curvature']) assert.equal(saved(`zeb-channel0-${number}-${kind}.png`).length, 1, kind);
 
-  // Recorded with surfaces on a stopped channel: the recording starts the acquisition, writes
-  // each set with its surface, and leaves the channel stopped as it was.
+  // Recorded with surfaces while stopped: each set with its surface, and the channel stopped again.
   await press(page, '#stop', 'stopped');
   const normalsBefore = saved('-normals.png').length;
   await page.$eval('#record-amount', (input) => { input.value = '2'; });

@@ -1,6 +1,5 @@
-// zeb view in headless Chromium as a person uses it, from the feature tree through live images to
-// zeb view going away and coming back. Takes the manual's screenshot (docs/images/zeb-view.png) at
-// ZEB_VIEW_SCREENSHOT (default build/linux/zeb-view.png).
+// zeb view in headless Chromium as a person uses it, from the feature tree to zeb view going away and
+// back. Takes the manual's screenshot (docs/images/zeb-view.png) at ZEB_VIEW_SCREENSHOT.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { existsSync, readFileSync, writeFileSync } from 'node:fs';
@@ -10,8 +9,7 @@ import { feature, openPage, press, root, startServer, stopServer, text, until, w
 const screenshot = path.resolve(process.env.ZEB_VIEW_SCREENSHOT ?? path.join(root, 'build/linux/zeb-view.png'));
 const direction0 = '#directions figure[data-form="direction0"]';
 
-// Mean grey of a pane's canvas (the red channel: the saturation overlay keeps it at 255), and a
-// fingerprint of its pixels.
+// Mean grey of a pane's canvas (red: the saturation overlay keeps it at 255), a fingerprint of its pixels.
 function pane(page, selector) {
   return page.$eval(selector, (canvas) => {
     const red = canvas.width ? canvas.getContext('2d').getImageData(0, 0, canvas.width, canvas.height).data.filter((v, i) => i % 4 === 0) : [];
@@ -27,8 +25,7 @@ async function drawnAfter(page, selector, back = 0) {
   await page.waitForFunction((s, n) => Number(document.querySelector(s).dataset.set || 0) > n, {}, selector, number);
 }
 
-// Sets a feature in the tree, from its list or typed with Enter, and waits for the value held (a
-// typed one may be adjusted).
+// Sets a feature from its list or typed with Enter; waits for the value held (a typed one maybe adjusted).
 async function setFeature(page, name, value) {
   const list = await page.$(`${feature(name)} select`);
   if (list) await list.select(value);
@@ -45,8 +42,7 @@ test('zeb view in Chromium', () => withViewer('browser', async ({ folder, browse
   const get = async (route) => (await fetch(`${base}/api/channels/${route}`)).text();
   const mode = async (channel) => JSON.parse(await get(`${channel}/status`)).mode;
 
-  // The feature tree of channel 0, grouped; units beside the values, the meaning and the channel's
-  // limits as the name's tooltip.
+  // Channel 0's feature tree, grouped; units beside values; meaning and limits as the name's tooltip.
   const groups = await page.$$eval('#feature-groups summary', (s) => s.map((e) => e.textContent));
   assert.ok(['Device and camera', 'Lighting'].every((g) => groups.some((s) => s.startsWith(g))), groups.join());
   assert.equal((await page.$$('#channels button')).length, 2);
@@ -79,8 +75,7 @@ test('zeb view in Chromium', () => withViewer('browser', async ({ folder, browse
     return data.filter((value, i) => i % 4 === 3 && value > 0).length;
   }));
   assert.ok(drawnBars.length === 4 && drawnBars.every((lit) => lit > 0), drawnBars.join());
-  // A direction is red from a tenth of a percent of saturated pixels on, as its tooltip says; a
-  // handful of them is counted, not flagged.
+  // Red from 0.1 % saturated pixels on, as the tooltip says; a handful is counted, not flagged.
   const facts = await page.$$eval('.direction-facts', (ps) => ps.map((p) => [p.textContent, p.title, p.classList.contains('clipping')]));
   for (const [line, hint, red] of facts) {
     assert.match(hint, /Red when 0\.1 % or more/);
@@ -89,16 +84,14 @@ test('zeb view in Chromium', () => withViewer('browser', async ({ folder, browse
     if (Number(percent) >= 0.2) assert.equal(red, true, line);
   }
 
-  // Every feature zeb view marks as fixed while the camera streams (the image region) is shown,
-  // not editable.
+  // Every feature fixed while the camera streams (the image region) is shown, not editable.
   const fixed = JSON.parse(await get('0/features')).filter((f) => f.fixedWhileAcquiring).map((f) => f.name);
   assert.ok(fixed.includes('Width'), fixed.join());
   await page.waitForFunction((names) => names.every((n) => document.querySelector(`.feature[data-name="${n}"] .fixed`)), {}, fixed);
   const editable = await page.$$eval('.feature :is(input, select)', (all) => all.map((e) => e.closest('.feature').dataset.name));
   assert.ok(editable.includes('ExposureTime') && !editable.some((name) => fixed.includes(name)), editable.join());
 
-  // Channel 1's tab shows channel 1 alone from the click on: never channel 0's live status, images,
-  // histogram or surface.
+  // Channel 1's tab shows channel 1 alone from the click on, never channel 0's status or pictures.
   await page.waitForFunction(() => Number(document.querySelector('#surface-canvas').dataset.set || 0) > 0);
   assert.match(await text(page, '#histogram-caption'), /· mean/);
   const atClick = await page.evaluate(() => {
@@ -167,8 +160,7 @@ test('zeb view in Chromium', () => withViewer('browser', async ({ folder, browse
   await waitText(page, '#recording', /^recorded \d+ image sets of 1000 image sets, cut short: /);
   await page.waitForFunction(() => document.querySelector('.feature[data-name="Width"] input') !== null);
 
-  // The zoom reads a saturated pixel as 255 with the saturation overlay on, says the zoom after the
-  // wheel, and shows the grey values from the zoom its hint names on.
+  // The zoom reads a saturated pixel as 255 under the overlay, says the scale, shows greys from its hint's on.
   await drawnAfter(page, direction0, 1);
   const hot = await page.evaluate(async () => {
     const bitmap = await createImageBitmap(await (await fetch(`/api/channels/0/image.png?form=direction0`)).blob());
@@ -182,9 +174,8 @@ test('zeb view in Chromium', () => withViewer('browser', async ({ folder, browse
   await page.click(`${direction0} canvas`);
   await page.waitForFunction(() => document.querySelector('#zoom-canvas').dataset.ready === '1');
   const valuesFrom = Number((await text(page, '#zoom-hint')).match(/from (\d+) x/)[1]);
-  // The pointer over the saturated pixel; the wheel zooms about it, so it stays under the pointer.
-  // At each scale: the readout, and whether the pixel's cell carries text (pixels other than the
-  // overlay's red).
+  // The wheel zooms about the pointer over that pixel; at each scale the readout, and whether the
+  // pixel's cell carries text (pixels other than the overlay's red).
   const zoomed = () => page.evaluate((p) => {
     const canvas = document.querySelector('#zoom-canvas');
     const rect = canvas.getBoundingClientRect();
@@ -231,8 +222,7 @@ test('zeb view in Chromium', () => withViewer('browser', async ({ folder, browse
   assert.ok(message.length > 0 && !message.includes('{'), message);
   assert.match(await text(page, '#assistant-instruction'), /representative part/);
   await stopAssistant();
-  // The orientation assistant warns about a wrong setting and offers the fix; the dialog leaves
-  // the page usable, and the fix applied, it judges the station right.
+  // The orientation assistant warns about a wrong setting, offers the fix, and with it judges right.
   await setFeature(page, 'LightingOrientation', '90 deg');
   await assist('Orientation detection', /^Warning$/);
   await page.waitForFunction(() => !document.querySelector('#assistant-fix-line').hidden);
@@ -243,8 +233,7 @@ test('zeb view in Chromium', () => withViewer('browser', async ({ folder, browse
   await stopAssistant();
   await page.click('#assistant-close');
 
-  // Save the profile (a download), change a setting, load an edited profile: each line says what
-  // the channel holds, and so do the notes under the features, not what they said before.
+  // Save the profile, change a setting, load it edited: lines and notes say what the channel now holds.
   const downloads = path.join(folder, 'downloads');
   await (await page.createCDPSession()).send('Browser.setDownloadBehavior', { behavior: 'allow', downloadPath: downloads });
   await page.click('#save-profile');
@@ -274,8 +263,7 @@ test('zeb view in Chromium', () => withViewer('browser', async ({ folder, browse
   if (gain.kind === 'adjusted') assert.match(gainNote, /^holds .* \(adjusted\)$/);
   else assert.equal(`Gain: ${gainNote}`, gain.text);
 
-  // The page's own profile, saved while live, loads while live without a failure: values the
-  // channel holds already are no failure, even where it refuses to write them while streaming.
+  // The page's own profile loads while live without a failure: values held already are none.
   await press(page, '#start', 'live');
   const ownLines = (await load('live.profile', await get('0/profile'))).map((l) => `${l.kind} ${l.text}`);
   assert.ok(ownLines.length > 10 && ownLines.every((l) => /^(held|normalised) /.test(l)), ownLines.join('\n'));
@@ -297,8 +285,7 @@ test('zeb view in Chromium', () => withViewer('browser', async ({ folder, browse
   await tab.close({ runBeforeUnload: false });
   assert.ok(await until(async () => (await mode(1)) === 'idle'));
 
-  // zeb view stops: the page says it is disconnected, shows nothing as live, and every control
-  // that needs zeb view is disabled, the zoom's aside.
+  // zeb view stops: the page says so, shows nothing live, disables each control needing zeb view.
   await press(page, '#start', 'live');
   assert.equal(await stopServer(server, 'SIGINT'), 0, output());
   await waitText(page, '#connection', /^disconnected/);

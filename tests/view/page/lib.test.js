@@ -23,16 +23,13 @@ test('feature groups in the page\'s order, empty ones left out, an unknown one l
   table(featureTitle, [[[{ description: 'Mirror.', limits: '', unit: '' }], 'Mirror.'],
     [[{ description: 'Exposure.', limits: 'at most 65000', unit: 'us' }], 'Exposure.\nLimits: at most 65000.\nUnit: us']]);
   // A feature fixed while acquiring is shown, not edited, whatever its type.
-  table((feature) => [editorKind(feature, false), editorKind(feature, true)], [
-    [[{ type: 'Int', writable: true, fixedWhileAcquiring: true, choices: [] }], ['text', 'fixed']],
-    [[{ type: 'Bool', writable: true, fixedWhileAcquiring: true }], ['choice', 'fixed']],
-    [[{ type: 'Enum', writable: true, fixedWhileAcquiring: true, choices: ['A'] }], ['choice', 'fixed']],
-    [[{ type: 'Float', writable: true, choices: [] }], ['text', 'text']],
-    [[{ type: 'Enum', writable: false, choices: ['A'] }], ['readonly', 'readonly']],
-    [[{ type: 'Command', writable: true, fixedWhileAcquiring: true }], ['command', 'command']]]);
+  const kinds = (type, writable, fixedWhileAcquiring, choices) =>
+    [false, true].map((acquiring) => editorKind({ type, writable, fixedWhileAcquiring, choices }, acquiring));
+  table(kinds, [[['Int', true, true, []], ['text', 'fixed']], [['Bool', true, true], ['choice', 'fixed']],
+    [['Enum', true, true, ['A']], ['choice', 'fixed']], [['Float', true, undefined, []], ['text', 'text']],
+    [['Enum', false, undefined, ['A']], ['readonly', 'readonly']], [['Command', true, true], ['command', 'command']]]);
   table(choicesFor, [[[{ type: 'Bool', choices: ['x'] }], ['True', 'False']], [[{ type: 'String' }], []]]);
-  // A note stays only while the feature holds what it said (not after a profile or a script set
-  // another value); a command's has no value.
+  // A note stays only while the feature holds what it said; a command's has no value.
   const note = { text: 'holds 60', className: 'answer good', value: '60' };
   table(noteShows, [[[note, '60'], true], [[note, '60.0'], true], [[note, '45'], false], [[null, '60'], false],
     [[{ text: 'done', value: '' }, null], true], [[{ text: 'refused', value: '' }, '3'], false]]);
@@ -45,9 +42,7 @@ test('percentages: none is 0, a handful of pixels is never 0.000; counts group t
   table(formatCount, [[[0], '0'], [[999], '999'], [[1000], '1\u2009000'], [[1234567], '1\u2009234\u2009567'],
     [[-4200], '-4\u2009200'], [[NaN], '?']]);
   // The folder once, then the names; Windows paths alike.
-  table(filesText, [
-    [[['/out/zeb-channel0-0003-stack.png', '/out/zeb-channel0-0003-average.png']],
-      'in /out: zeb-channel0-0003-stack.png, zeb-channel0-0003-average.png'],
+  table(filesText, [[[['/out/zeb-0003-stack.png', '/out/zeb-0003-average.png']], 'in /out: zeb-0003-stack.png, zeb-0003-average.png'],
     [[['C:\\out\\a.png', 'C:\\out\\b.png']], 'in C:\\out: a.png, b.png'], [[['/a/x.png', '/b/y.png']], '/a/x.png, /b/y.png'],
     [[['x.png', 'y.png']], 'x.png, y.png'], [[[]], 'no files'], [[undefined], 'no files']]);
 });
@@ -88,8 +83,7 @@ test('histogram bars: the largest count full height, the others on a log scale; 
     [[{ saturatedPercent: 0.0999 }], false], [[{ saturatedPercent: 0.1 }], true], [[{ saturatedPercent: 40 }], true],
     [[null], false], [[{ saturatedPercent: NaN }], false]]);
   assert.match(clippingHint, /0\.1 %/);
-  // Whole factors 1 to 16, never below the pane; a narrow pane counts as 64 (16384 / 64 is 256,
-  // capped at 16), and so does one not laid out yet.
+  // Preview scale: whole factors 1 to 16; a narrow pane (and one not laid out yet) counts as 64 wide.
   table(previewScale, [[[640, 300], 2], [[640, 320], 2], [[640, 321], 1], [[640, 1000], 1], [[16384, 10], 16],
     [[640, 0], 10], [[640, NaN], 10], [[0, 300], 1], [[undefined, 300], 1]]);
 });
@@ -116,27 +110,23 @@ test('the recording and statistics lines; Stop mentions a recording it cut short
   const cut = { recording: recording({ count: 1000, written: 5, ended: 'the acquisition ended after 5 image sets' }) };
   table(stopMessage, [
     [[live, cut], 'Stopped; the recording of 1000 image sets was cut short with 5 written: the acquisition ended after 5 image sets'],
-    // No recording under way: an earlier one cut short is no news; or it finished on its own just before the stop.
+    // No recording under way (an earlier one cut short is no news), or it finished just before the stop.
     [[{ recording: recording({ count: 3, written: 1, ended: 'x' }) }, cut], ''],
     [[live, { recording: recording({ count: 1000, written: 1000 }) }], ''], [[null, cut], ''], [[live, {}], '']]);
   // Beside the live one; an answer without the saved number claims none.
-  const files = ['/out/zeb-channel0-0003-stack.png', '/out/zeb-channel0-0003-average.png'];
-  table((savedNumber) => saveMessage({ imageSet: 1234, savedNumber, files }), [
-    [[3], 'saved image set 3 (the live view\'s 1234) in /out: zeb-channel0-0003-stack.png, zeb-channel0-0003-average.png'],
-    [[undefined], 'saved the live view\'s image set 1234 in /out: zeb-channel0-0003-stack.png, zeb-channel0-0003-average.png']]);
+  table((savedNumber) => saveMessage({ imageSet: 1234, savedNumber, files: ['/out/z-0003-stack.png', '/out/z-0003-average.png'] }), [
+    [[3], 'saved image set 3 (the live view\'s 1234) in /out: z-0003-stack.png, z-0003-average.png'],
+    [[undefined], 'saved the live view\'s image set 1234 in /out: z-0003-stack.png, z-0003-average.png']]);
 });
 
 test('profile lines: blanks, comments, = in values, CR LF, tabs; lines that are no NAME=VALUE named with their line', () => {
   const text = '# zeb profile of BRELAN: NAME=VALUE, one a line\r\n\r\nExposureTime=80\r\n   \t\r\n  # an indented comment=1\n' +
     '\tGain = 6.5 \t\nDeviceImageSource=Cam A=left\nTestPattern=\nLightingOrientation=90 deg'; // no line end at the end
-  assert.deepEqual(parseProfile(text), {
-    assignments: [{ name: 'ExposureTime', value: '80', line: 3 }, { name: 'Gain', value: '6.5', line: 6 },
-      { name: 'DeviceImageSource', value: 'Cam A=left', line: 7 }, { name: 'TestPattern', value: '', line: 8 },
-      { name: 'LightingOrientation', value: '90 deg', line: 9 }],
-    problems: [],
-  });
-  const { assignments, problems } = parseProfile('Width=640\nHeight 480\n=5\n  = 7\nName#=1\n');
-  assert.deepEqual(assignments, [{ name: 'Width', value: '640', line: 1 }, { name: 'Name#', value: '1', line: 5 }]);
+  const assignments = [['ExposureTime', '80', 3], ['Gain', '6.5', 6], ['DeviceImageSource', 'Cam A=left', 7], ['TestPattern', '', 8],
+    ['LightingOrientation', '90 deg', 9]].map(([name, value, line]) => ({ name, value, line }));
+  assert.deepEqual(parseProfile(text), { assignments, problems: [] });
+  const { assignments: some, problems } = parseProfile('Width=640\nHeight 480\n=5\n  = 7\nName#=1\n');
+  assert.deepEqual(some, [{ name: 'Width', value: '640', line: 1 }, { name: 'Name#', value: '1', line: 5 }]);
   assert.deepEqual(problems.map((p) => p.line), [2, 3, 4]);
   assert.equal(problems[0].text, 'line 2: "Height 480" is not NAME=VALUE');
   table(parseProfile, [[[''], { assignments: [], problems: [] }], [['\r\n\r\n# only comments\r\n'], { assignments: [], problems: [] }]]);
@@ -216,8 +206,7 @@ test('the Surface panel\'s captions and calibration figures; the focus graph\'s 
 const view = { width: 1000, height: 700 };
 
 test('zoom: the whole image fitted, centred, wide or tall; zooming about a point keeps it under it; the limits', () => {
-  // A line-scan set 16 x 100000 stays at the smallest scale and centred; a single pixel is not blown
-  // up beyond the largest.
+  // A line-scan set 16 x 100000 stays at the smallest scale, centred; a pixel grows to the largest only.
   table((width, height) => fit(view, { width, height }), [[[500, 100], { scale: 2, x: 0, y: 250 }],
     [[100, 1400], { scale: 0.5, x: 475, y: 0 }], [[16, 100000], { scale: minScale, x: (1000 - 16 * minScale) / 2, y: (700 - 100000 * minScale) / 2 }],
     [[1, 1], { scale: maxScale, x: 500 - maxScale / 2, y: 350 - maxScale / 2 }], [[0, 10], { scale: 1, x: 0, y: 0 }]]);
@@ -238,8 +227,7 @@ test('zoom: the pixel under a point at the image borders, the pixels a view show
     [[139.999, 79.999], { x: 3, y: 2, inside: true }], [[140, 60], { x: 4, y: 1, inside: false }],
     [[120, 80], { x: 2, y: 3, inside: false }], [[99.5, 60], { x: -1, y: 1, inside: false }],
     [[120, 49.9], { x: 2, y: -1, inside: false }]]);
-  // Scrolled into the middle at 16 x: partly shown pixels at both ends count, a pixel that starts
-  // at the view's edge does not; the image's far corner in view: the range ends at its last pixel.
+  // At 16 x: partly shown pixels count, one starting at the view's edge not; the far corner ends the range.
   const image = { width: 640, height: 480 };
   table((x, y) => visiblePixels({ scale: 16, x, y }, view, image), [[[-1000, -500], { first: { x: 62, y: 31 }, last: { x: 124, y: 74 } }],
     [[-1001, -501], { first: { x: 62, y: 31 }, last: { x: 125, y: 75 } }], [[-9800, -7200], { first: { x: 612, y: 450 }, last: { x: 639, y: 479 } }]]);
