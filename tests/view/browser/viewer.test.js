@@ -18,8 +18,7 @@ function pane(page, selector) {
   });
 }
 
-// Waits for an image set in the status, and until the pane shows a later one than the status named.
-const liveSet = (page) => waitText(page, '#set-facts', /image set \d+/);
+// Waits until the pane shows a later image set than the status names.
 async function drawnAfter(page, selector, back = 0) {
   const number = Number((await text(page, '#set-facts')).match(/image set (\d+)/)?.[1] ?? 0) - back;
   await page.waitForFunction((s, n) => Number(document.querySelector(s).dataset.set || 0) > n, {}, selector, number);
@@ -46,11 +45,10 @@ test('zeb view in Chromium', () => withViewer('browser', async ({ folder, browse
   const groups = await page.$$eval('#feature-groups summary', (s) => s.map((e) => e.textContent));
   assert.ok(['Device and camera', 'Lighting'].every((g) => groups.some((s) => s.startsWith(g))), groups.join());
   assert.equal((await page.$$('#channels button')).length, 2);
-  const guide = (name) => page.$eval(feature(name), (row) => [row.querySelector('.unit')?.textContent ?? '', row.querySelector('.feature-name').title]);
-  const [unit, title] = await guide('ExposureTime');
-  assert.equal(unit, 'us');
-  assert.match(title, /microseconds[^]*65000/);
-  assert.deepEqual([(await guide('Gain'))[0], (await guide('LightingOrientation'))[0]], ['dB', '']);
+  const guides = await Promise.all(['ExposureTime', 'Gain', 'LightingOrientation'].map((name) => page.$eval(feature(name),
+    (row) => [row.querySelector('.unit')?.textContent ?? '', row.querySelector('.feature-name').title])));
+  assert.deepEqual(guides.map(([unit]) => unit), ['us', 'dB', '']);
+  assert.match(guides[0][1], /microseconds[^]*65000/);
   // A modest exposure to start from; a list's choice; each answer is the value held.
   await setFeature(page, 'ExposureTime', '20');
   await setFeature(page, 'SetupMode', 'On');
@@ -61,7 +59,7 @@ test('zeb view in Chromium', () => withViewer('browser', async ({ folder, browse
   assert.equal(blank.mean, 0); // nothing drawn yet
   await page.waitForFunction(() => !document.querySelector('#start').disabled);
   await page.click('#start');
-  await liveSet(page);
+  await waitText(page, '#set-facts', /image set \d+/);
   await drawnAfter(page, direction0);
   const shown = await pane(page, `${direction0} canvas`);
   assert.ok(shown.width > 0 && shown.mean > 0 && shown.print !== blank.print, JSON.stringify(shown));
@@ -117,7 +115,7 @@ test('zeb view in Chromium', () => withViewer('browser', async ({ folder, browse
     { width: 0, set: '', caption: 'The surface shows with the next image set.' }]);
   assert.deepEqual([await text(page, '#histogram-caption'), await text(page, '#set-facts')], ['Histogram of every delivered pixel', '']);
   await press(page, '#start', 'live');
-  await liveSet(page);
+  await waitText(page, '#set-facts', /image set \d+/);
   await press(page, '#stop', 'stopped');
   const channel1 = JSON.parse(await get('1/status'));
   assert.ok(channel1.mode === 'idle' && channel1.statistics.imageSets >= 1, JSON.stringify(channel1));
