@@ -1,12 +1,9 @@
-// zeb view beside a browser: pages of another local site (http://localhost:N) and of another origin
-// of the same site (http://127.0.0.1:N) try everything a page can send to zeb view without asking:
-// fetch, no-cors fetch, a form post, a beacon, long polls, a link, a frame. zeb view refuses all of
-// it, nothing changes, nothing frames its page, and it stays responsive; its own page still works.
-// SIGTERM then stops zeb view as Ctrl-C does.
+// Pages of another site (localhost:N) and origin (127.0.0.1:N) try all they can send to zeb view: all
+// is refused, it stays responsive, its own page works. SIGTERM then stops zeb view as Ctrl-C does.
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
 import { createServer } from 'node:http';
-import { guard, withViewer } from './harness.js';
+import { guard, openPage, withViewer } from './harness.js';
 
 // The page of the other site: it attacks zeb view at `target` as soon as it loads.
 function attackPage(target) {
@@ -19,25 +16,21 @@ function attackPage(target) {
 </form>
 <script>
   const target = ${JSON.stringify(target)};
-  const quiet = (promise) => promise.then(() => 'sent', (error) => String(error));
   window.attack = async () => {
-    const tries = [
-      quiet(fetch(target + '/api/channels/0/features/ExposureTime', { method: 'PUT', body: '77' })),
-      quiet(fetch(target + '/api/channels/0/features/ExposureTime', { method: 'PUT', body: '77', headers: { 'X-Zeb-Client': 'x' } })),
-      quiet(fetch(target + '/api/channels/0/acquisition/start', { method: 'POST', mode: 'no-cors', body: 'x' })),
-      quiet(fetch(target + '/api/channels/0/commands/DeviceImageSourceDetect', { method: 'POST', mode: 'no-cors' })),
-      quiet(fetch(target + '/api/channels/0/features', { mode: 'no-cors' })),
-    ];
+    const tries = [['features/ExposureTime', { method: 'PUT', body: '77' }],
+      ['features/ExposureTime', { method: 'PUT', body: '77', headers: { 'X-Zeb-Client': 'x' } }],
+      ['acquisition/start', { method: 'POST', mode: 'no-cors', body: 'x' }],
+      ['commands/DeviceImageSourceDetect', { method: 'POST', mode: 'no-cors' }], ['features', { mode: 'no-cors' }],
+      ...new Array(12).fill(['status?since=999999&wait=5000', { mode: 'no-cors' }])]
+      .map(([route, init]) => fetch(target + '/api/channels/0/' + route, init).then(() => 'sent', String));
     navigator.sendBeacon(target + '/api/channels/0/acquisition/start', 'x');
-    for (let i = 0; i < 12; ++i)
-      tries.push(quiet(fetch(target + '/api/channels/0/status?since=999999&wait=5000', { mode: 'no-cors' })));
     document.getElementById('form').submit();
     return Promise.all(tries);
   };
 </script></body></html>`;
 }
 
-test('pages of other sites and origins change nothing and read nothing', () => withViewer('crosssite', async ({ browser, base: target }) => {
+test('pages of other sites and origins change nothing and read nothing', () => withViewer('crosssite', async ({ browser, port, base: target }) => {
   const elsewhere = createServer((request, response) => {
     response.writeHead(200, { 'Content-Type': 'text/html; charset=utf-8' });
     response.end(attackPage(target));
@@ -45,21 +38,17 @@ test('pages of other sites and origins change nothing and read nothing', () => w
   await new Promise((resolve) => elsewhere.listen(0, '127.0.0.1', resolve));
   const other = elsewhere.address().port;
   try {
-    const exposure = await (await fetch(`${target}/api/channels/0/features/ExposureTime`)).text();
-    // Every answer zeb view gives the other pages as the browser saw it (also where the page itself
-    // may not read it), and the requests the browser let fail.
+    const exposureNow = async () => (await fetch(`${target}/api/channels/0/features/ExposureTime`)).text();
+    const exposure = await exposureNow();
+    // zeb view's answers to them as the browser saw them (also unreadable ones), and the requests it let fail.
     const answered = [];
     const failed = [];
     for (const origin of [`http://localhost:${other}`, `http://127.0.0.1:${other}`]) {
       const page = await browser.newPage();
       page.setDefaultTimeout(guard);
       const attack = (url) => url.startsWith(target) && !url.endsWith('/favicon.ico');
-      page.on('response', (response) => {
-        if (attack(response.url())) answered.push(`${response.status()} ${response.request().method()} ${response.url()} from ${origin}`);
-      });
-      page.on('requestfailed', (request) => {
-        if (attack(request.url())) failed.push(`${request.failure()?.errorText} ${request.method()} ${request.url()} from ${origin}`);
-      });
+      page.on('response', (r) => { if (attack(r.url())) answered.push(`${r.status()} ${r.request().method()} ${r.url()} from ${origin}`); });
+      page.on('requestfailed', (r) => { if (attack(r.url())) failed.push(`${r.failure()?.errorText} ${r.method()} ${r.url()} from ${origin}`); });
       await page.goto(`${origin}/`);
       await page.evaluate(() => window.attack());
       // A click on the link: zeb view refuses the navigation.
@@ -67,10 +56,8 @@ test('pages of other sites and origins change nothing and read nothing', () => w
       assert.equal(navigation.status(), 403, origin);
       await page.goBack();
       // zeb view's page shows in no frame of theirs.
-      for (const frame of page.frames()) {
-        const title = await frame.evaluate(() => document.title).catch(() => '(no document)');
-        assert.notEqual(title, 'zeb view', `${origin} framed zeb view's page`);
-      }
+      const titles = await Promise.all(page.frames().map((frame) => frame.evaluate(() => document.title).catch(() => '(no document)')));
+      assert.ok(!titles.includes('zeb view'), `${origin} framed zeb view's page`);
       await page.close();
     }
     // Whatever reached zeb view was refused; the browser itself blocked the rest.
@@ -79,22 +66,17 @@ test('pages of other sites and origins change nothing and read nothing', () => w
     for (const line of answered) assert.match(line, /^403 /, seen);
 
     // Nothing changed, and zeb view answers at once (the refused long polls hold nothing).
-    assert.equal(await (await fetch(`${target}/api/channels/0/features/ExposureTime`)).text(), exposure);
-    const status = await (await fetch(`${target}/api/channels/0/status`)).json();
-    assert.equal(status.mode, 'idle');
+    assert.equal(await exposureNow(), exposure);
+    assert.equal((await (await fetch(`${target}/api/channels/0/status`)).json()).mode, 'idle');
 
     // zeb view's own page: it reads and writes, with its id and without.
-    const own = await browser.newPage();
-    own.setDefaultTimeout(guard);
-    await own.goto(`${target}/`);
-    await own.waitForFunction(() => document.querySelectorAll('#channels button').length === 2);
+    const { page: own } = await openPage(browser, port);
     const written = await own.evaluate(async () => {
       const put = (value, headers) => fetch('/api/channels/0/features/ExposureTime', { method: 'PUT', body: value, headers })
         .then(async (r) => `${r.status} ${await r.text()}`);
       return [await put('64', { 'X-Zeb-Client': 'own' }), await put('65', {})];
     });
     assert.deepEqual(written, ['200 64', '200 65']);
-    await own.evaluate((value) => fetch('/api/channels/0/features/ExposureTime', { method: 'PUT', body: value }), exposure);
   } finally {
     elsewhere.close();
   }

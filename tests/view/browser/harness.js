@@ -1,6 +1,5 @@
-// Starting zeb view and headless Chromium for the browser tests, and stopping them.
-//
-// ZEB: the zeb program (default build/linux/bin/zeb); CHROMIUM: the browser (default /usr/bin/chromium).
+// zeb view and headless Chromium for the browser tests. ZEB: the zeb program (default
+// build/linux/bin/zeb); CHROMIUM: the browser (default /usr/bin/chromium).
 import assert from 'node:assert/strict';
 import { spawn } from 'node:child_process';
 import { mkdirSync, mkdtempSync, rmSync } from 'node:fs';
@@ -21,19 +20,26 @@ export async function until(done) {
   return false;
 }
 
+// The text of the element `selector` names, and a wait until it matches `pattern` (a RegExp).
+export const text = (page, selector) => page.$eval(selector, (e) => e.textContent);
+export function waitText(page, selector, pattern) {
+  return page.waitForFunction((s, source, flags) => new RegExp(source, flags).test(document.querySelector(s)?.textContent ?? ''),
+    {}, selector, pattern.source, pattern.flags);
+}
+
+// A feature's row in the feature tree.
+export const feature = (name) => `.feature[data-name="${name}"]`;
+
 // Clicks the button and waits until the statistics line starts with `state` ("live", "stopped").
 export async function press(page, button, state) {
   await page.click(button);
-  await page.waitForFunction((s) => document.querySelector('#statistics').textContent.startsWith(s), {}, state);
+  await waitText(page, '#statistics', new RegExp(`^${state}`));
 }
 
-// Starts zeb view in a folder of its own, on `port` (0: a free one); resolves with the process and
-// its port.
+// Starts zeb view in a folder of its own on `port` (0: a free one); resolves with the process and port.
 export function startServer(folder, port = 0) {
-  const server = spawn(zeb, ['view', '--port', String(port), '--out', path.join(folder, 'saved'), '--page-timeout', '2'], {
-    env: { ...process.env, ZEB_DRIVE_C: path.join(folder, 'drive_c') },
-    stdio: ['ignore', 'pipe', 'pipe'],
-  });
+  const server = spawn(zeb, ['view', '--port', String(port), '--out', path.join(folder, 'saved'), '--page-timeout', '2'],
+    { env: { ...process.env, ZEB_DRIVE_C: path.join(folder, 'drive_c') }, stdio: ['ignore', 'pipe', 'pipe'] });
   let output = '';
   return new Promise((resolve, reject) => {
     const timer = setTimeout(() => reject(new Error(`zeb view did not come up:\n${output}`)), guard);
@@ -56,21 +62,7 @@ export function stopServer(server, signal) {
   return new Promise((resolve) => (server.exitCode !== null ? resolve(server.exitCode) : server.on('exit', resolve)));
 }
 
-// Headless Chromium with a profile in the folder.
-export function launchBrowser(folder) {
-  return puppeteer.launch({
-    executablePath: chromium,
-    headless: false, // the flags below say headless; puppeteer adds none of its own
-    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run',
-      '--disable-background-networking', '--disable-component-update', '--disable-sync'],
-    userDataDir: path.join(folder, 'profile'),
-    defaultViewport: { width: 1500, height: 1000 },
-    protocolTimeout: guard * 3,
-  });
-}
-
-// A new tab on zeb view, its script errors collected in `errors`, once channel 0's feature tree
-// stands.
+// A new tab on zeb view, its script errors in `errors`, once channel 0's feature tree stands.
 export async function openPage(browser, port) {
   const page = await browser.newPage();
   page.setDefaultTimeout(guard);
@@ -78,30 +70,28 @@ export async function openPage(browser, port) {
   page.on('pageerror', (error) => errors.push(error.message));
   // A wait that runs out says what the page showed then: the acquisition's state and any message.
   const waitForFunction = page.waitForFunction.bind(page);
-  page.waitForFunction = async (...args) => {
-    try {
-      return await waitForFunction(...args);
-    } catch (error) {
-      const shown = await page.evaluate(() => ['statistics', 'message', 'failure', 'set-facts']
-        .map((id) => `#${id}: ${document.getElementById(id)?.textContent ?? '(none)'}`).join('\n')).catch(() => '');
-      error.message += `\nthe page showed:\n${shown}`;
-      throw error;
-    }
-  };
+  page.waitForFunction = (...args) => waitForFunction(...args).catch(async (error) => {
+    error.message += `\nthe page showed:\n${await page.evaluate(() => ['statistics', 'message', 'failure', 'set-facts']
+      .map((id) => `#${id}: ${document.getElementById(id)?.textContent ?? '(none)'}`).join('\n')).catch(() => '')}`;
+    throw error;
+  });
   await page.goto(`http://127.0.0.1:${port}/`);
   await page.waitForFunction(() => document.querySelectorAll('#feature-groups details').length >= 5);
   return { page, errors };
 }
 
-// Runs `body` with zeb view and headless Chromium in a fresh folder (`prepare` readies it first),
-// then closes the browser and stops zeb view with `signal`: it must end with status 0, having
-// released channel 0.
+// Runs `body` with zeb view and headless Chromium in a fresh folder (`prepare` readies it), then stops
+// them; zeb view must end with status 0 on `signal`, having released channel 0.
 export async function withViewer(name, body, { prepare = () => {}, signal = 'SIGINT' } = {}) {
   const folder = mkdtempSync(path.join(os.tmpdir(), `zeb-view-${name}-`));
   mkdirSync(path.join(folder, 'profile'));
   prepare(folder);
   const zebView = await startServer(folder);
-  const browser = await launchBrowser(folder);
+  // headless: false, as the flags say headless and puppeteer is to add none of its own.
+  const browser = await puppeteer.launch({ executablePath: chromium, headless: false, userDataDir: path.join(folder, 'profile'),
+    args: ['--headless', '--no-sandbox', '--disable-gpu', '--disable-quic', '--no-first-run', '--disable-background-networking',
+      '--disable-component-update', '--disable-sync'],
+    defaultViewport: { width: 1500, height: 1000 }, protocolTimeout: guard * 3 });
   try {
     await body({ folder, browser, ...zebView, base: `http://127.0.0.1:${zebView.port}` });
   } finally {
