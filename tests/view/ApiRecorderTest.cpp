@@ -1,5 +1,5 @@
-// The recorder on its own: the number a saved set carries, and recordings bounded by the folder's free
-// space as a fake tells it (the bytes written against a small budget), so that no disk is filled.
+// The recorder on its own: set sizes and numbers, and recordings bounded by a fake free space (the
+// bytes written against a small budget), so that no disk is filled.
 #include "TestEnvironment.h"
 #include "view/Recorder.h"
 
@@ -22,13 +22,8 @@ Recorder::Saved WriteNoise(Recorder& recorder) {
     std::mt19937 random(7);
     for (uint8_t& pixel : image.pixels)
         pixel = static_cast<uint8_t>(random());
-    cli::ImageSetDescription description;
-    description.channel = "test channel";
-    description.scanType = "Areascan";
-    description.setupMode = "Off";
-    description.exposureTime = "50";
-    description.gain = "0";
-    return recorder.Write(image, description, std::chrono::system_clock::time_point(std::chrono::hours(1)));
+    return recorder.Write(image, cli::ImageSetDescription{},
+                          std::chrono::system_clock::time_point(std::chrono::hours(1)));
 }
 
 uintmax_t BytesIn(const std::filesystem::path& folder) {
@@ -111,8 +106,7 @@ TEST(ApiRecorder, ARecordingStopsBeforeTheDiskIsFullKeepingTheMarginAndSetsNumbe
     const uintmax_t written = BytesIn(folder); // one set as it was really written
     EXPECT_LE(written, set);
     EXPECT_GT(written, 9u * 32 * 24 * 9 / 10); // noise barely compresses
-    // Another writer fills the disk but for the margin and ten and a half sets: the recording writes
-    // ten and stops before the next would eat into the margin.
+    // Another writer leaves the margin and ten and a half sets free: ten are written, then it stops.
     TestEnvironment::WriteFile(folder / "other.bin",
                                std::string(budget - margin - written - 21 * written / 2, 'x'));
     int64_t more = 0;

@@ -1,6 +1,5 @@
-// The surface through zeb view on a small area-scan station with the calibration sphere: a calibration
-// while idle acquires its own image set and serves the live surface until the channel's orientation no
-// longer fits it; surfaces saved and recorded beside their image sets.
+// The surface through zeb view on a small station with the calibration sphere: calibrated, shown
+// live with the calibration while the orientation fits it, saved and recorded beside the image sets.
 #include "Stations.h"
 #include "ViewFlows.h"
 #include "ViewServer.h"
@@ -66,8 +65,7 @@ TEST_F(ViewSurface, CalibratesOnTheSphereAndShowsSavesAndRecordsTheLiveSurface) 
                                 "yes\\x0D\\x0A\\x0D\\x0A<html>\\x01\\x7F)"));
     EXPECT_EQ(note.find_first_of("\r\n\x01\x7f"), std::string::npos);
     EXPECT_EQ(normals.Header("x-forged"), "");
-    // The same image set's other pictures come from the same solve; the height picture says its scale
-    // in millimetres above the object plane at its darkest and brightest level.
+    // The same set's other pictures; the height's says its millimetres at its darkest and brightest.
     const HttpAnswer curvature = Client().Get("/api/channels/0/surface.png?form=curvature");
     ASSERT_EQ(curvature.status, 200);
     EXPECT_GE(std::stoll(curvature.Header("x-zeb-image-set")), std::stoll(normals.Header("x-zeb-image-set")));
@@ -84,7 +82,6 @@ TEST_F(ViewSurface, CalibratesOnTheSphereAndShowsSavesAndRecordsTheLiveSurface) 
     EXPECT_THAT(turned.Header("x-zeb-lighting-model"), StartsWith("nominal: "));
     EXPECT_THAT(turned.Header("x-zeb-calibration"), HasSubstr("not used: the calibration"));
 
-    // Saved with its surface: the image set's files and the surface's pictures, all of one number.
     EXPECT_EQ(Client().Post("/api/channels/0/save?surface=maybe").status, 400);
     const HttpAnswer saved = Client().Post("/api/channels/0/save?surface=1");
     ASSERT_EQ(saved.status, 200) << saved.body;
@@ -94,7 +91,6 @@ TEST_F(ViewSurface, CalibratesOnTheSphereAndShowsSavesAndRecordsTheLiveSurface) 
     for (const char* form : {"stack", "average", "directions", "normals", "albedo", "curvature"})
         EXPECT_THAT(names, Contains(prefix + std::string(form) + ".png"));
     EXPECT_THAT(names, Each(StartsWith(prefix)));
-    // A recording with its surfaces: each set's normals beside its stack.
     const size_t normalsBefore = FilesEndingIn(environment->Folder(), "-normals.png"),
                  stacks = FilesEndingIn(environment->Folder(), "-stack.png");
     ASSERT_EQ(Client().Post("/api/channels/0/recording/start?count=2&surface=1").status, 200);
