@@ -15,6 +15,8 @@
 
 namespace zeb::test {
 
+using ::testing::AnyOf;
+
 class ViewApi : public ViewSuite {
 protected:
     static void SetUpTestSuite() { StartServer(); }
@@ -75,12 +77,11 @@ TEST_F(ViewApi, AProfileIsReadAndAppliedLineByLineAndAWriteAnswersWithTheValueHe
     const std::string saved = answer.body;
     // The writable settings in the channel's order, the camera first; no commands, assistant
     // controls, read-only values or "AcquisitionMode".
-    EXPECT_THAT(saved, StartsWith("# zeb profile of BRELAN: Morvane (#0)"));
     EXPECT_LT(saved.find("\nDeviceImageSource=GigE 00:11:1c:00:00:01\n"), saved.find("\nWidth="));
-    EXPECT_THAT(saved, HasSubstr("\nExposureTime=90\n"));
-    for (const char* absent :
-         {"DeviceScanType=", "DialogSelector=", "AcquisitionMode=", "DeviceImageSourceDetect"})
-        EXPECT_THAT(saved, Not(HasSubstr(absent))) << absent;
+    EXPECT_THAT(saved,
+                AllOf(StartsWith("# zeb profile of BRELAN: Morvane (#0)"), HasSubstr("\nExposureTime=90\n"),
+                      Not(AnyOf(HasSubstr("DeviceScanType="), HasSubstr("DialogSelector="),
+                                HasSubstr("AcquisitionMode="), HasSubstr("DeviceImageSourceDetect")))));
 
     // Applied in order, each line answered with what the channel holds or its error; any line not
     // held as written makes it 422, and the lines after it are applied all the same.
@@ -189,8 +190,7 @@ TEST_F(ViewApi, ServesTheDocumentedRoutesAndRefusesWrongRequestsWithATextChangin
                                                   std::regex("\\{name\\}"), "ExposureTime"),
                                std::regex("\\{page\\}"), "reader");
         const HttpAnswer answer = client.Send("DELETE", target, {}, {});
-        EXPECT_EQ(answer.status, 405) << target;
-        EXPECT_EQ(answer.Header("allow"), methods) << target;
+        EXPECT_EQ(std::pair(answer.status, answer.Header("allow")), std::pair(405, methods)) << target;
     }
 
     // Wrong paths, methods, channels, queries, values and profiles, and the plug-in's refusals (its text
@@ -202,7 +202,6 @@ TEST_F(ViewApi, ServesTheDocumentedRoutesAndRefusesWrongRequestsWithATextChangin
         {"PUT", "/api/channels/0/profile", "ExposureTime=40\nno assignment here\n", 400,
          "profile:2: \"no assignment here\" is not NAME=VALUE"},
         {"PUT", "/api/channels/0/profile", std::string("A=1\0", 4), 400},
-        {"POST", "/api/channels/0/profile", "", 405},
         {"PUT", features + "LightingOrientation", "45 deg", 422, HasSubstr("45 deg")},
         {"PUT", features + "DeviceScanType", "Linescan", 422},
         {"POST", "/api/channels/0/commands/ExposureTime", "", 422, "Feature ExposureTime is not a command."},
@@ -218,13 +217,9 @@ TEST_F(ViewApi, ServesTheDocumentedRoutesAndRefusesWrongRequestsWithATextChangin
         {"GET", "/api/channels/0/nothing", "", 404},
         {"GET", "/nothing.html", "", 404},
         {"POST", "/api/channels/9/calibrate", "", 404},
-        {"DELETE", "/api/channels", "", 405},
-        {"POST", "/api/channels/0/features", "", 405},
-        {"POST", features + "Gain", "", 405},
+        // No GET changes anything; an unknown method is no method of any path.
         {"GET", "/api/channels/0/commands/DialogStart", "", 405},
         {"GET", "/api/channels/0/acquisition/start", "", 405},
-        {"PUT", "/api/channels/0/image.png", "", 405},
-        {"POST", "/api/channels/0/surface.png", "", 405},
         {"GET", "/api/channels/0/calibrate", "", 405},
         {"GET", "/api/channels/1/recording/start?count=3", "", 405},
         {"BREW", "/", "", 405},
