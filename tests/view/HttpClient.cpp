@@ -4,6 +4,7 @@
 #include <boost/beast/core.hpp>
 #include <boost/beast/http.hpp>
 
+#include <sstream>
 #include <stdexcept>
 #include <thread>
 
@@ -13,18 +14,6 @@ namespace beast = boost::beast;
 namespace http = beast::http;
 namespace net = boost::asio;
 using tcp = net::ip::tcp;
-
-std::string HttpAnswer::Header(const std::string& lowerCaseName) const {
-    const auto found = headers.find(lowerCaseName);
-    return found == headers.end() ? std::string() : found->second;
-}
-
-nlohmann::json HttpAnswer::Json() const {
-    return nlohmann::json::parse(body);
-}
-
-HttpClient::HttpClient(uint16_t port, std::string page, std::string address)
-    : _port(port), _page(std::move(page)), _address(std::move(address)) {}
 
 HttpClient HttpClient::Unmarked() const {
     HttpClient client(_port, {}, _address);
@@ -39,12 +28,9 @@ std::string HttpClient::Host() const {
 
 HttpAnswer HttpClient::Send(const std::string& method, const std::string& target, const std::string& body,
                             const Headers& headers) const {
-    net::io_context io;
-    beast::tcp_stream stream(io);
     http::request<http::string_body> request;
     request.method_string(method);
     request.target(target);
-    request.version(11);
     request.set(http::field::host, Host());
     request.set(http::field::connection, "close");
     if (!_page.empty())
@@ -56,32 +42,22 @@ HttpAnswer HttpClient::Send(const std::string& method, const std::string& target
     request.body() = body;
     if (method != "GET" || !body.empty())
         request.prepare_payload();
+    std::ostringstream bytes;
+    bytes << request;
+    // The server closes the connection after its answer: all it sent is the answer.
+    const std::string received = Raw(bytes.str());
     http::response_parser<http::string_body> parser;
     parser.body_limit(256 * 1024 * 1024);
-    beast::flat_buffer buffer;
+    parser.eager(true);
     beast::error_code failure;
-    std::string step = "connect";
-    stream.expires_after(Guard);
-    stream.async_connect(tcp::endpoint(net::ip::make_address(_address), _port), [&](beast::error_code error) {
-        if (error)
-            return void(failure = error);
-        step = "send";
-        http::async_write(stream, request, [&](beast::error_code writeError, size_t) {
-            if (writeError)
-                return void(failure = writeError);
-            step = "receive";
-            http::async_read(stream, buffer, parser,
-                             [&](beast::error_code readError, size_t) { failure = readError; });
-        });
-    });
-    io.run();
-    if (failure)
-        throw std::runtime_error(method + " " + target + ": cannot " + step + ": " + failure.message());
-    const auto& response = parser.get();
-    HttpAnswer answer;
-    answer.status = static_cast<int>(response.result_int());
-    answer.body = response.body();
-    for (const auto& field : response) {
+    parser.put(net::buffer(received), failure);
+    if (!failure && !parser.is_done())
+        parser.put_eof(failure);
+    if (failure || !parser.is_done())
+        throw std::runtime_error(method + " " + target + ": no whole answer (" + failure.message() +
+                                 "): " + received.substr(0, 200));
+    HttpAnswer answer{static_cast<int>(parser.get().result_int()), parser.get().body(), {}};
+    for (const auto& field : parser.get()) {
         std::string name(field.name_string());
         for (char& c : name)
             c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
@@ -91,79 +67,75 @@ HttpAnswer HttpClient::Send(const std::string& method, const std::string& target
 }
 
 std::string HttpClient::Raw(const std::string& bytes, bool closeAfterSending) const {
-    net::io_context io;
-    beast::tcp_stream stream(io);
-    std::string received;
-    std::array<char, 4096> chunk{};
-    beast::error_code failure;
-    std::function<void()> readMore = [&] {
-        stream.async_read_some(net::buffer(chunk), [&](beast::error_code error, size_t count) {
-            received.append(chunk.data(), count);
-            if (!error)
-                readMore();
-            else if (error != net::error::eof && error != net::error::connection_reset)
-                failure = error;
-        });
-    };
-    stream.expires_after(Guard);
-    stream.async_connect(tcp::endpoint(net::ip::make_address(_address), _port), [&](beast::error_code error) {
-        if (error)
-            return void(failure = error);
-        net::async_write(stream, net::buffer(bytes), [&](beast::error_code writeError, size_t) {
-            if (closeAfterSending) {
-                stream.close();
-                return;
-            }
-            if (writeError && writeError != net::error::connection_reset &&
-                writeError != net::error::broken_pipe)
-                return void(failure = writeError);
-            readMore();
-        });
-    });
-    io.run();
-    if (failure == beast::error::timeout)
-        throw std::runtime_error("the server neither answered nor closed the connection within the guard");
-    return received;
+    IdleConnections connection(_port, 1, bytes, _address);
+    return closeAfterSending ? std::string() : connection.Read({}, Guard)[0];
 }
 
 struct IdleConnections::Sockets {
     net::io_context io;
     std::vector<tcp::socket> sockets;
+    std::vector<std::string> received;
 };
 
-IdleConnections::IdleConnections(uint16_t port, int count, const std::string& start)
+IdleConnections::IdleConnections(uint16_t port, int count, const std::string& start,
+                                 const std::string& address)
     : _sockets(std::make_unique<Sockets>()) {
     for (int i = 0; i < count; ++i) {
         tcp::socket& socket = _sockets->sockets.emplace_back(_sockets->io);
-        socket.connect(tcp::endpoint(net::ip::make_address("127.0.0.1"), port));
-        if (!start.empty())
-            net::write(socket, net::buffer(start));
+        socket.connect(tcp::endpoint(net::ip::make_address(address), port));
+        beast::error_code closed; // by a server that answers before it has read it all
+        net::write(socket, net::buffer(start), closed);
     }
 }
 
-IdleConnections::~IdleConnections() {
-    for (tcp::socket& socket : _sockets->sockets) {
-        beast::error_code ignored;
-        socket.close(ignored);
-    }
-}
+IdleConnections::~IdleConnections() = default;
 
 int IdleConnections::Closed() {
     int closed = 0;
     for (tcp::socket& socket : _sockets->sockets) {
-        // A closed connection is readable: its end of file (after the server's answer, if any).
+        // A closed connection reads its end of file (after the server's answer, if any).
         beast::error_code error;
         socket.non_blocking(true);
         std::array<char, 1024> chunk{};
-        while (true) {
+        while (!error)
             socket.read_some(net::buffer(chunk), error);
-            if (error)
-                break;
-        }
-        if (error != net::error::would_block && error != net::error::try_again)
-            ++closed;
+        closed += error != net::error::would_block && error != net::error::try_again;
     }
     return closed;
+}
+
+void IdleConnections::Send(const std::string& bytes) {
+    for (tcp::socket& socket : _sockets->sockets)
+        net::write(socket, net::buffer(bytes));
+}
+
+std::vector<std::string> IdleConnections::Read(const std::string& until, std::chrono::seconds guard) {
+    Sockets& s = *_sockets;
+    s.received.resize(s.sockets.size());
+    std::vector<std::array<char, 16384>> chunks(s.sockets.size());
+    size_t reading = 0;
+    std::function<void(size_t)> more = [&](size_t i) {
+        if (!until.empty() && s.received[i].find(until) != std::string::npos)
+            return;
+        ++reading;
+        s.sockets[i].async_read_some(net::buffer(chunks[i]), [&, i](beast::error_code error, size_t count) {
+            --reading;
+            s.received[i].append(chunks[i].data(), count);
+            if (!error)
+                more(i);
+        });
+    };
+    for (size_t i = 0; i < s.sockets.size(); ++i)
+        more(i);
+    s.io.restart();
+    s.io.run_for(guard);
+    if (reading == 0)
+        return s.received;
+    for (tcp::socket& socket : s.sockets)
+        socket.cancel();
+    s.io.restart();
+    s.io.run();
+    throw std::runtime_error("the server neither answered nor closed the connection within the guard");
 }
 
 bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds guard) {
@@ -177,9 +149,7 @@ bool WaitUntil(const std::function<bool()>& done, std::chrono::seconds guard) {
 }
 
 int RawStatus(const std::string& answer) {
-    if (!answer.starts_with("HTTP/1.") || answer.size() < 12)
-        return 0;
-    return std::atoi(answer.substr(9, 3).c_str());
+    return answer.starts_with("HTTP/1.") && answer.size() >= 12 ? std::atoi(answer.substr(9, 3).c_str()) : 0;
 }
 
 } // namespace zeb::test

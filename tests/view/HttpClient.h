@@ -1,5 +1,5 @@
 // Talking to zeb view over HTTP as a page or a script does, and sending it raw bytes as a broken
-// client would. Every exchange is bounded by a guard time, so a hanging server fails the test.
+// client would. Every exchange has a guard time, so a hanging server fails the test.
 #pragma once
 
 #include <nlohmann/json.hpp>
@@ -10,6 +10,7 @@
 #include <map>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace zeb::test {
 
@@ -18,17 +19,19 @@ struct HttpAnswer {
     std::string body;
     std::map<std::string, std::string> headers; // names in lower case
 
-    std::string Header(const std::string& lowerCaseName) const;
-    nlohmann::json Json() const;
+    std::string Header(const std::string& lowerCaseName) const {
+        return headers.contains(lowerCaseName) ? headers.at(lowerCaseName) : std::string();
+    }
+    nlohmann::json Json() const { return nlohmann::json::parse(body); }
 };
 
 class HttpClient {
 public:
     using Headers = std::map<std::string, std::string>;
 
-    // `page`: the page id sent as X-Zeb-Client; empty sends none and marks the requests as a
-    // script's (X-Zeb-Script). `address`: where the server listens.
-    explicit HttpClient(uint16_t port, std::string page = {}, std::string address = "127.0.0.1");
+    // `page`: the page id sent as X-Zeb-Client; empty marks the requests as a script's (X-Zeb-Script).
+    explicit HttpClient(uint16_t port, std::string page = {}, std::string address = "127.0.0.1")
+        : _port(port), _page(std::move(page)), _address(std::move(address)) {}
 
     HttpAnswer Get(const std::string& target, const Headers& headers = {}) const {
         return Send("GET", target, {}, headers);
@@ -40,22 +43,18 @@ public:
                     const Headers& headers = {}) const {
         return Send("POST", target, body, headers);
     }
-    // One request on a connection of its own; throws std::runtime_error when the exchange fails.
+    // One request on a connection of its own; throws std::runtime_error without a whole answer.
     HttpAnswer Send(const std::string& method, const std::string& target, const std::string& body,
                     const Headers& headers) const;
-
-    // Sends the bytes on a fresh connection and returns what the server sends until it closes the
-    // connection; `closeAfterSending` closes at once instead, as a client that goes away.
+    // What the server sends to the bytes on a fresh connection until it closes it; `closeAfterSending`
+    // closes at once instead, as a client that goes away.
     std::string Raw(const std::string& bytes, bool closeAfterSending = false) const;
-
-    // The same client sending neither mark, as a page of another site or an old browser sends.
+    // The same client sending neither mark, as a page of another site or an old browser.
     HttpClient Unmarked() const;
-
-    // The Host header this client sends: the address (in brackets for IPv6) and the port.
+    // The Host header it sends: the address (in brackets for IPv6) and the port.
     std::string Host() const;
 
-    // The longest wait for one answer, against a hang: a first surface with heights takes most of a
-    // minute under the sanitizers.
+    // The longest wait for one answer: a first surface with heights takes a minute under the sanitizers.
     static constexpr std::chrono::seconds Guard{180};
 
 private:
@@ -65,15 +64,22 @@ private:
     bool _marked = true;
 };
 
-// Connections opened and left idle, as many browser tabs or a slow client hold them.
+// Connections opened at once and left idle (as browser tabs or slow clients hold them) or driven
+// step by step.
 class IdleConnections {
 public:
-    // Each connection first sends `start` (nothing when empty), as a slow client sends the start of a
-    // request and then waits.
-    IdleConnections(uint16_t port, int count, const std::string& start = {});
+    // Each first sends `start` (nothing when empty), as a slow client sends the start of a request.
+    IdleConnections(uint16_t port, int count, const std::string& start = {},
+                    const std::string& address = "127.0.0.1");
     ~IdleConnections();
     // How many the server has closed by now (those it turned away).
     int Closed();
+    // Sends the bytes on each connection.
+    void Send(const std::string& bytes);
+    // All each one received so far, once it holds `until` (when empty: once the server closed it);
+    // throws std::runtime_error when the guard passes first.
+    std::vector<std::string> Read(const std::string& until,
+                                  std::chrono::seconds guard = std::chrono::seconds(30));
 
 private:
     struct Sockets;

@@ -19,22 +19,19 @@ using view::ClientRegistry;
 using view::Ownership;
 
 TEST(ViewParts, TargetsAreDecodedAndMalformedOnesRefused) {
+    using Query = std::map<std::string, std::string>;
     std::string path;
-    std::map<std::string, std::string> query;
-    ASSERT_TRUE(
-        view::ParseTarget("/api/channels/0/features/Exposure%54ime?form=direction2&scale=4", path, query));
-    EXPECT_EQ(path, "/api/channels/0/features/ExposureTime");
-    EXPECT_EQ(query.size(), 2u);
-    EXPECT_EQ(query["form"], "direction2");
-    EXPECT_EQ(query["scale"], "4");
-
-    // '+' is a blank in a query only; an empty pair and a name without '=' are kept apart.
-    ASSERT_TRUE(view::ParseTarget("/a+b?x=1+2&&flag&y=%2B", path, query));
-    EXPECT_EQ(path, "/a+b");
-    EXPECT_EQ(query["x"], "1 2");
-    EXPECT_EQ(query["flag"], "");
-    EXPECT_EQ(query["y"], "+");
-
+    Query query;
+    // '+' is a blank in a query only; an empty pair is skipped, a name without '=' kept.
+    for (const auto& [target, decoded, pairs] : std::vector<std::tuple<std::string, std::string, Query>>{
+             {"/api/channels/0/features/Exposure%54ime?form=direction2&scale=4",
+              "/api/channels/0/features/ExposureTime",
+              {{"form", "direction2"}, {"scale", "4"}}},
+             {"/a+b?x=1+2&&flag&y=%2B", "/a+b", {{"x", "1 2"}, {"flag", ""}, {"y", "+"}}}}) {
+        ASSERT_TRUE(view::ParseTarget(target, path, query)) << target;
+        EXPECT_EQ(path, decoded);
+        EXPECT_EQ(query, pairs);
+    }
     for (const char* bad :
          {"", "api/channels", "http://example.com/", "/%", "/%4", "/%zz", "/a%00b", "/?x=%0", "/?x=%00", "*"})
         EXPECT_FALSE(view::ParseTarget(bad, path, query)) << bad;
@@ -146,27 +143,16 @@ TEST(ViewParts, WhatOnlyGonePagesStartedIsAbandoned) {
 }
 
 TEST(ViewParts, PreviewsKeepSaturationAndCoverPartialBlocks) {
-    host::Image image;
-    image.width = 5;
-    image.height = 3;
-    image.pixels = {10, 20, 30, 40, 255, //
-                    30, 40, 50, 60, 0,   //
-                    7,  7,  9,  9,  100};
+    const host::Image image{5, 3, {10, 20, 30, 40, 255, 30, 40, 50, 60, 0, 7, 7, 9, 9, 100}}; // 3 rows of 5
     const host::Image half = view::Shrink(image, 2);
-    ASSERT_EQ(half.width, 3);
-    ASSERT_EQ(half.height, 2);
-    EXPECT_EQ(half.pixels, (std::vector<uint8_t>{25, 45, 255, 7, 9, 100}));
+    EXPECT_EQ(std::tie(half.width, half.height, half.pixels),
+              std::make_tuple(3, 2, std::vector<uint8_t>{25, 45, 255, 7, 9, 100}));
     EXPECT_EQ(view::Shrink(image, 1).pixels, image.pixels);
     // A block averaging near white without a saturated pixel stays below saturation.
-    host::Image bright;
-    bright.width = 2;
-    bright.height = 1;
-    bright.pixels = {254, 254};
-    EXPECT_EQ(view::Shrink(bright, 2).pixels, std::vector<uint8_t>{254});
+    EXPECT_EQ(view::Shrink(host::Image{2, 1, {254, 254}}, 2).pixels, std::vector<uint8_t>{254});
     const host::Image whole = view::Shrink(image, 16);
-    EXPECT_EQ(whole.width, 1);
-    EXPECT_EQ(whole.height, 1);
-    EXPECT_EQ(whole.pixels, std::vector<uint8_t>{255});
+    EXPECT_EQ(std::tie(whole.width, whole.height, whole.pixels),
+              std::make_tuple(1, 1, std::vector<uint8_t>{255}));
 }
 
 TEST(ViewParts, EveryFeatureHasAGroupAPersonKnowsAndDirectionsTheSideTheyAreLitFrom) {
@@ -176,14 +162,16 @@ TEST(ViewParts, EveryFeatureHasAGroupAPersonKnowsAndDirectionsTheSideTheyAreLitF
         EXPECT_NE(group, "Other") << name;
         EXPECT_NE(std::find(order.begin(), order.end(), group), order.end()) << name;
     }
-    EXPECT_EQ(view::FeatureGroup("DeviceImageSourceDetect"), "Device and camera");
-    EXPECT_EQ(view::FeatureGroup("SetupMode"), "Image format");
-    EXPECT_EQ(view::FeatureGroup("ExposureTime"), "Acquisition");
-    EXPECT_EQ(view::FeatureGroup("LightingOrientation"), "Lighting");
-    EXPECT_EQ(view::FeatureGroup("DialogAcquisitionRequest"), "Assistants");
-    EXPECT_EQ(view::FeatureGroup("GevSCPD"), "Transport");
-    // A feature of another plug-in version is still grouped and explained, without a unit.
-    EXPECT_EQ(view::FeatureGroup("SomethingNew"), "Other");
+    // A feature of another plug-in version is still grouped ("Other") and explained, without a unit.
+    for (const auto& [name, group] :
+         std::map<std::string, std::string>{{"DeviceImageSourceDetect", "Device and camera"},
+                                            {"SetupMode", "Image format"},
+                                            {"ExposureTime", "Acquisition"},
+                                            {"LightingOrientation", "Lighting"},
+                                            {"DialogAcquisitionRequest", "Assistants"},
+                                            {"GevSCPD", "Transport"},
+                                            {"SomethingNew", "Other"}})
+        EXPECT_EQ(view::FeatureGroup(name), group) << name;
     EXPECT_FALSE(cli::GuideFor("SomethingNew").meaning.empty());
     EXPECT_EQ(cli::GuideFor("SomethingNew").unit, "");
     EXPECT_THAT(cli::FeatureGuideText(), HasSubstr("  ExposureTime [us]: "));
@@ -198,10 +186,7 @@ TEST(ViewParts, EveryFeatureHasAGroupAPersonKnowsAndDirectionsTheSideTheyAreLitF
 namespace {
 // Four 3 x 2 directions whose pixels tell direction, row and column apart.
 host::Image Stack(bool lineScan) {
-    host::Image stack;
-    stack.width = 3;
-    stack.height = 8;
-    stack.pixels.resize(24);
+    host::Image stack{3, 8, std::vector<uint8_t>(24)};
     for (int k = 0; k < 4; ++k)
         for (int row = 0; row < 2; ++row)
             for (int column = 0; column < 3; ++column) {
@@ -212,9 +197,9 @@ host::Image Stack(bool lineScan) {
     return stack;
 }
 
-cli::ImageSetDescription Description(const std::string& scanType, const std::string& setupMode) {
+cli::ImageSetDescription Description(bool lineScan, const std::string& setupMode = "Off") {
     cli::ImageSetDescription description;
-    description.scanType = scanType;
+    description.scanType = lineScan ? "Linescan" : "Areascan";
     description.setupMode = setupMode;
     description.lightingSequence = "Axial";
     return description;
@@ -225,19 +210,17 @@ cli::ImageSetDescription Description(const std::string& scanType, const std::str
 TEST(ViewParts, AnImageSetOffersItsFormsAndEachDirectionsStatisticsForBothScanTypes) {
     for (const bool lineScan : {false, true}) {
         host::Image stack = Stack(lineScan);
-        const view::LiveImageSet set(7, stack, Description(lineScan ? "Linescan" : "Areascan", "Off"), {});
-        EXPECT_EQ(set.Forms().size(), 6u);
-        EXPECT_EQ(set.DirectionWidth(), 3);
-        EXPECT_EQ(set.DirectionHeight(), 2);
+        const view::LiveImageSet set(7, stack, Description(lineScan), {});
+        EXPECT_EQ(std::tuple(set.Forms().size(), set.DirectionWidth(), set.DirectionHeight()),
+                  std::tuple(6u, 3, 2));
         for (int k = 0; k < 4; ++k) {
             const auto direction = set.Form("direction" + std::to_string(k));
             ASSERT_TRUE(direction.has_value());
             ASSERT_EQ(direction->height, 2);
             EXPECT_EQ(direction->pixels[4], 100 * (k % 2) + 40 * k + 10 + 1) << "direction " << k;
         }
-        const auto average = set.Form("average");
-        ASSERT_TRUE(average.has_value());
-        EXPECT_EQ(average->pixels[0], (0 + 140 + 80 + 220) / 4);
+        ASSERT_TRUE(set.Form("average") && set.Form("stack"));
+        EXPECT_EQ(set.Form("average")->pixels[0], (0 + 140 + 80 + 220) / 4);
         EXPECT_EQ(set.Form("stack")->pixels, stack.pixels);
         EXPECT_FALSE(set.Form("direction4").has_value());
         // A form's PNG is made once for every page that asks for it at that scale.
@@ -252,8 +235,7 @@ TEST(ViewParts, AnImageSetOffersItsFormsAndEachDirectionsStatisticsForBothScanTy
         for (int row = 0; row < 2; ++row)
             for (int column = 0; column < 3; ++column)
                 stack.pixels[static_cast<size_t>((lineScan ? 4 * row + 2 : 4 + row) * 3 + column)] = 255;
-        const view::LiveImageSet clipping(1, stack, Description(lineScan ? "Linescan" : "Areascan", "Off"),
-                                          {});
+        const view::LiveImageSet clipping(1, stack, Description(lineScan), {});
         const auto& directions = clipping.DirectionStatistics();
         ASSERT_EQ(directions.size(), 4u);
         for (int k = 0; k < 4; ++k) {
@@ -268,7 +250,7 @@ TEST(ViewParts, AnImageSetOffersItsFormsAndEachDirectionsStatisticsForBothScanTy
     }
     EXPECT_DOUBLE_EQ(view::Measure(host::Image{}).mean, 0.0);
     // An averaged set is its average alone.
-    const view::LiveImageSet averaged(1, Stack(false), Description("Areascan", "On"), {});
+    const view::LiveImageSet averaged(1, Stack(false), Description(false, "On"), {});
     EXPECT_EQ(averaged.Forms(), std::vector<std::string>{"average"});
     EXPECT_TRUE(averaged.DirectionStatistics().empty());
     EXPECT_FALSE(averaged.Form("stack").has_value());

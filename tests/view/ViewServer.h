@@ -1,5 +1,4 @@
-// zeb view run as a process for the tests of one file: started once on a free port, talked to over
-// HTTP, stopped with Ctrl-C or another signal (ended at once under Wine, where none can reach it).
+// zeb view run as a process on a free port, talked to over HTTP, stopped with Ctrl-C or a signal.
 #pragma once
 
 #include "HttpClient.h"
@@ -13,6 +12,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace zeb::test {
@@ -28,18 +28,16 @@ using ::testing::UnorderedElementsAre;
 
 class ViewServer {
 public:
-    // Starts `zeb view --port 0` in the environment's folder (its station, settings and trace) with
-    // the extra arguments; throws std::runtime_error when it does not come up.
+    // `zeb view --port 0` and the arguments in the environment's folder; throws when it does not come up.
     ViewServer(const TestEnvironment& environment, const std::vector<std::string>& arguments = {});
     ~ViewServer();
 
     uint16_t Port() const { return _port; }
-    // A client of the address it serves, as it says, that sends `page` as its page id (none when empty).
+    // A client of the address it serves that sends `page` as its page id (none when empty).
     HttpClient Client(const std::string& page = {}) const { return HttpClient(_port, page, _address); }
-    // Presses Ctrl-C and waits for the end.
+    // Presses Ctrl-C, or sends the signal, and waits for the end.
     Outcome Stop();
 #if !defined(_WIN32)
-    // Sends the signal (SIGTERM, SIGHUP, ...) and waits for the end.
     Outcome Stop(int signal);
 #endif
     // What the server printed so far.
@@ -72,27 +70,23 @@ void ExpectRawAnswers(const HttpClient& client, const std::vector<RawExchange>& 
 // The fixture of one file's tests: a fresh environment and one zeb view for all of them.
 class ViewSuite : public ::testing::Test {
 protected:
-    // Starts the server in a fresh environment with the file's arguments.
     static void StartServer(const std::vector<std::string>& arguments = {}) {
         environment = new TestEnvironment();
         server = new ViewServer(*environment, arguments);
     }
     static void TearDownTestSuite() {
-        delete server;
-        delete environment;
-        server = nullptr;
-        environment = nullptr;
+        delete std::exchange(server, nullptr);
+        delete std::exchange(environment, nullptr);
     }
     static HttpClient Client(const std::string& page = {}) { return server->Client(page); }
 
-    // The channel's status as the page reads it.
+    // The channel's status, followed as the page does until `done` holds (a failure after the guard).
     static nlohmann::json Status(int channel);
-    // Follows the status as the page does until `done` holds for it; fails the test after the guard.
     static nlohmann::json WaitForStatus(int channel, const std::function<bool(const nlohmann::json&)>& done,
                                         std::chrono::seconds guard = std::chrono::seconds(60));
     // Until the channel shows image set `count` or a later one.
     static nlohmann::json WaitForImageSets(int channel, int64_t count);
-    // Stops both channels' acquisitions, as every acquiring test leaves them.
+    // As every acquiring test leaves them.
     static void StopBoth();
 
     inline static TestEnvironment* environment = nullptr;
