@@ -117,6 +117,17 @@ TEST(HttpServer, LongPollsGiveWayToNewConnections) {
         EXPECT_EQ(answer.status == 200 ? answer.body : std::to_string(answer.status) + answer.body, "polled");
 }
 
+// A request still arriving when the server stops is given a moment, then its connection is closed
+// when Stop returns: its client is not left waiting for the server object to go.
+TEST(HttpServer, StoppingClosesAConnectionWhoseRequestNeverArrives) {
+    TestServer server;
+    IdleConnections arriving(server.port, 2);
+    ASSERT_TRUE(WaitUntil([&] { return server.server.Now().connections == 2; }));
+    arriving.Send("GET /plain HTTP/1.1\r\nHost: 127.0.0.1\r\n");
+    server.server.Stop();
+    EXPECT_EQ(arriving.Read("", std::chrono::seconds(20)), (std::vector<std::string>{"", ""}));
+}
+
 // A refused request closes its connection at once, though the client holds it open, and hundreds of
 // them count against nothing: every connection is left to the page.
 TEST(HttpServer, RefusedRequestsCloseTheirConnectionAndCountAgainstNothing) {

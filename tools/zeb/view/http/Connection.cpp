@@ -97,6 +97,10 @@ void Connection::Finish() {
     });
 }
 
+void Connection::Abort() {
+    Close();
+}
+
 bool Connection::Arriving() {
     beast::error_code error;
     return _partial || !_received.empty() || _stream.socket().available(error) > 0;

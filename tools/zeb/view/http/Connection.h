@@ -61,6 +61,9 @@ public:
     // The server stops: an idle connection closes, a long poll is answered now; a request under way
     // is answered, and the connection closes after it.
     void Finish();
+    // Closes the socket at once, whatever it is doing; only once no I/O thread runs (the server has
+    // stopped), so that a client still connected then is not left waiting for the server to go.
+    void Abort();
 
 private:
     // Part of a request has come, or is waiting to be read.

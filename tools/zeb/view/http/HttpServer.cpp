@@ -76,6 +76,9 @@ void ServerState::Accept() {
         const bool room = Connections() < limits.connections || MakeRoom();
         {
             std::lock_guard<std::mutex> lock(registryMutex);
+            // Accepted while Stop took its snapshot of the connections: it closes as it goes.
+            if (stopping)
+                return;
             registry.emplace(connection.get(), connection);
         }
         if (room)
@@ -155,6 +158,8 @@ void HttpServer::Stop() {
     for (std::thread& thread : state.ioThreads)
         thread.join();
     state.ioThreads.clear();
+    for (const auto& connection : state.Snapshot())
+        connection->Abort();
     state.pool.join();
 }
 
