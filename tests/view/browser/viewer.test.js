@@ -248,8 +248,10 @@ test('zeb view in Chromium', () => withViewer('browser', async ({ folder, browse
     await waitText(page, '#profile-answer p', new RegExp(`^${name}: `));
     return page.$$eval('#profile-answer li', (items) => items.map((li) => ({ text: li.textContent, kind: li.dataset.kind })));
   };
-  const lines = await load('edited.profile', `${saved.replace(/^ExposureTime=.*$/m, `ExposureTime=${loaded}`)}Gain=70000\n`);
+  const lines = await load('edited.profile', `${saved.replace(/^ExposureTime=.*$/m, `ExposureTime=${loaded}`)}Gain=70000\nDeviceScanType=Areascan\n`);
   assert.deepEqual(lines.find((l) => l.text.startsWith('ExposureTime: ')), { text: `ExposureTime: holds "${loaded}"`, kind: 'held' });
+  // A read-only value written as the channel holds it: refused, but nothing is wrong.
+  assert.equal(lines.find((l) => l.text.startsWith('DeviceScanType: '))?.kind, 'unchanged');
   // The camera's answer to a gain beyond its range: adjusted or refused, and said so.
   const gain = lines.findLast((l) => l.text.startsWith('Gain: '));
   assert.ok(['adjusted', 'refused'].includes(gain.kind), JSON.stringify(gain));
