@@ -79,7 +79,7 @@ done_with windows
 
 step "ThreadSanitizer"
 cmake --preset tsan >/dev/null
-cmake --build --preset tsan --target zeb_concurrency_tests zeb_shared zeb_http_tests
+cmake --build --preset tsan --target zeb_concurrency_tests zeb_shared zeb_http_tests zeb_photometric_tests
 ctest --preset tsan -R 'Concurrency'
 done_with tsan
 

@@ -19,6 +19,7 @@ LightVolume::~LightVolume() = default;
 const LightField* LightVolume::Level(int32_t index) {
     if (index == 0 && _plane)
         return _plane;
+    std::lock_guard<std::mutex> lock(_levelsMutex);
     std::unique_ptr<LightField>& level = _levels[index];
     if (!level) {
         // The field of a model whose object plane lies that much higher.

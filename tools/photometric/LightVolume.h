@@ -9,6 +9,7 @@
 
 #include <map>
 #include <memory>
+#include <mutex>
 
 namespace zeb::photometric {
 
@@ -46,6 +47,7 @@ private:
     const LightField* _plane;
     double _lowest, _highest;
     std::map<int32_t, std::unique_ptr<LightField>> _levels;
+    std::mutex _levelsMutex; // levels are made as the solving threads first need them
 };
 
 } // namespace zeb::photometric
