@@ -12,21 +12,30 @@ LightVolume::LightVolume(const LightingModel& model, int32_t width, int32_t heig
     // above the rim's plane.
     _lowest = -model.domeRadius / 2;
     _highest = model.workingDistance + model.domeRadius / 2;
+    // The levels At can name: from the lowest height's up to the one above the highest height's.
+    _firstSlot = static_cast<int32_t>(std::floor(_lowest / Spacing));
+    const auto slots =
+        static_cast<size_t>(static_cast<int32_t>(std::floor(_highest / Spacing)) - _firstSlot + 2);
+    _slots = std::make_unique<std::atomic<const LightField*>[]>(slots);
+    for (size_t i = 0; i < slots; ++i)
+        _slots[i].store(i == static_cast<size_t>(-_firstSlot) ? plane : nullptr);
 }
 
 LightVolume::~LightVolume() = default;
 
 const LightField* LightVolume::Level(int32_t index) {
-    if (index == 0 && _plane)
-        return _plane;
+    std::atomic<const LightField*>& slot = _slots[static_cast<size_t>(index - _firstSlot)];
+    if (const LightField* level = slot.load(std::memory_order_acquire))
+        return level;
     std::lock_guard<std::mutex> lock(_levelsMutex);
+    if (const LightField* level = slot.load(std::memory_order_relaxed))
+        return level;
+    // The field of a model whose object plane lies that much higher.
+    LightingModel raised = _model;
+    raised.workingDistance -= index * Spacing;
     std::unique_ptr<LightField>& level = _levels[index];
-    if (!level) {
-        // The field of a model whose object plane lies that much higher.
-        LightingModel raised = _model;
-        raised.workingDistance -= index * Spacing;
-        level = std::make_unique<LightField>(raised, _width, _height, _region);
-    }
+    level = std::make_unique<LightField>(raised, _width, _height, _region);
+    slot.store(level.get(), std::memory_order_release);
     return level.get();
 }
 

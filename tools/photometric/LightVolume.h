@@ -7,6 +7,7 @@
 
 #include "LightField.h"
 
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -47,7 +48,11 @@ private:
     const LightField* _plane;
     double _lowest, _highest;
     std::map<int32_t, std::unique_ptr<LightField>> _levels;
-    std::mutex _levelsMutex; // levels are made as the solving threads first need them
+    // Levels are made as the solving threads first need them, under the lock; each is then found
+    // through its slot without it (a lock per pixel would have the threads queue for it).
+    std::mutex _levelsMutex;
+    int32_t _firstSlot = 0;
+    std::unique_ptr<std::atomic<const LightField*>[]> _slots;
 };
 
 } // namespace zeb::photometric

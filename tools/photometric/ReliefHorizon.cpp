@@ -1,5 +1,6 @@
 #include "ReliefHorizon.h"
 
+#include "Parallel.h"
 #include "Vector3.h"
 
 #include <algorithm>
@@ -155,13 +156,17 @@ void ReliefHorizons::Update(const std::vector<float>& heights, int32_t width, in
     _horizons.assign(points * HorizonSectors, NoHorizon);
     _cos.resize(HorizonSectors);
     _sin.resize(HorizonSectors);
-    for (int32_t s = 0; s < HorizonSectors; ++s) {
-        const double azimuth = (s + 0.5) * 2 * Pi / HorizonSectors;
-        _cos[static_cast<size_t>(s)] = static_cast<float>(std::cos(azimuth));
-        _sin[static_cast<size_t>(s)] = static_cast<float>(std::sin(azimuth));
-        SweepHorizon(_z.data(), _columns, _rows, gridX, gridY, std::cos(azimuth), std::sin(azimuth), near,
-                     &_horizons[static_cast<size_t>(s)], HorizonSectors);
-    }
+    // The sectors' sweeps are independent: spread over the cores, 16 sectors (one cache line of each
+    // point's horizons) at a time.
+    ParallelFor(static_cast<size_t>(HorizonSectors), 16, [&](size_t begin, size_t end) {
+        for (size_t s = begin; s < end; ++s) {
+            const double azimuth = (static_cast<double>(s) + 0.5) * 2 * Pi / HorizonSectors;
+            _cos[s] = static_cast<float>(std::cos(azimuth));
+            _sin[s] = static_cast<float>(std::sin(azimuth));
+            SweepHorizon(_z.data(), _columns, _rows, gridX, gridY, std::cos(azimuth), std::sin(azimuth), near,
+                         &_horizons[s], static_cast<size_t>(HorizonSectors));
+        }
+    });
 }
 
 void ReliefHorizons::Tangents(float slopeX, float slopeY, float* tangent) const {
