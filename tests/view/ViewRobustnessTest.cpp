@@ -163,7 +163,7 @@ std::regex LastLines(const std::string& cut = "") {
         "zeb view: channel 0 \\(BRELAN: Morvane \\(#0\\)\\): released" +
         (cut.empty() ? "" : "; its recording of " + cut + " was cut short with [0-9]+ written") +
         "\nzeb view: channel 1 \\(BRELAN: Morvane \\(#1\\)\\): released\n"
-        "zeb view: stopped after [0-9]+ requests\n$");
+        "zeb view: stopped after [0-9]+ requests?\n$");
 }
 
 // Each stop says which recording it cut short (by count, by time, none); each camera ends stopped

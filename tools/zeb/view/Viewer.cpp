@@ -114,7 +114,8 @@ void Serve(Session& session, const ViewerOptions& options, const std::function<b
         worker->Shutdown();
         Say("zeb view: " + worker->Farewell());
     }
-    Say("zeb view: stopped after " + std::to_string(server.Answered()) + " requests");
+    const uint64_t answered = server.Answered();
+    Say("zeb view: stopped after " + std::to_string(answered) + (answered == 1 ? " request" : " requests"));
 }
 
 } // namespace zeb::view
