@@ -167,7 +167,8 @@ std::regex LastLines(const std::string& cut = "") {
 }
 
 // Each stop says which recording it cut short (by count, by time, none); each camera ends stopped
-// after its last start, and closed.
+// after its last start, and closed. The recordings' sets are small and slow (about 30 KB, 4 a
+// second), so that they fit on any disk: one that would not is refused once its first sets show its rate.
 TEST(ViewShutdown, CtrlCSigtermAndSighupStopTheAcquisitionsAndReleaseTheChannels) {
     for (const auto& [signal, recording, cut] :
          {std::tuple{SIGINT, "count=300", "300 image sets"}, std::tuple{SIGTERM, "seconds=600", "600 s"},
@@ -176,6 +177,9 @@ TEST(ViewShutdown, CtrlCSigtermAndSighupStopTheAcquisitionsAndReleaseTheChannels
         TestEnvironment environment;
         ViewServer server(environment, {"--out", (environment.Folder() / "saved").string()});
         const HttpClient client = server.Client();
+        for (const auto& [feature, value] :
+             {std::pair{"Width", "128"}, {"Height", "128"}, {"ExposureTime", "65000"}})
+            ASSERT_EQ(client.Put(std::string("/api/channels/0/features/") + feature, value).body, value);
         const std::string start = *cut ? std::string("recording/start?") + recording : "acquisition/start";
         ASSERT_EQ(client.Post("/api/channels/0/" + start).status, 200);
         ASSERT_EQ(client.Post("/api/channels/1/assistant/start", "brightness").status, 200);
