@@ -74,18 +74,19 @@ test('the Surface panel of zeb view in Chromium', () => withViewer('surface', as
   assert.match(await text(page, '#surface-caption'), /^Image set \d+, albedo/);
 
   // The calibration names the turned dome and offers the orientation that fits.
-  await page.click('#calibrate');
+  await page.$eval('#calibrate', (button) => button.click());
   await page.waitForFunction(() => !document.querySelector('#calibrate').disabled &&
     /Sphere at|no sphere/.test(document.querySelector('#calibration-figures').textContent));
   assert.match(await text(page, '#calibration-figures'), /^Sphere at 79\.\d, 63\.\d, radius (49|50)\.\d pixels/);
   assert.match(await text(page, '#calibration-advice'), /the lights look turned by 90 degrees: set LightingOrientation to "90 deg"/);
   assert.equal((await page.$$('#calibration-lights li')).length, 4);
   assert.equal(await text(page, '#apply-orientation'), 'Set LightingOrientation to "90 deg"');
-  await page.click('#apply-orientation');
+  // Clicked in the page, not at a spot on the screen: the live panels above it change height.
+  await page.$eval('#apply-orientation', (button) => button.click());
   await waitText(page, '#calibration-advice', /is now "90 deg"/);
 
   // Calibrated again with the orientation applied: the lights agree, and the surface uses the file.
-  await page.click('#calibrate');
+  await page.$eval('#calibrate', (button) => button.click());
   await waitText(page, '#calibration-advice', /agree/);
   const calibrated = await text(page, '#calibration-figures');
   assert.ok(Number(calibrated.match(/calibrated mean ([\d.]+)°/)[1]) <= 1.5, calibrated);
