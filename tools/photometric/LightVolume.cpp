@@ -27,16 +27,16 @@ const LightField* LightVolume::Level(int32_t index) {
     std::atomic<const LightField*>& slot = _slots[static_cast<size_t>(index - _firstSlot)];
     if (const LightField* level = slot.load(std::memory_order_acquire))
         return level;
-    std::lock_guard<std::mutex> lock(_levelsMutex);
+    std::lock_guard<std::mutex> lock(_madeMutex);
     if (const LightField* level = slot.load(std::memory_order_relaxed))
         return level;
     // The field of a model whose object plane lies that much higher.
     LightingModel raised = _model;
     raised.workingDistance -= index * Spacing;
-    std::unique_ptr<LightField>& level = _levels[index];
-    level = std::make_unique<LightField>(raised, _width, _height, _region);
-    slot.store(level.get(), std::memory_order_release);
-    return level.get();
+    const LightField* level =
+        _made.emplace_back(std::make_unique<LightField>(raised, _width, _height, _region)).get();
+    slot.store(level, std::memory_order_release);
+    return level;
 }
 
 LightVolume::Place LightVolume::At(double height) {

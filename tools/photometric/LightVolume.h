@@ -8,9 +8,9 @@
 #include "LightField.h"
 
 #include <atomic>
-#include <map>
 #include <memory>
 #include <mutex>
+#include <vector>
 
 namespace zeb::photometric {
 
@@ -35,7 +35,7 @@ public:
     static constexpr double Spacing = 2.5; // millimetres between levels
     double Lowest() const { return _lowest; }
     double Highest() const { return _highest; }
-    size_t Levels() const { return _levels.size() + (_plane ? 1 : 0); }
+    size_t Levels() const { return _made.size() + (_plane ? 1 : 0); }
     int32_t Width() const { return _width; }
     int32_t Height() const { return _height; }
 
@@ -47,10 +47,11 @@ private:
     int32_t _width, _height;
     const LightField* _plane;
     double _lowest, _highest;
-    std::map<int32_t, std::unique_ptr<LightField>> _levels;
-    // Levels are made as the solving threads first need them, under the lock; each is then found
-    // through its slot without it (a lock per pixel would have the threads queue for it).
-    std::mutex _levelsMutex;
+    // Levels are made as the solving threads first need them, under the lock, and owned by `_made`;
+    // each is then found through its slot without the lock (a lock per pixel would have the threads
+    // queue for it). Slot i holds level `_firstSlot + i`.
+    std::mutex _madeMutex;
+    std::vector<std::unique_ptr<LightField>> _made;
     int32_t _firstSlot = 0;
     std::unique_ptr<std::atomic<const LightField*>[]> _slots;
 };
