@@ -9,14 +9,20 @@ namespace zeb::station {
 namespace {
 
 class Disk : public FileSource {
-public:
-    std::string Read(const std::filesystem::path& path, uint64_t limit) const override {
+    // The file opened for reading; a folder or a file that cannot be opened throws with the reason.
+    static std::ifstream Open(const std::filesystem::path& path) {
         std::error_code error;
         if (std::filesystem::is_directory(path, error))
             throw std::runtime_error("is a folder, not a file");
         std::ifstream in(path, std::ios::binary);
         if (!in)
             throw std::runtime_error("cannot be read");
+        return in;
+    }
+
+public:
+    std::string Read(const std::filesystem::path& path, uint64_t limit) const override {
+        std::ifstream in = Open(path);
         in.seekg(0, std::ios::end);
         const std::streamoff size = in.tellg();
         if (size < 0)
@@ -31,12 +37,7 @@ public:
     }
 
     std::string Head(const std::filesystem::path& path, size_t count) const override {
-        std::error_code error;
-        if (std::filesystem::is_directory(path, error))
-            throw std::runtime_error("is a folder, not a file");
-        std::ifstream in(path, std::ios::binary);
-        if (!in)
-            throw std::runtime_error("cannot be read");
+        std::ifstream in = Open(path);
         std::string bytes(count, '\0');
         in.read(bytes.data(), static_cast<std::streamsize>(count));
         if (in.bad())
