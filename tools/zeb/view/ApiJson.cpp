@@ -1,5 +1,6 @@
 #include "view/ApiJson.h"
 
+#include "base/JsonText.h"
 #include "runs/AssistantFix.h"
 
 #include <chrono>
@@ -7,6 +8,10 @@
 namespace zeb::view {
 
 using nlohmann::json;
+
+HttpResponse JsonAnswer(const json& value) {
+    return HttpResponse::Json(200, cli::JsonText(value));
+}
 
 const char* ModeName(ChannelWorker::Mode mode) {
     switch (mode) {

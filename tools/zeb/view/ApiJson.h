@@ -5,6 +5,7 @@
 #include "runs/AssistantRunner.h"
 #include "view/ChannelWorker.h"
 #include "view/LiveImageSet.h"
+#include "view/http/HttpMessage.h"
 
 #include <nlohmann/json.hpp>
 
@@ -13,6 +14,10 @@
 #include <vector>
 
 namespace zeb::view {
+
+// A 200 answer with the value as its JSON body (names and values from the plug-in as they are, never
+// throwing on their bytes).
+HttpResponse JsonAnswer(const nlohmann::json& value);
 
 // "idle", "live" or "assistant".
 const char* ModeName(ChannelWorker::Mode mode);

@@ -1,5 +1,4 @@
 #include "view/SurfaceApi.h"
-#include "base/JsonText.h"
 
 #include "base/CommandError.h"
 #include "imagefiles/Png.h"
@@ -316,7 +315,7 @@ HttpResponse SurfaceApi::Calibrate(ChannelWorker& worker, const HttpRequest& req
         suggested.empty() ? nlohmann::ordered_json(nullptr) : nlohmann::ordered_json(suggested);
     answer["file"] = file.string();
     answer["lightingModel"] = run.record.model.Describe();
-    return HttpResponse::Json(200, cli::JsonText(answer));
+    return JsonAnswer(answer);
 }
 
 } // namespace zeb::view

@@ -1,12 +1,8 @@
 #include "view/ViewerApi.h"
 
 #include "base/CommandError.h"
-#include "base/JsonText.h"
-#include "session/FeatureGuide.h"
-#include "session/FeatureReport.h"
-#include "session/RunSettings.h"
+#include "runs/AssistantRunner.h"
 #include "view/ApiJson.h"
-#include "view/FeatureGroups.h"
 #include "view/PageAssets.h"
 #include "view/SurfaceApi.h"
 
@@ -19,13 +15,6 @@
 namespace zeb::view {
 
 using nlohmann::json;
-
-struct ViewerApi::Call {
-    const HttpRequest& request;
-    const std::string& client;
-    ChannelWorker* worker = nullptr; // the channel "{i}" names
-    std::string name;                // what "{name}" or "{page}" stands for
-};
 
 const std::vector<ViewerApi::Route>& ViewerApi::Routes() {
     static const std::vector<Route> routes = {
@@ -102,15 +91,6 @@ HttpResponse MethodNotAllowed(const std::string& allowed) {
     return response;
 }
 
-HttpResponse JsonAnswer(const json& value) {
-    return HttpResponse::Json(200, cli::JsonText(value));
-}
-
-// A failed feature operation: the plug-in's text verbatim, 404 when the feature does not exist.
-HttpResponse FeatureFailure(const std::string& name, const std::string& error) {
-    return HttpResponse::Text(cli::FeatureMissing(error, name) ? 404 : 422, error);
-}
-
 HttpResponse Answer(const ChannelWorker::Outcome& outcome, const std::function<HttpResponse()>& done) {
     switch (outcome.kind) {
     case ChannelWorker::Outcome::Kind::Refused:
@@ -166,27 +146,6 @@ std::optional<bool> WithSurface(const HttpRequest& request) {
     if (surface == "0" || surface == "false")
         return false;
     return std::nullopt;
-}
-
-// A feature the camera takes only while it does not stream (the image region), asked for while the
-// channel acquires: not written. A value it already holds is held (so that a profile saved while live
-// loads while live); another one waits for a stop. None: the write goes to the channel.
-std::optional<cli::AppliedSetting> HeldWhileAcquiring(host::HostChannel& channel, bool acquiring,
-                                                      const cli::Assignment& assignment) {
-    if (!acquiring || !cli::GuideFor(assignment.name).fixedWhileAcquiring)
-        return std::nullopt;
-    const std::optional<std::string> holds = channel.Read(assignment.name);
-    if (!holds)
-        return std::nullopt;
-    cli::AppliedSetting setting{assignment, std::nullopt, {}};
-    const cli::WriteOutcome::Kind kind = cli::CompareWritten(assignment.value, *holds);
-    if (kind == cli::WriteOutcome::Kind::Adjusted)
-        setting.error = "stop the acquisition to apply \"" + assignment.value +
-                        "\": the camera takes its image region only while it does not stream (it holds \"" +
-                        *holds + "\")";
-    else
-        setting.outcome = cli::WriteOutcome{assignment.name, assignment.value, *holds, kind};
-    return setting;
 }
 
 // A page's request from its begin to its answer, whichever way the answer goes: the page is alive
@@ -299,77 +258,6 @@ HttpResponse ViewerApi::ChannelList(const Call&) {
                             {"acquiring", status.mode != ChannelWorker::Mode::Idle}});
     }
     return JsonAnswer(channels);
-}
-
-HttpResponse ViewerApi::Features(const Call& call) {
-    const std::vector<cli::FeatureInfo> features =
-        call.worker->Call([](host::HostChannel& channel) { return cli::DescribeFeatures(channel); });
-    json list = json::array();
-    for (const cli::FeatureInfo& feature : features) {
-        json entry = feature.Json();
-        entry["group"] = FeatureGroup(feature.name);
-        entry["fixedWhileAcquiring"] = cli::GuideFor(feature.name).fixedWhileAcquiring;
-        list.push_back(std::move(entry));
-    }
-    return JsonAnswer(list);
-}
-
-namespace {
-struct FeatureResult {
-    bool ok = false;
-    std::string text; // the value, or the plug-in's error
-    cli::WriteOutcome::Kind kind = cli::WriteOutcome::Kind::Held;
-};
-} // namespace
-
-HttpResponse ViewerApi::ReadFeature(const Call& call) {
-    const FeatureResult result = call.worker->Call([name = call.name](host::HostChannel& channel) {
-        const auto value = channel.Read(name);
-        return value ? FeatureResult{true, *value} : FeatureResult{false, channel.Error()};
-    });
-    return result.ok ? HttpResponse::Text(200, result.text) : FeatureFailure(call.name, result.text);
-}
-
-HttpResponse ViewerApi::WriteFeature(const Call& call) {
-    if (call.request.body.find('\0') != std::string::npos)
-        return HttpResponse::Text(400, "a feature value is text without NUL bytes");
-    ChannelWorker* worker = call.worker;
-    bool waits = false; // a changed image-region value while the camera streams
-    const FeatureResult result = worker->Call(
-        [worker, &waits, name = call.name, value = call.request.body](host::HostChannel& channel) {
-            const bool acquiring = worker->CurrentStatus().mode != ChannelWorker::Mode::Idle;
-            if (const auto held = HeldWhileAcquiring(channel, acquiring, {name, value, "PUT"})) {
-                waits = !held->outcome;
-                return held->outcome ? FeatureResult{true, held->outcome->holds, held->outcome->kind}
-                                     : FeatureResult{false, held->error};
-            }
-            try {
-                const cli::WriteOutcome outcome = cli::WriteFeature(channel, name, value);
-                return FeatureResult{true, outcome.holds, outcome.kind};
-            } catch (const cli::CommandError& error) {
-                return FeatureResult{false, error.what()};
-            }
-        });
-    if (waits)
-        return HttpResponse::Text(409, result.text);
-    if (!result.ok)
-        return FeatureFailure(call.name, result.text);
-    HttpResponse response = HttpResponse::Text(200, result.text);
-    const char* kind = result.kind == cli::WriteOutcome::Kind::Held         ? "held"
-                       : result.kind == cli::WriteOutcome::Kind::Normalised ? "normalised"
-                                                                            : "adjusted";
-    response.headers.emplace_back("X-Zeb-Written", kind);
-    return response;
-}
-
-HttpResponse ViewerApi::Command(const Call& call) {
-    const auto failure =
-        call.worker->Call([name = call.name](host::HostChannel& channel) -> std::optional<std::string> {
-            if (channel.Execute(name))
-                return std::nullopt;
-            return channel.Error();
-        });
-    return failure ? FeatureFailure(call.name, *failure) : HttpResponse::Text(200, "done");
 }
 
 HttpResponse ViewerApi::StartAcquisition(const Call& call) {
@@ -489,39 +377,6 @@ HttpResponse ViewerApi::StartRecording(const Call& call) {
 
 HttpResponse ViewerApi::StopRecording(const Call& call) {
     return RecordingAnswer(*call.worker, call.worker->StopRecording());
-}
-
-HttpResponse ViewerApi::ReadProfile(const Call& call) {
-    const std::string text =
-        call.worker->Call([](host::HostChannel& channel) { return cli::ProfileText(channel); });
-    return HttpResponse::Text(200, text);
-}
-
-HttpResponse ViewerApi::ApplyProfile(const Call& call) {
-    if (call.request.body.find('\0') != std::string::npos)
-        return HttpResponse::Text(400, "a profile is text without NUL bytes");
-    const std::vector<cli::Assignment> assignments = cli::ParseProfile(call.request.body, "profile");
-    ChannelWorker* worker = call.worker;
-    const std::vector<cli::AppliedSetting> applied =
-        worker->Call([worker, assignments](host::HostChannel& channel) {
-            std::vector<cli::AppliedSetting> each;
-            for (const cli::Assignment& assignment : assignments) {
-                // The channel's mode as the write meets it, read on the channel's own thread.
-                const bool acquiring = worker->CurrentStatus().mode != ChannelWorker::Mode::Idle;
-                if (auto held = HeldWhileAcquiring(channel, acquiring, assignment))
-                    each.push_back(std::move(*held));
-                else
-                    each.push_back(std::move(cli::ApplyEach(channel, {assignment}).front()));
-            }
-            return each;
-        });
-    std::string lines;
-    bool asWritten = true;
-    for (const cli::AppliedSetting& setting : applied) {
-        lines += (lines.empty() ? "" : "\n") + setting.Line();
-        asWritten = asWritten && setting.AsWritten();
-    }
-    return HttpResponse::Text(asWritten ? 200 : 422, lines);
 }
 
 HttpResponse ViewerApi::Assistant(const Call& call) {

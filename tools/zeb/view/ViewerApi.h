@@ -31,7 +31,12 @@ public:
     };
 
     // A request as its route answers it: the channel that "{i}" names, and the "{name}" or "{page}".
-    struct Call;
+    struct Call {
+        const HttpRequest& request;
+        const std::string& client;
+        ChannelWorker* worker = nullptr; // the channel "{i}" names
+        std::string name;                // what "{name}" or "{page}" stands for
+    };
     struct Route {
         const char* method;
         // "/api/channels/{i}/features/{name}": a "{...}" part stands for any one part of the path;
@@ -48,6 +53,8 @@ public:
     HttpResponse Handle(const HttpRequest& request);
 
 private:
+    // The handlers: the features and the profile in FeatureRoutes.cpp, the surface's in SurfaceApi,
+    // the rest in ViewerApi.cpp.
     HttpResponse Page(const Call& call);
     HttpResponse ChannelList(const Call& call);
     HttpResponse Features(const Call& call);
