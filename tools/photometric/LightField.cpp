@@ -153,27 +153,43 @@ LightField::Table LightField::BuildTable(const Node& node) const {
             emitters[k].z[e] *= scale;
         }
     }
+    // A row of normals at a time, each emitter's light added to all of them at once: every normal's
+    // sums still run through the emitters in order (the same bits as one normal at a time), and the
+    // lanes of the row vectorise. The row is padded to a whole number of vector lanes.
+    constexpr size_t Lanes = 36;
+    static_assert(Lanes >= TableSize && Lanes % 4 == 0);
     Table table(static_cast<size_t>(TableSize * TableSize * 12));
-    for (int32_t j = 0; j < TableSize; ++j)
+    alignas(64) float nx[Lanes] = {}, ny[Lanes] = {}, nz[Lanes] = {};
+    alignas(64) float sx[Lanes], sy[Lanes], sz[Lanes];
+    for (int32_t j = 0; j < TableSize; ++j) {
         for (int32_t i = 0; i < TableSize; ++i) {
             const Vector3 n = TableNormal(i, j, TableSize);
-            const float nx = static_cast<float>(n.x), ny = static_cast<float>(n.y),
-                        nz = static_cast<float>(n.z);
-            float* entry = &table[static_cast<size_t>(j * TableSize + i) * 12];
-            for (size_t k = 0; k < 4; ++k) {
-                const EmitterVectors& e = emitters[k];
-                float sx = 0, sy = 0, sz = 0;
-                for (size_t at = 0; at < e.x.size(); ++at) {
-                    const float above = e.x[at] * nx + e.y[at] * ny + e.z[at] * nz > 0 ? 1.0f : 0.0f;
-                    sx += above * e.x[at];
-                    sy += above * e.y[at];
-                    sz += above * e.z[at];
+            nx[i] = static_cast<float>(n.x);
+            ny[i] = static_cast<float>(n.y);
+            nz[i] = static_cast<float>(n.z);
+        }
+        for (size_t k = 0; k < 4; ++k) {
+            const EmitterVectors& e = emitters[k];
+            std::fill_n(sx, Lanes, 0.0f);
+            std::fill_n(sy, Lanes, 0.0f);
+            std::fill_n(sz, Lanes, 0.0f);
+            for (size_t at = 0; at < e.x.size(); ++at) {
+                const float ex = e.x[at], ey = e.y[at], ez = e.z[at];
+                for (size_t i = 0; i < Lanes; ++i) {
+                    const float above = static_cast<float>(ex * nx[i] + ey * ny[i] + ez * nz[i] > 0);
+                    sx[i] += above * ex;
+                    sy[i] += above * ey;
+                    sz[i] += above * ez;
                 }
-                entry[3 * k] = sx;
-                entry[3 * k + 1] = sy;
-                entry[3 * k + 2] = sz;
+            }
+            for (int32_t i = 0; i < TableSize; ++i) {
+                float* entry = &table[static_cast<size_t>((j * TableSize + i) * 12) + 3 * k];
+                entry[0] = sx[i];
+                entry[1] = sy[i];
+                entry[2] = sz[i];
             }
         }
+    }
     return table;
 }
 
