@@ -181,6 +181,20 @@ TEST_F(FeatureCommands, WhatAPersonGetsWrongIsNamed) {
     EXPECT_THAT(run.err, HasSubstr("\"2.5\" is not a whole number"));
     run = Zeb({"get", "Width", "--channel", "one"});
     EXPECT_THAT(run.err, HasSubstr("\"one\" is not a whole number"));
+    EXPECT_THAT(Zeb({"view", "--port", "abc"}),
+                FailsWith(AllOf(HasSubstr("\"abc\" is not a whole number"), Not(HasSubstr("range")))));
+    const std::vector<std::vector<std::string>> decimals = {{"acquire", "--timeout"},
+                                                            {"calibrate", "--sphere-radius"},
+                                                            {"assist", "focus", "--act-time"},
+                                                            {"view", "--page-timeout"}};
+    for (std::vector<std::string> arguments : decimals) {
+        arguments.push_back("abc");
+        EXPECT_THAT(Zeb(arguments),
+                    FailsWith(AllOf(HasSubstr("\"abc\" is not a number"), Not(HasSubstr("range")))))
+            << arguments[0];
+    }
+    EXPECT_THAT(Zeb({"acquire", "--timeout", "0"}),
+                FailsWith(HasSubstr("--timeout: 0 is not in the range 0.01 to 3600 (")));
 }
 
 TEST_F(FeatureCommands, JsonIsAskedForSoEveryErrorIsJson) {

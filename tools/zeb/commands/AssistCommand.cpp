@@ -27,10 +27,9 @@ void AssistCommand::Define(CLI::App& parent) {
     _app->add_option("--act-time", _actSeconds,
                      "with --yes: seconds a person has to act (toggle the trigger, turn the encoder) in the "
                      "wiring checks")
-        ->check(CLI::Range(0.0, 3600.0));
+        ->check(NumberIn(0, 3600));
     _app->add_option("--max-images", _maxImages, "image sets an assistant may ask for before zeb gives up")
-        ->check(WholeNumber())
-        ->check(CLI::Range(1, 100000));
+        ->check(NumberIn(1, 100000, true));
     _app->add_flag("--json", _json, "print the result as JSON (the dialogue goes to standard error)");
 }
 
