@@ -38,6 +38,9 @@ void CalibrateCommand::Define(CLI::App& parent) {
 }
 
 int CalibrateCommand::Run(Session& session) {
+    const std::string file =
+        _out.empty() ? "zeb-calibration-channel" + std::to_string(_channel.channel) + ".json" : _out;
+    CheckCalibrationTarget(fs::u8path(file)); // before anything is acquired
     const std::vector<Assignment> extra = {
         {"SetupMode", "Off", "calibrate"},
         {"AcquisitionMode", _count > 1 ? "Continuous" : "SingleFrame", "calibrate"}};
@@ -72,8 +75,6 @@ int CalibrateCommand::Run(Session& session) {
     sphere.albedo = _sphereAlbedo;
     const SphereCalibrationRun run = CalibrateOnSphere(sets, lighting, description, sphere);
     const CalibrationResult& result = run.result;
-    const std::string file =
-        _out.empty() ? "zeb-calibration-channel" + std::to_string(_channel.channel) + ".json" : _out;
     WriteCalibrationFile(fs::u8path(file), run.record);
 
     const LightingVerdict& verdict = result.verdict;
