@@ -139,6 +139,19 @@ TEST_F(FeatureCommands, UnknownNamesGetSuggestions) {
     EXPECT_THAT(Zeb({"get", "Width", "--channel", "4"}),
                 FailsWith("zeb: no channel 4: the plug-in offers channel 0 only\n"));
     EXPECT_THAT(Zeb({"get"}), FailsWith(HasSubstr("NAME is required")));
+    // Options before the command: zeb's own are matched, a command's is sent after the command.
+    EXPECT_THAT(
+        Zeb({"--sttaion", "x.json", "channels"}),
+        FailsWith("zeb: unknown option --sttaion\nzeb: did you mean \"--station\"?\nzeb: see zeb help\n"));
+    EXPECT_THAT(Zeb({"--channel", "1", "features"}),
+                FailsWith("zeb: --channel is an option of the command: put it after the command (zeb "
+                          "features --channel ...)\n"));
+    EXPECT_THAT(Zeb({"--camera=x", "channels"}),
+                FailsWith(HasSubstr("--camera is an option of the command: put it after the command")));
+    const Outcome run = Zeb({"shell"}, "--station x.json channels\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "zeb: --station is an option of zeb itself, given when zeb starts (zeb --station "
+                       "FILE shell)\n");
 }
 
 TEST_F(FeatureCommands, SetValuesReachTheCommandInOrder) {
