@@ -62,8 +62,10 @@ int AssistCommand::Run(Session& session) {
     hooks.stop = Interrupted;
     hooks.maxImages = _maxImages;
     hooks.show = [&](const AssistantState& state) {
-        if (!state.instruction.empty() && state.instruction != lastInstruction)
-            dialogue.Line("\n" + state.instruction);
+        if (!state.instruction.empty() && state.instruction != lastInstruction) {
+            dialogue.Line(""); // a blank line before each new instruction
+            dialogue.Line(state.instruction);
+        }
         lastInstruction = state.instruction;
         if (state.result == "Undefined") {
             if (!state.message.empty() && state.message != lastMessage)
