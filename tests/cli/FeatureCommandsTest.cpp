@@ -253,6 +253,15 @@ TEST_F(FeatureCommands, StartupFailuresSayWhy) {
                            environment.SettingsFolder().string() + " cannot be created: " + blocker.string() +
                            " is a file, not a folder\n");
 
+    // A folder where the settings file should be.
+    std::filesystem::create_directories(environment.SettingsFile());
+    const std::string settings = environment.SettingsFile().string();
+    EXPECT_THAT(Zeb({"channels"}),
+                FailsWith(StartsWith("zeb: the settings file " + settings + " is a folder, not a file\n")));
+    EXPECT_THAT(Zeb({"--settings"}),
+                FailsWith(StartsWith("zeb: the settings file " + settings + " is a folder, not a file\n")));
+    std::filesystem::remove(environment.SettingsFile());
+
     UseStation(Json{{"controllers", Json::array()}, {"cameras", Json::array()}, {"cables", Json::array()}});
     EXPECT_THAT(Zeb({"channels"}), FailsWith("zeb: no channel 0: the station has no lighting controller\n"));
 }

@@ -1,5 +1,6 @@
 #include "session/PluginFiles.h"
 
+#include "base/CommandError.h"
 #include "base/NameMatch.h"
 #include "base/Text.h"
 #include "hostkit/Plugin.h"
@@ -20,7 +21,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadText(const fs::path& path) {
+// The settings file's text; empty when it is missing or cannot be read (the plug-in then starts
+// with its defaults or says why). A folder in its place would fail every read: it is named.
+std::string ReadSettingsText(const fs::path& path) {
+    std::error_code error;
+    if (fs::is_directory(path, error))
+        throw CommandError("the settings file " + path.string() + " is a folder, not a file")
+            .Hint("remove the folder or move it away: the plug-in then writes a new settings file");
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -131,7 +138,7 @@ std::optional<std::string> SettingsFolderProblem() {
 }
 
 std::optional<std::string> SettingsEntry(const std::string& section, const std::string& key) {
-    return SettingsValue(ReadText(SettingsFile()), section, key);
+    return SettingsValue(ReadSettingsText(SettingsFile()), section, key);
 }
 
 std::optional<fs::path> LogFile() {

@@ -24,7 +24,8 @@ std::filesystem::path SettingsFile();
 // Why the settings folder cannot be made, or nothing when it exists or can be made.
 std::optional<std::string> SettingsFolderProblem();
 
-// A value of the plug-in's settings file, or nothing when the file or the key is missing.
+// A value of the plug-in's settings file, or nothing when the file or the key is missing. Throws
+// CommandError when a folder stands where the file should be.
 std::optional<std::string> SettingsEntry(const std::string& section, const std::string& key);
 
 // The log file the settings turn on (LogEnabled exactly "True"); nothing when logging is off.
