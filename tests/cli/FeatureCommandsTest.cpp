@@ -92,7 +92,16 @@ TEST_F(FeatureCommands, DetectShowsTheWiredCameraTheDomeAndTheState) {
 
     environment.WriteSettings("[Log]\nLogEnabled=False\n");
     run = Zeb({"channels", "--detect"});
-    EXPECT_THAT(run.out, HasSubstr("dome:   not reported"));
+    EXPECT_THAT(run.out,
+                HasSubstr("dome:   not reported (the plug-in names it only in its log, which is off)"));
+    // On, but where no file can be: a file stands where its folder would be.
+    TestEnvironment::WriteFile(Path("blocker"), "");
+    const std::string log = (Path("blocker") / "zeb.log").string();
+    environment.WriteSettings("[Log]\nLogEnabled=True\nLogLevel=Notify\nLogPath=" + log + "\n");
+    run = Zeb({"channels", "--detect"});
+    EXPECT_THAT(run.out, HasSubstr("dome:   not reported (the plug-in names it only in its log, which cannot "
+                                   "be written at " +
+                                   log + ")"));
 }
 
 TEST_F(FeatureCommands, WritesSayWhatTheChannelHolds) {

@@ -13,6 +13,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace zeb::cli {
@@ -158,6 +160,32 @@ std::optional<fs::path> LogFile() {
     if (dot == std::string::npos || dot == 0 || name == "..")
         name += ".log";
     return NativePath(folder + name);
+}
+
+bool LogWritable(const fs::path& log) {
+    std::error_code error;
+    if (fs::exists(log, error)) {
+        if (!fs::is_regular_file(log, error))
+            return false;
+        const std::ofstream out(log, std::ios::binary | std::ios::app); // appends nothing
+        return out.is_open();
+    }
+    // Not made yet (nothing logged so far, or it cannot be): the nearest part of its path that
+    // exists must be a folder this process may write into; the plug-in makes the folders below it.
+    for (fs::path part = log.parent_path(); !part.empty(); part = part.parent_path()) {
+        if (fs::exists(part, error)) {
+            if (!fs::is_directory(part, error))
+                return false;
+#if defined(_WIN32)
+            return true;
+#else
+            return access(part.c_str(), W_OK) == 0;
+#endif
+        }
+        if (part == part.parent_path())
+            break;
+    }
+    return false;
 }
 
 std::optional<std::string> DomeModelInLog(const std::string& logText) {

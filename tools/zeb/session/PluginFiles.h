@@ -30,6 +30,9 @@ std::optional<std::string> SettingsEntry(const std::string& section, const std::
 
 // The log file the settings turn on (LogEnabled exactly "True"); nothing when logging is off.
 std::optional<std::filesystem::path> LogFile();
+// Whether the plug-in can write the log file: it can be appended to, or, not made yet, the nearest
+// existing folder on its path can be written into.
+bool LogWritable(const std::filesystem::path& log);
 
 // The last "LightingModel = ..." value in `logText` (the dome model the controller reported).
 std::optional<std::string> DomeModelInLog(const std::string& logText);
