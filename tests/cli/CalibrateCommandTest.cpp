@@ -168,6 +168,7 @@ TEST_F(CalibrateCommand, WhatCannotWorkSaysWhy) {
     // The part's surface with the nominal model: convex domes, concave ring, in the curvature file.
     const Outcome run = Zeb({"acquire", "--surface", "--out", Path("shots").string()});
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("\ncomputing the surface and writing the files took "));
     const PngContents texts = ReadPngFile(Path("shots") / "zeb-channel0-0001-normals.png");
     EXPECT_THAT(texts.texts.at("Lighting model"), StartsWith("nominal: dome radius 100.0 mm"));
     EXPECT_EQ(texts.texts.at("Calibration"), "none: the dome's documented geometry");

@@ -187,7 +187,8 @@ int AcquireCommand::Run(Session& session) {
             std::printf(", then %.1f ms per image set", s.MillisecondsPerSet());
         std::printf("\n");
         if (writer)
-            std::printf("writing the files took %.1f ms per image set\n",
+            std::printf("%s took %.1f ms per image set\n",
+                        surfaces ? "computing the surface and writing the files" : "writing the files",
                         1000.0 * s.handlingSeconds / double(s.sets));
         if (_continuous || s.lost || s.failed)
             std::printf("%lld lost, %lld failed%s\n", static_cast<long long>(s.lost),
