@@ -64,6 +64,9 @@ TEST_F(AssistCommand, OrientationFoundAndItsFixApplied) {
     EXPECT_THAT(run.out,
                 HasSubstr("Warning: The set orientation is 180 deg, the detected orientation is 90 deg."))
         << run.out;
+    // The plug-in's instruction on a line of its own after a blank one.
+    EXPECT_THAT(run.out, HasSubstr("\n\nPlace a piece of flat, white paper"));
+    EXPECT_THAT(run.out, Not(HasSubstr("\\x0a")));
     EXPECT_THAT(run.err, HasSubstr("--set \"LightingOrientation=90 deg\""));
     run = Zeb({"assist", "Orientation Detection", "--yes", "--set", "LightingOrientation=90 deg"});
     EXPECT_EQ(run.status, 0) << run.err;

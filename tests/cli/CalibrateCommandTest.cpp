@@ -62,10 +62,12 @@ TEST_F(CalibrateCommand, NamesATurnedDomeThenCalibratesTheSurfaceFiles) {
 
     // With the orientation the dome is mounted at, the lights sit on their documented quadrants.
     const std::vector<std::string> mounted = {"--set", "LightingOrientation=90 deg"};
-    std::vector<std::string> arguments = {"calibrate", "--json", "--out", Path("calibration.json").string()};
+    // It replaces the earlier calibration in its file.
+    std::vector<std::string> arguments = {"calibrate", "--json", "--out", Path("turned.json").string()};
     arguments.insert(arguments.end(), mounted.begin(), mounted.end());
     run = Zeb(arguments);
     ASSERT_EQ(run.status, 0) << run.err;
+    std::filesystem::copy_file(Path("turned.json"), Path("calibration.json"));
     const Json agreed = Json::parse(run.out);
     EXPECT_EQ(agreed["orientation"], Json({{"set", "90 deg"}, {"detected", "90 deg"}}));
     EXPECT_LE(agreed["meanErrorDegrees"].get<double>(), 1.0);
@@ -138,6 +140,12 @@ TEST_F(CalibrateCommand, WhatCannotWorkSaysWhy) {
             << target;
         EXPECT_FALSE(std::filesystem::exists(Path("calibration.json")));
     }
+    // A file that is no calibration is kept, before anything is acquired.
+    TestEnvironment::WriteFile(Path("station.json.bak"), "{\"controllers\": []}\n");
+    EXPECT_THAT(Zeb({"calibrate", "--out", Path("station.json.bak").string()}),
+                FailsWith("zeb: " + Path("station.json.bak").string() +
+                          " exists and is not a calibration file: remove it or choose another name\n"));
+    EXPECT_EQ(TestEnvironment::ReadFile(Path("station.json.bak")), "{\"controllers\": []}\n");
     // The built-in station's part fills its 1280 x 1024 image to the edges: a bright region at the
     // edge is no sphere cut by it.
     _station.clear();
@@ -160,6 +168,7 @@ TEST_F(CalibrateCommand, WhatCannotWorkSaysWhy) {
     // The part's surface with the nominal model: convex domes, concave ring, in the curvature file.
     const Outcome run = Zeb({"acquire", "--surface", "--out", Path("shots").string()});
     ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(run.out, HasSubstr("\ncomputing the surface and writing the files took "));
     const PngContents texts = ReadPngFile(Path("shots") / "zeb-channel0-0001-normals.png");
     EXPECT_THAT(texts.texts.at("Lighting model"), StartsWith("nominal: dome radius 100.0 mm"));
     EXPECT_EQ(texts.texts.at("Calibration"), "none: the dome's documented geometry");

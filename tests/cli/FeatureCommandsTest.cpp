@@ -92,7 +92,16 @@ TEST_F(FeatureCommands, DetectShowsTheWiredCameraTheDomeAndTheState) {
 
     environment.WriteSettings("[Log]\nLogEnabled=False\n");
     run = Zeb({"channels", "--detect"});
-    EXPECT_THAT(run.out, HasSubstr("dome:   not reported"));
+    EXPECT_THAT(run.out,
+                HasSubstr("dome:   not reported (the plug-in names it only in its log, which is off)"));
+    // On, but where no file can be: a file stands where its folder would be.
+    TestEnvironment::WriteFile(Path("blocker"), "");
+    const std::string log = (Path("blocker") / "zeb.log").string();
+    environment.WriteSettings("[Log]\nLogEnabled=True\nLogLevel=Notify\nLogPath=" + log + "\n");
+    run = Zeb({"channels", "--detect"});
+    EXPECT_THAT(run.out, HasSubstr("dome:   not reported (the plug-in names it only in its log, which cannot "
+                                   "be written at " +
+                                   log + ")"));
 }
 
 TEST_F(FeatureCommands, WritesSayWhatTheChannelHolds) {
@@ -139,6 +148,19 @@ TEST_F(FeatureCommands, UnknownNamesGetSuggestions) {
     EXPECT_THAT(Zeb({"get", "Width", "--channel", "4"}),
                 FailsWith("zeb: no channel 4: the plug-in offers channel 0 only\n"));
     EXPECT_THAT(Zeb({"get"}), FailsWith(HasSubstr("NAME is required")));
+    // Options before the command: zeb's own are matched, a command's is sent after the command.
+    EXPECT_THAT(
+        Zeb({"--sttaion", "x.json", "channels"}),
+        FailsWith("zeb: unknown option --sttaion\nzeb: did you mean \"--station\"?\nzeb: see zeb help\n"));
+    EXPECT_THAT(Zeb({"--channel", "1", "features"}),
+                FailsWith("zeb: --channel is an option of the command: put it after the command (zeb "
+                          "features --channel ...)\n"));
+    EXPECT_THAT(Zeb({"--camera=x", "channels"}),
+                FailsWith(HasSubstr("--camera is an option of the command: put it after the command")));
+    const Outcome run = Zeb({"shell"}, "--station x.json channels\n");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_EQ(run.err, "zeb: --station is an option of zeb itself, given when zeb starts (zeb --station "
+                       "FILE shell)\n");
 }
 
 TEST_F(FeatureCommands, SetValuesReachTheCommandInOrder) {
@@ -181,6 +203,20 @@ TEST_F(FeatureCommands, WhatAPersonGetsWrongIsNamed) {
     EXPECT_THAT(run.err, HasSubstr("\"2.5\" is not a whole number"));
     run = Zeb({"get", "Width", "--channel", "one"});
     EXPECT_THAT(run.err, HasSubstr("\"one\" is not a whole number"));
+    EXPECT_THAT(Zeb({"view", "--port", "abc"}),
+                FailsWith(AllOf(HasSubstr("\"abc\" is not a whole number"), Not(HasSubstr("range")))));
+    const std::vector<std::vector<std::string>> decimals = {{"acquire", "--timeout"},
+                                                            {"calibrate", "--sphere-radius"},
+                                                            {"assist", "focus", "--act-time"},
+                                                            {"view", "--page-timeout"}};
+    for (std::vector<std::string> arguments : decimals) {
+        arguments.push_back("abc");
+        EXPECT_THAT(Zeb(arguments),
+                    FailsWith(AllOf(HasSubstr("\"abc\" is not a number"), Not(HasSubstr("range")))))
+            << arguments[0];
+    }
+    EXPECT_THAT(Zeb({"acquire", "--timeout", "0"}),
+                FailsWith(HasSubstr("--timeout: 0 is not in the range 0.01 to 3600 (")));
 }
 
 TEST_F(FeatureCommands, JsonIsAskedForSoEveryErrorIsJson) {
@@ -225,6 +261,15 @@ TEST_F(FeatureCommands, StartupFailuresSayWhy) {
                        "occurred.\nzeb: its settings folder " +
                            environment.SettingsFolder().string() + " cannot be created: " + blocker.string() +
                            " is a file, not a folder\n");
+
+    // A folder where the settings file should be.
+    std::filesystem::create_directories(environment.SettingsFile());
+    const std::string settings = environment.SettingsFile().string();
+    EXPECT_THAT(Zeb({"channels"}),
+                FailsWith(StartsWith("zeb: the settings file " + settings + " is a folder, not a file\n")));
+    EXPECT_THAT(Zeb({"--settings"}),
+                FailsWith(StartsWith("zeb: the settings file " + settings + " is a folder, not a file\n")));
+    std::filesystem::remove(environment.SettingsFile());
 
     UseStation(Json{{"controllers", Json::array()}, {"cameras", Json::array()}, {"cables", Json::array()}});
     EXPECT_THAT(Zeb({"channels"}), FailsWith("zeb: no channel 0: the station has no lighting controller\n"));

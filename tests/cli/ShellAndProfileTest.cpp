@@ -195,6 +195,20 @@ TEST_F(ShellAndProfile, ProfileSavedAndApplied) {
     }
     EXPECT_THAT(Zeb({"profile"}),
                 FailsWith(AllOf(HasSubstr("profile save FILE"), HasSubstr("profile load FILE"))));
+
+    // A file that is no profile zeb saved is kept; a folder is named; an earlier profile is replaced.
+    const std::string station = Path("station.json").string();
+    const std::string stationText = TestEnvironment::ReadFile(station);
+    EXPECT_THAT(Zeb({"profile", "save", station}),
+                FailsWith("zeb: " + station +
+                          " exists and is not a profile zeb saved: remove it or choose another name\n"));
+    EXPECT_EQ(TestEnvironment::ReadFile(station), stationText);
+    EXPECT_THAT(
+        Zeb({"profile", "save", environment.Folder().string()}),
+        FailsWith("zeb: cannot write the profile " + environment.Folder().string() + ": it is a folder\n"));
+    run = Zeb({"profile", "save", profile, "--set", "ExposureTime=90"});
+    EXPECT_EQ(run.status, 0) << run.err;
+    EXPECT_THAT(TestEnvironment::ReadFile(profile), HasSubstr("\nExposureTime=90\n"));
 }
 
 // A shell line's words: quotes and escapes as the platform's own shell would take them, so that a

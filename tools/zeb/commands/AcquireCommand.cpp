@@ -26,9 +26,7 @@ void AcquireCommand::Define(CLI::App& parent) {
     _app =
         parent.add_subcommand("acquire", "acquire image sets and write each as PNG files with its metadata");
     AddChannelOptions(*_app, _channel);
-    _app->add_option("--count,-n", _count, "image sets to acquire")
-        ->check(WholeNumber())
-        ->check(CLI::Range(int64_t{1}, int64_t{1000000}));
+    _app->add_option("--count,-n", _count, "image sets to acquire")->check(NumberIn(1, 1000000, true));
     _app->add_flag("--continuous", _continuous,
                    "acquire until Ctrl-C with a live line of image sets per second, lost and failed sets; "
                    "files are written only with --out");
@@ -46,7 +44,7 @@ void AcquireCommand::Define(CLI::App& parent) {
         ->delimiter(',')
         ->check(CLI::IsMember(FileChoices()));
     _app->add_option("--timeout", _timeoutSeconds, "longest wait for one image set, in seconds")
-        ->check(CLI::Range(0.01, 3600.0));
+        ->check(NumberIn(0.01, 3600));
     _app->add_flag("--json", _json, "print the result as JSON");
     _app->get_option("--count")->excludes(_app->get_option("--continuous"));
     _app->add_flag("--surface", _surface,
@@ -189,7 +187,8 @@ int AcquireCommand::Run(Session& session) {
             std::printf(", then %.1f ms per image set", s.MillisecondsPerSet());
         std::printf("\n");
         if (writer)
-            std::printf("writing the files took %.1f ms per image set\n",
+            std::printf("%s took %.1f ms per image set\n",
+                        surfaces ? "computing the surface and writing the files" : "writing the files",
                         1000.0 * s.handlingSeconds / double(s.sets));
         if (_continuous || s.lost || s.failed)
             std::printf("%lld lost, %lld failed%s\n", static_cast<long long>(s.lost),

@@ -27,10 +27,9 @@ void AssistCommand::Define(CLI::App& parent) {
     _app->add_option("--act-time", _actSeconds,
                      "with --yes: seconds a person has to act (toggle the trigger, turn the encoder) in the "
                      "wiring checks")
-        ->check(CLI::Range(0.0, 3600.0));
+        ->check(NumberIn(0, 3600));
     _app->add_option("--max-images", _maxImages, "image sets an assistant may ask for before zeb gives up")
-        ->check(WholeNumber())
-        ->check(CLI::Range(1, 100000));
+        ->check(NumberIn(1, 100000, true));
     _app->add_flag("--json", _json, "print the result as JSON (the dialogue goes to standard error)");
 }
 
@@ -63,8 +62,10 @@ int AssistCommand::Run(Session& session) {
     hooks.stop = Interrupted;
     hooks.maxImages = _maxImages;
     hooks.show = [&](const AssistantState& state) {
-        if (!state.instruction.empty() && state.instruction != lastInstruction)
-            dialogue.Line("\n" + state.instruction);
+        if (!state.instruction.empty() && state.instruction != lastInstruction) {
+            dialogue.Line(""); // a blank line before each new instruction
+            dialogue.Line(state.instruction);
+        }
         lastInstruction = state.instruction;
         if (state.result == "Undefined") {
             if (!state.message.empty() && state.message != lastMessage)

@@ -25,20 +25,22 @@ void CalibrateCommand::Define(CLI::App& parent) {
     AddChannelOptions(*_app, _channel);
     _app->add_option("--out,-o", _out, "the calibration file (default: zeb-calibration-channelN.json)");
     _app->add_option("--sphere-radius", _sphereRadius, "the sphere's radius, millimetres")
-        ->check(CLI::Range(1.0, 1000.0));
+        ->check(NumberIn(1, 1000));
     _app->add_option("--sphere-albedo", _sphereAlbedo, "the albedo of the sphere's matte surface")
-        ->check(CLI::Range(0.01, 1.0));
+        ->check(NumberIn(0.01, 1));
     _app->add_option("--count,-n", _count,
                      "image sets to acquire and average (those that show the sphere where the first does)")
-        ->check(WholeNumber())
-        ->check(CLI::Range(1, 100));
+        ->check(NumberIn(1, 100, true));
     _app->add_option("--timeout", _timeoutSeconds, "longest wait for one image set, in seconds")
-        ->check(CLI::Range(0.01, 3600.0));
+        ->check(NumberIn(0.01, 3600));
     AddSurfaceModelOptions(*_app, _model, false);
     _app->add_flag("--json", _json, "print the figures as JSON");
 }
 
 int CalibrateCommand::Run(Session& session) {
+    const std::string file =
+        _out.empty() ? "zeb-calibration-channel" + std::to_string(_channel.channel) + ".json" : _out;
+    CheckCalibrationTarget(fs::u8path(file)); // before anything is acquired
     const std::vector<Assignment> extra = {
         {"SetupMode", "Off", "calibrate"},
         {"AcquisitionMode", _count > 1 ? "Continuous" : "SingleFrame", "calibrate"}};
@@ -73,8 +75,6 @@ int CalibrateCommand::Run(Session& session) {
     sphere.albedo = _sphereAlbedo;
     const SphereCalibrationRun run = CalibrateOnSphere(sets, lighting, description, sphere);
     const CalibrationResult& result = run.result;
-    const std::string file =
-        _out.empty() ? "zeb-calibration-channel" + std::to_string(_channel.channel) + ".json" : _out;
     WriteCalibrationFile(fs::u8path(file), run.record);
 
     const LightingVerdict& verdict = result.verdict;

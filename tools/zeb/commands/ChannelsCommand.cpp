@@ -5,6 +5,7 @@
 #include "base/Text.h"
 
 #include "base/CommandError.h"
+#include "session/PluginFiles.h"
 
 #include <nlohmann/json.hpp>
 
@@ -57,6 +58,16 @@ ChannelReport Inspect(Session& session, int32_t index, bool detect) {
     report.dome = session.DomeModel(index).value_or("");
     return report;
 }
+// Why the dome is not named: the plug-in names it only in its log.
+std::string DomeNotReported() {
+    const std::string start = "not reported (the plug-in names it only in its log, ";
+    const auto log = LogFile();
+    if (!log)
+        return start + "which is off)";
+    if (!LogWritable(*log))
+        return start + "which cannot be written at " + log->string() + ")";
+    return start + "and " + log->string() + " does not name it)";
+}
 } // namespace
 
 int ChannelsCommand::Run(Session& session) {
@@ -89,9 +100,7 @@ int ChannelsCommand::Run(Session& session) {
                 std::printf(
                     "  camera: %s\n",
                     Printable(r.camera + (r.cameraModel.empty() ? "" : " (" + r.cameraModel + ")")).c_str());
-            std::printf("  dome:   %s\n",
-                        r.dome.empty() ? "not reported (the plug-in names it only in its log, which is off)"
-                                       : Printable(r.dome).c_str());
+            std::printf("  dome:   %s\n", Printable(r.dome.empty() ? DomeNotReported() : r.dome).c_str());
             std::printf("  state:  %s\n", Printable(r.state).c_str());
             for (const std::string& finding : r.wiring)
                 std::printf("  wiring: %s\n", Printable(finding).c_str());

@@ -34,8 +34,9 @@ protected:
 // Outside zeb shell, a setting made by a command alone ends with zeb: says so on standard error.
 void SayLastsForThisCommand(bool inShell, const std::string& what);
 
-// A whole number, checked before a range so that "abc" is called what it is.
-CLI::Validator WholeNumber();
+// A number from `min` to `max` (a whole one when `whole`): "abc" is called not a number (not a
+// whole number), and a number outside is named with the range as typed ("0.01 to 3600").
+CLI::Validator NumberIn(double min, double max, bool whole = false);
 
 // --channel, --camera, --set, --profile and --accept-adjusted.
 void AddChannelOptions(CLI::App& app, ChannelOptions& options);

@@ -13,6 +13,7 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
+#include <map>
 
 namespace zeb::cli {
 
@@ -57,6 +58,45 @@ void PrintVersion(const std::string& pluginPath) {
 }
 
 } // namespace
+
+// The options zeb itself takes before the command, and whether each takes a value.
+const std::map<std::string, bool>& CommandLine::OwnOptions(Mode mode) {
+    static const std::map<std::string, bool> program = {{"--station", true},   {"--plugin", true},
+                                                        {"--settings", false}, {"--version", false},
+                                                        {"--help", false},     {"-h", false}};
+    static const std::map<std::string, bool> shell = {{"--help", false}, {"-h", false}};
+    return mode == Mode::Program ? program : shell;
+}
+
+CommandError CommandLine::MisplacedOption(const std::string& name, const std::vector<std::string>& arguments,
+                                          size_t at) const {
+    const auto& program = OwnOptions(Mode::Program);
+    if (_mode == Mode::Shell && program.contains(name))
+        return CommandError(name + " is an option of zeb itself, given when zeb starts (zeb " + name +
+                            (program.at(name) ? " FILE shell)" : ")"));
+    // An option of a command (or of one of its own commands, as profile save).
+    std::vector<const CLI::App*> apps;
+    for (const auto& command : _parts->commands)
+        apps.push_back(command->App());
+    bool ofCommand = false;
+    for (size_t k = 0; k < apps.size() && !ofCommand; ++k) {
+        ofCommand = apps[k]->get_option_no_throw(name) != nullptr;
+        for (const CLI::App* sub : apps[k]->get_subcommands({}))
+            apps.push_back(sub);
+    }
+    if (ofCommand) {
+        const auto names = CommandNames();
+        const auto command = std::find_first_of(arguments.begin() + static_cast<std::ptrdiff_t>(at) + 1,
+                                                arguments.end(), names.begin(), names.end());
+        return CommandError(name + " is an option of the command: put it after the command (zeb " +
+                            (command == arguments.end() ? std::string("COMMAND") : *command) + " " + name +
+                            " ...)");
+    }
+    std::vector<std::string> own;
+    for (const auto& [option, value] : OwnOptions(_mode))
+        own.push_back(option);
+    return CommandError("unknown option " + name).Hint(DidYouMean(name, own)).Hint("see zeb help");
+}
 
 CommandLine::CommandLine(Mode mode) : _parts(std::make_unique<Parts>()), _mode(mode) {
     CLI::App& app = _parts->app;
@@ -118,16 +158,21 @@ int CommandLine::Run(const std::vector<std::string>& arguments, Session* session
     // A script that asked for JSON gets its errors as JSON too, on standard output.
     const bool json = std::find(arguments.begin(), arguments.end(), "--json") != arguments.end();
     auto Report = [json](const CommandError& error) { return cli::Report(error, json); };
-    // An unknown command gets a suggestion instead of CLI11's "not expected".
+    // An unknown command or option before the command gets a suggestion instead of CLI11's "not
+    // expected", and a command's option there is sent after the command.
+    const auto names = CommandNames();
     for (size_t i = 0; i < arguments.size(); ++i) {
         const std::string& word = arguments[i];
-        if (word == "--station" || word == "--plugin") {
-            ++i;
-            continue;
+        if (word.starts_with("-") && word != "-") {
+            const size_t equals = word.find('=');
+            const std::string name = word.substr(0, equals);
+            if (const auto own = OwnOptions(_mode).find(name); own != OwnOptions(_mode).end()) {
+                if (own->second && equals == std::string::npos)
+                    ++i; // its value
+                continue;
+            }
+            return Report(MisplacedOption(name, arguments, i));
         }
-        if (word.starts_with("-"))
-            continue;
-        const auto names = CommandNames();
         if (std::find(names.begin(), names.end(), word) == names.end())
             return Report(CommandError("unknown command \"" + word + "\"")
                               .Hint(DidYouMean(word, names))

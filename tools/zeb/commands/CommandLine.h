@@ -1,6 +1,7 @@
 // zeb's command line: parsing with CLI11, running the chosen command, reporting its failure.
 #pragma once
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,11 @@ public:
     std::vector<std::string> CommandNames() const;
 
 private:
+    static const std::map<std::string, bool>& OwnOptions(Mode mode);
+    // The error for an option before the command that zeb does not take there.
+    CommandError MisplacedOption(const std::string& name, const std::vector<std::string>& arguments,
+                                 size_t at) const;
+
     struct Parts;
     std::unique_ptr<Parts> _parts;
     Mode _mode;

@@ -39,6 +39,7 @@ int ProfileCommand::Run(Session& session) {
         SayLastsForThisCommand(_inShell, "the profile");
         return 0;
     }
+    CheckProfileTarget(_file); // before the channel is touched
     host::HostChannel& channel = PrepareChannel(session, _channel, CameraNeed::Soft, {});
     SelectCamera(channel, {}, false);
     const size_t count = SaveProfile(channel, _file);

@@ -1,7 +1,10 @@
 // The options several commands share.
 #include "commands/Command.h"
 
+#include <charconv>
+#include <cmath>
 #include <cstdio>
+#include <limits>
 
 namespace zeb::cli {
 
@@ -14,21 +17,38 @@ void SayLastsForThisCommand(bool inShell, const std::string& what) {
                  what.c_str());
 }
 
-CLI::Validator WholeNumber() {
+namespace {
+// The shortest text that reads back as the number: "0.01", "3600".
+std::string Shortest(double value) {
+    char text[64];
+    const auto end = std::to_chars(text, text + sizeof text, value, std::chars_format::fixed).ptr;
+    return std::string(text, end);
+}
+} // namespace
+
+CLI::Validator NumberIn(double min, double max, bool whole) {
+    const std::string range = Shortest(min) + " to " + Shortest(max);
     return CLI::Validator(
-        [](std::string& text) -> std::string {
-            int64_t value = 0;
-            if (CLI::detail::lexical_cast(text, value))
-                return {};
-            return "\"" + text + "\" is not a whole number";
+        [min, max, whole, range](std::string& text) -> std::string {
+            double value = 0;
+            if (whole) {
+                int64_t number = 0;
+                if (!CLI::detail::lexical_cast(text, number))
+                    return "\"" + text + "\" is not a whole number";
+                value = static_cast<double>(number);
+            } else if (!CLI::detail::lexical_cast(text, value) || !std::isfinite(value)) {
+                return "\"" + text + "\" is not a number";
+            }
+            if (value < min || value > max)
+                return text + " is not in the range " + range;
+            return {};
         },
-        "", "whole number");
+        std::string(whole ? "INT" : "FLOAT") + " in [" + Shortest(min) + " - " + Shortest(max) + "]", "");
 }
 
 void AddChannelOptions(CLI::App& app, ChannelOptions& options) {
     app.add_option("--channel,-c", options.channel, "channel index")
-        ->check(WholeNumber())
-        ->check(CLI::NonNegativeNumber);
+        ->check(NumberIn(0, std::numeric_limits<int32_t>::max(), true));
     app.add_option("--camera", options.camera,
                    "select this camera instead of the one detected as wired to the channel's controller");
     app.add_option("--profile", options.profiles,

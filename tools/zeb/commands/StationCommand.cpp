@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <limits>
 
 namespace zeb::cli {
 
@@ -24,7 +25,7 @@ void StationCommand::Define(CLI::App& parent) {
         "one --station (ZEB_STATION) names");
     _app->add_option("--channel,-c", _channel,
                      "only this channel's controller, the cameras its cables reach and its cables")
-        ->check(CLI::NonNegativeNumber)
+        ->check(NumberIn(0, std::numeric_limits<int32_t>::max(), true))
         ->default_str("all");
     // A part of one's own: the built-in area-scan channel with a height map under its camera.
     _app->add_option("--object", _object,

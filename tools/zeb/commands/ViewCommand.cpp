@@ -10,7 +10,7 @@ void ViewCommand::Define(CLI::App& parent) {
     _app = parent.add_subcommand(
         "view",
         "serve a live viewer of every channel in the browser, and the JSON API it uses, until Ctrl-C");
-    _app->add_option("--port", _port, "TCP port; 0 picks a free one")->check(CLI::Range(0, 65535));
+    _app->add_option("--port", _port, "TCP port; 0 picks a free one")->check(NumberIn(0, 65535, true));
     _app->add_option("--bind", _bind,
                      "address to listen on; anything but a loopback address lets other machines control the "
                      "station");
@@ -19,9 +19,9 @@ void ViewCommand::Define(CLI::App& parent) {
                      "calibration files (zeb-calibration-channelN.json)");
     _app->add_option("--page-timeout", _clientTimeoutSeconds,
                      "seconds after which a page that stopped asking is gone, and what only it started stops")
-        ->check(CLI::Range(0.1, 3600.0));
+        ->check(NumberIn(0.1, 3600));
     _app->add_option("--timeout", _imageTimeoutSeconds, "longest wait for one image set, in seconds")
-        ->check(CLI::Range(0.01, 3600.0));
+        ->check(NumberIn(0.01, 3600));
     AddChannelOptions(*_app, _settings);
     _app->get_option("--channel")->description("the channel that --camera, --profile and --set apply to");
 }

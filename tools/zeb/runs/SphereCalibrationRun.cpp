@@ -1,12 +1,12 @@
 #include "runs/SphereCalibrationRun.h"
 
 #include "base/CommandError.h"
+#include "base/FileText.h"
 #include "base/Text.h"
 
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 
 namespace zeb::cli {
 
@@ -165,11 +165,16 @@ void WriteCalibrationFile(const std::filesystem::path& file, const CalibrationRe
     if (error)
         throw CommandError("cannot create the folder " + file.parent_path().string() + ": " +
                            error.message());
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << CalibrationToJson(record);
-    out.close();
-    if (!out)
-        throw CommandError("cannot write the calibration file " + file.string());
+    WriteWholeFile(file, CalibrationToJson(record), "calibration file");
+}
+
+bool IsCalibrationText(const std::string& text) {
+    const nlohmann::json json = nlohmann::json::parse(text, nullptr, false);
+    return json.is_object() && json.contains("version") && json.contains("steps") && json.contains("sphere");
+}
+
+void CheckCalibrationTarget(const std::filesystem::path& file) {
+    RefuseToReplace(file, "calibration file", "a calibration file", IsCalibrationText);
 }
 
 } // namespace zeb::cli

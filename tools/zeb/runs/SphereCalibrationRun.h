@@ -37,7 +37,13 @@ SphereCalibrationRun CalibrateOnSphere(const std::vector<host::Image>& sets, con
                                        const ImageSetDescription& description,
                                        const photometric::SphereSettings& sphere);
 
-// Makes its folder when missing; throws CommandError when the file cannot be written.
+// Makes its folder when missing and writes the file whole or not at all; throws CommandError when
+// the file cannot be written.
 void WriteCalibrationFile(const std::filesystem::path& file, const photometric::CalibrationRecord& record);
+// Whether the text is a calibration file: a JSON object with the lights' steps and the sphere.
+bool IsCalibrationText(const std::string& text);
+// Refuses a folder, or a file that holds something else than a calibration, as --out of zeb
+// calibrate; an earlier calibration is replaced.
+void CheckCalibrationTarget(const std::filesystem::path& file);
 
 } // namespace zeb::cli

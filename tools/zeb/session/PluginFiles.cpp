@@ -1,5 +1,6 @@
 #include "session/PluginFiles.h"
 
+#include "base/CommandError.h"
 #include "base/NameMatch.h"
 #include "base/Text.h"
 #include "hostkit/Plugin.h"
@@ -12,6 +13,8 @@
 
 #if defined(_WIN32)
 #include <windows.h>
+#else
+#include <unistd.h>
 #endif
 
 namespace zeb::cli {
@@ -20,7 +23,13 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string ReadText(const fs::path& path) {
+// The settings file's text; empty when it is missing or cannot be read (the plug-in then starts
+// with its defaults or says why). A folder in its place would fail every read: it is named.
+std::string ReadSettingsText(const fs::path& path) {
+    std::error_code error;
+    if (fs::is_directory(path, error))
+        throw CommandError("the settings file " + path.string() + " is a folder, not a file")
+            .Hint("remove the folder or move it away: the plug-in then writes a new settings file");
     std::ifstream in(path, std::ios::binary);
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
@@ -131,7 +140,7 @@ std::optional<std::string> SettingsFolderProblem() {
 }
 
 std::optional<std::string> SettingsEntry(const std::string& section, const std::string& key) {
-    return SettingsValue(ReadText(SettingsFile()), section, key);
+    return SettingsValue(ReadSettingsText(SettingsFile()), section, key);
 }
 
 std::optional<fs::path> LogFile() {
@@ -151,6 +160,32 @@ std::optional<fs::path> LogFile() {
     if (dot == std::string::npos || dot == 0 || name == "..")
         name += ".log";
     return NativePath(folder + name);
+}
+
+bool LogWritable(const fs::path& log) {
+    std::error_code error;
+    if (fs::exists(log, error)) {
+        if (!fs::is_regular_file(log, error))
+            return false;
+        const std::ofstream out(log, std::ios::binary | std::ios::app); // appends nothing
+        return out.is_open();
+    }
+    // Not made yet (nothing logged so far, or it cannot be): the nearest part of its path that
+    // exists must be a folder this process may write into; the plug-in makes the folders below it.
+    for (fs::path part = log.parent_path(); !part.empty(); part = part.parent_path()) {
+        if (fs::exists(part, error)) {
+            if (!fs::is_directory(part, error))
+                return false;
+#if defined(_WIN32)
+            return true;
+#else
+            return access(part.c_str(), W_OK) == 0;
+#endif
+        }
+        if (part == part.parent_path())
+            break;
+    }
+    return false;
 }
 
 std::optional<std::string> DomeModelInLog(const std::string& logText) {

@@ -24,11 +24,15 @@ std::filesystem::path SettingsFile();
 // Why the settings folder cannot be made, or nothing when it exists or can be made.
 std::optional<std::string> SettingsFolderProblem();
 
-// A value of the plug-in's settings file, or nothing when the file or the key is missing.
+// A value of the plug-in's settings file, or nothing when the file or the key is missing. Throws
+// CommandError when a folder stands where the file should be.
 std::optional<std::string> SettingsEntry(const std::string& section, const std::string& key);
 
 // The log file the settings turn on (LogEnabled exactly "True"); nothing when logging is off.
 std::optional<std::filesystem::path> LogFile();
+// Whether the plug-in can write the log file: it can be appended to, or, not made yet, the nearest
+// existing folder on its path can be written into.
+bool LogWritable(const std::filesystem::path& log);
 
 // The last "LightingModel = ..." value in `logText` (the dome model the controller reported).
 std::optional<std::string> DomeModelInLog(const std::string& logText);

@@ -4,7 +4,6 @@
 #include "base/FileText.h"
 #include "base/Text.h"
 
-#include <fstream>
 #include <sstream>
 
 namespace zeb::cli {
@@ -63,14 +62,20 @@ std::string ProfileText(host::HostChannel& channel, size_t* count) {
     return text;
 }
 
+bool IsSavedProfile(const std::string& text) {
+    const std::string first = Trim(text.substr(0, text.find('\n')));
+    return first.starts_with(HeaderStart) && first.ends_with(HeaderEnd);
+}
+
+void CheckProfileTarget(const std::filesystem::path& file) {
+    RefuseToReplace(file, "profile", "a profile zeb saved", IsSavedProfile);
+}
+
 size_t SaveProfile(host::HostChannel& channel, const std::filesystem::path& file) {
+    CheckProfileTarget(file);
     size_t count = 0;
     const std::string text = ProfileText(channel, &count);
-    std::ofstream out(file, std::ios::binary | std::ios::trunc);
-    out << text;
-    out.close();
-    if (!out)
-        throw CommandError("cannot write the profile " + file.string());
+    WriteWholeFile(file, text, "profile");
     return count;
 }
 

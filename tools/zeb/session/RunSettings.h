@@ -35,7 +35,13 @@ std::vector<Assignment> ParseProfile(const std::string& text, const std::string&
 bool BelongsInProfile(const FeatureInfo& feature);
 // The channel's profile features as they are now, as a profile's text, and how many.
 std::string ProfileText(host::HostChannel& channel, size_t* count = nullptr);
-// Writes ProfileText to the file; returns how many features it holds.
+// Whether the text is a profile zeb saved: its first line names the channel it was saved from.
+bool IsSavedProfile(const std::string& text);
+// Refuses a file that a saved profile must not replace: a folder, or a file that holds something
+// else than a profile zeb saved (an earlier one is replaced, an empty file too).
+void CheckProfileTarget(const std::filesystem::path& file);
+// Writes ProfileText to the file, whole or not at all, after CheckProfileTarget; returns how many
+// features it holds.
 size_t SaveProfile(host::HostChannel& channel, const std::filesystem::path& file);
 
 // One assignment applied: what the channel then holds, or the plug-in's error.
