@@ -159,6 +159,13 @@ TEST(ViewLoopback, IsToldByTheAddressHoweverItIsWrittenAndSettingsReachTheChanne
             EXPECT_EQ(client.Get("/api/channels/1/features/" + name).body, value) << name;
         EXPECT_EQ(client.Get("/api/channels/0/features/LightingOrientation").body, "180 deg");
     }
+    // A name for --bind is refused before any channel is opened.
+    TestEnvironment environment;
+    const Outcome named =
+        ZebProcess::Run(environment.Folder(), {"view", "--port", "0", "--bind", "localhost"});
+    EXPECT_NE(named.status, 0);
+    EXPECT_THAT(named.err, HasSubstr("\"localhost\" is not an IP address"));
+    EXPECT_THAT(named.out, Not(HasSubstr("channel 0")));
 }
 
 } // namespace zeb::test

@@ -47,6 +47,11 @@ void Prepare(Session& session, int32_t index, const ChannelOptions& settings) {
 } // namespace
 
 void Serve(Session& session, const ViewerOptions& options, const std::function<bool()>& stop) {
+    // The arguments first: opening the channels takes a while.
+    if (!IsIpAddress(options.bind))
+        throw CommandError("\"" + options.bind + "\" is not an IP address")
+            .Hint("--bind takes an address: 127.0.0.1 or ::1 for this machine alone, 0.0.0.0 for every "
+                  "network");
     const int32_t count = session.ChannelCount();
     if (count == 0 || options.settings.channel >= count)
         session.Channel(options.settings.channel); // says why there is none
