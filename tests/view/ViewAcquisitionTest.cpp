@@ -318,6 +318,16 @@ TEST_F(ViewAcquisition, ARecordingWritesTheNextImageSetsLeavingTheAcquisitionAsI
     EXPECT_EQ(status["active"], false);
     EXPECT_THAT(status["ended"].get<std::string>(), HasSubstr("the acquisition ended")) << status;
 
+    // A folder that cannot be made is said so, as a save says it, and nothing starts.
+    const std::filesystem::path aside = Saved().string() + "-aside";
+    std::filesystem::rename(Saved(), aside);
+    TestEnvironment::WriteFile(Saved(), "a file where the folder should be");
+    ExpectAnswers(Client(), {{"POST", "/api/channels/1/recording/start?count=3", "", 500,
+                              StartsWith("cannot create the folder " + Saved().string())}});
+    EXPECT_TRUE(Idle(Status(1)));
+    std::filesystem::remove(Saved());
+    std::filesystem::rename(aside, Saved());
+
     // A million image sets of 640 x 480 would take terabytes: nothing starts, nothing is written.
     const size_t pngs = FilesEndingIn(Saved(), ".png");
     ExpectAnswers(Client(),

@@ -52,10 +52,10 @@ public:
 
     // The answer to a request that changes what runs on the channel.
     struct Outcome {
-        enum class Kind { Done, Refused, Conflict, NoRoom };
+        enum class Kind { Done, Refused, Conflict, NoRoom, Failed };
         Kind kind = Kind::Done;
-        // The plug-in's error text (Refused), why not now (Conflict) or why the folder cannot hold it
-        // (NoRoom).
+        // The plug-in's error text (Refused), why not now (Conflict), why the folder cannot hold it
+        // (NoRoom) or why it cannot be written at all (Failed).
         std::string text;
     };
 
@@ -122,8 +122,9 @@ public:
     Recorder::Saved Save(const LiveImageSet& set, bool surface = false);
     // Writes the next `count` image sets, or those of the next `seconds`, of the acquisition, with
     // their surfaces when `surfaces`. On a stopped channel the recording starts the acquisition for
-    // itself (owned as a start by `client` is) and stops it when it ends. NoRoom when the save
-    // folder cannot hold it; Conflict while an assistant runs; a recording under way starts afresh.
+    // itself (owned as a start by `client` is) and stops it when it ends. Failed when the save folder
+    // cannot be made, NoRoom when it cannot hold it; Conflict while an assistant runs; a recording
+    // under way starts afresh.
     Outcome StartRecording(int64_t count, double seconds, bool surfaces, const std::string& client);
     Outcome StopRecording();
 

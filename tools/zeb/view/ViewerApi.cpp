@@ -99,6 +99,8 @@ HttpResponse Answer(const ChannelWorker::Outcome& outcome, const std::function<H
         return HttpResponse::Text(409, outcome.text);
     case ChannelWorker::Outcome::Kind::NoRoom:
         return HttpResponse::Text(507, outcome.text);
+    case ChannelWorker::Outcome::Kind::Failed:
+        return HttpResponse::Text(500, outcome.text);
     case ChannelWorker::Outcome::Kind::Done:
         break;
     }
