@@ -18,9 +18,18 @@ using nlohmann::json;
 
 namespace {
 
-// A failed feature operation: the plug-in's text verbatim, 404 when the feature does not exist.
-HttpResponse FeatureFailure(const std::string& name, const std::string& error) {
-    return HttpResponse::Text(cli::FeatureMissing(error, name) ? 404 : 422, error);
+// A failed feature operation: the plug-in's text verbatim, then the hints zeb's commands give with it
+// (did you mean, the choices); 404 when the feature does not exist.
+HttpResponse FeatureFailure(const std::string& name, const std::string& error, const std::string& hints) {
+    return HttpResponse::Text(cli::FeatureMissing(error, name) ? 404 : 422, error + hints);
+}
+
+// Each hint in parentheses after the text, as a profile's lines give them.
+std::string Hints(const cli::CommandError& error) {
+    std::string text;
+    for (const std::string& hint : error.Hints())
+        text += " (" + hint + ")";
+    return text;
 }
 
 // A feature the camera takes only while it does not stream (the image region), asked for while the
@@ -48,6 +57,15 @@ struct FeatureResult {
     bool ok = false;
     std::string text; // the value, or the plug-in's error
     cli::WriteOutcome::Kind kind = cli::WriteOutcome::Kind::Held;
+    std::string hints; // after the plug-in's error
+
+    static FeatureResult Value(std::string value,
+                               cli::WriteOutcome::Kind kind = cli::WriteOutcome::Kind::Held) {
+        return {true, std::move(value), kind, {}};
+    }
+    static FeatureResult Failure(std::string error, std::string hints = {}) {
+        return {false, std::move(error), cli::WriteOutcome::Kind::Held, std::move(hints)};
+    }
 };
 } // namespace
 
@@ -67,9 +85,13 @@ HttpResponse ViewerApi::Features(const Call& call) {
 HttpResponse ViewerApi::ReadFeature(const Call& call) {
     const FeatureResult result = call.worker->Call([name = call.name](host::HostChannel& channel) {
         const auto value = channel.Read(name);
-        return value ? FeatureResult{true, *value} : FeatureResult{false, channel.Error()};
+        if (value)
+            return FeatureResult::Value(*value);
+        const std::string error = channel.Error();
+        return FeatureResult::Failure(error, Hints(cli::FeatureError(channel, name)));
     });
-    return result.ok ? HttpResponse::Text(200, result.text) : FeatureFailure(call.name, result.text);
+    return result.ok ? HttpResponse::Text(200, result.text)
+                     : FeatureFailure(call.name, result.text, result.hints);
 }
 
 HttpResponse ViewerApi::WriteFeature(const Call& call) {
@@ -82,20 +104,20 @@ HttpResponse ViewerApi::WriteFeature(const Call& call) {
             const bool acquiring = worker->CurrentStatus().mode != ChannelWorker::Mode::Idle;
             if (const auto held = HeldWhileAcquiring(channel, acquiring, {name, value, "PUT"})) {
                 waits = !held->outcome;
-                return held->outcome ? FeatureResult{true, held->outcome->holds, held->outcome->kind}
-                                     : FeatureResult{false, held->error};
+                return held->outcome ? FeatureResult::Value(held->outcome->holds, held->outcome->kind)
+                                     : FeatureResult::Failure(held->error);
             }
             try {
                 const cli::WriteOutcome outcome = cli::WriteFeature(channel, name, value);
-                return FeatureResult{true, outcome.holds, outcome.kind};
+                return FeatureResult::Value(outcome.holds, outcome.kind);
             } catch (const cli::CommandError& error) {
-                return FeatureResult{false, error.what()};
+                return FeatureResult::Failure(error.what(), Hints(error));
             }
         });
     if (waits)
         return HttpResponse::Text(409, result.text);
     if (!result.ok)
-        return FeatureFailure(call.name, result.text);
+        return FeatureFailure(call.name, result.text, result.hints);
     HttpResponse response = HttpResponse::Text(200, result.text);
     const char* kind = result.kind == cli::WriteOutcome::Kind::Held         ? "held"
                        : result.kind == cli::WriteOutcome::Kind::Normalised ? "normalised"
@@ -106,12 +128,14 @@ HttpResponse ViewerApi::WriteFeature(const Call& call) {
 
 HttpResponse ViewerApi::Command(const Call& call) {
     const auto failure =
-        call.worker->Call([name = call.name](host::HostChannel& channel) -> std::optional<std::string> {
+        call.worker->Call([name = call.name](host::HostChannel& channel) -> std::optional<FeatureResult> {
             if (channel.Execute(name))
                 return std::nullopt;
-            return channel.Error();
+            const std::string error = channel.Error();
+            return FeatureResult::Failure(error, Hints(cli::FeatureError(channel, name)));
         });
-    return failure ? FeatureFailure(call.name, *failure) : HttpResponse::Text(200, "done");
+    return failure ? FeatureFailure(call.name, failure->text, failure->hints)
+                   : HttpResponse::Text(200, "done");
 }
 
 HttpResponse ViewerApi::ReadProfile(const Call& call) {

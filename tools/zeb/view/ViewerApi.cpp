@@ -1,6 +1,7 @@
 #include "view/ViewerApi.h"
 
 #include "base/CommandError.h"
+#include "base/NameMatch.h"
 #include "runs/AssistantRunner.h"
 #include "view/ApiJson.h"
 #include "view/PageAssets.h"
@@ -390,9 +391,31 @@ HttpResponse ViewerApi::StartAssistant(const Call& call) {
     const std::string& typed = call.request.body;
     const std::vector<std::string> offered =
         worker.Call([](host::HostChannel& channel) { return channel.Choices("DialogSelector"); });
-    const std::string name =
-        cli::AssistantNames(offered).Resolve(typed).value_or(cli::AssistantNames::Expand(typed));
-    return Answer(worker.StartAssistant(name, call.client), [&] { return AssistantAnswer(worker); });
+    const std::optional<std::string> offers = cli::AssistantNames(offered).Resolve(typed);
+    ChannelWorker::Outcome outcome =
+        worker.StartAssistant(offers.value_or(cli::AssistantNames::Expand(typed)), call.client);
+    // A name the channel does not offer: after the plug-in's refusal, what was probably meant and the
+    // choices, as zeb assist gives them.
+    if (!offers && outcome.kind == ChannelWorker::Outcome::Kind::Refused) {
+        std::vector<std::string> candidates = offered;
+        std::string list;
+        for (const std::string& name : offered)
+            list += (list.empty() ? "\"" : ", \"") + name + "\"";
+        bool known = false; // an assistant of another channel's kind
+        for (const auto& [shortName, fullName] : cli::AssistantNames::ShortNames()) {
+            candidates.push_back(shortName);
+            known = known || cli::EqualsIgnoringCase(typed, shortName) ||
+                    cli::EqualsIgnoringCase(typed, fullName);
+        }
+        if (known && worker.ScanType() != "Linescan" &&
+            cli::EqualsIgnoringCase(cli::AssistantNames::Expand(typed), "Encoder movement detection"))
+            outcome.text += " (the encoder check needs a line-scan channel; channel " +
+                            std::to_string(worker.Index()) + " is an area-scan channel)";
+        else if (const std::string guess = cli::DidYouMean(typed, candidates); !known && !guess.empty())
+            outcome.text += " (" + guess + ")";
+        outcome.text += " (the channel offers " + list + ")";
+    }
+    return Answer(outcome, [&] { return AssistantAnswer(worker); });
 }
 
 HttpResponse ViewerApi::NextAssistant(const Call& call) {
