@@ -224,6 +224,13 @@ TEST_F(ViewAcquisition, BrightnessRunsToItsResultOnImagesItAcquires) {
     // While it runs, neither an acquisition nor another assistant can start.
     EXPECT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 409);
     EXPECT_EQ(Client().Post("/api/channels/0/assistant/start", "focus").status, 409);
+    // The profile holds the channel's own image form, not the averaging the assistant borrows; the
+    // form is written only once the assistant stops, though its own value is held.
+    EXPECT_THAT(Client().Get("/api/channels/0/profile").body, HasSubstr("\nSetupMode=Off\n"));
+    ExpectAnswers(Client(),
+                  {{"PUT", "/api/channels/0/features/SetupMode", "On", 409,
+                    HasSubstr("stop the assistant to apply \"On\"")},
+                   {"PUT", "/api/channels/0/profile", "SetupMode=Off\n", 200, "SetupMode: holds \"Off\""}});
 
     const HttpAnswer stop = Client().Post("/api/channels/0/assistant/stop");
     // The result stays to be read, and the channel's image form is as before.

@@ -116,6 +116,8 @@ public:
     // quick and must not call the worker.
     void WakeOnChange(uint64_t since, const std::shared_ptr<const std::function<void()>>& wake) const;
     AssistantView Assistant() const;
+    // On the channel's thread only (in a job of Call): the assistant zeb view runs on it now, or null.
+    const cli::AssistantRunner* RunningAssistant() const { return _runner; }
     // Writes the image set as `zeb acquire` does, numbered after those in the folder, with its surface
     // (as `zeb acquire --surface`) when `surface`; returns its number and files. Throws
     // std::runtime_error when they cannot be written, CommandError when the surface cannot be made.
@@ -208,7 +210,8 @@ private:
     std::string _recordingCut;      // what the last stop of zeb view cut short, for its farewell
     AssistantView _assistant;
 
-    std::shared_ptr<Control> _startPending; // worker thread only: the start to answer once running
+    std::shared_ptr<Control> _startPending;        // worker thread only: the start to answer once running
+    const cli::AssistantRunner* _runner = nullptr; // worker thread only: the assistant running
     std::chrono::steady_clock::time_point _published{}; // worker thread only: when a set was last shown
     std::string _farewell;
     std::thread _thread;

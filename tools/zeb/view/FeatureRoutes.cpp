@@ -32,6 +32,46 @@ std::string Hints(const cli::CommandError& error) {
     return text;
 }
 
+// A feature the assistant running on the channel sets for its image sets, and restores when it stops:
+// not written meanwhile, so that the channel keeps the value written. The channel's own value is held;
+// another one waits for the assistant to stop. None: the assistant does not hold the feature.
+std::optional<cli::AppliedSetting> HeldByAssistant(const cli::AssistantRunner* assistant,
+                                                   const cli::Assignment& assignment) {
+    if (!assistant)
+        return std::nullopt;
+    for (const auto& [feature, own] : assistant->OwnValues()) {
+        if (feature != assignment.name)
+            continue;
+        cli::AppliedSetting setting{assignment, std::nullopt, {}};
+        const cli::WriteOutcome::Kind kind = cli::CompareWritten(assignment.value, own);
+        if (kind == cli::WriteOutcome::Kind::Adjusted)
+            setting.error = "stop the assistant to apply \"" + assignment.value + "\": the assistant \"" +
+                            assistant->Name() + "\" sets \"" + feature +
+                            "\" for its image sets and restores \"" + own + "\" when it stops";
+        else
+            setting.outcome = cli::WriteOutcome{assignment.name, assignment.value, own, kind};
+        return setting;
+    }
+    return std::nullopt;
+}
+
+// The channel's profile with the values that are its own: a feature the running assistant sets for
+// its image sets has the value the assistant restores.
+std::string OwnProfile(host::HostChannel& channel, const cli::AssistantRunner* assistant) {
+    std::string text = cli::ProfileText(channel);
+    if (!assistant)
+        return text;
+    for (const auto& [feature, own] : assistant->OwnValues()) {
+        const std::string key = "\n" + feature + "=";
+        const size_t at = text.find(key);
+        if (at == std::string::npos)
+            continue;
+        const size_t start = at + key.size();
+        text.replace(start, text.find('\n', start) - start, own);
+    }
+    return text;
+}
+
 // A feature the camera takes only while it does not stream (the image region), asked for while the
 // channel acquires: not written. A value it already holds is held (so that a profile saved while live
 // loads while live); another one waits for a stop. None: the write goes to the channel.
@@ -102,7 +142,11 @@ HttpResponse ViewerApi::WriteFeature(const Call& call) {
     const FeatureResult result = worker->Call(
         [worker, &waits, name = call.name, value = call.request.body](host::HostChannel& channel) {
             const bool acquiring = worker->CurrentStatus().mode != ChannelWorker::Mode::Idle;
-            if (const auto held = HeldWhileAcquiring(channel, acquiring, {name, value, "PUT"})) {
+            const cli::Assignment assignment{name, value, "PUT"};
+            auto held = HeldByAssistant(worker->RunningAssistant(), assignment);
+            if (!held)
+                held = HeldWhileAcquiring(channel, acquiring, assignment);
+            if (held) {
                 waits = !held->outcome;
                 return held->outcome ? FeatureResult::Value(held->outcome->holds, held->outcome->kind)
                                      : FeatureResult::Failure(held->error);
@@ -139,8 +183,9 @@ HttpResponse ViewerApi::Command(const Call& call) {
 }
 
 HttpResponse ViewerApi::ReadProfile(const Call& call) {
-    const std::string text =
-        call.worker->Call([](host::HostChannel& channel) { return cli::ProfileText(channel); });
+    ChannelWorker* worker = call.worker;
+    const std::string text = worker->Call(
+        [worker](host::HostChannel& channel) { return OwnProfile(channel, worker->RunningAssistant()); });
     return HttpResponse::Text(200, text);
 }
 
@@ -155,7 +200,10 @@ HttpResponse ViewerApi::ApplyProfile(const Call& call) {
             for (const cli::Assignment& assignment : assignments) {
                 // The channel's mode as the write meets it, read on the channel's own thread.
                 const bool acquiring = worker->CurrentStatus().mode != ChannelWorker::Mode::Idle;
-                if (auto held = HeldWhileAcquiring(channel, acquiring, assignment))
+                auto held = HeldByAssistant(worker->RunningAssistant(), assignment);
+                if (!held)
+                    held = HeldWhileAcquiring(channel, acquiring, assignment);
+                if (held)
                     each.push_back(std::move(*held));
                 else
                     each.push_back(std::move(cli::ApplyEach(channel, {assignment}).front()));
