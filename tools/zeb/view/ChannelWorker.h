@@ -46,6 +46,8 @@ public:
         // The lighting a surface is computed with (the channel's calibration or its nominal model),
         // read on the channel's thread; without it no surface is written.
         std::function<cli::ChannelLighting(host::HostChannel&)> lighting;
+        // What the channel's wiring lacked when zeb view found no camera for it; empty when it had one.
+        std::vector<std::string> wiring;
     };
 
     enum class Mode { Idle, Live, Assistant };
@@ -95,6 +97,7 @@ public:
     const std::string& Name() const { return _name; }
     const std::string& Serial() const { return _serial; }
     const std::string& ScanType() const { return _scanType; }
+    const std::vector<std::string>& Wiring() const { return _options.wiring; }
 
     // Runs `job` with the channel on the worker's thread and returns its result (or throws what it
     // threw). Throws ChannelBusy after the guard time and std::runtime_error once shut down.

@@ -265,8 +265,13 @@ HttpResponse ViewerApi::ChannelList(const Call&) {
 
 HttpResponse ViewerApi::StartAcquisition(const Call& call) {
     ChannelWorker& worker = *call.worker;
-    return Answer(worker.StartAcquisition(call.client),
-                  [&] { return JsonAnswer(StatusJson(worker, worker.CurrentStatus())); });
+    ChannelWorker::Outcome outcome = worker.StartAcquisition(call.client);
+    // Still no camera: after the plug-in's refusal, what the wiring lacks, as zeb acquire says it.
+    if (outcome.kind == ChannelWorker::Outcome::Kind::Refused && !worker.Wiring().empty() &&
+        worker.Call([](host::HostChannel& channel) { return channel.Read("DeviceImageSource"); }) == "None")
+        for (const std::string& finding : worker.Wiring())
+            outcome.text += " (" + finding + ")";
+    return Answer(outcome, [&] { return JsonAnswer(StatusJson(worker, worker.CurrentStatus())); });
 }
 
 HttpResponse ViewerApi::StopAcquisition(const Call& call) {
