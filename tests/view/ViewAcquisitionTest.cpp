@@ -224,6 +224,13 @@ TEST_F(ViewAcquisition, BrightnessRunsToItsResultOnImagesItAcquires) {
     // While it runs, neither an acquisition nor another assistant can start.
     EXPECT_EQ(Client().Post("/api/channels/0/acquisition/start").status, 409);
     EXPECT_EQ(Client().Post("/api/channels/0/assistant/start", "focus").status, 409);
+    // The profile holds the channel's own image form, not the averaging the assistant borrows; the
+    // form is written only once the assistant stops, though its own value is held.
+    EXPECT_THAT(Client().Get("/api/channels/0/profile").body, HasSubstr("\nSetupMode=Off\n"));
+    ExpectAnswers(Client(),
+                  {{"PUT", "/api/channels/0/features/SetupMode", "On", 409,
+                    HasSubstr("stop the assistant to apply \"On\"")},
+                   {"PUT", "/api/channels/0/profile", "SetupMode=Off\n", 200, "SetupMode: holds \"Off\""}});
 
     const HttpAnswer stop = Client().Post("/api/channels/0/assistant/stop");
     // The result stays to be read, and the channel's image form is as before.
@@ -317,6 +324,16 @@ TEST_F(ViewAcquisition, ARecordingWritesTheNextImageSetsLeavingTheAcquisitionAsI
     status = Status(1)["recording"];
     EXPECT_EQ(status["active"], false);
     EXPECT_THAT(status["ended"].get<std::string>(), HasSubstr("the acquisition ended")) << status;
+
+    // A folder that cannot be made is said so, as a save says it, and nothing starts.
+    const std::filesystem::path aside = Saved().string() + "-aside";
+    std::filesystem::rename(Saved(), aside);
+    TestEnvironment::WriteFile(Saved(), "a file where the folder should be");
+    ExpectAnswers(Client(), {{"POST", "/api/channels/1/recording/start?count=3", "", 500,
+                              StartsWith("cannot create the folder " + Saved().string())}});
+    EXPECT_TRUE(Idle(Status(1)));
+    std::filesystem::remove(Saved());
+    std::filesystem::rename(aside, Saved());
 
     // A million image sets of 640 x 480 would take terabytes: nothing starts, nothing is written.
     const size_t pngs = FilesEndingIn(Saved(), ".png");

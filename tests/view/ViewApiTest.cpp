@@ -232,6 +232,16 @@ TEST_F(ViewApi, ServesTheDocumentedRoutesAndRefusesWrongRequestsWithATextChangin
         // No assistant runs, and channel 0 offers no encoder check.
         {"POST", "/api/channels/0/assistant/next", "", 409, "no assistant is running on channel 0"},
         {"POST", "/api/channels/0/assistant/start", "encoder", 422, HasSubstr("Encoder movement detection")},
+        // A misspelt name: the plug-in's text first, then what was probably meant.
+        {"POST", "/api/channels/0/assistant/start", "brightnes", 422,
+         AllOf(StartsWith("Enum value not valid. (Name = DialogSelector, Value = brightnes)"),
+               HasSubstr("did you mean \"brightness\""), HasSubstr("\"Focus detection\""))},
+        {"PUT", features + "ExposreTime", "90", 404,
+         "Feature ExposreTime does not exist. (did you mean \"ExposureTime\"?)"},
+        {"GET", features + "ExposreTime", "", 404,
+         "Feature ExposreTime does not exist. (did you mean \"ExposureTime\"?)"},
+        {"POST", "/api/channels/0/commands/DialogStrat", "", 404,
+         StartsWith("Feature DialogStrat does not exist. (did you mean \"DialogStart\", ")},
     };
     for (const char* channel : {"2", "-1", "01x", "99999999999999999999"})
         wrong.push_back({"GET", "/api/channels/" + std::string(channel) + "/features", "", 404});

@@ -1,6 +1,7 @@
 // zeb view beside a browser: a page of another site or origin is refused, a change needs the mark of
 // zeb view's page or a script, nothing served may be framed, a body is taken by its length or a lone
 // chunked coding only, and loopback is told by the address.
+#include "Stations.h"
 #include "ViewServer.h"
 
 #include <gtest/gtest.h>
@@ -159,6 +160,28 @@ TEST(ViewLoopback, IsToldByTheAddressHoweverItIsWrittenAndSettingsReachTheChanne
             EXPECT_EQ(client.Get("/api/channels/1/features/" + name).body, value) << name;
         EXPECT_EQ(client.Get("/api/channels/0/features/LightingOrientation").body, "180 deg");
     }
+    // A channel without a wired camera says what its wiring lacks when zeb view starts, and again
+    // after the plug-in's text when a start is refused.
+    {
+        TestEnvironment unwired;
+        Json station = AreaStation();
+        station["cables"] = Json::array();
+        unwired.UseStation(station.dump());
+        ViewServer server(unwired);
+        const std::string lacks =
+            "nothing carries the frame trigger: connect Camera0Output0 to Line0 of \"Cam A\"";
+        EXPECT_THAT(server.Output(), HasSubstr(lacks));
+        ExpectAnswers(server.Client(),
+                      {{"POST", "/api/channels/0/acquisition/start", "", 422,
+                        AllOf(StartsWith("No valid DeviceImageSource selected. ("), HasSubstr(lacks))}});
+    }
+    // A name for --bind is refused before any channel is opened.
+    TestEnvironment environment;
+    const Outcome named =
+        ZebProcess::Run(environment.Folder(), {"view", "--port", "0", "--bind", "localhost"});
+    EXPECT_NE(named.status, 0);
+    EXPECT_THAT(named.err, HasSubstr("\"localhost\" is not an IP address"));
+    EXPECT_THAT(named.out, Not(HasSubstr("channel 0")));
 }
 
 } // namespace zeb::test

@@ -133,6 +133,12 @@ AssistantState AssistantRunner::Update(const std::function<bool()>& stop) {
     return state;
 }
 
+std::vector<std::pair<std::string, std::string>> AssistantRunner::OwnValues() const {
+    if (!_started)
+        return {};
+    return {{"SetupMode", _savedSetupMode}, {"AcquisitionMode", _savedAcquisitionMode}};
+}
+
 void AssistantRunner::Next() {
     Execute("DialogNext");
 }

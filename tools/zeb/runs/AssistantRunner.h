@@ -65,6 +65,9 @@ public:
     // Presses "DialogStop" and restores the channel's image form and acquisition mode. Idempotent.
     void Stop();
     int32_t ImagesTaken() const { return _images; }
+    // The features the assistant sets for its image sets ("SetupMode", "AcquisitionMode") with the
+    // channel's own values, which Stop restores; none before Start or after Stop.
+    std::vector<std::pair<std::string, std::string>> OwnValues() const;
     // Longest wait for one image set.
     void SetImageTimeout(int32_t milliseconds) { _timeoutMs = milliseconds; }
     // Called with each image set the assistant was given (a viewer shows them).

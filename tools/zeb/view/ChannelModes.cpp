@@ -177,6 +177,11 @@ bool ChannelWorker::RunAssistant(std::shared_ptr<Control> start, bool wasLive) {
         Changed();
     }
     cli::AssistantRunner runner(_channel, start->name);
+    // The jobs run meanwhile see it (a profile read then holds the channel's own image form).
+    struct Shown {
+        const cli::AssistantRunner*& slot;
+        ~Shown() { slot = nullptr; }
+    } shown{_runner = &runner};
     runner.SetImageTimeout(_options.imageTimeoutMs);
     runner.SetImageHandler([this](const host::Image& image) { Deliver(image, true); });
     bool resume = wasLive;

@@ -150,7 +150,12 @@ ChannelWorker::Outcome ChannelWorker::StartRecording(int64_t count, double secon
 }
 
 ChannelWorker::Outcome ChannelWorker::BeginRecording(const Control& control, Recorder::Estimate estimate) {
-    const std::string refusal = _recorder.Start(control.count, control.seconds, control.surfaces, estimate);
+    std::string refusal;
+    try {
+        refusal = _recorder.Start(control.count, control.seconds, control.surfaces, estimate);
+    } catch (const std::exception& error) {
+        return {Outcome::Kind::Failed, error.what()};
+    }
     if (!refusal.empty())
         return {Outcome::Kind::NoRoom, refusal};
     Changed();

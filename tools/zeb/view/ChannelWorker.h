@@ -46,16 +46,18 @@ public:
         // The lighting a surface is computed with (the channel's calibration or its nominal model),
         // read on the channel's thread; without it no surface is written.
         std::function<cli::ChannelLighting(host::HostChannel&)> lighting;
+        // What the channel's wiring lacked when zeb view found no camera for it; empty when it had one.
+        std::vector<std::string> wiring;
     };
 
     enum class Mode { Idle, Live, Assistant };
 
     // The answer to a request that changes what runs on the channel.
     struct Outcome {
-        enum class Kind { Done, Refused, Conflict, NoRoom };
+        enum class Kind { Done, Refused, Conflict, NoRoom, Failed };
         Kind kind = Kind::Done;
-        // The plug-in's error text (Refused), why not now (Conflict) or why the folder cannot hold it
-        // (NoRoom).
+        // The plug-in's error text (Refused), why not now (Conflict), why the folder cannot hold it
+        // (NoRoom) or why it cannot be written at all (Failed).
         std::string text;
     };
 
@@ -95,6 +97,7 @@ public:
     const std::string& Name() const { return _name; }
     const std::string& Serial() const { return _serial; }
     const std::string& ScanType() const { return _scanType; }
+    const std::vector<std::string>& Wiring() const { return _options.wiring; }
 
     // Runs `job` with the channel on the worker's thread and returns its result (or throws what it
     // threw). Throws ChannelBusy after the guard time and std::runtime_error once shut down.
@@ -116,14 +119,17 @@ public:
     // quick and must not call the worker.
     void WakeOnChange(uint64_t since, const std::shared_ptr<const std::function<void()>>& wake) const;
     AssistantView Assistant() const;
+    // On the channel's thread only (in a job of Call): the assistant zeb view runs on it now, or null.
+    const cli::AssistantRunner* RunningAssistant() const { return _runner; }
     // Writes the image set as `zeb acquire` does, numbered after those in the folder, with its surface
     // (as `zeb acquire --surface`) when `surface`; returns its number and files. Throws
     // std::runtime_error when they cannot be written, CommandError when the surface cannot be made.
     Recorder::Saved Save(const LiveImageSet& set, bool surface = false);
     // Writes the next `count` image sets, or those of the next `seconds`, of the acquisition, with
     // their surfaces when `surfaces`. On a stopped channel the recording starts the acquisition for
-    // itself (owned as a start by `client` is) and stops it when it ends. NoRoom when the save
-    // folder cannot hold it; Conflict while an assistant runs; a recording under way starts afresh.
+    // itself (owned as a start by `client` is) and stops it when it ends. Failed when the save folder
+    // cannot be made, NoRoom when it cannot hold it; Conflict while an assistant runs; a recording
+    // under way starts afresh.
     Outcome StartRecording(int64_t count, double seconds, bool surfaces, const std::string& client);
     Outcome StopRecording();
 
@@ -207,7 +213,8 @@ private:
     std::string _recordingCut;      // what the last stop of zeb view cut short, for its farewell
     AssistantView _assistant;
 
-    std::shared_ptr<Control> _startPending; // worker thread only: the start to answer once running
+    std::shared_ptr<Control> _startPending;        // worker thread only: the start to answer once running
+    const cli::AssistantRunner* _runner = nullptr; // worker thread only: the assistant running
     std::chrono::steady_clock::time_point _published{}; // worker thread only: when a set was last shown
     std::string _farewell;
     std::thread _thread;

@@ -18,9 +18,58 @@ using nlohmann::json;
 
 namespace {
 
-// A failed feature operation: the plug-in's text verbatim, 404 when the feature does not exist.
-HttpResponse FeatureFailure(const std::string& name, const std::string& error) {
-    return HttpResponse::Text(cli::FeatureMissing(error, name) ? 404 : 422, error);
+// A failed feature operation: the plug-in's text verbatim, then the hints zeb's commands give with it
+// (did you mean, the choices); 404 when the feature does not exist.
+HttpResponse FeatureFailure(const std::string& name, const std::string& error, const std::string& hints) {
+    return HttpResponse::Text(cli::FeatureMissing(error, name) ? 404 : 422, error + hints);
+}
+
+// Each hint in parentheses after the text, as a profile's lines give them.
+std::string Hints(const cli::CommandError& error) {
+    std::string text;
+    for (const std::string& hint : error.Hints())
+        text += " (" + hint + ")";
+    return text;
+}
+
+// A feature the assistant running on the channel sets for its image sets, and restores when it stops:
+// not written meanwhile, so that the channel keeps the value written. The channel's own value is held;
+// another one waits for the assistant to stop. None: the assistant does not hold the feature.
+std::optional<cli::AppliedSetting> HeldByAssistant(const cli::AssistantRunner* assistant,
+                                                   const cli::Assignment& assignment) {
+    if (!assistant)
+        return std::nullopt;
+    for (const auto& [feature, own] : assistant->OwnValues()) {
+        if (feature != assignment.name)
+            continue;
+        cli::AppliedSetting setting{assignment, std::nullopt, {}};
+        const cli::WriteOutcome::Kind kind = cli::CompareWritten(assignment.value, own);
+        if (kind == cli::WriteOutcome::Kind::Adjusted)
+            setting.error = "stop the assistant to apply \"" + assignment.value + "\": the assistant \"" +
+                            assistant->Name() + "\" sets \"" + feature +
+                            "\" for its image sets and restores \"" + own + "\" when it stops";
+        else
+            setting.outcome = cli::WriteOutcome{assignment.name, assignment.value, own, kind};
+        return setting;
+    }
+    return std::nullopt;
+}
+
+// The channel's profile with the values that are its own: a feature the running assistant sets for
+// its image sets has the value the assistant restores.
+std::string OwnProfile(host::HostChannel& channel, const cli::AssistantRunner* assistant) {
+    std::string text = cli::ProfileText(channel);
+    if (!assistant)
+        return text;
+    for (const auto& [feature, own] : assistant->OwnValues()) {
+        const std::string key = "\n" + feature + "=";
+        const size_t at = text.find(key);
+        if (at == std::string::npos)
+            continue;
+        const size_t start = at + key.size();
+        text.replace(start, text.find('\n', start) - start, own);
+    }
+    return text;
 }
 
 // A feature the camera takes only while it does not stream (the image region), asked for while the
@@ -48,6 +97,15 @@ struct FeatureResult {
     bool ok = false;
     std::string text; // the value, or the plug-in's error
     cli::WriteOutcome::Kind kind = cli::WriteOutcome::Kind::Held;
+    std::string hints; // after the plug-in's error
+
+    static FeatureResult Value(std::string value,
+                               cli::WriteOutcome::Kind kind = cli::WriteOutcome::Kind::Held) {
+        return {true, std::move(value), kind, {}};
+    }
+    static FeatureResult Failure(std::string error, std::string hints = {}) {
+        return {false, std::move(error), cli::WriteOutcome::Kind::Held, std::move(hints)};
+    }
 };
 } // namespace
 
@@ -67,9 +125,13 @@ HttpResponse ViewerApi::Features(const Call& call) {
 HttpResponse ViewerApi::ReadFeature(const Call& call) {
     const FeatureResult result = call.worker->Call([name = call.name](host::HostChannel& channel) {
         const auto value = channel.Read(name);
-        return value ? FeatureResult{true, *value} : FeatureResult{false, channel.Error()};
+        if (value)
+            return FeatureResult::Value(*value);
+        const std::string error = channel.Error();
+        return FeatureResult::Failure(error, Hints(cli::FeatureError(channel, name)));
     });
-    return result.ok ? HttpResponse::Text(200, result.text) : FeatureFailure(call.name, result.text);
+    return result.ok ? HttpResponse::Text(200, result.text)
+                     : FeatureFailure(call.name, result.text, result.hints);
 }
 
 HttpResponse ViewerApi::WriteFeature(const Call& call) {
@@ -80,22 +142,26 @@ HttpResponse ViewerApi::WriteFeature(const Call& call) {
     const FeatureResult result = worker->Call(
         [worker, &waits, name = call.name, value = call.request.body](host::HostChannel& channel) {
             const bool acquiring = worker->CurrentStatus().mode != ChannelWorker::Mode::Idle;
-            if (const auto held = HeldWhileAcquiring(channel, acquiring, {name, value, "PUT"})) {
+            const cli::Assignment assignment{name, value, "PUT"};
+            auto held = HeldByAssistant(worker->RunningAssistant(), assignment);
+            if (!held)
+                held = HeldWhileAcquiring(channel, acquiring, assignment);
+            if (held) {
                 waits = !held->outcome;
-                return held->outcome ? FeatureResult{true, held->outcome->holds, held->outcome->kind}
-                                     : FeatureResult{false, held->error};
+                return held->outcome ? FeatureResult::Value(held->outcome->holds, held->outcome->kind)
+                                     : FeatureResult::Failure(held->error);
             }
             try {
                 const cli::WriteOutcome outcome = cli::WriteFeature(channel, name, value);
-                return FeatureResult{true, outcome.holds, outcome.kind};
+                return FeatureResult::Value(outcome.holds, outcome.kind);
             } catch (const cli::CommandError& error) {
-                return FeatureResult{false, error.what()};
+                return FeatureResult::Failure(error.what(), Hints(error));
             }
         });
     if (waits)
         return HttpResponse::Text(409, result.text);
     if (!result.ok)
-        return FeatureFailure(call.name, result.text);
+        return FeatureFailure(call.name, result.text, result.hints);
     HttpResponse response = HttpResponse::Text(200, result.text);
     const char* kind = result.kind == cli::WriteOutcome::Kind::Held         ? "held"
                        : result.kind == cli::WriteOutcome::Kind::Normalised ? "normalised"
@@ -106,17 +172,20 @@ HttpResponse ViewerApi::WriteFeature(const Call& call) {
 
 HttpResponse ViewerApi::Command(const Call& call) {
     const auto failure =
-        call.worker->Call([name = call.name](host::HostChannel& channel) -> std::optional<std::string> {
+        call.worker->Call([name = call.name](host::HostChannel& channel) -> std::optional<FeatureResult> {
             if (channel.Execute(name))
                 return std::nullopt;
-            return channel.Error();
+            const std::string error = channel.Error();
+            return FeatureResult::Failure(error, Hints(cli::FeatureError(channel, name)));
         });
-    return failure ? FeatureFailure(call.name, *failure) : HttpResponse::Text(200, "done");
+    return failure ? FeatureFailure(call.name, failure->text, failure->hints)
+                   : HttpResponse::Text(200, "done");
 }
 
 HttpResponse ViewerApi::ReadProfile(const Call& call) {
-    const std::string text =
-        call.worker->Call([](host::HostChannel& channel) { return cli::ProfileText(channel); });
+    ChannelWorker* worker = call.worker;
+    const std::string text = worker->Call(
+        [worker](host::HostChannel& channel) { return OwnProfile(channel, worker->RunningAssistant()); });
     return HttpResponse::Text(200, text);
 }
 
@@ -131,7 +200,10 @@ HttpResponse ViewerApi::ApplyProfile(const Call& call) {
             for (const cli::Assignment& assignment : assignments) {
                 // The channel's mode as the write meets it, read on the channel's own thread.
                 const bool acquiring = worker->CurrentStatus().mode != ChannelWorker::Mode::Idle;
-                if (auto held = HeldWhileAcquiring(channel, acquiring, assignment))
+                auto held = HeldByAssistant(worker->RunningAssistant(), assignment);
+                if (!held)
+                    held = HeldWhileAcquiring(channel, acquiring, assignment);
+                if (held)
                     each.push_back(std::move(*held));
                 else
                     each.push_back(std::move(cli::ApplyEach(channel, {assignment}).front()));

@@ -132,6 +132,10 @@ std::string Recorder::Shortage(uintmax_t bytes, const std::string& what) const {
 }
 
 std::string Recorder::Start(int64_t count, double seconds, bool surfaces, Estimate estimate) {
+    std::error_code error;
+    fs::create_directories(_folder, error);
+    if (error)
+        throw std::runtime_error("cannot create the folder " + _folder.string() + ": " + error.message());
     if (_lastSize > 0)
         estimate.setBytes = _lastSize;
     const bool known = estimate.setBytes > 0 && (count > 0 || estimate.perSecond > 0);

@@ -83,7 +83,8 @@ public:
 
     // The recording, under the owner's mutex: a fresh one (any under way starts afresh), refused with
     // why when the folder cannot hold it; its end; and a set written for it, which ends it once its
-    // count is reached.
+    // count is reached. Start makes the folder first, so that its space is the folder's own; it throws
+    // std::runtime_error when the folder cannot be made.
     std::string Start(int64_t count, double seconds, bool surfaces, Estimate estimate);
     void End(const std::string& why);
     void Written(const Saved& saved);

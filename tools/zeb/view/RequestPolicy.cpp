@@ -35,6 +35,12 @@ bool IsLoopbackAddress(const std::string& address) {
     return ip.is_loopback();
 }
 
+bool IsIpAddress(const std::string& address) {
+    boost::system::error_code error;
+    boost::asio::ip::make_address(address, error);
+    return !error;
+}
+
 std::string RequestPolicy::Refusal(const HttpRequest& request) const {
     const std::string host = request.Header("host");
     if (_loopbackOnly && !host.empty()) {

@@ -18,6 +18,8 @@ inline constexpr const char* ScriptHeader = "X-Zeb-Script";
 // True when `address` is an IP address of this machine's loopback (127.0.0.0/8, ::1, and IPv4
 // loopback written as IPv6), however it is spelt.
 bool IsLoopbackAddress(const std::string& address);
+// True when `address` is an IPv4 or IPv6 address (a name such as "localhost" is not).
+bool IsIpAddress(const std::string& address);
 
 class RequestPolicy {
 public:

@@ -27,11 +27,13 @@ void Say(const std::string& text) {
 
 // Gives the channel its wired camera and continuous acquisition, so that Start shows it live; then
 // the channel that `settings` name gets its camera, profiles and --set values as any command does.
-void Prepare(Session& session, int32_t index, const ChannelOptions& settings) {
+// Returns what the wiring lacks when the channel has no camera, as zeb acquire tells it.
+std::vector<std::string> Prepare(Session& session, int32_t index, const ChannelOptions& settings) {
     host::HostChannel& channel = session.Channel(index);
     std::string camera;
+    std::vector<std::string> wiring;
     try {
-        camera = SelectCamera(channel, {}, false);
+        camera = SelectCamera(channel, {}, false, &wiring);
         if (camera != "None")
             WriteFeature(channel, "AcquisitionMode", "Continuous");
     } catch (const CommandError& error) {
@@ -42,16 +44,27 @@ void Prepare(Session& session, int32_t index, const ChannelOptions& settings) {
         camera = channel.Read("DeviceImageSource").value_or(camera);
     }
     Say("channel " + std::to_string(index) + ": " + channel.Name() + ", camera " + camera);
+    if (camera != "None")
+        return {};
+    for (const std::string& finding : wiring)
+        Say("  " + finding);
+    return wiring;
 }
 
 } // namespace
 
 void Serve(Session& session, const ViewerOptions& options, const std::function<bool()>& stop) {
+    // The arguments first: opening the channels takes a while.
+    if (!IsIpAddress(options.bind))
+        throw CommandError("\"" + options.bind + "\" is not an IP address")
+            .Hint("--bind takes an address: 127.0.0.1 or ::1 for this machine alone, 0.0.0.0 for every "
+                  "network");
     const int32_t count = session.ChannelCount();
     if (count == 0 || options.settings.channel >= count)
         session.Channel(options.settings.channel); // says why there is none
+    std::vector<std::vector<std::string>> wiring;
     for (int32_t index = 0; index < count; ++index)
-        Prepare(session, index, options.settings);
+        wiring.push_back(Prepare(session, index, options.settings));
 
     ClientRegistry clients(std::chrono::duration_cast<ClientRegistry::Clock::duration>(
         std::chrono::duration<double>(options.clientTimeoutSeconds)));
@@ -63,6 +76,7 @@ void Serve(Session& session, const ViewerOptions& options, const std::function<b
     std::vector<std::unique_ptr<ChannelWorker>> workers;
     std::vector<ChannelWorker*> served;
     for (int32_t index = 0; index < count; ++index) {
+        workerOptions.wiring = wiring[static_cast<size_t>(index)];
         workerOptions.lighting = [&surfaces, index](host::HostChannel& channel) {
             return surfaces.Lighting(channel, index);
         };

@@ -1,6 +1,7 @@
 #include "view/ViewerApi.h"
 
 #include "base/CommandError.h"
+#include "base/NameMatch.h"
 #include "runs/AssistantRunner.h"
 #include "view/ApiJson.h"
 #include "view/PageAssets.h"
@@ -99,6 +100,8 @@ HttpResponse Answer(const ChannelWorker::Outcome& outcome, const std::function<H
         return HttpResponse::Text(409, outcome.text);
     case ChannelWorker::Outcome::Kind::NoRoom:
         return HttpResponse::Text(507, outcome.text);
+    case ChannelWorker::Outcome::Kind::Failed:
+        return HttpResponse::Text(500, outcome.text);
     case ChannelWorker::Outcome::Kind::Done:
         break;
     }
@@ -262,8 +265,13 @@ HttpResponse ViewerApi::ChannelList(const Call&) {
 
 HttpResponse ViewerApi::StartAcquisition(const Call& call) {
     ChannelWorker& worker = *call.worker;
-    return Answer(worker.StartAcquisition(call.client),
-                  [&] { return JsonAnswer(StatusJson(worker, worker.CurrentStatus())); });
+    ChannelWorker::Outcome outcome = worker.StartAcquisition(call.client);
+    // Still no camera: after the plug-in's refusal, what the wiring lacks, as zeb acquire says it.
+    if (outcome.kind == ChannelWorker::Outcome::Kind::Refused && !worker.Wiring().empty() &&
+        worker.Call([](host::HostChannel& channel) { return channel.Read("DeviceImageSource"); }) == "None")
+        for (const std::string& finding : worker.Wiring())
+            outcome.text += " (" + finding + ")";
+    return Answer(outcome, [&] { return JsonAnswer(StatusJson(worker, worker.CurrentStatus())); });
 }
 
 HttpResponse ViewerApi::StopAcquisition(const Call& call) {
@@ -388,9 +396,31 @@ HttpResponse ViewerApi::StartAssistant(const Call& call) {
     const std::string& typed = call.request.body;
     const std::vector<std::string> offered =
         worker.Call([](host::HostChannel& channel) { return channel.Choices("DialogSelector"); });
-    const std::string name =
-        cli::AssistantNames(offered).Resolve(typed).value_or(cli::AssistantNames::Expand(typed));
-    return Answer(worker.StartAssistant(name, call.client), [&] { return AssistantAnswer(worker); });
+    const std::optional<std::string> offers = cli::AssistantNames(offered).Resolve(typed);
+    ChannelWorker::Outcome outcome =
+        worker.StartAssistant(offers.value_or(cli::AssistantNames::Expand(typed)), call.client);
+    // A name the channel does not offer: after the plug-in's refusal, what was probably meant and the
+    // choices, as zeb assist gives them.
+    if (!offers && outcome.kind == ChannelWorker::Outcome::Kind::Refused) {
+        std::vector<std::string> candidates = offered;
+        std::string list;
+        for (const std::string& name : offered)
+            list += (list.empty() ? "\"" : ", \"") + name + "\"";
+        bool known = false; // an assistant of another channel's kind
+        for (const auto& [shortName, fullName] : cli::AssistantNames::ShortNames()) {
+            candidates.push_back(shortName);
+            known = known || cli::EqualsIgnoringCase(typed, shortName) ||
+                    cli::EqualsIgnoringCase(typed, fullName);
+        }
+        if (known && worker.ScanType() != "Linescan" &&
+            cli::EqualsIgnoringCase(cli::AssistantNames::Expand(typed), "Encoder movement detection"))
+            outcome.text += " (the encoder check needs a line-scan channel; channel " +
+                            std::to_string(worker.Index()) + " is an area-scan channel)";
+        else if (const std::string guess = cli::DidYouMean(typed, candidates); !known && !guess.empty())
+            outcome.text += " (" + guess + ")";
+        outcome.text += " (the channel offers " + list + ")";
+    }
+    return Answer(outcome, [&] { return AssistantAnswer(worker); });
 }
 
 HttpResponse ViewerApi::NextAssistant(const Call& call) {
