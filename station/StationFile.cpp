@@ -17,6 +17,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
+#include <limits>
 #include <set>
 #include <span>
 #include <sstream>
@@ -280,20 +281,8 @@ void StationLoader::LoadCamera(Station& station, const Json& item, const std::st
     }
     if (c.recording && c.Int("Width") != c.recording->Width())
         Fail(at + "/scene/replay", c.recording->Mismatch(c.Int("Width"), c.recording->Rows(), true));
-    if (item.contains("limits")) {
-        Object(item["limits"], at + "/limits");
-        for (const auto& [name, value] : item["limits"].items()) {
-            const std::string place = at + "/limits/" + name;
-            Object(value, place, keys::Limits);
-            FeatureLimits& limits = c.limits[name];
-            if (value.contains("min"))
-                limits.minimum = Number(value["min"], place + "/min");
-            if (value.contains("max"))
-                limits.maximum = Number(value["max"], place + "/max");
-            if (value.contains("increment"))
-                limits.increment = Number(value["increment"], place + "/increment", 0, 1e9);
-        }
-    }
+    if (item.contains("limits"))
+        LoadLimits(c, item["limits"], at + "/limits");
     if (item.contains("sensor")) {
         const Json& sensor = item["sensor"];
         const std::string place = at + "/sensor";
@@ -319,6 +308,48 @@ void StationLoader::LoadCamera(Station& station, const Json& item, const std::st
     if (item.contains("faults"))
         c.faults = LoadFaults(item["faults"], at + "/faults");
     station._devices.cameras.push_back(std::move(camera));
+}
+
+// Limits the camera can hold: a numeric feature of the camera's, whole numbers from 1 for sizes and
+// from 0 for the other integers, an exposure above 0, and the minimum no larger than the maximum.
+// An integer's increment is at least 1; a float's 0 means any value.
+void StationLoader::LoadLimits(SimCamera& c, const Json& list, const std::string& at) const {
+    constexpr double Largest = 1e9;
+    Object(list, at);
+    for (const auto& [name, value] : list.items()) {
+        const std::string place = at + "/" + name;
+        Object(value, place, keys::Limits);
+        const auto spec = CameraFeatureSpec(c, name);
+        if (!spec || (spec->kind != FeatureKind::Int && spec->kind != FeatureKind::Float))
+            Fail(place, "the camera has no numeric feature \"" + name + "\"");
+        const bool whole = spec->kind == FeatureKind::Int;
+        const bool size =
+            name == "Width" || name == "Height" || name == "SensorWidth" || name == "SensorHeight";
+        const auto limit = [&](const char* key, double lowest) {
+            const std::string keyPlace = place + "/" + key;
+            if (!whole)
+                return std::isinf(lowest) ? Number(value[key], keyPlace)
+                                          : Number(value[key], keyPlace, lowest, Largest);
+            const double number = Number(value[key], keyPlace);
+            if (number != std::floor(number) || number < lowest || number > Largest)
+                Fail(keyPlace,
+                     "expected a whole number from " + NumberText(lowest) + " to " + NumberText(Largest));
+            return number;
+        };
+        const double lowest =
+            whole ? (size ? 1 : 0)
+                  : (name == "ExposureTime" ? 0.001 : -std::numeric_limits<double>::infinity());
+        FeatureLimits& limits = c.limits[name];
+        if (value.contains("min"))
+            limits.minimum = limit("min", lowest);
+        if (value.contains("max"))
+            limits.maximum = limit("max", lowest);
+        if (value.contains("increment"))
+            limits.increment = limit("increment", whole ? 1 : 0);
+        if (limits.minimum > limits.maximum)
+            Fail(place, "expected \"min\" (" + NumberText(limits.minimum) + ") no larger than \"max\" (" +
+                            NumberText(limits.maximum) + ")");
+    }
 }
 
 // The sensor and the region of interest: whole numbers that fit together, and a sensor of at

@@ -101,6 +101,9 @@ private:
 
     void LoadCamera(Station& station, const Json& item, const std::string& at);
 
+    // The camera's limits ("limits"), checked against its features.
+    void LoadLimits(SimCamera& c, const Json& list, const std::string& at) const;
+
     // The sensor and the region of interest: whole numbers that fit together, and a sensor of at
     // most 64 megapixels.
     void CheckRegion(const SimCamera& c, const std::string& place) const;

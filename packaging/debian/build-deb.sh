@@ -22,7 +22,8 @@ install -m 0644 "$root"/python/zeb/*.py "$root/python/zeb/py.typed" "$python/"
 doc=$stage/usr/share/doc/zeb
 install -d "$doc/manual/images"
 install -m 0644 "$root/packaging/debian/copyright" "$doc/copyright"
-install -m 0644 "$root/README.md" "$doc/README.md"
+# The README's links lead to where the manual and the changelog are installed beside it.
+sed -e 's|](docs/|](manual/|g' -e 's|](CHANGELOG\.md)|](CHANGELOG.md.gz)|g' "$root/README.md" >"$doc/README.md"
 install -m 0644 "$root"/docs/*.md "$doc/manual/"
 install -m 0644 "$root"/docs/images/* "$doc/manual/images/"
 gzip -9n <"$root/CHANGELOG.md" >"$doc/CHANGELOG.md.gz"

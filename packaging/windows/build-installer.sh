@@ -34,7 +34,9 @@ cp "$build/bin/Tamo.Morvane.Zeb.dll" "$build/bin/zeb.exe" "$build/bin/zeb_host.d
 crlf() { sed 's/\r*$/\r/' "$1" >"$2"; }
 crlf "$root/LICENSE" "$stage/LICENSE.txt"
 crlf "$root/packaging/windows/zeb-view.cmd" "$stage/zeb-view.cmd"
-cp "$root/README.md" "$root/CHANGELOG.md" "$stage/doc/"
+# The README's links to the manual lead to where it is installed: doc\manual beside it.
+sed 's|](docs/|](manual/|g' "$root/README.md" >"$stage/doc/README.md"
+cp "$root/CHANGELOG.md" "$stage/doc/"
 cp "$root"/docs/*.md "$stage/doc/manual/"
 cp "$root"/docs/images/* "$stage/doc/manual/images/"
 # The uninstaller removes the manual file by file, as installed, and only then its folders.

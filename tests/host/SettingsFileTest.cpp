@@ -21,8 +21,14 @@ std::string DocumentedSettingsExample() {
 
 } // namespace
 
+// The plug-in reads its settings once, when it starts: each test unloads it at its end, so that the
+// next one in the same process starts it afresh instead of finding it started with this one's.
 class SettingsFile : public ChannelTest {
 protected:
+    void TearDown() override {
+        if (plugin)
+            plugin->Unload();
+    }
     // Starts the plug-in on the area station with this settings file and initialises channel 0.
     void Start(const std::string& settings) {
         host::HostChannel channel = StartWith(settings);

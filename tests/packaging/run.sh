@@ -23,6 +23,18 @@ check() { # check DESCRIPTION COMMAND...: the command succeeds
   shift
   if "$@" >/dev/null 2>&1; then pass "$description"; else fail "$description"; fi
 }
+# readme_links README: every relative link of an installed README reaches a file (anchors aside).
+readme_links() {
+  local folder links=0 missing="" link
+  folder=$(dirname "$1")
+  while read -r link; do
+    case $link in http://* | https://* | mailto:* | '#'*) continue ;; esac
+    links=$((links + 1))
+    [ -e "$folder/${link%%#*}" ] || missing+=" $link"
+  done < <(grep -o '](\([^)]*\))' "$1" | sed 's/^](//; s/)$//; s/ .*//')
+  check "the installed README's $links relative links reach installed files${missing:+ (not:$missing)}" \
+    test "$links" -gt 0 -a -z "$missing"
+}
 # Waits up to $1 seconds for a command to succeed.
 wait_for() {
   local seconds=$1
@@ -67,6 +79,7 @@ linux_tests() {
     /usr/share/doc/zeb/manual/install.md; do
     check "installed $file" test -f "$file"
   done
+  readme_links /usr/share/doc/zeb/README.md
   # zeb finds the installed plug-in without options, reads its version from its note and drives it
   # (its settings and log in a folder of this test's own).
   local version
@@ -163,6 +176,7 @@ windows_tests() {
   for file in Tamo.Morvane.Zeb.dll zeb.exe zeb_host.dll zeb_host.h zeb-view.cmd LICENSE.txt uninstall.exe doc/README.md doc/manual/install.md; do
     check "installed $file" test -f "$folder/$file"
   done
+  readme_links "$folder/doc/README.md"
   check "Apps & features: DisplayName" test -n "$(value DisplayName)"
   check "Apps & features: DisplayVersion $ZEB_VERSION" test "$(value DisplayVersion)" = "$ZEB_VERSION"
   check "Apps & features: Publisher" test "$(value Publisher)" = "$ZEB_COMPANY"

@@ -94,8 +94,14 @@ def test_calibration_on_the_sphere_station(tmp_path) -> None:
 def test_a_station_that_cannot_be_read_is_said(tmp_path) -> None:
     broken = tmp_path / "broken.json"
     broken.write_text('{"controllers": [], "colour": 1}')
-    result = run_python("import sys, zeb\nprint(zeb.channels(station=sys.argv[1]))", str(broken))
-    assert "colour" in result.stderr
+    said = 'station file %s at /colour: unknown key "colour"' % broken
+    code = "import sys, zeb\ntry:\n    %s\nexcept zeb.Error as error:\n    print('raised:', error)"
+    # given to open or channels, or named by ZEB_STATION: the error is raised with the file's text
+    for call in ("zeb.open(0, station=sys.argv[1])", "zeb.channels(station=sys.argv[1])"):
+        result = run_python(code % call, str(broken))
+        assert result.stdout.strip() == "raised: " + said, result.stdout + result.stderr
+    result = run_python(code % "zeb.channels()", env=environment(ZEB_STATION=str(broken)))
+    assert result.stdout.strip() == "raised: " + said, result.stdout + result.stderr
     missing = run_python("import zeb\nzeb.open(0, station='/no/such/station.json')")
     assert "no station file /no/such/station.json" in missing.stderr
 

@@ -178,6 +178,18 @@ TEST(StationBehaviour, EveryOperationIsTraced) {
         (std::vector<std::string>{"controller:0\tconnect\tok", "controller:0\tset\tSequencer.Enabled\t1",
                                   "controller:0\tget\tNope\t\terror: Register Nope does not exist.",
                                   "camera:Cam A\topen", "camera:Cam A\tset\tGain\t2"}));
+
+    // A trace that cannot be written is said once on standard error, naming it; the station goes on.
+    const std::string unwritable = (environment.Folder() / "no-such-folder" / "trace.txt").string();
+    zeb::test::TestEnvironment::SetVariable("ZEB_STATION_TRACE", unwritable);
+    testing::internal::CaptureStderr();
+    const bool set = rig.station->SetCameraFeature("Cam A", "Gain", "3").Ok();
+    const bool read = rig.station->GetCameraFeature("Cam A", "Gain", value).Ok();
+    const std::string said = testing::internal::GetCapturedStderr();
+    EXPECT_TRUE(set && read && value == "3");
+    EXPECT_EQ(said, "zeb station: the device trace " + unwritable +
+                        " (ZEB_STATION_TRACE) cannot be written: No such file or directory; the station goes "
+                        "on without it: name a file in a folder that exists and can be written\n");
 }
 
 } // namespace zeb::station::test

@@ -52,10 +52,30 @@ TEST(StationFile, ErrorsNameFilePlaceAndReason) {
         {camera + R"("faults": [{"kind": "stall", "durationMs": 1000.5}]}]})",
          "at /cameras/0/faults/0/durationMs: a stall lasts at most 1000 ms"},
         {R"({"controllers": [{"deviceId": 0, "faults": [{"kind": "offline"}, {"kind": "stall"}]}]})",
-         "at /controllers/0/faults/1/kind: a stall is a camera's fault"}};
+         "at /controllers/0/faults/1/kind: a stall is a camera's fault"},
+        // Limits a camera could not hold: each is refused where it stands.
+        {camera + R"("limits": {"Height": {"min": 100, "max": 10}}}]})",
+         "at /cameras/0/limits/Height: expected \"min\" (100) no larger than \"max\" (10)"},
+        {camera + R"("limits": {"Height": {"max": 8}}}]})",
+         "at /cameras/0/limits/Height: expected \"min\" (16) no larger than \"max\" (8)"},
+        {camera + R"("limits": {"Height": {"min": 0, "max": 0}}}]})",
+         "at /cameras/0/limits/Height/min: expected a whole number from 1 to 1000000000"},
+        {camera + R"("limits": {"Width": {"increment": 0}}}]})",
+         "at /cameras/0/limits/Width/increment: expected a whole number from 1 to 1000000000"},
+        {camera + R"("limits": {"OffsetX": {"min": -8}}}]})",
+         "at /cameras/0/limits/OffsetX/min: expected a whole number from 0 to 1000000000"},
+        {camera + R"("limits": {"ExposureTime": {"min": 0}}}]})",
+         "at /cameras/0/limits/ExposureTime/min: expected a number from 0.001 to 1000000000"},
+        {camera + R"("limits": {"Gain": {"increment": -1}}}]})",
+         "at /cameras/0/limits/Gain/increment: expected a number from 0 to 1000000000"},
+        {camera + R"("limits": {"Heigth": {"max": 10}}}]})",
+         "at /cameras/0/limits/Heigth: the camera has no numeric feature \"Heigth\""}};
     for (const auto& [json, error] : cases)
         EXPECT_EQ(ErrorOf(json), "station file s.json " + error) << json;
     EXPECT_EQ(ErrorOf(camera + R"("faults": [{"kind": "stall", "durationMs": 1000}]}]})"), "");
+    EXPECT_EQ(ErrorOf(camera + R"("limits": {"Height": {"min": 16, "max": 16, "increment": 2}, )"
+                               R"("Gain": {"min": -6, "max": 12, "increment": 0.5}}}]})"),
+              "");
     // The earlier name of the uniform card still loads.
     EXPECT_EQ(ErrorOf(camera + R"("scene": {"object": "grey"}}]})"), "");
 }

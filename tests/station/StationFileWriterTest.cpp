@@ -129,7 +129,7 @@ TEST(StationFileWriter, UnusualValuesComeBack) {
          {{"TriggerSelector", "AcquisitionStart"}, {"TriggerMode", "On"}, {"TriggerSource", "Out"}}},
         {"lines",
          Json::array({Json{{"name", "Out"}, {"mode", "Output"}}, Json{{"name", "In"}, {"mode", "Input"}}})},
-        {"limits", {{"Gain", {{"max", 12}}}, {"Custom", {{"min", -1}}}}},
+        {"limits", {{"Gain", {{"max", 12}}}, {"ExposureTime", {{"min", 5}, {"increment", 0.5}}}}},
         {"scene", {{"object", "grey"}, {"defocus", 2.5}}},
         {"sensor", {{"seed", 42}, {"noise", 0}}},
         {"grabberMemory", 1000},

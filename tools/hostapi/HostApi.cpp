@@ -6,6 +6,7 @@
 #include "session/FeatureReport.h"
 #include "session/PluginFiles.h"
 #include "session/RunSettings.h"
+#include "session/StationFile.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -136,10 +137,15 @@ void LoadLocked(const std::string& plugin, const std::string& station) {
     std::string pluginPath = plugin;
     if (pluginPath.empty())
         pluginPath = Utf8(cli::DefaultPluginFile(LibraryFolder()));
+    // A station file with an error is refused here with that error, as zeb does, before the plug-in
+    // would start a station without devices from it.
     if (!station.empty()) {
         if (!fs::is_regular_file(fs::u8path(station)))
             throw ApiError(ZEB_ERROR, "no station file " + station);
+        cli::CheckStationFile(station);
         SetStationVariable(station);
+    } else if (const char* named = Variable("ZEB_STATION")) {
+        cli::CheckStationFile(named);
     }
     auto session = std::make_unique<cli::Session>(pluginPath);
     session->Plugin(); // loads it now: a missing plug-in is said here
