@@ -316,7 +316,10 @@ void StationLoader::LoadCamera(Station& station, const Json& item, const std::st
 void StationLoader::LoadLimits(SimCamera& c, const Json& list, const std::string& at) const {
     constexpr double Largest = 1e9;
     Object(list, at);
-    for (const auto& [name, value] : list.items()) {
+    for (const auto& item : list.items()) {
+        // Named, not a structured binding: the lambda below captures them.
+        const std::string name = item.key();
+        const Json& value = item.value();
         const std::string place = at + "/" + name;
         Object(value, place, keys::Limits);
         const auto spec = CameraFeatureSpec(c, name);
