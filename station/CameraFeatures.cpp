@@ -64,30 +64,30 @@ std::vector<CameraLine> DefaultCameraLines(const std::string& scanType) {
     return {{"Line0", "Input"}, {"Line1", "Output"}, {"Line2", "Input"}, {"Line3", "Output"}};
 }
 
-std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, std::string_view name) {
+std::optional<FeatureTraits> CameraFeatureTraits(const SimCamera& camera, std::string_view name) {
     const bool line = camera.Linescan();
     if (OneOf(name, {"DeviceVendorName", "DeviceModelName", "DeviceSerialNumber", "PixelFormat"}))
-        return FeatureSpec{FeatureKind::Text, true, false, {}};
+        return FeatureTraits{FeatureKind::Text, true, false, {}};
     if (OneOf(name, {"SensorWidth", "SensorHeight"}))
-        return FeatureSpec{FeatureKind::Int, true, false, {}};
+        return FeatureTraits{FeatureKind::Int, true, false, {}};
     if (OneOf(name, {"Width", "Height", "OffsetX", "OffsetY"}))
-        return FeatureSpec{FeatureKind::Int, false, true, {}};
+        return FeatureTraits{FeatureKind::Int, false, true, {}};
     if (OneOf(name, {"ExposureTime", "Gain"}))
-        return FeatureSpec{FeatureKind::Float, false, false, {}};
+        return FeatureTraits{FeatureKind::Float, false, false, {}};
     if (name == "AcquisitionFrameRate")
-        return FeatureSpec{FeatureKind::Float, true, false, {}};
+        return FeatureTraits{FeatureKind::Float, true, false, {}};
     if (line && OneOf(name, {"AcquisitionLineRateMaximum", "AcquisitionLineRateCurrentMaximum"}))
-        return FeatureSpec{FeatureKind::Float, true, false, {}};
+        return FeatureTraits{FeatureKind::Float, true, false, {}};
     if (name == "AcquisitionMode")
-        return FeatureSpec{FeatureKind::Enum, false, true, {"SingleFrame", "Continuous"}};
+        return FeatureTraits{FeatureKind::Enum, false, true, {"SingleFrame", "Continuous"}};
     if (name == "TriggerSelector")
-        return FeatureSpec{FeatureKind::Enum, false, false,
-                           line ? std::vector<std::string_view>{"LineStart", "AcquisitionStart"}
-                                : std::vector<std::string_view>{"FrameStart"}};
+        return FeatureTraits{FeatureKind::Enum, false, false,
+                             line ? std::vector<std::string_view>{"LineStart", "AcquisitionStart"}
+                                  : std::vector<std::string_view>{"FrameStart"}};
     if (name == "TriggerMode")
-        return FeatureSpec{FeatureKind::Enum, false, false, {"Off", "On"}};
+        return FeatureTraits{FeatureKind::Enum, false, false, {"Off", "On"}};
     if (name == "TriggerSource" || name == "LineSelector") {
-        FeatureSpec traits{FeatureKind::Enum, false, false, {}};
+        FeatureTraits traits{FeatureKind::Enum, false, false, {}};
         traits.values.reserve(camera.lines.size() + 1);
         for (const CameraLine& cameraLine : camera.lines)
             traits.values.emplace_back(cameraLine.name);
@@ -96,20 +96,20 @@ std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, std::strin
         return traits;
     }
     if (name == "LineMode")
-        return FeatureSpec{FeatureKind::Enum, true, false, {"Input", "Output"}};
+        return FeatureTraits{FeatureKind::Enum, true, false, {"Input", "Output"}};
     if (name == "LineSource")
-        return FeatureSpec{
+        return FeatureTraits{
             FeatureKind::Enum, false, false, {"Off", "UserOutput1", "TriggerReady", "ExposureActive"}};
     if (name == "LineStatus")
-        return FeatureSpec{FeatureKind::Bool, true, false, {}};
+        return FeatureTraits{FeatureKind::Bool, true, false, {}};
     if (name == "UserOutputSelector")
-        return FeatureSpec{FeatureKind::Enum, false, false, {"UserOutput1"}};
+        return FeatureTraits{FeatureKind::Enum, false, false, {"UserOutput1"}};
     if (name == "UserOutputValue")
-        return FeatureSpec{FeatureKind::Bool, false, false, {}};
+        return FeatureTraits{FeatureKind::Bool, false, false, {}};
     if (!line && name == "ReverseXY")
-        return FeatureSpec{FeatureKind::Bool, false, true, {}};
+        return FeatureTraits{FeatureKind::Bool, false, true, {}};
     if (camera.transport == "Pleora" && OneOf(name, {"GevSCPD", "GevRequestTimeout", "GevLatencyLevel"}))
-        return FeatureSpec{FeatureKind::Int, false, false, {}};
+        return FeatureTraits{FeatureKind::Int, false, false, {}};
     return std::nullopt;
 }
 

@@ -14,7 +14,7 @@ namespace zeb::station {
 
 enum class FeatureKind { Int, Float, Bool, Enum, Text };
 
-struct FeatureSpec {
+struct FeatureTraits {
     FeatureKind kind = FeatureKind::Text;
     bool readOnly = false;
     bool lockedWhileStreaming = false;
@@ -27,6 +27,6 @@ std::map<std::string, FeatureLimits> DefaultCameraLimits(const std::string& scan
 std::vector<CameraLine> DefaultCameraLines(const std::string& scanType);
 // The traits of a camera feature (kind, access, entries), or none when the camera has no such feature.
 // The entries stay valid while the camera's lines do.
-std::optional<FeatureSpec> CameraFeatureSpec(const SimCamera& camera, std::string_view name);
+std::optional<FeatureTraits> CameraFeatureTraits(const SimCamera& camera, std::string_view name);
 
 } // namespace zeb::station

@@ -266,7 +266,7 @@ Outcome Station::StopCamera(const std::string& name) {
     return outcome;
 }
 
-std::string Station::CameraFeatureValue(const SimCamera& camera, const FeatureSpec& traits,
+std::string Station::CameraFeatureValue(const SimCamera& camera, const FeatureTraits& traits,
                                         const std::string& feature, const std::string& value,
                                         Outcome& outcome) const {
     switch (traits.kind) {
@@ -323,7 +323,7 @@ Outcome Station::SetCameraFeature(const std::string& name, const std::string& fe
                                   const std::string& value) {
     SimCamera* camera = nullptr;
     Outcome outcome = CheckCamera(name, camera, "set", feature);
-    const auto traits = outcome.Ok() ? CameraFeatureSpec(*camera, feature) : std::nullopt;
+    const auto traits = outcome.Ok() ? CameraFeatureTraits(*camera, feature) : std::nullopt;
     if (outcome.Ok() && !camera->open)
         outcome.error = "Camera " + name + " is not open.";
     else if (outcome.Ok() && !traits)
@@ -361,7 +361,7 @@ Outcome Station::SetCameraFeature(const std::string& name, const std::string& fe
 Outcome Station::GetCameraFeature(const std::string& name, const std::string& feature, std::string& value) {
     SimCamera* camera = nullptr;
     Outcome outcome = CheckCamera(name, camera, "get", feature);
-    const auto traits = outcome.Ok() ? CameraFeatureSpec(*camera, feature) : std::nullopt;
+    const auto traits = outcome.Ok() ? CameraFeatureTraits(*camera, feature) : std::nullopt;
     if (outcome.Ok() && !camera->open)
         outcome.error = "Camera " + name + " is not open.";
     else if (outcome.Ok() && !traits)
@@ -400,7 +400,7 @@ Outcome Station::GetCameraEnum(const std::string& name, const std::string& featu
                                std::vector<std::string>& values) {
     SimCamera* camera = nullptr;
     Outcome outcome = CheckCamera(name, camera, "enum", feature);
-    const auto traits = outcome.Ok() ? CameraFeatureSpec(*camera, feature) : std::nullopt;
+    const auto traits = outcome.Ok() ? CameraFeatureTraits(*camera, feature) : std::nullopt;
     if (outcome.Ok() && !camera->open)
         outcome.error = "Camera " + name + " is not open.";
     else if (outcome.Ok() && (!traits || traits->kind != FeatureKind::Enum))

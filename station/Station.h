@@ -85,7 +85,7 @@ private:
     Outcome CheckCamera(const std::string& name, SimCamera*& camera, const char* operation,
                         const std::string& feature);
     // The value a camera feature write stores, clamped to its limits; refusals go to `outcome`.
-    std::string CameraFeatureValue(const SimCamera& camera, const FeatureSpec& traits,
+    std::string CameraFeatureValue(const SimCamera& camera, const FeatureTraits& traits,
                                    const std::string& feature, const std::string& value,
                                    Outcome& outcome) const;
 

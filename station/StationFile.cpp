@@ -322,10 +322,10 @@ void StationLoader::LoadLimits(SimCamera& c, const Json& list, const std::string
         const Json& value = item.value();
         const std::string place = at + "/" + name;
         Object(value, place, keys::Limits);
-        const auto spec = CameraFeatureSpec(c, name);
-        if (!spec || (spec->kind != FeatureKind::Int && spec->kind != FeatureKind::Float))
+        const auto traits = CameraFeatureTraits(c, name);
+        if (!traits || (traits->kind != FeatureKind::Int && traits->kind != FeatureKind::Float))
             Fail(place, "the camera has no numeric feature \"" + name + "\"");
-        const bool whole = spec->kind == FeatureKind::Int;
+        const bool whole = traits->kind == FeatureKind::Int;
         const bool size =
             name == "Width" || name == "Height" || name == "SensorWidth" || name == "SensorHeight";
         const auto limit = [&](const char* key, double lowest) {
